@@ -1,0 +1,23 @@
+// Path splitting and joining within the 260-unit (MAX_PATH) limit.
+//
+// "\" and "/" are both separators on every target; results are the strings
+// the Windows shell path functions give, on POSIX as well.
+#ifndef CUSTOMHOOKS_FS_PATHS_H_
+#define CUSTOMHOOKS_FS_PATHS_H_
+
+#include <string>
+
+// Removes one trailing "/" or "\" when the string has at least 2 bytes.
+void StripTrailingSeparator(std::string& path);
+
+// Parent of `path`: "." for a bare name; C:\a for both C:\a\b and C:\a\b\.
+// Always returns true.
+bool GetParentPath(const std::string& path, std::string& out);
+
+// Joins `base` and `more` with exactly one backslash and no trailing
+// backslash (PathAppendW then PathRemoveBackslashW). An empty `more` gives
+// `base` unchanged. Returns false, leaving `out` untouched, when the UTF-16
+// lengths of the two parts together exceed 260.
+bool JoinPath(const std::string& base, const std::string& more, std::string& out);
+
+#endif  // CUSTOMHOOKS_FS_PATHS_H_

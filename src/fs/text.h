@@ -1,0 +1,45 @@
+// Text conversion and bounded text.
+//
+// The whole module carries text and paths as NUL-terminated or counted UTF-8
+// narrow strings. UTF-16 ("wide", char16_t on every target) appears only at
+// the platform's file services. Conversions behave as the platform's
+// MultiByteToWideChar / WideCharToMultiByte with code page CP_UTF8 and flags
+// 0: an invalid UTF-8 sequence becomes U+FFFD, it does not fail the call.
+#ifndef CUSTOMHOOKS_FS_TEXT_H_
+#define CUSTOMHOOKS_FS_TEXT_H_
+
+#include <cstddef>
+#include <string>
+
+// Converts the whole counted length of `utf8` (embedded NULs included).
+// Empty when the input is empty or the conversion fails.
+std::u16string Utf8ToWide(const std::string& utf8);
+
+// Converts the whole counted length of `wide`. Empty when the input is empty
+// or the conversion fails.
+std::string WideToUtf8(const std::u16string& wide);
+
+// Converts a NUL-terminated wide string, terminator included, into a newly
+// malloc'ed, zero-initialised UTF-8 string that the caller releases with
+// free(). Null when the size query gives 0 or the allocation fails; an empty
+// string when the conversion itself fails.
+char* WideToUtf8Alloc(const char16_t* wide);
+
+// Bounded, always-terminating copy with strncpy_s semantics: copies at most
+// `count` bytes of `src`; fails (returns null, dst[0] set to NUL when dst is
+// usable) when the copy and its terminator don't fit `dstSize`. After a
+// successful copy, zero bytes are written from strlen(src) up to
+// min(count, dstSize). Returns `dst` on success.
+char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::size_t count);
+
+// Bounded printf-style formatting (vsprintf_s semantics): on success `buffer`
+// holds the NUL-terminated text. When the text does not fit, `buffer` holds
+// the empty string and the result is false; callers that must not truncate
+// check it.
+bool FormatToBuffer(char* buffer, std::size_t size, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+#endif  // CUSTOMHOOKS_FS_TEXT_H_

@@ -1,0 +1,69 @@
+#include "support/test_machine.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "fs/files.h"
+#include "fs/folders.h"
+
+namespace stdfs = std::filesystem;
+
+void SetTestEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value ? value : "");
+#else
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+#endif
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(stdfs::u8path(NativePath(path)), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(stdfs::u8path(NativePath(path)), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+TestMachine::TestMachine() {
+  std::random_device rd;
+  stdfs::path dir = stdfs::temp_directory_path() / ("ch-test-" + std::to_string(rd()) + std::to_string(rd()));
+  stdfs::create_directories(dir);
+  scratch_ = dir.u8string();
+  const std::string common = (dir / "Common Files").u8string();
+  const std::string data = (dir / "ProgramData").u8string();
+  stdfs::create_directories(stdfs::u8path(common));
+  stdfs::create_directories(stdfs::u8path(data));
+  // POSIX reads these; Windows reads its own folders and ignores them.
+  SetTestEnv("CommonProgramFiles", common.c_str());
+  SetTestEnv("CommonProgramFiles(x86)", common.c_str());
+  SetTestEnv("ProgramData", data.c_str());
+  if (!GetCommonDataFolder(commonData_)) {
+    ADD_FAILURE() << "the common data folder cannot be determined";
+    return;
+  }
+  std::error_code ec;
+  stdfs::remove_all(stdfs::u8path(NativePath(commonData_)), ec);
+}
+
+TestMachine::~TestMachine() {
+  std::error_code ec;
+  if (!commonData_.empty()) stdfs::remove_all(stdfs::u8path(NativePath(commonData_)), ec);
+  // Read-only leftovers must not stop the clean-up.
+  for (auto it = stdfs::recursive_directory_iterator(stdfs::u8path(scratch_), ec);
+       !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
+    stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
+  }
+  stdfs::remove_all(stdfs::u8path(scratch_), ec);
+}

@@ -1,0 +1,35 @@
+// A private machine for one test: the special folders point into a fresh
+// temporary folder (on POSIX through the environment variables the module
+// reads), and the common data folder "Orvik" starts empty. On Windows the
+// special folders are the real ones, so the fixture empties "Orvik" there.
+#ifndef CUSTOMHOOKS_TESTS_SUPPORT_TEST_MACHINE_H_
+#define CUSTOMHOOKS_TESTS_SUPPORT_TEST_MACHINE_H_
+
+#include <string>
+
+class TestMachine {
+ public:
+  TestMachine();
+  ~TestMachine();
+  TestMachine(const TestMachine&) = delete;
+  TestMachine& operator=(const TestMachine&) = delete;
+
+  // A scratch folder of this test (native separators), removed afterwards.
+  const std::string& scratch() const { return scratch_; }
+  // The common data folder as the module names it ("...\Orvik" form).
+  const std::string& commonData() const { return commonData_; }
+
+ private:
+  std::string scratch_;
+  std::string commonData_;
+};
+
+// Sets (or, with a null value, removes) an environment variable.
+void SetTestEnv(const char* name, const char* value);
+
+// Reads a whole file; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+// Writes a whole file, creating or truncating it. True on success.
+bool WriteWholeFile(const std::string& path, const std::string& bytes);
+
+#endif  // CUSTOMHOOKS_TESTS_SUPPORT_TEST_MACHINE_H_
