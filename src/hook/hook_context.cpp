@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 const char HookLogPrefix[] = "KX6 Suites Custom hook: ";
 
@@ -50,3 +51,7 @@ void HookLogPrefixed(const HookContext* context, std::initializer_list<LogPiece>
   }
   HookLog(context, line.c_str());
 }
+
+// The host lays these records out for a 32-bit process: every field 32 bits.
+static_assert(sizeof(void*) != 4 || sizeof(HookProperty) == 8, "HookProperty must be 8 bytes");
+static_assert(sizeof(void*) != 4 || sizeof(HookContext) == 20, "HookContext must be 20 bytes");
