@@ -61,8 +61,9 @@ int ClearFileAttributes(const std::string& path);
 // refuses it. True on success.
 bool CopyFileOverwrite(const std::string& source, const std::string& target);
 
-// CopyFileOverwrite, then ClearFileAttributes on the target (its result is
-// ignored). True when the copy succeeded.
+// CopyFileOverwrite, then, when the copy succeeded, ClearFileAttributes on
+// the target (its result is ignored). True when the copy succeeded; a refused
+// target is left as it was.
 bool CopyFileReplacing(const std::string& source, const std::string& target);
 
 // Replaces `target` by `source` in one step (the source name disappears). A

@@ -1,0 +1,183 @@
+#include "fs/files.h"
+
+#include <cerrno>
+
+#include "fs/paths.h"
+#include "fs/platform.h"
+#include "fs/text.h"
+
+using fsplatform::FsError;
+
+namespace {
+
+// Status of the folder-creation operations.
+constexpr int kCreated = 0;
+constexpr int kCreationFailed = 4;
+
+// Attribute bits that forbid writing a file's content.
+constexpr std::uint32_t kNotWritableAttributes = kAttributeReadOnly | kAttributeDirectory;
+
+std::u16string Wide(const std::string& path) { return Utf8ToWide(path); }
+
+// True when `attributes` name an existing file whose content may be replaced.
+bool WritableFile(std::uint32_t attributes) {
+  return attributes == fsplatform::kInvalidAttributes || (attributes & kNotWritableAttributes) == 0;
+}
+
+// The name of a temporary file of this process in the folder of `path`, cut
+// off at its last separator without any platform call. It does not contain
+// the target's name, so a listing that looks for names containing a code
+// never picks it up.
+std::string TemporaryName(const std::string& path, unsigned attempt) {
+  const std::size_t separator = path.find_last_of("\\/");
+  std::string name = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+  static const char kHex[] = "0123456789abcdef";
+  name += "~ch";
+  const std::uint32_t pid = fsplatform::ProcessId();
+  for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(pid >> shift) & 0xF];
+  name += '-';
+  name += std::to_string(attempt);
+  name += ".tmp";
+  return name;
+}
+
+}  // namespace
+
+// ---- Tests -------------------------------------------------------------------
+
+int PathExistsUtf8(const char* path) {
+  if (path == nullptr) return 0;
+  return fsplatform::CheckExists(Wide(path).c_str()) == FsError::kNone ? 1 : 0;
+}
+
+bool FileExists(const std::string& path) { return fsplatform::FileExists(Wide(path).c_str()); }
+
+bool IsDirectory(const std::string& path) {
+  const std::uint32_t attributes = fsplatform::GetAttributes(Wide(path).c_str());
+  return attributes != fsplatform::kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+}
+
+int IsRegularFile(const std::string& path) { return FileExists(path) && !IsDirectory(path) ? 1 : 0; }
+
+bool GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
+  if (attributes == nullptr) return false;
+  const std::uint32_t found = fsplatform::GetAttributes(Wide(path).c_str());
+  if (found == fsplatform::kInvalidAttributes) return false;
+  *attributes = found;
+  return true;
+}
+
+// ---- Folder creation -----------------------------------------------------------
+
+int MakeDirectoryUtf8(const char* path) {
+  if (path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return fsplatform::MakeFolder(Wide(path).c_str());
+}
+
+bool CreateSingleFolder(const std::string& path) {
+  return fsplatform::CreateFolder(Wide(path).c_str()) == FsError::kNone;
+}
+
+int CreateDirectoryTree(const std::string& path) {
+  if (FileExists(path)) return kCreationFailed;
+  return fsplatform::CreateFolderChain(Wide(path).c_str()) == FsError::kNone ? kCreated : kCreationFailed;
+}
+
+int EnsureDirectoryPath(const std::string& path) {
+  if (FileExists(path)) return IsDirectory(path) ? kCreated : kCreationFailed;
+  std::string parent;
+  GetParentPath(path, parent);
+  // "." that does not exist (the working folder was removed) is its own parent.
+  if (parent == path) return kCreationFailed;
+  const int status = EnsureDirectoryPath(parent);
+  return status == kCreated ? CreateDirectoryTree(path) : status;
+}
+
+// ---- File changes ----------------------------------------------------------------
+
+int ClearFileAttributes(const std::string& path) {
+  return fsplatform::SetAttributesNormal(Wide(path).c_str()) == FsError::kNone ? 0 : 1;
+}
+
+bool CopyFileOverwrite(const std::string& source, const std::string& target) {
+  return fsplatform::CopyOver(Wide(source).c_str(), Wide(target).c_str()) == FsError::kNone;
+}
+
+bool CopyFileReplacing(const std::string& source, const std::string& target) {
+  if (!CopyFileOverwrite(source, target)) return false;
+  ClearFileAttributes(target);
+  return true;
+}
+
+bool MoveFileReplacing(const std::string& source, const std::string& target) {
+  return fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()) == FsError::kNone;
+}
+
+bool DeleteFileUtf8(const std::string& path) { return fsplatform::RemoveFile(Wide(path).c_str()) == FsError::kNone; }
+
+void FlushFileToDisk(const std::string& path) { fsplatform::FlushFile(Wide(path).c_str()); }
+
+// ---- Shared file access ------------------------------------------------------------
+
+void FileCloser::operator()(std::FILE* f) const {
+  if (f != nullptr) fsplatform::CloseFile(f);
+}
+
+UniqueFile OpenFileShared(const std::string& path, const char* mode) {
+  if (mode == nullptr) return UniqueFile();
+  return UniqueFile(fsplatform::OpenShared(Wide(path).c_str(), mode));
+}
+
+WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) {
+  const std::u16string target = Wide(path);
+  if (target.empty() || !WritableFile(fsplatform::GetAttributes(target.c_str()))) return WriteResult::kNotWritable;
+
+  // A fresh temporary file in the target's folder; names left behind by a
+  // crashed writer are skipped.
+  constexpr unsigned kAttempts = 100;
+  std::u16string temporary;
+  FsError written = FsError::kExists;
+  for (unsigned attempt = 0; attempt < kAttempts && written == FsError::kExists; ++attempt) {
+    temporary = Wide(TemporaryName(path, attempt));
+    written = fsplatform::WriteWholeFile(temporary.c_str(), bytes.data(), bytes.size(),
+                                         fsplatform::WriteMode::kCreateNew);
+  }
+  if (written != FsError::kNone) {
+    if (written != FsError::kExists) fsplatform::RemoveFile(temporary.c_str());
+    return WriteResult::kNotWritable;
+  }
+
+  const FsError moved = fsplatform::MoveFileReplacing(temporary.c_str(), target.c_str());
+  if (moved == FsError::kNone) return WriteResult::kWritten;
+  fsplatform::RemoveFile(temporary.c_str());
+
+  // Another process holds the target open, so it cannot be replaced; its
+  // content can still be rewritten in place.
+  const bool busy = moved == FsError::kSharingViolation || moved == FsError::kAccessDenied;
+  const std::uint32_t attributes = fsplatform::GetAttributes(target.c_str());
+  if (busy && attributes != fsplatform::kInvalidAttributes && WritableFile(attributes) &&
+      fsplatform::WriteWholeFile(target.c_str(), bytes.data(), bytes.size(),
+                                 fsplatform::WriteMode::kReplaceContent) == FsError::kNone) {
+    return WriteResult::kWritten;
+  }
+  return WriteResult::kNotWritable;
+}
+
+// ---- Folder listing ------------------------------------------------------------------
+
+bool ListFolder(const std::string& folder, std::vector<std::u16string>& names) {
+  std::vector<std::u16string> found;
+  if (fsplatform::ListFolder(Wide(folder).c_str(), found) != FsError::kNone) return false;
+  names.clear();
+  for (std::u16string& name : found) {
+    if (name != u"." && name != u"..") names.push_back(std::move(name));
+  }
+  return true;
+}
+
+// ---- Paths handed to libraries ----------------------------------------------------------
+
+std::string NativePath(const std::string& path) { return fsplatform::NativePath(path); }

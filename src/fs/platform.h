@@ -1,0 +1,150 @@
+// The platform boundary of the file-system layer (internal to ch_fs).
+//
+// Every operating-system service the layer uses is one function here, and
+// nothing else in src/fs calls the operating system. One implementation file
+// per target provides them: platform_win32.cpp calls the Windows shell,
+// security and runtime services; platform_posix.cpp gives the same results on
+// POSIX. Each primitive first asks PassGate() whether it may run (a test build
+// can make the N-th call fail) and reports OS errors translated into FsError
+// by its target's single translation function.
+//
+// Wide strings are UTF-16 (char16_t) on every target; the Windows file casts
+// them to wchar_t at the call. No name here is one that <windows.h> or
+// <shlwapi.h> defines as a macro.
+#ifndef CUSTOMHOOKS_FS_PLATFORM_H_
+#define CUSTOMHOOKS_FS_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fsplatform {
+
+// Largest path, in UTF-16 units with its terminator, of the shell path
+// functions (MAX_PATH).
+constexpr std::size_t kMaxPath = 260;
+
+// CSIDL values and the flag that makes the lookup create the folder.
+constexpr int kCsidlCommonAppData = 0x0023;
+constexpr int kCsidlProgramFilesCommon = 0x002B;
+constexpr int kCsidlProgramFilesCommonX86 = 0x002C;
+constexpr int kCsidlFlagCreate = 0x8000;
+
+// What went wrong, as far as the layer distinguishes it.
+enum class FsError {
+  kNone,              // success
+  kNotFound,          // the path, or a folder on it, does not exist
+  kExists,            // something of that name already exists
+  kAccessDenied,      // refused: permissions, read-only target, folder in the way
+  kSharingViolation,  // another process holds the file open
+  kBadPath,           // the path is not acceptable (for instance not absolute)
+  kFailed,            // anything else, including a failure forced by the gate
+};
+
+// Asked first by every primitive; false makes the primitive fail as the OS
+// would have failed it (FsError::kFailed, errno EIO, a null result). Always
+// true in the shipped library.
+bool PassGate();
+
+// ---- Text -------------------------------------------------------------------
+// MultiByteToWideChar / WideCharToMultiByte with CP_UTF8 and flags 0:
+// `length` -1 means up to and including the terminator; with `capacity` 0 the
+// needed size is returned; 0 on failure (empty input, buffer too small).
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity);
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
+
+// ---- Special folders ----------------------------------------------------------
+// SHGetFolderPathW(no window, `csidl` with its flags, no token, flags 0).
+// On success `path` holds the folder (at most 1023 units).
+FsError GetFolderPath(int csidl, std::u16string& path);
+
+// SHGetFolderLocation for `csidl` (no create flag), then SHGetPathFromIDListW
+// into a MAX_PATH buffer, the item list freed with CoTaskMemFree.
+enum class FolderLocation { kNotLocated, kLocatedWithoutPath, kLocated };
+FolderLocation LocateFolder(int csidl, std::u16string& path);
+
+// ---- Shell path functions (in place on a NUL-terminated buffer) ---------------
+// PathAppendW: `path` has room for kMaxPath units. False when it refuses.
+bool AppendPath(char16_t* path, const char16_t* more);
+// PathRemoveBackslashW.
+void RemoveBackslash(char16_t* path);
+// PathStripPathW.
+void StripPath(char16_t* path);
+
+// ---- Tests ----------------------------------------------------------------------
+// _waccess_s(path, 0): kNone when the path exists.
+FsError CheckExists(const char16_t* path);
+// PathFileExistsW.
+bool FileExists(const char16_t* path);
+// GetFileAttributesW; kInvalidAttributes when the path does not exist.
+constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+std::uint32_t GetAttributes(const char16_t* path);
+
+// ---- Changes --------------------------------------------------------------------
+// _wmkdir: 0, or -1 with errno set.
+int MakeFolder(const char16_t* path);
+// CreateDirectoryW with default security.
+FsError CreateFolder(const char16_t* path);
+// SHCreateDirectoryExW(no window, path, no security attributes): the folder
+// and every missing parent; the path must be absolute.
+FsError CreateFolderChain(const char16_t* path);
+// SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL).
+FsError SetAttributesNormal(const char16_t* path);
+// CopyFileW(source, target, FALSE).
+FsError CopyOver(const char16_t* source, const char16_t* target);
+// MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
+FsError MoveFileReplacing(const char16_t* source, const char16_t* target);
+// _wunlink.
+FsError RemoveFile(const char16_t* path);
+// CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, 0xA0000080),
+// FlushFileBuffers, CloseHandle. Silent.
+void FlushFile(const char16_t* path);
+
+// Writes `size` bytes as the whole content of `path`, forces them to disk and
+// closes the file. kCreateNew fails with kExists when the name is taken;
+// kReplaceContent opens an existing file in place (sharing read, write and
+// delete with other processes) or creates it, and cuts it to `size`.
+enum class WriteMode { kCreateNew, kReplaceContent };
+FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode);
+
+// ---- Shared file access ---------------------------------------------------------
+// _wfsopen(path, mode, _SH_DENYNO); null with errno set on failure.
+std::FILE* OpenShared(const char16_t* path, const char* mode);
+// fclose.
+void CloseFile(std::FILE* file);
+
+// ---- Listing --------------------------------------------------------------------
+// FindFirstFileW / FindNextFileW on `folder` + "\*": every name, "." and ".."
+// included when the platform reports them, in the platform's order.
+FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names);
+
+// ---- Paths handed to libraries --------------------------------------------------
+// The path as the OS expects it (see NativePath in files.h). Pure.
+std::string NativePath(const std::string& path);
+
+// The current process id (names of temporary files).
+std::uint32_t ProcessId();
+
+// ---- Access lists ---------------------------------------------------------------
+// One explicit-access entry (GRANT_ACCESS, trustee form TRUSTEE_IS_SID, type
+// TRUSTEE_IS_WELL_KNOWN_GROUP).
+enum class Trustee { kAdministrators, kEveryone };
+struct AccessEntry {
+  Trustee trustee;
+  std::uint8_t authority[6];          // SID identifier authority
+  std::uint8_t subAuthorityCount;     // 1 or 2
+  std::uint32_t subAuthorities[2];
+  std::uint32_t accessMask;
+  std::uint32_t inheritance;          // SUB_CONTAINERS_AND_OBJECTS_INHERIT = 3
+  const char* sddlAlias;              // "BA", "WD"
+};
+
+// Replaces the folder's access list by a protected list of exactly
+// `entries`. Errors are ignored.
+void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries);
+
+}  // namespace fsplatform
+
+#endif  // CUSTOMHOOKS_FS_PLATFORM_H_

@@ -1,0 +1,740 @@
+// The platform boundary on POSIX: the results the Windows services give,
+// built from POSIX calls. Special folders come from the environment, "\" is a
+// separator, a file without write permission bits behaves as a read-only
+// file, and folder listings come in NTFS order.
+#include <acl/libacl.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "fs/platform.h"
+
+namespace fsplatform {
+namespace {
+
+// ---- Error translation (the only place errno becomes an FsError) --------------
+
+FsError FromErrno(int error) {
+  switch (error) {
+    case 0:
+      return FsError::kNone;
+    case ENOENT:
+    case ENOTDIR:
+      return FsError::kNotFound;
+    case EEXIST:
+    case ENOTEMPTY:
+      return FsError::kExists;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return FsError::kAccessDenied;
+    case EBUSY:
+    case ETXTBSY:
+      return FsError::kSharingViolation;
+    case EINVAL:
+    case ENAMETOOLONG:
+      return FsError::kBadPath;
+    default:
+      return FsError::kFailed;
+  }
+}
+
+FsError LastError() { return FromErrno(errno); }
+
+// What a primitive reports when the gate stops it.
+FsError Stopped() {
+  errno = EIO;
+  return FsError::kFailed;
+}
+
+// ---- UTF-8 / UTF-16 as the Windows converters do it with flags 0 ----------------
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// Decodes with one U+FFFD for every maximal ill-formed subpart.
+std::u16string DecodeUtf8(const char* text, std::size_t length) {
+  std::u16string out;
+  out.reserve(length);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned lead = bytes[i];
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++i;
+      continue;
+    }
+    unsigned need = 0;
+    unsigned codePoint = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      need = 1;
+      codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      need = 2;
+      codePoint = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      need = 3;
+      codePoint = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool complete = true;
+    for (unsigned k = 0; k < need; ++k, ++j) {
+      const unsigned next = j < length ? bytes[j] : 0;
+      if (j >= length || next < low || next > high) {
+        complete = false;
+        break;
+      }
+      codePoint = (codePoint << 6) | (next & 0x3F);
+      low = 0x80;
+      high = 0xBF;
+    }
+    if (!complete) {
+      out += kReplacement;
+      i = j;
+      continue;
+    }
+    if (codePoint >= 0x10000) {
+      codePoint -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (codePoint >> 10));
+      out += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(codePoint);
+    }
+    i = j;
+  }
+  return out;
+}
+
+// Encodes; a lone surrogate becomes U+FFFD.
+std::string EncodeUtf8(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    unsigned codePoint = text[i];
+    if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+      codePoint = kReplacement;
+    }
+    if (codePoint < 0x80) {
+      out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+      out += static_cast<char>(0xC0 | (codePoint >> 6));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+      out += static_cast<char>(0xE0 | (codePoint >> 12));
+      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (codePoint >> 18));
+      out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::size_t WideLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
+
+// The OS form of a wide path.
+std::string Native(const char16_t* path) { return NativePath(EncodeUtf8(path, WideLength(path))); }
+
+template <typename Char, typename Converted>
+int FinishConversion(const Converted& converted, Char* out, int capacity) {
+  if (converted.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
+  const int size = static_cast<int>(converted.size());
+  if (capacity == 0) return size;
+  if (out == nullptr || size > capacity) return 0;
+  std::copy(converted.begin(), converted.end(), out);
+  return size;
+}
+
+// ---- Files ---------------------------------------------------------------------
+
+bool StatPath(const std::string& native, struct stat* info) { return ::stat(native.c_str(), info) == 0; }
+
+// A plain file without any write permission bit: what Windows calls read-only.
+bool ReadOnlyFile(const struct stat& info) { return !S_ISDIR(info.st_mode) && (info.st_mode & 0222) == 0; }
+
+// The folder and every missing parent (mkdir -p).
+FsError MakeChain(const std::string& native) {
+  std::size_t position = 0;
+  while (position != std::string::npos) {
+    position = native.find('/', position + 1);
+    const std::string prefix = native.substr(0, position);
+    if (prefix.empty()) continue;
+    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return LastError();
+  }
+  struct stat info;
+  if (!StatPath(native, &info)) return LastError();
+  return S_ISDIR(info.st_mode) ? FsError::kNone : FsError::kExists;
+}
+
+bool WriteAll(int fd, const void* bytes, std::size_t size) {
+  const char* data = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports whether the close succeeded.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// ---- Special folders ------------------------------------------------------------
+
+const char* FolderVariable(int csidl) {
+  switch (csidl & ~kCsidlFlagCreate) {
+    case kCsidlProgramFilesCommon:
+      return "CommonProgramFiles";
+    case kCsidlProgramFilesCommonX86:
+      return "CommonProgramFiles(x86)";
+    case kCsidlCommonAppData:
+      return "ProgramData";
+    default:
+      return nullptr;
+  }
+}
+
+// The variable's value, read now; false when it is unset or empty.
+bool ReadFolderVariable(int csidl, std::u16string& path) {
+  const char* name = FolderVariable(csidl);
+  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+  if (value == nullptr || *value == '\0') return false;
+  path = DecodeUtf8(value, std::strlen(value));
+  return true;
+}
+
+// ---- Shell path functions ---------------------------------------------------------
+
+bool IsUnc(const std::u16string& path) { return path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\'; }
+
+bool IsRelative(const std::u16string& path) {
+  return path.empty() || !(path[0] == u'\\' || (path.size() >= 2 && path[1] == u':'));
+}
+
+// "\\server\share" with at most one backslash after the leading two.
+bool IsUncServerShare(const std::u16string& path) {
+  return IsUnc(path) && std::count(path.begin() + 2, path.end(), u'\\') == 1;
+}
+
+// "\", "X:\", "\\server" and "\\server\share".
+bool IsRoot(const std::u16string& path) {
+  if (path.empty()) return false;
+  if (path == u"\\") return true;
+  if (IsUnc(path)) return std::count(path.begin() + 2, path.end(), u'\\') <= 1;
+  return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
+}
+
+// PathStripToRootW.
+void StripToRoot(std::u16string& path) {
+  if (IsUnc(path)) {
+    std::size_t end = path.find(u'\\', 2);
+    if (end != std::u16string::npos) end = path.find(u'\\', end + 1);
+    if (end != std::u16string::npos) path.resize(end);
+  } else if (path.size() >= 2 && path[1] == u':') {
+    path.resize(path.size() >= 3 && path[2] == u'\\' ? 3 : 2);
+  } else if (!path.empty() && path[0] == u'\\') {
+    path.resize(1);
+  } else {
+    path.clear();
+  }
+}
+
+// PathCanonicalizeW: drops ".\" segments and lets "\.." remove the segment
+// before it, without climbing over a drive root or a UNC share.
+std::u16string Canonicalize(const std::u16string& source) {
+  if (source.empty()) return u"\\";
+  std::u16string out;
+  std::size_t i = 0;
+  const auto at = [&source](std::size_t index) -> char16_t { return index < source.size() ? source[index] : u'\0'; };
+  if (source[0] == u'\\') {
+    out += source[i++];
+  } else if (at(1) == u':') {
+    out += source[i++];
+    out += source[i++];
+    if (at(i) == u'\\') out += source[i++];
+  }
+  while (i < source.size()) {
+    if (source[i] != u'.') {
+      out += source[i++];
+      continue;
+    }
+    if (at(i + 1) == u'\\' && (i == 0 || source[i - 1] == u'\\' || source[i - 1] == u':')) {
+      i += 2;  // ".\"
+      continue;
+    }
+    if (at(i + 1) == u'.' && !out.empty() && out.back() == u'\\') {
+      // "\..": find where the segment before it starts. `out[out.size()]` is
+      // the terminator, as in the NUL-terminated original.
+      std::size_t end = out.size();
+      if (end > 1 && (out[end - 2] != u'\\' || end > 2)) {
+        if (out[end - 2] == u':' && (end > 3 || out[end - 3] == u':')) {
+          end -= 2;
+          while (end > 0 && out[end] != u'\\') --end;
+          end = out[end] == u'\\' ? end + 1 : 0;
+        } else if (out[end - 2] != u':' && !IsUncServerShare(out)) {
+          end -= 2;
+        }
+      }
+      while (end > 0 && out[end] != u'\\') --end;
+      out.resize(end);
+      if (end == 0) {
+        out += u'\\';
+        ++i;
+      }
+      i = std::min(i + 2, source.size());
+      continue;
+    }
+    out += source[i++];
+  }
+  if (out.size() == 2 && out[1] == u':') out += u'\\';
+  return out;
+}
+
+// PathFindFileNameW: the part after the last "\", "/" or ":" that is followed
+// by something other than a separator.
+std::size_t FileNameStart(const char16_t* path) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; path[i] != u'\0'; ++i) {
+    const char16_t c = path[i];
+    const char16_t next = path[i + 1];
+    if ((c == u'\\' || c == u'/' || c == u':') && next != u'\0' && next != u'\\' && next != u'/') start = i + 1;
+  }
+  return start;
+}
+
+// ---- Listing order ------------------------------------------------------------------
+
+// NTFS keeps names in the order of their UTF-16 code units after upper-casing.
+class UpperCase {
+ public:
+  UpperCase() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
+  ~UpperCase() {
+    if (locale_ != static_cast<locale_t>(0)) ::freelocale(locale_);
+  }
+  UpperCase(const UpperCase&) = delete;
+  UpperCase& operator=(const UpperCase&) = delete;
+
+  char16_t operator()(char16_t c) const {
+    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
+    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || locale_ == static_cast<locale_t>(0)) return c;
+    const wint_t upper = ::towupper_l(static_cast<wint_t>(c), locale_);
+    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
+  }
+
+ private:
+  locale_t locale_;
+};
+
+// ---- Access lists ------------------------------------------------------------------
+
+constexpr std::uint32_t kGenericAll = 0x10000000u;
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+constexpr std::uint32_t kGenericExecute = 0x20000000u;
+constexpr std::uint32_t kFileDeleteChild = 0x00000040u;
+
+// rwx bits (as for "others") that an access mask grants on a folder or a file.
+mode_t PermissionsOf(std::uint32_t mask, bool folder) {
+  mode_t bits = 0;
+  const bool read = (mask & (kGenericAll | kGenericRead)) != 0;
+  if (read) bits |= S_IROTH;
+  if ((mask & (kGenericAll | kGenericWrite)) != 0 || (folder && (mask & kFileDeleteChild) != 0)) bits |= S_IWOTH;
+  // A folder is entered with x; a file keeps x only when it already had it.
+  if ((mask & (kGenericAll | kGenericExecute)) != 0 || (folder && read)) bits |= S_IXOTH;
+  return bits;
+}
+
+struct ClassPermissions {
+  std::uint32_t owner = 0;   // mask of the Administrators entry
+  std::uint32_t others = 0;  // mask of the Everyone entry
+};
+
+void SetAccessList(const char* path, mode_t permissions, acl_type_t type) {
+  acl_t acl = ::acl_from_mode(permissions);
+  if (acl == nullptr) return;
+  ::acl_set_file(path, type, acl);  // file systems without access lists refuse: ignored
+  ::acl_free(acl);
+}
+
+void ApplyToEntry(const std::string& path, const struct stat& info, const ClassPermissions& masks) {
+  const bool folder = S_ISDIR(info.st_mode);
+  const mode_t owner = PermissionsOf(masks.owner, folder);
+  const mode_t others = PermissionsOf(masks.others, folder);
+  mode_t permissions = (owner << 6) | (others << 3) | others;
+  if (!folder) {
+    // Execute stays as it was, and so does the read-only attribute.
+    if ((info.st_mode & S_IXUSR) == 0) permissions &= ~static_cast<mode_t>(0111);
+    if ((info.st_mode & 0222) == 0) permissions &= ~static_cast<mode_t>(0222);
+  }
+  SetAccessList(path.c_str(), permissions, ACL_TYPE_ACCESS);
+  if (folder) SetAccessList(path.c_str(), permissions, ACL_TYPE_DEFAULT);
+  ::chmod(path.c_str(), (info.st_mode & 07000) | permissions);
+}
+
+void ApplyToTree(const std::string& path, const struct stat& info, const ClassPermissions& masks) {
+  ApplyToEntry(path, info, masks);
+  if (!S_ISDIR(info.st_mode)) return;
+  DIR* folder = ::opendir(path.c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = ::readdir(folder)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const std::string child = path + "/" + entry->d_name;
+    struct stat childInfo;
+    if (::lstat(child.c_str(), &childInfo) != 0) continue;
+    if (S_ISDIR(childInfo.st_mode) || S_ISREG(childInfo.st_mode)) ApplyToTree(child, childInfo, masks);
+  }
+  ::closedir(folder);
+}
+
+}  // namespace
+
+// ---- Text ------------------------------------------------------------------------
+
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
+  if (!PassGate()) return 0;
+  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
+  const std::size_t size = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+  return FinishConversion(DecodeUtf8(text, size), out, capacity);
+}
+
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
+  if (!PassGate()) return 0;
+  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
+  const std::size_t size = length == -1 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
+  return FinishConversion(EncodeUtf8(text, size), out, capacity);
+}
+
+// ---- Special folders ----------------------------------------------------------------
+
+FsError GetFolderPath(int csidl, std::u16string& path) {
+  if (!PassGate()) return Stopped();
+  std::u16string found;
+  if (!ReadFolderVariable(csidl, found)) return FsError::kNotFound;
+  if (found.size() >= 1024) return FsError::kBadPath;
+  if ((csidl & kCsidlFlagCreate) != 0) {
+    const std::string native = Native(found.c_str());
+    struct stat info;
+    if (!StatPath(native, &info)) {
+      const FsError made = MakeChain(native);
+      if (made != FsError::kNone) return made;
+    }
+  }
+  path = found;
+  return FsError::kNone;
+}
+
+FolderLocation LocateFolder(int csidl, std::u16string& path) {
+  if (!PassGate()) return FolderLocation::kNotLocated;
+  std::u16string found;
+  if (!ReadFolderVariable(csidl, found)) return FolderLocation::kNotLocated;
+  if (found.size() >= kMaxPath) return FolderLocation::kLocatedWithoutPath;
+  path = found;
+  return FolderLocation::kLocated;
+}
+
+// ---- Shell path functions ---------------------------------------------------------------
+
+bool AppendPath(char16_t* path, const char16_t* more) {
+  if (!PassGate() || path == nullptr || more == nullptr) return false;
+  if (!(more[0] == u'\\' && more[1] == u'\\')) {
+    while (*more == u'\\') ++more;
+  }
+  const std::u16string folder(path);
+  std::u16string file(more);
+  constexpr std::size_t kLongest = kMaxPath - 1;
+  std::u16string joined;
+  bool useBoth = false;
+  bool toRoot = false;
+  if (file.empty()) {
+    joined = folder.substr(0, kLongest);
+  } else if (folder.empty() || !IsRelative(file)) {
+    if (folder.empty() || file[0] != u'\\' || IsUnc(file)) {
+      joined = file.substr(0, kLongest);
+    } else {
+      useBoth = toRoot = true;
+    }
+  } else {
+    useBoth = true;
+  }
+  if (useBoth) {
+    joined = folder.substr(0, kLongest);
+    if (toRoot) {
+      StripToRoot(joined);
+      file.erase(0, 1);
+    }
+    if (!joined.empty() && joined.back() != u'\\') joined += u'\\';
+    if (joined.size() >= kMaxPath || joined.size() + file.size() >= kMaxPath) {
+      path[0] = u'\0';
+      return false;
+    }
+    joined += file;
+  }
+  const std::u16string result = Canonicalize(joined).substr(0, kLongest);
+  std::copy(result.begin(), result.end(), path);
+  path[result.size()] = u'\0';
+  return true;
+}
+
+void RemoveBackslash(char16_t* path) {
+  if (!PassGate() || path == nullptr) return;
+  const std::size_t length = WideLength(path);
+  if (length > 0 && path[length - 1] == u'\\' && !IsRoot(std::u16string(path, length))) path[length - 1] = u'\0';
+}
+
+void StripPath(char16_t* path) {
+  if (!PassGate() || path == nullptr) return;
+  const std::size_t start = FileNameStart(path);
+  if (start == 0) return;
+  const std::size_t length = WideLength(path + start);
+  std::memmove(path, path + start, (length + 1) * sizeof(char16_t));
+}
+
+// ---- Tests -------------------------------------------------------------------------------
+
+FsError CheckExists(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return ::access(Native(path).c_str(), F_OK) == 0 ? FsError::kNone : LastError();
+}
+
+bool FileExists(const char16_t* path) {
+  if (!PassGate()) return false;
+  struct stat info;
+  return StatPath(Native(path), &info);
+}
+
+std::uint32_t GetAttributes(const char16_t* path) {
+  if (!PassGate()) return kInvalidAttributes;
+  struct stat info;
+  if (!StatPath(Native(path), &info)) return kInvalidAttributes;
+  if (S_ISDIR(info.st_mode)) return 0x10;
+  return ReadOnlyFile(info) ? 0x01 : 0x80;
+}
+
+// ---- Changes -------------------------------------------------------------------------------
+
+int MakeFolder(const char16_t* path) {
+  if (!PassGate()) {
+    Stopped();
+    return -1;
+  }
+  return ::mkdir(Native(path).c_str(), 0777) == 0 ? 0 : -1;
+}
+
+FsError CreateFolder(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return ::mkdir(Native(path).c_str(), 0777) == 0 ? FsError::kNone : LastError();
+}
+
+FsError CreateFolderChain(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  // The shell wants a full path.
+  if (path[0] != u'\\' && path[0] != u'/') return FsError::kBadPath;
+  const std::string native = Native(path);
+  struct stat info;
+  if (StatPath(native, &info)) return FsError::kExists;
+  return MakeChain(native);
+}
+
+FsError SetAttributesNormal(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  const std::string native = Native(path);
+  struct stat info;
+  if (!StatPath(native, &info)) return LastError();
+  if ((info.st_mode & S_IWUSR) != 0) return FsError::kNone;
+  return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 ? FsError::kNone : LastError();
+}
+
+FsError CopyOver(const char16_t* source, const char16_t* target) {
+  if (!PassGate()) return Stopped();
+  const std::string from = Native(source);
+  const std::string to = Native(target);
+  Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return LastError();
+  struct stat sourceInfo;
+  if (::fstat(in.get(), &sourceInfo) != 0) return LastError();
+  if (S_ISDIR(sourceInfo.st_mode)) return FsError::kAccessDenied;
+  struct stat targetInfo;
+  if (StatPath(to, &targetInfo)) {
+    if (S_ISDIR(targetInfo.st_mode) || ReadOnlyFile(targetInfo)) return FsError::kAccessDenied;
+    // Copying a file onto itself would empty it; Windows refuses it as in use.
+    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+      return FsError::kSharingViolation;
+    }
+  }
+  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  if (out.get() < 0) return LastError();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return LastError();
+    if (got == 0) break;
+    if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(got))) return LastError();
+  }
+  // The target takes the source's attributes and time of last change.
+  const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+  ::futimens(out.get(), times);
+  if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0) return LastError();
+  return out.Close() ? FsError::kNone : LastError();
+}
+
+FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
+  if (!PassGate()) return Stopped();
+  const std::string from = Native(source);
+  const std::string to = Native(target);
+  struct stat info;
+  if (::lstat(from.c_str(), &info) != 0) return LastError();
+  if (StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return FsError::kAccessDenied;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? FsError::kNone : LastError();
+}
+
+FsError RemoveFile(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  const std::string native = Native(path);
+  struct stat info;
+  if (::lstat(native.c_str(), &info) != 0) return LastError();
+  if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ReadOnlyFile(info))) return FsError::kAccessDenied;
+  return ::unlink(native.c_str()) == 0 ? FsError::kNone : LastError();
+}
+
+void FlushFile(const char16_t* path) {
+  if (!PassGate()) return;
+  Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  if (file.get() >= 0) ::fsync(file.get());
+}
+
+FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
+  if (!PassGate()) return Stopped();
+  const std::string native = Native(path);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (mode == WriteMode::kCreateNew) {
+    flags |= O_EXCL;
+  } else {
+    struct stat info;
+    if (StatPath(native, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return FsError::kAccessDenied;
+  }
+  Descriptor file(::open(native.c_str(), flags, 0666));
+  if (file.get() < 0) return LastError();
+  if (!WriteAll(file.get(), bytes, size)) return LastError();
+  if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(size)) != 0) return LastError();
+  if (::fsync(file.get()) != 0) return LastError();
+  return file.Close() ? FsError::kNone : LastError();
+}
+
+// ---- Shared file access -------------------------------------------------------------------
+
+std::FILE* OpenShared(const char16_t* path, const char* mode) {
+  if (!PassGate()) {
+    Stopped();
+    return nullptr;
+  }
+  const std::string native = Native(path);
+  if (std::strpbrk(mode, "wa+") != nullptr) {
+    struct stat info;
+    if (StatPath(native, &info) && ReadOnlyFile(info)) {
+      errno = EACCES;
+      return nullptr;
+    }
+  }
+  return std::fopen(native.c_str(), mode);
+}
+
+void CloseFile(std::FILE* file) {
+  PassGate();  // a stopped close still releases the stream
+  std::fclose(file);
+}
+
+// ---- Listing ----------------------------------------------------------------------------------
+
+FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
+  if (!PassGate()) return Stopped();
+  DIR* listing = ::opendir(Native(folder).c_str());
+  if (listing == nullptr) return LastError();
+  std::vector<std::u16string> found;
+  while (const dirent* entry = ::readdir(listing)) found.push_back(DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
+  ::closedir(listing);
+  const UpperCase upper;
+  std::sort(found.begin(), found.end(), [&upper](const std::u16string& a, const std::u16string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                        [&upper](char16_t x, char16_t y) { return upper(x) < upper(y); });
+  });
+  names = std::move(found);
+  return FsError::kNone;
+}
+
+// ---- Paths handed to libraries -------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) {
+  std::string native = path;
+  std::replace(native.begin(), native.end(), '\\', '/');
+  return native;
+}
+
+std::uint32_t ProcessId() {
+  PassGate();  // cannot fail
+  return static_cast<std::uint32_t>(::getpid());
+}
+
+// ---- Access lists ---------------------------------------------------------------------------------
+
+void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
+  if (!PassGate()) return;
+  ClassPermissions masks;
+  for (const AccessEntry& entry : entries) {
+    (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
+  }
+  const std::string native = Native(folder);
+  struct stat info;
+  if (native.empty() || ::lstat(native.c_str(), &info) != 0) return;
+  if (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode)) ApplyToTree(native, info, masks);
+}
+
+}  // namespace fsplatform

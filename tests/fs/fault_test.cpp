@@ -1,0 +1,99 @@
+// Failures of single platform calls, forced through the test build's gate.
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fs/fault_injection.h"
+#include "fs/files.h"
+#include "fs/folders.h"
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+class FaultTest : public ::testing::Test {
+ protected:
+  FaultTest() {
+    std::random_device rd;
+    folder_ = stdfs::temp_directory_path() / ("ch-fault-" + std::to_string(rd()) + std::to_string(rd()));
+    stdfs::create_directories(folder_);
+  }
+  ~FaultTest() override {
+    fsfaults::FailNthPlatformCall(0);
+    std::error_code ec;
+    stdfs::remove_all(folder_, ec);
+  }
+  std::string Path(const std::string& name) const { return (folder_ / name).u8string(); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(stdfs::u8path(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(stdfs::u8path(path), std::ios::binary) << bytes;
+  }
+  std::size_t EntryCount() const {
+    return static_cast<std::size_t>(std::distance(stdfs::directory_iterator(folder_), stdfs::directory_iterator()));
+  }
+
+  stdfs::path folder_;
+};
+
+TEST_F(FaultTest, MakeDirectoryReportsTheFailedCall) {
+  fsfaults::FailNthPlatformCall(0);
+  ASSERT_EQ(MakeDirectoryUtf8(Path("probe").c_str()), 0);
+  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
+  ASSERT_GT(calls, 0u);
+  // The last call is the creation itself.
+  fsfaults::FailNthPlatformCall(calls);
+  errno = 0;
+  EXPECT_EQ(MakeDirectoryUtf8(Path("made").c_str()), -1);
+  EXPECT_EQ(errno, EIO);
+  fsfaults::FailNthPlatformCall(0);
+  EXPECT_FALSE(stdfs::exists(folder_ / "made"));
+}
+
+TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
+  const std::string target = Path("doc.xml");
+  Write(target, "old");
+  fsfaults::FailNthPlatformCall(0);
+  ASSERT_EQ(WriteFileDurably(target, "probe"), WriteResult::kWritten);
+  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
+  for (unsigned long n = 1; n <= calls; ++n) {
+    Write(target, "old");
+    fsfaults::FailNthPlatformCall(n);
+    const WriteResult result = WriteFileDurably(target, "new");
+    fsfaults::FailNthPlatformCall(0);
+    const std::string content = Read(target);
+    if (result == WriteResult::kWritten) {
+      EXPECT_EQ(content, "new") << "failing call " << n;
+    } else {
+      EXPECT_EQ(content, "old") << "failing call " << n;
+    }
+    EXPECT_EQ(EntryCount(), 1u) << "failing call " << n << " left a temporary file";
+  }
+}
+
+TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
+  const std::string common = Path("Common Files");
+  stdfs::create_directories(stdfs::u8path(common));
+#if defined(_WIN32)
+  // The machine's own folders.
+#else
+  setenv("CommonProgramFiles", common.c_str(), 1);
+  setenv("CommonProgramFiles(x86)", Path("x86").c_str(), 1);
+#endif
+  char expected[kPathBufferSize];
+  ASSERT_NE(GetSpecialFolderPath(expected, kFolderCommonFiles), nullptr);
+  char buffer[kPathBufferSize];
+  fsfaults::FailNthPlatformCall(1);  // the x86 lookup
+  ASSERT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
+  fsfaults::FailNthPlatformCall(0);
+  EXPECT_STREQ(buffer, expected);
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// Special folders and the common data folder. On POSIX the special folders
+// come from the environment the test machine sets; on Windows they are the
+// machine's own, so some tests only hold where the environment rules.
+#include "fs/folders.h"
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fs/files.h"
+#include "fs_test_util.h"
+#include "support/test_machine.h"
+
+// The special folders of Windows are the system's own; elsewhere they follow
+// the environment variables the tests set.
+#if defined(_WIN32)
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() \
+  GTEST_SKIP() << "Windows special folders do not follow the environment"
+#else
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() static_cast<void>(0)
+#endif
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Special(unsigned kind) {
+  char buffer[kPathBufferSize];
+  const char* found = GetSpecialFolderPath(buffer, kind);
+  return found != nullptr ? std::string(found) : std::string("<null>");
+}
+
+class FoldersTest : public ::testing::Test {
+ protected:
+  TestMachine machine_;
+};
+
+TEST_F(FoldersTest, SpecialFolderIsZeroPaddedAndWithoutTrailingSeparator) {
+  char buffer[kPathBufferSize];
+  std::memset(buffer, 'x', sizeof buffer);
+  ASSERT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFiles), buffer);
+  const std::size_t length = std::strlen(buffer);
+  ASSERT_GT(length, 0u);
+  EXPECT_NE(buffer[length - 1], '\\');
+  for (std::size_t i = length; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], '\0') << i;
+  EXPECT_TRUE(IsDirectory(buffer));
+  EXPECT_TRUE(IsDirectory(Special(kFolderCommonAppData)));
+  EXPECT_EQ(Special(3), Special(kFolderCommonFiles));
+}
+
+TEST_F(FoldersTest, WithoutSeparateX86FolderKindZeroGivesCommonFiles) {
+  // Windows 32-bit systems (and Wine's 32-bit prefix) have no separate x86
+  // folder; on POSIX its variable is unset.
+  SetTestEnv("CommonProgramFiles(x86)", nullptr);
+  EXPECT_EQ(Special(kFolderCommonFilesX86), Special(kFolderCommonFiles));
+  EXPECT_EQ(Special(77), Special(kFolderCommonFiles));
+}
+
+TEST_F(FoldersTest, CommonDataFolderIsCreatedUnderX86CommonFiles) {
+  char buffer[kPathBufferSize];
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  EXPECT_EQ(std::string(buffer), Special(kFolderCommonFilesX86) + "\\Orvik");
+  EXPECT_TRUE(IsDirectory(buffer));
+  // Again, with the folder present.
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+}
+
+TEST_F(FoldersTest, CommonDataFolderAcceptsAFileInItsPlace) {
+  char buffer[kPathBufferSize];
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  ASSERT_EQ(NativePath(buffer), NativePath(machine_.commonData()));
+  std::filesystem::remove(std::filesystem::u8path(NativePath(buffer)));
+  ASSERT_TRUE(WriteWholeFile(buffer, "not a folder"));
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  EXPECT_EQ(IsRegularFile(buffer), 1);
+}
+
+TEST_F(FoldersTest, GetCommonDataFolderNamesTheSameFolder) {
+  std::string data;
+  ASSERT_TRUE(GetCommonDataFolder(data));
+  EXPECT_TRUE(EndsWith(data, "\\Orvik"));
+  EXPECT_FALSE(EndsWith(data, "\\\\Orvik"));
+  char buffer[kPathBufferSize];
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  EXPECT_EQ(NativePath(data), NativePath(buffer));
+}
+
+// ---- Where the special folders come from the environment (POSIX) ----------
+
+TEST_F(FoldersTest, SpecialFoldersFollowTheEnvironmentAtEveryCall) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  const std::string other = In(machine_.scratch(), "Other Common");
+  SetTestEnv("CommonProgramFiles", other.c_str());
+  EXPECT_EQ(Special(kFolderCommonFiles), other);
+  EXPECT_TRUE(IsDirectory(other));  // created by the lookup, as CSIDL_FLAG_CREATE asks
+  const std::string data = In(machine_.scratch(), "Data");
+  SetTestEnv("ProgramData", data.c_str());
+  EXPECT_EQ(Special(kFolderCommonAppData), data);
+}
+
+TEST_F(FoldersTest, UnsetVariableIsAFailedLookup) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  SetTestEnv("CommonProgramFiles", nullptr);
+  char buffer[kPathBufferSize];
+  EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFiles), nullptr);
+  // The x86 folder still has its variable.
+  EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
+  SetTestEnv("CommonProgramFiles(x86)", nullptr);
+  EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), nullptr);
+  EXPECT_EQ(EnsureCommonDataFolder(buffer), nullptr);
+  std::string out = "unchanged";
+  EXPECT_FALSE(GetCommonDataFolder(out));
+  EXPECT_EQ(out, "unchanged");
+  SetTestEnv("ProgramData", "");
+  EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonAppData), nullptr);
+}
+
+TEST_F(FoldersTest, SeparateX86FolderIsPreferred) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  const std::string x86 = In(machine_.scratch(), "Common Files (x86)");
+  SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
+  EXPECT_EQ(Special(kFolderCommonFilesX86), x86);
+  char buffer[kPathBufferSize];
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  EXPECT_EQ(std::string(buffer), x86 + "\\Orvik");
+  EXPECT_TRUE(IsDirectory(buffer));
+}
+
+TEST_F(FoldersTest, CommonDataFolderHasOneBackslashBeforeOrvik) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  const std::string common = In(machine_.scratch(), "Common\\");
+  SetTestEnv("CommonProgramFiles", common.c_str());
+  std::string data;
+  ASSERT_TRUE(GetCommonDataFolder(data));
+  EXPECT_EQ(data, In(machine_.scratch(), "Common\\Orvik"));
+  EXPECT_FALSE(IsDirectory(data));  // named, not created
+}
+
+TEST_F(FoldersTest, CommonDataFolderMustFitThePathBuffer) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  // "\\Orvik" after 1017 bytes ends at byte 1023: it fits with its terminator;
+  // after 1018 bytes it does not.
+  for (std::size_t length : {1017u, 1018u}) {
+    std::string common = In(machine_.scratch(), std::to_string(length));
+    while (common.size() + 201 < length) common = In(common, std::string(200, 'd'));
+    common = In(common, std::string(length - common.size() - 1, 'e'));
+    ASSERT_EQ(common.size(), length);
+    SetTestEnv("CommonProgramFiles(x86)", common.c_str());
+    char buffer[kPathBufferSize];
+    ASSERT_EQ(Special(kFolderCommonFilesX86), common);
+    if (length == 1017u) {
+      ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+      EXPECT_EQ(std::string(buffer), common + "\\Orvik");
+    } else {
+      EXPECT_EQ(EnsureCommonDataFolder(buffer), nullptr);
+    }
+  }
+}
+
+}  // namespace

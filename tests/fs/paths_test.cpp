@@ -1,0 +1,126 @@
+// Path splitting and joining give the Windows shell's strings on every target.
+#include "fs/paths.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::string Stripped(std::string path) {
+  StripTrailingSeparator(path);
+  return path;
+}
+
+std::string Parent(const std::string& path) {
+  std::string out = "unchanged";
+  EXPECT_TRUE(GetParentPath(path, out));
+  return out;
+}
+
+std::string Joined(const std::string& base, const std::string& more) {
+  std::string out = "unchanged";
+  EXPECT_TRUE(JoinPath(base, more, out)) << base << " + " << more;
+  return out;
+}
+
+TEST(StripTrailingSeparator, RemovesOneSeparator) {
+  EXPECT_EQ(Stripped("C:\\a\\"), "C:\\a");
+  EXPECT_EQ(Stripped("/tmp/a/"), "/tmp/a");
+  EXPECT_EQ(Stripped("a//"), "a/");
+  EXPECT_EQ(Stripped("a\\\\"), "a\\");
+  EXPECT_EQ(Stripped("C:\\a"), "C:\\a");
+}
+
+TEST(StripTrailingSeparator, NeverShortensOneByte) {
+  EXPECT_EQ(Stripped("\\"), "\\");
+  EXPECT_EQ(Stripped("/"), "/");
+  EXPECT_EQ(Stripped(""), "");
+  EXPECT_EQ(Stripped("\\\\"), "\\");
+}
+
+TEST(GetParentPath, BareNameHasDot) {
+  EXPECT_EQ(Parent("cache.db"), ".");
+  EXPECT_EQ(Parent(""), ".");
+}
+
+TEST(GetParentPath, TrailingBackslashDoesNotCount) {
+  EXPECT_EQ(Parent("C:\\a\\b"), "C:\\a");
+  EXPECT_EQ(Parent("C:\\a\\b\\"), "C:\\a");
+}
+
+TEST(GetParentPath, EitherSeparator) {
+  EXPECT_EQ(Parent("C:\\a/b"), "C:\\a");
+  EXPECT_EQ(Parent("/tmp/x/y.db"), "/tmp/x");
+  EXPECT_EQ(Parent("\\tmp\\x/"), "\\tmp");
+}
+
+TEST(GetParentPath, RootsAndDrives) {
+  EXPECT_EQ(Parent("C:\\a"), "C:");
+  EXPECT_EQ(Parent("C:a"), "C:");
+  EXPECT_EQ(Parent("C:\\"), ".");
+  EXPECT_EQ(Parent("/a"), "/");
+}
+
+TEST(GetParentPath, CountsWideUnits) {
+  const std::string e = "\xC3\xA9";  // U+00E9, two bytes, one unit
+  EXPECT_EQ(Parent("C:\\" + e + "\\" + e + e), "C:\\" + e);
+}
+
+TEST(JoinPath, EmptySecondPartGivesBaseUnchanged) {
+  EXPECT_EQ(Joined("C:\\x\\", ""), "C:\\x\\");
+  EXPECT_EQ(Joined("C:/x/./", ""), "C:/x/./");
+}
+
+TEST(JoinPath, ExactlyOneBackslash) {
+  EXPECT_EQ(Joined("C:\\x", "y"), "C:\\x\\y");
+  EXPECT_EQ(Joined("C:\\x\\", "y"), "C:\\x\\y");
+  EXPECT_EQ(Joined("C:\\x", "\\y"), "C:\\x\\y");
+  EXPECT_EQ(Joined("C:\\x", "y\\"), "C:\\x\\y");
+  EXPECT_EQ(Joined("/tmp/x", "y.db"), "/tmp/x\\y.db");
+  EXPECT_EQ(Joined("C:\\x", "y\\z"), "C:\\x\\y\\z");
+}
+
+TEST(JoinPath, DotSegmentsAreResolved) {
+  EXPECT_EQ(Joined("C:\\x", ".\\y"), "C:\\x\\y");
+  EXPECT_EQ(Joined("C:\\x\\w", "..\\y"), "C:\\x\\y");
+  EXPECT_EQ(Joined("C:\\x", "..\\..\\y"), "C:\\y");
+}
+
+TEST(JoinPath, FullSecondPartReplacesBase) { EXPECT_EQ(Joined("C:\\x", "D:\\y"), "D:\\y"); }
+
+TEST(JoinPath, EmptyBase) { EXPECT_EQ(Joined("", "y"), "y"); }
+
+TEST(JoinPath, SumOver260IsRefusedAndOutputUntouched) {
+  const std::string base = "C:\\" + std::string(197, 'b');  // 200 units
+  std::string out = "unchanged";
+  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), out));
+  EXPECT_EQ(out, "unchanged");
+}
+
+TEST(JoinPath, JoinedPathMustFitMaxPath) {
+  const std::string base = "C:\\" + std::string(197, 'b');  // 200 units
+  // 200 + 1 + 58 = 259 units: fits with its terminator.
+  EXPECT_EQ(Joined(base, std::string(58, 'm')), base + "\\" + std::string(58, 'm'));
+  // Sums of 259 and 260 pass the first check, but the joined path needs 260
+  // and 261 units without its terminator.
+  for (std::size_t more : {59u, 60u}) {
+    std::string out = "unchanged";
+    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), out)) << more;
+    EXPECT_EQ(out, "unchanged");
+  }
+  // A separator the base brings counts the same.
+  EXPECT_EQ(Joined(base + "\\", std::string(58, 'm')), base + "\\" + std::string(58, 'm'));
+}
+
+TEST(JoinPath, LimitCountsWideUnitsNotBytes) {
+  std::string base = "C:\\";
+  for (int i = 0; i < 253; ++i) base += "\xC3\xA9";  // 256 units, 509 bytes
+  EXPECT_EQ(Joined(base, "a"), base + "\\a");
+  std::string out = "unchanged";
+  std::string supplementary = "\xF0\x9F\x98\x80";  // two units
+  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", out));
+  EXPECT_EQ(out, "unchanged");
+}
+
+}  // namespace

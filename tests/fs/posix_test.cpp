@@ -1,0 +1,156 @@
+// What only POSIX calls can check: the permission bits and access lists
+// GrantFolderAccess leaves, and what another user may do afterwards.
+#include <acl/libacl.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fs/access.h"
+#include "fs/files.h"
+#include "fs_test_util.h"
+#include "support/test_machine.h"
+
+namespace {
+
+mode_t Mode(const std::string& path) {
+  struct stat info;
+  EXPECT_EQ(::stat(NativePath(path).c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+std::string AccessList(const std::string& path, acl_type_t type) {
+  acl_t acl = ::acl_get_file(NativePath(path).c_str(), type);
+  if (acl == nullptr) return "<none>";
+  char* text = ::acl_to_any_text(acl, nullptr, ',', 0);
+  std::string result = text != nullptr ? text : "<unreadable>";
+  ::acl_free(text);
+  ::acl_free(acl);
+  return result;
+}
+
+// Runs `action` as the user "nobody" in a child process; its exit status
+// says whether the action succeeded.
+bool AsNobody(const std::string& path, bool (*action)(const std::string&)) {
+  const passwd* nobody = ::getpwnam("nobody");
+  if (nobody == nullptr) return false;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(2);
+    ::_exit(action(path) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool CreateFileIn(const std::string& folder) {
+  const int fd = ::open(NativePath(In(folder, "by-nobody")).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool ReadFileIn(const std::string& folder) {
+  const int fd = ::open(NativePath(In(folder, "pcd.db")).c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+class GrantTest : public ::testing::Test {
+ protected:
+  GrantTest() : folder_(In(machine_.scratch(), "Orvik PCD")) {
+    EXPECT_EQ(EnsureDirectoryPath(In(folder_, "sub")), 0);
+    EXPECT_TRUE(WriteWholeFile(In(folder_, "pcd.db"), "db"));
+    EXPECT_TRUE(WriteWholeFile(In(In(folder_, "sub"), "deep.db"), "db"));
+    ::chmod(NativePath(folder_).c_str(), 0700);
+  }
+  TestMachine machine_;
+  std::string folder_;
+};
+
+TEST_F(GrantTest, ReadOnlyForOthers) {
+  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  EXPECT_EQ(Mode(folder_), 0755u);
+  EXPECT_EQ(Mode(In(folder_, "sub")), 0755u);
+  EXPECT_EQ(Mode(In(folder_, "pcd.db")), 0644u);
+  EXPECT_EQ(Mode(In(In(folder_, "sub"), "deep.db")), 0644u);
+  EXPECT_EQ(AccessList(folder_, ACL_TYPE_DEFAULT), "user::rwx,group::r-x,other::r-x");
+}
+
+TEST_F(GrantTest, ReadWriteForOthers) {
+  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  EXPECT_EQ(Mode(folder_), 0777u);
+  EXPECT_EQ(Mode(In(folder_, "sub")), 0777u);
+  EXPECT_EQ(Mode(In(folder_, "pcd.db")), 0666u);
+  EXPECT_EQ(AccessList(folder_, ACL_TYPE_DEFAULT), "user::rwx,group::rwx,other::rwx");
+}
+
+TEST_F(GrantTest, NewFilesInheritWhateverTheUmask) {
+  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  const mode_t previous = ::umask(077);
+  EXPECT_TRUE(WriteWholeFile(In(folder_, "later.db"), "x"));
+  EXPECT_EQ(WriteFileDurably(In(folder_, "durable.db"), "x"), WriteResult::kWritten);
+  ::umask(previous);
+  EXPECT_EQ(Mode(In(folder_, "later.db")), 0666u);
+  EXPECT_EQ(Mode(In(folder_, "durable.db")), 0666u);
+}
+
+TEST_F(GrantTest, ReplacesWhatWasThere) {
+  const std::string named = "user::rwx,user:nobody:rwx,group::---,mask::rwx,other::---";
+  acl_t acl = ::acl_from_text(named.c_str());
+  ASSERT_NE(acl, nullptr);
+  ASSERT_EQ(::acl_set_file(NativePath(folder_).c_str(), ACL_TYPE_ACCESS, acl), 0);
+  ::acl_free(acl);
+  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  EXPECT_EQ(AccessList(folder_, ACL_TYPE_ACCESS), "user::rwx,group::r-x,other::r-x");
+}
+
+TEST_F(GrantTest, KeepsExecuteAndReadOnlyOfFiles) {
+  const std::string tool = In(folder_, "tool");
+  ASSERT_TRUE(WriteWholeFile(tool, "#!"));
+  ::chmod(NativePath(tool).c_str(), 0700);
+  const std::string locked = In(folder_, "locked.db");
+  ASSERT_TRUE(WriteWholeFile(locked, "x"));
+  ::chmod(NativePath(locked).c_str(), 0400);
+  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  // Everyone's read and write grant no execute.
+  EXPECT_EQ(Mode(tool), 0766u);
+  EXPECT_EQ(Mode(locked), 0444u);
+}
+
+TEST_F(GrantTest, AnotherUserMayWriteOnlyWhenAllowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "switching to the user nobody needs root";
+  if (::getpwnam("nobody") == nullptr) GTEST_SKIP() << "no user nobody";
+  // The scratch folder itself must let others through.
+  ::chmod(NativePath(machine_.scratch()).c_str(), 0755);
+
+  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
+  EXPECT_FALSE(AsNobody(folder_, CreateFileIn));
+
+  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
+  EXPECT_TRUE(AsNobody(folder_, CreateFileIn));
+}
+
+TEST(ReadOnlyFiles, RefusedEvenToRoot) {
+  TestMachine machine;
+  const std::string file = In(machine.scratch(), "ro");
+  ASSERT_TRUE(WriteWholeFile(file, "old"));
+  ::chmod(NativePath(file).c_str(), 0444);
+  EXPECT_FALSE(DeleteFileUtf8(file));
+  EXPECT_FALSE(OpenFileShared(file, "r+b"));
+  EXPECT_EQ(ClearFileAttributes(file), 0);
+  EXPECT_EQ(Mode(file), 0644u);
+  EXPECT_TRUE(DeleteFileUtf8(file));
+}
+
+}  // namespace

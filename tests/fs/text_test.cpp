@@ -1,0 +1,98 @@
+// Conversions behave as the platform's CP_UTF8 converters with flags 0, and the
+// bounded copies never overrun their buffers.
+#include "fs/text.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Utf8ToWide, ConvertsWholeCountedLength) {
+  EXPECT_EQ(Utf8ToWide("abc"), u"abc");
+  EXPECT_EQ(Utf8ToWide("\xC3\xA9\xE2\x82\xAC"), u"\u00E9\u20AC");
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");
+  EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(Utf8ToWide(""), u"");
+}
+
+TEST(Utf8ToWide, InvalidSequencesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf8ToWide("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToWide("a\xC3"), u"a\uFFFD");       // cut short at the end
+  EXPECT_EQ(Utf8ToWide("\xE2\x82x"), u"\uFFFDx");   // cut short before ASCII
+  EXPECT_EQ(Utf8ToWide("\x80x"), u"\uFFFDx");       // lone continuation byte
+}
+
+TEST(WideToUtf8, ConvertsWholeCountedLength) {
+  EXPECT_EQ(WideToUtf8(u"abc"), "abc");
+  EXPECT_EQ(WideToUtf8(u"\u00E9\u20AC"), "\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(WideToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(WideToUtf8(std::u16string(u"a\0b", 3)), std::string("a\0b", 3));
+  EXPECT_EQ(WideToUtf8(u""), "");
+}
+
+TEST(WideToUtf8, LoneSurrogateBecomesReplacementCharacter) {
+  EXPECT_EQ(WideToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+  EXPECT_EQ(WideToUtf8(u"a" + std::u16string(1, char16_t(0xDC00)) + u"b"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(WideToUtf8Alloc, AllocatesTerminatedCopy) {
+  char* text = WideToUtf8Alloc(u"\u00E9t\u00E9");
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(text, "\xC3\xA9t\xC3\xA9");
+  std::free(text);
+  char* empty = WideToUtf8Alloc(u"");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_STREQ(empty, "");
+  std::free(empty);
+  EXPECT_EQ(WideToUtf8Alloc(nullptr), nullptr);
+}
+
+TEST(CopyStringPadded, CopiesAndZeroPadsUpToCount) {
+  char buffer[16];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(CopyStringPadded(buffer, "abc", sizeof buffer, 10), buffer);
+  EXPECT_STREQ(buffer, "abc");
+  for (int i = 3; i < 10; ++i) EXPECT_EQ(buffer[i], '\0') << i;
+  for (int i = 10; i < 16; ++i) EXPECT_EQ(buffer[i], 'x') << i;
+}
+
+TEST(CopyStringPadded, PadsToBufferSizeWhenCountIsLarger) {
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(CopyStringPadded(buffer, "ab", sizeof buffer, 1024), buffer);
+  for (int i = 2; i < 8; ++i) EXPECT_EQ(buffer[i], '\0') << i;
+}
+
+TEST(CopyStringPadded, CopiesAtMostCountBytes) {
+  char buffer[8];
+  EXPECT_EQ(CopyStringPadded(buffer, "abcdef", sizeof buffer, 3), buffer);
+  EXPECT_STREQ(buffer, "abc");
+}
+
+TEST(CopyStringPadded, FailsWhenTerminatorDoesNotFit) {
+  char buffer[4];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(CopyStringPadded(buffer, "abcd", sizeof buffer, 1024), nullptr);
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(CopyStringPadded(buffer, "abc", sizeof buffer, 1024), buffer);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(CopyStringPadded(buffer, "abc", 0, 1024), nullptr);
+}
+
+TEST(FormatToBuffer, FormatsWhenTheTextFits) {
+  char buffer[8];
+  EXPECT_TRUE(FormatToBuffer(buffer, sizeof buffer, "%s=%d", "ab", 1234));
+  EXPECT_STREQ(buffer, "ab=1234");
+}
+
+TEST(FormatToBuffer, LeavesEmptyTextWhenItDoesNotFit) {
+  char buffer[8];
+  std::memset(buffer, 'x', sizeof buffer);
+  EXPECT_FALSE(FormatToBuffer(buffer, sizeof buffer, "%s=%d", "ab", 12345));
+  EXPECT_STREQ(buffer, "");
+}
+
+}  // namespace
