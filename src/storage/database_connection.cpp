@@ -1,0 +1,366 @@
+#include "storage/database_connection.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include <sqlite3.h>
+
+#include "fs/access.h"
+#include "fs/files.h"
+#include "fs/paths.h"
+#include "storage/sqlite_memory.h"
+#include "storage/storage_status.h"
+
+namespace {
+
+// `state` of a connection that is not open (before Open, after Close).
+constexpr int kNotOpen = 1;
+
+const char kEmptyText[1] = "";
+char* const kEmptyList[1] = {nullptr};
+
+bool StartsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool IsImplicitWrite(const char* text) {
+  return StartsWith(text, "INSERT ") || StartsWith(text, "UPDATE ") ||
+         StartsWith(text, "DELETE ");
+}
+
+}  // namespace
+
+char* SharedEmptyText() { return const_cast<char*>(kEmptyText); }
+
+char** SharedEmptyList() { return const_cast<char**>(kEmptyList); }
+
+int DecimalTextToInt(const char* text) {
+  if (text == nullptr) return 0;
+  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = (*text++ == '-');
+  long long value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*text - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+// A compiled statement, finalized exactly once: explicitly when its result
+// code matters, otherwise when it goes out of scope.
+class DatabaseConnection::Statement {
+ public:
+  Statement() = default;
+  ~Statement() { Finalize(); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  sqlite3_stmt** receiver() { return &stmt_; }
+  sqlite3_stmt* get() const { return stmt_; }
+
+  // A text holding no statement (only blanks or comments) compiles to none;
+  // running it does nothing.
+  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_DONE; }
+
+  // The result of sqlite3_finalize: with statements compiled by
+  // sqlite3_prepare, the specific error of a failed step.
+  int Finalize() {
+    if (!stmt_) return SQLITE_OK;
+    const int rc = sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    return rc;
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+DatabaseConnection::ResultPool::~ResultPool() {
+  for (void* block : blocks_) std::free(block);
+}
+
+void* DatabaseConnection::ResultPool::Allocate(std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) return nullptr;
+  try {
+    blocks_.push_back(block);
+  } catch (const std::bad_alloc&) {
+    std::free(block);
+    return nullptr;
+  }
+  return block;
+}
+
+DatabaseConnection::DatabaseConnection(const std::string& folder, const std::string& fileName,
+                                       SchemaStepTable stepTable, bool allowWrite,
+                                       int targetVersion, bool checkSchema)
+    : folder_(folder),
+      fileName_(fileName),
+      stepTable_(stepTable),
+      checkSchema_(checkSchema),
+      targetVersion_(targetVersion) {
+  state_ = Open();
+  if (state_ == kStorageOk) GrantFolderAccess(folder_, allowWrite);
+}
+
+DatabaseConnection::~DatabaseConnection() { Close(); }
+
+int DatabaseConnection::Open() {
+  try {
+    std::string path;
+    if (!JoinPath(folder_, fileName_, path)) return kStorageInvalidArgument;
+    if (IsRegularFile(path) == 0) {
+      if (FileExists(path)) return kStorageUnusable;
+      const int created = EnsureDirectoryPath(folder_);
+      if (created != 0) return created;
+    }
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open(NativePath(path).c_str(), &db);
+    if (rc != SQLITE_OK) {
+      // SQLite may hand back a connection even when the open fails; it must
+      // still be released.
+      sqlite3_close(db);
+      db_ = nullptr;
+      return StatusFromSqlite(rc);
+    }
+    db_ = db;
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    state_ = kStorageOk;
+    if (!checkSchema_) return kStorageOk;
+    return BringSchemaToTarget();
+  } catch (const std::bad_alloc&) {
+    Close();
+    return kStorageNoMemory;
+  }
+}
+
+int DatabaseConnection::BringSchemaToTarget() {
+  long long stored = 0;
+  int compat = 0;
+  char* value = nullptr;
+  int provisional = QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_version'");
+  if (provisional == kStorageOk) {
+    stored = DecimalTextToInt(value);
+    provisional =
+        QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'");
+    if (provisional == kStorageOk) compat = DecimalTextToInt(value);
+  }
+  // A missing row (8) or a missing table (12) means the file has not been
+  // given its schema yet. Any other failure means the file can't be read at
+  // all (locked beyond the timeout, not a database, unreadable), and no
+  // schema step could make it usable.
+  if (provisional != kStorageOk && provisional != kStorageNotFound &&
+      provisional != kStorageDatabaseError) {
+    Close();
+    return provisional;
+  }
+  if (targetVersion_ < compat) {
+    Close();
+    return kStorageSchemaTooNew;
+  }
+  const long long first = stored + 1;
+  for (long long n = first; n <= targetVersion_; ++n) {
+    const int status = ApplySchemaStep(static_cast<int>(n));
+    if (status == kStorageOk) continue;
+    // The first step failing means the file already holds (part of) what
+    // the step creates; the step has been rolled back and the file is used
+    // as it stands.
+    if (n == first) return kStorageOk;
+    Close();
+    return status;
+  }
+  if (first <= targetVersion_) return kStorageOk;
+  if (provisional != kStorageOk) {
+    Close();
+    return provisional;
+  }
+  return kStorageOk;
+}
+
+int DatabaseConnection::ApplySchemaStep(int n) {
+  if (db_ == nullptr) return kStorageUnusable;
+  if (n < 1) return kStorageInvalidArgument;
+  for (int i = 0; i < n; ++i) {
+    if (stepTable_ == nullptr || stepTable_[i] == nullptr) return kStorageMissingStep;
+  }
+  Execute("BEGIN");
+  for (SchemaStep statement = stepTable_[n - 1]; *statement != nullptr; ++statement) {
+    if (Execute("%s", *statement) != kStorageOk) {
+      Execute("ROLLBACK");
+      return kStorageUnusable;
+    }
+  }
+  return Execute("COMMIT");
+}
+
+int DatabaseConnection::Prepare(Statement& statement, const char* format, va_list args) {
+  if (format == nullptr) return kStorageInvalidArgument;
+  SqliteText text(sqlite3_vmprintf(format, args));
+  if (!text) return kStorageNoMemory;
+  if (state_ != kStorageOk) return StartsWith(text.get(), "SELECT") ? kStorageNotFound : state_;
+  if (db_ == nullptr) return kStorageUnusable;
+  if (sqlite3_get_autocommit(db_) && IsImplicitWrite(text.get())) {
+    const int begun = Execute("BEGIN");
+    if (begun != kStorageOk) return begun;
+  }
+  const int length = static_cast<int>(std::strlen(text.get()));
+  const int rc = sqlite3_prepare(db_, text.get(), length, statement.receiver(), nullptr);
+  return StatusFromSqlite(rc);
+}
+
+int DatabaseConnection::Execute(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int status = ExecuteV(format, args);
+  va_end(args);
+  return status;
+}
+
+int DatabaseConnection::ExecuteV(const char* format, va_list args) {
+  Statement statement;
+  int status = Prepare(statement, format, args);
+  if (status != kStorageOk) return status;
+  bool failed = false;
+  for (;;) {
+    const int rc = statement.Step();
+    if (rc == SQLITE_ROW) continue;
+    if (rc == SQLITE_ERROR) failed = true;
+    else if (rc != SQLITE_DONE) status = StatusFromSqlite(rc);
+    break;
+  }
+  const int finalized = statement.Finalize();
+  if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
+  else if (failed) status = kStorageDatabaseError;
+  return status;
+}
+
+int DatabaseConnection::QueryValue(char** out, const char* format, ...) {
+  if (out == nullptr) return kStorageInvalidArgument;
+  *out = SharedEmptyText();
+  Statement statement;
+  va_list args;
+  va_start(args, format);
+  int status = Prepare(statement, format, args);
+  va_end(args);
+  if (status != kStorageOk) return status;
+
+  *out = nullptr;
+  bool failed = false;
+  const int rc = statement.Step();
+  if (rc == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+    // A NULL column is handed out as the empty text: on success the caller
+    // is promised a text it can read.
+    *out = text ? CopyResultText(text) : SharedEmptyText();
+    if (*out == nullptr) status = kStorageNoMemory;
+  } else if (rc == SQLITE_DONE) {
+    status = kStorageNotFound;
+  } else if (rc == SQLITE_ERROR) {
+    failed = true;
+  } else {
+    status = StatusFromSqlite(rc);
+  }
+  const int finalized = statement.Finalize();
+  if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
+  else if (failed) status = kStorageDatabaseError;
+  return status;
+}
+
+int DatabaseConnection::QueryList(char*** out, const char* format, ...) {
+  if (out == nullptr) return kStorageInvalidArgument;
+  *out = SharedEmptyList();
+  Statement statement;
+  va_list args;
+  va_start(args, format);
+  int status = Prepare(statement, format, args);
+  va_end(args);
+  if (status != kStorageOk) return status;
+
+  try {
+    std::vector<char*> values;
+    bool failed = false;
+    for (;;) {
+      const int rc = statement.Step();
+      if (rc == SQLITE_ROW) {
+        const int columns = sqlite3_column_count(statement.get());
+        for (int column = 0; column < columns && status == kStorageOk; ++column) {
+          const auto* text =
+              reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
+          // A null entry would end the list early; a NULL column is the
+          // empty text instead.
+          char* copy = text ? CopyResultText(text) : SharedEmptyText();
+          if (copy == nullptr) status = kStorageNoMemory;
+          else values.push_back(copy);
+        }
+        if (status == kStorageOk) continue;
+      } else if (rc == SQLITE_DONE) {
+        if (values.empty()) status = kStorageNotFound;
+      } else if (rc == SQLITE_ERROR) {
+        failed = true;
+      } else {
+        status = StatusFromSqlite(rc);
+      }
+      break;
+    }
+    if (status == kStorageOk && !failed) {
+      auto** list = static_cast<char**>(AllocateResult((values.size() + 1) * sizeof(char*)));
+      if (list == nullptr) {
+        status = kStorageNoMemory;
+      } else {
+        std::memcpy(list, values.data(), values.size() * sizeof(char*));
+        list[values.size()] = nullptr;
+        *out = list;
+      }
+    }
+    if (status == kStorageNoMemory) *out = nullptr;
+    const int finalized = statement.Finalize();
+    if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
+    else if (failed) status = kStorageDatabaseError;
+    return status;
+  } catch (const std::bad_alloc&) {
+    *out = nullptr;
+    return kStorageNoMemory;
+  }
+}
+
+int DatabaseConnection::Commit() {
+  if (state_ != kStorageOk) return kStorageOk;
+  if (!sqlite3_get_autocommit(db_)) {
+    const int committed = Execute("COMMIT");
+    if (committed != kStorageOk) return committed;
+  }
+  try {
+    std::string path;
+    if (JoinPath(folder_, fileName_, path)) FlushFileToDisk(path);
+  } catch (const std::bad_alloc&) {
+    // The data is committed; only the forced flush is skipped.
+  }
+  return kStorageOk;
+}
+
+int DatabaseConnection::Rollback() {
+  if (state_ != kStorageOk || sqlite3_get_autocommit(db_)) return kStorageOk;
+  return Execute("ROLLBACK");
+}
+
+int DatabaseConnection::Close() {
+  if (state_ != kStorageOk || db_ == nullptr) return kStorageOk;
+  const int rc = sqlite3_close(db_);
+  db_ = nullptr;
+  state_ = kNotOpen;
+  return StatusFromSqlite(rc);
+}
+
+void* DatabaseConnection::AllocateResult(std::size_t size) { return resultPool_.Allocate(size); }
+
+char* DatabaseConnection::CopyResultText(const char* text) {
+  const std::size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(AllocateResult(size));
+  if (copy != nullptr) std::memcpy(copy, text, size);
+  return copy;
+}

@@ -1,0 +1,158 @@
+// The one layer through which the configuration store and the payload reader
+// reach SQLite.
+//
+// A DatabaseConnection finds or creates its database file (and the folder
+// chain that holds it), opens it with a busy timeout of 2000 ms, brings its
+// schema to the version the opener asks for, runs statements written as
+// SQLite format strings (%d for an int, %q for a string with its single
+// quotes doubled; the format supplies the surrounding quotes), and copies
+// every text it returns into blocks that it owns until it is destroyed.
+//
+// Transactions: the first statement that begins with "INSERT ", "UPDATE " or
+// "DELETE " (upper case, at the very first byte) issued outside a transaction
+// is preceded by "BEGIN"; later writes join that transaction until Commit,
+// Rollback or Close (which discards it). Anything else, including writes in
+// lower case, runs in SQLite's autocommit mode.
+//
+// Every operation returns a status of storage_status.h and never throws,
+// except the constructor, which throws std::bad_alloc only when it cannot
+// copy its arguments.
+#ifndef CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
+#define CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// One schema step: a null-terminated array of SQL texts (static storage).
+using SchemaStep = const char* const*;
+// A null-terminated array of schema steps. Step k (counting from 1) brings a
+// database from schema version k-1 to k; step 1 creates the whole schema and
+// its version records. A step may be empty (its first entry is null).
+using SchemaStepTable = const SchemaStep*;
+
+// Busy timeout of every connection, in milliseconds.
+constexpr int kBusyTimeoutMs = 2000;
+
+// Shared placeholder outputs: an empty text and an empty list (its only entry
+// is the terminator). They are never freed; callers must never write them.
+char* SharedEmptyText();
+char** SharedEmptyList();
+
+// Reads a decimal number the way atoi does: optional leading blanks, an
+// optional sign, then digits; 0 when there are none or the text is null.
+// Values beyond the int range saturate.
+int DecimalTextToInt(const char* text);
+
+class DatabaseConnection {
+ public:
+  // Keeps the parameters and opens the database at once; state() holds the
+  // status of opening (listed at Open, below). After a successful open the folder's access list is
+  // replaced (write access for everyone only with `allowWrite`).
+  // `checkSchema` makes Open read the version records and apply the steps of
+  // `stepTable` up to `targetVersion`.
+  DatabaseConnection(const std::string& folder, const std::string& fileName,
+                     SchemaStepTable stepTable, bool allowWrite, int targetVersion,
+                     bool checkSchema);
+  // Closes (dropping the status) and frees every returned text and list.
+  ~DatabaseConnection();
+  DatabaseConnection(const DatabaseConnection&) = delete;
+  DatabaseConnection& operator=(const DatabaseConnection&) = delete;
+
+  // 0 while open; 1 after Close (and before Open); otherwise the status with
+  // which Open failed.
+  int state() const { return state_; }
+  // The SQLite connection; null when not open.
+  sqlite3* handle() const { return db_; }
+
+  // Runs a statement, skipping any rows it gives.
+  int Execute(const char* format, ...);
+
+  // First column of the first row. `*out` is the shared empty text when the
+  // statement can't be prepared; null with 8 when there is no row; a pooled
+  // copy with 0 otherwise (a NULL column gives the shared empty text).
+  // 10 when `out` is null; 3 when the copy can't be allocated (`*out` null).
+  int QueryValue(char** out, const char* format, ...);
+
+  // Every column of every row, row by row, as a null-terminated array of
+  // pooled copies (a NULL column gives the shared empty text). `*out` is
+  // the shared empty list with 8 when no value was found or when the
+  // statement can't be prepared; null with 3 when a block can't be
+  // allocated. 10 when `out` is null.
+  int QueryList(char*** out, const char* format, ...);
+
+  // Runs step `n` of the step table between "BEGIN" and "COMMIT". 1 when not
+  // open or when a statement fails (the step is rolled back), 10 when `n` is
+  // below 1, 5 when the table ends before step `n`; else COMMIT's status.
+  int ApplySchemaStep(int n);
+
+  // Commits an open transaction, then forces the file to disk (also when no
+  // transaction was open). A failed COMMIT is returned and leaves the
+  // transaction open, without flushing. 0 when not open.
+  int Commit();
+
+  // Rolls an open transaction back; 0 when not open or no transaction.
+  int Rollback();
+
+  // Closes the SQLite connection (discarding an open transaction). The
+  // connection is closed afterwards whatever SQLite reports; the result is
+  // SQLite's status. 0 when not open.
+  int Close();
+
+  // A block of `size` bytes owned by the connection until it is destroyed;
+  // null when it can't be allocated.
+  void* AllocateResult(std::size_t size);
+
+  // A pooled copy of `text` with its terminator; null when it can't be
+  // allocated.
+  char* CopyResultText(const char* text);
+
+ private:
+  // Opens the file and brings its schema to the target version:
+  //  10  the path of the file can't be built (too long);
+  //   1  a folder stands where the file should be;
+  //   4  the folder can't be created (or SQLite reports a file error);
+  //  11  SQLite can't open the file;
+  //  13  the database requires a newer schema than the target version;
+  //  14/4/11  the version records can't be read because the file is locked,
+  //      is not a database, or is unreadable;
+  //   1/5 a schema step after the first one tried failed / is missing;
+  //   8  no step is needed but a version record is missing.
+  // A failure of the first step tried (for instance a database that holds
+  // its tables but no version records) is not an error: the step is rolled
+  // back and the database is used as it is. Every refusal closes the
+  // database. Run once, by the constructor.
+  int Open();
+
+  class ResultPool {
+   public:
+    ResultPool() = default;
+    ~ResultPool();
+    ResultPool(const ResultPool&) = delete;
+    ResultPool& operator=(const ResultPool&) = delete;
+    void* Allocate(std::size_t size);
+
+   private:
+    std::vector<void*> blocks_;
+  };
+
+  class Statement;
+
+  int Prepare(Statement& statement, const char* format, va_list args);
+  int ExecuteV(const char* format, va_list args);
+  int BringSchemaToTarget();
+
+  int state_ = 1;
+  sqlite3* db_ = nullptr;
+  ResultPool resultPool_;
+  std::string folder_;
+  std::string fileName_;
+  SchemaStepTable stepTable_;
+  bool checkSchema_;
+  int targetVersion_;
+};
+
+#endif  // CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_

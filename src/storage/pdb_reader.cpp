@@ -1,0 +1,180 @@
+#include "storage/pdb_reader.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+
+#include <sqlite3.h>
+
+#include "fs/files.h"
+#include "fs/folders.h"
+#include "fs/paths.h"
+#include "storage/database_connection.h"
+#include "storage/schema_steps.h"
+#include "storage/sqlite_memory.h"
+#include "storage/storage_status.h"
+
+struct pdbHandle {
+  explicit pdbHandle(const std::string& folder)
+      : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
+
+  static constexpr int kPayloadSchemaVersion = 1;
+  DatabaseConnection connection;
+};
+
+namespace {
+
+// The seven columns of the payload query, of which the first five are texts.
+constexpr int kPayloadColumns = 7;
+constexpr int kPayloadTextColumns = 5;
+
+// A name for the copy in progress that no other process backing up at the
+// same moment will pick.
+std::string TemporaryBackupName() {
+  unsigned long long tag =
+      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+  try {
+    std::random_device device;
+    tag ^= (static_cast<unsigned long long>(device()) << 32) | device();
+  } catch (const std::exception&) {
+    // The clock alone still separates successive backups.
+  }
+  char name[48];
+  std::snprintf(name, sizeof name, "caps.db.%016llx.tmp", tag);
+  return name;
+}
+
+// Copies the installer's "caps.db" into the folder "backup". The copy goes to
+// a temporary file beside the target first and then replaces the target in
+// one step, so an interrupted or failed copy never leaves a half-written
+// backup. 8 when there is nothing to copy or a path can't be built, 4 when
+// the copy fails, else the status of creating the backup folder.
+int BackUpInstallerDatabase() {
+  std::string common;
+  std::string capsFolder;
+  std::string source;
+  if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder) ||
+      !JoinPath(capsFolder, "caps.db", source) || IsRegularFile(source) == 0) {
+    return kStorageNotFound;
+  }
+  std::string backupFolder;
+  std::string target;
+  std::string temporary;
+  if (!JoinPath(common, "backup", backupFolder) || !JoinPath(backupFolder, "caps.db", target) ||
+      !JoinPath(backupFolder, TemporaryBackupName(), temporary)) {
+    return kStorageNotFound;
+  }
+  int status = kStorageOk;
+  if (!IsDirectory(backupFolder)) status = CreateDirectoryTree(backupFolder);
+  if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
+    DeleteFileUtf8(temporary);
+    return kStorageFileError;
+  }
+  return status;
+}
+
+}  // namespace
+
+int pdbOpen(pdbHandle** out) {
+  if (out == nullptr) return kStorageInvalidArgument;
+  *out = nullptr;
+  try {
+    std::string common;
+    std::string folder;
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder)) return kStorageUnusable;
+    std::unique_ptr<pdbHandle> handle(new (std::nothrow) pdbHandle(folder));
+    if (!handle) return kStorageUnusable;
+    const int state = handle->connection.state();
+    if (state != kStorageOk) return state;
+    *out = handle.release();
+    return kStorageOk;
+  } catch (const std::bad_alloc&) {
+    return kStorageUnusable;
+  }
+}
+
+int pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out) {
+  if (handle == nullptr || out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) {
+    return kStorageInvalidArgument;
+  }
+  if (stateFilter == kPayloadStateAll) {
+    return handle->connection.QueryList(out,
+                                        "SELECT DISTINCT PayloadID FROM payloads ORDER BY installTime");
+  }
+  return handle->connection.QueryList(
+      out, "SELECT DISTINCT PayloadID FROM payloads WHERE installState = %d ORDER BY installTime",
+      stateFilter);
+}
+
+int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec) {
+  if (handle == nullptr || id == nullptr || rec == nullptr) return kStorageInvalidArgument;
+  DatabaseConnection& connection = handle->connection;
+  if (connection.state() != kStorageOk) return kStorageNotFound;
+
+  SqliteText statement(sqlite3_mprintf(
+      "SELECT payloadID, productFamily, productName, version, signature, installState, "
+      "installTime FROM payloads WHERE PayloadID = '%q'",
+      id));
+  if (!statement) return kStorageNoMemory;
+  char** rawTable = nullptr;
+  int rows = 0;
+  int columns = 0;
+  const int rc = sqlite3_get_table(connection.handle(), statement.get(), &rawTable, &rows, &columns,
+                                   nullptr);
+  SqliteTable table(rawTable);
+  statement.reset();
+  if (rc != SQLITE_OK) return StatusFromSqlite(rc);
+  if (rows < 1) return kStorageNotFound;
+  if (columns != kPayloadColumns) return kStorageDatabaseError;
+
+  // The first data row follows the column names. A NULL text is handed out
+  // as the empty text: callers compare these fields byte by byte.
+  char* const* row = table.get() + kPayloadColumns;
+  char* texts[kPayloadTextColumns];
+  for (int i = 0; i < kPayloadTextColumns; ++i) {
+    texts[i] = row[i] ? connection.CopyResultText(row[i]) : SharedEmptyText();
+    if (texts[i] == nullptr) return kStorageNoMemory;
+  }
+  rec->payloadID = texts[0];
+  rec->productFamily = texts[1];
+  rec->productName = texts[2];
+  rec->version = texts[3];
+  rec->signature = texts[4];
+  rec->installState = DecimalTextToInt(row[kPayloadTextColumns]);
+  rec->installTime = DecimalTextToInt(row[kPayloadTextColumns + 1]);
+  return kStorageOk;
+}
+
+int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
+                      char** value) {
+  if (handle == nullptr || id == nullptr || key == nullptr || value == nullptr) {
+    return kStorageInvalidArgument;
+  }
+  return handle->connection.QueryValue(
+      value, "SELECT value FROM payload_data WHERE payloadID = '%q' AND domain = %d AND key = '%q'",
+      id, domain, key);
+}
+
+int pdbCommit(pdbHandle* handle) {
+  if (handle == nullptr) return kStorageInvalidArgument;
+  const int committed = handle->connection.Commit();
+  if (committed != kStorageOk) return committed;
+  try {
+    BackUpInstallerDatabase();
+  } catch (const std::bad_alloc&) {
+    // Backup problems never change the outcome of the commit.
+  }
+  return kStorageOk;
+}
+
+int pdbClose(pdbHandle* handle) {
+  if (handle == nullptr) return kStorageInvalidArgument;
+  std::unique_ptr<pdbHandle> owned(handle);
+  const int committed = pdbCommit(handle);
+  const int closed = owned->connection.Close();
+  return closed != kStorageOk ? closed : committed;
+}

@@ -1,0 +1,73 @@
+// The payload database reader: "pdb.db" in the folder "caps" of the common
+// data folder, where the suite installer records every payload it installed.
+// The module only reads it; a missing file is created with the installer's
+// empty schema, so that every query simply finds nothing. Committing or
+// closing a handle also refreshes the copy of the installer's "caps.db" in
+// the folder "backup" of the common data folder.
+//
+// Every operation returns a status of storage_status.h (0 success, 10 for a
+// null required argument, without touching the database) and never throws.
+// Texts are NUL-terminated UTF-8.
+//
+// Ownership: a handle comes from pdbOpen and is freed by pdbClose. Every text
+// and list a handle returns belongs to it and stays valid until pdbClose;
+// callers never free them. Reads wait at most 2000 ms for a lock held by the
+// installer and then give 14.
+#ifndef CUSTOMHOOKS_STORAGE_PDB_READER_H_
+#define CUSTOMHOOKS_STORAGE_PDB_READER_H_
+
+#include <cstdint>
+
+struct pdbHandle;
+
+// One row of the payloads table, filled by pdbGetPayload. The caller owns
+// the record; the texts belong to the handle. A NULL text column reads as
+// the empty text, a NULL or non-numeric number as 0.
+struct pdbPayload {
+  char* payloadID;
+  char* productFamily;
+  char* productName;
+  char* version;
+  char* signature;
+  std::int32_t installState;
+  std::int32_t installTime;
+};
+
+// Install state filter of pdbGetPayloadIDs: 0 to 3 select the payloads in
+// that state, 4 selects every payload.
+constexpr int kPayloadStateAll = 4;
+
+// Opens "pdb.db", creating the folder and the file when missing. On 0,
+// `*out` holds the handle; otherwise `*out` is null: 1 when the folder path
+// can't be determined or built or the handle can't be allocated, else the
+// status of opening (13 for a database that requires a schema newer than
+// version 1, 14 when it stays locked, 11 when it can't be opened).
+int pdbOpen(pdbHandle** out);
+
+// The IDs of the payloads selected by `stateFilter`, by ascending install
+// time (NULL times first), as a null-terminated list. 8 with the shared empty
+// list when none matches; 10 for a filter outside 0 to 4.
+int pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out);
+
+// Fills `rec` from the row of payload `id`. 8 when there is no such row, 12
+// when the payloads table does not have the seven expected columns, 3 when a
+// copy can't be allocated; `rec` is untouched unless the result is 0.
+int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec);
+
+// The value of payload `id`'s data (`domain`, `key`). On 0, `*value` is the
+// stored text (a NULL value reads as the empty text); 8 with `*value` null
+// when there is none.
+int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
+                      char** value);
+
+// Forces "pdb.db" to disk, then refreshes the backup copy of "caps.db".
+// Problems of the backup are not reported; the target copy is replaced
+// whole or not at all.
+int pdbCommit(pdbHandle* handle);
+
+// pdbCommit, then closes the database and frees the handle with everything
+// it returned. Returns the status of closing, or, when closing succeeded but
+// the commit failed, the commit's status.
+int pdbClose(pdbHandle* handle);
+
+#endif  // CUSTOMHOOKS_STORAGE_PDB_READER_H_

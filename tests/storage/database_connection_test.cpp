@@ -1,0 +1,437 @@
+// DatabaseConnection against real SQLite files in a private folder.
+#include "storage/database_connection.h"
+
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "storage/storage_status.h"
+#include "storage_test_support.h"
+#include "support/test_machine.h"
+
+namespace {
+
+const char* const kCreateVersion1[] = {
+    "CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );",
+    "CREATE TABLE items ( name TEXT NOT NULL, value TEXT, PRIMARY KEY (name) );",
+    "CREATE TABLE opens ( n INT );",
+    "INSERT INTO pcd_meta (key, value) VALUES ('schema_version', 1);",
+    "INSERT INTO pcd_meta (key, value) VALUES ('schema_compatibility_version', 1);",
+    nullptr,
+};
+// Records that it ran but leaves the version at 1, so it runs at every open.
+const char* const kCountOpen[] = {"INSERT INTO opens (n) VALUES (1);", nullptr};
+const char* const kFailingStep[] = {
+    "CREATE TABLE later ( x INT );",
+    "INSERT INTO no_such_table VALUES (1);",
+    nullptr,
+};
+
+const SchemaStep kCountingSteps[] = {kCreateVersion1, kCountOpen, nullptr};
+const SchemaStep kFailingSecondStep[] = {kCreateVersion1, kFailingStep, nullptr};
+const SchemaStep kFirstStepOnly[] = {kCreateVersion1, nullptr};
+
+class DatabaseConnectionTest : public ::testing::Test {
+ protected:
+  std::string Folder() const { return PathOf(machine_.scratch(), {"one", "two", "three"}); }
+  std::string File() const { return PathOf(Folder(), {"test.db"}); }
+
+  std::unique_ptr<DatabaseConnection> Connect(SchemaStepTable steps = kCountingSteps,
+                                              int targetVersion = 2) const {
+    return std::make_unique<DatabaseConnection>(Folder(), "test.db", steps, false, targetVersion,
+                                                true);
+  }
+
+  // Opens and closes once, leaving a version-1 file with one recorded open.
+  void CreateFile() const {
+    auto connection = Connect();
+    ASSERT_EQ(connection->state(), kStorageOk);
+  }
+
+  std::string Count(const char* table) const {
+    RawDatabase raw(File());
+    return raw.Value(std::string("SELECT count(*) FROM ") + table).value_or("<none>");
+  }
+
+  TestMachine machine_;
+};
+
+// ---- Opening and the schema steps -----------------------------------------
+
+TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
+  ASSERT_FALSE(IsFolderOnDisk(PathOf(machine_.scratch(), {"one"})));
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  EXPECT_NE(connection->handle(), nullptr);
+  EXPECT_TRUE(IsFileOnDisk(File()));
+
+  RawDatabase raw(File());
+  ASSERT_TRUE(raw.ok());
+  EXPECT_EQ(raw.SchemaTexts(), CreateTextsOf(kCreateVersion1));
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'"), "1");
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM opens"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, StepThatKeepsTheVersionRunsAgainAtEveryOpen) {
+  for (int i = 0; i < 3; ++i) {
+    auto connection = Connect();
+    ASSERT_EQ(connection->state(), kStorageOk);
+  }
+  EXPECT_EQ(Count("opens"), "3");
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, DatabaseAtTargetVersionGetsNoStep) {
+  CreateFile();
+  {
+    RawDatabase raw(File());
+    ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '2' WHERE key = 'schema_version'"), SQLITE_OK);
+  }
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageOk);
+  connection.reset();
+  EXPECT_EQ(Count("opens"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, NewerButCompatibleDatabaseIsUsedWithoutSteps) {
+  CreateFile();
+  {
+    RawDatabase raw(File());
+    ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '7' WHERE key = 'schema_version'"), SQLITE_OK);
+  }
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageOk);
+  connection.reset();
+  EXPECT_EQ(Count("opens"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
+  WriteVersionedDatabase(File(), "3", "3");
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageSchemaTooNew);
+  EXPECT_EQ(connection->handle(), nullptr);
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
+}
+
+TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
+  WriteVersionedDatabase(File(), "2", nullptr);
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageNotFound);
+  EXPECT_EQ(connection->handle(), nullptr);
+}
+
+TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
+  MakeFolders(File());
+  ASSERT_TRUE(WriteWholeFile(PathOf(File(), {"inside.txt"}), "keep me"));
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageUnusable);
+  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_TRUE(IsFolderOnDisk(File()));
+  EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
+}
+
+TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
+  MakeFolders(Folder());
+  std::string junk;
+  for (int i = 0; i < 200; ++i) junk += "this is not an SQLite database, line " + std::to_string(i) + "\n";
+  ASSERT_TRUE(WriteWholeFile(File(), junk));
+  auto connection = Connect();
+  EXPECT_EQ(connection->state(), kStorageFileError);
+  EXPECT_EQ(connection->handle(), nullptr);
+  connection.reset();
+  EXPECT_EQ(ReadWholeFile(File()), junk);
+}
+
+TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
+  MakeFolders(Folder());
+  {
+    // The third statement of step 1 meets this table; the two before it
+    // must be rolled back.
+    RawDatabase raw(File(), true);
+    ASSERT_EQ(raw.Exec("CREATE TABLE opens ( n INT ); INSERT INTO opens VALUES (7);"), SQLITE_OK);
+  }
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT n FROM opens"), kStorageOk);
+  EXPECT_STREQ(value, "7");
+  connection.reset();
+
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.SchemaTexts(), (std::vector<std::string>{"CREATE TABLE opens ( n INT )"}));
+  EXPECT_EQ(raw.Value("SELECT count(*) FROM opens"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
+  auto connection = Connect(kFailingSecondStep);
+  EXPECT_EQ(connection->state(), kStorageUnusable);
+  EXPECT_EQ(connection->handle(), nullptr);
+  connection.reset();
+
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.SchemaTexts(), CreateTextsOf(kCreateVersion1));
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
+  auto connection = Connect(kFirstStepOnly, 2);
+  EXPECT_EQ(connection->state(), kStorageMissingStep);
+  EXPECT_EQ(connection->handle(), nullptr);
+  connection.reset();
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
+  const std::vector<std::string> before = FolderEntries(machine_.scratch());
+  const std::string longName(300, 'n');
+  DatabaseConnection connection(machine_.scratch(), longName, kCountingSteps, false, 2, true);
+  EXPECT_EQ(connection.state(), kStorageInvalidArgument);
+  EXPECT_EQ(connection.handle(), nullptr);
+  EXPECT_EQ(FolderEntries(machine_.scratch()), before);
+}
+
+TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  EXPECT_EQ(connection->ApplySchemaStep(0), kStorageInvalidArgument);
+  EXPECT_EQ(connection->ApplySchemaStep(3), kStorageMissingStep);
+  EXPECT_EQ(connection->ApplySchemaStep(2), kStorageOk);
+  EXPECT_EQ(connection->Close(), kStorageOk);
+  EXPECT_EQ(connection->ApplySchemaStep(2), kStorageUnusable);
+  connection.reset();
+  EXPECT_EQ(Count("opens"), "2");
+}
+
+// ---- Queries ---------------------------------------------------------------
+
+TEST_F(DatabaseConnectionTest, QueryValueOutcomes) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('n', NULL)"), kStorageOk);
+
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), kStorageOk);
+  EXPECT_STREQ(value, "alpha");
+
+  value = SharedEmptyText();
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'zzz'"), kStorageNotFound);
+  EXPECT_EQ(value, nullptr);
+
+  value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM no_such_table"), kStorageDatabaseError);
+  EXPECT_EQ(value, SharedEmptyText());
+
+  value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'n'"), kStorageOk);
+  ASSERT_NE(value, nullptr) << "a NULL column must still give a readable text";
+  EXPECT_STREQ(value, "");
+
+  EXPECT_EQ(connection->QueryValue(nullptr, "SELECT 1"), kStorageInvalidArgument);
+}
+
+TEST_F(DatabaseConnectionTest, QueryListOutcomes) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  char** list = nullptr;
+  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items"), kStorageNotFound);
+  EXPECT_EQ(list, SharedEmptyList());
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list[0], nullptr);
+
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', 'two')"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', NULL)"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('c', 'three')"), kStorageOk);
+  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items ORDER BY name"), kStorageOk);
+  ASSERT_NE(list, nullptr);
+  std::vector<std::string> values;
+  for (char** entry = list; *entry != nullptr; ++entry) values.emplace_back(*entry);
+  EXPECT_EQ(values, (std::vector<std::string>{"a", "", "b", "two", "c", "three"}))
+      << "a NULL column must not end the list early";
+
+  list = nullptr;
+  EXPECT_EQ(connection->QueryList(&list, "SELECT x FROM no_such_table"), kStorageDatabaseError);
+  EXPECT_EQ(list, SharedEmptyList());
+  EXPECT_EQ(connection->QueryList(nullptr, "SELECT 1"), kStorageInvalidArgument);
+}
+
+TEST_F(DatabaseConnectionTest, FormatsQuoteTextsAndNumbers) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  const char* hostile = "x'); DROP TABLE items; --";
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', %d)", "it's", -42), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', '%q')", hostile, "o''k"), kStorageOk);
+
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "it's"), kStorageOk);
+  EXPECT_STREQ(value, "-42");
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", hostile), kStorageOk);
+  EXPECT_STREQ(value, "o''k");
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "its"),
+            kStorageNotFound);
+  EXPECT_EQ(connection->Execute("SELECT name FROM items"), kStorageOk) << "rows are skipped";
+}
+
+TEST_F(DatabaseConnectionTest, ReturnedTextsStayValidUntilDestroyed) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  std::vector<char*> values;
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('k%d', 'value number %d')", i, i), kStorageOk);
+    char* value = nullptr;
+    ASSERT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'k%d'", i), kStorageOk);
+    values.push_back(value);
+  }
+  char** list = nullptr;
+  ASSERT_EQ(connection->QueryList(&list, "SELECT name FROM items ORDER BY rowid"), kStorageOk);
+  ASSERT_EQ(connection->Commit(), kStorageOk);
+  ASSERT_EQ(connection->Close(), kStorageOk);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(std::string(values[i]), "value number " + std::to_string(i));
+    EXPECT_EQ(std::string(list[i]), "k" + std::to_string(i));
+  }
+  EXPECT_EQ(list[50], nullptr);
+}
+
+// ---- Transactions ----------------------------------------------------------
+
+TEST_F(DatabaseConnectionTest, UpperCaseWriteStartsTransactionThatRollbackUndoes) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
+  ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', '1')"), kStorageOk);
+  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT count(*) FROM items"), kStorageOk);
+  EXPECT_STREQ(value, "0");
+}
+
+TEST_F(DatabaseConnectionTest, WritesReachOtherConnectionsOnlyAtCommit) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  ASSERT_EQ(connection->Execute("DELETE FROM opens"), kStorageOk);
+  EXPECT_EQ(Count("items"), "0");
+  EXPECT_EQ(connection->Commit(), kStorageOk);
+  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
+  EXPECT_EQ(Count("items"), "1");
+  EXPECT_EQ(Count("opens"), "0");
+}
+
+TEST_F(DatabaseConnectionTest, LowerCaseWriteIsDurableAtOnce) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("insert into items values ('a', '1')"), kStorageOk);
+  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
+  EXPECT_EQ(Count("items"), "1");
+  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_EQ(Count("items"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, WriteWithLeadingBlankRunsOutsideTransaction) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute(" INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
+  EXPECT_EQ(Count("items"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, InsertOrReplaceStartsTransaction) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT OR REPLACE INTO items VALUES ('a', '1')"), kStorageOk);
+  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
+  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  connection.reset();
+  EXPECT_EQ(Count("items"), "0");
+}
+
+TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  EXPECT_EQ(connection->Close(), kStorageOk);
+  EXPECT_EQ(connection->state(), 1);
+  EXPECT_EQ(Count("items"), "0");
+}
+
+TEST_F(DatabaseConnectionTest, CommitAndRollbackWithoutTransaction) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  EXPECT_EQ(connection->Commit(), kStorageOk);
+  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_TRUE(IsFileOnDisk(File()));
+  EXPECT_EQ(Count("opens"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '2')"), kStorageConstraint);
+  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
+  EXPECT_EQ(connection->Commit(), kStorageOk);
+  RawDatabase raw(File());
+  EXPECT_EQ(raw.Value("SELECT value FROM items WHERE name = 'a'"), "1");
+}
+
+TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kStorageOk);
+  EXPECT_EQ(connection->Close(), kStorageOk);
+  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_EQ(connection->Close(), kStorageOk);
+  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), 1);
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items"), kStorageNotFound);
+  EXPECT_EQ(value, SharedEmptyText());
+  char** list = nullptr;
+  EXPECT_EQ(connection->QueryList(&list, "SELECT value FROM items"), kStorageNotFound);
+  EXPECT_EQ(list, SharedEmptyList());
+  EXPECT_EQ(connection->Commit(), kStorageOk);
+  EXPECT_EQ(connection->Rollback(), kStorageOk);
+}
+
+// ---- Status translation and version numbers --------------------------------
+
+TEST(StatusFromSqliteTest, EveryPrimaryCode) {
+  const std::vector<std::pair<int, int>> expected = {
+      {SQLITE_OK, 0},        {SQLITE_ERROR, 12},     {SQLITE_INTERNAL, 12}, {SQLITE_PERM, 11},
+      {SQLITE_ABORT, 12},    {SQLITE_BUSY, 14},      {SQLITE_LOCKED, 12},   {SQLITE_NOMEM, 3},
+      {SQLITE_READONLY, 11}, {SQLITE_INTERRUPT, 12}, {SQLITE_IOERR, 4},     {SQLITE_CORRUPT, 4},
+      {SQLITE_NOTFOUND, 8},  {SQLITE_FULL, 4},       {SQLITE_CANTOPEN, 11}, {SQLITE_PROTOCOL, 12},
+      {SQLITE_EMPTY, 8},     {SQLITE_SCHEMA, 12},    {SQLITE_TOOBIG, 12},   {SQLITE_CONSTRAINT, 6},
+      {SQLITE_MISMATCH, 12}, {SQLITE_MISUSE, 12},    {SQLITE_NOLFS, 12},    {SQLITE_AUTH, 11},
+      {SQLITE_FORMAT, 12},   {SQLITE_RANGE, 12},     {SQLITE_NOTADB, 4},    {SQLITE_NOTICE, 12},
+      {SQLITE_WARNING, 12},  {SQLITE_ROW, 0},        {SQLITE_DONE, 0},      {-1, 12},
+  };
+  for (const auto& [code, status] : expected) {
+    EXPECT_EQ(StatusFromSqlite(code), status) << "SQLite code " << code;
+  }
+}
+
+TEST(DecimalTextToIntTest, ReadsLikeAtoi) {
+  EXPECT_EQ(DecimalTextToInt("2"), 2);
+  EXPECT_EQ(DecimalTextToInt("  \t+17 apples"), 17);
+  EXPECT_EQ(DecimalTextToInt("-5"), -5);
+  EXPECT_EQ(DecimalTextToInt("12abc"), 12);
+  EXPECT_EQ(DecimalTextToInt("abc"), 0);
+  EXPECT_EQ(DecimalTextToInt(""), 0);
+  EXPECT_EQ(DecimalTextToInt(nullptr), 0);
+  EXPECT_EQ(DecimalTextToInt("- 5"), 0);
+  EXPECT_EQ(DecimalTextToInt("99999999999999999999"), INT_MAX);
+  EXPECT_EQ(DecimalTextToInt("-99999999999999999999"), INT_MIN);
+}
+
+}  // namespace

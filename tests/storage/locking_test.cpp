@@ -1,0 +1,160 @@
+// Locks held by a real second process (tests/storage/lock_holder): the
+// module waits for the busy timeout, reports 14, and loses nothing that was
+// committed.
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "storage/pcd_store.h"
+#include "storage/pdb_reader.h"
+#include "storage/storage_status.h"
+#include "storage_test_support.h"
+#include "support/test_machine.h"
+
+namespace {
+
+// Long enough that the busy timeout always runs out while the lock is held.
+constexpr int kHoldMs = 6000;
+
+class LockingTest : public ::testing::Test {
+ protected:
+  std::string PcdFile() const { return PathOf(machine_.commonData(), {"Orvik PCD", "pcd.db"}); }
+  std::string CacheFile() const {
+    return PathOf(machine_.commonData(), {"Orvik PCD", "cache", "cache.db"});
+  }
+  std::string PdbFile() const { return PathOf(machine_.commonData(), {"caps", "pdb.db"}); }
+  std::string Marker() const { return PathOf(machine_.scratch(), {"locked.marker"}); }
+
+  // Writes and commits one record through a configuration handle.
+  void Commit(bool cache, const char* key, const char* value) const {
+    PCDHandle* handle = nullptr;
+    ASSERT_EQ(cache ? PCDOpenCache(&handle) : PCDOpen(&handle), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle, 1, "sub", key, value), kStorageOk);
+    ASSERT_EQ(PCDCommit(handle), kStorageOk);
+    ASSERT_EQ(PCDClose(handle), kStorageOk);
+  }
+
+  std::optional<std::string> Stored(const std::string& file, const char* key) const {
+    RawDatabase raw(file);
+    return raw.Value(std::string("SELECT value FROM domain_data WHERE key = '") + key + "'");
+  }
+
+  // The time an operation took ran out the busy timeout, but did not wait
+  // for the lock to go.
+  static void ExpectTimedOut(double seconds) {
+    EXPECT_GE(seconds, 1.9);
+    EXPECT_LT(seconds, kHoldMs / 1000.0 - 0.5);
+  }
+
+  TestMachine machine_;
+};
+
+TEST_F(LockingTest, OpeningAnExclusivelyLockedDatabaseGivesBusy) {
+  Commit(false, "kept", "committed before");
+  LockHolder holder(PcdFile(), "exclusive", kHoldMs, Marker());
+  ASSERT_TRUE(holder.WaitUntilLocked());
+
+  PCDHandle* handle = nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PCDOpen(&handle), kStorageBusy);
+  ExpectTimedOut(SecondsSince(start));
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(holder.Finish(), 0);
+
+  ASSERT_EQ(PCDOpen(&handle), kStorageOk);
+  char* value = nullptr;
+  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kStorageOk);
+  EXPECT_STREQ(value, "committed before");
+  EXPECT_EQ(PCDClose(handle), kStorageOk);
+}
+
+TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
+  Commit(true, "kept", "committed before");
+  LockHolder holder(CacheFile(), "immediate", kHoldMs, Marker());
+  ASSERT_TRUE(holder.WaitUntilLocked());
+
+  PCDHandle* handle = nullptr;
+  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk) << "readers get in past a write lock";
+  char* value = nullptr;
+  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kStorageOk);
+  EXPECT_STREQ(value, "committed before");
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), kStorageBusy);
+  ExpectTimedOut(SecondsSince(start));
+  EXPECT_EQ(holder.Finish(), 0);
+
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), kStorageOk);
+  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(Stored(CacheFile(), "kept"), "committed before");
+  EXPECT_EQ(Stored(CacheFile(), "EULA_ACCEPTED"), "1");
+}
+
+TEST_F(LockingTest, CommitBlockedByAReaderKeepsTheChangesPending) {
+  Commit(false, "kept", "committed before");
+  LockHolder holder(PcdFile(), "shared", kHoldMs, Marker());
+  ASSERT_TRUE(holder.WaitUntilLocked());
+
+  PCDHandle* handle = nullptr;
+  ASSERT_EQ(PCDOpen(&handle), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "pending", "value"), kStorageOk);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(PCDCommit(handle), kStorageBusy);
+  ExpectTimedOut(SecondsSince(start));
+  EXPECT_EQ(holder.Finish(), 0);
+
+  EXPECT_EQ(PCDCommit(handle), kStorageOk) << "the transaction must still be open";
+  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(Stored(PcdFile(), "kept"), "committed before");
+  EXPECT_EQ(Stored(PcdFile(), "pending"), "value");
+}
+
+TEST_F(LockingTest, CloseReportsTheCommitItCouldNotMake) {
+  Commit(true, "kept", "committed before");
+  LockHolder holder(CacheFile(), "shared", kHoldMs, Marker());
+  ASSERT_TRUE(holder.WaitUntilLocked());
+
+  PCDHandle* handle = nullptr;
+  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_LANGUAGE", "fr_MA"), kStorageOk);
+  EXPECT_EQ(PCDClose(handle), kStorageBusy) << "the discarded change must not be reported as success";
+  EXPECT_EQ(holder.Finish(), 0);
+
+  EXPECT_EQ(Stored(CacheFile(), "kept"), "committed before");
+  EXPECT_EQ(Stored(CacheFile(), "EULA_LANGUAGE"), std::nullopt);
+}
+
+TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
+  {
+    pdbHandle* created = nullptr;
+    ASSERT_EQ(pdbOpen(&created), kStorageOk);
+    ASSERT_EQ(pdbClose(created), kStorageOk);
+    RawDatabase raw(PdbFile());
+    ASSERT_EQ(raw.Exec("INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1)"), 0);
+  }
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  LockHolder holder(PdbFile(), "exclusive", kHoldMs, Marker());
+  ASSERT_TRUE(holder.WaitUntilLocked());
+
+  char** ids = nullptr;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pdbGetPayloadIDs(handle, 2, &ids), kStorageBusy);
+  ExpectTimedOut(SecondsSince(start));
+
+  pdbHandle* second = nullptr;
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pdbOpen(&second), kStorageBusy);
+  EXPECT_GE(SecondsSince(start), 1.9);
+  EXPECT_EQ(second, nullptr);
+  EXPECT_EQ(holder.Finish(), 0);
+
+  pdbPayload record{};
+  EXPECT_EQ(pdbGetPayload(handle, "p", &record), kStorageOk);
+  EXPECT_STREQ(record.productName, "n");
+  EXPECT_EQ(pdbClose(handle), kStorageOk);
+}
+
+}  // namespace

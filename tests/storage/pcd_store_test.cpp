@@ -1,0 +1,304 @@
+// The configuration and cache databases on a private machine.
+#include "storage/pcd_store.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "storage/schema_steps.h"
+#include "storage/storage_status.h"
+#include "storage_test_support.h"
+#include "support/test_machine.h"
+
+namespace {
+
+struct PcdCloser {
+  void operator()(PCDHandle* handle) const { PCDClose(handle); }
+};
+using PcdPtr = std::unique_ptr<PCDHandle, PcdCloser>;
+
+class PcdStoreTest : public ::testing::Test {
+ protected:
+  std::string PcdFile() const { return PathOf(machine_.commonData(), {"Orvik PCD", "pcd.db"}); }
+  std::string CacheFile() const {
+    return PathOf(machine_.commonData(), {"Orvik PCD", "cache", "cache.db"});
+  }
+
+  PcdPtr Open() const {
+    PCDHandle* handle = nullptr;
+    EXPECT_EQ(PCDOpen(&handle), kStorageOk);
+    EXPECT_NE(handle, nullptr);
+    return PcdPtr(handle);
+  }
+
+  PcdPtr OpenCache() const {
+    PCDHandle* handle = nullptr;
+    EXPECT_EQ(PCDOpenCache(&handle), kStorageOk);
+    EXPECT_NE(handle, nullptr);
+    return PcdPtr(handle);
+  }
+
+  static std::vector<std::string> Names(RawDatabase& raw, const char* type) {
+    std::vector<std::string> names;
+    for (const auto& name :
+         raw.Column(std::string("SELECT name FROM sqlite_master WHERE type = '") + type + "' ORDER BY rowid")) {
+      names.push_back(name.value_or("<NULL>"));
+    }
+    return names;
+  }
+
+  TestMachine machine_;
+};
+
+// ---- First use and the schemas ---------------------------------------------
+
+TEST_F(PcdStoreTest, FirstUseCreatesBothDatabasesWithTheirSchemas) {
+  ASSERT_FALSE(IsFolderOnDisk(machine_.commonData()));
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  ASSERT_TRUE(IsFileOnDisk(PcdFile()));
+  ASSERT_TRUE(IsFileOnDisk(CacheFile()));
+
+  ASSERT_EQ(StatementCount(kConfigurationSchemaSteps[0]), 21);
+  ASSERT_EQ(StatementCount(kConfigurationSchemaSteps[1]), 0);
+  ASSERT_EQ(kConfigurationSchemaSteps[2], nullptr);
+  ASSERT_EQ(StatementCount(kCacheSchemaSteps[0]), 4);
+  ASSERT_EQ(StatementCount(kCacheSchemaSteps[1]), 0);
+  ASSERT_EQ(kCacheSchemaSteps[2], nullptr);
+
+  RawDatabase pcd(PcdFile());
+  ASSERT_TRUE(pcd.ok());
+  EXPECT_EQ(pcd.SchemaTexts(), CreateTextsOf(kConfigurationSchemaSteps[0]));
+  EXPECT_EQ(Names(pcd, "table"),
+            (std::vector<std::string>{"pcd_meta", "vane_payload", "vane_collection",
+                                      "vane_collection_payload", "vane_payload_constraint",
+                                      "collection_data", "payload_data", "domain_data"}));
+  EXPECT_EQ(Names(pcd, "trigger"),
+            (std::vector<std::string>{"ctd_vane_payload", "cti_collection_data", "ctu_collection_data",
+                                      "cti_payload_data", "ctu_payload_data", "ctd_vane_collection",
+                                      "cti_vane_collection_payload", "ctu_vane_collection_payload",
+                                      "ctd_vane_collection_payload", "cti_vane_payload_constraint",
+                                      "ctu_vane_payload_constraint"}));
+  EXPECT_EQ(pcd.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+  EXPECT_EQ(pcd.Value("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'"), "1");
+  EXPECT_EQ(pcd.Value("SELECT count(*) FROM pcd_meta"), "2");
+
+  RawDatabase cache(CacheFile());
+  ASSERT_TRUE(cache.ok());
+  EXPECT_EQ(cache.SchemaTexts(), CreateTextsOf(kCacheSchemaSteps[0]));
+  EXPECT_EQ(Names(cache, "table"), (std::vector<std::string>{"pcd_meta", "domain_data"}));
+  EXPECT_EQ(cache.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+  EXPECT_EQ(cache.Value("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'"), "1");
+}
+
+TEST_F(PcdStoreTest, SchemaTextsAreTheInstallersOwn) {
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  RawDatabase pcd(PcdFile());
+  // Spot checks of texts other programs compare byte for byte.
+  EXPECT_EQ(pcd.Value("SELECT sql FROM sqlite_master WHERE name = 'domain_data'"),
+            "CREATE TABLE domain_data ( domain TEXT NOT NULL, subDomain TEXT NOT NULL, key TEXT NOT NULL, "
+            "value TEXT, PRIMARY KEY (domain, subDomain, key) )");
+  const auto trigger = pcd.Value("SELECT sql FROM sqlite_master WHERE name = 'ctd_vane_collection'");
+  ASSERT_TRUE(trigger.has_value());
+  EXPECT_NE(trigger->find("OLD.collectionID;  DELETE FROM vane_payload"), std::string::npos) << *trigger;
+}
+
+TEST_F(PcdStoreTest, VersionRecordsStayAtOneAcrossOpens) {
+  for (int i = 0; i < 3; ++i) {
+    PcdPtr handle = Open();
+    ASSERT_TRUE(handle);
+  }
+  for (const std::string& file : {PcdFile(), CacheFile()}) {
+    RawDatabase raw(file);
+    EXPECT_EQ(raw.Value("SELECT group_concat(key || '=' || value, ',') FROM (SELECT * FROM pcd_meta ORDER BY key)"),
+              "schema_compatibility_version=1,schema_version=1")
+        << file;
+  }
+}
+
+TEST_F(PcdStoreTest, OpenCacheCreatesOnlyTheCache) {
+  PcdPtr cache = OpenCache();
+  ASSERT_TRUE(cache);
+  EXPECT_TRUE(IsFileOnDisk(CacheFile()));
+  EXPECT_FALSE(IsFileOnDisk(PcdFile()));
+}
+
+// ---- Records ---------------------------------------------------------------
+
+TEST_F(PcdStoreTest, GetSetAndDeleteThroughOneHandle) {
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char* value = SharedEmptyText();
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageNotFound);
+  EXPECT_EQ(value, nullptr);
+
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", "LEID-42"), kStorageOk);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageOk);
+  EXPECT_STREQ(value, "LEID-42");
+  EXPECT_EQ(PCDGetDomain(handle.get(), 2, "SIG-1", "LicensingCode", &value), kStorageNotFound);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "licensingcode", &value), kStorageNotFound);
+
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", nullptr), kStorageOk);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageNotFound);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "SIG-1", "never-written"), kStorageOk);
+}
+
+TEST_F(PcdStoreTest, SecondValueForTheSameRecordReplacesTheFirst) {
+  {
+    PcdPtr handle = Open();
+    ASSERT_TRUE(handle);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "first"), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "second"), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 2, "sub", "key", "other domain"), kStorageOk);
+  }
+  RawDatabase raw(PcdFile());
+  EXPECT_EQ(raw.Column("SELECT domain || '|' || typeof(domain) || '|' || value FROM domain_data ORDER BY domain"),
+            (std::vector<std::optional<std::string>>{"1|text|second", "2|text|other domain"}));
+}
+
+TEST_F(PcdStoreTest, QuotesAreStoredAndMatchedExactly) {
+  const char* subdomain = "O'Brien's 'suite'";
+  const char* key = "it''s";
+  const char* value = "'); DROP TABLE domain_data; --";
+  {
+    PcdPtr handle = OpenCache();
+    ASSERT_TRUE(handle);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, subdomain, key, value), kStorageOk);
+    char* read = nullptr;
+    ASSERT_EQ(PCDGetDomain(handle.get(), 1, subdomain, key, &read), kStorageOk);
+    EXPECT_STREQ(read, value);
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, subdomain, "it's", &read), kStorageNotFound);
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "OBriens 'suite'", key, &read), kStorageNotFound);
+  }
+  RawDatabase raw(CacheFile());
+  EXPECT_EQ(raw.Value("SELECT subDomain FROM domain_data"), subdomain);
+  EXPECT_EQ(raw.Value("SELECT key FROM domain_data"), key);
+  EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), value);
+}
+
+TEST_F(PcdStoreTest, NullValueWrittenByAnotherProgramReadsAsEmptyText) {
+  { PcdPtr handle = Open(); }
+  {
+    RawDatabase raw(PcdFile());
+    ASSERT_EQ(raw.Exec("INSERT INTO domain_data VALUES (1, 'sub', 'key', NULL)"), SQLITE_OK);
+  }
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char* value = nullptr;
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "key", &value), kStorageOk);
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "");
+}
+
+TEST_F(PcdStoreTest, ValuesStayReadableUntilClose) {
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  std::vector<char*> values;
+  for (int i = 0; i < 20; ++i) {
+    const std::string key = "key" + std::to_string(i);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", key.c_str(), ("value " + key).c_str()), kStorageOk);
+    char* value = nullptr;
+    ASSERT_EQ(PCDGetDomain(handle.get(), 1, "sub", key.c_str(), &value), kStorageOk);
+    values.push_back(value);
+  }
+  ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(std::string(values[i]), "value key" + std::to_string(i));
+}
+
+// ---- Transactions ----------------------------------------------------------
+
+TEST_F(PcdStoreTest, RollbackStoresNothing) {
+  {
+    PcdPtr handle = Open();
+    ASSERT_TRUE(handle);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "kept", "yes"), kStorageOk);
+    ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "dropped", "no"), kStorageOk);
+    ASSERT_EQ(PCDDeleteDomain(handle.get(), 1, "sub", "kept"), kStorageOk);
+    EXPECT_EQ(PCDRollback(handle.get()), kStorageOk);
+    char* value = nullptr;
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "dropped", &value), kStorageNotFound);
+  }
+  RawDatabase raw(PcdFile());
+  EXPECT_EQ(raw.Column("SELECT key FROM domain_data"), (std::vector<std::optional<std::string>>{"kept"}));
+}
+
+TEST_F(PcdStoreTest, CloseWithoutCommitStores) {
+  PCDHandle* handle = nullptr;
+  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_ACCEPTED", "1"), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_LANGUAGE", "fr_MA"), kStorageOk);
+  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  RawDatabase raw(CacheFile());
+  EXPECT_EQ(raw.Column("SELECT key || '=' || value FROM domain_data ORDER BY key"),
+            (std::vector<std::optional<std::string>>{"EULA_ACCEPTED=1", "EULA_LANGUAGE=fr_MA"}));
+}
+
+TEST_F(PcdStoreTest, WritesReachOtherProgramsAtCommit) {
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "value"), kStorageOk);
+  {
+    RawDatabase raw(PcdFile());
+    EXPECT_EQ(raw.Value("SELECT count(*) FROM domain_data"), "0");
+  }
+  ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
+  RawDatabase raw(PcdFile());
+  EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
+}
+
+// ---- Refusals ----------------------------------------------------------------
+
+TEST_F(PcdStoreTest, DatabaseRequiringNewerSchemaIsRefused) {
+  WriteVersionedDatabase(PcdFile(), "3", "3");
+  PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
+  EXPECT_EQ(PCDOpen(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(handle, nullptr);
+
+  WriteVersionedDatabase(CacheFile(), "1", "3");
+  handle = reinterpret_cast<PCDHandle*>(this);
+  EXPECT_EQ(PCDOpenCache(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
+  MakeFolders(CacheFile());
+  PCDHandle* handle = nullptr;
+  EXPECT_EQ(PCDOpen(&handle), kStorageUnusable);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "key", "value"), kStorageOk);
+  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  RawDatabase raw(PcdFile());
+  EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
+  EXPECT_TRUE(IsFolderOnDisk(CacheFile()));
+}
+
+TEST_F(PcdStoreTest, NullArgumentsAreRefused) {
+  EXPECT_EQ(PCDOpen(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDOpenCache(nullptr), kStorageInvalidArgument);
+  EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
+
+  PcdPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char* value = nullptr;
+  EXPECT_EQ(PCDGetDomain(nullptr, 1, "s", "k", &value), kStorageInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, nullptr, "k", &value), kStorageInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", nullptr, &value), kStorageInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", "k", nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", "v"), kStorageInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(handle.get(), 1, nullptr, "k", "v"), kStorageInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(handle.get(), 1, "s", nullptr, "v"), kStorageInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(nullptr, 1, "s", "k"), kStorageInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, nullptr, "k"), kStorageInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "s", nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDCommit(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDRollback(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDClose(nullptr), kStorageInvalidArgument);
+}
+
+}  // namespace

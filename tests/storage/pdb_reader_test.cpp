@@ -1,0 +1,350 @@
+// The payload database reader and the backup of "caps.db" on a private
+// machine.
+#include "storage/pdb_reader.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "fs/files.h"
+#include "storage/schema_steps.h"
+#include "storage/storage_status.h"
+#include "storage_test_support.h"
+#include "support/test_machine.h"
+
+namespace {
+
+struct PdbCloser {
+  void operator()(pdbHandle* handle) const { pdbClose(handle); }
+};
+using PdbPtr = std::unique_ptr<pdbHandle, PdbCloser>;
+
+std::vector<std::string> ToStrings(char** list) {
+  std::vector<std::string> values;
+  for (; list != nullptr && *list != nullptr; ++list) values.emplace_back(*list);
+  return values;
+}
+
+class PdbReaderTest : public ::testing::Test {
+ protected:
+  std::string CapsFolder() const { return PathOf(machine_.commonData(), {"caps"}); }
+  std::string PdbFile() const { return PathOf(CapsFolder(), {"pdb.db"}); }
+  std::string InstallerFile() const { return PathOf(CapsFolder(), {"caps.db"}); }
+  std::string BackupFolder() const { return PathOf(machine_.commonData(), {"backup"}); }
+  std::string BackupFile() const { return PathOf(BackupFolder(), {"caps.db"}); }
+
+  PdbPtr Open() const {
+    pdbHandle* handle = nullptr;
+    EXPECT_EQ(pdbOpen(&handle), kStorageOk);
+    EXPECT_NE(handle, nullptr);
+    return PdbPtr(handle);
+  }
+
+  // Creates "pdb.db" through the reader, then adds rows as the installer
+  // would.
+  void Seed(const std::string& statements) const {
+    { PdbPtr handle = Open(); }
+    RawDatabase raw(PdbFile());
+    ASSERT_TRUE(raw.ok());
+    ASSERT_EQ(raw.Exec(statements), SQLITE_OK) << statements;
+  }
+
+  TestMachine machine_;
+};
+
+// ---- Opening -----------------------------------------------------------------
+
+TEST_F(PdbReaderTest, FirstUseCreatesTheInstallersEmptySchema) {
+  ASSERT_FALSE(IsFolderOnDisk(CapsFolder()));
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  ASSERT_TRUE(IsFileOnDisk(PdbFile()));
+  ASSERT_EQ(StatementCount(kPayloadSchemaSteps[0]), 22);
+  ASSERT_EQ(kPayloadSchemaSteps[1], nullptr);
+
+  RawDatabase raw(PdbFile());
+  ASSERT_TRUE(raw.ok());
+  EXPECT_EQ(raw.SchemaTexts(), CreateTextsOf(kPayloadSchemaSteps[0]));
+  EXPECT_EQ(raw.Column("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY rowid"),
+            (std::vector<std::optional<std::string>>{"pcd_meta", "payloads", "dependencies",
+                                                     "dependency_type", "payload_data",
+                                                     "upgraded_payloads", "user_actions"}));
+  EXPECT_EQ(raw.Column("SELECT name FROM pragma_table_info('payloads')"),
+            (std::vector<std::optional<std::string>>{"PayloadID", "productFamily", "productName",
+                                                     "version", "signature", "installState",
+                                                     "installTime"}));
+  const auto payloads = raw.Value("SELECT sql FROM sqlite_master WHERE name = 'payloads'");
+  ASSERT_TRUE(payloads.has_value());
+  EXPECT_NE(payloads->find("signature TEXT ,\tinstallState INT"), std::string::npos) << *payloads;
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
+  EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'"), "1");
+  EXPECT_EQ(raw.Value("SELECT group_concat(type || ':' || description, ',') FROM dependency_type"),
+            "0:Conflicts,1:Upgrades,2:Requires,3:Required,4:Critical,5:Recommended,6:loadPatch,"
+            "7:loadLangPack");
+
+  char** ids = nullptr;
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kStorageNotFound);
+  EXPECT_EQ(ids, SharedEmptyList());
+}
+
+TEST_F(PdbReaderTest, NewerButCompatibleDatabaseOpensWithoutStep) {
+  WriteVersionedDatabase(PdbFile(), "2", "1");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  RawDatabase raw(PdbFile());
+  EXPECT_EQ(raw.SchemaTexts().size(), 1u);
+}
+
+TEST_F(PdbReaderTest, DatabaseRequiringNewerSchemaIsRefused) {
+  WriteVersionedDatabase(PdbFile(), "2", "2");
+  pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
+  EXPECT_EQ(pdbOpen(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(PdbReaderTest, NullArgumentsAndFilterRangeAreRefused) {
+  EXPECT_EQ(pdbOpen(nullptr), kStorageInvalidArgument);
+  EXPECT_FALSE(IsFolderOnDisk(CapsFolder()));
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char** ids = nullptr;
+  pdbPayload record{};
+  char* value = nullptr;
+  EXPECT_EQ(pdbGetPayloadIDs(nullptr, 2, &ids), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 2, nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), -1, &ids), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 5, &ids), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(nullptr, "id", &record), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(handle.get(), nullptr, &record), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(handle.get(), "id", nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(nullptr, "id", 0, "k", &value), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), nullptr, 0, "k", &value), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, nullptr, &value), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, "k", nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbCommit(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbClose(nullptr), kStorageInvalidArgument);
+}
+
+// ---- Reads -------------------------------------------------------------------
+
+TEST_F(PdbReaderTest, PayloadIDsByInstallTimeAndFilter) {
+  Seed("INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('late-2', 2, 300);"
+       "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('early-2', 2, 100);"
+       "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('middle-1', 1, 200);"
+       "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('untimed-2', 2, NULL);"
+       "INSERT INTO payloads (PayloadID, installTime) VALUES ('default-0', 250);"
+       "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('x''y', 3, 50);");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char** ids = nullptr;
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
+  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "early-2", "late-2"}));
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kStorageOk);
+  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "x'y", "early-2", "middle-1",
+                                                      "default-0", "late-2"}));
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 0, &ids), kStorageOk);
+  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"default-0"}));
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 3, &ids), kStorageOk);
+  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"x'y"}));
+  {
+    RawDatabase raw(PdbFile());
+    ASSERT_EQ(raw.Exec("DELETE FROM payloads WHERE installState = 1"), SQLITE_OK);
+  }
+  ids = nullptr;
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 1, &ids), kStorageNotFound);
+  EXPECT_EQ(ids, SharedEmptyList());
+}
+
+TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
+  Seed("INSERT INTO payloads VALUES ('{AAA}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1', 'SIG', 2, 1234);"
+       "INSERT INTO payloads VALUES ('{NULLS}', NULL, NULL, NULL, NULL, 0, NULL);"
+       "INSERT INTO payloads VALUES ('{ODD}', 'f', 'n', 'v', 's', '12abc', ' 77 ');"
+       "INSERT INTO payloads VALUES ('{TEXT}', 'f', 'n', 'v', 's', 'two', '');");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+
+  pdbPayload record{};
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{AAA}", &record), kStorageOk);
+  EXPECT_STREQ(record.payloadID, "{AAA}");
+  EXPECT_STREQ(record.productFamily, "Weft");
+  EXPECT_STREQ(record.productName, "Orvik Tessel Studio 4.6");
+  EXPECT_STREQ(record.version, "4.6.1");
+  EXPECT_STREQ(record.signature, "SIG");
+  EXPECT_EQ(record.installState, 2);
+  EXPECT_EQ(record.installTime, 1234);
+
+  record = pdbPayload{};
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{NULLS}", &record), kStorageOk);
+  for (char* text : {record.productFamily, record.productName, record.version, record.signature}) {
+    ASSERT_NE(text, nullptr) << "a NULL column must still give a readable text";
+    EXPECT_STREQ(text, "");
+  }
+  EXPECT_EQ(record.installTime, 0);
+
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{ODD}", &record), kStorageOk);
+  EXPECT_EQ(record.installState, 12);
+  EXPECT_EQ(record.installTime, 77);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{TEXT}", &record), kStorageOk);
+  EXPECT_EQ(record.installState, 0);
+  EXPECT_EQ(record.installTime, 0);
+}
+
+TEST_F(PdbReaderTest, UnknownPayloadLeavesTheRecordUntouched) {
+  Seed("INSERT INTO payloads VALUES ('it''s', 'f', 'n', 'v', 's', 2, 1);");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char sentinel[] = "untouched";
+  pdbPayload record{sentinel, sentinel, sentinel, sentinel, sentinel, -5, -6};
+  EXPECT_EQ(pdbGetPayload(handle.get(), "its", &record), kStorageNotFound);
+  EXPECT_EQ(record.payloadID, sentinel);
+  EXPECT_EQ(record.signature, sentinel);
+  EXPECT_EQ(record.installState, -5);
+  EXPECT_EQ(record.installTime, -6);
+
+  ASSERT_EQ(pdbGetPayload(handle.get(), "it's", &record), kStorageOk);
+  EXPECT_STREQ(record.payloadID, "it's");
+}
+
+TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
+  MakeFolders(CapsFolder());
+  {
+    RawDatabase raw(PdbFile(), true);
+    ASSERT_EQ(raw.Exec("CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );"
+                       "INSERT INTO pcd_meta VALUES ('schema_version', '1');"
+                       "INSERT INTO pcd_meta VALUES ('schema_compatibility_version', '1');"
+                       "CREATE TABLE payloads ( PayloadID TEXT, productFamily TEXT, productName TEXT,"
+                       " version TEXT, signature TEXT, installState INT, installTime INT, extra TEXT );"
+                       "INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1, 'x');"),
+              SQLITE_OK);
+  }
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  pdbPayload record{};
+  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kStorageOk) << "the query names its columns";
+  {
+    RawDatabase raw(PdbFile());
+    ASSERT_EQ(raw.Exec("DROP TABLE payloads;"
+                       "CREATE TABLE payloads ( PayloadID TEXT, installState INT, installTime INT );"
+                       "INSERT INTO payloads VALUES ('p', 2, 1);"),
+              SQLITE_OK);
+  }
+  record = pdbPayload{};
+  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kStorageDatabaseError);
+  EXPECT_EQ(record.payloadID, nullptr);
+}
+
+TEST_F(PdbReaderTest, PayloadDataByIdDomainAndKey) {
+  Seed("INSERT INTO payloads (PayloadID) VALUES ('p''1');"
+       "INSERT INTO payload_data VALUES ('p''1', '5', 'mediaSignature', 'SIG-5');"
+       "INSERT INTO payload_data VALUES ('p''1', '0', 'mediaSignature', 'SIG-0');"
+       "INSERT INTO payload_data VALUES ('p''1', '0', 'RMTConfigPath', NULL);");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char* value = nullptr;
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 5, "mediaSignature", &value), kStorageOk);
+  EXPECT_STREQ(value, "SIG-5");
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "mediaSignature", &value), kStorageOk);
+  EXPECT_STREQ(value, "SIG-0");
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "RMTConfigPath", &value), kStorageOk);
+  ASSERT_NE(value, nullptr);
+  EXPECT_STREQ(value, "");
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 1, "mediaSignature", &value), kStorageNotFound);
+  EXPECT_EQ(value, nullptr);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p1", 5, "mediaSignature", &value), kStorageNotFound);
+}
+
+TEST_F(PdbReaderTest, ResultsStayValidUntilClose) {
+  Seed("INSERT INTO payloads VALUES ('a', 'fa', 'na', 'va', 'sa', 2, 1);"
+       "INSERT INTO payloads VALUES ('b', 'fb', 'nb', 'vb', 'sb', 2, 2);"
+       "INSERT INTO payload_data VALUES ('a', '0', 'k', 'data a');");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char** ids = nullptr;
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
+  pdbPayload first{};
+  pdbPayload second{};
+  ASSERT_EQ(pdbGetPayload(handle.get(), ids[0], &first), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), ids[1], &second), kStorageOk);
+  char* value = nullptr;
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), first.payloadID, 0, "k", &value), kStorageOk);
+  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"a", "b"}));
+  EXPECT_STREQ(first.productName, "na");
+  EXPECT_STREQ(second.productName, "nb");
+  EXPECT_STREQ(value, "data a");
+}
+
+TEST_F(PdbReaderTest, ReadsNeverOpenATransaction) {
+  Seed("INSERT INTO payloads VALUES ('a', 'f', 'n', 'v', 's', 2, 1);");
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  char** ids = nullptr;
+  pdbPayload record{};
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "a", &record), kStorageOk);
+  RawDatabase raw(PdbFile());
+  EXPECT_EQ(raw.Exec("BEGIN IMMEDIATE; INSERT INTO payloads (PayloadID) VALUES ('b'); COMMIT;"), SQLITE_OK)
+      << "the installer must be able to write while a reader is open";
+}
+
+// ---- Backup of the installer's database ---------------------------------------
+
+TEST_F(PdbReaderTest, CloseCopiesTheInstallersDatabase) {
+  MakeFolders(CapsFolder());
+  const std::string content(100000, 'c');
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
+  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), content);
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+}
+
+TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
+  MakeFolders(BackupFolder());
+  ASSERT_TRUE(WriteWholeFile(BackupFile(), std::string(50000, 'o')));
+  MakeFolders(CapsFolder());
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "first"));
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "first");
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
+  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+}
+
+TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
+}
+
+TEST_F(PdbReaderTest, FailedCopyKeepsThePreviousBackupWhole) {
+  MakeFolders(CapsFolder());
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "new content of the installer database"));
+  MakeFolders(BackupFolder());
+  ASSERT_TRUE(WriteWholeFile(BackupFile(), "previous backup"));
+  // A read-only target refuses the replacement.
+  std::error_code ec;
+  std::filesystem::permissions(std::filesystem::u8path(NativePath(BackupFile())),
+                               std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  EXPECT_EQ(pdbClose(handle), kStorageOk) << "backup problems are not reported";
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "previous backup");
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
+      << "no temporary copy may be left behind";
+}
+
+}  // namespace

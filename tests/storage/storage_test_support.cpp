@@ -1,0 +1,196 @@
+#include "storage_test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "fs/files.h"
+#include "fs/paths.h"
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(path)); }
+
+// The helper's path as the shell of the test's own platform runs it.
+std::string HelperCommandPath() {
+  std::string path = CH_LOCK_HOLDER_PATH;
+#if defined(_WIN32)
+  // Built on the POSIX side of Wine: its root is drive Z:.
+  if (!path.empty() && path[0] == '/') {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    path = "Z:" + path;
+  }
+#endif
+  return path;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+std::string PathOf(const std::string& base, std::initializer_list<const char*> parts) {
+  std::string path = base;
+  for (const char* part : parts) {
+    std::string joined;
+    EXPECT_TRUE(JoinPath(path, part, joined)) << path << " + " << part;
+    path = joined;
+  }
+  return path;
+}
+
+bool IsFileOnDisk(const std::string& path) {
+  std::error_code ec;
+  return stdfs::is_regular_file(OnDisk(path), ec);
+}
+
+bool IsFolderOnDisk(const std::string& path) {
+  std::error_code ec;
+  return stdfs::is_directory(OnDisk(path), ec);
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (stdfs::directory_iterator it(OnDisk(folder), ec); !ec && it != stdfs::directory_iterator();
+       it.increment(ec)) {
+    names.push_back(it->path().filename().u8string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void MakeFolders(const std::string& folder) {
+  std::error_code ec;
+  stdfs::create_directories(OnDisk(folder), ec);
+  ASSERT_FALSE(ec) << folder << ": " << ec.message();
+}
+
+RawDatabase::RawDatabase(const std::string& path, bool create) {
+  const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(NativePath(path).c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return;
+  }
+  db_ = db;
+  sqlite3_busy_timeout(db_, 10000);
+}
+
+RawDatabase::~RawDatabase() { sqlite3_close(db_); }
+
+int RawDatabase::Exec(const std::string& sql) {
+  return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+}
+
+std::vector<std::optional<std::string>> RawDatabase::Column(const std::string& sql) {
+  std::vector<std::optional<std::string>> values;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot prepare " << sql << ": " << sqlite3_errmsg(db_);
+    return values;
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, 0);
+    if (text == nullptr) {
+      values.emplace_back();
+    } else {
+      values.emplace_back(reinterpret_cast<const char*>(text));
+    }
+  }
+  EXPECT_EQ(rc, SQLITE_DONE) << sql << ": " << sqlite3_errmsg(db_);
+  sqlite3_finalize(stmt);
+  return values;
+}
+
+std::optional<std::string> RawDatabase::Value(const std::string& sql) {
+  std::vector<std::optional<std::string>> values = Column(sql);
+  if (values.empty()) return std::nullopt;
+  return values.front();
+}
+
+std::vector<std::string> RawDatabase::SchemaTexts() {
+  std::vector<std::string> texts;
+  for (const auto& text : Column("SELECT sql FROM sqlite_master WHERE sql IS NOT NULL ORDER BY rowid")) {
+    texts.push_back(text.value_or("<NULL>"));
+  }
+  return texts;
+}
+
+std::vector<std::string> CreateTextsOf(SchemaStep step) {
+  std::vector<std::string> texts;
+  for (; *step != nullptr; ++step) {
+    std::string text = *step;
+    if (text.rfind("CREATE ", 0) != 0) continue;
+    if (!text.empty() && text.back() == ';') text.pop_back();
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+int StatementCount(SchemaStep step) {
+  int count = 0;
+  while (step[count] != nullptr) ++count;
+  return count;
+}
+
+void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
+                            const char* compatibilityVersion) {
+  std::string folder;
+  ASSERT_TRUE(GetParentPath(path, folder));
+  MakeFolders(folder);
+  RawDatabase db(path, true);
+  ASSERT_TRUE(db.ok()) << path;
+  ASSERT_EQ(db.Exec("CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );"),
+            SQLITE_OK);
+  if (schemaVersion != nullptr) {
+    ASSERT_EQ(db.Exec(std::string("INSERT INTO pcd_meta VALUES ('schema_version', '") + schemaVersion + "')"),
+              SQLITE_OK);
+  }
+  if (compatibilityVersion != nullptr) {
+    ASSERT_EQ(db.Exec(std::string("INSERT INTO pcd_meta VALUES ('schema_compatibility_version', '") +
+                      compatibilityVersion + "')"),
+              SQLITE_OK);
+  }
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+LockHolder::LockHolder(const std::string& databasePath, const char* mode, int holdMs,
+                       const std::string& markerPath)
+    : marker_(markerPath) {
+  std::string command = Quoted(HelperCommandPath()) + " " + Quoted(NativePath(databasePath)) + " " +
+                        mode + " " + std::to_string(holdMs) + " " + Quoted(NativePath(markerPath));
+#if defined(_WIN32)
+  // cmd.exe strips the outermost pair of quotes of its command line.
+  command = Quoted(command);
+#endif
+  thread_ = std::thread([this, command] {
+    result_ = std::system(command.c_str());
+    ended_ = true;
+  });
+}
+
+LockHolder::~LockHolder() { Finish(); }
+
+bool LockHolder::WaitUntilLocked() {
+  const auto start = std::chrono::steady_clock::now();
+  while (SecondsSince(start) < 60.0) {
+    if (IsFileOnDisk(marker_)) return true;
+    if (ended_) return IsFileOnDisk(marker_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+int LockHolder::Finish() {
+  if (thread_.joinable()) thread_.join();
+  return result_;
+}

@@ -1,0 +1,96 @@
+// Helpers of the storage tests: direct SQLite access to the files the module
+// writes, path building, and a second process that holds a lock.
+#ifndef CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
+#define CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
+
+#include <atomic>
+#include <chrono>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "storage/database_connection.h"
+
+struct sqlite3;
+
+// `base` joined with each of `parts` in turn ("\" separated, as the module
+// builds its paths).
+std::string PathOf(const std::string& base, std::initializer_list<const char*> parts);
+
+// True when the path is an existing file / folder (checked with the C++
+// library, not with the module's own file system layer).
+bool IsFileOnDisk(const std::string& path);
+bool IsFolderOnDisk(const std::string& path);
+// Names inside a folder, sorted.
+std::vector<std::string> FolderEntries(const std::string& folder);
+// Creates the folder with its parents.
+void MakeFolders(const std::string& folder);
+
+// An SQLite connection of the test's own, independent of the module's.
+class RawDatabase {
+ public:
+  // Opens an existing file; with `create`, also creates a missing one (the
+  // folder must exist).
+  explicit RawDatabase(const std::string& path, bool create = false);
+  ~RawDatabase();
+  RawDatabase(const RawDatabase&) = delete;
+  RawDatabase& operator=(const RawDatabase&) = delete;
+
+  bool ok() const { return db_ != nullptr; }
+  // Runs one or more statements; SQLite's result code.
+  int Exec(const std::string& sql);
+  // The first column of every row; NULL columns are empty optionals.
+  std::vector<std::optional<std::string>> Column(const std::string& sql);
+  // The first column of the first row; nullopt when there is no row or it
+  // is NULL.
+  std::optional<std::string> Value(const std::string& sql);
+  // The schema texts in sqlite_master, in creation order.
+  std::vector<std::string> SchemaTexts();
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// The texts SQLite keeps in sqlite_master for the CREATE statements of one
+// schema step: the statements without their final semicolon.
+std::vector<std::string> CreateTextsOf(SchemaStep step);
+// Number of statements of a schema step.
+int StatementCount(SchemaStep step);
+
+// Creates a database file (and its folder) holding only the version records
+// pcd_meta with the given values.
+void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
+                            const char* compatibilityVersion);
+
+// Seconds elapsed since `start`.
+double SecondsSince(std::chrono::steady_clock::time_point start);
+
+// Runs tests/storage/lock_holder as a separate process that takes a lock on
+// a database file and holds it for `holdMs` milliseconds.
+class LockHolder {
+ public:
+  // `mode`: "exclusive", "immediate" or "shared". `markerPath` is created by
+  // the helper once it holds the lock.
+  LockHolder(const std::string& databasePath, const char* mode, int holdMs,
+             const std::string& markerPath);
+  // Waits for the helper to end.
+  ~LockHolder();
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+  // True once the helper holds the lock; false when it gave up or didn't
+  // take the lock within 60 seconds.
+  bool WaitUntilLocked();
+  // Waits for the helper to end; its exit status as std::system reports it.
+  int Finish();
+
+ private:
+  std::string marker_;
+  std::atomic<bool> ended_{false};
+  int result_ = -1;
+  std::thread thread_;
+};
+
+#endif  // CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
