@@ -1,0 +1,205 @@
+#include "pcf/parser_input.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+using Size = std::string::size_type;
+constexpr Size kNone = std::string::npos;
+
+// The white space every locale agrees on. The parser's own test (isspace)
+// may add a few bytes in some locales; the scan never lets such a byte decide
+// where quoted text begins or ends.
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Bytes a declaration may hold: printable ASCII and the white space above.
+bool IsDeclarationByte(char c) { return IsSpace(c) || (c >= 0x20 && c < 0x7F); }
+
+bool IsAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool IsNameByte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return IsAsciiLetter(b) || (b >= '0' && b <= '9') || c == '_' || c == '-' || c == '.' || c == ':';
+}
+
+// How many bytes the parser takes as one character when its UTF-8 reader
+// meets this byte. Counted generously (from 0xC0 up, where the parser starts
+// at 0xC2 and stops at 0xF4): a longer guess only makes the scan stricter.
+Size SequenceLength(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+bool StartsWith(const std::string& s, Size pos, const char* token) {
+  return s.compare(pos, std::strlen(token), token) == 0;
+}
+
+bool StartsWithNoCase(const std::string& s, Size pos, const char* lowerToken) {
+  for (; *lowerToken != '\0'; ++pos, ++lowerToken) {
+    if (pos >= s.size()) return false;
+    char c = s[pos];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != *lowerToken) return false;
+  }
+  return true;
+}
+
+// Position just after the first `token` at or after `from`; the end of the
+// text when there is none (the parser then reads to the end as well).
+Size PositionAfter(const std::string& s, Size from, const char* token) {
+  const Size at = s.find(token, from);
+  return at == kNone ? s.size() : at + std::strlen(token);
+}
+
+// Moves `pos` over a run of character data (element text or a quoted
+// attribute value) up to `stop`, which is not consumed. The parser reads
+// such runs one character at a time, and two kinds of character can swallow
+// the byte that should end the run: a UTF-8 lead byte takes its continuation
+// bytes whatever they are (only in UTF-8 mode), and a "&#...;" reference
+// reaches to the next ';'. Either one covering `stop`, or reaching past the
+// end of the text, makes the run unsafe: false.
+bool SkipCharacterData(const std::string& s, Size& pos, char stop) {
+  Size runEnd = s.find(stop, pos);
+  if (runEnd == kNone) runEnd = s.size();
+  Size semicolon = kNone;
+  for (; pos < runEnd; ++pos) {
+    const auto byte = static_cast<unsigned char>(s[pos]);
+    if (pos + SequenceLength(byte) > runEnd) return false;
+    if (byte == '&' && pos + 2 < s.size() && s[pos + 1] == '#') {
+      if (semicolon == kNone || semicolon < pos + 2) semicolon = s.find(';', pos + 2);
+      if (semicolon == kNone || semicolon > runEnd) return false;
+    }
+  }
+  return true;
+}
+
+// Moves `pos` over an element's start tag, from its '<' to just after its
+// '>'. `empty` tells a self-closing tag. False where the parser fails: a '/'
+// that is not followed by '>', a quoted value or tag cut off by the end.
+bool SkipStartTag(const std::string& s, Size& pos, bool* empty) {
+  for (++pos; pos < s.size();) {
+    const char c = s[pos];
+    if (c == '"' || c == '\'') {
+      ++pos;
+      if (!SkipCharacterData(s, pos, c) || pos >= s.size()) return false;
+      ++pos;
+    } else if (c == '>') {
+      ++pos;
+      *empty = false;
+      return true;
+    } else if (c == '/') {
+      if (pos + 1 >= s.size() || s[pos + 1] != '>') return false;
+      pos += 2;
+      *empty = true;
+      return true;
+    } else {
+      ++pos;
+    }
+  }
+  return false;
+}
+
+void SkipSpaces(const std::string& s, Size& pos) {
+  while (pos < s.size() && IsSpace(s[pos])) ++pos;
+}
+
+// Moves `pos` over an XML declaration ("<?xml" in any case) the way the
+// parser reads one: the values of "version", "encoding" and "standalone" are
+// attributes whose quotes hide a '>', while any other word is read over up to
+// white space or '>'. Only printable ASCII is accepted, so no encoding mode
+// or locale can change that reading. False when the declaration is refused
+// or the parser fails on it.
+bool SkipDeclaration(const std::string& s, Size& pos) {
+  pos += 5;
+  for (;;) {
+    if (pos >= s.size()) return false;
+    if (s[pos] == '>') {
+      ++pos;
+      return true;
+    }
+    SkipSpaces(s, pos);
+    if (pos >= s.size() || !IsDeclarationByte(s[pos])) return false;
+    if (StartsWithNoCase(s, pos, "version") || StartsWithNoCase(s, pos, "encoding") ||
+        StartsWithNoCase(s, pos, "standalone")) {
+      while (pos < s.size() && IsNameByte(s[pos])) ++pos;
+      SkipSpaces(s, pos);
+      if (pos >= s.size() || s[pos] != '=') return false;
+      ++pos;
+      SkipSpaces(s, pos);
+      if (pos >= s.size()) return false;
+      const char quote = s[pos];
+      if (quote == '"' || quote == '\'') {
+        const Size start = ++pos;
+        if (!SkipCharacterData(s, pos, quote) || pos >= s.size()) return false;
+        for (Size i = start; i < pos; ++i) {
+          if (!IsDeclarationByte(s[i])) return false;
+        }
+        ++pos;
+      } else {
+        for (; pos < s.size() && !IsSpace(s[pos]) && s[pos] != '/' && s[pos] != '>'; ++pos) {
+          if (s[pos] == '"' || s[pos] == '\'' || !IsDeclarationByte(s[pos])) return false;
+        }
+      }
+    } else {
+      for (; pos < s.size() && s[pos] != '>' && !IsSpace(s[pos]); ++pos) {
+        if (!IsDeclarationByte(s[pos])) return false;
+      }
+    }
+  }
+}
+
+// The parser takes '<' followed by a letter, '_' or any byte from 127 up as
+// the start of an element.
+bool OpensElement(const std::string& s, Size pos) {
+  if (pos + 1 >= s.size()) return false;
+  const auto next = static_cast<unsigned char>(s[pos + 1]);
+  return IsAsciiLetter(next) || next == '_' || next >= 127;
+}
+
+}  // namespace
+
+void NormalizeForParser(std::string& bytes) {
+  const Size nul = bytes.find('\0');
+  if (nul != kNone) bytes.resize(nul);
+  Size out = 0;
+  for (Size in = 0; in < bytes.size(); ++in) {
+    if (bytes[in] == '\r') {
+      bytes[out++] = '\n';
+      if (in + 1 < bytes.size() && bytes[in + 1] == '\n') ++in;
+    } else {
+      bytes[out++] = bytes[in];
+    }
+  }
+  bytes.resize(out);
+}
+
+bool FitsParserLimits(const std::string& text, int maxNesting) {
+  Size pos = 0;
+  int depth = 0;
+  for (;;) {
+    if (!SkipCharacterData(text, pos, '<')) return false;
+    if (pos >= text.size()) return true;
+    if (StartsWithNoCase(text, pos, "<?xml")) {
+      if (!SkipDeclaration(text, pos)) return false;
+    } else if (StartsWith(text, pos, "<!--")) {
+      pos = PositionAfter(text, pos + 4, "-->");
+    } else if (StartsWith(text, pos, "<![CDATA[")) {
+      pos = PositionAfter(text, pos + 9, "]]>");
+    } else if (StartsWith(text, pos, "</")) {
+      // Outside every element the parser skips an end tag as unknown markup.
+      if (depth > 0) --depth;
+      pos = PositionAfter(text, pos + 2, ">");
+    } else if (OpensElement(text, pos)) {
+      bool empty = false;
+      if (!SkipStartTag(text, pos, &empty)) return false;
+      if (!empty && ++depth > maxNesting) return false;
+    } else {
+      // "<!DOCTYPE ...>", "<?target ...?>" and stray '<': the parser skips
+      // them up to their first '>', quotes or not.
+      pos = PositionAfter(text, pos + 1, ">");
+    }
+  }
+}

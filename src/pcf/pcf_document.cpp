@@ -1,0 +1,185 @@
+#include "pcf/pcf_document.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
+
+#include <tinyxml.h>
+
+#include "fs/files.h"
+#include "pcf/parser_input.h"
+#include "pcf/pcf_status.h"
+
+namespace {
+
+// Reads the whole file through a handle that lets other processes read and
+// write it meanwhile.
+int ReadDocumentBytes(const char* path, std::string& bytes) {
+  // A folder is not a document; some platforms would open it all the same.
+  if (IsDirectory(path)) return kPCFCannotOpen;
+  UniqueFile file = OpenFileShared(path, "rb");
+  if (!file) return kPCFCannotOpen;
+  char chunk[16384];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
+  return std::ferror(file.get()) ? kPCFCannotOpen : kPCFOk;
+}
+
+// The text of an element: the value of its first child when that child is
+// text (CDATA included), else "".
+std::string ElementText(const TiXmlElement& element) {
+  const TiXmlNode* first = element.FirstChild();
+  return first != nullptr && first->ToText() != nullptr ? std::string(first->Value()) : std::string();
+}
+
+void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) {
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '"' && inAttribute) {
+      out += "&quot;";
+    } else {
+      out += c;
+    }
+  }
+}
+
+}  // namespace
+
+int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept {
+  if (path == nullptr || sections == nullptr || payloadCode == nullptr) return kPCFBadArgument;
+  try {
+    std::string bytes;
+    const int readStatus = ReadDocumentBytes(path, bytes);
+    if (readStatus != kPCFOk) return readStatus;
+
+    // The parser gets exactly the bytes that were checked, so a file that
+    // changes meanwhile cannot slip past the check.
+    NormalizeForParser(bytes);
+    if (!FitsParserLimits(bytes, kPCFMaxNesting)) return kPCFNotConfigurationDocument;
+    TiXmlDocument document;
+    document.Parse(bytes.c_str());
+    if (document.Error() || !PCFIsConfigurationDocument(document)) return kPCFNotConfigurationDocument;
+
+    const TiXmlElement* root = document.FirstChildElement();
+    PCFSectionMap read;
+    std::string payload;
+    PCFEntryMap payloadEntries;
+    int status = PCFReadSection(*root->FirstChildElement("Payload"), true, &payload, &payloadEntries);
+    if (status != kPCFOk) return status;
+    read.emplace(payload, std::move(payloadEntries));
+
+    for (const TiXmlElement* other = root->FirstChildElement("Other"); other != nullptr;
+         other = other->NextSiblingElement("Other")) {
+      std::string code;
+      PCFEntryMap entries;
+      status = PCFReadSection(*other, false, &code, &entries);
+      if (status != kPCFOk) return status;
+      // The first section with a code keeps it; a later one is ignored whole.
+      read.emplace(std::move(code), std::move(entries));
+    }
+    sections->swap(read);
+    payloadCode->swap(payload);
+    return kPCFOk;
+  } catch (const std::exception&) {
+    // Only allocations can fail here (bad_alloc, or length_error for a file
+    // too large to hold).
+    return kPCFNoMemory;
+  }
+}
+
+int PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
+                   PCFEntryMap* entries) {
+  PCFEntryMap read;
+  for (const TiXmlElement* data = section.FirstChildElement("Data"); data != nullptr;
+       data = data->NextSiblingElement("Data")) {
+    const char* key = data->Attribute("key");
+    if (key == nullptr) return kPCFDataWithoutKey;
+    const char* protection = data->Attribute("protected");
+    if (protection != nullptr && protection[0] != '1') continue;
+    read.emplace(key, ElementText(*data));
+  }
+
+  std::string sectionCode;
+  const char* attribute = section.Attribute("orvikCode");
+  if (attribute == nullptr) attribute = section.Attribute("defaultOrvikCode");
+  if (attribute != nullptr) {
+    sectionCode = attribute;
+  } else {
+    const auto entry = read.find("defaultOrvikCode");
+    if (entry == read.end()) return kPCFSectionWithoutCode;
+    sectionCode = entry->second;
+  }
+  if (isPayload && sectionCode.size() >= kPCFPayloadCodeSize) return kPCFNotConfigurationDocument;
+
+  code->swap(sectionCode);
+  entries->swap(read);
+  return kPCFOk;
+}
+
+bool PCFIsConfigurationDocument(const TiXmlDocument& document) {
+  const TiXmlElement* root = document.FirstChildElement();
+  if (root == nullptr || std::strncmp(root->Value(), "Configuration", 13) != 0) return false;
+  const TiXmlElement* payload = root->FirstChildElement("Payload");
+  return payload != nullptr && payload->NextSiblingElement("Payload") == nullptr;
+}
+
+std::string PCFFormatDocument(const std::string& payloadCode, const PCFSectionMap& sections) {
+  const auto payload = sections.find(payloadCode);
+  if (payload == sections.end() || payload->second.empty()) return std::string();
+
+  // Heads are composed without a fixed buffer, so no code or key is ever cut.
+  std::string text = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Configuration>\r\n";
+  for (const auto& [code, entries] : sections) {
+    // Only the payload code itself makes a Payload element: a second one
+    // would make the file unreadable.
+    const char* element = code == payloadCode ? "Payload" : "Other";
+    text += "\t<";
+    text += element;
+    text += " orvikCode=\"";
+    AppendEscaped(text, code, true);
+    text += "\">\r\n";
+    for (const auto& [key, value] : entries) {
+      text += "\t\t<Data key=\"";
+      AppendEscaped(text, key, true);
+      text += "\">";
+      AppendEscaped(text, value, false);
+      text += "</Data>\r\n";
+    }
+    text += "\t</";
+    text += element;
+    text += ">\r\n";
+  }
+  text += "</Configuration>";
+  return text;
+}
+
+void PCFMergeSections(std::vector<PCFSectionMap>& documents, PCFSectionMap incoming, bool merge) {
+  if (!merge || documents.empty()) {
+    documents.push_back(std::move(incoming));
+    return;
+  }
+  // Every changed section is built aside first and swapped in at the end, so
+  // running out of memory halfway leaves the documents as they were.
+  std::vector<std::pair<PCFEntryMap*, PCFEntryMap>> changes;
+  changes.reserve(incoming.size());
+  for (const auto& [code, entries] : incoming) {
+    PCFEntryMap* target = nullptr;
+    for (PCFSectionMap& document : documents) {
+      const auto section = document.find(code);
+      if (section != document.end()) {
+        target = &section->second;
+        break;
+      }
+    }
+    if (target == nullptr) continue;
+    PCFEntryMap updated = *target;
+    for (const auto& [key, value] : entries) updated[key] = value;
+    changes.emplace_back(target, std::move(updated));
+  }
+  for (auto& [target, updated] : changes) target->swap(updated);
+}
