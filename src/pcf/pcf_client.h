@@ -1,0 +1,111 @@
+// The configuration-document client: the only way the rest of the module
+// reads and changes configuration documents.
+//
+// A caller creates a session, loads a document by path, sets values by key in
+// a subdomain (the code of a section) and saves; it closes the session in
+// every case. Nothing reaches the disk before PCFClientSave. Saving writes
+// each loaded document twice: as the shared copy in the PCF folder
+// (<common data folder>\PCF\<payload code>.<LicensingCode>.xml) and to the
+// path the document names under "RMTConfigPath". A subdomain that no loaded
+// document holds is looked for in the PCF folder and loaded on the spot.
+//
+// Strings are NUL-terminated UTF-8. An argument counts as empty when it is
+// null or converts to no UTF-16 character. Statuses are those of
+// pcf_status.h. No operation throws.
+#ifndef CUSTOMHOOKS_PCF_PCF_CLIENT_H_
+#define CUSTOMHOOKS_PCF_PCF_CLIENT_H_
+
+#include <cstddef>
+#include <string>
+
+#include "pcf/pcf_status.h"
+
+// A client session. Created by PCFClientCreateSession and owned by the caller
+// until PCFClientCloseSession; used by one thread at a time.
+struct PCFClientSession;
+
+// Size of the buffers the save reads "LicensingCode" and "RMTConfigPath"
+// into: a "LicensingCode" of 64 bytes or more counts as empty (the document
+// then has no shared copy); an "RMTConfigPath" of 260 bytes or more is not
+// written to.
+constexpr std::size_t kPCFLicensingCodeSize = 64;
+constexpr std::size_t kPCFConfigPathSize = 260;
+
+// ---- The session ----------------------------------------------------------
+
+// Stores a new, empty session in *session. 0; 3 no memory (*session set to
+// null); 4 null `session`.
+int PCFClientCreateSession(PCFClientSession** session);
+
+// Frees the session and everything it holds; saves nothing. Null is allowed.
+void PCFClientCloseSession(PCFClientSession* session);
+
+// Reads the document at `path` and adds it to the session (PCFMergeSections
+// with `merge`), remembering path -> payload code (a path loaded twice keeps
+// its first entry). 0; 3 no memory; 4 null session or empty path; 5 the path
+// does not exist; 6, 7, 9, 10 the document cannot be read (pcf_document.h).
+// On any status but 0 the session is unchanged.
+int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge);
+
+// Sets key -> value in the first loaded document that has a section with
+// exactly the code `subDomain`, loading the subdomain's document from the PCF
+// folder first when needed (PCFClientEnsureSubDomain). 0 also when the
+// subdomain is known only as part of a payload code and nothing was stored;
+// 3 no memory; 4 null session or an empty key, subdomain or value; any status
+// of PCFClientEnsureSubDomain. A failed set changes no value.
+int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+                                       const char* subDomain, const char* value);
+
+// Copies into `buffer` (`bufferSize` bytes, padded with NULs) the value of
+// `key` in the first loaded document whose section `subDomain` holds that key.
+// 0 with the value, or with "" when no document holds the key; 3 no memory;
+// 4 null session or buffer, zero size, empty key or subdomain; 10 the
+// subdomain cannot be made known; 13 the value does not fit (the buffer then
+// holds ""). On 10 and 13 the buffer holds "".
+int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+                                       const char* subDomain, char* buffer,
+                                       std::size_t bufferSize);
+
+// Writes every loaded document to its two targets, each replacing its file
+// in one step (a crash never leaves half a document). A document whose
+// Payload section has no entries is not written; its shared copy, the first
+// file of the PCF folder whose name contains its payload code, is deleted
+// instead. The session is left as it was. Gives the outcome of the last
+// write attempted: 0 written (or nothing attempted), 12 the target could not
+// be written (it is then as it was: a read-only target, a missing
+// "RMTConfigPath", a document without a shared-copy name); 3 no memory;
+// 4 null session. A failed write does not stop the others.
+int PCFClientSave(PCFClientSession* session);
+
+// Makes `subDomain` known: 0 when PCFClientHasSubDomain is true, or after
+// loading the first file of the PCF folder whose name contains it (compared
+// in UTF-16, case-sensitive; a file whose name up to its first "." is already
+// known is not loaded again, and gives 0). 3 no memory; 4 null session or
+// empty subdomain; 5 the folder cannot be listed or has no such file; the
+// load's status otherwise.
+int PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain);
+
+// True when a loaded payload code contains `name` (byte substring) or a
+// loaded document has a section whose code equals `name`. False for a null
+// session or an empty name.
+bool PCFClientHasSubDomain(const PCFClientSession* session, const char* name);
+
+// ---- The PCF folder ---------------------------------------------------------
+
+// Full path of the first file in the PCF folder whose name contains
+// `payloadCode` (compared in UTF-16); "" when there is none, the folder cannot
+// be listed, or the code is empty.
+std::string PCFClientFindDocumentFile(const char* payloadCode);
+
+// Path of a document's shared copy: <PCF folder>\<payloadCode>.<licensingCode>.xml.
+// "" unless the payload code has 38 bytes, begins with "{" and ends with "}",
+// the licensing code is not empty and shorter than kPCFLicensingCodeSize, the
+// file name holds no path separator, drive colon, wildcard or other character
+// a file name may not have, and the common data folder can be determined.
+std::string PCFClientDocumentPath(const char* payloadCode, const char* licensingCode);
+
+// Creates the common data folder and its "PCF" folder when they are missing.
+// Failures are ignored.
+void PCFClientEnsureFolder();
+
+#endif  // CUSTOMHOOKS_PCF_PCF_CLIENT_H_

@@ -1,0 +1,309 @@
+// Saving: the two targets of every document, their names and statuses, what
+// is deleted, and what stays as it was.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client_fixture.h"
+#include "pcf/pcf_client.h"
+#include "pcf/pcf_document.h"
+#include "pcf/pcf_status.h"
+#include "pcf_test_support.h"
+
+namespace {
+
+const char kWeftOther[] =
+    "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
+
+class ClientSaveTest : public ClientTest {
+ protected:
+  // The product document at scratch\application.xml, naming itself as its
+  // "RMTConfigPath".
+  std::string LoadProduct(const std::string& licensing = "TS46", const std::string& rest = kWeftOther) {
+    const std::string path = Scratch("application.xml");
+    Load(Put(path, ProductDocument(path, licensing, rest)));
+    return path;
+  }
+};
+
+TEST_F(ClientSaveTest, SaveWritesTheSameTextToBothTargets) {
+  const std::string path = LoadProduct();
+  ASSERT_EQ(Set("DefaultDriverPayload", kProductCode, kDriverCode), kPCFOk);
+  ASSERT_EQ(Set("InstallDate", "Weft", "2012-02-02"), kPCFOk);
+  ASSERT_EQ(Set("installedLanguages", "Weft", "en_US,fr_FR"), kPCFOk);
+  EXPECT_FALSE(FileOnDisk(SharedCopy())) << "nothing reaches the disk before the save";
+
+  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  const std::string expected =
+      std::string("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Configuration>\r\n") +
+      "\t<Other orvikCode=\"Weft\">\r\n"
+      "\t\t<Data key=\"InstallDate\">2012-02-02</Data>\r\n"
+      "\t\t<Data key=\"installedLanguages\">en_US,fr_FR</Data>\r\n"
+      "\t</Other>\r\n"
+      "\t<Payload orvikCode=\"" + kProductCode + "\">\r\n"
+      "\t\t<Data key=\"DefaultDriverPayload\">" + kDriverCode + "</Data>\r\n"
+      "\t\t<Data key=\"LicensingCode\">TS46</Data>\r\n"
+      "\t\t<Data key=\"RMTConfigPath\">" + path + "</Data>\r\n"
+      "\t\t<Data key=\"Version\">4.6.1</Data>\r\n"
+      "\t</Payload>\r\n"
+      "</Configuration>";
+  EXPECT_EQ(ReadWholeFile(path), expected);
+  EXPECT_EQ(ReadWholeFile(SharedCopy()), expected);
+  EXPECT_EQ(FolderNames(PcfFolder()), std::vector<std::string>{std::string(kProductCode) + ".TS46.xml"})
+      << "the save creates the PCF folder and leaves no temporary file";
+}
+
+TEST_F(ClientSaveTest, CloseWithoutSaveLeavesEveryFileAsItWas) {
+  const std::string path = Scratch("application.xml");
+  const std::string original = ProductDocument(path, "TS46", "<!-- kept as written -->\r\n");
+  Put(path, original);
+  const std::string folder = MakePcfFolder();
+  const std::string shared = Put(SharedCopy(), "old shared copy");
+  Load(path);
+  ASSERT_EQ(Set("Version", kProductCode, "9.9"), kPCFOk);
+  ASSERT_EQ(Set("k", kDriverCode, "v"), kPCFNotFound);
+  PCFClientCloseSession(session_);
+  session_ = nullptr;
+  EXPECT_EQ(ReadWholeFile(path), original);
+  EXPECT_EQ(ReadWholeFile(shared), "old shared copy");
+  EXPECT_EQ(FolderNames(folder).size(), 1u);
+}
+
+TEST_F(ClientSaveTest, SaveLeavesTheSessionAsItWas) {
+  const std::string path = LoadProduct();
+  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  const std::string written = ReadWholeFile(path);
+  Put(path, "changed by someone else");
+  Put(SharedCopy(), "changed too");
+  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_EQ(ReadWholeFile(path), written);
+  EXPECT_EQ(ReadWholeFile(SharedCopy()), written);
+  EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
+}
+
+TEST_F(ClientSaveTest, MissingConfigPathGivesTwelveAfterWritingTheSharedCopy) {
+  Load(Put(Scratch("application.xml"), ProductDocument("")));
+  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  EXPECT_EQ(ReadWholeFile(SharedCopy()), PCFFormatDocument(kProductCode, {{kProductCode,
+                                                                           {{"LicensingCode", "TS46"},
+                                                                            {"Version", "4.6.1"}}}}));
+}
+
+TEST_F(ClientSaveTest, DocumentWithoutSharedCopyNameWritesOnlyItsOwnPath) {
+  const std::string path = Scratch("weft.xml");
+  Put(path, DocumentText("<Payload orvikCode=\"Weft\"><Data key=\"LicensingCode\">TS46</Data>"
+                         "<Data key=\"RMTConfigPath\">" + path + "</Data></Payload>"));
+  Load(path);
+  ASSERT_EQ(Set("k", "Weft", "v"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the last write decides";
+  EXPECT_NE(ReadWholeFile(path).find("<Data key=\"k\">v</Data>"), std::string::npos);
+  EXPECT_TRUE(FolderNames(PcfFolder()).empty());
+}
+
+TEST_F(ClientSaveTest, LicensingCodeDecidesTheSharedCopy) {
+  const std::string path = Scratch("application.xml");
+  Put(path, ProductDocument(path, ""));
+  Load(path);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_TRUE(FolderNames(PcfFolder()).empty()) << "no LicensingCode, no shared copy";
+
+  const std::string longest(63, 'L');
+  ASSERT_EQ(Set("LicensingCode", kProductCode, longest.c_str()), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_TRUE(FileOnDisk(SharedCopy(kProductCode, longest)));
+
+  ASSERT_EQ(Set("LicensingCode", kProductCode, (longest + "L").c_str()), kPCFOk);
+  ASSERT_EQ(Set("Version", kProductCode, "changed"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_EQ(FolderNames(PcfFolder()).size(), 1u) << "64 bytes count as empty";
+  EXPECT_EQ(ReadWholeFile(SharedCopy(kProductCode, longest)).find("changed"), std::string::npos);
+}
+
+TEST_F(ClientSaveTest, LicensingCodeCannotLeadOutOfThePcfFolder) {
+  const std::string path = Scratch("application.xml");
+  Put(path, ProductDocument(path, "..\\..\\escaped"));
+  Load(path);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_TRUE(FolderNames(PcfFolder()).empty());
+  EXPECT_EQ(FolderNames(machine_.commonData()), std::vector<std::string>{"PCF"});
+}
+
+TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
+  const std::string path = Scratch("application.xml");
+  std::string longPath = Scratch("x");
+  longPath += std::string(260 - longPath.size(), 'x');
+  ASSERT_EQ(longPath.size(), 260u);
+  Put(path, ProductDocument(longPath));
+  Load(path);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the shared copy was the last write";
+  EXPECT_TRUE(FileOnDisk(SharedCopy()));
+  EXPECT_FALSE(FileOnDisk(longPath));
+
+  // Without a shared copy the failed attempt at it stays the outcome.
+  ASSERT_EQ(Set("LicensingCode", kProductCode, std::string(64, 'L').c_str()), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+}
+
+TEST_F(ClientSaveTest, ReadOnlyConfigPathGivesTwelveAndStaysAsItWas) {
+  const std::string path = LoadProduct();
+  const std::string before = ReadWholeFile(path);
+  SetReadOnly(path, true);
+  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  EXPECT_EQ(ReadWholeFile(path), before);
+  EXPECT_NE(ReadWholeFile(SharedCopy()).find("<Data key=\"Version\">5.0</Data>"), std::string::npos)
+      << "the other copy is written all the same";
+  SetReadOnly(path, false);
+}
+
+TEST_F(ClientSaveTest, ReadOnlySharedCopyStaysAsItWas) {
+  const std::string path = LoadProduct();
+  MakePcfFolder();
+  const std::string shared = Put(SharedCopy(), "read-only copy");
+  SetReadOnly(shared, true);
+  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the own path was written last";
+  EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
+  EXPECT_NE(ReadWholeFile(path).find("5.0"), std::string::npos);
+  SetReadOnly(shared, false);
+}
+
+TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
+  const std::string good = Scratch("good.xml");
+  const std::string goodText = DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
+                                            "<Data key=\"RMTConfigPath\">" + good + "</Data></Payload>");
+  const std::string bad = Put(Scratch("bad.xml"), ProductDocument(""));
+  Load(bad);
+  Load(Put(good, goodText));
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+
+  PCFClientCloseSession(session_);
+  ASSERT_EQ(PCFClientCreateSession(&session_), kPCFOk);
+  Load(good);
+  Load(bad);
+  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+}
+
+TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
+  const std::string folder = MakePcfFolder();
+  const std::string shared = Put(SharedCopy(), "old copy");
+  const std::string unrelated = Put(Child(folder, std::string(kDriverCode) + ".KX6.xml"), "driver");
+  const std::string path = Scratch("application.xml");
+  const std::string original =
+      DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
+                   "<Data key=\"RMTConfigPath\" protected=\"0\">" + path + "</Data></Payload>" + kWeftOther);
+  Load(Put(path, original));
+  ASSERT_EQ(Set("InstallDate", "Weft", "2013"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "nothing was written";
+  EXPECT_FALSE(FileOnDisk(shared));
+  EXPECT_EQ(ReadWholeFile(unrelated), "driver");
+  EXPECT_EQ(ReadWholeFile(path), original);
+}
+
+TEST_F(ClientSaveTest, EmptyPayloadSectionWithoutSharedCopyNameDeletesNothing) {
+  const std::string folder = MakePcfFolder();
+  const std::string other = Put(Child(folder, "Weft-settings.xml"), "someone else's");
+  Load(Put(Scratch("weft.xml"), DocumentText("<Payload orvikCode=\"Weft\"/>")));
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_EQ(ReadWholeFile(other), "someone else's");
+}
+
+TEST_F(ClientSaveTest, EveryDocumentIsSavedUnderItsOwnPayloadCode) {
+  // The driver's document has an Other section with the product's code. It
+  // must neither be written as the product's document nor over its files.
+  const std::string product = Scratch("a-product.xml");
+  const std::string driver = Scratch("b-driver.xml");
+  Load(Put(product, ProductDocument(product)));
+  Load(Put(driver, DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
+                                "<Data key=\"LicensingCode\">KX6</Data>"
+                                "<Data key=\"RMTConfigPath\">" + driver + "</Data></Payload>"
+                                "<Other orvikCode=\"" + kProductCode + "\"><Data key=\"Seen\">yes</Data></Other>")));
+  ASSERT_EQ(Set("DriverOnly", kDriverCode, "d"), kPCFOk);
+  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+
+  const PCFSectionMap productModel = {
+      {kProductCode, {{"LicensingCode", "TS46"}, {"RMTConfigPath", product}, {"Version", "4.6.1"}}}};
+  const PCFSectionMap driverModel = {
+      {kDriverCode, {{"DriverOnly", "d"}, {"LicensingCode", "KX6"}, {"RMTConfigPath", driver}}},
+      {kProductCode, {{"Seen", "yes"}}}};
+  EXPECT_EQ(ReadWholeFile(product), PCFFormatDocument(kProductCode, productModel));
+  EXPECT_EQ(ReadWholeFile(SharedCopy()), PCFFormatDocument(kProductCode, productModel));
+  EXPECT_EQ(ReadWholeFile(driver), PCFFormatDocument(kDriverCode, driverModel));
+  EXPECT_EQ(ReadWholeFile(SharedCopy(kDriverCode, "KX6")), PCFFormatDocument(kDriverCode, driverModel));
+}
+
+TEST_F(ClientSaveTest, DocumentLoadedFromThePcfFolderIsSavedToo) {
+  LoadProduct();
+  const std::string folder = MakePcfFolder();
+  const std::string driverPath = Scratch("driver.xml");
+  const std::string inFolder = Put(Child(folder, std::string(kDriverCode) + ".KX6.xml"),
+                                   DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
+                                                "<Data key=\"LicensingCode\">KX6</Data>"
+                                                "<Data key=\"RMTConfigPath\">" + driverPath + "</Data></Payload>"));
+  ASSERT_EQ(Set("installedLanguages", kDriverCode, "en_US"), kPCFOk);
+  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_NE(ReadWholeFile(inFolder).find("<Data key=\"installedLanguages\">en_US</Data>"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(driverPath), ReadWholeFile(inFolder));
+}
+
+TEST_F(ClientSaveTest, TargetHeldOpenByAnotherProcessIsStillWritten) {
+  const std::string path = LoadProduct();
+  FileHolder holder(path, machine_.scratch());
+  ASSERT_TRUE(holder.WaitUntilHeld());
+  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_EQ(holder.Release(), 0);
+  EXPECT_NE(ReadWholeFile(path).find("<Data key=\"Version\">5.0</Data>"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(SharedCopy()));
+}
+
+TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {
+  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_EQ(PCFClientSave(nullptr), kPCFBadArgument);
+  EXPECT_TRUE(FolderNames(machine_.commonData()).empty());
+}
+
+TEST(PcfFolderTest, EnsureFolderCreatesTheCommonDataAndPcfFolders) {
+  TestMachine machine;
+  PCFClientEnsureFolder();
+  const std::vector<std::string> names = FolderNames(machine.commonData());
+  EXPECT_EQ(names, std::vector<std::string>{"PCF"});
+  PCFClientEnsureFolder();
+  EXPECT_EQ(FolderNames(machine.commonData()), names);
+}
+
+TEST(PcfFolderTest, DocumentPathNeedsABracedCodeAndAPlainLicensingCode) {
+  TestMachine machine;
+  const std::string expected = Child(Child(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml");
+  EXPECT_EQ(PCFClientDocumentPath(kProductCode, "TS46"), expected);
+  const std::string code = kProductCode;
+  EXPECT_EQ(PCFClientDocumentPath(code.substr(0, 37).c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath((code + "}").c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(("(" + code.substr(1)).c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(kProductCode, ""), "");
+  EXPECT_EQ(PCFClientDocumentPath(kProductCode, nullptr), "");
+  EXPECT_EQ(PCFClientDocumentPath(nullptr, "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(kProductCode, std::string(64, 'L').c_str()), "");
+  EXPECT_NE(PCFClientDocumentPath(kProductCode, std::string(63, 'L').c_str()), "");
+  for (const char* unsafe : {"a\\b", "a/b", "C:x", "a*", "a?", "a|b", "a\"b", "a<b", "a>b", "a\tb"}) {
+    EXPECT_EQ(PCFClientDocumentPath(kProductCode, unsafe), "") << unsafe;
+  }
+  std::string unsafeCode = code;
+  unsafeCode[5] = '\\';
+  EXPECT_EQ(PCFClientDocumentPath(unsafeCode.c_str(), "TS46"), "");
+}
+
+TEST(PcfFolderTest, FindDocumentFileGivesTheFileContainingTheCode) {
+  TestMachine machine;
+  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), "") << "no PCF folder";
+  const std::string folder = MakePcfFolder();
+  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), "");
+  ASSERT_TRUE(WriteWholeFile(Child(folder, "other.xml"), "x"));
+  ASSERT_TRUE(WriteWholeFile(Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"), "x"));
+  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"));
+  EXPECT_EQ(PCFClientFindDocumentFile(""), "");
+  EXPECT_EQ(PCFClientFindDocumentFile(nullptr), "");
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "pcf_test_support.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "fs/files.h"
+#include "fs/folders.h"
+#include "support/test_machine.h"
+
+namespace stdfs = std::filesystem;
+
+const char kProductCode[] = "{6C1A0B5E-3F2D-4E7A-9B8C-0D1E2F3A4B5C}";
+const char kDriverCode[] = "{0F9E8D7C-6B5A-4938-A7B6-C5D4E3F2A1B0}";
+
+namespace {
+
+stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(path)); }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// The helper's path as the shell of the test's own platform runs it.
+std::string HolderCommandPath() {
+  std::string path = CH_FILE_HOLDER_PATH;
+#if defined(_WIN32)
+  // Built on the POSIX side of Wine: its root is drive Z:.
+  if (!path.empty() && path[0] == '/') {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    path = "Z:" + path;
+  }
+#endif
+  return path;
+}
+
+}  // namespace
+
+std::string Child(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
+
+std::string PcfFolder() {
+  char buffer[kPathBufferSize];
+  if (EnsureCommonDataFolder(buffer) == nullptr) {
+    ADD_FAILURE() << "no common data folder";
+    return std::string();
+  }
+  return Child(buffer, "PCF");
+}
+
+std::string MakePcfFolder() {
+  const std::string folder = PcfFolder();
+  std::error_code ec;
+  stdfs::create_directories(OnDisk(folder), ec);
+  EXPECT_FALSE(ec) << ec.message();
+  return folder;
+}
+
+std::string DocumentText(const std::string& body) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Configuration>\r\n" + body + "</Configuration>";
+}
+
+bool FileOnDisk(const std::string& path) {
+  std::error_code ec;
+  return stdfs::is_regular_file(OnDisk(path), ec);
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (stdfs::directory_iterator it(OnDisk(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().u8string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void SetReadOnly(const std::string& path, bool readOnly) {
+  std::error_code ec;
+  stdfs::permissions(OnDisk(path),
+                     stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+                     readOnly ? stdfs::perm_options::remove : stdfs::perm_options::add, ec);
+  EXPECT_FALSE(ec) << ec.message();
+}
+
+FileHolder::FileHolder(const std::string& file, const std::string& scratch)
+    : ready_(Child(scratch, "held.ready")), release_(Child(scratch, "held.release")) {
+  std::string command = Quoted(HolderCommandPath()) + " " + Quoted(NativePath(file)) + " " +
+                        Quoted(NativePath(ready_)) + " " + Quoted(NativePath(release_));
+#if defined(_WIN32)
+  // cmd.exe strips the outermost pair of quotes of its command line.
+  command = Quoted(command);
+#endif
+  thread_ = std::thread([this, command] {
+    result_ = std::system(command.c_str());
+    ended_ = true;
+  });
+}
+
+FileHolder::~FileHolder() { Release(); }
+
+bool FileHolder::WaitUntilHeld() {
+  const auto start = std::chrono::steady_clock::now();
+  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+    if (FileOnDisk(ready_)) return true;
+    if (ended_) return FileOnDisk(ready_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+int FileHolder::Release() {
+  if (thread_.joinable()) {
+    WriteWholeFile(release_, "go");
+    thread_.join();
+  }
+  return result_;
+}

@@ -1,0 +1,57 @@
+// Helpers of the configuration-document tests: document texts, files on the
+// test's private machine, and a second process that holds a file open.
+#ifndef CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
+#define CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A 38-byte payload code in braces, the kind that has a shared copy.
+extern const char kProductCode[];
+// A second one.
+extern const char kDriverCode[];
+
+// `folder` + "\" + `name`, the way the module joins paths.
+std::string Child(const std::string& folder, const std::string& name);
+
+// <common data folder>\PCF as the module names it (the common data folder is
+// created when missing; the PCF folder is not).
+std::string PcfFolder();
+// Creates the PCF folder and returns its path.
+std::string MakePcfFolder();
+
+// The XML text of a document: a declaration, a "Configuration" root and
+// `body` inside it.
+std::string DocumentText(const std::string& body);
+
+// Checked directly with the C++ library, not through the module's file layer.
+bool FileOnDisk(const std::string& path);
+std::vector<std::string> FolderNames(const std::string& folder);
+// Makes a file read-only / writable again.
+void SetReadOnly(const std::string& path, bool readOnly);
+
+// A second process (tests/pcf/file_holder) that keeps a file open for reading
+// and writing until it is told to let go.
+class FileHolder {
+ public:
+  FileHolder(const std::string& file, const std::string& scratch);
+  ~FileHolder();
+  FileHolder(const FileHolder&) = delete;
+  FileHolder& operator=(const FileHolder&) = delete;
+
+  // True once the holder has the file open.
+  bool WaitUntilHeld();
+  // Tells the holder to close the file and waits for it; its exit status.
+  int Release();
+
+ private:
+  std::string ready_;
+  std::string release_;
+  std::thread thread_;
+  std::atomic<bool> ended_{false};
+  int result_ = -1;
+};
+
+#endif  // CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
