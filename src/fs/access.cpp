@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "fs/guard.h"
 #include "fs/platform.h"
 #include "fs/text.h"
 
@@ -67,15 +68,20 @@ std::string InheritanceText(std::uint32_t inheritance) {
 }  // namespace
 
 int GrantFolderAccess(const std::string& folder, bool allowWrite) {
-  fsplatform::ApplyFolderAccess(Utf8ToWide(folder).c_str(), FolderAccessList(allowWrite));
+  fsguard::Guarded(true, [&folder, allowWrite] {
+    fsplatform::ApplyFolderAccess(Utf8ToWide(folder).c_str(), FolderAccessList(allowWrite));
+    return true;
+  });
   return 0;
 }
 
 std::string DescribeFolderAccess(bool allowWrite) {
-  std::string sddl = "D:P";
-  for (const AccessEntry& entry : FolderAccessList(allowWrite)) {
-    sddl += "(A;" + InheritanceText(entry.inheritance) + ";" + RightsText(entry.accessMask) + ";;;" +
-            entry.sddlAlias + ")";
-  }
-  return sddl;
+  return fsguard::Guarded(std::string(), [allowWrite] {
+    std::string sddl = "D:P";
+    for (const AccessEntry& entry : FolderAccessList(allowWrite)) {
+      sddl += "(A;" + InheritanceText(entry.inheritance) + ";" + RightsText(entry.accessMask) + ";;;" +
+              entry.sddlAlias + ")";
+    }
+    return sddl;
+  });
 }

@@ -1,7 +1,10 @@
 #include "fs/files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
+#include "fs/guard.h"
 #include "fs/paths.h"
 #include "fs/platform.h"
 #include "fs/text.h"
@@ -18,6 +21,18 @@ constexpr int kCreationFailed = 4;
 constexpr std::uint32_t kNotWritableAttributes = kAttributeReadOnly | kAttributeDirectory;
 
 std::u16string Wide(const std::string& path) { return Utf8ToWide(path); }
+
+using fsguard::Guarded;
+
+// Runs a platform change and tells whether it succeeded.
+template <typename Change>
+bool Succeeded(Change&& change) {
+  return Guarded(FsError::kFailed, std::forward<Change>(change)) == FsError::kNone;
+}
+
+std::uint32_t Attributes(const std::string& path) {
+  return Guarded(fsplatform::kInvalidAttributes, [&path] { return fsplatform::GetAttributes(Wide(path).c_str()); });
+}
 
 // True when `attributes` name an existing file whose content may be replaced.
 bool WritableFile(std::uint32_t attributes) {
@@ -41,97 +56,7 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
   return name;
 }
 
-}  // namespace
-
-// ---- Tests -------------------------------------------------------------------
-
-int PathExistsUtf8(const char* path) {
-  if (path == nullptr) return 0;
-  return fsplatform::CheckExists(Wide(path).c_str()) == FsError::kNone ? 1 : 0;
-}
-
-bool FileExists(const std::string& path) { return fsplatform::FileExists(Wide(path).c_str()); }
-
-bool IsDirectory(const std::string& path) {
-  const std::uint32_t attributes = fsplatform::GetAttributes(Wide(path).c_str());
-  return attributes != fsplatform::kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
-}
-
-int IsRegularFile(const std::string& path) { return FileExists(path) && !IsDirectory(path) ? 1 : 0; }
-
-bool GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
-  if (attributes == nullptr) return false;
-  const std::uint32_t found = fsplatform::GetAttributes(Wide(path).c_str());
-  if (found == fsplatform::kInvalidAttributes) return false;
-  *attributes = found;
-  return true;
-}
-
-// ---- Folder creation -----------------------------------------------------------
-
-int MakeDirectoryUtf8(const char* path) {
-  if (path == nullptr) {
-    errno = EINVAL;
-    return -1;
-  }
-  return fsplatform::MakeFolder(Wide(path).c_str());
-}
-
-bool CreateSingleFolder(const std::string& path) {
-  return fsplatform::CreateFolder(Wide(path).c_str()) == FsError::kNone;
-}
-
-int CreateDirectoryTree(const std::string& path) {
-  if (FileExists(path)) return kCreationFailed;
-  return fsplatform::CreateFolderChain(Wide(path).c_str()) == FsError::kNone ? kCreated : kCreationFailed;
-}
-
-int EnsureDirectoryPath(const std::string& path) {
-  if (FileExists(path)) return IsDirectory(path) ? kCreated : kCreationFailed;
-  std::string parent;
-  GetParentPath(path, parent);
-  // "." that does not exist (the working folder was removed) is its own parent.
-  if (parent == path) return kCreationFailed;
-  const int status = EnsureDirectoryPath(parent);
-  return status == kCreated ? CreateDirectoryTree(path) : status;
-}
-
-// ---- File changes ----------------------------------------------------------------
-
-int ClearFileAttributes(const std::string& path) {
-  return fsplatform::SetAttributesNormal(Wide(path).c_str()) == FsError::kNone ? 0 : 1;
-}
-
-bool CopyFileOverwrite(const std::string& source, const std::string& target) {
-  return fsplatform::CopyOver(Wide(source).c_str(), Wide(target).c_str()) == FsError::kNone;
-}
-
-bool CopyFileReplacing(const std::string& source, const std::string& target) {
-  if (!CopyFileOverwrite(source, target)) return false;
-  ClearFileAttributes(target);
-  return true;
-}
-
-bool MoveFileReplacing(const std::string& source, const std::string& target) {
-  return fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()) == FsError::kNone;
-}
-
-bool DeleteFileUtf8(const std::string& path) { return fsplatform::RemoveFile(Wide(path).c_str()) == FsError::kNone; }
-
-void FlushFileToDisk(const std::string& path) { fsplatform::FlushFile(Wide(path).c_str()); }
-
-// ---- Shared file access ------------------------------------------------------------
-
-void FileCloser::operator()(std::FILE* f) const {
-  if (f != nullptr) fsplatform::CloseFile(f);
-}
-
-UniqueFile OpenFileShared(const std::string& path, const char* mode) {
-  if (mode == nullptr) return UniqueFile();
-  return UniqueFile(fsplatform::OpenShared(Wide(path).c_str(), mode));
-}
-
-WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) {
+WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
   const std::u16string target = Wide(path);
   if (target.empty() || !WritableFile(fsplatform::GetAttributes(target.c_str()))) return WriteResult::kNotWritable;
 
@@ -166,18 +91,131 @@ WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) 
   return WriteResult::kNotWritable;
 }
 
+}  // namespace
+
+// ---- Tests -------------------------------------------------------------------
+
+int PathExistsUtf8(const char* path) {
+  if (path == nullptr) return 0;
+  return Guarded(0, [path] { return fsplatform::CheckExists(Wide(path).c_str()) == FsError::kNone ? 1 : 0; });
+}
+
+bool FileExists(const std::string& path) {
+  return Guarded(false, [&path] { return fsplatform::FileExists(Wide(path).c_str()); });
+}
+
+bool IsDirectory(const std::string& path) {
+  const std::uint32_t attributes = Attributes(path);
+  return attributes != fsplatform::kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+}
+
+int IsRegularFile(const std::string& path) { return FileExists(path) && !IsDirectory(path) ? 1 : 0; }
+
+bool GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
+  if (attributes == nullptr) return false;
+  const std::uint32_t found = Attributes(path);
+  if (found == fsplatform::kInvalidAttributes) return false;
+  *attributes = found;
+  return true;
+}
+
+// ---- Folder creation -----------------------------------------------------------
+
+int MakeDirectoryUtf8(const char* path) {
+  // Without a path, or without memory for its wide form, the platform is not
+  // called.
+  const int made = path == nullptr ? -1 : Guarded(-2, [path] { return fsplatform::MakeFolder(Wide(path).c_str()); });
+  if (made == -2 || path == nullptr) {
+    errno = EINVAL;
+    return -1;
+  }
+  return made;
+}
+
+bool CreateSingleFolder(const std::string& path) {
+  return Succeeded([&path] { return fsplatform::CreateFolder(Wide(path).c_str()); });
+}
+
+int CreateDirectoryTree(const std::string& path) {
+  if (FileExists(path)) return kCreationFailed;
+  return Succeeded([&path] { return fsplatform::CreateFolderChain(Wide(path).c_str()); }) ? kCreated
+                                                                                          : kCreationFailed;
+}
+
+int EnsureDirectoryPath(const std::string& path) {
+  if (FileExists(path)) return IsDirectory(path) ? kCreated : kCreationFailed;
+  std::string parent = path;
+  GetParentPath(path, parent);
+  // "." that does not exist (the working folder was removed) is its own
+  // parent, and so is a path whose parent could not be formed.
+  if (parent == path) return kCreationFailed;
+  const int status = EnsureDirectoryPath(parent);
+  return status == kCreated ? CreateDirectoryTree(path) : status;
+}
+
+// ---- File changes ----------------------------------------------------------------
+
+int ClearFileAttributes(const std::string& path) {
+  return Succeeded([&path] { return fsplatform::SetAttributesNormal(Wide(path).c_str()); }) ? 0 : 1;
+}
+
+bool CopyFileOverwrite(const std::string& source, const std::string& target) {
+  return Succeeded([&source, &target] { return fsplatform::CopyOver(Wide(source).c_str(), Wide(target).c_str()); });
+}
+
+bool CopyFileReplacing(const std::string& source, const std::string& target) {
+  if (!CopyFileOverwrite(source, target)) return false;
+  ClearFileAttributes(target);
+  return true;
+}
+
+bool MoveFileReplacing(const std::string& source, const std::string& target) {
+  return Succeeded(
+      [&source, &target] { return fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()); });
+}
+
+bool DeleteFileUtf8(const std::string& path) {
+  return Succeeded([&path] { return fsplatform::RemoveFile(Wide(path).c_str()); });
+}
+
+void FlushFileToDisk(const std::string& path) {
+  Guarded(true, [&path] {
+    fsplatform::FlushFile(Wide(path).c_str());
+    return true;
+  });
+}
+
+// ---- Shared file access ------------------------------------------------------------
+
+void FileCloser::operator()(std::FILE* f) const {
+  if (f != nullptr) fsplatform::CloseFile(f);
+}
+
+UniqueFile OpenFileShared(const std::string& path, const char* mode) {
+  if (mode == nullptr) return UniqueFile();
+  return UniqueFile(Guarded<std::FILE*>(nullptr, [&path, mode] { return fsplatform::OpenShared(Wide(path).c_str(), mode); }));
+}
+
+WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) {
+  return Guarded(WriteResult::kNotWritable, [&path, &bytes] { return WriteDurably(path, bytes); });
+}
+
 // ---- Folder listing ------------------------------------------------------------------
 
 bool ListFolder(const std::string& folder, std::vector<std::u16string>& names) {
-  std::vector<std::u16string> found;
-  if (fsplatform::ListFolder(Wide(folder).c_str(), found) != FsError::kNone) return false;
-  names.clear();
-  for (std::u16string& name : found) {
-    if (name != u"." && name != u"..") names.push_back(std::move(name));
-  }
-  return true;
+  return Guarded(false, [&folder, &names] {
+    std::vector<std::u16string> found;
+    if (fsplatform::ListFolder(Wide(folder).c_str(), found) != FsError::kNone) return false;
+    found.erase(std::remove_if(found.begin(), found.end(),
+                               [](const std::u16string& name) { return name == u"." || name == u".."; }),
+                found.end());
+    names.swap(found);
+    return true;
+  });
 }
 
 // ---- Paths handed to libraries ----------------------------------------------------------
 
-std::string NativePath(const std::string& path) { return fsplatform::NativePath(path); }
+std::string NativePath(const std::string& path) {
+  return Guarded(std::string(), [&path] { return fsplatform::NativePath(path); });
+}

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fs/files.h"
+#include "fs/guard.h"
 #include "fs/platform.h"
 #include "fs/text.h"
 
@@ -37,7 +38,10 @@ char* GetSpecialFolderPath(char* buffer, unsigned kind) {
   if (buffer == nullptr) return nullptr;
   const int csidl = CsidlOfKind(kind);
   std::u16string wide;
-  if (fsplatform::GetFolderPath(csidl | fsplatform::kCsidlFlagCreate, wide) != fsplatform::FsError::kNone) {
+  const fsplatform::FsError found = fsguard::Guarded(fsplatform::FsError::kFailed, [csidl, &wide] {
+    return fsplatform::GetFolderPath(csidl | fsplatform::kCsidlFlagCreate, wide);
+  });
+  if (found != fsplatform::FsError::kNone) {
     if (csidl == fsplatform::kCsidlProgramFilesCommonX86) return GetSpecialFolderPath(buffer, kFolderCommonFiles);
     return nullptr;
   }
@@ -56,22 +60,26 @@ char* EnsureCommonDataFolder(char* buffer) {
 }
 
 bool GetCommonDataFolder(std::string& out) {
-  std::u16string wide;
-  bool taken = false;
-  switch (fsplatform::LocateFolder(fsplatform::kCsidlProgramFilesCommon, wide)) {
-    case fsplatform::FolderLocation::kLocated:
-      taken = true;
-      break;
-    case fsplatform::FolderLocation::kLocatedWithoutPath:
-      break;
-    case fsplatform::FolderLocation::kNotLocated:
-      taken = fsplatform::GetFolderPath(fsplatform::kCsidlProgramFilesCommon, wide) == fsplatform::FsError::kNone;
-      break;
-  }
-  // An empty answer names no folder: nothing to build on.
-  if (!taken || wide.empty()) return false;
-  if (wide.back() == u'\\') wide.pop_back();
-  out = WideToUtf8(wide);
-  out += "\\Orvik";
-  return true;
+  return fsguard::Guarded(false, [&out] {
+    std::u16string wide;
+    bool taken = false;
+    switch (fsplatform::LocateFolder(fsplatform::kCsidlProgramFilesCommon, wide)) {
+      case fsplatform::FolderLocation::kLocated:
+        taken = true;
+        break;
+      case fsplatform::FolderLocation::kLocatedWithoutPath:
+        break;
+      case fsplatform::FolderLocation::kNotLocated:
+        taken = fsplatform::GetFolderPath(fsplatform::kCsidlProgramFilesCommon, wide) == fsplatform::FsError::kNone;
+        break;
+    }
+    // An empty answer names no folder: nothing to build on.
+    if (!taken || wide.empty()) return false;
+    if (wide.back() == u'\\') wide.pop_back();
+    std::string folder = WideToUtf8(wide);
+    if (folder.empty()) return false;
+    folder += "\\Orvik";
+    out.swap(folder);
+    return true;
+  });
 }

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "fs/platform.h"
 
@@ -206,6 +207,11 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
   }
   return true;
 }
+
+struct FolderCloser {
+  void operator()(DIR* folder) const { ::closedir(folder); }
+};
+using UniqueFolder = std::unique_ptr<DIR, FolderCloser>;
 
 class Descriptor {
  public:
@@ -422,16 +428,15 @@ void ApplyToEntry(const std::string& path, const struct stat& info, const ClassP
 void ApplyToTree(const std::string& path, const struct stat& info, const ClassPermissions& masks) {
   ApplyToEntry(path, info, masks);
   if (!S_ISDIR(info.st_mode)) return;
-  DIR* folder = ::opendir(path.c_str());
-  if (folder == nullptr) return;
-  while (const dirent* entry = ::readdir(folder)) {
+  const UniqueFolder folder(::opendir(path.c_str()));
+  if (!folder) return;
+  while (const dirent* entry = ::readdir(folder.get())) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     const std::string child = path + "/" + entry->d_name;
     struct stat childInfo;
     if (::lstat(child.c_str(), &childInfo) != 0) continue;
     if (S_ISDIR(childInfo.st_mode) || S_ISREG(childInfo.st_mode)) ApplyToTree(child, childInfo, masks);
   }
-  ::closedir(folder);
 }
 
 }  // namespace
@@ -696,11 +701,14 @@ void CloseFile(std::FILE* file) {
 
 FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
   if (!PassGate()) return Stopped();
-  DIR* listing = ::opendir(Native(folder).c_str());
-  if (listing == nullptr) return LastError();
   std::vector<std::u16string> found;
-  while (const dirent* entry = ::readdir(listing)) found.push_back(DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
-  ::closedir(listing);
+  {
+    const UniqueFolder listing(::opendir(Native(folder).c_str()));
+    if (!listing) return LastError();
+    while (const dirent* entry = ::readdir(listing.get())) {
+      found.push_back(DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
+    }
+  }
   const UpperCase upper;
   std::sort(found.begin(), found.end(), [&upper](const std::u16string& a, const std::u16string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),

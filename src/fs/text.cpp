@@ -5,38 +5,49 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include "fs/guard.h"
 #include "fs/platform.h"
 
 std::u16string Utf8ToWide(const std::string& utf8) {
-  if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) return std::u16string();
-  const int length = static_cast<int>(utf8.size());
-  const int needed = fsplatform::Utf8ToUtf16(utf8.data(), length, nullptr, 0);
-  if (needed <= 0) return std::u16string();
-  std::u16string wide(static_cast<std::size_t>(needed), u'\0');
-  if (fsplatform::Utf8ToUtf16(utf8.data(), length, &wide[0], needed) != needed) return std::u16string();
-  return wide;
+  return fsguard::Guarded(std::u16string(), [&utf8] {
+    if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) return std::u16string();
+    const int length = static_cast<int>(utf8.size());
+    const int needed = fsplatform::Utf8ToUtf16(utf8.data(), length, nullptr, 0);
+    if (needed <= 0) return std::u16string();
+    std::u16string wide(static_cast<std::size_t>(needed), u'\0');
+    if (fsplatform::Utf8ToUtf16(utf8.data(), length, &wide[0], needed) != needed) return std::u16string();
+    return wide;
+  });
 }
 
 std::string WideToUtf8(const std::u16string& wide) {
-  if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
-  const int length = static_cast<int>(wide.size());
-  const int needed = fsplatform::Utf16ToUtf8(wide.data(), length, nullptr, 0);
-  if (needed <= 0) return std::string();
-  std::string utf8(static_cast<std::size_t>(needed), '\0');
-  if (fsplatform::Utf16ToUtf8(wide.data(), length, &utf8[0], needed) != needed) return std::string();
-  return utf8;
+  return fsguard::Guarded(std::string(), [&wide] {
+    if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
+    const int length = static_cast<int>(wide.size());
+    const int needed = fsplatform::Utf16ToUtf8(wide.data(), length, nullptr, 0);
+    if (needed <= 0) return std::string();
+    std::string utf8(static_cast<std::size_t>(needed), '\0');
+    if (fsplatform::Utf16ToUtf8(wide.data(), length, &utf8[0], needed) != needed) return std::string();
+    return utf8;
+  });
 }
 
 char* WideToUtf8Alloc(const char16_t* wide) {
   if (wide == nullptr) return nullptr;
-  const int needed = fsplatform::Utf16ToUtf8(wide, -1, nullptr, 0);
-  if (needed <= 0) return nullptr;
-  char* utf8 = static_cast<char*>(std::calloc(static_cast<std::size_t>(needed), 1));
-  if (utf8 == nullptr) return nullptr;
-  // A failed conversion leaves the zeroed buffer: the empty string.
-  fsplatform::Utf16ToUtf8(wide, -1, utf8, needed);
-  return utf8;
+  return fsguard::Guarded<char*>(nullptr, [wide]() -> char* {
+    const int needed = fsplatform::Utf16ToUtf8(wide, -1, nullptr, 0);
+    if (needed <= 0) return nullptr;
+    struct Freer {
+      void operator()(char* text) const { std::free(text); }
+    };
+    std::unique_ptr<char, Freer> utf8(static_cast<char*>(std::calloc(static_cast<std::size_t>(needed), 1)));
+    if (!utf8) return nullptr;
+    // A failed conversion leaves the zeroed buffer: the empty string.
+    fsplatform::Utf16ToUtf8(wide, -1, utf8.get(), needed);
+    return utf8.release();
+  });
 }
 
 char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::size_t count) {

@@ -1,0 +1,365 @@
+// The platform boundary on Windows: the shell, security and runtime services
+// themselves. Wide strings are UTF-16 on both sides; they are cast to
+// wchar_t at each call.
+#include <windows.h>
+
+#include <aclapi.h>
+#include <direct.h>
+#include <io.h>
+#include <share.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "fs/platform.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
+
+namespace fsplatform {
+namespace {
+
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+
+// ---- Error translation (the only place Win32 and runtime errors become an
+// FsError) ------------------------------------------------------------------------
+
+FsError FromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return FsError::kNone;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return FsError::kNotFound;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return FsError::kExists;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return FsError::kAccessDenied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return FsError::kSharingViolation;
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+      return FsError::kBadPath;
+    default:
+      return FsError::kFailed;
+  }
+}
+
+FsError FromHresult(HRESULT result) {
+  if (SUCCEEDED(result)) return FsError::kNone;
+  return HRESULT_FACILITY(result) == FACILITY_WIN32 ? FromWin32(HRESULT_CODE(result)) : FsError::kFailed;
+}
+
+FsError FromErrno(int error) {
+  switch (error) {
+    case 0:
+      return FsError::kNone;
+    case ENOENT:
+      return FsError::kNotFound;
+    case EEXIST:
+      return FsError::kExists;
+    case EACCES:
+      return FsError::kAccessDenied;
+    case EINVAL:
+      return FsError::kBadPath;
+    default:
+      return FsError::kFailed;
+  }
+}
+
+FsError LastError() { return FromWin32(::GetLastError()); }
+
+// What a primitive reports when the gate stops it.
+FsError Stopped() {
+  ::SetLastError(ERROR_GEN_FAILURE);
+  errno = EIO;
+  return FsError::kFailed;
+}
+
+// ---- Owned resources ------------------------------------------------------------------
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+UniqueHandle OwnHandle(HANDLE handle) {
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { ::FindClose(handle); }
+};
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+
+struct SidFreer {
+  void operator()(PSID sid) const { ::FreeSid(sid); }
+};
+using UniqueSid = std::unique_ptr<void, SidFreer>;
+
+struct LocalFreer {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+using UniqueLocal = std::unique_ptr<void, LocalFreer>;
+
+struct TaskMemoryFreer {
+  void operator()(void* memory) const { ::CoTaskMemFree(memory); }
+};
+using UniqueItemList = std::unique_ptr<ITEMIDLIST, TaskMemoryFreer>;
+
+// Closes the handle and reports whether that succeeded.
+bool Close(UniqueHandle& handle) { return ::CloseHandle(handle.release()) != FALSE; }
+
+}  // namespace
+
+// ---- Text -------------------------------------------------------------------------------
+
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
+  if (!PassGate()) return 0;
+  return ::MultiByteToWideChar(CP_UTF8, 0, text, length, W(out), capacity);
+}
+
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
+  if (!PassGate()) return 0;
+  return ::WideCharToMultiByte(CP_UTF8, 0, W(text), length, out, capacity, nullptr, nullptr);
+}
+
+// ---- Special folders ------------------------------------------------------------------------
+
+FsError GetFolderPath(int csidl, std::u16string& path) {
+  if (!PassGate()) return Stopped();
+  wchar_t buffer[1024] = {};
+  const HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  if (FAILED(result)) return FromHresult(result);
+  path.assign(reinterpret_cast<const char16_t*>(buffer));
+  return FsError::kNone;
+}
+
+FolderLocation LocateFolder(int csidl, std::u16string& path) {
+  if (!PassGate()) return FolderLocation::kNotLocated;
+  PIDLIST_ABSOLUTE found = nullptr;
+  if (FAILED(::SHGetFolderLocation(nullptr, csidl, nullptr, 0, &found))) return FolderLocation::kNotLocated;
+  const UniqueItemList items(found);
+  wchar_t buffer[MAX_PATH] = {};
+  if (!::SHGetPathFromIDListW(items.get(), buffer)) return FolderLocation::kLocatedWithoutPath;
+  path.assign(reinterpret_cast<const char16_t*>(buffer));
+  return FolderLocation::kLocated;
+}
+
+// ---- Shell path functions -----------------------------------------------------------------------
+
+bool AppendPath(char16_t* path, const char16_t* more) {
+  if (!PassGate()) return false;
+  return ::PathAppendW(W(path), W(more)) != FALSE;
+}
+
+void RemoveBackslash(char16_t* path) {
+  if (!PassGate()) return;
+  ::PathRemoveBackslashW(W(path));
+}
+
+void StripPath(char16_t* path) {
+  if (!PassGate()) return;
+  ::PathStripPathW(W(path));
+}
+
+// ---- Tests ------------------------------------------------------------------------------------
+
+FsError CheckExists(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return FromErrno(::_waccess_s(W(path), 0));
+}
+
+bool FileExists(const char16_t* path) {
+  if (!PassGate()) return false;
+  return ::PathFileExistsW(W(path)) != FALSE;
+}
+
+std::uint32_t GetAttributes(const char16_t* path) {
+  if (!PassGate()) return kInvalidAttributes;
+  return ::GetFileAttributesW(W(path));
+}
+
+// ---- Changes -------------------------------------------------------------------------------------
+
+int MakeFolder(const char16_t* path) {
+  if (!PassGate()) {
+    Stopped();
+    return -1;
+  }
+  return ::_wmkdir(W(path));
+}
+
+FsError CreateFolder(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return ::CreateDirectoryW(W(path), nullptr) ? FsError::kNone : LastError();
+}
+
+FsError CreateFolderChain(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return FromWin32(static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, W(path), nullptr)));
+}
+
+FsError SetAttributesNormal(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return ::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL) ? FsError::kNone : LastError();
+}
+
+FsError CopyOver(const char16_t* source, const char16_t* target) {
+  if (!PassGate()) return Stopped();
+  return ::CopyFileW(W(source), W(target), FALSE) ? FsError::kNone : LastError();
+}
+
+FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
+  if (!PassGate()) return Stopped();
+  return ::MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? FsError::kNone
+                                                                                                  : LastError();
+}
+
+FsError RemoveFile(const char16_t* path) {
+  if (!PassGate()) return Stopped();
+  return ::DeleteFileW(W(path)) ? FsError::kNone : LastError();
+}
+
+void FlushFile(const char16_t* path) {
+  if (!PassGate()) return;
+  constexpr DWORD kWriteThroughUnbuffered = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+  const UniqueHandle file = OwnHandle(
+      ::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, kWriteThroughUnbuffered, nullptr));
+  if (file) ::FlushFileBuffers(file.get());
+}
+
+FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
+  if (!PassGate()) return Stopped();
+  const bool fresh = mode == WriteMode::kCreateNew;
+  const DWORD share = fresh ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, share, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return LastError();
+  const char* data = static_cast<const char*>(bytes);
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) return LastError();
+    data += written;
+    size -= written;
+  }
+  if (!::SetEndOfFile(file.get()) || !::FlushFileBuffers(file.get())) return LastError();
+  return Close(file) ? FsError::kNone : LastError();
+}
+
+// ---- Shared file access ----------------------------------------------------------------------------
+
+std::FILE* OpenShared(const char16_t* path, const char* mode) {
+  if (!PassGate()) {
+    Stopped();
+    return nullptr;
+  }
+  std::wstring wideMode;
+  for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+  return ::_wfsopen(W(path), wideMode.c_str(), _SH_DENYNO);
+}
+
+void CloseFile(std::FILE* file) {
+  PassGate();  // a stopped close still releases the stream
+  std::fclose(file);
+}
+
+// ---- Listing ------------------------------------------------------------------------------------------
+
+FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
+  if (!PassGate()) return Stopped();
+  const std::u16string pattern = std::u16string(folder) + u"\\*";
+  WIN32_FIND_DATAW data;
+  const HANDLE first = ::FindFirstFileW(W(pattern.c_str()), &data);
+  if (first == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    // A folder without any entry (a drive root can be one).
+    if (error != ERROR_FILE_NOT_FOUND) return FromWin32(error);
+    names.clear();
+    return FsError::kNone;
+  }
+  const UniqueFind listing(first);
+  std::vector<std::u16string> found;
+  do {
+    found.emplace_back(reinterpret_cast<const char16_t*>(data.cFileName));
+  } while (::FindNextFileW(listing.get(), &data));
+  names = std::move(found);
+  return FsError::kNone;
+}
+
+// ---- Paths handed to libraries -------------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) { return path; }
+
+std::uint32_t ProcessId() {
+  PassGate();  // cannot fail
+  return ::GetCurrentProcessId();
+}
+
+// ---- Access lists -------------------------------------------------------------------------------------
+
+void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
+  if (!PassGate()) return;
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  PACL present = nullptr;
+  PSECURITY_DESCRIPTOR found = nullptr;
+  constexpr SECURITY_INFORMATION kRead =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  if (::GetNamedSecurityInfoW(W(folder), SE_FILE_OBJECT, kRead, &owner, &group, &present, nullptr, &found) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  const UniqueLocal descriptor(found);
+
+  // The SIDs are built from the last entry to the first: Everyone, then
+  // Administrators.
+  std::vector<UniqueSid> sids(entries.size());
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    const AccessEntry& entry = entries[i];
+    SID_IDENTIFIER_AUTHORITY authority;
+    std::memcpy(authority.Value, entry.authority, sizeof authority.Value);
+    PSID sid = nullptr;
+    if (!::AllocateAndInitializeSid(&authority, entry.subAuthorityCount, entry.subAuthorities[0],
+                                    entry.subAuthorities[1], 0, 0, 0, 0, 0, 0, &sid)) {
+      return;
+    }
+    sids[i].reset(sid);
+  }
+
+  std::vector<EXPLICIT_ACCESS_W> access(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPLICIT_ACCESS_W& item = access[i];
+    std::memset(&item, 0, sizeof item);
+    item.grfAccessPermissions = entries[i].accessMask;
+    item.grfAccessMode = GRANT_ACCESS;
+    item.grfInheritance = entries[i].inheritance;
+    item.Trustee.pMultipleTrustee = nullptr;
+    item.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    item.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    item.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    item.Trustee.ptstrName = static_cast<LPWSTR>(sids[i].get());
+  }
+  PACL built = nullptr;
+  if (::SetEntriesInAclW(static_cast<ULONG>(access.size()), access.data(), nullptr, &built) != ERROR_SUCCESS) return;
+  const UniqueLocal acl(built);
+
+  // Only the access list is written; the owner and group read above go along
+  // unused. The list no longer inherits from the parent folder.
+  ::SetNamedSecurityInfoW(const_cast<wchar_t*>(W(folder)), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, group, built,
+                          nullptr);
+}
+
+}  // namespace fsplatform
