@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "fs/files.h"
 #include "fs/folders.h"
 
@@ -34,6 +38,23 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   std::ofstream out(stdfs::u8path(NativePath(path)), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
+}
+
+bool MakeReadOnly(const std::string& path) {
+  std::error_code ec;
+  stdfs::permissions(stdfs::u8path(NativePath(path)),
+                     stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+                     stdfs::perm_options::remove, ec);
+  return !ec;
+}
+
+bool RunningUnderWine() {
+#if defined(_WIN32)
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
 }
 
 TestMachine::TestMachine() {

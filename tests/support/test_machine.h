@@ -32,4 +32,12 @@ std::string ReadWholeFile(const std::string& path);
 // Writes a whole file, creating or truncating it. True on success.
 bool WriteWholeFile(const std::string& path, const std::string& bytes);
 
+// Removes every write permission of the file (on Windows: sets the
+// read-only attribute). True on success.
+bool MakeReadOnly(const std::string& path);
+
+// True when the Windows build runs under Wine, which differs from Windows
+// where a test says so.
+bool RunningUnderWine();
+
 #endif  // CUSTOMHOOKS_TESTS_SUPPORT_TEST_MACHINE_H_
