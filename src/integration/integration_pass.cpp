@@ -1,3 +1,242 @@
 #include "integration/integration_pass.h"
 
-std::int32_t IntegrateSuiteProducts(const HookContext* /*context*/) { return 0; }
+#include <cstring>
+#include <string>
+
+#include "integration/driver_records.h"
+#include "integration/locale_fixup.h"
+#include "integration/storage_handles.h"
+#include "integration/suite_products.h"
+
+const SuiteProduct kFirstSuiteProduct = {
+    "Weft", "4.6.1", "Orvik Tessel Studio 4.6", 0, "Orvik Tessel Studio 4.6",
+    ProductStep::kFrenchMoroccoLocale,
+};
+
+const SuiteProduct kSecondSuiteProduct = {
+    "NonOrvikPayload", "10.0", "Pelican X Pro", 5, "Pelican Professional 10.0",
+    ProductStep::kDriverRecords,
+};
+
+namespace {
+
+constexpr int kConfigDomain = 1;
+constexpr int kInstalledState = 2;
+constexpr int kSessionDataDomain = 0;
+constexpr std::int32_t kMissingProperty = 1;
+constexpr std::int32_t kPayloadDatabaseUnavailable = 0xFFFF;
+
+bool SameText(const char* a, const char* b) {
+  return std::strcmp(TextOrEmpty(a), TextOrEmpty(b)) == 0;
+}
+
+// One product run: its header and the values it carries from step to step.
+class ProductRun {
+ public:
+  ProductRun(const SuiteProduct& product, const HookContext* context)
+      : product_(product), context_(context) {}
+
+  std::int32_t Run();
+
+ private:
+  // Logs the product header followed by the pieces.
+  void Log(std::initializer_list<LogPiece> pieces) const;
+  bool ReadProperty(const char* name, std::string& value, const char* missingLine);
+  // Examines one payload; true when it was the product and the search ends.
+  bool ProcessPayload(pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain);
+  void RunExtraStep(const char* payloadId) const;
+  void CompareSignatures(pdbHandle* pdb, const char* payloadId, const char* productSignature) const;
+  void WriteEulaRecords(const char* eulaSubdomain);
+
+  const SuiteProduct& product_;
+  const HookContext* context_;
+  std::string header_;
+  std::string sessionSignature_;
+  std::string installLanguage_;
+  PcdConnection cache_;
+};
+
+void ProductRun::Log(std::initializer_list<LogPiece> pieces) const {
+  std::string message;
+  message.append(header_);
+  for (const LogPiece& piece : pieces) message.append(piece.view());
+  HookLogPrefixed(context_, {message});
+}
+
+bool ProductRun::ReadProperty(const char* name, std::string& value, const char* missingLine) {
+  const char* found = nullptr;
+  if (!HookGetProperty(context_, name, &found)) {
+    Log({missingLine});
+    return false;
+  }
+  value = TextOrEmpty(found);
+  return true;
+}
+
+std::int32_t ProductRun::Run() {
+  header_ = std::string(product_.name) + " :";
+  Log({});
+
+  if (!ReadProperty("mediaSignature", sessionSignature_, "Failed to get mediaSignature.")) {
+    return kMissingProperty;
+  }
+  Log({"Successfully retreived the mediaSignature: ", sessionSignature_});
+  if (!ReadProperty("installLanguage", installLanguage_, "Failed to get installLanguage.")) {
+    return kMissingProperty;
+  }
+  Log({"Successfully retreived the installLanguage: ", installLanguage_});
+
+  pdbHandle* rawPdb = nullptr;
+  if (pdbOpen(&rawPdb) != 0) {
+    Log({"Failed to open pdb.db"});
+    return kPayloadDatabaseUnavailable;
+  }
+  PdbConnection pdb(rawPdb);
+  Log({"Getting payloads from pdb.db"});
+
+  char** payloadIds = nullptr;
+  if (pdbGetPayloadIDs(pdb.get(), kInstalledState, &payloadIds) != 0 || payloadIds == nullptr) {
+    Log({"Can not find valid primary session for pdb.db"});
+    return 0;
+  }
+
+  PCDHandle* rawPcd = nullptr;
+  if (PCDOpen(&rawPcd) != 0) {
+    Log({"PCDOpen failed"});
+  } else {
+    Log({"Opened PCD session"});
+  }
+  PcdConnection pcd(rawPcd);
+
+  // Absent (null) unless read; it belongs to the configuration handle.
+  const char* eulaSubdomain = nullptr;
+  char* licensingCode = nullptr;
+  if (pcd && PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode",
+                          &licensingCode) == 0) {
+    Log({"Succesfully retrieved the LEID of the Driver Payload"});
+    eulaSubdomain = TextOrEmpty(licensingCode);
+  } else {
+    Log({"Fail to retrieve the LEID of the Driver Payload"});
+  }
+
+  Log({"iterating through the payload_data table to retreive the matching payload family, name "
+       "and version for ",
+       product_.name});
+  for (char** id = payloadIds; *id != nullptr; ++id) {
+    if (ProcessPayload(pdb.get(), *id, eulaSubdomain)) break;
+  }
+
+  // Payload database first, then the cache (which commits the agreement
+  // records), then the configuration database.
+  pdb.reset();
+  cache_.reset();
+  pcd.reset();
+  return 0;
+}
+
+bool ProductRun::ProcessPayload(pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain) {
+  pdbPayload record{};
+  if (pdbGetPayload(pdb, payloadId, &record) != 0) {
+    Log({"pdbGetPayload unsuccessful!"});
+    return false;
+  }
+  if (!SameText(record.productName, product_.name) ||
+      !SameText(record.productFamily, product_.family) ||
+      !SameText(record.version, product_.version)) {
+    return false;
+  }
+  Log({product_.name, " is successfully located for the family ", product_.family,
+       " and version ", product_.version});
+
+  const char* code = TextOrEmpty(record.payloadID);
+  char* productSignature = nullptr;
+  if (pdbGetPayloadData(pdb, code, product_.signatureDomain, "mediaSignature", &productSignature) != 0) {
+    Log({" : pdbGetPayloadData unsuccessful"});
+    return false;
+  }
+  Log({product_.name, " : pdbGetPayloadData Successful. Orvik Code retrieved: ", productSignature});
+
+  RunExtraStep(code);
+  CompareSignatures(pdb, code, productSignature);
+  WriteEulaRecords(eulaSubdomain);
+  return true;
+}
+
+void ProductRun::RunExtraStep(const char* payloadId) const {
+  switch (product_.extraStep) {
+    case ProductStep::kFrenchMoroccoLocale:
+      if (installLanguage_ == "fr_MA") {
+        FixFrenchMoroccoLocale(context_, payloadId, sessionSignature_.c_str());
+      }
+      break;
+    case ProductStep::kDriverRecords:
+      UpdateDriverPayloadEntry(payloadId, context_);
+      break;
+  }
+}
+
+void ProductRun::CompareSignatures(pdbHandle* pdb, const char* payloadId,
+                                   const char* productSignature) const {
+  if (SameText(productSignature, sessionSignature_.c_str())) {
+    Log({product_.name, " has mediaSignature matching Suite driver payload.", sessionSignature_});
+    return;
+  }
+  Log({product_.name,
+       " does not have mediaSignature matching Suite driver payload. Will query for "
+       "mostRecentSessionID",
+       sessionSignature_});
+  char* sessionId = nullptr;
+  if (pdbGetPayloadData(pdb, payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId) != 0) {
+    Log({" : pdbGetPayloadData unsuccessful for mostRecentSessionID"});
+    return;
+  }
+  Log({product_.name, " : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code retrieved: ",
+       sessionId});
+  if (SameText(sessionId, sessionSignature_.c_str())) {
+    Log({product_.name, " has mostRecentSessionID matching Suite driver payload.", sessionSignature_});
+  }
+}
+
+void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
+  PCDHandle* rawCache = nullptr;
+  const int opened = PCDOpenCache(&rawCache);
+  cache_.reset(rawCache);
+  if (opened != 0 || !cache_ || eulaSubdomain == nullptr) {
+    Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
+    return;
+  }
+  if (PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_ACCEPTED", "1") == 0) {
+    Log({"EULA_ACCEPTED success"});
+  } else {
+    Log({"EULA_ACCEPTED failed"});
+  }
+  if (PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_LANGUAGE",
+                   installLanguage_.c_str()) == 0) {
+    Log({"EULA_LANGUAGE success"});
+  } else {
+    Log({"EULA_LANGUAGE failed"});
+  }
+}
+
+}  // namespace
+
+std::int32_t IntegrateProduct(const SuiteProduct& product, const HookContext* context) {
+  return ProductRun(product, context).Run();
+}
+
+std::int32_t IntegrateSuiteProducts(const HookContext* context) {
+  for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
+    const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
+    try {
+      if (IntegrateProduct(*product, context) != 0) {
+        outcome = "Failed to Update PCFClientFile and cache.db for ";
+      }
+    } catch (const std::exception&) {
+      // Memory ran out mid-run: the handles are closed by now; report it as a
+      // failed product and go on with the next one.
+      outcome = "Failed to Update PCFClientFile and cache.db for ";
+    }
+    HookLogPrefixed(context, {outcome, product->summaryName});
+  }
+  return 0;
+}

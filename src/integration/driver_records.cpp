@@ -1,0 +1,194 @@
+#include "integration/driver_records.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "integration/storage_handles.h"
+#include "pcf/pcf_client.h"
+
+namespace {
+
+constexpr int kConfigDomain = 1;
+
+struct SessionCloser {
+  void operator()(PCFClientSession* session) const { PCFClientCloseSession(session); }
+};
+using DocumentSession = std::unique_ptr<PCFClientSession, SessionCloser>;
+
+// Driver language -> the product's language list. Built for each run.
+std::map<std::string, std::string> BuildLanguageListTable() {
+  return {
+      {"en_US", "en_US"},       {"en_GB", "en_US,en_GB"}, {"fr_FR", "fr_FR"},
+      {"fr_CA", "fr_FR,fr_CA"}, {"de_DE", "de_DE"},       {"ja_JP", "ja_JP"},
+      {"ko_KR", "ko_KR"},       {"cs_CZ", "cs_CZ"},       {"hr_HR", "hr_HR"},
+      {"hu_HU", "hu_HU"},       {"pl_PL", "pl_PL"},       {"sk_SK", "sk_SK"},
+      {"sl_SI", "sl_SI"},       {"es_ES", "es_ES"},       {"es_MX", "es_ES,es_MX"},
+      {"it_IT", "it_IT"},       {"nl_NL", "nl_NL"},       {"pt_BR", "pt_BR"},
+      {"ro_RO", "ro_RO"},       {"ru_RU", "ru_RU"},       {"tr_TR", "tr_TR"},
+      {"uk_UA", "uk_UA"},       {"da_DK", "da_DK"},       {"sv_SE", "sv_SE"},
+      {"fi_FI", "fi_FI"},       {"nb_NO", "nb_NO"},       {"zh_CN", "zh_CN"},
+      {"zh_TW", "zh_TW"},       {"en_AE", "en_AE,en_US"}, {"en_IL", "en_IL,en_US"},
+      {"fr_MA", "fr_MA,fr_FR"},
+  };
+}
+
+// The document phase and the final commit or rollback of one run.
+class DriverRecordsRun {
+ public:
+  DriverRecordsRun(const HookContext* context, const char* productCode, const char* signature,
+                   PCDHandle* pcd)
+      : context_(context), productCode_(productCode), signature_(signature), pcd_(pcd) {}
+
+  // Runs from the product's driver entry to the end; closes the database.
+  void Run();
+
+ private:
+  void Log(std::initializer_list<LogPiece> pieces) const { HookLogPrefixed(context_, pieces); }
+  // Opens the session and loads the document; false when the phase is skipped.
+  bool PrepareDocument(const char* documentPath);
+  // Sets one value in the product's section; clears the mark on failure.
+  bool SetDocumentValue(const char* key, const char* value, const char* successLine);
+  // Copies one of the driver's records into the document.
+  void CopyDriverValue(const char* key, const char* successLine, const char* missingLine);
+  void CopyDriverLanguages();
+  void Finish();
+
+  const HookContext* context_;
+  const char* productCode_;
+  const char* signature_;
+  PcdConnection pcd_;
+  DocumentSession document_;
+  bool success_ = true;
+};
+
+void DriverRecordsRun::Run() {
+  if (PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "DefaultDriverPayload", signature_) == 0) {
+    Log({"Succesfully updated driver payload entry for Pelican X Installer OrvikCode"});
+  } else {
+    Log({"Error in updating driver payload entry for Pelican X Installer OrvikCode"});
+  }
+
+  char* documentPath = nullptr;
+  if (PCDGetDomain(pcd_.get(), kConfigDomain, productCode_, "RMTConfigPath", &documentPath) == 0) {
+    Log({"Retreived the path to Application xml: ", documentPath});
+    if (PrepareDocument(TextOrEmpty(documentPath))) {
+      SetDocumentValue("RMTConfigPath", TextOrEmpty(documentPath),
+                       "Update to PCF client is successful for 'RMTConfigPath'!");
+      CopyDriverValue("DefaultDriverPayload",
+                      "Update to PCF client is successful for 'DefaultDriverPayload'!",
+                      "Couldn't retrieve the value for 'DefaultDriverPayload' from pcd");
+      CopyDriverValue("InstallDate", "Update to PCF client is successful for 'InstallDate'!",
+                      "Couldn't retrieve the value for 'InstallDate' from pcd");
+      CopyDriverLanguages();
+    }
+  }
+  Finish();
+}
+
+bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
+  PCFClientSession* raw = nullptr;
+  if (PCFClientCreateSession(&raw) != 0) {
+    Log({"Not able to create PCF client session"});
+    return false;
+  }
+  document_.reset(raw);
+  if (documentPath[0] == '\0') {
+    Log({"Path to application.xml is Empty"});
+    return false;
+  }
+  if (PCFClientLoadFile(document_.get(), documentPath, false) != 0) {
+    Log({"Failed to load application.xml at the time of init."});
+    return false;
+  }
+  return true;
+}
+
+bool DriverRecordsRun::SetDocumentValue(const char* key, const char* value, const char* successLine) {
+  if (PCFClientSetValueForKeyInSubDomain(document_.get(), key, productCode_, value) != 0) {
+    success_ = false;
+    Log({"PCFClientSetValueForKeyInSubDomain failed"});
+    return false;
+  }
+  Log({successLine});
+  return true;
+}
+
+void DriverRecordsRun::CopyDriverValue(const char* key, const char* successLine,
+                                       const char* missingLine) {
+  char* value = nullptr;
+  if (PCDGetDomain(pcd_.get(), kConfigDomain, signature_, key, &value) != 0) {
+    success_ = false;
+    Log({missingLine});
+    return;
+  }
+  SetDocumentValue(key, TextOrEmpty(value), successLine);
+}
+
+void DriverRecordsRun::CopyDriverLanguages() {
+  char* driverLanguage = nullptr;
+  if (PCDGetDomain(pcd_.get(), kConfigDomain, signature_, "installedLanguages", &driverLanguage) != 0) {
+    success_ = false;
+    Log({"Couldn't retrieve the value for 'installedLanguages' from pcd"});
+    return;
+  }
+  const std::string list = LanguageListFor(TextOrEmpty(driverLanguage));
+  if (!SetDocumentValue("installedLanguages", list.c_str(),
+                        "Update to PCF client is successful for 'installedLanguages' ")) {
+    return;
+  }
+  if (PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "installedLanguages", list.c_str()) == 0) {
+    Log({"and updated the pcd as well with the language(s): !", list});
+  } else {
+    Log({"Failed to update the pcd"});
+  }
+}
+
+void DriverRecordsRun::Finish() {
+  if (!success_) {
+    // Nothing of the run may stay: neither record, nor any document edit.
+    PCDRollback(pcd_.get());
+    pcd_.reset();
+    document_.reset();
+    return;
+  }
+  // The database is committed and closed before the document is saved.
+  PCDCommit(pcd_.get());
+  pcd_.reset();
+  if (document_) PCFClientSave(document_.get());
+  document_.reset();
+}
+
+}  // namespace
+
+std::string LanguageListFor(const std::string& driverLanguage) {
+  const std::map<std::string, std::string> table = BuildLanguageListTable();
+  auto it = table.find(driverLanguage);
+  return it != table.end() ? it->second : std::string();
+}
+
+void UpdateDriverPayloadEntry(const char* productCode, const HookContext* context) {
+  const char* code = TextOrEmpty(productCode);
+  HookLogPrefixed(context, {"Updating DriverPayload entry for Pelican X"});
+  HookLogPrefixed(context, {"Orvikcode retrieved: ", code});
+
+  const char* signature = nullptr;
+  if (!HookGetProperty(context, "mediaSignature", &signature)) {
+    HookLogPrefixed(context, {"Failed to get mediaSignature."});
+    return;
+  }
+  const char* installLanguage = nullptr;
+  if (!HookGetProperty(context, "installLanguage", &installLanguage)) {
+    HookLogPrefixed(context, {"Failed to get installLanguage."});
+    return;
+  }
+  HookLogPrefixed(context, {"Successfully retreived the installLanguage: ", installLanguage});
+
+  PCDHandle* pcd = nullptr;
+  PCDOpen(&pcd);
+  if (pcd == nullptr) {
+    HookLogPrefixed(context, {"Error opening pcd session"});
+    return;
+  }
+  DriverRecordsRun(context, code, TextOrEmpty(signature), pcd).Run();
+}

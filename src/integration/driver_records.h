@@ -1,0 +1,23 @@
+// Ties the second product to the suite's driver payload: records the driver
+// as the product's default driver payload in "pcd.db" and copies the
+// driver's default driver payload, install date and installed languages
+// (widened by the language-list table) into the product's application
+// configuration document and "pcd.db". Everything is committed and saved, or
+// everything is rolled back and the document left as it was.
+#ifndef CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_
+#define CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_
+
+#include <string>
+
+#include "hook/hook_context.h"
+
+// Runs the step for the product located under `productCode`. Outcomes are
+// log lines only.
+void UpdateDriverPayloadEntry(const char* productCode, const HookContext* context);
+
+// The product's language list for the driver's installed language: the
+// whole key compared byte for byte, case-sensitively; "" when it is not in
+// the table.
+std::string LanguageListFor(const std::string& driverLanguage);
+
+#endif  // CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_

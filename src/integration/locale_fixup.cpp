@@ -1,0 +1,59 @@
+#include "integration/locale_fixup.h"
+
+#include <string>
+
+#include "fs/files.h"
+#include "integration/storage_handles.h"
+
+namespace {
+
+constexpr int kPayloadDataDomain = 0;
+const char kDocumentTail[] = "RMT\\application.xml";
+const char kLocaleFolder[] = "TesselStudio_fr_MA\\";
+
+// The folder that holds a payload's "RMT" folder, with its trailing
+// backslash: the document path cut before the first "RMT\application.xml"
+// (case-sensitive), or the whole path when it has none.
+std::string InstallFolderOf(const std::string& documentPath) {
+  return documentPath.substr(0, documentPath.find(kDocumentTail));
+}
+
+}  // namespace
+
+void CopyLocaleSettingsFile(const HookContext* context, const char* productDocumentPath,
+                            const char* driverDocumentPath, const char* fileName) {
+  const std::string name = TextOrEmpty(fileName);
+  const std::string target = InstallFolderOf(TextOrEmpty(productDocumentPath)) + name;
+  const std::string source = InstallFolderOf(TextOrEmpty(driverDocumentPath)) + kLocaleFolder + name;
+
+  HookLogPrefixed(context, {"Replacing en_US to fr_FR in ", name});
+  if (CopyFileOverwrite(source, target)) {
+    HookLogPrefixed(context, {"Successfully Updated fr_FR in ", name});
+  } else {
+    HookLogPrefixed(context, {"could not update en_US to fr_FR in ", name});
+  }
+}
+
+void FixFrenchMoroccoLocale(const HookContext* context, const char* productCode,
+                            const char* sessionSignature) {
+  pdbHandle* raw = nullptr;
+  if (pdbOpen(&raw) != 0) return;
+  PdbConnection pdb(raw);
+
+  // Both paths belong to the handle, which stays open until both copies ran.
+  char* productPath = nullptr;
+  char* driverPath = nullptr;
+  const bool haveProduct = pdbGetPayloadData(pdb.get(), TextOrEmpty(productCode), kPayloadDataDomain,
+                                             "RMTConfigPath", &productPath) == 0;
+  const bool haveDriver = pdbGetPayloadData(pdb.get(), TextOrEmpty(sessionSignature),
+                                            kPayloadDataDomain, "RMTConfigPath", &driverPath) == 0;
+  if (!haveProduct || !haveDriver) {
+    // Without both install folders there is nothing safe to copy.
+    HookLogPrefixed(context, {"Could not read RMTConfigPath of the ",
+                              haveProduct ? "driver payload" : "product",
+                              " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"});
+    return;
+  }
+  CopyLocaleSettingsFile(context, productPath, driverPath, "TesselStudio.ini");
+  CopyLocaleSettingsFile(context, productPath, driverPath, "TesselStudioC.ini");
+}

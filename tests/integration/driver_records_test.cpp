@@ -1,0 +1,125 @@
+// The second product's driver records: database records and document edits,
+// all committed and saved, or all rolled back.
+#include <algorithm>
+
+#include "fs/files.h"
+#include "integration/session_fixture.h"
+
+namespace {
+
+std::string SavedDocument(const SampleSuite& suite, const std::string& languages) {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n"
+         "<Configuration>\r\n"
+         "\t<Payload orvikCode=\"" + suite.secondProductCode + "\">\r\n"
+         "\t\t<Data key=\"DefaultDriverPayload\">" + suite.driverCode + "</Data>\r\n"
+         "\t\t<Data key=\"InstallDate\">2026-12-07 09:30:00</Data>\r\n"
+         "\t\t<Data key=\"LicensingCode\">PXP-10-4471-2093</Data>\r\n"
+         "\t\t<Data key=\"ProductName\">Pelican X Pro</Data>\r\n"
+         "\t\t<Data key=\"RMTConfigPath\">" + suite.secondProductDocument + "</Data>\r\n"
+         "\t\t<Data key=\"installedLanguages\">" + languages + "</Data>\r\n"
+         "\t</Payload>\r\n"
+         "</Configuration>";
+}
+
+// The lines of the driver-records step within a session's lines.
+Lines StepLines(const Lines& lines) {
+  auto begin = std::find(lines.begin(), lines.end(), P("Updating DriverPayload entry for Pelican X"));
+  auto end = std::find_if(begin, lines.end(), [](const std::string& l) {
+    return l.rfind(P("Pelican X Pro :"), 0) == 0;
+  });
+  return Lines(begin, end);
+}
+
+class DriverRecords : public SessionTest {
+ protected:
+  std::string SharedCopyPath() const {
+    return PcfFolder() + "\\" + suite_.secondProductCode + ".PXP-10-4471-2093.xml";
+  }
+};
+
+TEST_F(DriverRecords, SavesBothTargetsWithTheExactBytes) {
+  CloseSession(SuiteProperties());
+  const std::string expected = SavedDocument(suite_, "fr_MA,fr_FR");
+  EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), expected);
+  EXPECT_EQ(ReadWholeFile(SharedCopyPath()), expected);
+  const Records config = ConfigRecords();
+  EXPECT_EQ(config.at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+  EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+}
+
+TEST_F(DriverRecords, CanadianFrenchWidensToTwoLanguages) {
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "installedLanguages", "fr_CA"));
+  const Lines step = StepLines(CloseSession(SuiteProperties("fr_CA")));
+  ASSERT_FALSE(step.empty());
+  EXPECT_EQ(step.back(), P("and updated the pcd as well with the language(s): !fr_FR,fr_CA"));
+  EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), SavedDocument(suite_, "fr_FR,fr_CA"));
+  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_FR,fr_CA");
+}
+
+TEST_F(DriverRecords, LanguageOutsideTheTableRollsEverythingBack) {
+  const std::string before = ReadWholeFile(suite_.secondProductDocument);
+  for (const char* language : {"de_CH", "EN_US", "en_US,en_GB", ""}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "installedLanguages", language));
+    const Lines step = StepLines(CloseSession(SuiteProperties()));
+    ASSERT_FALSE(step.empty());
+    EXPECT_EQ(step.back(), P("PCFClientSetValueForKeyInSubDomain failed"));
+    EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
+    EXPECT_FALSE(FileExists(SharedCopyPath()));
+    const Records config = ConfigRecords();
+    EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);
+    EXPECT_EQ(config.count(suite_.secondProductCode + "|installedLanguages"), 0u);
+  }
+}
+
+TEST_F(DriverRecords, NoDocumentPathCommitsTheDriverEntry) {
+  WipeCommonData();
+  ASSERT_TRUE(AddPayloads({{suite_.secondProductCode, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1}}));
+  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, 5, "mediaSignature", suite_.driverCode));
+  const Lines step = StepLines(CloseSession(SuiteProperties()));
+  EXPECT_EQ(step, (Lines{P("Updating DriverPayload entry for Pelican X"),
+                         P("Orvikcode retrieved: " + suite_.secondProductCode),
+                         P("Successfully retreived the installLanguage: fr_MA"),
+                         P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode")}));
+  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+}
+
+TEST_F(DriverRecords, DriverWithoutInstallDateRollsBack) {
+  const std::string before = ReadWholeFile(suite_.secondProductDocument);
+  ASSERT_TRUE(DeleteConfigRecord(suite_.driverCode, "InstallDate"));
+  const Properties props = SuiteProperties();
+
+  const Lines step = StepLines(CloseSession(props));
+  EXPECT_EQ(step, (Lines{P("Updating DriverPayload entry for Pelican X"),
+                         P("Orvikcode retrieved: " + suite_.secondProductCode),
+                         P("Successfully retreived the installLanguage: fr_MA"),
+                         P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
+                         P("Retreived the path to Application xml: " + suite_.secondProductDocument),
+                         P("Update to PCF client is successful for 'RMTConfigPath'!"),
+                         P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
+                         P("Couldn't retrieve the value for 'InstallDate' from pcd"),
+                         P("Update to PCF client is successful for 'installedLanguages' "),
+                         P("and updated the pcd as well with the language(s): !fr_MA,fr_FR")}));
+  EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
+  const Records config = ConfigRecords();
+  EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);
+  EXPECT_EQ(config.count(suite_.secondProductCode + "|installedLanguages"), 0u);
+}
+
+TEST_F(DriverRecords, UnreadableDocumentSkipsThePhaseAndCommits) {
+  ASSERT_TRUE(WriteTextFile(suite_.secondProductDocument, "<not a configuration document/>"));
+  const Lines step = StepLines(CloseSession(SuiteProperties()));
+  ASSERT_FALSE(step.empty());
+  EXPECT_EQ(step.back(), P("Failed to load application.xml at the time of init."));
+  EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), "<not a configuration document/>");
+  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+}
+
+TEST_F(DriverRecords, EmptyDocumentPathIsReported) {
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", ""));
+  const Lines step = StepLines(CloseSession(SuiteProperties()));
+  ASSERT_FALSE(step.empty());
+  EXPECT_EQ(step.back(), P("Path to application.xml is Empty"));
+}
+
+}  // namespace

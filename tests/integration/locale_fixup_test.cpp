@@ -1,0 +1,98 @@
+// The French-Moroccan fix-up of the first product's settings files.
+#include <algorithm>
+
+#include "fs/files.h"
+#include "integration/session_fixture.h"
+
+namespace {
+
+const std::string kMoroccanSettings = "[Locale]\r\nlanguage=fr_FR\r\nunits=centimetres\r\n";
+const std::string kMoroccanSettingsC = "[Locale]\r\nlanguage=fr_FR\r\npaper=A4\r\n";
+const std::string kUsSettings = "[Locale]\r\nlanguage=en_US\r\nunits=inches\r\n";
+const std::string kUsSettingsC = "[Locale]\r\nlanguage=en_US\r\npaper=Letter\r\n";
+
+Lines FixupLines(const Lines& lines) {
+  Lines out;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out), [](const std::string& l) {
+    return l.find("fr_FR in ") != std::string::npos || l.find("Could not read RMTConfigPath") != std::string::npos;
+  });
+  return out;
+}
+
+class LocaleFixup : public SessionTest {
+ protected:
+  std::string Target(const char* name) const { return suite_.firstProductFolder + name; }
+  std::string Source(const char* name) const {
+    return suite_.driverFolder + "TesselStudio_fr_MA\\" + name;
+  }
+};
+
+TEST_F(LocaleFixup, ReplacesBothFilesForFrenchMorocco) {
+  const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+  EXPECT_EQ(lines, (Lines{P("Replacing en_US to fr_FR in TesselStudio.ini"),
+                          P("Successfully Updated fr_FR in TesselStudio.ini"),
+                          P("Replacing en_US to fr_FR in TesselStudioC.ini"),
+                          P("Successfully Updated fr_FR in TesselStudioC.ini")}));
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kMoroccanSettings);
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudioC.ini")), kMoroccanSettingsC);
+  EXPECT_EQ(ReadWholeFile(Source("TesselStudio.ini")), kMoroccanSettings);
+}
+
+TEST_F(LocaleFixup, OtherLanguagesLeaveTheFilesAlone) {
+  for (const char* language : {"fr_FR", "fr_ma", "FR_MA", "fr_MA ", ""}) {
+    SCOPED_TRACE(language);
+    EXPECT_TRUE(FixupLines(CloseSession(SuiteProperties(language))).empty());
+    EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+    EXPECT_EQ(ReadWholeFile(Target("TesselStudioC.ini")), kUsSettingsC);
+  }
+}
+
+TEST_F(LocaleFixup, MissingFirstSourceStillReplacesTheSecond) {
+  ASSERT_TRUE(DeleteFileUtf8(Source("TesselStudio.ini")));
+  const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+  EXPECT_EQ(lines, (Lines{P("Replacing en_US to fr_FR in TesselStudio.ini"),
+                          P("could not update en_US to fr_FR in TesselStudio.ini"),
+                          P("Replacing en_US to fr_FR in TesselStudioC.ini"),
+                          P("Successfully Updated fr_FR in TesselStudioC.ini")}));
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudioC.ini")), kMoroccanSettingsC);
+}
+
+TEST_F(LocaleFixup, ReadOnlyTargetIsNotReplaced) {
+  // Wine's CopyFileW overwrites a read-only target that Windows refuses.
+  if (RunningUnderWine()) GTEST_SKIP() << "Wine's CopyFileW overwrites a read-only target";
+  std::uint32_t attributes = 0;
+  ASSERT_TRUE(MakeReadOnly(Target("TesselStudio.ini")));
+  ASSERT_TRUE(GetPathAttributes(Target("TesselStudio.ini"), &attributes));
+  ASSERT_NE(attributes & kAttributeReadOnly, 0u);
+  const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+  EXPECT_EQ(lines[1], P("could not update en_US to fr_FR in TesselStudio.ini"));
+  EXPECT_EQ(lines[3], P("Successfully Updated fr_FR in TesselStudioC.ini"));
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+}
+
+TEST_F(LocaleFixup, CaseDifferentDocumentTailTakesTheWholePath) {
+  // "rmt\Application.xml" is not the tail: the whole path is the folder, and
+  // the copy goes to "...\rmt\Application.xmlTesselStudio.ini", which fails
+  // because no such folder exists.
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
+                             suite_.firstProductFolder + "rmt\\Application.xml"));
+  const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+  EXPECT_EQ(lines[1], P("could not update en_US to fr_FR in TesselStudio.ini"));
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+}
+
+TEST_F(LocaleFixup, UnreadableDocumentPathCopiesNothing) {
+  WipeCommonData();
+  ASSERT_TRUE(AddPayloads({{suite_.firstProductCode, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1}}));
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "mediaSignature", suite_.driverCode));
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
+                             suite_.firstProductFolder + "RMT\\application.xml"));
+  const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], P("Could not read RMTConfigPath of the driver payload from pdb.db: "
+                        "TesselStudio.ini and TesselStudioC.ini left as they are"));
+  EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+}
+
+}  // namespace

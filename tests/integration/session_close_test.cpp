@@ -1,0 +1,245 @@
+// The integration pass at SessionClose: lines, statuses and agreement records.
+#include <algorithm>
+
+#include "fs/files.h"
+#include "integration/session_fixture.h"
+
+namespace {
+
+const std::string kFirst = "Orvik Tessel Studio 4.6 :";
+const std::string kSecond = "Pelican X Pro :";
+
+// The lines of a product run up to the start of the payload search.
+Lines RunOpening(const std::string& header, const std::string& name, const std::string& signature,
+                 const std::string& language) {
+  return {P(header),
+          P(header + "Successfully retreived the mediaSignature: " + signature),
+          P(header + "Successfully retreived the installLanguage: " + language),
+          P(header + "Getting payloads from pdb.db"),
+          P(header + "Opened PCD session"),
+          P(header + "Succesfully retrieved the LEID of the Driver Payload"),
+          P(header + "iterating through the payload_data table to retreive the matching payload "
+                     "family, name and version for " + name)};
+}
+
+void Append(Lines& lines, const Lines& more) { lines.insert(lines.end(), more.begin(), more.end()); }
+
+bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
+  const std::string sig = suite_.driverCode;
+  const std::string doc = suite_.secondProductDocument;
+  Lines expected = {"In InstallSessionCloseProc"};
+  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", sig, "fr_MA"));
+  Append(expected, {
+      P(kFirst + "Orvik Tessel Studio 4.6 is successfully located for the family Weft and version 4.6.1"),
+      P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. Orvik Code retrieved: " + sig),
+      P("Replacing en_US to fr_FR in TesselStudio.ini"),
+      P("Successfully Updated fr_FR in TesselStudio.ini"),
+      P("Replacing en_US to fr_FR in TesselStudioC.ini"),
+      P("Successfully Updated fr_FR in TesselStudioC.ini"),
+      P(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + sig),
+      P(kFirst + "EULA_ACCEPTED success"),
+      P(kFirst + "EULA_LANGUAGE success"),
+      P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
+  });
+  Append(expected, RunOpening(kSecond, "Pelican X Pro", sig, "fr_MA"));
+  Append(expected, {
+      P(kSecond + "Pelican X Pro is successfully located for the family NonOrvikPayload and version 10.0"),
+      P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful. Orvik Code retrieved: "
+                  "{5D4C3B2A-1F0E-4D9C-8B7A-6F5E4D3C2B1A}"),
+      P("Updating DriverPayload entry for Pelican X"),
+      P("Orvikcode retrieved: " + suite_.secondProductCode),
+      P("Successfully retreived the installLanguage: fr_MA"),
+      P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
+      P("Retreived the path to Application xml: " + doc),
+      P("Update to PCF client is successful for 'RMTConfigPath'!"),
+      P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
+      P("Update to PCF client is successful for 'InstallDate'!"),
+      P("Update to PCF client is successful for 'installedLanguages' "),
+      P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"),
+      P(kSecond + "Pelican X Pro does not have mediaSignature matching Suite driver payload. Will "
+                  "query for mostRecentSessionID" + sig),
+      P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code "
+                  "retrieved: " + sig),
+      P(kSecond + "Pelican X Pro has mostRecentSessionID matching Suite driver payload." + sig),
+      P(kSecond + "EULA_ACCEPTED success"),
+      P(kSecond + "EULA_LANGUAGE success"),
+      P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"),
+  });
+
+  EXPECT_EQ(CloseSession(SuiteProperties()), expected);
+  EXPECT_EQ(status_, 0);
+
+  const Records cache = CacheRecords();
+  EXPECT_EQ(cache, (Records{{suite_.licensingCode + "|EULA_ACCEPTED", "1"},
+                            {suite_.licensingCode + "|EULA_LANGUAGE", "fr_MA"}}));
+  const Records config = ConfigRecords();
+  EXPECT_EQ(config.at(suite_.secondProductCode + "|DefaultDriverPayload"), sig);
+  EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+  // The installer's caps.db was backed up whole.
+  EXPECT_EQ(ReadWholeFile(CommonDataPath("backup\\caps.db")), ReadWholeFile(CommonDataPath("caps\\caps.db")));
+}
+
+TEST_F(SessionTest, ReinstallRunsTheSamePass) {
+  const Lines lines = CloseSession(SuiteProperties("en_US"), 1);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "In ReinstallSessionCloseProc");
+  EXPECT_EQ(lines.back(), P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
+  EXPECT_EQ(CacheRecords().at(suite_.licensingCode + "|EULA_LANGUAGE"), "en_US");
+  // Only "fr_MA" replaces the settings files.
+  EXPECT_FALSE(Contains(lines, P("Replacing en_US to fr_FR in TesselStudio.ini")));
+}
+
+TEST_F(SessionTest, NoPayloadInInstalledStateEndsTheRunAfterTheList) {
+  // A machine whose pdb.db has payloads, none in state 2.
+  WipeCommonData();
+  ASSERT_TRUE(AddPayloads({{suite_.firstProductCode, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 1, 5}}));
+  const Lines lines = CloseSession(SuiteProperties());
+  const Lines expectedFirst = {
+      "In InstallSessionCloseProc",
+      P(kFirst),
+      P(kFirst + "Successfully retreived the mediaSignature: " + suite_.driverCode),
+      P(kFirst + "Successfully retreived the installLanguage: fr_MA"),
+      P(kFirst + "Getting payloads from pdb.db"),
+      P(kFirst + "Can not find valid primary session for pdb.db"),
+      P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
+  };
+  ASSERT_GE(lines.size(), expectedFirst.size());
+  EXPECT_EQ(Lines(lines.begin(), lines.begin() + expectedFirst.size()), expectedFirst);
+  EXPECT_EQ(lines.back(), P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
+  EXPECT_EQ(status_, 0);
+  EXPECT_TRUE(CacheRecords().empty());
+}
+
+TEST_F(SessionTest, ProductNotInstalledStopsAfterTheSearchLine) {
+  WipeCommonData();
+  ASSERT_TRUE(AddPayloads({{"{11111111-2222-3333-4444-555555555555}", "Shared", "Orvik Fonts", "6.0", 2, 1}}));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", suite_.licensingCode));
+  const Lines lines = CloseSession(SuiteProperties());
+  Lines expected = {"In InstallSessionCloseProc"};
+  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", suite_.driverCode, "fr_MA"));
+  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"));
+  Append(expected, RunOpening(kSecond, "Pelican X Pro", suite_.driverCode, "fr_MA"));
+  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
+  EXPECT_EQ(lines, expected);
+  EXPECT_TRUE(CacheRecords().empty());
+}
+
+TEST_F(SessionTest, EarlierOfTwoMatchingPayloadsWins) {
+  const std::string earlier = "{00000000-AAAA-4AAA-8AAA-000000000001}";
+  ASSERT_TRUE(AddPayloads({{earlier, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1000}}));
+  ASSERT_TRUE(SetPayloadData(earlier, 0, "mediaSignature", "{EARLIER}"));
+  const Lines lines = CloseSession(SuiteProperties("en_US"));
+  EXPECT_TRUE(Contains(lines, P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. "
+                                         "Orvik Code retrieved: {EARLIER}")));
+  EXPECT_FALSE(Contains(lines, P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. "
+                                          "Orvik Code retrieved: " + suite_.driverCode)));
+}
+
+TEST_F(SessionTest, MatchWithoutSignatureDataIsSkippedForALaterMatch) {
+  const std::string bare = "{00000000-AAAA-4AAA-8AAA-000000000002}";
+  ASSERT_TRUE(AddPayloads({{bare, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1000}}));
+  const Lines lines = CloseSession(SuiteProperties("en_US"));
+  const std::string located =
+      P(kFirst + "Orvik Tessel Studio 4.6 is successfully located for the family Weft and version 4.6.1");
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), located), 2);
+  auto skipped = std::find(lines.begin(), lines.end(), P(kFirst + " : pdbGetPayloadData unsuccessful"));
+  ASSERT_NE(skipped, lines.end());
+  EXPECT_EQ(*(skipped - 1), located);
+  EXPECT_TRUE(Contains(lines, P(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." +
+                                suite_.driverCode)));
+}
+
+TEST_F(SessionTest, SignatureMismatchWithoutMatchingSessionStillWritesTheAgreement) {
+  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, 0, "mostRecentSessionID", "{SOMETHING-ELSE}"));
+  const Lines lines = CloseSession(SuiteProperties());
+  const std::string sessionLine =
+      P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code "
+                  "retrieved: {SOMETHING-ELSE}");
+  auto at = std::find(lines.begin(), lines.end(), sessionLine);
+  ASSERT_NE(at, lines.end());
+  EXPECT_EQ(*(at + 1), P(kSecond + "EULA_ACCEPTED success"));
+  EXPECT_EQ(*(at + 2), P(kSecond + "EULA_LANGUAGE success"));
+}
+
+TEST_F(SessionTest, MissingSessionRecordIsReported) {
+  const std::string only = "{00000000-AAAA-4AAA-8AAA-000000000004}";
+  ASSERT_TRUE(AddPayloads({{only, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1}}));
+  ASSERT_TRUE(SetPayloadData(only, 5, "mediaSignature", "{X}"));
+  const Lines lines = CloseSession(SuiteProperties());
+  EXPECT_TRUE(Contains(lines, P(kSecond + " : pdbGetPayloadData unsuccessful for mostRecentSessionID")));
+  EXPECT_TRUE(Contains(lines, P(kSecond + "EULA_ACCEPTED success")));
+}
+
+TEST_F(SessionTest, NoLicensingCodeMeansNoAgreementRecords) {
+  // The session names a driver without records in "pcd.db".
+  const Lines lines = CloseSession({{"mediaSignature", "{NOT-THE-DRIVER}"}, {"installLanguage", "fr_MA"}});
+  EXPECT_TRUE(Contains(lines, P(kFirst + "Fail to retrieve the LEID of the Driver Payload")));
+  EXPECT_TRUE(Contains(lines, P(kFirst + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")));
+  EXPECT_TRUE(Contains(lines, P(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")));
+  EXPECT_TRUE(CacheRecords().empty());
+  EXPECT_EQ(status_, 0);
+}
+
+TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
+  WipeCommonData();
+  // A folder stands where "pdb.db" should be.
+  ASSERT_EQ(CreateDirectoryTree(CommonDataPath("caps\\pdb.db")), 0);
+  const Lines lines = CloseSession(SuiteProperties());
+  const Lines expected = {
+      "In InstallSessionCloseProc",
+      P(kFirst),
+      P(kFirst + "Successfully retreived the mediaSignature: " + suite_.driverCode),
+      P(kFirst + "Successfully retreived the installLanguage: fr_MA"),
+      P(kFirst + "Failed to open pdb.db"),
+      P("Failed to Update PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
+      P(kSecond),
+      P(kSecond + "Successfully retreived the mediaSignature: " + suite_.driverCode),
+      P(kSecond + "Successfully retreived the installLanguage: fr_MA"),
+      P(kSecond + "Failed to open pdb.db"),
+      P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0"),
+  };
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(status_, 0);
+  EXPECT_TRUE(IsDirectory(CommonDataPath("caps\\pdb.db")));
+}
+
+TEST_F(SessionTest, MissingPropertyFailsEachProductAndGoesOn) {
+  const Lines lines = CloseSession({{"installLanguage", "fr_MA"}});
+  EXPECT_EQ(lines, (Lines{"In InstallSessionCloseProc", P(kFirst), P(kFirst + "Failed to get mediaSignature."),
+                          P("Failed to Update PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
+                          P(kSecond), P(kSecond + "Failed to get mediaSignature."),
+                          P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0")}));
+  EXPECT_EQ(status_, 0);
+
+  const Lines noLanguage = CloseSession({{"mediaSignature", suite_.driverCode}});
+  EXPECT_EQ(noLanguage[3], P(kFirst + "Failed to get installLanguage."));
+  EXPECT_EQ(noLanguage.back(), P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0"));
+  EXPECT_TRUE(CacheRecords().empty());
+}
+
+TEST_F(SessionTest, NullPropertyMapIsReportedForEachProduct) {
+  const Lines lines = CloseSessionWithNullMap();
+  EXPECT_EQ(lines, (Lines{"In InstallSessionCloseProc", P(kFirst), "Property map is not initialized.",
+                          P(kFirst + "Failed to get mediaSignature."),
+                          P("Failed to Update PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
+                          P(kSecond), "Property map is not initialized.",
+                          P(kSecond + "Failed to get mediaSignature."),
+                          P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0")}));
+  EXPECT_EQ(status_, 0);
+}
+
+TEST_F(SessionTest, EmptyAndHostileValuesAreLoggedAndStoredVerbatim) {
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", "it's'); DROP TABLE domain_data;--"));
+  const std::string language = "fr_MA'); DELETE FROM domain_data;--";
+  const Lines lines = CloseSession(SuiteProperties(language));
+  EXPECT_TRUE(Contains(lines, P(kFirst + "Successfully retreived the installLanguage: " + language)));
+  const Records cache = CacheRecords();
+  EXPECT_EQ(cache.at("it's'); DROP TABLE domain_data;--|EULA_LANGUAGE"), language);
+  EXPECT_EQ(cache.at("it's'); DROP TABLE domain_data;--|EULA_ACCEPTED"), "1");
+}
+
+}  // namespace

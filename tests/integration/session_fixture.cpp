@@ -1,0 +1,85 @@
+#include "integration/session_fixture.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+
+#include "CustomHooks.h"
+#include "fs/files.h"
+#include "fs/folders.h"
+
+namespace {
+
+Lines g_lines;
+void KXHOOK_CALL Collect(const char* line) { g_lines.emplace_back(line); }
+
+Records ReadRecords(const std::string& path) {
+  Records records;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(NativePath(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT subDomain, key, value FROM domain_data WHERE domain = 1", -1,
+                           &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        auto text = [&](int i) {
+          const unsigned char* t = sqlite3_column_text(stmt, i);
+          return std::string(t ? reinterpret_cast<const char*>(t) : "");
+        };
+        records[text(0) + "|" + text(1)] = text(2);
+      }
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return records;
+}
+
+}  // namespace
+
+std::string P(const std::string& text) { return "KX6 Suites Custom hook: " + text; }
+
+void SessionTest::SetUp() {
+  ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
+}
+
+Properties SessionTest::SuiteProperties(const std::string& language) const {
+  return {{"mediaSignature", suite_.driverCode}, {"installLanguage", language}};
+}
+
+Lines SessionTest::CloseSession(const Properties& properties, int installMode) {
+  std::vector<HookProperty> map;
+  for (const auto& p : properties) {
+    map.push_back({p.first.c_str(), reinterpret_cast<std::uintptr_t>(p.second.c_str())});
+  }
+  map.push_back({nullptr, 0});
+  g_lines.clear();
+  status_ = KXInstallerCustomHookProc(map.data(), KXHOOK_ENTRY_SESSION_CLOSE, installMode, 0, &Collect);
+  return g_lines;
+}
+
+Lines SessionTest::CloseSessionWithNullMap() {
+  g_lines.clear();
+  status_ = KXInstallerCustomHookProc(nullptr, KXHOOK_ENTRY_SESSION_CLOSE, 0, 0, &Collect);
+  return g_lines;
+}
+
+std::string SessionTest::CommonDataPath(const std::string& relative) const {
+  return machine_.commonData() + "\\" + relative;
+}
+
+std::string SessionTest::PcfFolder() const {
+  char buffer[kPathBufferSize];
+  return EnsureCommonDataFolder(buffer) ? std::string(buffer) + "\\PCF" : std::string();
+}
+
+Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath("Orvik PCD\\pcd.db")); }
+
+Records SessionTest::CacheRecords() const {
+  return ReadRecords(CommonDataPath("Orvik PCD\\cache\\cache.db"));
+}
+
+void SessionTest::WipeCommonData() const {
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::u8path(NativePath(machine_.commonData())), ec);
+}

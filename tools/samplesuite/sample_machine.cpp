@@ -1,0 +1,193 @@
+#include "samplesuite/sample_machine.h"
+
+#include <sqlite3.h>
+
+#include <memory>
+
+#include "fs/files.h"
+#include "fs/paths.h"
+#include "fs/folders.h"
+#include "pcf/pcf_document.h"
+#include "storage/pcd_store.h"
+#include "storage/pdb_reader.h"
+
+namespace {
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Database = std::unique_ptr<sqlite3, SqliteCloser>;
+
+struct SqlTextFree {
+  void operator()(char* text) const { sqlite3_free(text); }
+};
+using SqlText = std::unique_ptr<char, SqlTextFree>;
+
+bool CommonDataPath(const std::string& folder, const std::string& file, std::string& path) {
+  std::string common, dir;
+  return GetCommonDataFolder(common) && JoinPath(common, folder, dir) && JoinPath(dir, file, path);
+}
+
+// Opens "pdb.db" for the installer's writes, creating it with the module's
+// own schema first.
+Database OpenPayloadDatabase() {
+  pdbHandle* pdb = nullptr;
+  if (pdbOpen(&pdb) != 0) return nullptr;
+  pdbClose(pdb);
+  std::string path;
+  sqlite3* db = nullptr;
+  if (!CommonDataPath("caps", "pdb.db", path)) return nullptr;
+  if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 2000);
+  return Database(db);
+}
+
+bool Run(sqlite3* db, const SqlText& sql) {
+  return sql && sqlite3_exec(db, sql.get(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::string ParentOf(const std::string& path) {
+  std::string parent;
+  GetParentPath(path, parent);
+  return parent;
+}
+
+}  // namespace
+
+bool AddPayloads(const std::vector<SamplePayload>& payloads) {
+  Database db = OpenPayloadDatabase();
+  if (!db || sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  for (const SamplePayload& p : payloads) {
+    SqlText time(p.installTime ? sqlite3_mprintf("%d", *p.installTime) : sqlite3_mprintf("NULL"));
+    SqlText sql(sqlite3_mprintf(
+        "INSERT INTO payloads (PayloadID, productFamily, productName, version, installState, "
+        "installTime) VALUES (%Q, %Q, %Q, %Q, %d, %s)",
+        p.id.c_str(), p.family.c_str(), p.name.c_str(), p.version.c_str(), p.installState,
+        time ? time.get() : "NULL"));
+    if (!Run(db.get(), sql)) return false;
+  }
+  return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool SetPayloadData(const std::string& payloadId, int domain, const std::string& key,
+                    const std::string& value) {
+  Database db = OpenPayloadDatabase();
+  if (!db) return false;
+  SqlText sql(sqlite3_mprintf(
+      "INSERT OR REPLACE INTO payload_data (PayloadID, domain, key, value) VALUES (%Q, %d, %Q, %Q)",
+      payloadId.c_str(), domain, key.c_str(), value.c_str()));
+  return Run(db.get(), sql);
+}
+
+bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
+                     bool cache) {
+  PCDHandle* handle = nullptr;
+  const int opened = cache ? PCDOpenCache(&handle) : PCDOpen(&handle);
+  if (handle == nullptr) return false;
+  const bool stored = opened == 0 &&
+                      PCDSetDomain(handle, 1, subdomain.c_str(), key.c_str(), value.c_str()) == 0 &&
+                      PCDCommit(handle) == 0;
+  return PCDClose(handle) == 0 && stored;
+}
+
+bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
+  PCDHandle* handle = nullptr;
+  const int opened = PCDOpen(&handle);
+  if (handle == nullptr) return false;
+  const bool deleted = opened == 0 && PCDDeleteDomain(handle, 1, subdomain.c_str(), key.c_str()) == 0 &&
+                       PCDCommit(handle) == 0;
+  return PCDClose(handle) == 0 && deleted;
+}
+
+bool WriteCapsDatabase(int rows) {
+  std::string path;
+  if (!CommonDataPath("caps", "caps.db", path) || EnsureDirectoryPath(ParentOf(path)) != 0) {
+    return false;
+  }
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open(NativePath(path).c_str(), &raw);
+  Database db(raw);
+  if (rc != SQLITE_OK) return false;
+  if (sqlite3_exec(db.get(),
+                   "CREATE TABLE IF NOT EXISTS install_log (id INTEGER PRIMARY KEY, entry TEXT);"
+                   "BEGIN;",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  for (int i = 0; i < rows; ++i) {
+    SqlText sql(sqlite3_mprintf("INSERT INTO install_log (entry) VALUES ('payload %d installed')", i));
+    if (!Run(db.get(), sql)) return false;
+  }
+  return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool WriteConfigurationDocument(const std::string& path, const std::string& payloadCode,
+                                const std::vector<std::pair<std::string, std::string>>& entries) {
+  PCFSectionMap sections;
+  PCFEntryMap& payload = sections[payloadCode];
+  for (const auto& entry : entries) payload[entry.first] = entry.second;
+  return WriteTextFile(path, PCFFormatDocument(payloadCode, sections));
+}
+
+bool WriteTextFile(const std::string& path, const std::string& text) {
+  return EnsureDirectoryPath(ParentOf(path)) == 0 &&
+         WriteFileDurably(path, text) == WriteResult::kWritten;
+}
+
+bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
+  suite.driverCode = "{9A3E4F2B-7C1D-4E8A-B5F6-0D2C8E1A7B34}";
+  suite.firstProductCode = "{3C5B1E7A-2F4D-4A9B-8C6E-1D7F0A2B5C93}";
+  suite.secondProductCode = "{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}";
+  suite.licensingCode = "1118-1570-5417-0023-9937-4461";
+  suite.programFiles = programFiles;
+  suite.driverFolder = programFiles + "\\Orvik\\Creative Suite 6\\";
+  suite.firstProductFolder = programFiles + "\\Orvik\\Tessel Studio 4.6\\";
+  const std::string secondFolder = programFiles + "\\Pelican\\Pelican X Pro\\";
+  suite.secondProductDocument = secondFolder + "RMT\\application.xml";
+  const std::string otherSession = "{5D4C3B2A-1F0E-4D9C-8B7A-6F5E4D3C2B1A}";
+
+  const std::vector<SamplePayload> payloads = {
+      {suite.driverCode, "Suite", "Orvik Creative Suite 6 Design", "6.0", 2, 1765100000},
+      {"{0B1C2D3E-4F50-4617-8293-A4B5C6D7E8F9}", "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 0,
+       1765090000},
+      {"{7A8B9C0D-1E2F-4A3B-9C4D-5E6F7A8B9C0D}", "Shared", "Orvik Color Profiles", "2.0", 2,
+       1765100100},
+      {"{1F2E3D4C-5B6A-4978-8695-A4B3C2D1E0F9}", "Shared", "Orvik Fonts", "6.0", 1, 1765100150},
+      {suite.firstProductCode, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1765100200},
+      {"{C0FFEE00-1234-4321-ABCD-00000000BEEF}", "Shared", "Orvik Help", "6.0", 3, 1765100250},
+      {suite.secondProductCode, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1765100300},
+  };
+  const std::string driverDocument = suite.driverFolder + "RMT\\application.xml";
+  const std::string firstDocument = suite.firstProductFolder + "RMT\\application.xml";
+  const std::string localeFolder = suite.driverFolder + "TesselStudio_fr_MA\\";
+
+  return AddPayloads(payloads) &&
+         SetPayloadData(suite.driverCode, 0, "RMTConfigPath", driverDocument) &&
+         SetPayloadData(suite.firstProductCode, 0, "mediaSignature", suite.driverCode) &&
+         SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", firstDocument) &&
+         SetPayloadData(suite.secondProductCode, 5, "mediaSignature", otherSession) &&
+         SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", suite.driverCode) &&
+         SetConfigRecord(suite.driverCode, "LicensingCode", suite.licensingCode) &&
+         SetConfigRecord(suite.driverCode, "DefaultDriverPayload", suite.driverCode) &&
+         SetConfigRecord(suite.driverCode, "InstallDate", "2026-12-07 09:30:00") &&
+         SetConfigRecord(suite.driverCode, "installedLanguages", "fr_MA") &&
+         SetConfigRecord(suite.secondProductCode, "RMTConfigPath", suite.secondProductDocument) &&
+         WriteCapsDatabase(50) &&
+         WriteConfigurationDocument(suite.secondProductDocument, suite.secondProductCode,
+                                    {{"LicensingCode", "PXP-10-4471-2093"},
+                                     {"ProductName", "Pelican X Pro"},
+                                     {"installedLanguages", "en_US"}}) &&
+         WriteConfigurationDocument(firstDocument, suite.firstProductCode,
+                                    {{"ProductName", "Orvik Tessel Studio 4.6"}}) &&
+         WriteTextFile(suite.firstProductFolder + "TesselStudio.ini",
+                       "[Locale]\r\nlanguage=en_US\r\nunits=inches\r\n") &&
+         WriteTextFile(suite.firstProductFolder + "TesselStudioC.ini",
+                       "[Locale]\r\nlanguage=en_US\r\npaper=Letter\r\n") &&
+         WriteTextFile(localeFolder + "TesselStudio.ini",
+                       "[Locale]\r\nlanguage=fr_FR\r\nunits=centimetres\r\n") &&
+         WriteTextFile(localeFolder + "TesselStudioC.ini",
+                       "[Locale]\r\nlanguage=fr_FR\r\npaper=A4\r\n");
+}
