@@ -1,22 +1,71 @@
 #!/usr/bin/env bash
-# The demonstration: builds the module and kxhost, lays out a machine in a
-# fresh folder, and drives a whole install session through the library.
+# The demonstration: builds the module, lays out the sample suite on a fresh
+# machine folder, drives a whole install session through the library with
+# kxhost (as the suite installer would, in "fr_MA"), and shows what changed on
+# disk. Each run uses a new folder, so it can be run again and again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake --preset native >/dev/null
-cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)" --target CustomHooks kxhost >/dev/null
+cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)" \
+  --target CustomHooks kxhost samplesuite >/dev/null
+bin="$PWD/build/native/bin"
 
 machine=$(mktemp -d "${TMPDIR:-/tmp}/customhooks-demo.XXXXXX")
 export CommonProgramFiles="$machine/Program Files/Common Files"
-export "CommonProgramFiles(x86)=$CommonProgramFiles"
 export ProgramData="$machine/ProgramData"
 mkdir -p "$CommonProgramFiles" "$ProgramData"
-echo "Machine laid out in $machine"
-echo
+common="$CommonProgramFiles/Orvik"
+programs="$machine/Program Files"
+document="$programs/Pelican/Pelican X Pro/RMT/application.xml"
+studio="$programs/Orvik/Tessel Studio 4.6"
 
-build/native/bin/kxhost --mode install --entry all \
-  --prop "mediaSignature={9A3E4F2B-7C1D-4E8A-B5F6-0D2C8E1A7B34}" \
-  --prop installLanguage=fr_MA \
-  build/native/bin/libCustomHooks.so
+# Bash cannot export a name with parentheses; env can.
+on_machine() { env "CommonProgramFiles(x86)=$CommonProgramFiles" "$@"; }
+heading() { printf '\n== %s\n' "$1"; }
+records() {  # records FILE: the domain_data records of a database, one a line
+  sqlite3 -separator ' | ' "$1" \
+    "SELECT subDomain, key, value FROM domain_data WHERE domain = '1' ORDER BY subDomain, key"
+}
+
+heading "Sample suite laid out in $machine"
+on_machine "$bin/samplesuite" "$programs" > "$machine/session.properties"
+cat "$machine/session.properties"
+cp "$document" "$machine/application.xml.before"
+cp "$studio/TesselStudio.ini" "$machine/TesselStudio.ini.before"
+cp "$studio/TesselStudioC.ini" "$machine/TesselStudioC.ini.before"
+records "$common/Orvik PCD/pcd.db" > "$machine/pcd.before"
+
+heading "Install session driven by kxhost"
+on_machine "$bin/kxhost" --mode install --entry all --props-file "$machine/session.properties" \
+  "$bin/libCustomHooks.so"
+
+heading "Agreement records in cache.db"
+records "$common/Orvik PCD/cache/cache.db"
+
+heading "Records added to pcd.db"
+{ records "$common/Orvik PCD/pcd.db" | diff "$machine/pcd.before" - || true; } | sed -n 's/^> /  + /p'
+
+heading "Backup of caps.db"
+if cmp -s "$common/caps/caps.db" "$common/backup/caps.db"; then
+  echo "backup/caps.db is an up-to-date copy of caps/caps.db ($(wc -c < "$common/backup/caps.db") bytes)"
+else
+  echo "backup/caps.db is missing or differs"
+fi
+
+heading "Pelican X Pro's application.xml (before -> after)"
+diff -u --label before --label after <(tr -d '\r' < "$machine/application.xml.before") \
+  <(tr -d '\r' < "$document") || true
+
+heading "Shared copy in the PCF folder"
+for f in "$common/PCF"/*; do
+  echo "$(basename "$f")"
+  cmp -s "$f" "$document" && echo "  (same bytes as the product's own document)"
+done
+
+heading "Tessel Studio settings files (before -> after)"
+for f in TesselStudio.ini TesselStudioC.ini; do
+  diff -u --label "$f before" --label "$f after" <(tr -d '\r' < "$machine/$f.before") \
+    <(tr -d '\r' < "$studio/$f") || true
+done
