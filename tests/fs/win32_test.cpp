@@ -1,0 +1,99 @@
+// What only Windows calls can check: the rights Everyone holds on a folder
+// after GrantFolderAccess, and the sharing rule that makes WriteFileDurably
+// write in place.
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fs/access.h"
+#include "fs/files.h"
+#include "fs/text.h"
+#include "fs_test_util.h"
+#include "support/test_machine.h"
+
+namespace {
+
+std::wstring WidePath(const std::string& path) {
+  const std::u16string wide = Utf8ToWide(path);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+// The file rights the folder's access list allows Everyone (S-1-1-0), generic
+// rights mapped to file rights. Wine keeps only what permission bits can
+// express; Windows keeps the list itself. Both answer this question.
+ACCESS_MASK EveryonesRights(const std::string& folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(WidePath(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "the access list of " << folder << " cannot be read";
+    return 0;
+  }
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  PSID everyone = nullptr;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  ACCESS_MASK rights = 0;
+  for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) continue;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE || (allowed->Header.AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    if (!EqualSid(const_cast<DWORD*>(&allowed->SidStart), everyone)) continue;
+    ACCESS_MASK mask = allowed->Mask;
+    MapGenericMask(&mask, &mapping);
+    rights |= mask;
+  }
+  FreeSid(everyone);
+  LocalFree(descriptor);
+  return rights;
+}
+
+TEST(GrantFolderAccessOnWindows, EveryoneMayWriteOnlyWhenAllowed) {
+  TestMachine machine;
+  const std::string folder = In(machine.scratch(), "Orvik PCD");
+  ASSERT_EQ(EnsureDirectoryPath(folder), 0);
+
+  ASSERT_EQ(GrantFolderAccess(folder, false), 0);
+  ACCESS_MASK rights = EveryonesRights(folder);
+  EXPECT_EQ(rights & FILE_LIST_DIRECTORY, static_cast<ACCESS_MASK>(FILE_LIST_DIRECTORY));
+  EXPECT_EQ(rights & FILE_ADD_FILE, 0u);
+
+  ASSERT_EQ(GrantFolderAccess(folder, true), 0);
+  rights = EveryonesRights(folder);
+  EXPECT_EQ(rights & FILE_LIST_DIRECTORY, static_cast<ACCESS_MASK>(FILE_LIST_DIRECTORY));
+  EXPECT_EQ(rights & FILE_ADD_FILE, static_cast<ACCESS_MASK>(FILE_ADD_FILE));
+
+  ASSERT_EQ(GrantFolderAccess(folder, false), 0);
+  EXPECT_EQ(EveryonesRights(folder) & FILE_ADD_FILE, 0u);
+}
+
+TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) {
+  TestMachine machine;
+  const std::string folder = In(machine.scratch(), "docs");
+  ASSERT_TRUE(CreateSingleFolder(folder));
+  const std::string source = In(folder, "source");
+  const std::string target = In(folder, "target.xml");
+  ASSERT_TRUE(WriteWholeFile(source, "new"));
+  ASSERT_TRUE(WriteWholeFile(target, "old content"));
+  UniqueFile reader = OpenFileShared(target, "rb");
+  ASSERT_TRUE(reader);
+
+  // Opened without delete sharing, the target cannot be replaced...
+  EXPECT_FALSE(MoveFileReplacing(source, target));
+  ASSERT_TRUE(DeleteFileUtf8(source));
+  // ...so the bytes go into it in place, and no temporary file stays behind.
+  EXPECT_EQ(WriteFileDurably(target, "new"), WriteResult::kWritten);
+  reader.reset();
+  EXPECT_EQ(ReadWholeFile(target), "new");
+  EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
+}
+
+}  // namespace
