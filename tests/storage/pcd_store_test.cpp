@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "fs/folders.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
@@ -275,6 +276,19 @@ TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
   EXPECT_TRUE(IsFolderOnDisk(CacheFile()));
+}
+
+TEST_F(PcdStoreTest, UnknownCommonFilesFolderGivesNoHandle) {
+  SetTestEnv("CommonProgramFiles", nullptr);
+  SetTestEnv("CommonProgramFiles(x86)", nullptr);
+  std::string common;
+  if (GetCommonDataFolder(common)) GTEST_SKIP() << "the platform's own folders can't be hidden";
+  PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
+  EXPECT_EQ(PCDOpen(&handle), kStorageUnusable);
+  EXPECT_EQ(handle, nullptr);
+  handle = reinterpret_cast<PCDHandle*>(this);
+  EXPECT_EQ(PCDOpenCache(&handle), kStorageUnusable);
+  EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(PcdStoreTest, NullArgumentsAreRefused) {

@@ -2,7 +2,6 @@
 // machine.
 #include "storage/pdb_reader.h"
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include <sqlite3.h>
 
 #include "fs/files.h"
+#include "fs/folders.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
@@ -103,6 +103,16 @@ TEST_F(PdbReaderTest, DatabaseRequiringNewerSchemaIsRefused) {
   WriteVersionedDatabase(PdbFile(), "2", "2");
   pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
   EXPECT_EQ(pdbOpen(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(handle, nullptr);
+}
+
+TEST_F(PdbReaderTest, UnknownCommonFilesFolderGivesNoHandle) {
+  SetTestEnv("CommonProgramFiles", nullptr);
+  SetTestEnv("CommonProgramFiles(x86)", nullptr);
+  std::string common;
+  if (GetCommonDataFolder(common)) GTEST_SKIP() << "the platform's own folders can't be hidden";
+  pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
+  EXPECT_EQ(pdbOpen(&handle), kStorageUnusable);
   EXPECT_EQ(handle, nullptr);
 }
 
@@ -327,22 +337,17 @@ TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
-TEST_F(PdbReaderTest, FailedCopyKeepsThePreviousBackupWhole) {
+TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "new content of the installer database"));
-  MakeFolders(BackupFolder());
-  ASSERT_TRUE(WriteWholeFile(BackupFile(), "previous backup"));
-  // A read-only target refuses the replacement.
-  std::error_code ec;
-  std::filesystem::permissions(std::filesystem::u8path(NativePath(BackupFile())),
-                               std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
-                                   std::filesystem::perms::others_write,
-                               std::filesystem::perm_options::remove, ec);
-  ASSERT_FALSE(ec) << ec.message();
+  // A folder in the target's place can't be replaced by a file.
+  MakeFolders(BackupFile());
+  ASSERT_TRUE(WriteWholeFile(PathOf(BackupFile(), {"inside"}), "previous"));
   pdbHandle* handle = nullptr;
   ASSERT_EQ(pdbOpen(&handle), kStorageOk);
   EXPECT_EQ(pdbClose(handle), kStorageOk) << "backup problems are not reported";
-  EXPECT_EQ(ReadWholeFile(BackupFile()), "previous backup");
+  EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
+  EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
       << "no temporary copy may be left behind";
 }
