@@ -5,9 +5,11 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "fs/access.h"
 #include "fs/fault_injection.h"
 #include "fs/files.h"
 #include "fs/folders.h"
@@ -94,6 +96,78 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   ASSERT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
   fsfaults::FailNthPlatformCall(0);
   EXPECT_STREQ(buffer, expected);
+}
+
+// Counts the platform calls `operation` makes when none fails.
+template <typename Operation>
+unsigned long CallsOf(Operation&& operation) {
+  fsfaults::FailNthPlatformCall(0);
+  operation();
+  return fsfaults::PlatformCallsSinceArmed();
+}
+
+TEST_F(FaultTest, EnsureDirectoryPathNeverReportsAMissingFolderAsCreated) {
+  const auto deep = [this](unsigned long n) { return Path("run" + std::to_string(n)) + "\\a\\b"; };
+  const unsigned long calls = CallsOf([&] { EnsureDirectoryPath(deep(0)); });
+  for (unsigned long n = 1; n <= calls; ++n) {
+    fsfaults::FailNthPlatformCall(n);
+    const int status = EnsureDirectoryPath(deep(n));
+    fsfaults::FailNthPlatformCall(0);
+    EXPECT_TRUE(status == 0 || status == 4) << "failing call " << n;
+    if (status == 0) {
+      EXPECT_TRUE(IsDirectory(deep(n))) << "failing call " << n;
+    }
+  }
+}
+
+TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
+  const std::string source = Path("source");
+  const std::string target = Path("target");
+  Write(source, "new");
+  Write(target, "old");
+  const unsigned long calls = CallsOf([&] { CopyFileReplacing(source, target); });
+  for (unsigned long n = 1; n <= calls; ++n) {
+    Write(target, "old");
+    fsfaults::FailNthPlatformCall(n);
+    const bool copied = CopyFileReplacing(source, target);
+    fsfaults::FailNthPlatformCall(0);
+    EXPECT_EQ(Read(target), copied ? "new" : "old") << "failing call " << n;
+  }
+}
+
+TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
+  Write(Path("one"), "1");
+  std::vector<std::u16string> names = {u"kept"};
+  const unsigned long calls = CallsOf([&] { std::vector<std::u16string> probe; ListFolder(folder_.u8string(), probe); });
+  fsfaults::FailNthPlatformCall(calls);  // the listing itself
+  EXPECT_FALSE(ListFolder(folder_.u8string(), names));
+  fsfaults::FailNthPlatformCall(0);
+  EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
+  ASSERT_TRUE(ListFolder(folder_.u8string(), names));
+  EXPECT_EQ(names, std::vector<std::u16string>{u"one"});
+}
+
+TEST_F(FaultTest, GrantFolderAccessAlwaysReportsSuccess) {
+  const unsigned long calls = CallsOf([&] { GrantFolderAccess(folder_.u8string(), true); });
+  for (unsigned long n = 1; n <= calls; ++n) {
+    fsfaults::FailNthPlatformCall(n);
+    EXPECT_EQ(GrantFolderAccess(folder_.u8string(), false), 0) << "failing call " << n;
+    fsfaults::FailNthPlatformCall(0);
+  }
+  EXPECT_TRUE(stdfs::is_directory(folder_));
+}
+
+TEST_F(FaultTest, CommonDataFolderFallsBackToTheFolderPathLookup) {
+#if !defined(_WIN32)
+  setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
+#endif
+  std::string expected;
+  ASSERT_TRUE(GetCommonDataFolder(expected));
+  std::string found;
+  fsfaults::FailNthPlatformCall(1);  // the item-list lookup
+  EXPECT_TRUE(GetCommonDataFolder(found));
+  fsfaults::FailNthPlatformCall(0);
+  EXPECT_EQ(found, expected);
 }
 
 }  // namespace

@@ -329,6 +329,16 @@ TEST_F(FilesTest, ListFolderInNtfsOrder) {
   EXPECT_EQ(names, expected);
 }
 
+TEST_F(FilesTest, ListFolderUpperCasesBeyondAscii) {
+  // U+00E9 upper-cases to U+00C9, which sorts after "F" (U+0046) and before
+  // U+00F0, whose capital is U+00D0.
+  for (const char* name : {"\xC3\xB0", "f", "\xC3\xA9" "b", "\xC3\x89" "a"}) File(name);
+  std::vector<std::u16string> names;
+  ASSERT_TRUE(ListFolder(work_, names));
+  const std::vector<std::u16string> expected = {u"f", u"\u00C9a", u"\u00E9b", u"\u00F0"};
+  EXPECT_EQ(names, expected);
+}
+
 TEST_F(FilesTest, ListFolderEmptyAndMissing) {
   std::vector<std::u16string> names = {u"stale"};
   ASSERT_TRUE(ListFolder(work_, names));

@@ -23,6 +23,20 @@ TEST(Utf8ToWide, InvalidSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf8ToWide("a\xC3"), u"a\uFFFD");       // cut short at the end
   EXPECT_EQ(Utf8ToWide("\xE2\x82x"), u"\uFFFDx");   // cut short before ASCII
   EXPECT_EQ(Utf8ToWide("\x80x"), u"\uFFFDx");       // lone continuation byte
+  // One replacement for each maximal part of a sequence that could have
+  // been valid, and one for each byte that cannot start one.
+  EXPECT_EQ(Utf8ToWide("\xC0\x80"), u"\uFFFD\uFFFD");            // overlong
+  EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98"), u"\uFFFD");             // four-byte sequence cut short
+  EXPECT_EQ(Utf8ToWide("\xF8\x88\x80\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+TEST(Utf8ToWide, SecondByteOutOfRangeEndsTheSequence) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Wine gives one replacement for the first two bytes of an encoded surrogate or of a "
+                  "code point above U+10FFFF";
+#endif
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");              // encoded surrogate
+  EXPECT_EQ(Utf8ToWide("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
 }
 
 TEST(WideToUtf8, ConvertsWholeCountedLength) {
