@@ -21,8 +21,9 @@ void NormalizeForParser(std::string& bytes);
 // parser's reading could depend on its encoding mode or would run past the
 // end of the text (a multi-byte lead byte or a "&#" reference whose extent
 // covers the character that ends the text run or attribute value, bytes
-// outside printable ASCII in an XML declaration), or where the parser fails
-// anyway, the answer is false: such text is refused rather than risked.
+// outside printable ASCII in an XML declaration), and where the parser would
+// fail on the text anyway, the answer is false: such text is refused rather
+// than risked.
 bool FitsParserLimits(const std::string& text, int maxNesting);
 
 #endif  // CUSTOMHOOKS_PCF_PARSER_INPUT_H_

@@ -40,7 +40,7 @@ constexpr int kPCFMaxNesting = 256;
 //   0  read
 //   3  memory ran out
 //   4  a null argument
-//   6  the file cannot be opened for reading (missing, a folder, refused)
+//   6  the file cannot be opened or read (missing, a folder, refused)
 //   7  not well-formed, nested deeper than kPCFMaxNesting, no single
 //      "Payload" child in a "Configuration..." root, or a payload code of
 //      kPCFPayloadCodeSize bytes or more

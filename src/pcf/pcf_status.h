@@ -13,7 +13,7 @@ constexpr int kPCFBadArgument = 4;
 // The document file does not exist; or the PCF folder cannot be listed or
 // holds no file whose name contains the subdomain.
 constexpr int kPCFNotFound = 5;
-// The document file cannot be opened for reading.
+// The document file cannot be opened or read.
 constexpr int kPCFCannotOpen = 6;
 // The file is not a configuration document: not well-formed XML, nested too
 // deeply, a root that is not a "Configuration" element with exactly one
