@@ -72,13 +72,14 @@ TEST_F(LocaleFixup, ReadOnlyTargetIsNotReplaced) {
 }
 
 TEST_F(LocaleFixup, CaseDifferentDocumentTailTakesTheWholePath) {
-  // "rmt\Application.xml" is not the tail: the whole path is the folder, and
-  // the copy goes to "...\rmt\Application.xmlTesselStudio.ini", which fails
-  // because no such folder exists.
-  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
-                             suite_.firstProductFolder + "rmt\\Application.xml"));
+  // "RMT\APPLICATION.xml" is not the tail: the whole path is the install
+  // folder, so the copy lands beside it, not over the product's file.
+  const std::string path = suite_.firstProductFolder + "RMT\\APPLICATION.xml";
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath", path));
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
-  EXPECT_EQ(lines[1], P("could not update en_US to fr_FR in TesselStudio.ini"));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], P("Successfully Updated fr_FR in TesselStudio.ini"));
+  EXPECT_EQ(ReadWholeFile(path + "TesselStudio.ini"), kMoroccanSettings);
   EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
 }
 
