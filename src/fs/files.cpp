@@ -122,14 +122,15 @@ bool GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
 // ---- Folder creation -----------------------------------------------------------
 
 int MakeDirectoryUtf8(const char* path) {
-  // Without a path, or without memory for its wide form, the platform is not
-  // called.
-  const int made = path == nullptr ? -1 : Guarded(-2, [path] { return fsplatform::MakeFolder(Wide(path).c_str()); });
-  if (made == -2 || path == nullptr) {
+  // A path that is missing, or that could not be converted, never reaches the
+  // platform.
+  const std::u16string wide = path != nullptr ? Guarded(std::u16string(), [path] { return Wide(path); })
+                                              : std::u16string();
+  if (path == nullptr || (wide.empty() && *path != '\0')) {
     errno = EINVAL;
     return -1;
   }
-  return made;
+  return Guarded(-1, [&wide] { return fsplatform::MakeFolder(wide.c_str()); });
 }
 
 bool CreateSingleFolder(const std::string& path) {
@@ -193,7 +194,8 @@ void FileCloser::operator()(std::FILE* f) const {
 
 UniqueFile OpenFileShared(const std::string& path, const char* mode) {
   if (mode == nullptr) return UniqueFile();
-  return UniqueFile(Guarded<std::FILE*>(nullptr, [&path, mode] { return fsplatform::OpenShared(Wide(path).c_str(), mode); }));
+  return UniqueFile(
+      Guarded<std::FILE*>(nullptr, [&path, mode] { return fsplatform::OpenShared(Wide(path).c_str(), mode); }));
 }
 
 WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) {

@@ -22,8 +22,8 @@ int CsidlOfKind(unsigned kind) {
   }
 }
 
-// strncat_s(buffer, kPathBufferSize, text, _TRUNCATE-less): false when the
-// result and its terminator don't fit; the buffer is then left as it was.
+// Appends as strncat_s does with the buffer's size: false when the result
+// and its terminator don't fit, the buffer then left as it was.
 bool AppendToBuffer(char* buffer, const char* text) {
   const std::size_t used = strnlen(buffer, kPathBufferSize);
   const std::size_t extra = std::strlen(text);

@@ -138,7 +138,8 @@ TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
 TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
   Write(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
-  const unsigned long calls = CallsOf([&] { std::vector<std::u16string> probe; ListFolder(folder_.u8string(), probe); });
+  std::vector<std::u16string> probe;
+  const unsigned long calls = CallsOf([&] { ListFolder(folder_.u8string(), probe); });
   fsfaults::FailNthPlatformCall(calls);  // the listing itself
   EXPECT_FALSE(ListFolder(folder_.u8string(), names));
   fsfaults::FailNthPlatformCall(0);
