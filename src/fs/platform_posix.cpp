@@ -393,7 +393,8 @@ mode_t PermissionsOf(std::uint32_t mask, bool folder) {
   const bool read = (mask & (kGenericAll | kGenericRead)) != 0;
   if (read) bits |= S_IROTH;
   if ((mask & (kGenericAll | kGenericWrite)) != 0 || (folder && (mask & kFileDeleteChild) != 0)) bits |= S_IWOTH;
-  // A folder is entered with x; a file keeps x only when it already had it.
+  // A folder is entered with x; ApplyToEntry takes x from a file that did
+  // not have it.
   if ((mask & (kGenericAll | kGenericExecute)) != 0 || (folder && read)) bits |= S_IXOTH;
   return bits;
 }
