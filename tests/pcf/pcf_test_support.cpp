@@ -20,20 +20,6 @@ namespace {
 
 stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(path)); }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-// The helper's path as the shell of the test's own platform runs it.
-std::string HolderCommandPath() {
-  std::string path = CH_FILE_HOLDER_PATH;
-#if defined(_WIN32)
-  // Built on the POSIX side of Wine: its root is drive Z:.
-  if (!path.empty() && path[0] == '/') {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    path = "Z:" + path;
-  }
-#endif
-  return path;
-}
 
 }  // namespace
 
@@ -84,35 +70,15 @@ void SetReadOnly(const std::string& path, bool readOnly) {
 }
 
 FileHolder::FileHolder(const std::string& file, const std::string& scratch)
-    : ready_(Child(scratch, "held.ready")), release_(Child(scratch, "held.release")) {
-  std::string command = Quoted(HolderCommandPath()) + " " + Quoted(NativePath(file)) + " " +
-                        Quoted(NativePath(ready_)) + " " + Quoted(NativePath(release_));
-#if defined(_WIN32)
-  // cmd.exe strips the outermost pair of quotes of its command line.
-  command = Quoted(command);
-#endif
-  thread_ = std::thread([this, command] {
-    result_ = std::system(command.c_str());
-    ended_ = true;
-  });
-}
+    : ready_(Child(scratch, "held.ready")),
+      release_(Child(scratch, "held.release")),
+      child_(CH_FILE_HOLDER_PATH, {NativePath(file), NativePath(ready_), NativePath(release_)}) {}
 
 FileHolder::~FileHolder() { Release(); }
 
-bool FileHolder::WaitUntilHeld() {
-  const auto start = std::chrono::steady_clock::now();
-  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
-    if (FileOnDisk(ready_)) return true;
-    if (ended_) return FileOnDisk(ready_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
+bool FileHolder::WaitUntilHeld() { return child_.WaitForFile(ready_); }
 
 int FileHolder::Release() {
-  if (thread_.joinable()) {
-    WriteWholeFile(release_, "go");
-    thread_.join();
-  }
-  return result_;
+  WriteWholeFile(release_, "go");
+  return child_.Wait();
 }

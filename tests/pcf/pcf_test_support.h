@@ -3,10 +3,10 @@
 #ifndef CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
 #define CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/child_process.h"
 
 // A 38-byte payload code in braces, the kind that has a shared copy.
 extern const char kProductCode[];
@@ -49,9 +49,7 @@ class FileHolder {
  private:
   std::string ready_;
   std::string release_;
-  std::thread thread_;
-  std::atomic<bool> ended_{false};
-  int result_ = -1;
+  ChildProcess child_;
 };
 
 #endif  // CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_

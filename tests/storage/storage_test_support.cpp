@@ -16,20 +16,6 @@ namespace {
 
 stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(path)); }
 
-// The helper's path as the shell of the test's own platform runs it.
-std::string HelperCommandPath() {
-  std::string path = CH_LOCK_HOLDER_PATH;
-#if defined(_WIN32)
-  // Built on the POSIX side of Wine: its root is drive Z:.
-  if (!path.empty() && path[0] == '/') {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    path = "Z:" + path;
-  }
-#endif
-  return path;
-}
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
 
@@ -165,32 +151,10 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 LockHolder::LockHolder(const std::string& databasePath, const char* mode, int holdMs,
                        const std::string& markerPath)
-    : marker_(markerPath) {
-  std::string command = Quoted(HelperCommandPath()) + " " + Quoted(NativePath(databasePath)) + " " +
-                        mode + " " + std::to_string(holdMs) + " " + Quoted(NativePath(markerPath));
-#if defined(_WIN32)
-  // cmd.exe strips the outermost pair of quotes of its command line.
-  command = Quoted(command);
-#endif
-  thread_ = std::thread([this, command] {
-    result_ = std::system(command.c_str());
-    ended_ = true;
-  });
-}
+    : marker_(markerPath),
+      child_(CH_LOCK_HOLDER_PATH,
+             {NativePath(databasePath), mode, std::to_string(holdMs), NativePath(markerPath)}) {}
 
-LockHolder::~LockHolder() { Finish(); }
+bool LockHolder::WaitUntilLocked() { return child_.WaitForFile(marker_); }
 
-bool LockHolder::WaitUntilLocked() {
-  const auto start = std::chrono::steady_clock::now();
-  while (SecondsSince(start) < 60.0) {
-    if (IsFileOnDisk(marker_)) return true;
-    if (ended_) return IsFileOnDisk(marker_);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
-int LockHolder::Finish() {
-  if (thread_.joinable()) thread_.join();
-  return result_;
-}
+int LockHolder::Finish() { return child_.Wait(); }

@@ -3,15 +3,14 @@
 #ifndef CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
 #define CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
 
-#include <atomic>
 #include <chrono>
 #include <initializer_list>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "storage/database_connection.h"
+#include "support/child_process.h"
 
 struct sqlite3;
 
@@ -75,10 +74,6 @@ class LockHolder {
   // the helper once it holds the lock.
   LockHolder(const std::string& databasePath, const char* mode, int holdMs,
              const std::string& markerPath);
-  // Waits for the helper to end.
-  ~LockHolder();
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
 
   // True once the helper holds the lock; false when it gave up or didn't
   // take the lock within 60 seconds.
@@ -88,9 +83,7 @@ class LockHolder {
 
  private:
   std::string marker_;
-  std::atomic<bool> ended_{false};
-  int result_ = -1;
-  std::thread thread_;
+  ChildProcess child_;  // waits for the helper to end when destroyed
 };
 
 #endif  // CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
