@@ -50,6 +50,9 @@ bool JoinPath(const std::string& base, const std::string& more, std::string& out
     if (!fsplatform::AppendPath(working, wideMore.c_str())) return false;
     fsplatform::RemoveBackslash(working);
     std::string joined = WideToUtf8(std::u16string(working));
+    // A joined path that did not convert back would turn into a relative
+    // name below the process's working folder.
+    if (joined.empty()) return false;
     out.swap(joined);
     return true;
   });

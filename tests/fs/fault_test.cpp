@@ -13,6 +13,7 @@
 #include "fs/fault_injection.h"
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "fs/paths.h"
 
 namespace stdfs = std::filesystem;
 
@@ -44,6 +45,23 @@ class FaultTest : public ::testing::Test {
 
   stdfs::path folder_;
 };
+
+TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
+  // Whichever conversion fails, the join either fails or gives the whole
+  // path: a lost part would make "caps.db" relative to the working folder.
+  fsfaults::FailNthPlatformCall(0);
+  std::string expected;
+  ASSERT_TRUE(JoinPath("C:\\Orvik\\caps", "caps.db", expected));
+  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
+  ASSERT_GT(calls, 0u);
+  for (unsigned long n = 1; n <= calls; ++n) {
+    std::string out = "untouched";
+    fsfaults::FailNthPlatformCall(n);
+    const bool joined = JoinPath("C:\\Orvik\\caps", "caps.db", out);
+    fsfaults::FailNthPlatformCall(0);
+    EXPECT_EQ(out, joined ? expected : "untouched") << "failing call " << n;
+  }
+}
 
 TEST_F(FaultTest, MakeDirectoryReportsTheFailedCall) {
   fsfaults::FailNthPlatformCall(0);
