@@ -24,6 +24,10 @@ struct pdbHandle {
 
   static constexpr int kPayloadSchemaVersion = 1;
   DatabaseConnection connection;
+  // The payload row query, compiled by the first pdbGetPayload and reused:
+  // a search calls it once per installed payload. Finalized before the
+  // connection closes (declared after it, so also on destruction).
+  SqliteStatement payloadQuery;
 };
 
 namespace {
@@ -115,28 +119,33 @@ int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec) {
   DatabaseConnection& connection = handle->connection;
   if (connection.state() != kStorageOk) return kStorageNotFound;
 
-  SqliteText statement(sqlite3_mprintf(
-      "SELECT payloadID, productFamily, productName, version, signature, installState, "
-      "installTime FROM payloads WHERE PayloadID = '%q'",
-      id));
-  if (!statement) return kStorageNoMemory;
-  char** rawTable = nullptr;
-  int rows = 0;
-  int columns = 0;
-  const int rc = sqlite3_get_table(connection.handle(), statement.get(), &rawTable, &rows, &columns,
-                                   nullptr);
-  SqliteTable table(rawTable);
-  statement.reset();
-  if (rc != SQLITE_OK) return StatusFromSqlite(rc);
-  if (rows < 1) return kStorageNotFound;
-  if (columns != kPayloadColumns) return kStorageDatabaseError;
+  if (!handle->payloadQuery) {
+    sqlite3_stmt* compiled = nullptr;
+    const int rc = sqlite3_prepare_v2(connection.handle(),
+                                      "SELECT payloadID, productFamily, productName, version, signature, "
+                                      "installState, installTime FROM payloads WHERE PayloadID = ?1",
+                                      -1, &compiled, nullptr);
+    handle->payloadQuery.reset(compiled);
+    if (rc != SQLITE_OK) {
+      handle->payloadQuery.reset();
+      return StatusFromSqlite(rc);
+    }
+  }
+  // Each call is a read of its own: the statement is reset (ending SQLite's
+  // read transaction and dropping the bound ID) on every path.
+  SqliteStatementUse query(handle->payloadQuery.get());
+  if (sqlite3_bind_text(query.get(), 1, id, -1, SQLITE_STATIC) != SQLITE_OK) return kStorageNoMemory;
+  const int rc = sqlite3_step(query.get());
+  if (rc == SQLITE_DONE) return kStorageNotFound;
+  if (rc != SQLITE_ROW) return StatusFromSqlite(rc);
+  if (sqlite3_column_count(query.get()) != kPayloadColumns) return kStorageDatabaseError;
 
-  // The first data row follows the column names. A NULL text is handed out
-  // as the empty text: callers compare these fields byte by byte.
-  char* const* row = table.get() + kPayloadColumns;
+  // A NULL text is handed out as the empty text: callers compare these
+  // fields byte by byte.
   char* texts[kPayloadTextColumns];
   for (int i = 0; i < kPayloadTextColumns; ++i) {
-    texts[i] = row[i] ? connection.CopyResultText(row[i]) : SharedEmptyText();
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), i));
+    texts[i] = text ? connection.CopyResultText(text) : SharedEmptyText();
     if (texts[i] == nullptr) return kStorageNoMemory;
   }
   rec->payloadID = texts[0];
@@ -144,8 +153,10 @@ int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec) {
   rec->productName = texts[2];
   rec->version = texts[3];
   rec->signature = texts[4];
-  rec->installState = DecimalTextToInt(row[kPayloadTextColumns]);
-  rec->installTime = DecimalTextToInt(row[kPayloadTextColumns + 1]);
+  rec->installState =
+      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns)));
+  rec->installTime =
+      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns + 1)));
   return kStorageOk;
 }
 
@@ -175,6 +186,7 @@ int pdbClose(pdbHandle* handle) {
   if (handle == nullptr) return kStorageInvalidArgument;
   std::unique_ptr<pdbHandle> owned(handle);
   const int committed = pdbCommit(handle);
+  owned->payloadQuery.reset();
   const int closed = owned->connection.Close();
   return closed != kStorageOk ? closed : committed;
 }

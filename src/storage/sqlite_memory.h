@@ -1,4 +1,5 @@
-// Owners of memory that SQLite allocates for the storage layer.
+// Owners of memory and statements that SQLite allocates for the storage
+// layer.
 #ifndef CUSTOMHOOKS_STORAGE_SQLITE_MEMORY_H_
 #define CUSTOMHOOKS_STORAGE_SQLITE_MEMORY_H_
 
@@ -12,10 +13,27 @@ struct SqliteTextFree {
 };
 using SqliteText = std::unique_ptr<char, SqliteTextFree>;
 
-// A result table from sqlite3_get_table.
-struct SqliteTableFree {
-  void operator()(char** table) const { sqlite3_free_table(table); }
+// A compiled statement kept for reuse.
+struct SqliteStatementFinalize {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
-using SqliteTable = std::unique_ptr<char*, SqliteTableFree>;
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteStatementFinalize>;
+
+// One use of a kept statement: on leaving scope the statement is reset and
+// its bindings cleared, so it holds no lock and no pointer of the caller.
+class SqliteStatementUse {
+ public:
+  explicit SqliteStatementUse(sqlite3_stmt* statement) : statement_(statement) {}
+  ~SqliteStatementUse() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  SqliteStatementUse(const SqliteStatementUse&) = delete;
+  SqliteStatementUse& operator=(const SqliteStatementUse&) = delete;
+  sqlite3_stmt* get() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
 
 #endif  // CUSTOMHOOKS_STORAGE_SQLITE_MEMORY_H_
