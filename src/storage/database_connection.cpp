@@ -334,9 +334,16 @@ int DatabaseConnection::Commit() {
     const int committed = Execute("COMMIT");
     if (committed != kStorageOk) return committed;
   }
+  // Every flush costs a disk round trip; a search or a read-only session
+  // opens and commits several times without changing anything.
+  const int changes = sqlite3_total_changes(db_);
+  if (changes == flushedChanges_) return kStorageOk;
   try {
     std::string path;
-    if (JoinPath(folder_, fileName_, path)) FlushFileToDisk(path);
+    if (JoinPath(folder_, fileName_, path)) {
+      FlushFileToDisk(path);
+      flushedChanges_ = changes;
+    }
   } catch (const std::bad_alloc&) {
     // The data is committed; only the forced flush is skipped.
   }

@@ -89,8 +89,10 @@ class DatabaseConnection {
   // below 1, 5 when the table ends before step `n`; else COMMIT's status.
   int ApplySchemaStep(int n);
 
-  // Commits an open transaction, then forces the file to disk (also when no
-  // transaction was open). A failed COMMIT is returned and leaves the
+  // Commits an open transaction, then forces the file to disk when this
+  // connection has changed it since its last flush (whether in that
+  // transaction or outside any): a file it has not changed holds nothing of
+  // its own to make durable. A failed COMMIT is returned and leaves the
   // transaction open, without flushing. 0 when not open.
   int Commit();
 
@@ -147,6 +149,9 @@ class DatabaseConnection {
 
   int state_ = 1;
   sqlite3* db_ = nullptr;
+  // SQLite's count of rows this connection has changed, as it was at the
+  // last flush.
+  int flushedChanges_ = 0;
   ResultPool resultPool_;
   std::string folder_;
   std::string fileName_;

@@ -54,7 +54,8 @@ int PCDSetDomain(PCDHandle* handle, int domain, const char* subdomain, const cha
 // none.
 int PCDDeleteDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key);
 
-// Commits the pending changes and forces the file to disk. A failed commit
+// Commits the pending changes and forces the file to disk (when the handle
+// has changed it since its last commit or open). A failed commit
 // (14 when another process keeps the file locked) leaves the changes pending.
 int PCDCommit(PCDHandle* handle);
 

@@ -60,7 +60,8 @@ int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec);
 int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
                       char** value);
 
-// Forces "pdb.db" to disk, then refreshes the backup copy of "caps.db".
+// Forces "pdb.db" to disk when this handle created it (the only write it
+// ever makes), then refreshes the backup copy of "caps.db".
 // Problems of the backup are not reported; the target copy is replaced
 // whole or not at all.
 int pdbCommit(pdbHandle* handle);
