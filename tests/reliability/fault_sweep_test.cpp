@@ -1,0 +1,145 @@
+// Whole install sessions of the sample suite in which one operation fails:
+// every platform call of the file-system layer in turn, then every file
+// operation of SQLite in turn, with each way it can fail. Whatever fails, the
+// session returns 0, nothing crashes, every file is as it was or as a
+// complete session leaves it, every database passes its integrity check and
+// holds each record as it was or as a complete session leaves it, and a
+// following session without faults completes the work.
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "fs/fault_injection.h"
+#include "reliability/machine_state.h"
+#include "reliability/session_runner.h"
+#include "reliability/sqlite_fault_vfs.h"
+#include "samplesuite/sample_machine.h"
+#include "support/test_machine.h"
+
+namespace {
+
+using sqlitefaults::Failure;
+using sqlitefaults::Operation;
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sqlitefaults::Install());
+    // No power is cut here, so the flushes to the device only cost time.
+    sqlitefaults::SetSyncReachesDisk(false);
+    fsfaults::FailNthPlatformCall(0);
+    ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
+    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+    before_ = roots_.Capture();
+
+    sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
+    fsfaults::FailNthPlatformCall(0);
+    const SessionOutcome outcome = CloseInstallSession(properties_);
+    platformCalls_ = fsfaults::PlatformCallsSinceArmed();
+    for (Operation op : kOperations) sqliteCalls_[static_cast<int>(op)] = sqlitefaults::CallsSinceArmed(op);
+    ASSERT_EQ(outcome.status, 0);
+    ASSERT_TRUE(HasLine(outcome.lines, Prefixed("Pelican X Pro :EULA_LANGUAGE success")));
+    complete_ = roots_.Capture();
+    // The sweep means something only when the session changes all kinds of
+    // things: settings files, the document and its shared copy, both
+    // configuration databases, the backup copy.
+    ASSERT_GE(CompareExactly(before_, complete_).size(), 6u) << Joined(CompareExactly(before_, complete_));
+  }
+
+  void TearDown() override {
+    fsfaults::FailNthPlatformCall(0);
+    sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
+    sqlitefaults::SetSyncReachesDisk(true);
+  }
+
+  // Judges the machine after a disturbed session, then runs a session
+  // without faults on it, which must leave what a complete session leaves.
+  void ExpectCompleteOrAbsentAndRecoverable(const std::string& fault, const SessionOutcome& outcome) {
+    EXPECT_EQ(outcome.status, 0) << fault;
+    const MachineState now = roots_.Capture();
+    const std::vector<std::string> problems = CompareWithCompleteOrAbsentChanges(before_, complete_, now);
+    EXPECT_TRUE(problems.empty()) << fault << "\n" << Joined(problems) << "lines:\n" << Joined(outcome.lines);
+    if (!CompareExactly(complete_, now).empty()) ++incomplete_;
+
+    fsfaults::FailNthPlatformCall(0);
+    sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
+    const SessionOutcome again = CloseInstallSession(properties_);
+    EXPECT_EQ(again.status, 0) << fault;
+    const std::vector<std::string> left = CompareExactly(complete_, roots_.Capture());
+    EXPECT_TRUE(left.empty()) << fault << ", then a session without faults:\n"
+                              << Joined(left) << "lines:\n" << Joined(again.lines);
+  }
+
+  static constexpr Operation kOperations[] = {Operation::kOpen, Operation::kWrite, Operation::kSync,
+                                              Operation::kTruncate};
+
+  TestMachine machine_;
+  SampleSuite suite_;
+  MachineRoots roots_{{machine_.scratch() + "\\Program Files", machine_.commonData()}};
+  Properties properties_;
+  MachineState before_;
+  MachineState complete_;
+  unsigned long platformCalls_ = 0;
+  unsigned long sqliteCalls_[4] = {};
+  // Disturbed sessions that left some of the work undone.
+  unsigned long incomplete_ = 0;
+};
+
+TEST_F(FaultSweep, EveryPlatformCallOfASessionMayFail) {
+  ASSERT_GT(platformCalls_, 100u) << "a session makes far more platform calls than that";
+  unsigned long injected = 0;
+  for (unsigned long n = 1;; ++n) {
+    roots_.Restore(before_);
+    fsfaults::FailNthPlatformCall(n);
+    const SessionOutcome outcome = CloseInstallSession(properties_);
+    const unsigned long made = fsfaults::PlatformCallsSinceArmed();
+    fsfaults::FailNthPlatformCall(0);
+    if (made < n) {
+      // No call failed: the session must have done all of its work.
+      EXPECT_EQ(outcome.status, 0);
+      EXPECT_TRUE(CompareExactly(complete_, roots_.Capture()).empty()) << "session without a fault";
+      break;
+    }
+    ++injected;
+    ExpectCompleteOrAbsentAndRecoverable("platform call " + std::to_string(n) + " failed", outcome);
+    if (HasFailure()) break;
+  }
+  EXPECT_EQ(injected, platformCalls_);
+  EXPECT_GT(incomplete_, injected / 10) << "failed platform calls must show in the outcome";
+  std::printf("[ figures  ] platform boundary: %lu injection points, one session each; %lu left work undone\n",
+              injected, incomplete_);
+  RecordProperty("platform_injection_points", static_cast<int>(injected));
+}
+
+TEST_F(FaultSweep, EverySqliteFileOperationOfASessionMayFail) {
+  unsigned long runs = 0;
+  for (Operation op : kOperations) {
+    // In the default journal mode SQLite deletes its journals rather than
+    // truncating them, so a session may never truncate a file.
+    const unsigned long calls = sqliteCalls_[static_cast<int>(op)];
+    if (op != Operation::kTruncate) {
+      EXPECT_GT(calls, 0u) << sqlitefaults::NameOf(op) << " is never called";
+    }
+    for (unsigned long n = 1; n <= calls && !HasFailure(); ++n) {
+      for (Failure failure : sqlitefaults::FailuresOf(op)) {
+        roots_.Restore(before_);
+        sqlitefaults::FailNth(op, n, failure);
+        const SessionOutcome outcome = CloseInstallSession(properties_);
+        const unsigned long made = sqlitefaults::CallsSinceArmed(op);
+        sqlitefaults::FailNth(op, 0, failure);
+        const std::string fault =
+            std::string(sqlitefaults::NameOf(op)) + " call " + std::to_string(n) + ": " + sqlitefaults::NameOf(failure);
+        ASSERT_GE(made, n) << fault << " was never reached";
+        ++runs;
+        ExpectCompleteOrAbsentAndRecoverable(fault, outcome);
+      }
+    }
+    std::printf("[ figures  ] SQLite VFS %s: %lu injection points\n", sqlitefaults::NameOf(op), calls);
+  }
+  EXPECT_GT(incomplete_, runs / 10) << "failed file operations must show in the outcome";
+  std::printf("[ figures  ] SQLite VFS: %lu faulted sessions in all; %lu left work undone\n", runs, incomplete_);
+  RecordProperty("sqlite_faulted_sessions", static_cast<int>(runs));
+}
+
+}  // namespace
