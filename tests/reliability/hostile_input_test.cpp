@@ -1,0 +1,450 @@
+// Hostile input, end to end through the exported hook procedure: SQL text
+// and quotes in every property and stored value, megabyte values, invalid
+// UTF-8, empty strings, databases that are random bytes or cut off in the
+// middle of a page, a document path that names a folder, documents that are
+// not XML. Each case gives its documented lines and status, stores and
+// matches text verbatim, and changes nothing on disk that it should not.
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fs/files.h"
+#include "fs/folders.h"
+#include "pcf/pcf_document.h"
+#include "reliability/machine_state.h"
+#include "reliability/session_runner.h"
+#include "samplesuite/sample_machine.h"
+#include "support/test_machine.h"
+
+namespace {
+
+const std::string kFirst = "Orvik Tessel Studio 4.6 :";
+const std::string kSecond = "Pelican X Pro :";
+const std::string kFirstSummaryFailed = "Failed to Update PCFClientFile and cache.db for Orvik Tessel Studio 4.6";
+const std::string kSecondSummaryFailed =
+    "Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0";
+
+// Files a session of the sample suite may change, by the end of their keys.
+const std::string kPcd = "Orvik PCD/pcd.db";
+const std::string kCache = "Orvik PCD/cache/cache.db";
+const std::string kPdb = "caps/pdb.db";
+const std::string kBackup = "backup/caps.db";
+const std::string kSecondDocument = "Pelican X Pro/RMT/application.xml";
+const std::string kSharedCopy = kSharedCopy;
+const std::string kFirstIni = "Tessel Studio 4.6/TesselStudio.ini";
+const std::string kFirstIniC = "Tessel Studio 4.6/TesselStudioC.ini";
+
+std::string Bytes(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+// A code of 38 bytes in braces (the form that has a shared copy in the PCF
+// folder) around `text`, padded with zeros.
+std::string BracedCode(const std::string& text) {
+  std::string code = "{" + text;
+  code.resize(37, '0');
+  return code + "}";
+}
+
+class HostileInput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(LayOutSampleSuite(programFiles_, suite_));
+    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+  }
+
+  // Runs a session and keeps its outcome and what it left on disk.
+  void RunSession(const Properties& properties) {
+    before_ = roots_.Capture();
+    outcome_ = CloseInstallSession(properties);
+    after_ = roots_.Capture();
+  }
+
+  // Everything but the files whose keys end in `mayChange` is as before.
+  void ExpectUnchangedBut(const std::vector<std::string>& mayChange) const {
+    const std::vector<std::string> problems = CompareExactly(before_, after_, mayChange);
+    EXPECT_TRUE(problems.empty()) << Joined(problems) << "lines:\n" << Joined(outcome_.lines);
+  }
+
+  const DatabaseState& Database(const MachineState& state, const std::string& tail) const {
+    for (const auto& database : state.databases) {
+      if (database.first.size() >= tail.size() &&
+          database.first.compare(database.first.size() - tail.size(), tail.size(), tail) == 0) {
+        return database.second;
+      }
+    }
+    static const DatabaseState kMissing;
+    ADD_FAILURE() << "no database " << tail;
+    return kMissing;
+  }
+
+  // The schema of every database is as before, and every table but
+  // domain_data holds the same rows.
+  void ExpectSchemasAndOtherTablesIntact() const {
+    for (const std::string& tail : {kPcd, kCache, kPdb}) {
+      const DatabaseState& was = Database(before_, tail);
+      const DatabaseState& is = Database(after_, tail);
+      EXPECT_EQ(is.integrity, "ok") << tail;
+      for (const auto& table : was.tables) {
+        if (table.first == "domain_data") continue;
+        EXPECT_EQ(is.tables.count(table.first) ? is.tables.at(table.first) : std::multiset<std::string>(),
+                  table.second)
+            << tail << ": table " << table.first;
+      }
+      EXPECT_EQ(is.tables.size(), was.tables.size()) << tail << ": tables added or dropped";
+    }
+  }
+
+  DomainRecords Records(const MachineState& state, const std::string& tail) const {
+    return Database(state, tail).records;
+  }
+
+  void ExpectLine(const std::string& line) const {
+    EXPECT_TRUE(HasLine(outcome_.lines, line)) << "missing line: " << line << "\nlines:\n" << Joined(outcome_.lines);
+  }
+
+  std::string CommonDataPath(const std::string& relative) const {
+    return machine_.commonData() + "\\" + relative;
+  }
+
+  // Reads the second product's document as the module would.
+  PCFEntryMap SecondDocumentValues(const std::string& payloadCode) const {
+    PCFSectionMap sections;
+    std::string code;
+    EXPECT_EQ(PCFReadDocument(suite_.secondProductDocument.c_str(), &sections, &code), 0);
+    EXPECT_EQ(code, payloadCode);
+    return sections[payloadCode];
+  }
+
+  TestMachine machine_;
+  std::string programFiles_ = machine_.scratch() + "\\Program Files";
+  SampleSuite suite_;
+  MachineRoots roots_{OutermostFolders({machine_.scratch(), machine_.commonData()})};
+  Properties properties_;
+  MachineState before_;
+  MachineState after_;
+  SessionOutcome outcome_;
+};
+
+// ---- SQL text and quotes ------------------------------------------------------
+
+// The sample suite again, with SQL text and quotes in every code, path and
+// stored value, next to records that must survive untouched.
+class SqlText : public HostileInput {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(AddPayloads({
+        {driver_, "Suite'); DROP TABLE payloads;--", "Orvik Creative Suite 6 Design", "6.0", 2, 100},
+        {first_, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 200},
+        {second_, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 300},
+        {"{unrelated' OR '1'='1}", "Shared", "Orvik Fonts'--", "6.0", 2, 400},
+    }));
+    const std::string driverDocument = driverFolder_ + "RMT\\application.xml";
+    const std::string firstDocument = firstFolder_ + "RMT\\application.xml";
+    suite_.secondProductDocument = programFiles_ + "\\Pelican'; DROP TABLE payloads;--\\RMT\\application.xml";
+    ASSERT_TRUE(SetPayloadData(driver_, 0, "RMTConfigPath", driverDocument));
+    ASSERT_TRUE(SetPayloadData(first_, 0, "mediaSignature", driver_));
+    ASSERT_TRUE(SetPayloadData(first_, 0, "RMTConfigPath", firstDocument));
+    ASSERT_TRUE(SetPayloadData(second_, 5, "mediaSignature", "{other'); DELETE FROM payload_data;--}"));
+    ASSERT_TRUE(SetPayloadData(second_, 0, "mostRecentSessionID", driver_));
+    ASSERT_TRUE(SetConfigRecord(driver_, "LicensingCode", licensing_));
+    ASSERT_TRUE(SetConfigRecord(driver_, "DefaultDriverPayload", driver_));
+    ASSERT_TRUE(SetConfigRecord(driver_, "InstallDate", installDate_));
+    ASSERT_TRUE(SetConfigRecord(driver_, "installedLanguages", "fr_MA"));
+    ASSERT_TRUE(SetConfigRecord(second_, "RMTConfigPath", suite_.secondProductDocument));
+    ASSERT_TRUE(SetConfigRecord("{kept'); DROP TABLE domain_data;--}", "k'ey", "v'); DELETE FROM pcd_meta;--"));
+    ASSERT_TRUE(SetConfigRecord("{kept' OR '1'='1}", "EULA_ACCEPTED", "0'--", true));
+    ASSERT_TRUE(WriteCapsDatabase(5));
+    ASSERT_TRUE(WriteConfigurationDocument(suite_.secondProductDocument, second_,
+                                           {{"LicensingCode", documentLicensing_},
+                                            {"ProductName", "Pelican' OR ''='"},
+                                            {"installedLanguages", "en_US"}}));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudio.ini", "language=en_US'--\r\n"));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudioC.ini", "language=en_US\"\r\n"));
+    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudio.ini", "language=fr_FR'\r\n"));
+    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudioC.ini", "language=fr_FR\"\r\n"));
+  }
+
+  const std::string driver_ = "{9A3E'); DROP TABLE domain_data; --}";
+  const std::string first_ = "{3C5B'); UPDATE payloads SET installState = 0;--}";
+  const std::string second_ = BracedCode("E1F2' OR '1'='1'); DELETE;--");
+  const std::string licensing_ = "LIC'); DROP TABLE pcd_meta;--\"q\"";
+  const std::string documentLicensing_ = "PXP'-10;--";
+  const std::string installDate_ = "2026-12-07' OR '1'='1 <b>&amp;</b> \"q\" ]]> %s %d";
+  const std::string driverFolder_ = programFiles_ + "\\O'Brien'); DROP TABLE payloads;--\\";
+  const std::string firstFolder_ = programFiles_ + "\\Tessel' OR '1'='1\\";
+  const std::string secondDocumentKey_ = "Pelican'; DROP TABLE payloads;--/RMT/application.xml";
+};
+
+TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
+  RunSession({{"x'); DROP TABLE domain_data;--", "y'"}, {"mediaSignature", driver_}, {"installLanguage", "fr_MA"}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + driver_));
+  ExpectLine(Prefixed(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + driver_));
+  ExpectLine(Prefixed("Successfully Updated fr_FR in TesselStudio.ini"));
+  ExpectLine(Prefixed("Successfully Updated fr_FR in TesselStudioC.ini"));
+  ExpectLine(Prefixed("Orvikcode retrieved: " + second_));
+  ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
+  ExpectLine(Prefixed(kSecond + "Pelican X Pro has mostRecentSessionID matching Suite driver payload." + driver_));
+  ExpectLine(Prefixed(kFirst + "EULA_LANGUAGE success"));
+  ExpectLine(Prefixed(kSecond + "EULA_LANGUAGE success"));
+
+  ExpectSchemasAndOtherTablesIntact();
+  DomainRecords pcd = Records(before_, kPcd);
+  pcd[RecordKey("1", second_, "DefaultDriverPayload")] = driver_;
+  pcd[RecordKey("1", second_, "installedLanguages")] = "fr_MA,fr_FR";
+  EXPECT_EQ(Records(after_, kPcd), pcd);
+  DomainRecords cache = Records(before_, kCache);
+  cache[RecordKey("1", licensing_, "EULA_ACCEPTED")] = "1";
+  cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = "fr_MA";
+  EXPECT_EQ(Records(after_, kCache), cache);
+
+  const PCFEntryMap values = SecondDocumentValues(second_);
+  EXPECT_EQ(values.at("InstallDate"), installDate_);
+  EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
+  EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
+  EXPECT_EQ(values.at("ProductName"), "Pelican' OR ''='");
+  char pcf[kPathBufferSize];
+  ASSERT_NE(EnsureCommonDataFolder(pcf), nullptr);
+  EXPECT_EQ(ReadWholeFile(std::string(pcf) + "\\PCF\\" + second_ + "." + documentLicensing_ + ".xml"),
+            ReadWholeFile(suite_.secondProductDocument));
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudio.ini"), "language=fr_FR'\r\n");
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudioC.ini"), "language=fr_FR\"\r\n");
+  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, "Tessel' OR '1'='1/TesselStudio.ini",
+                      "Tessel' OR '1'='1/TesselStudioC.ini", documentLicensing_ + ".xml"});
+}
+
+TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
+  const std::string language = "fr_MA'); DROP TABLE domain_data; SELECT ('";
+  RunSession({{"mediaSignature", driver_}, {"installLanguage", language}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
+  ExpectLine(Prefixed("Successfully retreived the installLanguage: " + language));
+  ExpectSchemasAndOtherTablesIntact();
+  DomainRecords cache = Records(before_, kCache);
+  cache[RecordKey("1", licensing_, "EULA_ACCEPTED")] = "1";
+  cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = language;
+  EXPECT_EQ(Records(after_, kCache), cache);
+  // Not "fr_MA": the settings files stay as they are.
+  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, documentLicensing_ + ".xml"});
+}
+
+// ---- Sizes, encodings, empty texts ----------------------------------------------
+
+TEST_F(HostileInput, MegabyteInstallLanguageIsStoredWhole) {
+  const std::string language(1 << 20, 'L');
+  RunSession({{"mediaSignature", suite_.driverCode}, {"installLanguage", language}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
+  ExpectLine(Prefixed(kSecond + "EULA_LANGUAGE success"));
+  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE")), language);
+  ExpectSchemasAndOtherTablesIntact();
+  ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kSharedCopy});
+}
+
+TEST_F(HostileInput, MegabyteSignatureMatchesNothingAndWritesNothing) {
+  const std::string signature(1 << 20, 'S');
+  RunSession({{"mediaSignature", signature}, {"installLanguage", "fr_MA"}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + signature));
+  ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
+  ExpectLine(Prefixed(kFirst + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+  ExpectLine(Prefixed("Couldn't retrieve the value for 'DefaultDriverPayload' from pcd"));
+  ExpectLine(Prefixed(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+  // The refreshed backup of the installer's database is the only change.
+  ExpectUnchangedBut({kBackup});
+}
+
+TEST_F(HostileInput, MegabyteStoredValueReachesTheDocumentWhole) {
+  const std::string date(1 << 20, 'D');
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", date));
+  RunSession(properties_);
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed("Update to PCF client is successful for 'InstallDate'!"));
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), date);
+  ExpectSchemasAndOtherTablesIntact();
+}
+
+TEST_F(HostileInput, InvalidUtf8PropertiesAreStoredAsBytesOrMatchNothing) {
+  const std::string language = "fr_MA\xC3\x28\xFF\xFE\xED\xA0\x80\xF8\x88\x80\x80\x80";
+  RunSession({{"mediaSignature", suite_.driverCode}, {"installLanguage", language}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kSecond + "Successfully retreived the installLanguage: " + language));
+  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE")), language);
+  ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kSharedCopy});
+
+  const std::string signature = "{\xC0\xAF\xC0\xAE\xFF}";
+  RunSession({{"mediaSignature", signature}, {"installLanguage", "fr_MA"}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
+  ExpectUnchangedBut({kBackup});
+}
+
+TEST_F(HostileInput, InvalidUtf8DocumentPathIsNotLoaded) {
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", programFiles_ + "\\\xFF\xFE\\RMT\\application.xml"));
+  RunSession(properties_);
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed("Failed to load application.xml at the time of init."));
+  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload")),
+            suite_.driverCode);
+  ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
+}
+
+TEST_F(HostileInput, EmptyPropertiesMatchNothingAndWriteNothing) {
+  RunSession({{"mediaSignature", ""}, {"installLanguage", ""}});
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: "));
+  ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: "));
+  ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
+  ExpectLine(Prefixed("Couldn't retrieve the value for 'DefaultDriverPayload' from pcd"));
+  ExpectUnchangedBut({kBackup});
+}
+
+TEST_F(HostileInput, EmptyStoredValueRollsTheDriverRecordsBack) {
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", ""));
+  RunSession(properties_);
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed("PCFClientSetValueForKeyInSubDomain failed"));
+  EXPECT_EQ(Records(after_, kPcd), Records(before_, kPcd));
+  ExpectUnchangedBut({kCache, kBackup, kFirstIni, kFirstIniC});
+}
+
+// ---- Damaged databases -------------------------------------------------------------
+
+class DamagedDatabase : public HostileInput {
+ protected:
+  // Replaces the database file below the common data folder by `bytes`.
+  void Damage(const std::string& relative, const std::string& bytes) {
+    ASSERT_TRUE(WriteWholeFile(CommonDataPath(relative), bytes));
+  }
+  // Cuts the file off in the middle of its second half's first page.
+  void Truncate(const std::string& relative) {
+    const std::string bytes = ReadWholeFile(CommonDataPath(relative));
+    ASSERT_GE(bytes.size(), 4u * 4096) << relative << " is too small to cut in the middle of a page";
+    Damage(relative, bytes.substr(0, bytes.size() / 2 + 1000));
+  }
+
+  void ExpectPayloadDatabaseRefused() const {
+    EXPECT_EQ(outcome_.status, 0);
+    ExpectLine(Prefixed(kFirst + "Failed to open pdb.db"));
+    ExpectLine(Prefixed(kFirstSummaryFailed));
+    ExpectLine(Prefixed(kSecond + "Failed to open pdb.db"));
+    ExpectLine(Prefixed(kSecondSummaryFailed));
+    ExpectUnchangedBut({});
+  }
+
+  void ExpectConfigurationDatabaseRefused() const {
+    EXPECT_EQ(outcome_.status, 0);
+    ExpectLine(Prefixed(kFirst + "PCDOpen failed"));
+    ExpectLine(Prefixed(kFirst + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+    ExpectLine(Prefixed("Error opening pcd session"));
+    ExpectUnchangedBut({kBackup, kFirstIni, kFirstIniC});
+  }
+
+  void ExpectCacheDatabaseRefused() const {
+    EXPECT_EQ(outcome_.status, 0);
+    ExpectLine(Prefixed(kFirst + "PCDOpen failed"));
+    ExpectLine(Prefixed(kFirst + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+    ExpectLine(Prefixed(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+    // The configuration database and the document are still worked on.
+    ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
+    ExpectUnchangedBut({kPcd, kBackup, kSecondDocument, kSharedCopy, "TesselStudio.ini",
+                        "TesselStudioC.ini"});
+  }
+};
+
+TEST_F(DamagedDatabase, PayloadDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
+  Damage("caps\\pdb.db", Bytes(3 * 4096 + 123, 1));
+  RunSession(properties_);
+  ExpectPayloadDatabaseRefused();
+}
+
+TEST_F(DamagedDatabase, PayloadDatabaseCutMidPageIsRefusedAndLeftAlone) {
+  Truncate("caps\\pdb.db");
+  RunSession(properties_);
+  ExpectPayloadDatabaseRefused();
+}
+
+TEST_F(DamagedDatabase, ConfigurationDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
+  Damage("Orvik PCD\\pcd.db", Bytes(2 * 4096, 2));
+  RunSession(properties_);
+  ExpectConfigurationDatabaseRefused();
+}
+
+TEST_F(DamagedDatabase, ConfigurationDatabaseCutMidPageIsRefusedAndLeftAlone) {
+  Truncate("Orvik PCD\\pcd.db");
+  RunSession(properties_);
+  ExpectConfigurationDatabaseRefused();
+}
+
+TEST_F(DamagedDatabase, CacheDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
+  Damage("Orvik PCD\\cache\\cache.db", Bytes(4096 + 7, 3));
+  RunSession(properties_);
+  ExpectCacheDatabaseRefused();
+}
+
+TEST_F(DamagedDatabase, CacheDatabaseCutMidPageIsRefusedAndLeftAlone) {
+  ASSERT_TRUE(SetConfigRecord("filler", "value", std::string(20000, 'f'), true));
+  Truncate("Orvik PCD\\cache\\cache.db");
+  RunSession(properties_);
+  ExpectCacheDatabaseRefused();
+}
+
+// ---- Documents -------------------------------------------------------------------------
+
+TEST_F(HostileInput, DocumentPathNamingAFolderIsNotLoaded) {
+  const std::string folder = programFiles_ + "\\Pelican\\Pelican X Pro\\RMT";
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", folder));
+  RunSession(properties_);
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed("Failed to load application.xml at the time of init."));
+  EXPECT_TRUE(IsDirectory(folder));
+  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload")),
+            suite_.driverCode);
+  ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
+}
+
+TEST_F(HostileInput, DocumentsThatAreNotConfigurationXmlAreNotLoadedAndLeftAlone) {
+  const std::vector<std::string> documents = {
+      Bytes(5000, 4),
+      "",
+      "not XML at all, just text",
+      "<?xml version=\"1.0\"?><Configuration><Payload orvikCode=\"x\"><Data key=\"a\">unclosed",
+      "<Configuration>" + std::string(200000, '<') + "</Configuration>",
+      [] {
+        std::string nested;
+        for (int i = 0; i < 100000; ++i) nested += "<Other>";
+        return "<Configuration><Payload orvikCode=\"x\"/>" + nested + "</Configuration>";
+      }(),
+      "\xEF\xBB\xBF<Configuration><Payload orvikCode=\"\xFF\xFE\"/><Payload orvikCode=\"y\"/></Configuration>",
+  };
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    ASSERT_TRUE(WriteWholeFile(suite_.secondProductDocument, documents[i]));
+    RunSession(properties_);
+    EXPECT_EQ(outcome_.status, 0) << "document " << i;
+    ExpectLine(Prefixed("Failed to load application.xml at the time of init."));
+    EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), documents[i]) << "document " << i;
+    ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
+  }
+}
+
+TEST_F(HostileInput, DocumentValuesCannotSteerTheSharedCopyOutOfItsFolder) {
+  const std::vector<std::string> licences = {"..\\..\\..\\escaped", "../../escaped", "C:\\escaped", "a\\b"};
+  for (const std::string& licence : licences) {
+    ASSERT_TRUE(WriteConfigurationDocument(suite_.secondProductDocument, suite_.secondProductCode,
+                                           {{"LicensingCode", licence}, {"installedLanguages", "en_US"}}));
+    RunSession(properties_);
+    EXPECT_EQ(outcome_.status, 0) << licence;
+    ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
+    // The document itself is saved; no shared copy is written anywhere.
+    EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("LicensingCode"), licence);
+    ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kFirstIni, kFirstIniC});
+  }
+}
+
+}  // namespace
