@@ -28,6 +28,17 @@ bool IsEmptyArgument(const char* text) {
   return text == nullptr || Utf8ToWide(text).empty();
 }
 
+// Empty, or not well-formed UTF-8. The conversion turns every malformed
+// sequence into U+FFFD, so only well-formed text comes back unchanged. Text
+// that is not UTF-8 must never reach a document: the document would no longer
+// be well-formed XML, and neither this client nor the product could read it
+// again. May throw std::bad_alloc.
+bool IsUnwritableText(const char* text) {
+  if (text == nullptr) return true;
+  const std::u16string wide = Utf8ToWide(text);
+  return wide.empty() || WideToUtf8(wide) != text;
+}
+
 // Adds a document to the session, keeping documentPayloadCodes in step with
 // documents. Changes nothing when it throws.
 void AddDocument(PCFClientSession& session, PCFSectionMap sections, std::string payloadCode,
@@ -126,8 +137,8 @@ int PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain) {
 int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
                                        const char* subDomain, const char* value) {
   try {
-    if (session == nullptr || IsEmptyArgument(key) || IsEmptyArgument(subDomain) ||
-        IsEmptyArgument(value)) {
+    if (session == nullptr || IsUnwritableText(key) || IsUnwritableText(subDomain) ||
+        IsUnwritableText(value)) {
       return kPCFBadArgument;
     }
     const int status = PCFClientEnsureSubDomain(session, subDomain);

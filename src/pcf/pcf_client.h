@@ -51,8 +51,9 @@ int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge);
 // exactly the code `subDomain`, loading the subdomain's document from the PCF
 // folder first when needed (PCFClientEnsureSubDomain). 0 also when the
 // subdomain is known only as part of a payload code and nothing was stored;
-// 3 no memory; 4 null session or an empty key, subdomain or value; any status
-// of PCFClientEnsureSubDomain. A failed set changes no value.
+// 3 no memory; 4 null session, or a key, subdomain or value that is empty or
+// not well-formed UTF-8 (a document holding it would not read back); any
+// status of PCFClientEnsureSubDomain. A failed set changes no value.
 int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
                                        const char* subDomain, const char* value);
 

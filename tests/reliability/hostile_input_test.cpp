@@ -12,6 +12,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
@@ -293,6 +294,39 @@ TEST_F(HostileInput, InvalidUtf8DocumentPathIsNotLoaded) {
   EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload")),
             suite_.driverCode);
   ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
+}
+
+TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
+  // Written into the document, these bytes would leave it unreadable for
+  // every later session.
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", "2026\xFF\xFE\xFD"));
+  RunSession(properties_);
+  EXPECT_EQ(outcome_.status, 0);
+  ExpectLine(Prefixed("PCFClientSetValueForKeyInSubDomain failed"));
+  EXPECT_EQ(Records(after_, kPcd), Records(before_, kPcd));
+  ExpectUnchangedBut({kCache, kBackup, kFirstIni, kFirstIniC});
+
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", "2026-12-08"));
+  RunSession(properties_);
+  ExpectLine(Prefixed("Update to PCF client is successful for 'InstallDate'!"));
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "2026-12-08");
+}
+
+TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
+  PCFClientSession* session = nullptr;
+  ASSERT_EQ(PCFClientCreateSession(&session), 0);
+  ASSERT_EQ(PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false), 0);
+  const char* code = suite_.secondProductCode.c_str();
+  for (const char* text : {"\xFF", "a\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80z"}) {
+    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, text), 4) << "value";
+    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, text, code, "v"), 4) << "key";
+    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", text, "v"), 4) << "subdomain";
+  }
+  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"), 0);
+  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", code, suite_.secondProductDocument.c_str()), 0);
+  EXPECT_EQ(PCFClientSave(session), 0);
+  PCFClientCloseSession(session);
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89");
 }
 
 TEST_F(HostileInput, EmptyPropertiesMatchNothingAndWriteNothing) {
