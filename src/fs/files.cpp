@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <utility>
 
 #include "fs/guard.h"
@@ -56,7 +57,17 @@ std::string TemporaryName(const std::string& path, unsigned attempt) {
   return name;
 }
 
-WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
+// Gives a file its new content: fresh, under a name that must not exist yet
+// (kCreateNew: FsError::kExists when it does), or in place over an existing
+// file (kReplaceContent).
+using ContentWriter = std::function<FsError(const char16_t* path, fsplatform::WriteMode mode)>;
+
+// Puts new content in place of `path` without ever leaving it half-written:
+// the content goes to a temporary file in the same folder, which then
+// replaces the target in one step. When the platform refuses the replacement
+// because another process holds the target open, the content is written in
+// place instead. A read-only target is never touched.
+WriteResult ReplaceDurably(const std::string& path, const ContentWriter& write) {
   const std::u16string target = Wide(path);
   if (target.empty() || !WritableFile(fsplatform::GetAttributes(target.c_str()))) return WriteResult::kNotWritable;
 
@@ -67,8 +78,7 @@ WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
   FsError written = FsError::kExists;
   for (unsigned attempt = 0; attempt < kAttempts && written == FsError::kExists; ++attempt) {
     temporary = Wide(TemporaryName(path, attempt));
-    written = fsplatform::WriteWholeFile(temporary.c_str(), bytes.data(), bytes.size(),
-                                         fsplatform::WriteMode::kCreateNew);
+    written = write(temporary.c_str(), fsplatform::WriteMode::kCreateNew);
   }
   if (written != FsError::kNone) {
     if (written != FsError::kExists) fsplatform::RemoveFile(temporary.c_str());
@@ -84,11 +94,30 @@ WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
   const bool busy = moved == FsError::kSharingViolation || moved == FsError::kAccessDenied;
   const std::uint32_t attributes = fsplatform::GetAttributes(target.c_str());
   if (busy && attributes != fsplatform::kInvalidAttributes && WritableFile(attributes) &&
-      fsplatform::WriteWholeFile(target.c_str(), bytes.data(), bytes.size(),
-                                 fsplatform::WriteMode::kReplaceContent) == FsError::kNone) {
+      write(target.c_str(), fsplatform::WriteMode::kReplaceContent) == FsError::kNone) {
     return WriteResult::kWritten;
   }
   return WriteResult::kNotWritable;
+}
+
+WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
+  return ReplaceDurably(path, [&bytes](const char16_t* file, fsplatform::WriteMode mode) {
+    return fsplatform::WriteWholeFile(file, bytes.data(), bytes.size(), mode);
+  });
+}
+
+// A copy is made whole before it takes the target's place, so that a process
+// killed in the middle of it leaves the old target.
+bool CopyDurably(const std::string& source, const std::string& target) {
+  const std::u16string from = Wide(source);
+  return ReplaceDurably(target, [&from](const char16_t* file, fsplatform::WriteMode mode) {
+           if (mode == fsplatform::WriteMode::kCreateNew && fsplatform::CheckExists(file) == FsError::kNone) {
+             return FsError::kExists;
+           }
+           const FsError copied = fsplatform::CopyOver(from.c_str(), file);
+           if (copied == FsError::kNone) fsplatform::FlushFile(file);
+           return copied;
+         }) == WriteResult::kWritten;
 }
 
 }  // namespace
@@ -161,7 +190,7 @@ int ClearFileAttributes(const std::string& path) {
 }
 
 bool CopyFileOverwrite(const std::string& source, const std::string& target) {
-  return Succeeded([&source, &target] { return fsplatform::CopyOver(Wide(source).c_str(), Wide(target).c_str()); });
+  return Guarded(false, [&source, &target] { return CopyDurably(source, target); });
 }
 
 bool CopyFileReplacing(const std::string& source, const std::string& target) {

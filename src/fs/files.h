@@ -58,7 +58,10 @@ int ClearFileAttributes(const std::string& path);
 
 // Copies `source` over `target` (an existing target is replaced, the target
 // takes the source's attributes). A read-only target is refused, as Windows
-// refuses it. True on success.
+// refuses it. The target is never left half-written: the copy is made in a
+// temporary file in the target's folder, which then replaces the target; when
+// another process holds the target open, so that it cannot be replaced, the
+// copy is made in place. True on success.
 bool CopyFileOverwrite(const std::string& source, const std::string& target);
 
 // CopyFileOverwrite, then, when the copy succeeded, ClearFileAttributes on
