@@ -1,6 +1,9 @@
 #include "storage/database_connection.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -80,20 +83,51 @@ class DatabaseConnection::Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
+namespace {
+
+// Chunks start small (most connections hand out a few values) and double up
+// to kLargestChunk. A block of more than kOwnChunkAbove bytes gets a chunk of
+// its own, so that the tail of a shared chunk is never wasted on it.
+constexpr std::size_t kFirstChunk = 512;
+constexpr std::size_t kLargestChunk = 64 * 1024;
+constexpr std::size_t kOwnChunkAbove = 4 * 1024;
+constexpr std::size_t kBlockAlignment = alignof(std::max_align_t);
+
+}  // namespace
+
 DatabaseConnection::ResultPool::~ResultPool() {
-  for (void* block : blocks_) std::free(block);
+  for (void* chunk : chunks_) std::free(chunk);
+}
+
+char* DatabaseConnection::ResultPool::AddChunk(std::size_t size) {
+  void* chunk = std::malloc(size);
+  if (chunk == nullptr) return nullptr;
+  try {
+    chunks_.push_back(chunk);
+  } catch (const std::bad_alloc&) {
+    std::free(chunk);
+    return nullptr;
+  }
+  return static_cast<char*>(chunk);
 }
 
 void* DatabaseConnection::ResultPool::Allocate(std::size_t size) {
-  void* block = std::malloc(size == 0 ? 1 : size);
-  if (block == nullptr) return nullptr;
-  try {
-    blocks_.push_back(block);
-  } catch (const std::bad_alloc&) {
-    std::free(block);
-    return nullptr;
+  if (size > SIZE_MAX - kBlockAlignment) return nullptr;
+  const std::size_t rounded = (std::max<std::size_t>(size, 1) + kBlockAlignment - 1) & ~(kBlockAlignment - 1);
+  if (rounded <= left_) {
+    char* block = free_;
+    free_ += rounded;
+    left_ -= rounded;
+    return block;
   }
-  return block;
+  if (rounded > kOwnChunkAbove) return AddChunk(rounded);
+  const std::size_t chunkSize = std::max(nextChunkSize_, kFirstChunk);
+  char* chunk = AddChunk(chunkSize);
+  if (chunk == nullptr) return nullptr;
+  nextChunkSize_ = std::min(chunkSize * 2, kLargestChunk);
+  free_ = chunk + rounded;
+  left_ = chunkSize - rounded;
+  return chunk;
 }
 
 DatabaseConnection::DatabaseConnection(const std::string& folder, const std::string& fileName,

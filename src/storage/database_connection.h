@@ -129,16 +129,27 @@ class DatabaseConnection {
   // database. Run once, by the constructor.
   int Open();
 
+  // Blocks are carved out of larger chunks that all live until the pool is
+  // destroyed: a search hands out several small texts per payload, and one
+  // allocation (and one list entry) for each would cost more than the text.
   class ResultPool {
    public:
     ResultPool() = default;
     ~ResultPool();
     ResultPool(const ResultPool&) = delete;
     ResultPool& operator=(const ResultPool&) = delete;
+    // A block of `size` bytes, aligned for any type; null when memory runs
+    // out.
     void* Allocate(std::size_t size);
 
    private:
-    std::vector<void*> blocks_;
+    // Allocates a chunk of `size` bytes and records it.
+    char* AddChunk(std::size_t size);
+
+    std::vector<void*> chunks_;
+    char* free_ = nullptr;   // the unused tail of the newest shared chunk
+    std::size_t left_ = 0;   // its size
+    std::size_t nextChunkSize_ = 0;  // of the next shared chunk; 0 before the first
   };
 
   class Statement;
