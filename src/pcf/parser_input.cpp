@@ -67,6 +67,8 @@ bool SkipCharacterData(const std::string& s, Size& pos, char stop) {
   Size semicolon = kNone;
   for (; pos < runEnd; ++pos) {
     const auto byte = static_cast<unsigned char>(s[pos]);
+    // Most of a document is single bytes that are neither kind.
+    if (byte < 0xC0 && byte != '&') continue;
     if (pos + SequenceLength(byte) > runEnd) return false;
     if (byte == '&' && pos + 2 < s.size() && s[pos + 1] == '#') {
       if (semicolon == kNone || semicolon < pos + 2) semicolon = s.find(';', pos + 2);
@@ -164,14 +166,19 @@ bool OpensElement(const std::string& s, Size pos) {
 void NormalizeForParser(std::string& bytes) {
   const Size nul = bytes.find('\0');
   if (nul != kNone) bytes.resize(nul);
-  Size out = 0;
-  for (Size in = 0; in < bytes.size(); ++in) {
-    if (bytes[in] == '\r') {
-      bytes[out++] = '\n';
-      if (in + 1 < bytes.size() && bytes[in + 1] == '\n') ++in;
-    } else {
-      bytes[out++] = bytes[in];
-    }
+  // Only line ends change; the text between two CRs moves down in one piece.
+  Size out = bytes.find('\r');
+  if (out == kNone) return;
+  Size in = out;
+  while (in < bytes.size()) {
+    bytes[out++] = '\n';
+    ++in;
+    if (in < bytes.size() && bytes[in] == '\n') ++in;
+    Size next = bytes.find('\r', in);
+    if (next == kNone) next = bytes.size();
+    std::char_traits<char>::move(&bytes[out], bytes.data() + in, next - in);
+    out += next - in;
+    in = next;
   }
   bytes.resize(out);
 }
@@ -182,13 +189,15 @@ bool FitsParserLimits(const std::string& text, int maxNesting) {
   for (;;) {
     if (!SkipCharacterData(text, pos, '<')) return false;
     if (pos >= text.size()) return true;
-    if (StartsWithNoCase(text, pos, "<?xml")) {
+    // The byte after '<' tells the kinds of markup apart.
+    const char next = pos + 1 < text.size() ? text[pos + 1] : '\0';
+    if (next == '?' && StartsWithNoCase(text, pos, "<?xml")) {
       if (!SkipDeclaration(text, pos)) return false;
-    } else if (StartsWith(text, pos, "<!--")) {
+    } else if (next == '!' && StartsWith(text, pos, "<!--")) {
       pos = PositionAfter(text, pos + 4, "-->");
-    } else if (StartsWith(text, pos, "<![CDATA[")) {
+    } else if (next == '!' && StartsWith(text, pos, "<![CDATA[")) {
       pos = PositionAfter(text, pos + 9, "]]>");
-    } else if (StartsWith(text, pos, "</")) {
+    } else if (next == '/') {
       // Outside every element the parser skips an end tag as unknown markup.
       if (depth > 0) --depth;
       pos = PositionAfter(text, pos + 2, ">");

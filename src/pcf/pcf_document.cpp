@@ -31,21 +31,21 @@ int ReadDocumentBytes(const char* path, std::string& bytes) {
 // text (CDATA included), else "".
 std::string ElementText(const TiXmlElement& element) {
   const TiXmlNode* first = element.FirstChild();
-  return first != nullptr && first->ToText() != nullptr ? std::string(first->Value()) : std::string();
+  return first != nullptr && first->ToText() != nullptr ? first->ValueStr() : std::string();
 }
 
 void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) {
-  for (const char c : text) {
-    if (c == '&') {
-      out += "&amp;";
-    } else if (c == '<') {
-      out += "&lt;";
-    } else if (c == '"' && inAttribute) {
-      out += "&quot;";
-    } else {
-      out += c;
-    }
+  // The text between two escaped characters is appended in one piece.
+  std::size_t from = 0;
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const char c = text[at];
+    const char* escape = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' && inAttribute ? "&quot;" : nullptr;
+    if (escape == nullptr) continue;
+    out.append(text, from, at - from);
+    out += escape;
+    from = at + 1;
   }
+  out.append(text, from, std::string::npos);
 }
 
 }  // namespace
