@@ -1,0 +1,245 @@
+// Documents an attacker or a broken tool could leave where the module reads
+// them: nesting a million levels deep, megabytes of character references,
+// a 100 MB file, a 10 MB attribute, and the inputs behind the XML parser's
+// two published security fixes. The reader must answer each of them with a
+// status, in bounded time, without exhausting the stack or looping.
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <tinyxml.h>
+
+#include "pcf/pcf_client.h"
+#include "pcf/pcf_document.h"
+#include "pcf/pcf_status.h"
+#include "support/test_machine.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Generous bound for reading the largest documents here, under a sanitizer
+// or under Wine included; a reader that went quadratic would take hours.
+constexpr double kReasonableSeconds = 120.0;
+
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n";
+
+// Appends `piece` `count` times.
+void AppendTimes(std::string& text, const std::string& piece, std::size_t count) {
+  text.reserve(text.size() + piece.size() * count);
+  for (std::size_t i = 0; i < count; ++i) text += piece;
+}
+
+// The start of a document up to an open Data element of the Payload "P".
+std::string OpenValue() {
+  return std::string(kDeclaration) + "<Configuration>\r\n\t<Payload orvikCode=\"P\">\r\n\t\t<Data key=\"k\">";
+}
+
+const char kCloseValue[] = "</Data>\r\n\t</Payload>\r\n</Configuration>";
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class HostileDocumentTest : public ::testing::Test {
+ protected:
+  // Writes `bytes` to a file of this test and reads it with the reader.
+  int Read(const std::string& bytes) {
+    const std::string path = machine_.scratch() + "\\hostile.xml";
+    EXPECT_TRUE(WriteWholeFile(path, bytes));
+    return PCFReadDocument(path.c_str(), &sections_, &code_);
+  }
+
+  // The value of `key` in the Payload "P", or "<missing>".
+  std::string Value(const std::string& key) const {
+    const auto section = sections_.find("P");
+    if (section == sections_.end()) return "<missing>";
+    const auto entry = section->second.find(key);
+    return entry == section->second.end() ? "<missing>" : entry->second;
+  }
+
+  TestMachine machine_;
+  PCFSectionMap sections_;
+  std::string code_;
+};
+
+// ---- A million levels ----------------------------------------------------
+
+TEST_F(HostileDocumentTest, MillionNestedSectionsOpenedAndClosedAreRefused) {
+  std::string text = std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\">";
+  AppendTimes(text, "<Other orvikCode=\"O\">", 1000000);
+  AppendTimes(text, "</Other>", 1000000);
+  text += "</Payload></Configuration>";
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+  EXPECT_LT(SecondsSince(start), kReasonableSeconds);
+  EXPECT_TRUE(sections_.empty());
+}
+
+TEST_F(HostileDocumentTest, MillionUnclosedLevelsWithAttributesAndLineEndsAreRefused) {
+  std::string text = OpenValue();
+  AppendTimes(text, "<level depth='x' note=\"a>b\">\r\n", 1000000);
+  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+}
+
+TEST_F(HostileDocumentTest, MillionLevelsAsTheRootAreRefusedThroughTheClient) {
+  std::string text = "\xEF\xBB\xBF";
+  AppendTimes(text, "<Configuration>", 1000000);
+  AppendTimes(text, "</Configuration>", 1000000);
+  const std::string path = machine_.scratch() + "\\deep-root.xml";
+  ASSERT_TRUE(WriteWholeFile(path, text));
+  PCFClientSession* session = nullptr;
+  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
+  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), kPCFNotConfigurationDocument);
+  PCFClientCloseSession(session);
+}
+
+// ---- Character references ------------------------------------------------
+
+TEST_F(HostileDocumentTest, MegabyteOfReferencesInAValueIsDecodedExactly) {
+  const std::size_t count = 70000;  // 15 bytes a round: just over 1 MB
+  std::string text = OpenValue();
+  AppendTimes(text, "&amp;&#x41;&#66;", count);
+  text += kCloseValue;
+  ASSERT_GT(text.size(), 1000000u);
+  const Clock::time_point start = Clock::now();
+  ASSERT_EQ(Read(text), kPCFOk);
+  EXPECT_LT(SecondsSince(start), kReasonableSeconds);
+  std::string expected;
+  AppendTimes(expected, "&AB", count);
+  EXPECT_EQ(Value("k"), expected);
+}
+
+TEST_F(HostileDocumentTest, MegabyteOfReferencesInAKeyIsDecodedExactly) {
+  const std::size_t count = 120000;  // 9 bytes a round
+  std::string key;
+  AppendTimes(key, "&lt;&#xE9;", count);
+  const std::string text = std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"" + key +
+                           "\">v</Data></Payload></Configuration>";
+  ASSERT_EQ(Read(text), kPCFOk);
+  std::string expected;
+  AppendTimes(expected, "<\xC3\xA9", count);
+  EXPECT_EQ(Value(expected), "v");
+}
+
+TEST_F(HostileDocumentTest, ReferenceThatNeverEndsIsRefused) {
+  std::string text = OpenValue() + "&#";
+  text.append(1000000, '1');
+  text += kCloseValue;
+  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+}
+
+// ---- Sheer size ----------------------------------------------------------
+
+TEST_F(HostileDocumentTest, HundredMegabyteDocumentIsReadWhole) {
+  const std::size_t entries = 100000;
+  const std::string filler(1000, 'x');
+  {
+    std::string text = std::string(kDeclaration) + "<Configuration>\r\n\t<Payload orvikCode=\"P\">\r\n";
+    text.reserve(entries * (filler.size() + 40) + 100);
+    for (std::size_t i = 0; i < entries; ++i) {
+      const std::string number = std::to_string(i);
+      text += "\t\t<Data key=\"k" + number + "\">" + number + filler + "</Data>\r\n";
+    }
+    text += "\t</Payload>\r\n</Configuration>";
+    ASSERT_GE(text.size(), 100000000u);
+    ASSERT_TRUE(WriteWholeFile(machine_.scratch() + "\\huge.xml", text));
+  }
+  const std::string path = machine_.scratch() + "\\huge.xml";
+  const Clock::time_point start = Clock::now();
+  ASSERT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
+  const double seconds = SecondsSince(start);
+  std::printf("reading a 100 MB document took %.1f s\n", seconds);
+  EXPECT_LT(seconds, kReasonableSeconds);
+  EXPECT_EQ(sections_.at("P").size(), entries);
+  EXPECT_EQ(Value("k0"), "0" + filler);
+  EXPECT_EQ(Value("k99999"), "99999" + filler);
+}
+
+TEST_F(HostileDocumentTest, TenMegabyteAttributeIsKeptWholeAndWrittenBackWhole) {
+  std::string key(10 * 1024 * 1024, 'K');
+  key[0] = 'A';
+  key[key.size() - 1] = 'Z';
+  const std::string text = std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"" + key +
+                           "\">v</Data></Payload></Configuration>";
+  ASSERT_EQ(Read(text), kPCFOk);
+  EXPECT_EQ(Value(key), "v");
+
+  // The writer has no head limit: the key survives a save and a new read.
+  const PCFSectionMap read = sections_;
+  ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk);
+  EXPECT_EQ(sections_, read);
+}
+
+TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCodeIsKept) {
+  const std::string code(10 * 1024 * 1024, 'C');
+  EXPECT_EQ(Read("<Configuration><Payload orvikCode=\"" + code + "\"><Data key=\"k\">v</Data></Payload>"
+                 "</Configuration>"),
+            kPCFNotConfigurationDocument);
+  ASSERT_EQ(Read("<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload><Other orvikCode=\"" +
+                 code + "\"><Data key=\"o\">w</Data></Other></Configuration>"),
+            kPCFOk);
+  ASSERT_EQ(sections_.count(code), 1u);
+  EXPECT_EQ(sections_.at(code).at("o"), "w");
+}
+
+// ---- The parser's security fixes ------------------------------------------
+//
+// Both inputs go to the reader, which must refuse them, and straight to the
+// XML parser this build links, which must return on them: a parser built
+// without the fix hangs on the first and aborts on the second (its
+// assertions are on in the Windows build), so these tests fail rather than
+// pass by luck when the parser lacks either fix.
+
+// A 0xEF lead byte one byte before the end of the text, inside an element
+// name, in UTF-8 mode (by byte-order mark or declaration): the parser's
+// position tracking never stepped over it (CVE-2021-42260).
+const char* const kLeadByteBeforeTheEnd[] = {
+    "\xEF\xBB\xBF<a\xEF<",
+    "<?xml version=\"1.0\"?><a\xEF<",
+    "\xEF\xBB\xBF<Configuration><Payload\xEF/",
+};
+
+// The end of the text right after white space in an XML declaration: the
+// parser asserted instead of ending the declaration (CVE-2023-34194).
+const char* const kDeclarationEndingAfterSpace[] = {
+    "<?xml version=\"1.0\" ",
+    "<?xml ",
+    "<?xml version=\"1.0\" encoding=\"utf-8\"\t\r\n",
+};
+
+TEST_F(HostileDocumentTest, LeadByteBeforeTheEndIsRefusedByTheReader) {
+  for (const char* input : kLeadByteBeforeTheEnd) {
+    EXPECT_EQ(Read(input), kPCFNotConfigurationDocument) << input;
+  }
+}
+
+TEST_F(HostileDocumentTest, LeadByteBeforeTheEndMakesTheParserFailNotLoop) {
+  for (const char* input : kLeadByteBeforeTheEnd) {
+    TiXmlDocument document;
+    document.Parse(input);
+    EXPECT_TRUE(document.Error()) << input;
+  }
+}
+
+TEST_F(HostileDocumentTest, DeclarationEndingAfterSpaceIsRefusedByTheReader) {
+  for (const char* input : kDeclarationEndingAfterSpace) {
+    EXPECT_EQ(Read(input), kPCFNotConfigurationDocument) << input;
+  }
+  // A NUL ends the text for the parser: what follows it is never read, so a
+  // well-formed document behind it does not rescue the file.
+  const std::string withNul = std::string("<?xml version=\"1.0\" ") + '\0' +
+                              "?><Configuration><Payload orvikCode=\"P\"/></Configuration>";
+  EXPECT_EQ(Read(withNul), kPCFNotConfigurationDocument);
+}
+
+TEST_F(HostileDocumentTest, DeclarationEndingAfterSpaceLeavesTheParserWithoutARoot) {
+  for (const char* input : kDeclarationEndingAfterSpace) {
+    TiXmlDocument document;
+    document.Parse(input);
+    EXPECT_EQ(document.RootElement(), nullptr) << input;
+  }
+}
+
+}  // namespace
