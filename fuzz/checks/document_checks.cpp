@@ -1,0 +1,186 @@
+#include <string>
+
+#include "checks/document_forms.h"
+#include "checks/fuzz_checks.h"
+#include "checks/scratch.h"
+#include "pcf/pcf_document.h"
+#include "pcf/pcf_status.h"
+
+namespace {
+
+struct ReadResult {
+  int status = -1;
+  PCFSectionMap sections;
+  std::string payloadCode;
+};
+
+// What the caller's outputs hold before a read; a refused read leaves them so.
+const PCFSectionMap& SentinelSections() {
+  static const PCFSectionMap sentinel = {{"\x01untouched", {{"key", "value"}}}};
+  return sentinel;
+}
+const char kSentinelCode[] = "\x01untouched";
+
+// Reads `bytes` from a file of this process, as the module reads every
+// document. False when the file itself cannot be written.
+bool ReadThroughFile(const std::string& bytes, const char* name, ReadResult& result) {
+  const std::string path = ScratchPath(name);
+  if (!WriteBytes(path, bytes)) return false;
+  result.sections = SentinelSections();
+  result.payloadCode = kSentinelCode;
+  result.status = PCFReadDocument(path.c_str(), &result.sections, &result.payloadCode);
+  return true;
+}
+
+// Status and outputs of one read that a caller may rely on.
+std::string ReaderContractBroken(const ReadResult& read) {
+  switch (read.status) {
+    case kPCFOk:
+      if (read.payloadCode.size() >= kPCFPayloadCodeSize) {
+        return "read with 0, but the payload code has " + std::to_string(read.payloadCode.size()) +
+               " bytes";
+      }
+      if (read.sections.count(read.payloadCode) != 1) {
+        return "read with 0, but no section has the payload code";
+      }
+      return std::string();
+    case kPCFNotConfigurationDocument:
+    case kPCFSectionWithoutCode:
+    case kPCFDataWithoutKey:
+      if (read.sections != SentinelSections() || read.payloadCode != kSentinelCode) {
+        return "refused with " + std::to_string(read.status) + ", but the outputs were changed";
+      }
+      return std::string();
+    default:
+      return "an existing document file gave status " + std::to_string(read.status);
+  }
+}
+
+// The parser's white space (isspace in the C locale, CR and LF).
+bool IsParserSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Element text as the parser leaves it: no white space at either end, none
+// but single spaces inside, and none of the three byte-order-mark-like
+// characters the parser skips together with leading white space.
+bool HasParsedTextForm(const std::string& value) {
+  if (value.empty()) return true;
+  if (IsParserSpace(value.front()) || IsParserSpace(value.back())) return false;
+  if (value.compare(0, 3, "\xEF\xBB\xBF") == 0 || value.compare(0, 3, "\xEF\xBF\xBE") == 0 ||
+      value.compare(0, 3, "\xEF\xBF\xBF") == 0) {
+    return false;
+  }
+  for (std::string::size_type i = 0; i < value.size(); ++i) {
+    if (IsParserSpace(value[i]) && (value[i] != ' ' || value[i + 1] == ' ')) return false;
+  }
+  return true;
+}
+
+// The first place where two models differ, for the failure line.
+std::string FirstDifference(const PCFSectionMap& expected, const PCFSectionMap& actual) {
+  for (const auto& [code, entries] : expected) {
+    const auto section = actual.find(code);
+    if (section == actual.end()) return "section \"" + code + "\" lost";
+    for (const auto& [key, value] : entries) {
+      const auto entry = section->second.find(key);
+      if (entry == section->second.end()) return "key \"" + key + "\" of \"" + code + "\" lost";
+      if (entry->second != value) {
+        return "value of \"" + key + "\" in \"" + code + "\" became \"" + entry->second + "\"";
+      }
+    }
+    if (section->second.size() != entries.size()) return "section \"" + code + "\" gained entries";
+  }
+  return "sections were added";
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& text) {
+  for (std::string::size_type i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::string::size_type length;
+    unsigned long code;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (std::string::size_type k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    const unsigned long smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+DocumentForms ExamineDocument(const PCFSectionMap& sections) {
+  DocumentForms forms;
+  auto attribute = [&forms](const std::string& text) {
+    forms.utf8 = forms.utf8 && IsValidUtf8(text);
+    forms.exact = forms.exact && text.find('\r') == std::string::npos;
+  };
+  for (const auto& [code, entries] : sections) {
+    attribute(code);
+    for (const auto& [key, value] : entries) {
+      attribute(key);
+      forms.utf8 = forms.utf8 && IsValidUtf8(value);
+      forms.exact = forms.exact && HasParsedTextForm(value);
+    }
+  }
+  forms.exact = forms.exact && forms.utf8;
+  return forms;
+}
+
+std::string CheckDocumentReader(const std::uint8_t* data, std::size_t size) {
+  ReadResult read;
+  if (!ReadThroughFile(std::string(reinterpret_cast<const char*>(data), size), "input.xml", read)) {
+    return "the input cannot be written to a file";
+  }
+  return ReaderContractBroken(read);
+}
+
+std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size) {
+  ReadResult original;
+  if (!ReadThroughFile(std::string(reinterpret_cast<const char*>(data), size), "input.xml", original)) {
+    return "the input cannot be written to a file";
+  }
+  if (original.status != kPCFOk) return std::string();
+
+  const std::string text = PCFFormatDocument(original.payloadCode, original.sections);
+  if (text.empty()) {
+    // Only a document without payload entries has no text.
+    if (original.sections.at(original.payloadCode).empty()) return std::string();
+    return "a document with payload entries gave no text";
+  }
+  ReadResult again;
+  if (!ReadThroughFile(text, "written.xml", again)) return "the written text cannot be written to a file";
+
+  const DocumentForms forms = ExamineDocument(original.sections);
+  if (forms.utf8 && again.status != kPCFOk) {
+    return "the written document reads with status " + std::to_string(again.status);
+  }
+  if (!forms.exact) return std::string();
+  if (again.payloadCode != original.payloadCode) {
+    return "payload code \"" + original.payloadCode + "\" read back as \"" + again.payloadCode + "\"";
+  }
+  if (again.sections != original.sections) {
+    return "read back differently: " + FirstDifference(original.sections, again.sections);
+  }
+  return std::string();
+}

@@ -1,0 +1,79 @@
+#include "checks/scratch.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::random_device random;
+    const stdfs::path dir = stdfs::temp_directory_path() /
+                            ("ch-fuzz-" + std::to_string(random()) + std::to_string(random()));
+    stdfs::create_directories(dir);
+    root_ = dir.u8string();
+  }
+  ~ScratchFolder() { RemoveTree(root_); }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+}  // namespace
+
+const std::string& ScratchRoot() {
+  static const ScratchFolder folder;
+  return folder.root();
+}
+
+std::string ScratchPath(const std::string& name) {
+  return (stdfs::u8path(ScratchRoot()) / stdfs::u8path(name)).u8string();
+}
+
+bool WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(stdfs::u8path(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out.flush());
+}
+
+bool ReadBytes(const std::string& path, std::string& bytes) {
+  std::error_code ec;
+  if (!stdfs::is_regular_file(stdfs::u8path(path), ec)) return false;
+  std::ifstream in(stdfs::u8path(path), std::ios::binary);
+  if (!in) return false;
+  try {
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return false;
+  }
+  return !in.bad();
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  const stdfs::path root = stdfs::u8path(path);
+  // Files a check made read-only must not stop the clean-up.
+  for (auto it = stdfs::recursive_directory_iterator(root, ec);
+       !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
+    stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
+  }
+  stdfs::remove_all(root, ec);
+}
+
+void SetProcessEnvironment(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+  _putenv_s(name.c_str(), value.c_str());
+#else
+  setenv(name.c_str(), value.c_str(), 1);
+#endif
+}

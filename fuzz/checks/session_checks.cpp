@@ -1,0 +1,343 @@
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CustomHooks.h"
+#include "checks/document_forms.h"
+#include "checks/fuzz_checks.h"
+#include "checks/scratch.h"
+#include "fs/files.h"
+#include "fs/folders.h"
+#include "pcf/pcf_document.h"
+#include "samplesuite/sample_machine.h"
+
+namespace stdfs = std::filesystem;
+
+namespace {
+
+// The fields of an input, in order, after the option letters.
+enum SessionField : std::size_t {
+  kOptions,
+  kSignature,             // the "mediaSignature" property
+  kLanguage,              // the "installLanguage" property
+  kLicensingCode,         // the driver's records in "pcd.db", stored under
+  kInstallDate,           //   the session's "mediaSignature"
+  kInstalledLanguages,
+  kDefaultDriverPayload,
+  kProductConfigPath,     // the second product's "RMTConfigPath" record
+  kFirstProductPath,      // "RMTConfigPath" payload data of the first product
+  kDriverPath,            //   and of the driver (the session's signature)
+  kFirstProductSignature, // the first product's "mediaSignature" payload data
+  kMostRecentSession,     // the second product's "mostRecentSessionID"
+  kExtraFamily,           // an extra installed payload, examined before the
+  kExtraName,             //   products; absent unless one of its fields is
+  kExtraVersion,          //   there
+  kExtraId,
+  kProductDocument,       // text of the second product's document
+  kSharedDocument,        // text of a document in the PCF folder
+  kFieldCount
+};
+
+using Field = std::optional<std::string>;
+const char kRemoved[] = "\x7F";
+const char kPrefix[] = "KX6 Suites Custom hook: ";
+
+std::vector<Field> SplitFields(const std::uint8_t* data, std::size_t size) {
+  std::vector<Field> fields(kFieldCount);
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  std::string::size_type start = 0;
+  for (std::size_t index = 0; index < kFieldCount && start <= input.size(); ++index) {
+    const std::string::size_type end = std::min(input.find('\0', start), input.size());
+    if (end > start) fields[index] = input.substr(start, end - start);
+    start = end + 1;
+  }
+  return fields;
+}
+
+// A field's text; the "nothing" byte stands for the empty text.
+std::string Text(const std::string& field) { return field == kRemoved ? std::string() : field; }
+
+bool HasOption(const std::vector<Field>& fields, char letter) {
+  return fields[kOptions] && fields[kOptions]->find(letter) != std::string::npos;
+}
+
+// The private machine: its special folders inside this process's scratch
+// folder. Prepared once; every input starts from a wiped common data folder
+// and program folder.
+struct Machine {
+  std::string programFiles;  // the module's form: "...\Program Files"
+  std::string commonData;
+  bool ready = false;
+};
+
+const Machine& TheMachine() {
+  static const Machine machine = [] {
+    Machine m;
+    const std::string root = ScratchPath("machine");
+    const std::string common = (stdfs::u8path(root) / "Common Files").u8string();
+    const std::string data = (stdfs::u8path(root) / "ProgramData").u8string();
+    std::error_code ec;
+    stdfs::create_directories(stdfs::u8path(common), ec);
+    stdfs::create_directories(stdfs::u8path(data), ec);
+    // POSIX reads these; Windows has its own special folders.
+    SetProcessEnvironment("CommonProgramFiles", common);
+    SetProcessEnvironment("CommonProgramFiles(x86)", common);
+    SetProcessEnvironment("ProgramData", data);
+    m.programFiles = root + "\\Program Files";
+    m.ready = !ec && GetCommonDataFolder(m.commonData);
+    return m;
+  }();
+  return machine;
+}
+
+void WipeMachine(const Machine& machine) {
+  RemoveTree(NativePath(machine.commonData));
+  RemoveTree(NativePath(machine.programFiles));
+}
+
+// A path of the input, kept inside the machine's program folder.
+std::string InProgramFolder(const Machine& machine, std::string relative) {
+  for (std::string::size_type at; (at = relative.find("..")) != std::string::npos;) {
+    relative.replace(at, 2, "__");
+  }
+  for (char& c : relative) {
+    if (c == ':') c = '_';
+  }
+  return machine.programFiles + "\\" + relative;
+}
+
+std::string WithRoot(const Machine& machine, std::string text) {
+  const std::string token = "$ROOT";
+  for (std::string::size_type at = 0; (at = text.find(token, at)) != std::string::npos;) {
+    text.replace(at, token.size(), machine.programFiles);
+    at += machine.programFiles.size();
+  }
+  return text;
+}
+
+// A document saves itself to the path in its "RMTConfigPath" entries. Inputs
+// whose documents name a place outside the machine's program folder (a
+// relative path included) are not run.
+bool SavesInsideMachine(const Machine& machine, const std::string& path) {
+  PCFSectionMap sections;
+  std::string code;
+  if (PCFReadDocument(path.c_str(), &sections, &code) != 0) return true;
+  for (const auto& section : sections) {
+    const auto entry = section.second.find("RMTConfigPath");
+    if (entry == section.second.end() || entry->second.empty()) continue;
+    const std::string& target = entry->second;
+    if (target.find("..") != std::string::npos ||
+        target.compare(0, machine.programFiles.size() + 1, machine.programFiles + "\\") != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void StoreRecord(const std::string& subdomain, const char* key, const Field& value) {
+  if (!value) return;
+  if (*value == kRemoved) {
+    DeleteConfigRecord(subdomain, key);
+  } else {
+    SetConfigRecord(subdomain, key, *value);
+  }
+}
+
+struct Layout {
+  SampleSuite suite;
+  std::string signature;
+  std::string productDocument;
+  std::string payloadDatabase;  // native
+  bool run = true;              // false: the input is not run
+};
+
+// Lays the machine out; false when the sample suite itself cannot be laid
+// out. Values the module refuses to store are simply missing: the session
+// runs on whatever the machine holds.
+bool LayOut(const Machine& machine, const std::vector<Field>& f, Layout& layout) {
+  WipeMachine(machine);
+  SampleSuite& suite = layout.suite;
+  if (!LayOutSampleSuite(machine.programFiles, suite)) return false;
+  layout.signature = f[kSignature] ? Text(*f[kSignature]) : suite.driverCode;
+  const std::string& signature = layout.signature;
+
+  StoreRecord(signature, "LicensingCode", f[kLicensingCode]);
+  StoreRecord(signature, "InstallDate", f[kInstallDate]);
+  StoreRecord(signature, "installedLanguages", f[kInstalledLanguages]);
+  StoreRecord(signature, "DefaultDriverPayload", f[kDefaultDriverPayload]);
+  layout.productDocument = suite.secondProductDocument;
+  if (f[kProductConfigPath]) {
+    if (*f[kProductConfigPath] == kRemoved) {
+      DeleteConfigRecord(suite.secondProductCode, "RMTConfigPath");
+    } else {
+      layout.productDocument = InProgramFolder(machine, *f[kProductConfigPath]);
+      SetConfigRecord(suite.secondProductCode, "RMTConfigPath", layout.productDocument);
+    }
+  }
+  auto payloadPath = [&machine](const std::string& field) {
+    return field == kRemoved ? std::string() : InProgramFolder(machine, field);
+  };
+  if (f[kFirstProductPath]) {
+    SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", payloadPath(*f[kFirstProductPath]));
+  }
+  if (f[kDriverPath]) SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
+  if (f[kFirstProductSignature]) {
+    SetPayloadData(suite.firstProductCode, 0, "mediaSignature", Text(*f[kFirstProductSignature]));
+  }
+  if (f[kMostRecentSession]) {
+    SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
+  }
+  if (f[kExtraFamily] || f[kExtraName] || f[kExtraVersion] || f[kExtraId]) {
+    SamplePayload extra;
+    extra.id = f[kExtraId] ? Text(*f[kExtraId]) : "{F0220000-0000-4000-8000-00000000E47A}";
+    extra.family = f[kExtraFamily] ? Text(*f[kExtraFamily]) : "Weft";
+    extra.name = f[kExtraName] ? Text(*f[kExtraName]) : "Orvik Tessel Studio 4.6";
+    extra.version = f[kExtraVersion] ? Text(*f[kExtraVersion]) : "4.6.1";
+    extra.installTime = 1765000000;
+    if (AddPayloads({extra})) {
+      SetPayloadData(extra.id, 0, "mediaSignature", signature);
+      SetPayloadData(extra.id, 5, "mediaSignature", signature);
+    }
+  }
+
+  const std::string pcfDocument = machine.commonData + "\\PCF\\" + suite.secondProductCode + ".fuzz.xml";
+  for (const auto& [field, path] : {std::make_pair(kProductDocument, layout.productDocument),
+                                    std::make_pair(kSharedDocument, pcfDocument)}) {
+    if (!f[field]) continue;
+    if (*f[field] == kRemoved) {
+      DeleteFileUtf8(path);
+      continue;
+    }
+    // A path no file can have leaves nothing to run.
+    layout.run = layout.run && WriteTextFile(path, WithRoot(machine, *f[field])) &&
+                 SavesInsideMachine(machine, path);
+  }
+
+  if (HasOption(f, 'B')) DeleteFileUtf8(machine.commonData + "\\caps\\pdb.db");
+  if (HasOption(f, 'C')) DeleteFileUtf8(machine.commonData + "\\Orvik PCD\\pcd.db");
+  layout.payloadDatabase = NativePath(machine.commonData + "\\caps\\pdb.db");
+  return true;
+}
+
+// What the callback received during one call.
+struct Received {
+  std::vector<std::string> lines;
+  bool nullLine = false;
+};
+Received* g_received = nullptr;
+
+void KXHOOK_CALL Receive(const char* line) {
+  if (line == nullptr) {
+    g_received->nullLine = true;
+    return;
+  }
+  g_received->lines.emplace_back(line);
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+bool IsPropertyDiagnostic(const std::string& line) {
+  return line == "Property map is not initialized." || line == "NULL pointer passed as property name." ||
+         line == "NULL pointer passed for property name.";
+}
+
+std::string CheckLines(const Received& received, bool reinstall) {
+  if (received.nullLine) return "the callback was handed a null line";
+  const std::vector<std::string>& lines = received.lines;
+  const char* first = reinstall ? "In ReinstallSessionCloseProc" : "In InstallSessionCloseProc";
+  if (lines.empty() || lines.front() != first) return std::string("the first line is not \"") + first + "\"";
+  const std::string succeeded = std::string(kPrefix) + "Successfully Updated PCFClientFile and cache.db for ";
+  const std::string failed = std::string(kPrefix) + "Failed to Update PCFClientFile and cache.db for ";
+  std::vector<std::string> products;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    if (StartsWith(line, succeeded)) {
+      products.push_back(line.substr(succeeded.size()));
+    } else if (StartsWith(line, failed)) {
+      products.push_back(line.substr(failed.size()));
+    } else if (!StartsWith(line, kPrefix) && !IsPropertyDiagnostic(line)) {
+      return "line " + std::to_string(i) + " has no prefix: \"" + line + "\"";
+    }
+  }
+  if (products != std::vector<std::string>{"Orvik Tessel Studio 4.6", "Pelican Professional 10.0"}) {
+    return "the product summary lines are not one per product in order";
+  }
+  if (!StartsWith(lines.back(), succeeded) && !StartsWith(lines.back(), failed)) {
+    return "the second product's summary is not the last line";
+  }
+  return std::string();
+}
+
+// A snapshot of the product's document.
+struct DocumentState {
+  bool present = false;
+  std::string bytes;
+  int status = -1;
+  bool utf8 = false;
+};
+
+DocumentState Snapshot(const std::string& path) {
+  DocumentState state;
+  state.present = ReadBytes(NativePath(path), state.bytes);
+  PCFSectionMap sections;
+  std::string code;
+  state.status = PCFReadDocument(path.c_str(), &sections, &code);
+  state.utf8 = state.status == 0 && ExamineDocument(sections).utf8;
+  return state;
+}
+
+}  // namespace
+
+std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
+  const Machine& machine = TheMachine();
+  if (!machine.ready) return "the private machine cannot be prepared";
+  const std::vector<Field> fields = SplitFields(data, size);
+  Layout layout;
+  if (!LayOut(machine, fields, layout)) return "the sample suite cannot be laid out";
+  if (!layout.run) return std::string();
+
+  std::string payloadsBefore;
+  const bool hadPayloads = ReadBytes(layout.payloadDatabase, payloadsBefore);
+  const DocumentState before = Snapshot(layout.productDocument);
+
+  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : "fr_MA";
+  auto value = [](const char* text) { return reinterpret_cast<std::uintptr_t>(text); };
+  std::vector<HookProperty> map;
+  if (!HasOption(fields, 'S')) {
+    map.push_back({"mediaSignature", HasOption(fields, 'N') ? 0 : value(layout.signature.c_str())});
+  }
+  if (!HasOption(fields, 'L')) map.push_back({"installLanguage", value(language.c_str())});
+  if (HasOption(fields, 'D')) map.push_back({"installLanguage", value("de_DE")});
+  map.push_back({nullptr, 0});
+
+  const bool reinstall = HasOption(fields, 'R');
+  Received received;
+  g_received = &received;
+  const std::int32_t status =
+      KXInstallerCustomHookProc(HasOption(fields, 'M') ? nullptr : map.data(), KXHOOK_ENTRY_SESSION_CLOSE,
+                                reinstall ? KXHOOK_MODE_REINSTALL : KXHOOK_MODE_INSTALL, 0, &Receive);
+  g_received = nullptr;
+
+  if (status != KXHOOK_STATUS_OK) return "the hook procedure returned " + std::to_string(status);
+  const std::string lines = CheckLines(received, reinstall);
+  if (!lines.empty()) return lines;
+
+  std::string payloadsAfter;
+  if (hadPayloads && (!ReadBytes(layout.payloadDatabase, payloadsAfter) || payloadsAfter != payloadsBefore)) {
+    return "pdb.db was changed";
+  }
+  const DocumentState after = Snapshot(layout.productDocument);
+  if (before.utf8 && after.status != 0) {
+    return "the product's document read with 0 before the session and with " + std::to_string(after.status) +
+           " after it";
+  }
+  if (before.status != 0 && (after.present != before.present || after.bytes != before.bytes)) {
+    return "the product's document could not be read, yet the session changed it";
+  }
+  return std::string();
+}
