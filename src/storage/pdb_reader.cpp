@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
@@ -52,11 +53,32 @@ std::string TemporaryBackupName() {
   return name;
 }
 
-// Copies the installer's "caps.db" into the folder "backup". The copy goes to
-// a temporary file beside the target first and then replaces the target in
-// one step, so an interrupted or failed copy never leaves a half-written
-// backup. 8 when there is nothing to copy or a path can't be built, 4 when
-// the copy fails, else the status of creating the backup folder.
+// True when both files can be read and hold the same bytes. Any doubt
+// (a file that can't be opened or read, no memory for the buffers) is false.
+bool SameContent(const std::string& first, const std::string& second) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[2 * kChunk]);
+  if (!buffer) return false;
+  UniqueFile a = OpenFileShared(first, "rb");
+  UniqueFile b = OpenFileShared(second, "rb");
+  if (!a || !b) return false;
+  char* const left = buffer.get();
+  char* const right = buffer.get() + kChunk;
+  for (;;) {
+    const std::size_t got = std::fread(left, 1, kChunk, a.get());
+    if (std::fread(right, 1, kChunk, b.get()) != got || std::memcmp(left, right, got) != 0) return false;
+    if (got < kChunk) return !std::ferror(a.get()) && !std::ferror(b.get());
+  }
+}
+
+// Brings the copy of the installer's "caps.db" in the folder "backup" up to
+// date. A backup that already holds the same bytes is left as it is: a
+// session closes the payload database three times within moments, and the
+// database changes far less often. Otherwise the copy goes to a temporary
+// file beside the target first and then replaces the target in one step, so
+// an interrupted or failed copy never leaves a half-written backup. 8 when
+// there is nothing to copy or a path can't be built, 4 when the copy fails,
+// else the status of creating the backup folder.
 int BackUpInstallerDatabase() {
   std::string common;
   std::string capsFolder;
@@ -74,6 +96,7 @@ int BackUpInstallerDatabase() {
   }
   int status = kStorageOk;
   if (!IsDirectory(backupFolder)) status = CreateDirectoryTree(backupFolder);
+  if (IsRegularFile(target) != 0 && SameContent(source, target)) return status;
   if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
     DeleteFileUtf8(temporary);
     return kStorageFileError;

@@ -61,7 +61,8 @@ int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char*
                       char** value);
 
 // Forces "pdb.db" to disk when this handle created it (the only write it
-// ever makes), then refreshes the backup copy of "caps.db".
+// ever makes), then refreshes the backup copy of "caps.db" (a backup that
+// already holds the same bytes is left as it is).
 // Problems of the backup are not reported; the target copy is replaced
 // whole or not at all.
 int pdbCommit(pdbHandle* handle);
