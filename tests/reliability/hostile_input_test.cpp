@@ -33,7 +33,7 @@ const std::string kCache = "Orvik PCD/cache/cache.db";
 const std::string kPdb = "caps/pdb.db";
 const std::string kBackup = "backup/caps.db";
 const std::string kSecondDocument = "Pelican X Pro/RMT/application.xml";
-const std::string kSharedCopy = kSharedCopy;
+const std::string kSharedCopy = ".PXP-10-4471-2093.xml";
 const std::string kFirstIni = "Tessel Studio 4.6/TesselStudio.ini";
 const std::string kFirstIniC = "Tessel Studio 4.6/TesselStudioC.ini";
 

@@ -299,6 +299,9 @@ std::vector<std::string> CompareWithCompleteOrAbsentChanges(const MachineState& 
 std::vector<std::string> CompareExactly(const MachineState& expected, const MachineState& now,
                                         const std::vector<std::string>& mayChange) {
   std::vector<std::string> problems;
+  for (const std::string& tail : mayChange) {
+    if (tail.empty()) problems.push_back("an empty name among the files that may change would skip them all");
+  }
   std::set<std::string> keys;
   for (const auto* state : {&expected, &now}) {
     for (const auto& file : state->files) keys.insert(file.first);
