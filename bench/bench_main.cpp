@@ -1,0 +1,314 @@
+// ch_bench: the module's work against its floor, at scale.
+//
+//   ch_bench [--machines=DIR] [--smoke] [Google Benchmark flags]
+//
+// Every benchmark times, iteration by iteration, the module's work and then
+// its floor (session_work.h) on the same machine. The reported time is the
+// module's; the counters floor_ms and ratio (module / floor) come with it.
+// After the run a table gives, per benchmark, the medians of all iterations,
+// their ratio and, for the families that grow with the payloads, the cost
+// of one more payload between successive sizes.
+//
+// Machines are built below DIR (default "bench-machines") on first use and
+// reused afterwards. --smoke runs each benchmark once at its smallest size.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scaled_machine.h"
+#include "session_work.h"
+#include "storage/pdb_reader.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+std::string g_machinesFolder = "bench-machines";
+
+// Prepared machines by scale name; every one is checked with one session
+// (which also brings it to the state every later session starts from).
+std::map<std::string, std::unique_ptr<ScaledMachine>> g_machines;
+
+ScaledMachine* Machine(const MachineScale& scale, std::string& error) {
+  auto& slot = g_machines[scale.Name()];
+  if (!slot) {
+    auto machine = std::make_unique<ScaledMachine>();
+    if (!PrepareMachine(g_machinesFolder + "/" + scale.Name(), scale, *machine, error)) return nullptr;
+    if (!SessionSucceeded(RunModuleSession(*machine), error) || !RunSessionFloor(*machine, error)) {
+      return nullptr;
+    }
+    slot = std::move(machine);
+  }
+  UseMachine(*slot);
+  return slot.get();
+}
+
+// Every iteration's (module, floor) seconds, by benchmark name, in the order
+// the benchmarks were registered.
+struct Samples {
+  std::string family;
+  long long size = 0;
+  std::vector<double> module;
+  std::vector<double> floor;
+};
+std::vector<std::pair<std::string, Samples>> g_samples;
+
+Samples& SamplesOf(const std::string& name) {
+  for (auto& entry : g_samples) {
+    if (entry.first == name) return entry.second;
+  }
+  g_samples.emplace_back(name, Samples());
+  return g_samples.back().second;
+}
+
+// Runs the measured loop. `module` and `floor` return false on a failure
+// (with a message); the untimed steps, when given, run around them outside
+// the measured time.
+using Work = std::function<bool(std::string&)>;
+struct Untimed {
+  Work beforeModule;
+  Work afterModule;
+  Work beforeFloor;
+};
+void Measure(benchmark::State& state, const std::string& name, const Work& module, const Work& floor,
+             const Untimed& untimed = Untimed()) {
+  Samples& samples = SamplesOf(name);
+  double floorTotal = 0;
+  double ratioTotal = 0;
+  for (auto _ : state) {
+    std::string error;
+    bool ok = !untimed.beforeModule || untimed.beforeModule(error);
+    const auto start = Clock::now();
+    ok = ok && module(error);
+    const auto middle = Clock::now();
+    ok = (!untimed.afterModule || untimed.afterModule(error)) && ok;
+    ok = ok && (!untimed.beforeFloor || untimed.beforeFloor(error));
+    const auto floorStart = Clock::now();
+    ok = ok && floor(error);
+    const auto end = Clock::now();
+    if (!ok) {
+      state.SkipWithError(error.c_str());
+      break;
+    }
+    const double moduleSeconds = Seconds(start, middle);
+    const double floorSeconds = Seconds(floorStart, end);
+    state.SetIterationTime(moduleSeconds);
+    samples.module.push_back(moduleSeconds);
+    samples.floor.push_back(floorSeconds);
+    floorTotal += floorSeconds;
+    ratioTotal += moduleSeconds / floorSeconds;
+  }
+  const double n = static_cast<double>(state.iterations());
+  if (n > 0 && !state.error_occurred()) {
+    state.counters["floor_ms"] = floorTotal * 1000 / n;
+    state.counters["ratio"] = ratioTotal / n;
+  }
+}
+
+void SessionBenchmark(benchmark::State& state, const std::string& name, MachineScale scale) {
+  std::string error;
+  ScaledMachine* machine = Machine(scale, error);
+  if (machine == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  // The installer writes "caps.db" during an install, so every session
+  // starts with a backup that is out of date.
+  const Work installerWrites = [](std::string& e) { return TouchInstallerDatabase(e); };
+  Untimed untimed;
+  untimed.beforeModule = installerWrites;
+  untimed.beforeFloor = installerWrites;
+  Measure(
+      state, name, [machine](std::string& e) { return SessionSucceeded(RunModuleSession(*machine), e); },
+      [machine](std::string& e) { return RunSessionFloor(*machine, e); }, untimed);
+}
+
+void SearchBenchmark(benchmark::State& state, const std::string& name, MachineScale scale) {
+  std::string error;
+  ScaledMachine* machine = Machine(scale, error);
+  if (machine == nullptr) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  FloorPayloadSearch floor;
+  if (!floor.ok()) {
+    state.SkipWithError("the floor cannot open pdb.db");
+    return;
+  }
+  const std::string wanted = machine->suite.secondProductCode;
+  // The handle is opened before and closed after the measured search: its
+  // close refreshes the backup of "caps.db", which is no part of a search.
+  pdbHandle* pdb = nullptr;
+  Measure(
+      state, name,
+      [&](std::string& e) {
+        const std::string found = ModulePayloadSearch(pdb);
+        if (found != wanted) e = "the module's search found \"" + found + "\"";
+        return found == wanted;
+      },
+      [&](std::string& e) {
+        const std::string found = floor.Run();
+        if (found != wanted) e = "the floor's search found \"" + found + "\"";
+        return found == wanted;
+      },
+      Untimed{[&](std::string& e) {
+                if (pdbOpen(&pdb) == 0) return true;
+                e = "pdbOpen failed";
+                return false;
+              },
+              [&](std::string&) {
+                pdbClose(pdb);
+                pdb = nullptr;
+                return true;
+              },
+              nullptr});
+}
+
+void DocumentBenchmark(benchmark::State& state, const std::string& name, const std::string& path) {
+  Measure(
+      state, name,
+      [&path](std::string& e) {
+        if (ModuleReadAndFormat(path) > 0) return true;
+        e = "the module cannot read " + path;
+        return false;
+      },
+      [&path](std::string& e) {
+        if (TinyXmlLoad(path) > 0) return true;
+        e = "TinyXML cannot load " + path;
+        return false;
+      });
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t mid = values.size() / 2;
+  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+}
+
+void PrintTable() {
+  if (g_samples.empty()) return;
+  std::printf("\n%-28s %8s %12s %12s %8s %16s\n", "benchmark", "samples", "module ms", "floor ms", "ratio",
+              "marginal us/unit");
+  const Samples* previous = nullptr;
+  for (const auto& [name, samples] : g_samples) {
+    if (samples.module.empty()) continue;
+    const double module = Median(samples.module) * 1000;
+    const double floor = Median(samples.floor) * 1000;
+    std::string marginal = "-";
+    if (previous != nullptr && previous->family == samples.family && samples.size > previous->size &&
+        samples.family != "document") {
+      const double grown = (module - Median(previous->module) * 1000) / static_cast<double>(samples.size - previous->size);
+      char text[32];
+      std::snprintf(text, sizeof text, "%.3f", grown * 1000);
+      marginal = text;
+    }
+    std::printf("%-28s %8zu %12.3f %12.3f %8.2f %16s\n", name.c_str(), samples.module.size(), module, floor,
+                module / floor, marginal.c_str());
+    previous = &samples;
+  }
+  std::printf("(marginal: extra module time per payload from the previous size of the same family)\n");
+}
+
+MachineScale Scale(int payloads, std::int64_t capsBytes = 1 << 20, std::int64_t documentBytes = 1024) {
+  MachineScale scale;
+  scale.payloads = payloads;
+  scale.capsBytes = capsBytes;
+  scale.documentBytes = documentBytes;
+  return scale;
+}
+
+void Register(const std::string& family, long long size, const std::string& label,
+              std::function<void(benchmark::State&, const std::string&)> body, bool smoke, double minTime) {
+  const std::string name = family + "/" + label;
+  Samples& samples = SamplesOf(name);
+  samples.family = family;
+  samples.size = size;
+  auto* benchmark = benchmark::RegisterBenchmark(
+      name.c_str(), [body, name](benchmark::State& state) { body(state, name); });
+  benchmark->UseManualTime()->Unit(benchmark::kMillisecond);
+  if (smoke) {
+    benchmark->Iterations(1)->Repetitions(1);
+  } else {
+    benchmark->MinTime(minTime);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool smoke = false;
+  std::vector<char*> rest;
+  for (int i = 0; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--smoke") == 0) {
+      smoke = true;
+    } else if (std::strncmp(argv[i], "--machines=", 11) == 0) {
+      g_machinesFolder = argv[i] + 11;
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  g_machinesFolder = std::filesystem::absolute(g_machinesFolder).string();
+  int restCount = static_cast<int>(rest.size());
+  benchmark::Initialize(&restCount, rest.data());
+  if (benchmark::ReportUnrecognizedArguments(restCount, rest.data())) return 2;
+
+  const std::vector<int> payloadSizes = smoke ? std::vector<int>{100} : std::vector<int>{100, 1000, 10000, 100000};
+  for (int payloads : payloadSizes) {
+    const MachineScale scale = Scale(payloads);
+    Register("session", payloads, std::to_string(payloads),
+             [scale](benchmark::State& s, const std::string& n) { SessionBenchmark(s, n, scale); }, smoke, 2.0);
+  }
+  if (!smoke) {
+    const MachineScale bigCaps = Scale(10000, std::int64_t{64} << 20);
+    Register("session_caps64M", 10000, "10000",
+             [bigCaps](benchmark::State& s, const std::string& n) { SessionBenchmark(s, n, bigCaps); }, smoke, 2.0);
+    const MachineScale bigDocument = Scale(10000, 1 << 20, std::int64_t{4} << 20);
+    Register("session_doc4M", 10000, "10000",
+             [bigDocument](benchmark::State& s, const std::string& n) { SessionBenchmark(s, n, bigDocument); }, smoke,
+             2.0);
+  }
+  for (int payloads : payloadSizes) {
+    const MachineScale scale = Scale(payloads);
+    Register("search", payloads, std::to_string(payloads),
+             [scale](benchmark::State& s, const std::string& n) { SearchBenchmark(s, n, scale); }, smoke, 0.5);
+  }
+
+  // Documents of 1 KB to 4 MB, in a folder of their own.
+  const std::vector<std::pair<std::int64_t, std::string>> documentSizes =
+      smoke ? std::vector<std::pair<std::int64_t, std::string>>{{1024, "1K"}}
+            : std::vector<std::pair<std::int64_t, std::string>>{
+                  {1024, "1K"}, {16 << 10, "16K"}, {256 << 10, "256K"}, {1 << 20, "1M"}, {4 << 20, "4M"}};
+  const std::string documents = g_machinesFolder + "/documents";
+  for (const auto& [bytes, label] : documentSizes) {
+    const std::string path = documents + "/document-" + label + ".xml";
+    const PCFSectionMap sections = SizedDocumentSections(
+        "{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}",
+        {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
+        bytes);
+    if (!WriteTextFile(path, PCFFormatDocument("{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}", sections))) {
+      std::fprintf(stderr, "ch_bench: cannot write %s\n", path.c_str());
+      return 1;
+    }
+    Register("document", bytes, label,
+             [path](benchmark::State& s, const std::string& n) { DocumentBenchmark(s, n, path); }, smoke, 0.5);
+  }
+
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  PrintTable();
+  return 0;
+}
