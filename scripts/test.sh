@@ -33,3 +33,25 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver --wait || true
 fi
 ctest --preset windows
+
+# ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
+# UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
+# fails the run, also one from a helper process whose test still passed.
+echo "== native tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs"
+if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
+  echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
+  exit 1
+fi
+
+# ---- Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
+# TinyXML of their own that is instrumented as well, run briefly from their
+# seed corpora and saved regressions. Long runs: fuzz/run-fuzzers.sh.
+echo "== fuzz targets, 30 seconds each"
+fuzz_tinyxml=$(fuzz/build-tinyxml.sh)
+cmake --preset fuzz -DTINYXML_LIBRARY="$fuzz_tinyxml/lib/libtinyxml.a" \
+  -DTINYXML_INCLUDE_DIR="$fuzz_tinyxml/include" >/dev/null
+cmake --build --preset fuzz -j"$jobs"
+fuzz/run-fuzzers.sh build/fuzz 30
