@@ -89,8 +89,10 @@ struct CopyFiles {
 };
 
 [[noreturn]] void ChildLoop(Work work, int fd, const std::string& driver, const std::string& product,
-                            const std::string& document, const CopyFiles& copies) {
+                            const std::string& document, const CopyFiles& copies, pid_t parent) {
   for (unsigned long k = 1;; ++k) {
+    // Never outlive a test that stopped waiting.
+    if (::getppid() != parent) ::_exit(0);
     if (work == Work::kCopies) {
       const std::string& source = copies.sources[k % 2];
       if (!(k % 4 < 2 ? CopyFileOverwrite(source, copies.target) : CopyFileReplacing(source, copies.target))) {
@@ -196,10 +198,11 @@ class CrashTest : public ::testing::Test {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
     std::fflush(nullptr);
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
       ::close(fds[0]);
-      ChildLoop(work, fds[1], suite_.driverCode, suite_.secondProductCode, suite_.secondProductDocument, copies_);
+      ChildLoop(work, fds[1], suite_.driverCode, suite_.secondProductCode, suite_.secondProductDocument, copies_, parent);
     }
     ::close(fds[1]);
     EXPECT_GT(child, 0);
