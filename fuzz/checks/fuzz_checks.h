@@ -16,7 +16,10 @@
 // The bytes, as a document file, go through PCFReadDocument: the status is
 // one the reader may give for a file that exists, a document read with 0 has
 // a Payload section under a payload code of fewer than 64 bytes, and a
-// refused document leaves the caller's map and code untouched.
+// refused document leaves the caller's map and code untouched. And the
+// nesting check in front of the parser never lets text through whose parse
+// nests elements deeper than the limit it was given (self-closing elements
+// open no level, so they may sit one below it).
 std::string CheckDocumentReader(const std::uint8_t* data, std::size_t size);
 
 // What reads with 0 is formatted by PCFFormatDocument and read back. The
