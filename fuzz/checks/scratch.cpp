@@ -29,6 +29,17 @@ class ScratchFolder {
   std::string root_;
 };
 
+// The path of UTF-8 text; false where the platform has no such path (on
+// Windows, text that is not valid UTF-8).
+bool ToPath(const std::string& text, stdfs::path& path) {
+  try {
+    path = stdfs::u8path(text);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 }  // namespace
 
 const std::string& ScratchRoot() {
@@ -41,15 +52,18 @@ std::string ScratchPath(const std::string& name) {
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(stdfs::u8path(path), std::ios::binary | std::ios::trunc);
+  stdfs::path file;
+  if (!ToPath(path, file)) return false;
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out.flush());
 }
 
 bool ReadBytes(const std::string& path, std::string& bytes) {
+  stdfs::path file;
   std::error_code ec;
-  if (!stdfs::is_regular_file(stdfs::u8path(path), ec)) return false;
-  std::ifstream in(stdfs::u8path(path), std::ios::binary);
+  if (!ToPath(path, file) || !stdfs::is_regular_file(file, ec)) return false;
+  std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   try {
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -60,8 +74,9 @@ bool ReadBytes(const std::string& path, std::string& bytes) {
 }
 
 void RemoveTree(const std::string& path) {
+  stdfs::path root;
+  if (!ToPath(path, root)) return;
   std::error_code ec;
-  const stdfs::path root = stdfs::u8path(path);
   // Files a check made read-only must not stop the clean-up.
   for (auto it = stdfs::recursive_directory_iterator(root, ec);
        !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
