@@ -195,6 +195,15 @@ int PCFClientSave(PCFClientSession* session) {
         DeleteSharedCopy(payloadCode);
         continue;
       }
+      // A document the reader would refuse is not written over a readable
+      // one: the writer copies text as the model holds it, and text that is
+      // not UTF-8 (read from CDATA, say) can swallow the markup after it.
+      PCFSectionMap readBack;
+      std::string readBackCode;
+      if (PCFReadDocumentText(text, &readBack, &readBackCode) != kPCFOk) {
+        status = kPCFWriteFailed;
+        continue;
+      }
       const PCFEntryMap& entries = payload->second;
       status = WriteCopy(PCFClientDocumentPath(payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str()),
                          text);

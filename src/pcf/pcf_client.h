@@ -74,7 +74,8 @@ int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
 // instead. The session is left as it was. Gives the outcome of the last
 // write attempted: 0 written (or nothing attempted), 12 the target could not
 // be written (it is then as it was: a read-only target, a missing
-// "RMTConfigPath", a document without a shared-copy name); 3 no memory;
+// "RMTConfigPath", a document without a shared-copy name, or a document
+// whose text would not read back, so neither target is written); 3 no memory;
 // 4 null session. A failed write does not stop the others.
 int PCFClientSave(PCFClientSession* session);
 

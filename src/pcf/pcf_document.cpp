@@ -56,13 +56,28 @@ int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payl
     std::string bytes;
     const int readStatus = ReadDocumentBytes(path, bytes);
     if (readStatus != kPCFOk) return readStatus;
+    return PCFReadDocumentText(std::move(bytes), sections, payloadCode);
+  } catch (const std::exception&) {
+    // Only allocations can fail here (bad_alloc, or length_error for a file
+    // too large to hold).
+    return kPCFNoMemory;
+  }
+}
 
+int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept {
+  if (sections == nullptr || payloadCode == nullptr) return kPCFBadArgument;
+  try {
     // The parser gets exactly the bytes that were checked, so a file that
     // changes meanwhile cannot slip past the check.
     NormalizeForParser(bytes);
     if (!FitsParserLimits(bytes, kPCFMaxNesting)) return kPCFNotConfigurationDocument;
+    // Always UTF-8, whatever the document declares: the writer declares
+    // UTF-8 and copies every byte, so character references must become the
+    // same UTF-8 bytes a later read expects (in any other mode the parser
+    // keeps only the low byte of each, which a UTF-8 read then takes as the
+    // start of a longer character).
     TiXmlDocument document;
-    document.Parse(bytes.c_str());
+    document.Parse(bytes.c_str(), nullptr, TIXML_ENCODING_UTF8);
     if (document.Error() || !PCFIsConfigurationDocument(document)) return kPCFNotConfigurationDocument;
 
     const TiXmlElement* root = document.FirstChildElement();
@@ -86,8 +101,7 @@ int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payl
     payloadCode->swap(payload);
     return kPCFOk;
   } catch (const std::exception&) {
-    // Only allocations can fail here (bad_alloc, or length_error for a file
-    // too large to hold).
+    // Only allocations can fail here.
     return kPCFNoMemory;
   }
 }

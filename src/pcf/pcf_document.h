@@ -50,6 +50,10 @@ constexpr int kPCFMaxNesting = 256;
 // part, since a later save would write it back without that section.
 int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept;
 
+// PCFReadDocument on the bytes of a document instead of a file: the same
+// statuses but 6.
+int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept;
+
 // Reads one section element. Its code is the "orvikCode" attribute, else the
 // "defaultOrvikCode" attribute, else the value of the retained entry
 // "defaultOrvikCode" (which stays in the section). A Data element is retained

@@ -184,6 +184,44 @@ TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCo
   EXPECT_EQ(sections_.at(code).at("o"), "w");
 }
 
+// ---- Text in other encodings ----------------------------------------------
+//
+// Whatever a document declares, character references are read as UTF-8, the
+// only encoding the writer declares: what the module writes back reads again.
+
+TEST_F(HostileDocumentTest, ReferencesBeyondAsciiAreReadAsUtf8WhateverTheDeclaration) {
+  for (const std::string head : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", kDeclaration}) {
+    ASSERT_EQ(Read(head + "<Configuration><Payload orvikCode=\"P\"><Data key=\"caf&#xE9;\">&#x20AC;</Data>"
+                          "<Data key=\"k\">caf&#233;</Data></Payload></Configuration>"),
+              kPCFOk)
+        << head;
+    EXPECT_EQ(Value("caf\xC3\xA9"), "\xE2\x82\xAC") << head;
+    EXPECT_EQ(Value("k"), "caf\xC3\xA9") << head;
+
+    const PCFSectionMap read = sections_;
+    ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk) << head;
+    EXPECT_EQ(sections_, read) << head;
+  }
+}
+
+TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas) {
+  // CDATA hands over its bytes unchecked: a Latin-1 "e acute" at the end of
+  // a value would swallow the end tag after it once written and read again.
+  const std::string path = machine_.scratch() + "\\latin1.xml";
+  const std::string original = std::string(kDeclaration) +
+                               "<Configuration><Payload orvikCode=\"P\"><Data key=\"RMTConfigPath\">" + path +
+                               "</Data><Data key=\"name\"><![CDATA[caf\xE9]]></Data></Payload></Configuration>";
+  ASSERT_TRUE(WriteWholeFile(path, original));
+  PCFClientSession* session = nullptr;
+  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
+  ASSERT_EQ(PCFClientLoadFile(session, path.c_str(), false), kPCFOk);
+  ASSERT_EQ(PCFClientSetValueForKeyInSubDomain(session, "Version", "P", "2"), kPCFOk);
+  EXPECT_EQ(PCFClientSave(session), kPCFWriteFailed);
+  PCFClientCloseSession(session);
+  EXPECT_EQ(ReadWholeFile(path), original);
+  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
+}
+
 // ---- The parser's security fixes ------------------------------------------
 //
 // Both inputs go to the reader, which must refuse them, and straight to the
