@@ -1,5 +1,5 @@
 // What a model read from a document looks like, as far as writing it back
-// depends on it (shared by the document and session checks).
+// unchanged depends on it.
 #ifndef CUSTOMHOOKS_FUZZ_CHECKS_DOCUMENT_FORMS_H_
 #define CUSTOMHOOKS_FUZZ_CHECKS_DOCUMENT_FORMS_H_
 

@@ -23,8 +23,9 @@
 std::string CheckDocumentReader(const std::uint8_t* data, std::size_t size);
 
 // What reads with 0 is formatted by PCFFormatDocument and read back. The
-// written document must read with 0 whenever every code, key and value is
-// valid UTF-8, and must give back the same payload code and sections when,
+// written document must read with 0 when every code, key and value is valid
+// UTF-8 (the writer copies bytes; the client does not save a text that would
+// not read back), and must give back the same payload code and sections when,
 // in addition, no code or key holds a CR and every value has the form the
 // parser gives element text: white space only as single spaces between other
 // characters.
@@ -48,8 +49,8 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size);
 // line, then one summary line per product in order, the second one last;
 // every other line carries the module's prefix unless it is a property
 // diagnostic; "pdb.db" is never changed; the product's document still reads
-// with 0 afterwards when it read with 0 before and held only valid UTF-8, and
-// is untouched when it could not be read. Inputs whose documents would be
+// with 0 afterwards when it read with 0 before, and is untouched when it
+// could not be read. Inputs whose documents would be
 // saved outside the machine's program folder are not run.
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size);
 
