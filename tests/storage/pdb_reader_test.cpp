@@ -2,6 +2,8 @@
 // machine.
 #include "storage/pdb_reader.h"
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -327,6 +329,40 @@ TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
   ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+}
+
+TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
+  MakeFolders(BackupFolder());
+  MakeFolders(CapsFolder());
+  PdbPtr handle = Open();
+  ASSERT_TRUE(handle);
+  // Past the first block read, in the very last byte, and in length only.
+  std::string content(200000, 'c');
+  const std::vector<std::string> staleBackups = {
+      content.substr(0, 199999) + "x", content + "c", content.substr(0, 131072), ""};
+  for (const std::string& stale : staleBackups) {
+    ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
+    ASSERT_TRUE(WriteWholeFile(BackupFile(), stale));
+    ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+    EXPECT_EQ(ReadWholeFile(BackupFile()), content) << "stale backup of " << stale.size() << " bytes";
+  }
+}
+
+TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
+  MakeFolders(BackupFolder());
+  MakeFolders(CapsFolder());
+  const std::string content(150000, 'c');
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
+  ASSERT_TRUE(WriteWholeFile(BackupFile(), content));
+  const auto path = std::filesystem::u8path(NativePath(BackupFile()));
+  const auto old = std::filesystem::last_write_time(path) - std::chrono::hours(24);
+  std::filesystem::last_write_time(path, old);
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), content);
+  EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
 
