@@ -50,8 +50,8 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size);
 // every other line carries the module's prefix unless it is a property
 // diagnostic; "pdb.db" is never changed; the product's document still reads
 // with 0 afterwards when it read with 0 before, and is untouched when it
-// could not be read. Inputs whose documents would be
-// saved outside the machine's program folder are not run.
+// could not be read. Inputs whose documents would be saved outside the
+// machine's program folder are not run.
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size);
 
 #endif  // CUSTOMHOOKS_FUZZ_CHECKS_FUZZ_CHECKS_H_
