@@ -28,10 +28,15 @@ int ReadDocumentBytes(const char* path, std::string& bytes) {
 }
 
 // The text of an element: the value of its first child when that child is
-// text (CDATA included), else "".
+// text (CDATA included), else "". A reference to character 0 ("&#0;",
+// "&#x;") puts a NUL into the parser's text; the value ends there, as every
+// text of the model is a C string: a NUL written into a file would cut the
+// document short for the next read.
 std::string ElementText(const TiXmlElement& element) {
   const TiXmlNode* first = element.FirstChild();
-  return first != nullptr && first->ToText() != nullptr ? first->ValueStr() : std::string();
+  if (first == nullptr || first->ToText() == nullptr) return std::string();
+  const std::string& text = first->ValueStr();
+  return text.substr(0, text.find('\0'));
 }
 
 void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) {

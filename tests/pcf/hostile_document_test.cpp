@@ -222,6 +222,18 @@ TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas)
   EXPECT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
 }
 
+TEST_F(HostileDocumentTest, ReferenceToCharacterZeroEndsTheValue) {
+  ASSERT_EQ(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"a\">ab&#0;cd</Data>"
+                 "<Data key=\"b\">&#x;&amp;t</Data></Payload></Configuration>"),
+            kPCFOk);
+  EXPECT_EQ(Value("a"), "ab");
+  EXPECT_EQ(Value("b"), "");
+
+  const PCFSectionMap read = sections_;
+  ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk);
+  EXPECT_EQ(sections_, read);
+}
+
 // ---- The parser's security fixes ------------------------------------------
 //
 // Both inputs go to the reader, which must refuse them, and straight to the
