@@ -111,10 +111,7 @@ WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
 bool CopyDurably(const std::string& source, const std::string& target) {
   const std::u16string from = Wide(source);
   return ReplaceDurably(target, [&from](const char16_t* file, fsplatform::WriteMode mode) {
-           if (mode == fsplatform::WriteMode::kCreateNew && fsplatform::CheckExists(file) == FsError::kNone) {
-             return FsError::kExists;
-           }
-           const FsError copied = fsplatform::CopyOver(from.c_str(), file);
+           const FsError copied = fsplatform::CopyOver(from.c_str(), file, mode);
            if (copied == FsError::kNone) fsplatform::FlushFile(file);
            return copied;
          }) == WriteResult::kWritten;

@@ -92,22 +92,29 @@ FsError CreateFolder(const char16_t* path);
 FsError CreateFolderChain(const char16_t* path);
 // SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL).
 FsError SetAttributesNormal(const char16_t* path);
-// CopyFileW(source, target, FALSE).
-FsError CopyOver(const char16_t* source, const char16_t* target);
 // MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH).
 FsError MoveFileReplacing(const char16_t* source, const char16_t* target);
 // _wunlink.
 FsError RemoveFile(const char16_t* path);
-// CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, 0xA0000080),
-// FlushFileBuffers, CloseHandle. Silent.
+// CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, 0xA0000080 with
+// FILE_FLAG_OPEN_REPARSE_POINT), FlushFileBuffers, CloseHandle. Silent. It
+// never creates a file and never flushes through a link: the name may stand
+// in a folder that others can write.
 void FlushFile(const char16_t* path);
 
 // Writes `size` bytes as the whole content of `path`, forces them to disk and
 // closes the file. kCreateNew fails with kExists when the name is taken;
 // kReplaceContent opens an existing file in place (sharing read, write and
 // delete with other processes) or creates it, and cuts it to `size`.
+// kReplaceContent never writes through a link or into a file that has other
+// links (kAccessDenied).
 enum class WriteMode { kCreateNew, kReplaceContent };
 FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode);
+
+// CopyFileW(source, target, fail if exists: kCreateNew). kCreateNew fails with
+// kExists when the name is taken, by a link too; kReplaceContent copies over
+// an existing target, never through a link (kAccessDenied).
+FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode);
 
 // ---- Shared file access ---------------------------------------------------------
 // _wfsopen(path, mode, _SH_DENYNO); null with errno set on failure.
@@ -142,8 +149,48 @@ struct AccessEntry {
 };
 
 // Replaces the folder's access list by a protected list of exactly
-// `entries`. Errors are ignored.
+// `entries`, on the folder opened without following a link or reparse point
+// (a link is left alone). Errors are ignored. On POSIX the entries are also
+// carried down to what the folder holds, as Windows propagates inheritable
+// entries: by descriptor, never through a link, never into a file that has
+// other links or into a folder whose own list was set this way, never out of
+// the tree.
 void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries);
+
+// ---- Files in folders that others can write ---------------------------------
+// A library that opens files by path itself (SQLite) is made safe in such a
+// folder by replacing its open call: while a folder is checked on the calling
+// thread, the replacement opens names directly inside that folder without
+// following a link or reparse point, creates only exclusively, and accepts
+// only a regular file with exactly one link that lies in that very folder. A
+// refused name fails the open as the platform call fails. Every other open
+// is forwarded unchanged.
+
+// The folder, held open while it is checked. Opaque.
+struct CheckedFolder;
+
+// Opens `folder` (a native path, as the library will name its files there)
+// without following a link or reparse point at its last component and makes
+// it the calling thread's checked folder. Null when it can't be opened or is
+// not a folder; then nothing is checked.
+CheckedFolder* CheckFolder(const std::string& folder);
+// Ends the check and closes the folder; the thread's earlier checked folder,
+// if any, applies again.
+void UncheckFolder(CheckedFolder* folder);
+
+// The name of the platform's open call in a system-call table ("open" on
+// POSIX, "CreateFileW" on Windows), the replacement, and where the
+// replacement forwards to: the table's original entry, recorded once before
+// the replacement is installed.
+using SystemCall = void (*)(void);
+const char* OpenCallName();
+SystemCall CheckedOpenCall();
+void ForwardOpenCallTo(SystemCall original);
+
+// Removes `path` when it is a symbolic link, a reparse point, or one of
+// several links to a file, without following it (the file it leads to is
+// untouched). False when it is none of these, is missing, or stays.
+bool RemoveLink(const char16_t* path);
 
 }  // namespace fsplatform
 

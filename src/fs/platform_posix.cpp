@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <wctype.h>
 
@@ -18,6 +19,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "fs/platform.h"
 
@@ -208,6 +211,13 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
   return true;
 }
 
+// A regular file with no other name: content written through the
+// descriptor reaches no file elsewhere.
+bool SingleLinkFile(int fd) {
+  struct stat info;
+  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
 struct FolderCloser {
   void operator()(DIR* folder) const { ::closedir(folder); }
 };
@@ -222,6 +232,12 @@ class Descriptor {
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
+  // Hands the descriptor over to the caller.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports whether the close succeeded.
   bool Close() {
     const int fd = fd_;
@@ -404,14 +420,22 @@ struct ClassPermissions {
   std::uint32_t others = 0;  // mask of the Everyone entry
 };
 
-void SetAccessList(const char* path, mode_t permissions, acl_type_t type) {
+// Sets an access list on an open file or folder. The default list of a
+// folder can only be set by name; the descriptor's own name in /proc names
+// exactly the folder that was opened, whatever happens to its path.
+void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
   acl_t acl = ::acl_from_mode(permissions);
   if (acl == nullptr) return;
-  ::acl_set_file(path, type, acl);  // file systems without access lists refuse: ignored
+  // File systems without access lists refuse: ignored.
+  if (type == ACL_TYPE_ACCESS) {
+    ::acl_set_fd(fd, acl);
+  } else {
+    ::acl_set_file(("/proc/self/fd/" + std::to_string(fd)).c_str(), type, acl);
+  }
   ::acl_free(acl);
 }
 
-void ApplyToEntry(const std::string& path, const struct stat& info, const ClassPermissions& masks) {
+void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks) {
   const bool folder = S_ISDIR(info.st_mode);
   const mode_t owner = PermissionsOf(masks.owner, folder);
   const mode_t others = PermissionsOf(masks.others, folder);
@@ -421,23 +445,117 @@ void ApplyToEntry(const std::string& path, const struct stat& info, const ClassP
     if ((info.st_mode & S_IXUSR) == 0) permissions &= ~static_cast<mode_t>(0111);
     if ((info.st_mode & 0222) == 0) permissions &= ~static_cast<mode_t>(0222);
   }
-  SetAccessList(path.c_str(), permissions, ACL_TYPE_ACCESS);
-  if (folder) SetAccessList(path.c_str(), permissions, ACL_TYPE_DEFAULT);
-  ::chmod(path.c_str(), (info.st_mode & 07000) | permissions);
+  SetAccessList(fd, permissions, ACL_TYPE_ACCESS);
+  if (folder) SetAccessList(fd, permissions, ACL_TYPE_DEFAULT);
+  ::fchmod(fd, (info.st_mode & 07000) | permissions);
 }
 
-void ApplyToTree(const std::string& path, const struct stat& info, const ClassPermissions& masks) {
-  ApplyToEntry(path, info, masks);
-  if (!S_ISDIR(info.st_mode)) return;
-  const UniqueFolder folder(::opendir(path.c_str()));
-  if (!folder) return;
+// Marks a folder whose list was set explicitly, as Windows marks its list
+// protected: a grant on a folder above it leaves it alone. Only a privileged
+// process can set or remove a "trusted." attribute, so a plain user can
+// neither forge the mark nor take it away.
+constexpr char kProtectedMark[] = "trusted.CustomHooks.protected";
+
+void MarkProtected(int fd) { ::fsetxattr(fd, kProtectedMark, "1", 1, 0); }
+bool IsProtected(int fd) { return ::fgetxattr(fd, kProtectedMark, nullptr, 0) >= 0; }
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Nesting below the granted folder that the walk follows. Others can write
+// some of these folders and could nest them without end; past this depth
+// nothing more is changed.
+constexpr int kDeepestWalk = 64;
+
+// Opens the entry `name` of the folder `parent` as it was found by `found`:
+// never through a link, never a file with other links, never another file
+// system, and only when it is still the entry that was looked at.
+int OpenEntry(int parent, const char* name, const struct stat& found, struct stat* opened) {
+  const int fd = ::openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const bool kept = ::fstat(fd, opened) == 0 && SameFile(*opened, found) &&
+                    (S_ISDIR(opened->st_mode) || (S_ISREG(opened->st_mode) && opened->st_nlink == 1));
+  if (!kept) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Carries the entries down to what the folder `fd` holds, by descriptor.
+void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) {
+  if (depth > kDeepestWalk) return;
+  const int listed = ::dup(fd);
+  if (listed < 0) return;
+  const UniqueFolder folder(::fdopendir(listed));
+  if (!folder) {
+    ::close(listed);
+    return;
+  }
   while (const dirent* entry = ::readdir(folder.get())) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    const std::string child = path + "/" + entry->d_name;
-    struct stat childInfo;
-    if (::lstat(child.c_str(), &childInfo) != 0) continue;
-    if (S_ISDIR(childInfo.st_mode) || S_ISREG(childInfo.st_mode)) ApplyToTree(child, childInfo, masks);
+    struct stat found;
+    if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
+    if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
+    struct stat info;
+    const Descriptor child(OpenEntry(fd, entry->d_name, found, &info));
+    if (child.get() < 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      if (IsProtected(child.get())) continue;
+      ApplyToEntry(child.get(), info, masks);
+      ApplyBelow(child.get(), device, masks, depth + 1);
+    } else {
+      ApplyToEntry(child.get(), info, masks);
+    }
   }
+}
+
+// ---- Files in folders that others can write ---------------------------------------
+
+using OpenFunction = int (*)(const char*, int, int);
+
+int PlainOpen(const char* path, int flags, int mode) { return ::open(path, flags, mode); }
+
+// Written once, before the replacement is installed, and only read after.
+OpenFunction forwardedOpen = PlainOpen;
+
+}  // namespace
+
+struct CheckedFolder {
+  int fd;
+  dev_t device;
+  std::string path;  // as the library names files in it, without a final "/"
+  CheckedFolder* outer;
+};
+
+namespace {
+
+thread_local CheckedFolder* checkedFolder = nullptr;
+
+// The checked folder that directly holds `path`, or null.
+CheckedFolder* HoldingFolder(const char* path) {
+  CheckedFolder* folder = checkedFolder;
+  if (folder == nullptr || path == nullptr) return nullptr;
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr || static_cast<std::size_t>(slash - path) != folder->path.size() ||
+      folder->path.compare(0, folder->path.size(), path, folder->path.size()) != 0) {
+    return nullptr;
+  }
+  return folder;
+}
+
+int CheckedOpen(const char* path, int flags, int mode) {
+  CheckedFolder* folder = HoldingFolder(path);
+  if (folder == nullptr) return forwardedOpen(path, flags, mode);
+  // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target.
+  const int fd = ::openat(folder->fd, std::strrchr(path, '/') + 1, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return fd;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_dev != folder->device) {
+    ::close(fd);
+    errno = ELOOP;
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace
@@ -598,7 +716,7 @@ FsError SetAttributesNormal(const char16_t* path) {
   return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 ? FsError::kNone : LastError();
 }
 
-FsError CopyOver(const char16_t* source, const char16_t* target) {
+FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode) {
   if (!PassGate()) return Stopped();
   const std::string from = Native(source);
   const std::string to = Native(target);
@@ -615,8 +733,11 @@ FsError CopyOver(const char16_t* source, const char16_t* target) {
       return FsError::kSharingViolation;
     }
   }
-  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  if (out.get() < 0) return LastError();
+  const int exclusive = mode == WriteMode::kCreateNew ? O_EXCL : 0;
+  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | exclusive, 0600));
+  if (out.get() < 0) return errno == ELOOP ? FsError::kAccessDenied : LastError();
+  if (!SingleLinkFile(out.get())) return FsError::kAccessDenied;
+  if (::ftruncate(out.get(), 0) != 0) return LastError();
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
@@ -653,8 +774,9 @@ FsError RemoveFile(const char16_t* path) {
 
 void FlushFile(const char16_t* path) {
   if (!PassGate()) return;
-  Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-  if (file.get() >= 0) ::fsync(file.get());
+  Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info;
+  if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) ::fsync(file.get());
 }
 
 FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
@@ -667,8 +789,9 @@ FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size
     struct stat info;
     if (StatPath(native, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return FsError::kAccessDenied;
   }
-  Descriptor file(::open(native.c_str(), flags, 0666));
-  if (file.get() < 0) return LastError();
+  Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
+  if (file.get() < 0) return errno == ELOOP ? FsError::kAccessDenied : LastError();
+  if (!SingleLinkFile(file.get())) return FsError::kAccessDenied;
   if (!WriteAll(file.get(), bytes, size)) return LastError();
   if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(size)) != 0) return LastError();
   if (::fsync(file.get()) != 0) return LastError();
@@ -741,9 +864,57 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
     (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
   }
   const std::string native = Native(folder);
+  if (native.empty()) return;
+  const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat info;
-  if (native.empty() || ::lstat(native.c_str(), &info) != 0) return;
-  if (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode)) ApplyToTree(native, info, masks);
+  if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return;
+  if (S_ISREG(info.st_mode) && info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
+  if (!S_ISDIR(info.st_mode)) return;
+  ApplyToEntry(top.get(), info, masks);
+  MarkProtected(top.get());
+  ApplyBelow(top.get(), info.st_dev, masks, 1);
+}
+
+// ---- Files in folders that others can write -------------------------------------------------
+
+CheckedFolder* CheckFolder(const std::string& folder) {
+  if (!PassGate()) return nullptr;
+  std::string path = folder;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{-1, info.st_dev, std::string(), checkedFolder};
+  if (checked == nullptr) return nullptr;
+  checked->path.swap(path);
+  checked->fd = fd.Release();
+  checkedFolder = checked;
+  return checked;
+}
+
+void UncheckFolder(CheckedFolder* folder) {
+  if (folder == nullptr) return;
+  if (checkedFolder == folder) checkedFolder = folder->outer;
+  ::close(folder->fd);
+  delete folder;
+}
+
+const char* OpenCallName() { return "open"; }
+
+SystemCall CheckedOpenCall() { return reinterpret_cast<SystemCall>(&CheckedOpen); }
+
+void ForwardOpenCallTo(SystemCall original) {
+  if (original != nullptr) forwardedOpen = reinterpret_cast<OpenFunction>(original);
+}
+
+bool RemoveLink(const char16_t* path) {
+  if (!PassGate()) return false;
+  const std::string native = Native(path);
+  struct stat info;
+  if (::lstat(native.c_str(), &info) != 0) return false;
+  if (!S_ISLNK(info.st_mode) && !(S_ISREG(info.st_mode) && info.st_nlink > 1)) return false;
+  // unlink removes the name itself, never what a link leads to.
+  return ::unlink(native.c_str()) == 0;
 }
 
 }  // namespace fsplatform

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "fs/platform.h"
 
@@ -120,6 +122,49 @@ using UniqueItemList = std::unique_ptr<ITEMIDLIST, TaskMemoryFreer>;
 // Closes the handle and reports whether that succeeded.
 bool Close(UniqueHandle& handle) { return ::CloseHandle(handle.release()) != FALSE; }
 
+// A file that is neither a folder nor a reparse point and has no other
+// name: content written through the handle reaches no file elsewhere.
+bool SingleLinkFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return ::GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+// The path the handle's file has after every link and mount point on the
+// way, as the system names it; empty when it can't be had.
+std::wstring FinalPath(HANDLE handle) {
+  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, kForm);
+  if (needed == 0) return std::wstring();
+  std::wstring path(needed, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, &path[0], needed, kForm);
+  if (length == 0 || length >= needed) return std::wstring();
+  path.resize(length);
+  return path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+std::wstring WideNative(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
+}
+
+std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
+
+using CreateFileFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+
+// Written once, before the replacement is installed, and only read after.
+CreateFileFunction forwardedCreateFile = ::CreateFileW;
+
 }  // namespace
 
 // ---- Text -------------------------------------------------------------------------------
@@ -215,9 +260,10 @@ FsError SetAttributesNormal(const char16_t* path) {
   return ::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL) ? FsError::kNone : LastError();
 }
 
-FsError CopyOver(const char16_t* source, const char16_t* target) {
+FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode) {
   if (!PassGate()) return Stopped();
-  return ::CopyFileW(W(source), W(target), FALSE) ? FsError::kNone : LastError();
+  const BOOL failIfExists = mode == WriteMode::kCreateNew ? TRUE : FALSE;
+  return ::CopyFileW(W(source), W(target), failIfExists) ? FsError::kNone : LastError();
 }
 
 FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
@@ -233,10 +279,11 @@ FsError RemoveFile(const char16_t* path) {
 
 void FlushFile(const char16_t* path) {
   if (!PassGate()) return;
-  constexpr DWORD kWriteThroughUnbuffered = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
-  const UniqueHandle file = OwnHandle(
-      ::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, kWriteThroughUnbuffered, nullptr));
-  if (file) ::FlushFileBuffers(file.get());
+  constexpr DWORD kWriteThroughUnbuffered = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH |
+                                            FILE_FLAG_OPEN_REPARSE_POINT;
+  const UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                    kWriteThroughUnbuffered, nullptr));
+  if (file && SingleLinkFile(file.get())) ::FlushFileBuffers(file.get());
 }
 
 FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
@@ -244,8 +291,9 @@ FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size
   const bool fresh = mode == WriteMode::kCreateNew;
   const DWORD share = fresh ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, share, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
-                                              FILE_ATTRIBUTE_NORMAL, nullptr));
+                                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return LastError();
+  if (!SingleLinkFile(file.get())) return FsError::kAccessDenied;
   const char* data = static_cast<const char*>(bytes);
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -311,13 +359,23 @@ std::uint32_t ProcessId() {
 
 void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
   if (!PassGate()) return;
+  // The list is read and written on the folder opened as itself: a link or
+  // mount point planted at its name is never given the list.
+  const UniqueHandle opened = OwnHandle(::CreateFileW(W(folder), READ_CONTROL | WRITE_DAC,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!opened || !::GetFileInformationByHandle(opened.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return;
+  }
   PSID owner = nullptr;
   PSID group = nullptr;
   PACL present = nullptr;
   PSECURITY_DESCRIPTOR found = nullptr;
   constexpr SECURITY_INFORMATION kRead =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  if (::GetNamedSecurityInfoW(W(folder), SE_FILE_OBJECT, kRead, &owner, &group, &present, nullptr, &found) !=
+  if (::GetSecurityInfo(opened.get(), SE_FILE_OBJECT, kRead, &owner, &group, &present, nullptr, &found) !=
       ERROR_SUCCESS) {
     return;
   }
@@ -357,9 +415,148 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
 
   // Only the access list is written; the owner and group read above go along
   // unused. The list no longer inherits from the parent folder.
-  ::SetNamedSecurityInfoW(const_cast<wchar_t*>(W(folder)), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, group, built,
-                          nullptr);
+  ::SetSecurityInfo(opened.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                    owner, group, built, nullptr);
+}
+
+// ---- Files in folders that others can write -------------------------------------------------
+
+}  // namespace fsplatform
+
+struct fsplatform::CheckedFolder {
+  HANDLE handle;
+  std::wstring path;       // as the library names files in it, without a final separator
+  std::wstring finalPath;  // the folder's final path
+  DWORD volume;
+  CheckedFolder* outer;
+};
+
+namespace fsplatform {
+namespace {
+
+thread_local CheckedFolder* checkedFolder = nullptr;
+
+// The checked folder that directly holds `path`, or null.
+CheckedFolder* HoldingFolder(LPCWSTR path) {
+  CheckedFolder* folder = checkedFolder;
+  if (folder == nullptr || path == nullptr) return nullptr;
+  const std::wstring name(path);
+  const std::size_t separator = LastSeparator(name);
+  if (separator == std::wstring::npos || !SamePath(name.substr(0, separator), folder->path)) return nullptr;
+  return folder;
+}
+
+// The opened file is the very name the library asked for in the checked
+// folder, and nothing else has its content.
+bool InCheckedFolder(const CheckedFolder& folder, LPCWSTR path, HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!SingleLinkFile(file) || !::GetFileInformationByHandle(file, &info) ||
+      info.dwVolumeSerialNumber != folder.volume) {
+    return false;
+  }
+  const std::wstring name(path);
+  return SamePath(FinalPath(file), folder.finalPath + L"\\" + name.substr(LastSeparator(name) + 1));
+}
+
+HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE templateFile) {
+  const CheckedFolder* folder = HoldingFolder(path);
+  if (folder == nullptr) return forwardedCreateFile(path, access, share, security, disposition, flags, templateFile);
+  // A link is opened as itself, and a missing file is created only where no
+  // name stands: creating through a dangling link is never possible.
+  flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  bool truncate = false;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) {
+    file = forwardedCreateFile(path, access, share, security, CREATE_NEW, flags, templateFile);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+      truncate = disposition == CREATE_ALWAYS;
+      disposition = OPEN_EXISTING;
+    } else {
+      disposition = 0;
+    }
+  }
+  if (disposition != 0) file = forwardedCreateFile(path, access, share, security, disposition, flags, templateFile);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  if (!InCheckedFolder(*folder, path, file) || (truncate && !::SetEndOfFile(file))) {
+    ::CloseHandle(file);
+    // Not an error the library retries on.
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+}  // namespace
+
+CheckedFolder* CheckFolder(const std::string& folder) {
+  if (!PassGate()) return nullptr;
+  std::wstring path = WideNative(folder);
+  while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  if (path.empty()) return nullptr;
+  // Without FILE_SHARE_DELETE nobody can rename or remove the folder while
+  // it is checked.
+  UniqueHandle opened = OwnHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!opened || !::GetFileInformationByHandle(opened.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return nullptr;
+  }
+  std::wstring finalPath = FinalPath(opened.get());
+  if (finalPath.empty()) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), std::wstring(), info.dwVolumeSerialNumber,
+                                                   checkedFolder};
+  if (checked == nullptr) return nullptr;
+  checked->path.swap(path);
+  checked->finalPath.swap(finalPath);
+  checked->handle = opened.release();
+  checkedFolder = checked;
+  return checked;
+}
+
+void UncheckFolder(CheckedFolder* folder) {
+  if (folder == nullptr) return;
+  if (checkedFolder == folder) checkedFolder = folder->outer;
+  ::CloseHandle(folder->handle);
+  delete folder;
+}
+
+const char* OpenCallName() { return "CreateFileW"; }
+
+SystemCall CheckedOpenCall() { return reinterpret_cast<SystemCall>(&CheckedCreateFile); }
+
+void ForwardOpenCallTo(SystemCall original) {
+  if (original != nullptr) forwardedCreateFile = reinterpret_cast<CreateFileFunction>(original);
+}
+
+bool RemoveLink(const char16_t* path) {
+  if (!PassGate()) return false;
+  const std::wstring name(W(path));
+  const std::size_t separator = LastSeparator(name);
+  if (separator == std::wstring::npos) return false;
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const UniqueHandle opened = OwnHandle(::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                                      OPEN_EXISTING,
+                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!opened || !::GetFileInformationByHandle(opened.get(), &info)) return false;
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (!folder && info.nNumberOfLinks > 1);
+  if (!link) {
+    // Where a link is not a reparse point (Wine shows a POSIX link as the
+    // file it leads to), the final path tells: it is not the name asked for.
+    const UniqueHandle parent = OwnHandle(::CreateFileW(name.substr(0, separator).c_str(), FILE_READ_ATTRIBUTES,
+                                                        kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                        nullptr));
+    const std::wstring parentPath = parent ? FinalPath(parent.get()) : std::wstring();
+    link = !parentPath.empty() && !SamePath(FinalPath(opened.get()), parentPath + L"\\" + name.substr(separator + 1));
+  }
+  if (!link) return false;
+  // Deleting a name removes a link itself, never what it leads to.
+  return folder ? ::RemoveDirectoryW(name.c_str()) != FALSE : ::DeleteFileW(name.c_str()) != FALSE;
 }
 
 }  // namespace fsplatform

@@ -13,6 +13,8 @@
 #include "fs/access.h"
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "fs/shared_folder.h"
+#include "storage/shared_folder_vfs.h"
 #include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
@@ -136,6 +138,7 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
     : folder_(folder),
       fileName_(fileName),
       stepTable_(stepTable),
+      sharedFolder_(allowWrite),
       checkSchema_(checkSchema),
       targetVersion_(targetVersion) {
   state_ = Open();
@@ -153,8 +156,17 @@ int DatabaseConnection::Open() {
       const int created = EnsureDirectoryPath(folder_);
       if (created != 0) return created;
     }
+    const std::string native = NativePath(path);
+    const char* vfs = nullptr;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    if (sharedFolder_) {
+      vfs = SharedFolderVfs();
+      if (vfs == nullptr) return kStorageAccessRefused;
+      flags |= SQLITE_OPEN_NOFOLLOW;
+      if (RemoveLinksBeside(native)) return kStorageAccessRefused;
+    }
     sqlite3* db = nullptr;
-    const int rc = sqlite3_open(NativePath(path).c_str(), &db);
+    const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
     if (rc != SQLITE_OK) {
       // SQLite may hand back a connection even when the open fails; it must
       // still be released.
@@ -165,12 +177,47 @@ int DatabaseConnection::Open() {
     db_ = db;
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     state_ = kStorageOk;
+    if (sharedFolder_) {
+      const int hardened = DistrustContent();
+      if (hardened != kStorageOk) {
+        Close();
+        return hardened;
+      }
+    }
     if (!checkSchema_) return kStorageOk;
     return BringSchemaToTarget();
   } catch (const std::bad_alloc&) {
     Close();
     return kStorageNoMemory;
   }
+}
+
+bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
+  bool removed = false;
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    if (RemovePlantedLink(database + suffix)) removed = true;
+  }
+  return removed;
+}
+
+int DatabaseConnection::DistrustContent() {
+  // Triggers and views are not part of this database's schema; any that a
+  // user wrote into the file never run.
+  const struct {
+    int option;
+    int value;
+  } kSettings[] = {{SQLITE_DBCONFIG_DEFENSIVE, 1},
+                   {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+                   {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+                   {SQLITE_DBCONFIG_ENABLE_VIEW, 0}};
+  for (const auto& setting : kSettings) {
+    int applied = -1;
+    const int rc = sqlite3_db_config(db_, setting.option, setting.value, &applied);
+    if (rc != SQLITE_OK) return StatusFromSqlite(rc);
+    if (applied != setting.value) return kStorageAccessRefused;
+  }
+  const int checked = Execute("PRAGMA cell_size_check = ON");
+  return checked != kStorageOk ? checked : Execute("PRAGMA mmap_size = 0");
 }
 
 int DatabaseConnection::BringSchemaToTarget() {

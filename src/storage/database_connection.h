@@ -52,6 +52,12 @@ class DatabaseConnection {
   // Keeps the parameters and opens the database at once; state() holds the
   // status of opening (listed at Open, below). After a successful open the folder's access list is
   // replaced (write access for everyone only with `allowWrite`).
+  // `allowWrite` also says that others can write the folder: the database
+  // and its journal are then opened only as regular files of their own in
+  // that folder (see storage/shared_folder_vfs.h), links planted at their
+  // names are removed and refuse this open (11), and the content is not
+  // trusted: no trigger or view of the file runs, the schema cannot be
+  // written, pages are checked as they are read and the file is not mapped.
   // `checkSchema` makes Open read the version records and apply the steps of
   // `stepTable` up to `targetVersion`.
   DatabaseConnection(const std::string& folder, const std::string& fileName,
@@ -117,7 +123,8 @@ class DatabaseConnection {
   //  10  the path of the file can't be built (too long);
   //   1  a folder stands where the file should be;
   //   4  the folder can't be created (or SQLite reports a file error);
-  //  11  SQLite can't open the file;
+  //  11  SQLite can't open the file, or (in a folder others can write) the
+  //      file or a journal is a link, or is refused as one;
   //  13  the database requires a newer schema than the target version;
   //  14/4/11  the version records can't be read because the file is locked,
   //      is not a database, or is unreadable;
@@ -157,6 +164,11 @@ class DatabaseConnection {
   int Prepare(Statement& statement, const char* format, va_list args);
   int ExecuteV(const char* format, va_list args);
   int BringSchemaToTarget();
+  // Removes links planted at the names of the database and of its journals;
+  // true when one was there.
+  static bool RemoveLinksBeside(const std::string& database);
+  // Settings for a database that others can write.
+  int DistrustContent();
 
   int state_ = 1;
   sqlite3* db_ = nullptr;
@@ -167,6 +179,7 @@ class DatabaseConnection {
   std::string folder_;
   std::string fileName_;
   SchemaStepTable stepTable_;
+  bool sharedFolder_;
   bool checkSchema_;
   int targetVersion_;
 };

@@ -233,11 +233,12 @@ TEST_F(FilesTest, DeleteFile) {
   EXPECT_TRUE(IsDirectory(machine_.scratch()));
 }
 
-TEST_F(FilesTest, FlushCreatesMissingFileAndKeepsContent) {
+// A flush may be asked for a name in a folder that others can write: it
+// never creates a file there.
+TEST_F(FilesTest, FlushCreatesNothingAndKeepsContent) {
   const std::string missing = Path("flushed");
   FlushFileToDisk(missing);
-  EXPECT_EQ(IsRegularFile(missing), 1);
-  EXPECT_EQ(ReadWholeFile(missing), "");
+  EXPECT_FALSE(FileExists(missing));
   const std::string file = File("kept", "keep me");
   FlushFileToDisk(file);
   EXPECT_EQ(ReadWholeFile(file), "keep me");

@@ -1,0 +1,19 @@
+// SQLite's file layer for databases in a folder that others can write.
+//
+// The cache database lives in a folder that every user can write, while the
+// module runs elevated. The VFS named here wraps the platform's default one:
+// every file it opens by name (the database, its journal) is opened through
+// the checked open call of fs/shared_folder.h, in the folder that SQLite
+// names, so that no link planted there is ever followed and no file outside
+// the folder is created or written. A write-ahead log is refused: its shared
+// memory would be opened outside that check.
+#ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
+#define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
+
+// The VFS's name for sqlite3_open_v2, registered (not as the default) on
+// the first call, which also installs the checked open call in the default
+// VFS's system-call table. Null when the default VFS has no replaceable open
+// call: a database that needs this VFS must then not be opened.
+const char* SharedFolderVfs();
+
+#endif  // CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
