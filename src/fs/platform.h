@@ -187,9 +187,12 @@ const char* OpenCallName();
 SystemCall CheckedOpenCall();
 void ForwardOpenCallTo(SystemCall original);
 
-// Removes `path` when it is a symbolic link, a reparse point, or one of
-// several links to a file, without following it (the file it leads to is
-// untouched). False when it is none of these, is missing, or stays.
+// True when `path` is a symbolic link, a reparse point, or one of several
+// links to a file (under Wine also: a name that opens a file elsewhere).
+bool IsLink(const char16_t* path);
+// Removes such a link itself, never the file it leads to. False when `path`
+// is no link, or is one that cannot be removed without following it (Wine
+// deletes what a POSIX link leads to): that one stays.
 bool RemoveLink(const char16_t* path);
 
 }  // namespace fsplatform

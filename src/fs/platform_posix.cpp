@@ -907,14 +907,16 @@ void ForwardOpenCallTo(SystemCall original) {
   if (original != nullptr) forwardedOpen = reinterpret_cast<OpenFunction>(original);
 }
 
-bool RemoveLink(const char16_t* path) {
+bool IsLink(const char16_t* path) {
   if (!PassGate()) return false;
-  const std::string native = Native(path);
   struct stat info;
-  if (::lstat(native.c_str(), &info) != 0) return false;
-  if (!S_ISLNK(info.st_mode) && !(S_ISREG(info.st_mode) && info.st_nlink > 1)) return false;
+  return ::lstat(Native(path).c_str(), &info) == 0 &&
+         (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
+}
+
+bool RemoveLink(const char16_t* path) {
   // unlink removes the name itself, never what a link leads to.
-  return ::unlink(native.c_str()) == 0;
+  return IsLink(path) && ::unlink(Native(path).c_str()) == 0;
 }
 
 }  // namespace fsplatform

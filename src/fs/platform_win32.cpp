@@ -532,31 +532,60 @@ void ForwardOpenCallTo(SystemCall original) {
   if (original != nullptr) forwardedCreateFile = reinterpret_cast<CreateFileFunction>(original);
 }
 
-bool RemoveLink(const char16_t* path) {
-  if (!PassGate()) return false;
+namespace {
+
+// What stands at a name, looked at on the name opened as itself.
+struct NameCheck {
+  UniqueHandle opened;  // with DELETE access; null when nothing could be opened
+  bool link = false;    // a reparse point, or one of several links to a file
+  bool elsewhere = false;  // the handle's file is not at the name asked for
+};
+
+NameCheck CheckName(const char16_t* path) {
+  NameCheck check;
   const std::wstring name(W(path));
   const std::size_t separator = LastSeparator(name);
-  if (separator == std::wstring::npos) return false;
+  if (separator == std::wstring::npos) return check;
   constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const UniqueHandle opened = OwnHandle(::CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                                      OPEN_EXISTING,
-                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  check.opened = OwnHandle(::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  if (!opened || !::GetFileInformationByHandle(opened.get(), &info)) return false;
-  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (!folder && info.nNumberOfLinks > 1);
-  if (!link) {
-    // Where a link is not a reparse point (Wine shows a POSIX link as the
-    // file it leads to), the final path tells: it is not the name asked for.
-    const UniqueHandle parent = OwnHandle(::CreateFileW(name.substr(0, separator).c_str(), FILE_READ_ATTRIBUTES,
-                                                        kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                                        nullptr));
-    const std::wstring parentPath = parent ? FinalPath(parent.get()) : std::wstring();
-    link = !parentPath.empty() && !SamePath(FinalPath(opened.get()), parentPath + L"\\" + name.substr(separator + 1));
+  if (!check.opened || !::GetFileInformationByHandle(check.opened.get(), &info)) {
+    check.opened.reset();
+    return check;
   }
-  if (!link) return false;
-  // Deleting a name removes a link itself, never what it leads to.
-  return folder ? ::RemoveDirectoryW(name.c_str()) != FALSE : ::DeleteFileW(name.c_str()) != FALSE;
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  check.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (!folder && info.nNumberOfLinks > 1);
+  // Where a link is not a reparse point (Wine opens a POSIX link as the file
+  // it leads to), the final path tells.
+  const UniqueHandle parent = OwnHandle(::CreateFileW(name.substr(0, separator).c_str(), FILE_READ_ATTRIBUTES,
+                                                      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                      nullptr));
+  const std::wstring parentPath = parent ? FinalPath(parent.get()) : std::wstring();
+  check.elsewhere =
+      parentPath.empty() || !SamePath(FinalPath(check.opened.get()), parentPath + L"\\" + name.substr(separator + 1));
+  return check;
+}
+
+}  // namespace
+
+bool IsLink(const char16_t* path) {
+  if (!PassGate()) return false;
+  const NameCheck check = CheckName(path);
+  return check.opened && (check.link || check.elsewhere);
+}
+
+bool RemoveLink(const char16_t* path) {
+  if (!PassGate()) return false;
+  const NameCheck check = CheckName(path);
+  // The handle is deleted, not the name: it is the link itself. A handle
+  // that reached another file is never deleted, since that would delete the
+  // file the link leads to.
+  if (!check.opened || !check.link || check.elsewhere) return false;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return ::SetFileInformationByHandle(check.opened.get(), FileDispositionInfo, &disposition, sizeof disposition) !=
+         FALSE;
 }
 
 }  // namespace fsplatform

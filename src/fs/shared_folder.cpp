@@ -14,6 +14,10 @@ SystemCallReplacement CheckedOpenCall() { return {fsplatform::OpenCallName(), fs
 
 void ForwardCheckedOpenTo(void (*original)(void)) { fsplatform::ForwardOpenCallTo(original); }
 
+bool IsPlantedLink(const std::string& path) {
+  return fsguard::Guarded(false, [&path] { return fsplatform::IsLink(Utf8ToWide(path).c_str()); });
+}
+
 bool RemovePlantedLink(const std::string& path) {
   return fsguard::Guarded(false, [&path] { return fsplatform::RemoveLink(Utf8ToWide(path).c_str()); });
 }

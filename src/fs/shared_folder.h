@@ -49,9 +49,13 @@ SystemCallReplacement CheckedOpenCall();
 // original entry. Set once, before the replacement is installed.
 void ForwardCheckedOpenTo(void (*original)(void));
 
-// Removes `path` when it is a symbolic link, a reparse point or one of
-// several links to a file: the name itself goes, never what it leads to.
-// True when a link was removed.
+// True when `path` is a symbolic link, a reparse point or one of several
+// links to a file.
+bool IsPlantedLink(const std::string& path);
+
+// Removes such a link: the name itself goes, never what it leads to. True
+// when a link was removed; a link that cannot be removed without following
+// it (under Wine) stays.
 bool RemovePlantedLink(const std::string& path);
 
 #endif  // CUSTOMHOOKS_FS_SHARED_FOLDER_H_

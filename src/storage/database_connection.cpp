@@ -193,11 +193,15 @@ int DatabaseConnection::Open() {
 }
 
 bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
-  bool removed = false;
+  bool planted = false;
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-    if (RemovePlantedLink(database + suffix)) removed = true;
+    const std::string name = database + suffix;
+    if (IsPlantedLink(name)) {
+      planted = true;
+      RemovePlantedLink(name);
+    }
   }
-  return removed;
+  return planted;
 }
 
 int DatabaseConnection::DistrustContent() {

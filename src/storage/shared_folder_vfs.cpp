@@ -33,6 +33,18 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out
   }
 }
 
+// SQLite deletes a journal by name. A link planted there is left alone: on
+// Windows and POSIX deleting the name would remove only the link, but Wine
+// would delete the file it leads to.
+int Delete(sqlite3_vfs*, const char* name, int syncFolder) {
+  try {
+    if (name != nullptr && IsPlantedLink(name)) return SQLITE_IOERR_DELETE;
+  } catch (const std::bad_alloc&) {
+    return SQLITE_NOMEM;
+  }
+  return base->xDelete(base, name, syncFolder);
+}
+
 const char* Register() {
   sqlite3_vfs* found = sqlite3_vfs_find(nullptr);
   if (found == nullptr || found->iVersion < 3 || found->xGetSystemCall == nullptr ||
@@ -51,6 +63,7 @@ const char* Register() {
   shared.pNext = nullptr;
   shared.zName = kVfsName;
   shared.xOpen = Open;
+  shared.xDelete = Delete;
   return sqlite3_vfs_register(&shared, 0) == SQLITE_OK ? kVfsName : nullptr;
 }
 

@@ -6,7 +6,8 @@
 // the checked open call of fs/shared_folder.h, in the folder that SQLite
 // names, so that no link planted there is ever followed and no file outside
 // the folder is created or written. A write-ahead log is refused: its shared
-// memory would be opened outside that check.
+// memory would be opened outside that check. A journal name that has become
+// a link is not deleted (Wine would delete what it leads to).
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 #define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 

@@ -214,10 +214,12 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
   HardLink(secret_, "hard");
   EXPECT_EQ(EnsureDirectoryPath(In(shared_, "folder")), 0);
   for (const char* link : {"file-link", "dangling", "folder-link", "hard"}) {
+    EXPECT_TRUE(IsPlantedLink(In(shared_, link))) << link;
     EXPECT_TRUE(RemovePlantedLink(In(shared_, link))) << link;
     EXPECT_FALSE(Exists(In(shared_, link))) << link;
   }
   for (const char* kept : {"plain", "folder", "missing"}) {
+    EXPECT_FALSE(IsPlantedLink(In(shared_, kept))) << kept;
     EXPECT_FALSE(RemovePlantedLink(In(shared_, kept))) << kept;
   }
   EXPECT_EQ(ReadWholeFile(In(shared_, "plain")), "plain");
