@@ -166,6 +166,22 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
 // refused name fails the open as the platform call fails. Every other open
 // is forwarded unchanged.
 
+// What the platform reports of an opened file or folder, on its handle.
+struct OpenedFacts {
+  bool regular;          // a plain file (not a folder, device or pipe)
+  bool reparsePoint;     // a symbolic link, junction or other reparse point
+  unsigned long links;   // names the file has
+  std::uint64_t volume;  // the volume or device it lies on
+  std::u16string finalPath;  // the path the system gives the handle; empty where none is needed
+};
+
+// The decisions both implementations take on those facts (portable code):
+// a checked folder must be a folder of its own, and a file opened in it a
+// regular file with one name, on the folder's volume, whose final path is
+// the folder's final path followed by `name` (compared ignoring case).
+bool IsOwnFolder(const OpenedFacts& folder);
+bool IsOwnFile(const OpenedFacts& file, const OpenedFacts& folder, const std::u16string& name);
+
 // The folder, held open while it is checked. Opaque.
 struct CheckedFolder;
 

@@ -522,12 +522,17 @@ OpenFunction forwardedOpen = PlainOpen;
 
 struct CheckedFolder {
   int fd;
-  dev_t device;
+  OpenedFacts facts;
   std::string path;  // as the library names files in it, without a final "/"
   CheckedFolder* outer;
 };
 
 namespace {
+
+OpenedFacts FactsOf(const struct stat& info) {
+  return {S_ISREG(info.st_mode), S_ISLNK(info.st_mode), static_cast<unsigned long>(info.st_nlink),
+          static_cast<std::uint64_t>(info.st_dev), std::u16string()};
+}
 
 thread_local CheckedFolder* checkedFolder = nullptr;
 
@@ -550,7 +555,9 @@ int CheckedOpen(const char* path, int flags, int mode) {
   const int fd = ::openat(folder->fd, std::strrchr(path, '/') + 1, flags | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return fd;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1 || info.st_dev != folder->device) {
+  // The descriptor was opened relative to the folder's own: its place needs
+  // no final path.
+  if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string())) {
     ::close(fd);
     errno = ELOOP;
     return -1;
@@ -883,8 +890,8 @@ CheckedFolder* CheckFolder(const std::string& folder) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{-1, info.st_dev, std::string(), checkedFolder};
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !IsOwnFolder(FactsOf(info))) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), checkedFolder};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
   checked->fd = fd.Release();

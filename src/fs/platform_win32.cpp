@@ -160,6 +160,20 @@ std::wstring WideNative(const std::string& text) {
 
 std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
 
+// The facts of an opened handle; false when the system gives none.
+bool FactsOf(HANDLE handle, OpenedFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) return false;
+  const std::wstring finalPath = FinalPath(handle);
+  if (finalPath.empty()) return false;
+  facts.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  facts.links = info.nNumberOfLinks;
+  facts.volume = info.dwVolumeSerialNumber;
+  facts.finalPath.assign(finalPath.begin(), finalPath.end());
+  return true;
+}
+
 using CreateFileFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 
 // Written once, before the replacement is installed, and only read after.
@@ -425,9 +439,8 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
 
 struct fsplatform::CheckedFolder {
   HANDLE handle;
-  std::wstring path;       // as the library names files in it, without a final separator
-  std::wstring finalPath;  // the folder's final path
-  DWORD volume;
+  std::wstring path;  // as the library names files in it, without a final separator
+  OpenedFacts facts;
   CheckedFolder* outer;
 };
 
@@ -449,13 +462,11 @@ CheckedFolder* HoldingFolder(LPCWSTR path) {
 // The opened file is the very name the library asked for in the checked
 // folder, and nothing else has its content.
 bool InCheckedFolder(const CheckedFolder& folder, LPCWSTR path, HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!SingleLinkFile(file) || !::GetFileInformationByHandle(file, &info) ||
-      info.dwVolumeSerialNumber != folder.volume) {
-    return false;
-  }
+  OpenedFacts facts;
+  if (!FactsOf(file, facts)) return false;
   const std::wstring name(path);
-  return SamePath(FinalPath(file), folder.finalPath + L"\\" + name.substr(LastSeparator(name) + 1));
+  const std::wstring leaf = name.substr(LastSeparator(name) + 1);
+  return IsOwnFile(facts, folder.facts, std::u16string(leaf.begin(), leaf.end()));
 }
 
 HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -499,19 +510,11 @@ CheckedFolder* CheckFolder(const std::string& folder) {
   UniqueHandle opened = OwnHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!opened || !::GetFileInformationByHandle(opened.get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return nullptr;
-  }
-  std::wstring finalPath = FinalPath(opened.get());
-  if (finalPath.empty()) return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), std::wstring(), info.dwVolumeSerialNumber,
-                                                   checkedFolder};
+  OpenedFacts facts;
+  if (!opened || !FactsOf(opened.get(), facts) || !IsOwnFolder(facts)) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), facts, checkedFolder};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
-  checked->finalPath.swap(finalPath);
   checked->handle = opened.release();
   checkedFolder = checked;
   return checked;

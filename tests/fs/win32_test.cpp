@@ -12,6 +12,7 @@
 
 #include "fs/access.h"
 #include "fs/files.h"
+#include "fs/shared_folder.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
 #include "support/test_machine.h"
@@ -94,6 +95,51 @@ TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) 
   reader.reset();
   EXPECT_EQ(ReadWholeFile(target), "new");
   EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
+}
+
+// The checked open in a folder that others can write, as SQLite calls it.
+using CreateFileCall = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+
+HANDLE CheckedCreate(const std::string& path, DWORD disposition) {
+  const auto create = reinterpret_cast<CreateFileCall>(CheckedOpenCall().call);
+  return create(WidePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
+  EXPECT_STREQ(CheckedOpenCall().name, "CreateFileW");
+  TestMachine machine;
+  const std::string shared = In(machine.scratch(), "shared");
+  const std::string secret = In(machine.scratch(), "secret.db");
+  ASSERT_EQ(EnsureDirectoryPath(shared), 0);
+  ASSERT_TRUE(WriteWholeFile(secret, "secret"));
+  ASSERT_TRUE(WriteWholeFile(In(shared, "plain"), "plain"));
+  ASSERT_TRUE(CreateHardLinkW(WidePath(In(shared, "hard")).c_str(), WidePath(secret).c_str(), nullptr));
+
+  const CheckedFolderScope scope(shared);
+  ASSERT_TRUE(scope.held());
+  const struct {
+    const char* name;
+    DWORD disposition;
+    bool opens;
+  } kCases[] = {
+      {"plain", OPEN_EXISTING, true}, {"plain", OPEN_ALWAYS, true}, {"new", OPEN_ALWAYS, true},
+      {"fresh", CREATE_NEW, true},    {"hard", OPEN_EXISTING, false}, {"hard", OPEN_ALWAYS, false},
+  };
+  for (const auto& c : kCases) {
+    const HANDLE file = CheckedCreate(In(shared, c.name), c.disposition);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens) << c.name;
+    if (file == INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANT_ACCESS_FILE)) << c.name;
+    } else {
+      CloseHandle(file);
+    }
+  }
+  EXPECT_EQ(ReadWholeFile(secret), "secret");
+  EXPECT_TRUE(IsPlantedLink(In(shared, "hard")));
+  EXPECT_TRUE(RemovePlantedLink(In(shared, "hard")));
+  EXPECT_FALSE(FileExists(In(shared, "hard")));
+  EXPECT_EQ(ReadWholeFile(secret), "secret");
 }
 
 }  // namespace
