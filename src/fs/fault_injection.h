@@ -4,6 +4,9 @@
 #ifndef CUSTOMHOOKS_FS_FAULT_INJECTION_H_
 #define CUSTOMHOOKS_FS_FAULT_INJECTION_H_
 
+#include <string>
+#include <vector>
+
 namespace fsfaults {
 
 // Restarts the count of platform calls; the `n`-th call from now (1: the
@@ -12,6 +15,9 @@ void FailNthPlatformCall(unsigned long n);
 
 // Platform calls made since the last FailNthPlatformCall.
 unsigned long PlatformCallsSinceArmed();
+
+// Their names, in order (the primitives of fs/platform.h).
+std::vector<std::string> PlatformCallsMade();
 
 }  // namespace fsfaults
 

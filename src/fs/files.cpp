@@ -40,21 +40,74 @@ bool WritableFile(std::uint32_t attributes) {
   return attributes == fsplatform::kInvalidAttributes || (attributes & kNotWritableAttributes) == 0;
 }
 
-// The name of a temporary file of this process in the folder of `path`, cut
-// off at its last separator without any platform call. It does not contain
-// the target's name, so a listing that looks for names containing a code
-// never picks it up.
-std::string TemporaryName(const std::string& path, unsigned attempt) {
+// The folder part of `path` with its final separator ("" when there is
+// none), cut off without any platform call.
+std::string FolderPart(const std::string& path) {
   const std::size_t separator = path.find_last_of("\\/");
-  std::string name = separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+constexpr char kTemporaryPrefix[] = "~ch";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr std::size_t kPidDigits = 8;
+
+// The name of a temporary file of this process in the folder of `path`:
+// "~ch" + the process id in 8 hexadecimal digits + "-" + attempt + ".tmp". It
+// does not contain the target's name, so a listing that looks for names
+// containing a code never picks it up.
+std::string TemporaryName(const std::string& path, unsigned attempt) {
+  std::string name = FolderPart(path);
   static const char kHex[] = "0123456789abcdef";
-  name += "~ch";
+  name += kTemporaryPrefix;
   const std::uint32_t pid = fsplatform::ProcessId();
   for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(pid >> shift) & 0xF];
   name += '-';
   name += std::to_string(attempt);
-  name += ".tmp";
+  name += kTemporarySuffix;
   return name;
+}
+
+// The process id in a temporary file's name; false for any other name.
+bool WriterOfTemporary(const std::u16string& name, std::uint32_t& pid) {
+  const std::size_t prefix = sizeof kTemporaryPrefix - 1;
+  const std::size_t suffix = sizeof kTemporarySuffix - 1;
+  if (name.size() < prefix + kPidDigits + 2 + suffix || name.compare(0, prefix, u"~ch") != 0 ||
+      name.compare(name.size() - suffix, suffix, u".tmp") != 0 || name[prefix + kPidDigits] != u'-') {
+    return false;
+  }
+  pid = 0;
+  for (std::size_t i = prefix; i < prefix + kPidDigits; ++i) {
+    const char16_t c = name[i];
+    const int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : -1;
+    if (digit < 0) return false;
+    pid = (pid << 4) | static_cast<std::uint32_t>(digit);
+  }
+  for (std::size_t i = prefix + kPidDigits + 1; i < name.size() - suffix; ++i) {
+    if (name[i] < u'0' || name[i] > u'9') return false;
+  }
+  return name.size() - suffix > prefix + kPidDigits + 1;
+}
+
+// A writer killed in the middle of a write leaves its temporary file behind;
+// the next write into the folder removes those of writers that no longer
+// run. A name that has become a link is left alone.
+void RemoveStaleTemporaries(const std::string& folder) {
+  std::vector<std::u16string> names;
+  const std::u16string wideFolder = Wide(folder.empty() ? std::string(".") : folder);
+  if (fsplatform::ListFolder(wideFolder.c_str(), names) != FsError::kNone) return;
+  const std::uint32_t self = fsplatform::ProcessId();
+  for (const std::u16string& name : names) {
+    std::uint32_t pid = 0;
+    if (!WriterOfTemporary(name, pid) || pid == self || fsplatform::ProcessRunning(pid)) continue;
+    const std::u16string stale = Wide(folder) + name;
+    if (!fsplatform::IsLink(stale.c_str())) fsplatform::RemoveFile(stale.c_str());
+  }
+}
+
+// Makes the folder's new entry durable where the platform needs that.
+void FlushFolderOf(const std::string& path) {
+  const std::string folder = FolderPart(path);
+  fsplatform::FlushFolder(Wide(folder.empty() ? std::string(".") : folder).c_str());
 }
 
 // Gives a file its new content: fresh, under a name that must not exist yet
@@ -64,15 +117,17 @@ using ContentWriter = std::function<FsError(const char16_t* path, fsplatform::Wr
 
 // Puts new content in place of `path` without ever leaving it half-written:
 // the content goes to a temporary file in the same folder, which then
-// replaces the target in one step. When the platform refuses the replacement
-// because another process holds the target open, the content is written in
-// place instead. A read-only target is never touched.
+// replaces the target in one step, and the folder is flushed. When the
+// folder forbids new files, or the platform refuses the replacement because
+// another process holds the target open, the content is written in place
+// instead. A read-only target is never touched.
 WriteResult ReplaceDurably(const std::string& path, const ContentWriter& write) {
   const std::u16string target = Wide(path);
   if (target.empty() || !WritableFile(fsplatform::GetAttributes(target.c_str()))) return WriteResult::kNotWritable;
+  RemoveStaleTemporaries(FolderPart(path));
 
   // A fresh temporary file in the target's folder; names left behind by a
-  // crashed writer are skipped.
+  // crashed writer that still runs are skipped.
   constexpr unsigned kAttempts = 100;
   std::u16string temporary;
   FsError written = FsError::kExists;
@@ -80,20 +135,24 @@ WriteResult ReplaceDurably(const std::string& path, const ContentWriter& write) 
     temporary = Wide(TemporaryName(path, attempt));
     written = write(temporary.c_str(), fsplatform::WriteMode::kCreateNew);
   }
-  if (written != FsError::kNone) {
+  bool inPlace = false;
+  if (written == FsError::kNone) {
+    const FsError moved = fsplatform::MoveFileReplacing(temporary.c_str(), target.c_str());
+    if (moved == FsError::kNone) {
+      FlushFolderOf(path);
+      return WriteResult::kWritten;
+    }
+    fsplatform::RemoveFile(temporary.c_str());
+    // Another process holds the target open, so it cannot be replaced; its
+    // content can still be rewritten in place.
+    inPlace = moved == FsError::kSharingViolation || moved == FsError::kAccessDenied;
+  } else {
     if (written != FsError::kExists) fsplatform::RemoveFile(temporary.c_str());
-    return WriteResult::kNotWritable;
+    // The folder forbids new files, while the target itself may be writable.
+    inPlace = written == FsError::kAccessDenied;
   }
-
-  const FsError moved = fsplatform::MoveFileReplacing(temporary.c_str(), target.c_str());
-  if (moved == FsError::kNone) return WriteResult::kWritten;
-  fsplatform::RemoveFile(temporary.c_str());
-
-  // Another process holds the target open, so it cannot be replaced; its
-  // content can still be rewritten in place.
-  const bool busy = moved == FsError::kSharingViolation || moved == FsError::kAccessDenied;
   const std::uint32_t attributes = fsplatform::GetAttributes(target.c_str());
-  if (busy && attributes != fsplatform::kInvalidAttributes && WritableFile(attributes) &&
+  if (inPlace && attributes != fsplatform::kInvalidAttributes && WritableFile(attributes) &&
       write(target.c_str(), fsplatform::WriteMode::kReplaceContent) == FsError::kNone) {
     return WriteResult::kWritten;
   }
@@ -197,8 +256,18 @@ bool CopyFileReplacing(const std::string& source, const std::string& target) {
 }
 
 bool MoveFileReplacing(const std::string& source, const std::string& target) {
-  return Succeeded(
-      [&source, &target] { return fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()); });
+  return Guarded(false, [&source, &target] {
+    if (fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()) != FsError::kNone) return false;
+    FlushFolderOf(target);
+    return true;
+  });
+}
+
+void FlushFolder(const std::string& folder) {
+  Guarded(true, [&folder] {
+    fsplatform::FlushFolder(Wide(folder).c_str());
+    return true;
+  });
 }
 
 bool DeleteFileUtf8(const std::string& path) {

@@ -69,9 +69,14 @@ bool CopyFileOverwrite(const std::string& source, const std::string& target);
 // target is left as it was.
 bool CopyFileReplacing(const std::string& source, const std::string& target);
 
-// Replaces `target` by `source` in one step (the source name disappears). A
+// Replaces `target` by `source` in one step (the source name disappears),
+// then flushes the folder so that the new entry survives a power cut. A
 // read-only target is refused. True on success.
 bool MoveFileReplacing(const std::string& source, const std::string& target);
+
+// Forces a folder's entries to disk (POSIX needs it after a file was created
+// or replaced there; Windows writes them through). Failures are silent.
+void FlushFolder(const std::string& folder);
 
 // Deletes a file. True on success.
 bool DeleteFileUtf8(const std::string& path);
@@ -101,9 +106,12 @@ enum class WriteResult {
 
 // Writes `bytes` as the whole content of `path` without ever leaving a
 // half-written file: the bytes go to a temporary file in the same folder,
-// which is flushed and then replaces the target. When the platform refuses the
-// replacement because another process holds the target open, the bytes are
-// written in place instead. A read-only target is never touched.
+// which is flushed and then replaces the target, and the folder is flushed.
+// When the folder forbids new files, or the platform refuses the replacement
+// because another process holds the target open, the bytes are written in
+// place instead (and flushed). A read-only target is never touched.
+// Temporary files that writers which no longer run left in the folder are
+// removed first.
 WriteResult WriteFileDurably(const std::string& path, const std::string& bytes);
 
 // ---- Folder listing --------------------------------------------------------

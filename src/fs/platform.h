@@ -43,10 +43,10 @@ enum class FsError {
   kFailed,            // anything else, including a failure forced by the gate
 };
 
-// Asked first by every primitive; false makes the primitive fail as the OS
-// would have failed it (FsError::kFailed, errno EIO, a null result). Always
-// true in the shipped library.
-bool PassGate();
+// Asked first by every primitive, with the primitive's name; false makes the
+// primitive fail as the OS would have failed it (FsError::kFailed, errno EIO,
+// a null result). Always true in the shipped library.
+bool PassGate(const char* call);
 
 // ---- Text -------------------------------------------------------------------
 // MultiByteToWideChar / WideCharToMultiByte with CP_UTF8 and flags 0:
@@ -133,6 +133,13 @@ std::string NativePath(const std::string& path);
 
 // The current process id (names of temporary files).
 std::uint32_t ProcessId();
+// Whether a process with that id runs now (one that exists but may not be
+// looked at counts as running).
+bool ProcessRunning(std::uint32_t pid);
+
+// Forces the folder's entries to disk: fsync on the folder on POSIX; nothing
+// on Windows, whose replace writes through (MOVEFILE_WRITE_THROUGH). Silent.
+void FlushFolder(const char16_t* folder);
 
 // ---- Access lists ---------------------------------------------------------------
 // One explicit-access entry (GRANT_ACCESS, trustee form TRUSTEE_IS_SID, type

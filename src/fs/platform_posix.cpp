@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -570,14 +571,14 @@ int CheckedOpen(const char* path, int flags, int mode) {
 // ---- Text ------------------------------------------------------------------------
 
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
-  if (!PassGate()) return 0;
+  if (!PassGate(__func__)) return 0;
   if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
   const std::size_t size = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
   return FinishConversion(DecodeUtf8(text, size), out, capacity);
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
-  if (!PassGate()) return 0;
+  if (!PassGate(__func__)) return 0;
   if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
   const std::size_t size = length == -1 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
   return FinishConversion(EncodeUtf8(text, size), out, capacity);
@@ -586,7 +587,7 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
 // ---- Special folders ----------------------------------------------------------------
 
 FsError GetFolderPath(int csidl, std::u16string& path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   std::u16string found;
   if (!ReadFolderVariable(csidl, found)) return FsError::kNotFound;
   if (found.size() >= 1024) return FsError::kBadPath;
@@ -603,7 +604,7 @@ FsError GetFolderPath(int csidl, std::u16string& path) {
 }
 
 FolderLocation LocateFolder(int csidl, std::u16string& path) {
-  if (!PassGate()) return FolderLocation::kNotLocated;
+  if (!PassGate(__func__)) return FolderLocation::kNotLocated;
   std::u16string found;
   if (!ReadFolderVariable(csidl, found)) return FolderLocation::kNotLocated;
   if (found.size() >= kMaxPath) return FolderLocation::kLocatedWithoutPath;
@@ -614,7 +615,7 @@ FolderLocation LocateFolder(int csidl, std::u16string& path) {
 // ---- Shell path functions ---------------------------------------------------------------
 
 bool AppendPath(char16_t* path, const char16_t* more) {
-  if (!PassGate() || path == nullptr || more == nullptr) return false;
+  if (!PassGate(__func__) || path == nullptr || more == nullptr) return false;
   if (!(more[0] == u'\\' && more[1] == u'\\')) {
     while (*more == u'\\') ++more;
   }
@@ -655,13 +656,13 @@ bool AppendPath(char16_t* path, const char16_t* more) {
 }
 
 void RemoveBackslash(char16_t* path) {
-  if (!PassGate() || path == nullptr) return;
+  if (!PassGate(__func__) || path == nullptr) return;
   const std::size_t length = WideLength(path);
   if (length > 0 && path[length - 1] == u'\\' && !IsRoot(std::u16string(path, length))) path[length - 1] = u'\0';
 }
 
 void StripPath(char16_t* path) {
-  if (!PassGate() || path == nullptr) return;
+  if (!PassGate(__func__) || path == nullptr) return;
   const std::size_t start = FileNameStart(path);
   if (start == 0) return;
   const std::size_t length = WideLength(path + start);
@@ -671,18 +672,18 @@ void StripPath(char16_t* path) {
 // ---- Tests -------------------------------------------------------------------------------
 
 FsError CheckExists(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::access(Native(path).c_str(), F_OK) == 0 ? FsError::kNone : LastError();
 }
 
 bool FileExists(const char16_t* path) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   struct stat info;
   return StatPath(Native(path), &info);
 }
 
 std::uint32_t GetAttributes(const char16_t* path) {
-  if (!PassGate()) return kInvalidAttributes;
+  if (!PassGate(__func__)) return kInvalidAttributes;
   struct stat info;
   if (!StatPath(Native(path), &info)) return kInvalidAttributes;
   if (S_ISDIR(info.st_mode)) return 0x10;
@@ -692,7 +693,7 @@ std::uint32_t GetAttributes(const char16_t* path) {
 // ---- Changes -------------------------------------------------------------------------------
 
 int MakeFolder(const char16_t* path) {
-  if (!PassGate()) {
+  if (!PassGate(__func__)) {
     Stopped();
     return -1;
   }
@@ -700,12 +701,12 @@ int MakeFolder(const char16_t* path) {
 }
 
 FsError CreateFolder(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::mkdir(Native(path).c_str(), 0777) == 0 ? FsError::kNone : LastError();
 }
 
 FsError CreateFolderChain(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   // The shell wants a full path.
   if (path[0] != u'\\' && path[0] != u'/') return FsError::kBadPath;
   const std::string native = Native(path);
@@ -715,7 +716,7 @@ FsError CreateFolderChain(const char16_t* path) {
 }
 
 FsError SetAttributesNormal(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::string native = Native(path);
   struct stat info;
   if (!StatPath(native, &info)) return LastError();
@@ -724,7 +725,7 @@ FsError SetAttributesNormal(const char16_t* path) {
 }
 
 FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::string from = Native(source);
   const std::string to = Native(target);
   Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
@@ -756,12 +757,14 @@ FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode)
   // The target takes the source's attributes and time of last change.
   const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
   ::futimens(out.get(), times);
-  if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0) return LastError();
+  // A file written in place may belong to someone else, who keeps its
+  // permissions; only its content is this copy's.
+  if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) return LastError();
   return out.Close() ? FsError::kNone : LastError();
 }
 
 FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::string from = Native(source);
   const std::string to = Native(target);
   struct stat info;
@@ -771,7 +774,7 @@ FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
 }
 
 FsError RemoveFile(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::string native = Native(path);
   struct stat info;
   if (::lstat(native.c_str(), &info) != 0) return LastError();
@@ -780,14 +783,14 @@ FsError RemoveFile(const char16_t* path) {
 }
 
 void FlushFile(const char16_t* path) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info;
   if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) ::fsync(file.get());
 }
 
 FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::string native = Native(path);
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   if (mode == WriteMode::kCreateNew) {
@@ -808,7 +811,7 @@ FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size
 // ---- Shared file access -------------------------------------------------------------------
 
 std::FILE* OpenShared(const char16_t* path, const char* mode) {
-  if (!PassGate()) {
+  if (!PassGate(__func__)) {
     Stopped();
     return nullptr;
   }
@@ -824,14 +827,14 @@ std::FILE* OpenShared(const char16_t* path, const char* mode) {
 }
 
 void CloseFile(std::FILE* file) {
-  PassGate();  // a stopped close still releases the stream
+  PassGate(__func__);  // a stopped close still releases the stream
   std::fclose(file);
 }
 
 // ---- Listing ----------------------------------------------------------------------------------
 
 FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   std::vector<std::u16string> found;
   {
     const UniqueFolder listing(::opendir(Native(folder).c_str()));
@@ -857,15 +860,26 @@ std::string NativePath(const std::string& path) {
   return native;
 }
 
+bool ProcessRunning(std::uint32_t pid) {
+  if (!PassGate(__func__)) return true;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+void FlushFolder(const char16_t* folder) {
+  if (!PassGate(__func__)) return;
+  const Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
 std::uint32_t ProcessId() {
-  PassGate();  // cannot fail
+  PassGate(__func__);  // cannot fail
   return static_cast<std::uint32_t>(::getpid());
 }
 
 // ---- Access lists ---------------------------------------------------------------------------------
 
 void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   ClassPermissions masks;
   for (const AccessEntry& entry : entries) {
     (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
@@ -885,7 +899,7 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
 // ---- Files in folders that others can write -------------------------------------------------
 
 CheckedFolder* CheckFolder(const std::string& folder) {
-  if (!PassGate()) return nullptr;
+  if (!PassGate(__func__)) return nullptr;
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -915,7 +929,7 @@ void ForwardOpenCallTo(SystemCall original) {
 }
 
 bool IsLink(const char16_t* path) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   struct stat info;
   return ::lstat(Native(path).c_str(), &info) == 0 &&
          (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));

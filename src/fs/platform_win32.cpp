@@ -184,19 +184,19 @@ CreateFileFunction forwardedCreateFile = ::CreateFileW;
 // ---- Text -------------------------------------------------------------------------------
 
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
-  if (!PassGate()) return 0;
+  if (!PassGate(__func__)) return 0;
   return ::MultiByteToWideChar(CP_UTF8, 0, text, length, W(out), capacity);
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
-  if (!PassGate()) return 0;
+  if (!PassGate(__func__)) return 0;
   return ::WideCharToMultiByte(CP_UTF8, 0, W(text), length, out, capacity, nullptr, nullptr);
 }
 
 // ---- Special folders ------------------------------------------------------------------------
 
 FsError GetFolderPath(int csidl, std::u16string& path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   wchar_t buffer[1024] = {};
   const HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
   if (FAILED(result)) return FromHresult(result);
@@ -205,7 +205,7 @@ FsError GetFolderPath(int csidl, std::u16string& path) {
 }
 
 FolderLocation LocateFolder(int csidl, std::u16string& path) {
-  if (!PassGate()) return FolderLocation::kNotLocated;
+  if (!PassGate(__func__)) return FolderLocation::kNotLocated;
   PIDLIST_ABSOLUTE found = nullptr;
   if (FAILED(::SHGetFolderLocation(nullptr, csidl, nullptr, 0, &found))) return FolderLocation::kNotLocated;
   const UniqueItemList items(found);
@@ -218,41 +218,41 @@ FolderLocation LocateFolder(int csidl, std::u16string& path) {
 // ---- Shell path functions -----------------------------------------------------------------------
 
 bool AppendPath(char16_t* path, const char16_t* more) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   return ::PathAppendW(W(path), W(more)) != FALSE;
 }
 
 void RemoveBackslash(char16_t* path) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   ::PathRemoveBackslashW(W(path));
 }
 
 void StripPath(char16_t* path) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   ::PathStripPathW(W(path));
 }
 
 // ---- Tests ------------------------------------------------------------------------------------
 
 FsError CheckExists(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return FromErrno(::_waccess_s(W(path), 0));
 }
 
 bool FileExists(const char16_t* path) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   return ::PathFileExistsW(W(path)) != FALSE;
 }
 
 std::uint32_t GetAttributes(const char16_t* path) {
-  if (!PassGate()) return kInvalidAttributes;
+  if (!PassGate(__func__)) return kInvalidAttributes;
   return ::GetFileAttributesW(W(path));
 }
 
 // ---- Changes -------------------------------------------------------------------------------------
 
 int MakeFolder(const char16_t* path) {
-  if (!PassGate()) {
+  if (!PassGate(__func__)) {
     Stopped();
     return -1;
   }
@@ -260,39 +260,39 @@ int MakeFolder(const char16_t* path) {
 }
 
 FsError CreateFolder(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::CreateDirectoryW(W(path), nullptr) ? FsError::kNone : LastError();
 }
 
 FsError CreateFolderChain(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return FromWin32(static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, W(path), nullptr)));
 }
 
 FsError SetAttributesNormal(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL) ? FsError::kNone : LastError();
 }
 
 FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const BOOL failIfExists = mode == WriteMode::kCreateNew ? TRUE : FALSE;
   return ::CopyFileW(W(source), W(target), failIfExists) ? FsError::kNone : LastError();
 }
 
 FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? FsError::kNone
                                                                                                   : LastError();
 }
 
 FsError RemoveFile(const char16_t* path) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   return ::DeleteFileW(W(path)) ? FsError::kNone : LastError();
 }
 
 void FlushFile(const char16_t* path) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   constexpr DWORD kWriteThroughUnbuffered = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH |
                                             FILE_FLAG_OPEN_REPARSE_POINT;
   const UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -301,7 +301,7 @@ void FlushFile(const char16_t* path) {
 }
 
 FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const bool fresh = mode == WriteMode::kCreateNew;
   const DWORD share = fresh ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, share, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
@@ -323,7 +323,7 @@ FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size
 // ---- Shared file access ----------------------------------------------------------------------------
 
 std::FILE* OpenShared(const char16_t* path, const char* mode) {
-  if (!PassGate()) {
+  if (!PassGate(__func__)) {
     Stopped();
     return nullptr;
   }
@@ -333,14 +333,14 @@ std::FILE* OpenShared(const char16_t* path, const char* mode) {
 }
 
 void CloseFile(std::FILE* file) {
-  PassGate();  // a stopped close still releases the stream
+  PassGate(__func__);  // a stopped close still releases the stream
   std::fclose(file);
 }
 
 // ---- Listing ------------------------------------------------------------------------------------------
 
 FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
-  if (!PassGate()) return Stopped();
+  if (!PassGate(__func__)) return Stopped();
   const std::u16string pattern = std::u16string(folder) + u"\\*";
   WIN32_FIND_DATAW data;
   const HANDLE first = ::FindFirstFileW(W(pattern.c_str()), &data);
@@ -364,15 +364,25 @@ FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
 
 std::string NativePath(const std::string& path) { return path; }
 
+bool ProcessRunning(std::uint32_t pid) {
+  if (!PassGate(__func__)) return true;
+  const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD exitCode = 0;
+  return !::GetExitCodeProcess(process.get(), &exitCode) || exitCode == STILL_ACTIVE;
+}
+
+void FlushFolder(const char16_t*) { PassGate(__func__); }
+
 std::uint32_t ProcessId() {
-  PassGate();  // cannot fail
+  PassGate(__func__);  // cannot fail
   return ::GetCurrentProcessId();
 }
 
 // ---- Access lists -------------------------------------------------------------------------------------
 
 void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
-  if (!PassGate()) return;
+  if (!PassGate(__func__)) return;
   // The list is read and written on the folder opened as itself: a link or
   // mount point planted at its name is never given the list.
   const UniqueHandle opened = OwnHandle(::CreateFileW(W(folder), READ_CONTROL | WRITE_DAC,
@@ -501,7 +511,7 @@ HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECUR
 }  // namespace
 
 CheckedFolder* CheckFolder(const std::string& folder) {
-  if (!PassGate()) return nullptr;
+  if (!PassGate(__func__)) return nullptr;
   std::wstring path = WideNative(folder);
   while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
   if (path.empty()) return nullptr;
@@ -574,13 +584,13 @@ NameCheck CheckName(const char16_t* path) {
 }  // namespace
 
 bool IsLink(const char16_t* path) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   const NameCheck check = CheckName(path);
   return check.opened && (check.link || check.elsewhere);
 }
 
 bool RemoveLink(const char16_t* path) {
-  if (!PassGate()) return false;
+  if (!PassGate(__func__)) return false;
   const NameCheck check = CheckName(path);
   // The handle is deleted, not the name: it is the link itself. A handle
   // that reached another file is never deleted, since that would delete the

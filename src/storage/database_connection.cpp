@@ -165,6 +165,7 @@ int DatabaseConnection::Open() {
       flags |= SQLITE_OPEN_NOFOLLOW;
       if (RemoveLinksBeside(native)) return kStorageAccessRefused;
     }
+    const bool fresh = !FileExists(path);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
     if (rc != SQLITE_OK) {
@@ -175,6 +176,8 @@ int DatabaseConnection::Open() {
       return StatusFromSqlite(rc);
     }
     db_ = db;
+    // The new file's folder entry must survive a power cut as well.
+    if (fresh) FlushFolder(folder_);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     state_ = kStorageOk;
     if (sharedFolder_) {

@@ -1,4 +1,5 @@
 // Failures of single platform calls, forced through the test build's gate.
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -187,6 +188,33 @@ TEST_F(FaultTest, CommonDataFolderFallsBackToTheFolderPathLookup) {
   EXPECT_TRUE(GetCommonDataFolder(found));
   fsfaults::FailNthPlatformCall(0);
   EXPECT_EQ(found, expected);
+}
+
+// The new entry of a replaced file reaches the disk only when its folder is
+// flushed (POSIX); the flush follows every replace.
+TEST_F(FaultTest, ReplacesFlushTheFolderAfterwards) {
+  Write(Path("source"), "source");
+  const struct {
+    const char* what;
+    bool (*act)(const std::string& folder);
+  } kCases[] = {
+      {"durable write", [](const std::string& folder) {
+         return WriteFileDurably(folder + "/doc.xml", "doc") == WriteResult::kWritten;
+       }},
+      {"copy", [](const std::string& folder) { return CopyFileReplacing(folder + "/source", folder + "/copy"); }},
+      {"move", [](const std::string& folder) {
+         return CopyFileReplacing(folder + "/source", folder + "/moved") &&
+                MoveFileReplacing(folder + "/moved", folder + "/target");
+       }},
+  };
+  for (const auto& c : kCases) {
+    fsfaults::FailNthPlatformCall(0);
+    ASSERT_TRUE(c.act(folder_.u8string())) << c.what;
+    const std::vector<std::string> calls = fsfaults::PlatformCallsMade();
+    const auto moved = std::find(calls.rbegin(), calls.rend(), "MoveFileReplacing");
+    ASSERT_NE(moved, calls.rend()) << c.what;
+    EXPECT_NE(std::find(calls.rbegin(), moved, "FlushFolder"), moved) << c.what << ": no folder flush after the replace";
+  }
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include "fs/files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "fs/paths.h"
+#include "fs/platform.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
 #include "support/test_machine.h"
@@ -244,6 +246,24 @@ TEST_F(FilesTest, FlushCreatesNothingAndKeepsContent) {
   EXPECT_EQ(ReadWholeFile(file), "keep me");
   FlushFileToDisk(In(Path("no-folder"), "x"));
   EXPECT_FALSE(FileExists(Path("no-folder")));
+}
+
+// A writer killed in the middle of a write leaves its temporary file; the
+// next write into the folder removes those of writers that no longer run.
+TEST_F(FilesTest, NextWriteRemovesTemporariesOfEndedWriters) {
+  char own[16];
+  std::snprintf(own, sizeof own, "%08x", static_cast<unsigned>(fsplatform::ProcessId()));
+  const std::string ended = File("~ch7ffffff0-0.tmp", "ended writer");
+  const std::string ownTemporary = File(std::string("~ch") + own + "-7.tmp", "this process");
+  const std::vector<std::string> others = {File("~chnot-a-pid.tmp"), File("~ch7ffffff0-.tmp"),
+                                           File("~ch7ffffff0-1.txt"), File("note.tmp")};
+  EXPECT_EQ(WriteFileDurably(Path("doc.xml"), "doc"), WriteResult::kWritten);
+  EXPECT_FALSE(FileExists(ended));
+  EXPECT_TRUE(FileExists(ownTemporary));
+  for (const std::string& other : others) EXPECT_TRUE(FileExists(other)) << other;
+  File("~ch7ffffff0-3.tmp", "ended writer");
+  EXPECT_TRUE(CopyFileReplacing(Path("doc.xml"), Path("copy.xml")));
+  EXPECT_FALSE(FileExists(Path("~ch7ffffff0-3.tmp")));
 }
 
 // ---- Shared file access --------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,29 @@ TEST_F(GrantTest, AnotherUserMayWriteOnlyWhenAllowed) {
   EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
   EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
   EXPECT_TRUE(AsNobody(folder_, CreateFileIn));
+}
+
+bool WriteDocumentIn(const std::string& folder) {
+  return WriteFileDurably(In(folder, "doc.xml"), "new") == WriteResult::kWritten &&
+         CopyFileReplacing(In(folder, "doc.xml"), In(folder, "copy.xml"));
+}
+
+// A writable file in a folder that forbids new files: the temporary file
+// can't be made, so the file is written in place.
+TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
+  if (::geteuid() != 0) GTEST_SKIP() << "switching to the user nobody needs root";
+  if (::getpwnam("nobody") == nullptr) GTEST_SKIP() << "no user nobody";
+  ::chmod(NativePath(machine_.scratch()).c_str(), 0755);
+  ::chmod(NativePath(folder_).c_str(), 0755);
+  for (const char* name : {"doc.xml", "copy.xml"}) {
+    ASSERT_TRUE(WriteWholeFile(In(folder_, name), "old"));
+    ::chmod(NativePath(In(folder_, name)).c_str(), 0666);
+  }
+  EXPECT_FALSE(AsNobody(folder_, CreateFileIn));
+  EXPECT_TRUE(AsNobody(folder_, WriteDocumentIn));
+  EXPECT_EQ(ReadWholeFile(In(folder_, "doc.xml")), "new");
+  EXPECT_EQ(ReadWholeFile(In(folder_, "copy.xml")), "new");
+  EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
 }
 
 TEST(ReadOnlyFiles, RefusedEvenToRoot) {

@@ -5,6 +5,7 @@
 // complete session leaves it, every database passes its integrity check and
 // holds each record as it was or as a complete session leaves it, and a
 // following session without faults completes the work.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "reliability/session_runner.h"
 #include "reliability/sqlite_fault_vfs.h"
 #include "samplesuite/sample_machine.h"
+#include "storage/pcd_store.h"
 #include "support/test_machine.h"
 
 namespace {
@@ -140,6 +142,23 @@ TEST_F(FaultSweep, EverySqliteFileOperationOfASessionMayFail) {
   EXPECT_GT(incomplete_, runs / 10) << "failed file operations must show in the outcome";
   std::printf("[ figures  ] SQLite VFS: %lu faulted sessions in all; %lu left work undone\n", runs, incomplete_);
   RecordProperty("sqlite_faulted_sessions", static_cast<int>(runs));
+}
+
+// A database file that did not exist reaches the disk with its folder entry:
+// the folder is flushed after the file is created, and only then.
+TEST(NewDatabases, FlushTheirFolder) {
+  TestMachine machine;
+  const auto folderFlushes = [] {
+    const std::vector<std::string> calls = fsfaults::PlatformCallsMade();
+    return std::count(calls.begin(), calls.end(), "FlushFolder");
+  };
+  for (const long expected : {2L, 0L}) {
+    fsfaults::FailNthPlatformCall(0);
+    PCDHandle* handle = nullptr;
+    ASSERT_EQ(PCDOpen(&handle), 0);
+    ASSERT_EQ(PCDClose(handle), 0);
+    EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
+  }
 }
 
 }  // namespace
