@@ -43,12 +43,15 @@ export CUSTOMHOOKS_WIN_DEPS
 CUSTOMHOOKS_WIN_DEPS=$(scripts/build-win-deps.sh)
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
-scripts/wine-prefix.sh "$wine_arch" >/dev/null
+prefix=$(scripts/wine-prefix.sh --start "$wine_arch")
+trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
 if [ "$wine_arch" = win32 ]; then
   ctest --preset windows-win32
 else
   ctest --preset windows
 fi
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+trap - EXIT
 
 # ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
