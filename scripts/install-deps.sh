@@ -27,7 +27,7 @@ case "$purpose" in
       "${native[@]}" build-essential pkg-config
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
-      tcl dpkg-dev
+      tcl dpkg-dev zip
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       # A 64-bit prefix needs both loaders: the 32-bit DLL runs under WoW64.
       wine wine64 wine32:i386
