@@ -53,6 +53,11 @@ fi
 WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 trap - EXIT
 
+# ---- Release packages (README "Release"): built twice to be compared byte
+# for byte, then each unpacked and run through a session by its own kxhost.
+echo "== release packages and their checks"
+scripts/package.sh
+
 # ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
 # fails the run, also one from a helper process whose test still passed.
