@@ -2,15 +2,43 @@
 # The demonstration: builds the module, lays out the sample suite on a fresh
 # machine folder, drives a whole install session through the library with
 # kxhost (as the suite installer would, in "fr_MA"), and shows what changed on
-# disk. Each run uses a new folder, so it can be run again and again.
+# disk. Each run uses a new folder, so it can be run again and again; the
+# build (preset "demo", build/demo) is kept and reused.
+#
+# It installs only what the native demonstration needs. The preparing steps
+# show one line each; what the package manager and the build print goes to
+# build/demo/demo.log, whose last lines are shown when a step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j"$(nproc 2>/dev/null || echo 2)" \
-  --target CustomHooks kxhost samplesuite >/dev/null
-bin="$PWD/build/native/bin"
+mkdir -p build/demo
+log="$PWD/build/demo/demo.log"
+: >"$log"
+
+# step TEXT COMMAND...: runs COMMAND with its output in the log, on one line.
+step() {
+  local text=$1
+  shift
+  printf '%s… ' "$text"
+  local start=$SECONDS
+  if "$@" >>"$log" 2>&1; then
+    printf 'done (%d s)\n' $((SECONDS - start))
+  else
+    printf 'failed\n\n'
+    tail -n 25 "$log"
+    printf '\nThe whole log: %s\n' "$log"
+    exit 1
+  fi
+}
+
+build() {
+  cmake --preset demo &&
+    cmake --build --preset demo -j"$(nproc 2>/dev/null || echo 2)" --target CustomHooks kxhost samplesuite
+}
+
+step "installing build tools" scripts/install-deps.sh demo
+step "building" build
+bin="$PWD/build/demo/bin"
 
 machine=$(mktemp -d "${TMPDIR:-/tmp}/customhooks-demo.XXXXXX")
 export CommonProgramFiles="$machine/Program Files/Common Files"
@@ -29,8 +57,10 @@ records() {  # records FILE: the domain_data records of a database, one a line
     "SELECT subDomain, key, value FROM domain_data WHERE domain = '1' ORDER BY subDomain, key"
 }
 
-heading "Sample suite laid out in $machine"
-on_machine "$bin/samplesuite" "$programs" > "$machine/session.properties"
+lay_out() { on_machine "$bin/samplesuite" "$programs" >"$machine/session.properties"; }
+step "laying out a sample suite in $machine" lay_out
+
+heading "Session properties"
 cat "$machine/session.properties"
 cp "$document" "$machine/application.xml.before"
 cp "$studio/TesselStudio.ini" "$machine/TesselStudio.ini.before"

@@ -2,8 +2,24 @@
 # Builds everything and runs every test: the native suite, then the Windows
 # DLL and its tests under Wine. Installs what is missing first. Exits non-zero
 # on any failure.
+#
+#   scripts/test.sh [--wine32]
+#
+# The Windows tests run in a 64-bit Wine prefix, the 32-bit DLL under WoW64 as
+# on every current Windows; --wine32 runs them in a 32-bit prefix instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+wine_arch=win64
+for arg in "$@"; do
+  case "$arg" in
+    --wine32) wine_arch=win32 ;;
+    *)
+      echo "usage: scripts/test.sh [--wine32]" >&2
+      exit 2
+      ;;
+  esac
+done
 
 scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -22,17 +38,25 @@ build/native/bin/bench_session_once prepare "$bench_machines/p100-c1M-d1K" --pay
 build/native/bin/bench_session_once run "$bench_machines/p100-c1M-d1K" --memory
 rm -rf "$bench_machines"
 
-echo "== Windows DLL (i686) and tests under Wine"
+echo "== Windows DLL (i686) and tests under Wine, $wine_arch prefix"
 export CUSTOMHOOKS_WIN_DEPS
 CUSTOMHOOKS_WIN_DEPS=$(scripts/build-win-deps.sh)
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
-export WINEDEBUG=-all WINEPREFIX="$PWD/build/windows/wineprefix"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot --init >/dev/null 2>&1 || true
-  wineserver --wait || true
+prefix=$(scripts/wine-prefix.sh --start "$wine_arch")
+trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
+if [ "$wine_arch" = win32 ]; then
+  ctest --preset windows-win32
+else
+  ctest --preset windows
 fi
-ctest --preset windows
+WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+trap - EXIT
+
+# ---- Release packages (README "Release"): built twice to be compared byte
+# for byte, then each unpacked and run through a session by its own kxhost.
+echo "== release packages and their checks"
+scripts/package.sh
 
 # ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report

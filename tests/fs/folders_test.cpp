@@ -28,12 +28,6 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string Special(unsigned kind) {
-  char buffer[kPathBufferSize];
-  const char* found = GetSpecialFolderPath(buffer, kind);
-  return found != nullptr ? std::string(found) : std::string("<null>");
-}
-
 class FoldersTest : public ::testing::Test {
  protected:
   TestMachine machine_;
@@ -53,8 +47,8 @@ TEST_F(FoldersTest, SpecialFolderIsZeroPaddedAndWithoutTrailingSeparator) {
 }
 
 TEST_F(FoldersTest, WithoutSeparateX86FolderKindZeroGivesCommonFiles) {
-  // Windows 32-bit systems (and Wine's 32-bit prefix) have no separate x86
-  // folder; on POSIX its variable is unset.
+  // A 32-bit Windows (Wine's 32-bit prefix) has no separate x86 folder, and
+  // under WoW64 both kinds name the x86 one; on POSIX its variable is unset.
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
   EXPECT_EQ(Special(kFolderCommonFilesX86), Special(kFolderCommonFiles));
   EXPECT_EQ(Special(77), Special(kFolderCommonFiles));

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "fs/files.h"
+#include "fs/folders.h"
 
 namespace stdfs = std::filesystem;
 
@@ -18,6 +19,12 @@ void SetReadOnly(const std::string& path, bool readOnly) {
 bool IsReadOnly(const std::string& path) {
   const auto write = stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write;
   return (stdfs::status(stdfs::u8path(NativePath(path))).permissions() & write) == stdfs::perms::none;
+}
+
+std::string Special(unsigned kind) {
+  char buffer[kPathBufferSize];
+  const char* found = GetSpecialFolderPath(buffer, kind);
+  return found != nullptr ? std::string(found) : std::string("<null>");
 }
 
 std::vector<std::string> NamesIn(const std::string& folder) {

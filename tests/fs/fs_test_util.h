@@ -12,6 +12,9 @@ std::string In(const std::string& folder, const std::string& name);
 void SetReadOnly(const std::string& path, bool readOnly);
 bool IsReadOnly(const std::string& path);
 
+// GetSpecialFolderPath of `kind`, or "<null>" when it fails.
+std::string Special(unsigned kind);
+
 // Names in a folder, listed without the module.
 std::vector<std::string> NamesIn(const std::string& folder);
 

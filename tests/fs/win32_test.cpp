@@ -1,10 +1,11 @@
-// What only Windows calls can check: the rights Everyone holds on a folder
-// after GrantFolderAccess, and the sharing rule that makes WriteFileDurably
-// write in place.
+// What only Windows calls can check: the special folders a 32-bit process
+// gets, the rights Everyone holds on a folder after GrantFolderAccess, and
+// the sharing rule that makes WriteFileDurably write in place.
 #include <windows.h>
 
 #include <aclapi.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 
 #include "fs/access.h"
 #include "fs/files.h"
+#include "fs/folders.h"
 #include "fs/shared_folder.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
@@ -55,6 +57,41 @@ ACCESS_MASK EveryonesRights(const std::string& folder) {
   FreeSid(everyone);
   LocalFree(descriptor);
   return rights;
+}
+
+// The system a 32-bit process runs on: a 64-bit Windows, where it runs under
+// WoW64 (Wine's 64-bit prefix, the default), or a 32-bit Windows (Wine's
+// 32-bit prefix, named by WINEARCH=win32).
+struct SystemFolders {
+  bool wow64;
+  std::string commonFiles;  // what every Common Files kind gives
+};
+
+SystemFolders ExpectedSystem() {
+  const char* arch = std::getenv("WINEARCH");
+  if (arch != nullptr && std::string(arch) == "win32") return {false, "C:\\Program Files\\Common Files"};
+  return {true, "C:\\Program Files (x86)\\Common Files"};
+}
+
+TEST(SpecialFoldersOnWindows, ThirtyTwoBitProcessSeesOneCommonFilesFolder) {
+  TestMachine machine;
+  const SystemFolders expected = ExpectedSystem();
+  BOOL wow64 = FALSE;
+  ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+  ASSERT_EQ(wow64 != FALSE, expected.wow64) << "the process runs on another system than WINEARCH names";
+
+  // Common Files, its x86 twin and every other kind that falls to it.
+  for (unsigned kind : {1u, 3u, 0u, 77u}) {
+    EXPECT_EQ(Special(kind), expected.commonFiles) << "kind " << kind;
+  }
+  EXPECT_EQ(Special(kFolderCommonAppData), "C:\\ProgramData");
+  // Documents and databases therefore share one common data folder.
+  char buffer[kPathBufferSize];
+  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
+  EXPECT_EQ(std::string(buffer), expected.commonFiles + "\\Orvik");
+  std::string data;
+  ASSERT_TRUE(GetCommonDataFolder(data));
+  EXPECT_EQ(data, expected.commonFiles + "\\Orvik");
 }
 
 TEST(GrantFolderAccessOnWindows, EveryoneMayWriteOnlyWhenAllowed) {

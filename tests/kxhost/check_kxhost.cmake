@@ -2,17 +2,12 @@
 # it prints with the expected lines; then checks its error handling.
 #   cmake -DRUNNER=<emulator or empty> -DKXHOST=<exe> -DLIBRARY=<lib> -DMACHINE=<dir>
 #         -DEXPECTED=<file> -P check_kxhost.cmake
-file(REMOVE_RECURSE "${MACHINE}")
-file(MAKE_DIRECTORY "${MACHINE}/Common Files")
-set(ENV{CommonProgramFiles} "${MACHINE}/Common Files")
-set(ENV{CommonProgramFiles\(x86\)} "${MACHINE}/Common Files")
-set(ENV{ProgramData} "${MACHINE}")
+include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
+reset_machine()
 
 function(run_kxhost out_var rc_var)
-  execute_process(COMMAND ${RUNNER} ${KXHOST} ${ARGN}
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  string(REPLACE "\r\n" "\n" out "${out}")
-  set(${out_var} "${out}${err}" PARENT_SCOPE)
+  run_program(out rc ${KXHOST} ${ARGN})
+  set(${out_var} "${out}" PARENT_SCOPE)
   set(${rc_var} "${rc}" PARENT_SCOPE)
 endfunction()
 
@@ -42,4 +37,5 @@ run_kxhost(out rc --help)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "usage: kxhost")
   message(FATAL_ERROR "--help: exit ${rc}, output:\n${out}")
 endif()
+reset_machine()
 message(STATUS "kxhost checks passed")

@@ -1,67 +1,47 @@
 # Links planted in the cache folder, which every user can write, while the
 # module runs as an installer would: kxhost drives the built library through
-# install sessions, and links are planted between them. Whatever a link leads
-# to stays as it was, nothing is created through a dangling link, and the
-# planted name is refused.
-#   cmake -DRUNNER=<emulator or empty> -DKXHOST=<exe> -DLIBRARY=<lib> -DMACHINE=<dir>
-#         -DSAMPLESUITE=<exe> [-DWINE_PREFIX=<dir>] -P check_shared_links.cmake
+# install sessions of the sample suite, and links are planted between them.
+# Whatever a link leads to stays as it was, nothing is created through a
+# dangling link, and the planted name is refused.
+#   cmake -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe> -DKXHOST=<exe> -DLIBRARY=<lib>
+#         -DMACHINE=<dir> -P check_shared_links.cmake
 cmake_policy(SET CMP0009 NEW)
-file(REMOVE_RECURSE "${MACHINE}")
-file(MAKE_DIRECTORY "${MACHINE}/Common Files" "${MACHINE}/private/inner")
-set(ENV{CommonProgramFiles} "${MACHINE}/Common Files")
-set(ENV{CommonProgramFiles\(x86\)} "${MACHINE}/Common Files")
-set(ENV{ProgramData} "${MACHINE}")
+include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
+reset_machine()
+file(MAKE_DIRECTORY "${MACHINE}/private/inner")
 
-# Paths handed to a Windows program under Wine go through drive Z:.
-function(program_path out_var path)
-  if(WINE_PREFIX)
-    string(REPLACE "/" "\\" path "Z:${path}")
-  endif()
-  set(${out_var} "${path}" PARENT_SCOPE)
-endfunction()
-
-# Under Wine the common data folder is the prefix's own: start it empty.
-if(WINE_PREFIX)
-  file(GLOB commons "${WINE_PREFIX}/drive_c/Program Files*/Common Files/Orvik")
-  file(REMOVE_RECURSE ${commons})
-endif()
-
-# The sample suite, so that a session reaches the cache database.
-program_path(program_files "${MACHINE}/Program Files")
-execute_process(COMMAND ${RUNNER} ${SAMPLESUITE} ${program_files}
-                OUTPUT_FILE "${MACHINE}/props.txt" RESULT_VARIABLE rc)
+program_path(programs "${MACHINE}/Program Files")
+run_program(properties rc ${SAMPLESUITE} "${programs}")
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "samplesuite exited ${rc}")
+  message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
 endif()
-program_path(props "${MACHINE}/props.txt")
+file(WRITE "${MACHINE}/session.properties" "${properties}")
+program_path(properties_file "${MACHINE}/session.properties")
+program_path(library "${LIBRARY}")
 
 function(run_session out_var)
-  execute_process(COMMAND ${RUNNER} ${KXHOST} --mode install --entry SessionClose --props-file ${props} ${LIBRARY}
-                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  run_program(out rc ${KXHOST} --mode install --entry SessionClose --props-file "${properties_file}" "${library}")
   if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "kxhost exited ${rc}:\n${out}${err}")
+    message(FATAL_ERROR "kxhost exited ${rc}:\n${out}")
   endif()
-  string(REPLACE "\r\n" "\n" out "${out}")
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
-# A first session makes the cache; find it where the platform put it.
+# A first session makes the cache.
 run_session(first)
-if(WINE_PREFIX)
-  file(GLOB_RECURSE caches "${WINE_PREFIX}/drive_c/cache.db")
+if(prefix_common_data)
+  set(cache_folder "${prefix_common_data}/Orvik PCD/cache")
 else()
-  file(GLOB_RECURSE caches "${MACHINE}/cache.db")
+  set(cache_folder "${MACHINE}/Common Files/Orvik/Orvik PCD/cache")
 endif()
-list(FILTER caches INCLUDE REGEX "/Orvik PCD/cache/cache\\.db$")
-list(LENGTH caches found)
-if(NOT found EQUAL 1)
-  message(FATAL_ERROR "expected one cache.db, found: ${caches}")
+if(NOT EXISTS "${cache_folder}/cache.db")
+  message(FATAL_ERROR "no cache.db in ${cache_folder} after a session:\n${first}")
 endif()
-get_filename_component(cache_folder "${caches}" DIRECTORY)
 
+# A root-only database with the cache's schema, and bytes of its own so that
+# it is told apart from any cache a session makes.
 set(secret "${MACHINE}/private/secret.db")
-file(COPY_FILE "${caches}" "${secret}")
-# Bytes of its own, so that it is told apart from any cache a session makes.
+file(COPY_FILE "${cache_folder}/cache.db" "${secret}")
 file(APPEND "${secret}" "root only")
 file(CHMOD "${secret}" PERMISSIONS OWNER_READ OWNER_WRITE)
 file(SHA256 "${secret}" secret_hash)
@@ -92,7 +72,7 @@ foreach(name cache.db cache.db-journal)
     # The planted link is removed (a later open in the same session may make
     # a file of its own there), except a POSIX link under Wine, which cannot
     # be removed there without deleting what it leads to.
-    if(kind STREQUAL "hard" OR NOT WINE_PREFIX)
+    if(kind STREQUAL "hard" OR NOT RUNNER)
       set(left_in_place FALSE)
       if(IS_SYMLINK "${planted}")
         set(left_in_place TRUE)
@@ -113,4 +93,5 @@ foreach(name cache.db cache.db-journal)
     endif()
   endforeach()
 endforeach()
+reset_machine()
 message(STATUS "shared-folder link checks passed")

@@ -1,0 +1,28 @@
+# ch_add_version_resource(TARGET DESCRIPTION)
+# Gives a Windows DLL or program a VERSIONINFO resource: FileVersion and
+# ProductVersion are the project version (x.y.z, and x,y,z,0 in the fixed
+# part), ProductName the project name, InternalName the target's name,
+# OriginalFilename its file name, FileDescription DESCRIPTION.
+function(ch_add_version_resource target description)
+  set(CH_RC_TARGET ${target})
+  set(CH_RC_DESCRIPTION "${description}")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(CH_RC_FILETYPE VFT_DLL)
+  else()
+    set(CH_RC_FILETYPE VFT_APP)
+  endif()
+  set(parts)
+  foreach(part MAJOR MINOR PATCH TWEAK)
+    if("${PROJECT_VERSION_${part}}" STREQUAL "")
+      list(APPEND parts 0)
+    else()
+      list(APPEND parts ${PROJECT_VERSION_${part}})
+    endif()
+  endforeach()
+  string(REPLACE ";" "," CH_RC_VERSION_COMMAS "${parts}")
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc}.in @ONLY)
+  file(GENERATE OUTPUT ${rc} INPUT ${rc}.in)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()

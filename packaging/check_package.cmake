@@ -1,0 +1,75 @@
+# Checks a release package as a customer gets it:
+#   cmake -DPACKAGE=<archive> -DNAME=<top folder> -DLIBRARY_NAME=<file> -DKXHOST_NAME=<file>
+#         -DKIND=pe|elf -DOBJDUMP=<objdump> -DOBJCOPY=<objcopy> -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe>
+#         -DWORK=<dir> -DSOURCE=<source tree> -P check_package.cmake
+# Unpacks it into WORK and checks that it holds exactly its files, that they
+# match SHA256SUMS, that both binaries are stripped and name their debug file,
+# that the library exports and imports what it must, and that the packaged
+# kxhost drives the packaged library through a whole install session on the
+# sample suite with the same lines as the tests expect.
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+if(NOT EXISTS "${PACKAGE}")
+  message(FATAL_ERROR "no package ${PACKAGE} (scripts/package.sh makes it)")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${PACKAGE}" WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${PACKAGE} cannot be unpacked")
+endif()
+set(top "${WORK}/${NAME}")
+
+file(GLOB_RECURSE files RELATIVE "${top}" "${WORK}/*")
+list(SORT files)
+set(expected "${KXHOST_NAME};${LIBRARY_NAME};README.txt;SHA256SUMS;include/CustomHooks.h")
+list(SORT expected)
+if(NOT files STREQUAL expected)
+  message(FATAL_ERROR "${PACKAGE} holds [${files}], expected [${expected}]")
+endif()
+
+file(STRINGS "${top}/SHA256SUMS" sums)
+set(summed)
+foreach(line IN LISTS sums)
+  if(NOT line MATCHES "^([0-9a-f]+)  (.+)$")
+    message(FATAL_ERROR "SHA256SUMS: unreadable line: ${line}")
+  endif()
+  file(SHA256 "${top}/${CMAKE_MATCH_2}" actual)
+  if(NOT actual STREQUAL CMAKE_MATCH_1)
+    message(FATAL_ERROR "SHA256SUMS: ${CMAKE_MATCH_2} does not match")
+  endif()
+  list(APPEND summed "${CMAKE_MATCH_2}")
+endforeach()
+list(APPEND summed SHA256SUMS)
+list(SORT summed)
+if(NOT summed STREQUAL expected)
+  message(FATAL_ERROR "SHA256SUMS covers [${summed}], expected every other file of the package")
+endif()
+
+foreach(binary ${LIBRARY_NAME} ${KXHOST_NAME})
+  execute_process(COMMAND ${OBJDUMP} -h "${top}/${binary}" OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR sections MATCHES "\\.debug_" OR NOT sections MATCHES "\\.gnu_debuglink")
+    message(FATAL_ERROR "${binary} is not stripped with a debug link:\n${sections}")
+  endif()
+  # The section holds the debug file's name, NUL-padded, then its CRC.
+  execute_process(COMMAND ${OBJCOPY} --dump-section .gnu_debuglink=${WORK}/debuglink "${top}/${binary}"
+                          ${WORK}/scratch RESULT_VARIABLE rc)
+  file(STRINGS "${WORK}/debuglink" link LIMIT_COUNT 1)
+  file(REMOVE "${WORK}/debuglink" "${WORK}/scratch")
+  if(NOT rc EQUAL 0 OR NOT link STREQUAL "${binary}.debug")
+    message(FATAL_ERROR "${binary} links to the debug file '${link}', expected ${binary}.debug")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${CMAKE_COMMAND} -DLIBRARY=${top}/${LIBRARY_NAME} -DOBJDUMP=${OBJDUMP} -DKIND=${KIND}
+                        -P ${SOURCE}/cmake/check_library_interface.cmake RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the packaged library's interface is wrong")
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} "-DRUNNER=${RUNNER}" -DSAMPLESUITE=${SAMPLESUITE}
+                        -DKXHOST=${top}/${KXHOST_NAME} -DLIBRARY=${top}/${LIBRARY_NAME}
+                        -DMACHINE=${WORK}/machine -DEXPECTED=${SOURCE}/tests/kxhost/sample_suite_session.expected
+                        -P ${SOURCE}/tests/kxhost/check_sample_session.cmake RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the packaged kxhost and library did not run the sample suite session as expected")
+endif()
+message(STATUS "${NAME}: package checks passed")

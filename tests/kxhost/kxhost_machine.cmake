@@ -1,0 +1,53 @@
+# The machine the kxhost checks run on, included by check_kxhost.cmake and
+# check_sample_session.cmake. Expects:
+#   MACHINE  a folder of the check's own
+#   RUNNER   the emulator that runs Windows programs (wine), or empty
+# Natively the special folders point into MACHINE through the environment.
+# Under Wine they are the prefix's own, so the common data folder there
+# ("Orvik" in the prefix's Common Files folder) is emptied by reset_machine,
+# and paths handed to the programs are given in Windows form.
+
+if(RUNNER)
+  # Asked before the environment below is set: Wine would import it.
+  execute_process(COMMAND ${RUNNER} cmd /c "echo %CommonProgramFiles%"
+                  OUTPUT_VARIABLE common OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR common STREQUAL "")
+    message(FATAL_ERROR "the prefix's Common Files folder cannot be found: ${rc} ${common}")
+  endif()
+  execute_process(COMMAND winepath -u "${common}\\Orvik"
+                  OUTPUT_VARIABLE prefix_common_data OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR NOT prefix_common_data MATCHES "/Orvik$")
+    message(FATAL_ERROR "winepath failed on ${common}\\Orvik: ${prefix_common_data}")
+  endif()
+endif()
+
+set(ENV{CommonProgramFiles} "${MACHINE}/Common Files")
+set(ENV{CommonProgramFiles\(x86\)} "${MACHINE}/Common Files")
+set(ENV{ProgramData} "${MACHINE}")
+
+# An empty machine: MACHINE with an empty "Common Files", no common data folder.
+function(reset_machine)
+  file(REMOVE_RECURSE "${MACHINE}")
+  file(MAKE_DIRECTORY "${MACHINE}/Common Files")
+  if(prefix_common_data)
+    file(REMOVE_RECURSE "${prefix_common_data}")
+  endif()
+endfunction()
+
+# The form of a path the programs take: Windows form under Wine.
+function(program_path out_var path)
+  if(RUNNER)
+    execute_process(COMMAND winepath -w "${path}" OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  set(${out_var} "${path}" PARENT_SCOPE)
+endfunction()
+
+# Runs a program of the build (through RUNNER): its standard output, then its
+# error output, with Windows line ends made plain.
+function(run_program out_var rc_var)
+  execute_process(COMMAND ${RUNNER} ${ARGN}
+                  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+  string(REPLACE "\r\n" "\n" out "${out}")
+  set(${out_var} "${out}${err}" PARENT_SCOPE)
+  set(${rc_var} "${rc}" PARENT_SCOPE)
+endfunction()
