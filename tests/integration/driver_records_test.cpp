@@ -130,6 +130,50 @@ TEST_F(DriverRecords, UnreadableDocumentSkipsThePhaseAndCommits) {
   EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
 }
 
+TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
+  const std::string doc = suite_.secondProductDocument;
+  const std::string original = ReadWholeFile(doc);
+  // The sample document with one more entry whose reference the parser turns
+  // into bytes that are no UTF-8.
+  std::string unsavable = original;
+  unsavable.insert(unsavable.find("\t</Payload>"), "\t\t<Data key=\"Note\">&#xD800;</Data>\r\n");
+
+  enum Change { kReadOnlyDocument, kReadOnlySharedCopy, kTextThatWouldNotReadBack };
+  const struct {
+    Change change;
+    std::string line;
+  } kCases[] = {
+      {kReadOnlyDocument, "Failed to save " + doc + ": the file is read-only"},
+      {kReadOnlySharedCopy, "Failed to save " + doc + ": " + SharedCopyPath() + " is read-only"},
+      {kTextThatWouldNotReadBack, "Failed to save " + doc + ": its text would not read back"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(WriteTextFile(doc, c.change == kTextThatWouldNotReadBack ? unsavable : original));
+    const std::string before = ReadWholeFile(doc);
+    if (c.change == kReadOnlyDocument) {
+      ASSERT_TRUE(MakeReadOnly(doc));
+    }
+    if (c.change == kReadOnlySharedCopy) {
+      ASSERT_TRUE(WriteTextFile(SharedCopyPath(), "read-only copy"));
+      ASSERT_TRUE(MakeReadOnly(SharedCopyPath()));
+    }
+    Lines expected = SavingStep();
+    expected.push_back(P(c.line));
+    EXPECT_EQ(StepLines(CloseSession(SuiteProperties())), expected);
+    if (c.change != kReadOnlySharedCopy) {
+      EXPECT_EQ(ReadWholeFile(doc), before);
+    }
+    // The records were committed before the save, as always.
+    EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+    EXPECT_EQ(ClearFileAttributes(doc), 0);
+    if (FileExists(SharedCopyPath())) {
+      EXPECT_EQ(ClearFileAttributes(SharedCopyPath()), 0);
+      EXPECT_TRUE(DeleteFileUtf8(SharedCopyPath()));
+    }
+  }
+}
+
 TEST_F(DriverRecords, LegacyDocumentIsSavedAsUtf8) {
   const std::string doc = suite_.secondProductDocument;
   ASSERT_TRUE(WriteTextFile(doc, "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<Configuration>"

@@ -93,6 +93,17 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
   EXPECT_EQ(ReadWholeFile(CommonDataPath("backup\\caps.db")), ReadWholeFile(CommonDataPath("caps\\caps.db")));
 }
 
+TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
+  ASSERT_TRUE(MakeReadOnly(suite_.secondProductDocument));
+  Lines expected = SampleSessionLog(suite_);
+  const auto languages = std::find(expected.begin(), expected.end(),
+                                   P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
+  ASSERT_NE(languages, expected.end());
+  expected.insert(languages + 1, P("Failed to save " + suite_.secondProductDocument + ": the file is read-only"));
+  EXPECT_EQ(CloseSession(SuiteProperties()), expected);
+  EXPECT_EQ(status_, 0);
+}
+
 TEST_F(SessionTest, ReinstallRunsTheSamePass) {
   const Lines lines = CloseSession(SuiteProperties("en_US"), 1);
   ASSERT_FALSE(lines.empty());
