@@ -7,9 +7,11 @@
 
 #include "CustomHooks.h"
 #include "checks/fuzz_checks.h"
+#include "checks/folder_image.h"
 #include "checks/scratch.h"
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "fs/text.h"
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 
@@ -64,16 +66,18 @@ bool HasOption(const std::vector<Field>& fields, char letter) {
 }
 
 // The private machine: its special folders inside this process's scratch
-// folder. Prepared once; every input starts from a wiped common data folder
-// and program folder.
+// folder, and the sample suite laid out once. Every input starts from that
+// layout, brought back by restoring only what the previous input changed.
 struct Machine {
   std::string programFiles;  // the module's form: "...\Program Files"
   std::string commonData;
+  SampleSuite suite;
+  FolderImage image;
   bool ready = false;
 };
 
-const Machine& TheMachine() {
-  static const Machine machine = [] {
+Machine& TheMachine() {
+  static Machine machine = [] {
     Machine m;
     const std::string root = ScratchPath("machine");
     const std::string common = (stdfs::u8path(root) / "Common Files").u8string();
@@ -86,15 +90,11 @@ const Machine& TheMachine() {
     SetProcessEnvironment("CommonProgramFiles(x86)", common);
     SetProcessEnvironment("ProgramData", data);
     m.programFiles = root + "\\Program Files";
-    m.ready = !ec && GetCommonDataFolder(m.commonData);
+    m.ready = !ec && GetCommonDataFolder(m.commonData) && LayOutSampleSuite(m.programFiles, m.suite) &&
+              m.image.Capture({NativePath(m.commonData), NativePath(m.programFiles)});
     return m;
   }();
   return machine;
-}
-
-void WipeMachine(const Machine& machine) {
-  RemoveTree(NativePath(machine.commonData));
-  RemoveTree(NativePath(machine.programFiles));
 }
 
 // A path of the input, kept inside the machine's program folder.
@@ -136,58 +136,80 @@ bool SavesInsideMachine(const Machine& machine, const std::string& path) {
   return true;
 }
 
-void StoreRecord(const std::string& subdomain, const char* key, const Field& value) {
-  if (!value) return;
-  if (*value == kRemoved) {
-    DeleteConfigRecord(subdomain, key);
-  } else {
-    SetConfigRecord(subdomain, key, *value);
-  }
+// Writes a document of the input where the module will look for it: the
+// path as the module's file layer turns it into a native one (text that is
+// not UTF-8 included). Written plainly, without the flushes of the module's
+// own writes: the session does not depend on them.
+bool WriteDocument(const std::string& path, const std::string& text) {
+  const stdfs::path native = stdfs::u8path(NativePath(WideToUtf8(Utf8ToWide(path))));
+  std::error_code ec;
+  stdfs::create_directories(native.parent_path(), ec);
+  return !ec && WriteBytes(native.u8string(), text);
 }
 
 struct Layout {
-  SampleSuite suite;
   std::string signature;
   std::string productDocument;
   std::string payloadDatabase;  // native
   bool run = true;              // false: the input is not run
 };
 
-// Lays the machine out; false when the sample suite itself cannot be laid
-// out. Values the module refuses to store are simply missing: the session
-// runs on whatever the machine holds.
-bool LayOut(const Machine& machine, const std::vector<Field>& f, Layout& layout) {
-  WipeMachine(machine);
-  SampleSuite& suite = layout.suite;
-  if (!LayOutSampleSuite(machine.programFiles, suite)) return false;
+// Brings the machine back to the sample suite and changes what the input
+// says; false when the machine cannot be restored. Values the databases
+// refuse to store are simply missing: the session runs on whatever the
+// machine holds.
+bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
+  if (!machine.image.Restore()) return false;
+  const SampleSuite& suite = machine.suite;
   layout.signature = f[kSignature] ? Text(*f[kSignature]) : suite.driverCode;
   const std::string& signature = layout.signature;
-
-  StoreRecord(signature, "LicensingCode", f[kLicensingCode]);
-  StoreRecord(signature, "InstallDate", f[kInstallDate]);
-  StoreRecord(signature, "installedLanguages", f[kInstalledLanguages]);
-  StoreRecord(signature, "DefaultDriverPayload", f[kDefaultDriverPayload]);
   layout.productDocument = suite.secondProductDocument;
-  if (f[kProductConfigPath]) {
-    if (*f[kProductConfigPath] == kRemoved) {
-      DeleteConfigRecord(suite.secondProductCode, "RMTConfigPath");
+
+  // Each database is opened only when the input changes it.
+  std::optional<SampleDatabase> pcd;
+  auto configuration = [&pcd]() -> SampleDatabase& {
+    if (!pcd) pcd.emplace(SampleDatabase::Which::kConfiguration);
+    return *pcd;
+  };
+  for (const auto& [field, key] : {std::make_pair(kLicensingCode, "LicensingCode"),
+                                   std::make_pair(kInstallDate, "InstallDate"),
+                                   std::make_pair(kInstalledLanguages, "installedLanguages"),
+                                   std::make_pair(kDefaultDriverPayload, "DefaultDriverPayload")}) {
+    if (!f[field]) continue;
+    if (*f[field] == kRemoved) {
+      configuration().DeleteConfigRecord(signature, key);
     } else {
-      layout.productDocument = InProgramFolder(machine, *f[kProductConfigPath]);
-      SetConfigRecord(suite.secondProductCode, "RMTConfigPath", layout.productDocument);
+      configuration().SetConfigRecord(signature, key, *f[field]);
     }
   }
+  if (f[kProductConfigPath]) {
+    if (*f[kProductConfigPath] == kRemoved) {
+      configuration().DeleteConfigRecord(suite.secondProductCode, "RMTConfigPath");
+    } else {
+      layout.productDocument = InProgramFolder(machine, *f[kProductConfigPath]);
+      configuration().SetConfigRecord(suite.secondProductCode, "RMTConfigPath", layout.productDocument);
+    }
+  }
+  if (pcd) pcd->Commit();
+  pcd.reset();
+
+  std::optional<SampleDatabase> pdb;
+  auto payloads = [&pdb]() -> SampleDatabase& {
+    if (!pdb) pdb.emplace(SampleDatabase::Which::kPayloads);
+    return *pdb;
+  };
   auto payloadPath = [&machine](const std::string& field) {
     return field == kRemoved ? std::string() : InProgramFolder(machine, field);
   };
   if (f[kFirstProductPath]) {
-    SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", payloadPath(*f[kFirstProductPath]));
+    payloads().SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", payloadPath(*f[kFirstProductPath]));
   }
-  if (f[kDriverPath]) SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
+  if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
   if (f[kFirstProductSignature]) {
-    SetPayloadData(suite.firstProductCode, 0, "mediaSignature", Text(*f[kFirstProductSignature]));
+    payloads().SetPayloadData(suite.firstProductCode, 0, "mediaSignature", Text(*f[kFirstProductSignature]));
   }
   if (f[kMostRecentSession]) {
-    SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
+    payloads().SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
   }
   if (f[kExtraFamily] || f[kExtraName] || f[kExtraVersion] || f[kExtraId]) {
     SamplePayload extra;
@@ -196,11 +218,13 @@ bool LayOut(const Machine& machine, const std::vector<Field>& f, Layout& layout)
     extra.name = f[kExtraName] ? Text(*f[kExtraName]) : "Orvik Tessel Studio 4.6";
     extra.version = f[kExtraVersion] ? Text(*f[kExtraVersion]) : "4.6.1";
     extra.installTime = 1765000000;
-    if (AddPayloads({extra})) {
-      SetPayloadData(extra.id, 0, "mediaSignature", signature);
-      SetPayloadData(extra.id, 5, "mediaSignature", signature);
+    if (payloads().AddPayload(extra)) {
+      payloads().SetPayloadData(extra.id, 0, "mediaSignature", signature);
+      payloads().SetPayloadData(extra.id, 5, "mediaSignature", signature);
     }
   }
+  if (pdb) pdb->Commit();
+  pdb.reset();
 
   const std::string pcfDocument = machine.commonData + "\\PCF\\" + suite.secondProductCode + ".fuzz.xml";
   for (const auto& [field, path] : {std::make_pair(kProductDocument, layout.productDocument),
@@ -211,7 +235,7 @@ bool LayOut(const Machine& machine, const std::vector<Field>& f, Layout& layout)
       continue;
     }
     // A path no file can have leaves nothing to run.
-    layout.run = layout.run && WriteTextFile(path, WithRoot(machine, *f[field])) &&
+    layout.run = layout.run && WriteDocument(path, WithRoot(machine, *f[field])) &&
                  SavesInsideMachine(machine, path);
   }
 
@@ -291,11 +315,11 @@ DocumentState Snapshot(const std::string& path) {
 }  // namespace
 
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
-  const Machine& machine = TheMachine();
+  Machine& machine = TheMachine();
   if (!machine.ready) return "the private machine cannot be prepared";
   const std::vector<Field> fields = SplitFields(data, size);
   Layout layout;
-  if (!LayOut(machine, fields, layout)) return "the sample suite cannot be laid out";
+  if (!LayOut(machine, fields, layout)) return "the machine cannot be restored";
   if (!layout.run) return std::string();
 
   std::string payloadsBefore;

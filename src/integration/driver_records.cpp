@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
@@ -33,6 +34,24 @@ std::map<std::string, std::string> BuildLanguageListTable() {
   };
 }
 
+// Why a document was not saved, as its line tells it.
+std::string SaveProblemText(const PCFUnsavedDocument& document) {
+  const std::string target = document.target == document.path ? "the file" : document.target;
+  switch (document.problem) {
+    case PCFSaveProblem::kWouldNotReadBack:
+      return "its text would not read back";
+    case PCFSaveProblem::kReadOnly:
+      return target + " is read-only";
+    case PCFSaveProblem::kNotWritable:
+      return target + " cannot be written";
+    case PCFSaveProblem::kNoConfigPath:
+      return "it has no RMTConfigPath";
+    case PCFSaveProblem::kConfigPathTooLong:
+      return "its RMTConfigPath is too long";
+  }
+  return std::string();
+}
+
 // The document phase and the final commit or rollback of one run.
 class DriverRecordsRun {
  public:
@@ -53,6 +72,8 @@ class DriverRecordsRun {
   void CopyDriverValue(const char* key, const char* successLine, const char* missingLine);
   void CopyDriverLanguages();
   void Finish();
+  // Saves the document session; every document it did not write gets a line.
+  void SaveDocument();
 
   const HookContext* context_;
   const char* productCode_;
@@ -155,8 +176,20 @@ void DriverRecordsRun::Finish() {
   // The database is committed and closed before the document is saved.
   PCDCommit(pcd_.get());
   pcd_.reset();
-  if (document_) PCFClientSave(document_.get());
+  if (document_) SaveDocument();
   document_.reset();
+}
+
+void DriverRecordsRun::SaveDocument() {
+  std::vector<PCFUnsavedDocument> unsaved;
+  if (PCFClientSave(document_.get(), &unsaved) == kPCFNoMemory) {
+    // Which documents were written is not known.
+    Log({"Failed to save application.xml: memory ran out"});
+    return;
+  }
+  for (const PCFUnsavedDocument& document : unsaved) {
+    Log({"Failed to save ", document.path, ": ", SaveProblemText(document)});
+  }
 }
 
 }  // namespace

@@ -108,13 +108,16 @@ std::int32_t ProductRun::Run() {
   }
   PcdConnection pcd(rawPcd);
 
-  // Absent (null) unless read; it belongs to the configuration handle.
+  // Absent (null) unless read; it belongs to the configuration handle. A
+  // record whose value is NULL or empty counts as absent: no product looks
+  // for agreement records under an empty subdomain.
   const char* eulaSubdomain = nullptr;
   char* licensingCode = nullptr;
-  if (pcd && PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode",
-                          &licensingCode) == 0) {
+  if (pcd &&
+      PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode", &licensingCode) == 0 &&
+      licensingCode != nullptr && licensingCode[0] != '\0') {
     Log({"Succesfully retrieved the LEID of the Driver Payload"});
-    eulaSubdomain = TextOrEmpty(licensingCode);
+    eulaSubdomain = licensingCode;
   } else {
     Log({"Fail to retrieve the LEID of the Driver Payload"});
   }

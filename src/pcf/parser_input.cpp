@@ -1,7 +1,9 @@
 #include "pcf/parser_input.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -161,7 +163,153 @@ bool OpensElement(const std::string& s, Size pos) {
   return IsAsciiLetter(next) || next == '_' || next >= 127;
 }
 
+// Code points of windows-1252's 0x80-0x9F; the five bytes the code page
+// leaves undefined keep their own value (see ConvertToUtf8).
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 0x80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 0x88
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 0x90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
+};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Well-formed UTF-8 as Unicode defines it (table 3-7): no overlong form, no
+// surrogate, nothing beyond U+10FFFF.
+bool IsWellFormedUtf8(const std::string& s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    const unsigned char b = *p;
+    if (b < 0x80) {
+      ++p;
+      continue;
+    }
+    Size length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      if (b == 0xE0) low = 0xA0;
+      if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      if (b == 0xF0) low = 0x90;
+      if (b == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (static_cast<Size>(end - p) < length || p[1] < low || p[1] > high) return false;
+    for (Size i = 2; i < length; ++i) {
+      if (p[i] < 0x80 || p[i] > 0xBF) return false;
+    }
+    p += length;
+  }
+  return true;
+}
+
+bool IsOneOf(const std::string& label, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    if (label.size() == std::strlen(name) && StartsWithNoCase(label, 0, name)) return true;
+  }
+  return false;
+}
+
+// The value of the "encoding" pseudo-attribute of the declaration that
+// starts at `pos` ("<?xml"), trimmed; "" when there is none.
+std::string EncodingPseudoAttribute(const std::string& s, Size pos) {
+  pos += 5;
+  while (pos < s.size() && s[pos] != '>') {
+    if (!IsNameByte(s[pos])) {
+      ++pos;
+      continue;
+    }
+    const Size nameStart = pos;
+    while (pos < s.size() && IsNameByte(s[pos])) ++pos;
+    const std::string name = s.substr(nameStart, pos - nameStart);
+    SkipSpaces(s, pos);
+    if (pos >= s.size() || s[pos] != '=') continue;
+    ++pos;
+    SkipSpaces(s, pos);
+    if (pos >= s.size()) break;
+    Size valueStart = pos;
+    Size valueEnd;
+    if (s[pos] == '"' || s[pos] == '\'') {
+      valueStart = pos + 1;
+      valueEnd = s.find(s[pos], valueStart);
+      if (valueEnd == kNone) break;
+      pos = valueEnd + 1;
+    } else {
+      while (pos < s.size() && !IsSpace(s[pos]) && s[pos] != '>' && s[pos] != '?') ++pos;
+      valueEnd = pos;
+    }
+    if (IsOneOf(name, {"encoding"})) {
+      while (valueStart < valueEnd && IsSpace(s[valueStart])) ++valueStart;
+      while (valueEnd > valueStart && IsSpace(s[valueEnd - 1])) --valueEnd;
+      return s.substr(valueStart, valueEnd - valueStart);
+    }
+  }
+  return std::string();
+}
+
 }  // namespace
+
+DocumentEncoding DeclaredEncoding(const std::string& bytes) {
+  if (StartsWith(bytes, 0, "\xEF\xBB\xBF")) return DocumentEncoding::kUtf8;
+  Size pos = 0;
+  while (pos < bytes.size() && IsSpace(bytes[pos])) ++pos;
+  if (!StartsWithNoCase(bytes, pos, "<?xml")) return DocumentEncoding::kUtf8;
+  const std::string label = EncodingPseudoAttribute(bytes, pos);
+  if (IsOneOf(label, {"iso-8859-1", "iso8859-1", "iso_8859-1", "iso_8859-1:1987", "latin1", "latin-1", "l1",
+                      "iso-ir-100", "cp819", "ibm819", "csisolatin1"})) {
+    return DocumentEncoding::kLatin1;
+  }
+  if (IsOneOf(label, {"windows-1252", "cp1252", "x-cp1252"})) return DocumentEncoding::kWindows1252;
+  if (IsOneOf(label, {"us-ascii", "ascii", "us", "iso646-us", "ansi_x3.4-1968", "iso-ir-6", "cp367", "ibm367",
+                      "csascii"})) {
+    return DocumentEncoding::kAscii;
+  }
+  return DocumentEncoding::kUtf8;
+}
+
+bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding) {
+  const auto firstHigh = std::find_if(bytes.begin(), bytes.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  // Most documents are ASCII: the same bytes in every encoding here.
+  if (firstHigh == bytes.end()) return true;
+  switch (encoding) {
+    case DocumentEncoding::kUtf8:
+      return IsWellFormedUtf8(bytes);
+    case DocumentEncoding::kAscii:
+      return false;
+    case DocumentEncoding::kLatin1:
+    case DocumentEncoding::kWindows1252:
+      break;
+  }
+  std::string converted;
+  converted.reserve(bytes.size() + bytes.size() / 2);
+  converted.append(bytes.begin(), firstHigh);
+  for (auto it = firstHigh; it != bytes.end(); ++it) {
+    const auto b = static_cast<unsigned char>(*it);
+    const bool remapped = encoding == DocumentEncoding::kWindows1252 && b >= 0x80 && b < 0xA0;
+    AppendUtf8(converted, remapped ? kWindows1252High[b - 0x80] : b);
+  }
+  bytes.swap(converted);
+  return true;
+}
 
 void NormalizeForParser(std::string& bytes) {
   const Size nul = bytes.find('\0');

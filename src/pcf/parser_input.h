@@ -13,6 +13,35 @@
 // at the first NUL byte and turns CR LF and lone CR into LF.
 void NormalizeForParser(std::string& bytes);
 
+// The encodings a document may be read in. The parser is only ever handed
+// UTF-8; a document in another one is converted first.
+enum class DocumentEncoding {
+  kUtf8,
+  kLatin1,       // ISO-8859-1: every byte is the code point of its value
+  kWindows1252,  // 0x80-0x9F as Windows code page 1252 maps them
+  kAscii,        // US-ASCII: no byte above 0x7F
+};
+
+// The encoding of a document: the one its XML declaration names when that is
+// ISO-8859-1, windows-1252 or US-ASCII (any IANA name or alias of these, in
+// any letter case), else UTF-8. A document without a declaration, one that
+// starts with a UTF-8 byte-order mark and one that declares any other
+// encoding are UTF-8. The declaration is the first markup after leading
+// white space, as the parser finds it.
+DocumentEncoding DeclaredEncoding(const std::string& bytes);
+
+// Turns `bytes`, in `encoding`, into UTF-8. False, with `bytes` unchanged,
+// when they are not text in that encoding: not well-formed UTF-8 (overlong
+// forms, surrogates and code points beyond U+10FFFF included), or a byte
+// above 0x7F in US-ASCII.
+//
+// windows-1252 maps the 27 bytes of 0x80-0x9F that it defines to their
+// characters (0x80 to U+20AC, 0x93 to U+201C, ...), and the five it leaves
+// undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) to U+0081, U+008D, U+008F, U+0090
+// and U+009D, as Windows' own conversion of code page 1252 and web browsers
+// do: a document the tool that wrote it can read is not refused here.
+bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding);
+
 // True when TinyXML may parse `text` (as NormalizeForParser left it) without
 // nesting elements deeper than `maxNesting` levels. The scan follows the
 // parser's own reading of the bytes: comments, CDATA sections, declarations,

@@ -1,7 +1,9 @@
 #include "pcf/pcf_client.h"
 
+#include <cstdint>
 #include <map>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -13,10 +15,14 @@
 struct PCFClientSession {
   // One map per document loaded with status 0, in load order.
   std::vector<PCFSectionMap> documents;
-  // The payload code each document was read with, index for index: a save
-  // writes a document under its own code and to its own targets even when
-  // another document has a section with the same code.
-  std::vector<std::string> documentPayloadCodes;
+  // Where each document came from, index for index: a save writes a
+  // document under its own code and to its own targets even when another
+  // document has a section with the same code, and names it by its path.
+  struct Origin {
+    std::string payloadCode;
+    std::string path;
+  };
+  std::vector<Origin> origins;
   // Path of every loaded file, exactly as given, -> its payload code.
   std::map<std::string, std::string> loadedFiles;
 };
@@ -39,15 +45,15 @@ bool IsUnwritableText(const char* text) {
   return wide.empty() || WideToUtf8(wide) != text;
 }
 
-// Adds a document to the session, keeping documentPayloadCodes in step with
-// documents. Changes nothing when it throws.
-void AddDocument(PCFClientSession& session, PCFSectionMap sections, std::string payloadCode,
+// Adds a document to the session, keeping origins in step with documents.
+// Changes nothing when it throws.
+void AddDocument(PCFClientSession& session, PCFSectionMap sections, PCFClientSession::Origin origin,
                  bool merge) {
-  session.documentPayloadCodes.reserve(session.documents.size() + 1);
+  session.origins.reserve(session.documents.size() + 1);
   const auto before = session.documents.size();
   PCFMergeSections(session.documents, std::move(sections), merge);
   // Cannot throw: the room was reserved above.
-  if (session.documents.size() > before) session.documentPayloadCodes.push_back(std::move(payloadCode));
+  if (session.documents.size() > before) session.origins.push_back(std::move(origin));
 }
 
 const std::string& ValueOf(const PCFEntryMap& entries, const char* key) {
@@ -56,10 +62,14 @@ const std::string& ValueOf(const PCFEntryMap& entries, const char* key) {
   return entry == entries.end() ? kAbsent : entry->second;
 }
 
-// An empty path is a target that cannot be opened.
-int WriteCopy(const std::string& path, const std::string& text) {
-  if (path.empty()) return kPCFWriteFailed;
-  return WriteFileDurably(path, text) == WriteResult::kWritten ? kPCFOk : kPCFWriteFailed;
+// Writes one target; nothing when it was written, else why not.
+std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::string& text) {
+  if (WriteFileDurably(path, text) == WriteResult::kWritten) return std::nullopt;
+  // Only the report tells the two apart; the target is as it was either way.
+  std::uint32_t attributes = 0;
+  const bool readOnly = GetPathAttributes(path, &attributes) && (attributes & kAttributeDirectory) == 0 &&
+                        (attributes & kAttributeReadOnly) != 0;
+  return readOnly ? PCFSaveProblem::kReadOnly : PCFSaveProblem::kNotWritable;
 }
 
 // Only a code that names a shared copy can have one to delete; any other
@@ -91,7 +101,7 @@ int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
 
     const auto recorded = session->loadedFiles.emplace(path, payloadCode);
     try {
-      AddDocument(*session, std::move(sections), std::move(payloadCode), merge);
+      AddDocument(*session, std::move(sections), {std::move(payloadCode), path}, merge);
     } catch (const std::bad_alloc&) {
       if (recorded.second) session->loadedFiles.erase(recorded.first);
       throw;
@@ -145,7 +155,7 @@ int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
     if (status != kPCFOk) return status;
     PCFSectionMap change;
     change[subDomain][key] = value;
-    AddDocument(*session, std::move(change), std::string(), true);
+    AddDocument(*session, std::move(change), {}, true);
     return kPCFOk;
   } catch (const std::bad_alloc&) {
     return kPCFNoMemory;
@@ -179,13 +189,14 @@ int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
   }
 }
 
-int PCFClientSave(PCFClientSession* session) {
+int PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved) {
   if (session == nullptr) return kPCFBadArgument;
   try {
     int status = kPCFOk;
     for (std::size_t i = 0; i < session->documents.size(); ++i) {
       const PCFSectionMap& document = session->documents[i];
-      const std::string& payloadCode = session->documentPayloadCodes[i];
+      const PCFClientSession::Origin& origin = session->origins[i];
+      const std::string& payloadCode = origin.payloadCode;
       const auto payload = document.find(payloadCode);
       if (payloadCode.empty() || payload == document.end()) continue;
 
@@ -195,6 +206,9 @@ int PCFClientSave(PCFClientSession* session) {
         DeleteSharedCopy(payloadCode);
         continue;
       }
+      // The own path's problem is the one reported, so it replaces the
+      // shared copy's.
+      std::optional<PCFUnsavedDocument> failure;
       // A document the reader would refuse is not written over a readable
       // one: the writer copies text as the model holds it, and text that is
       // not UTF-8 (read from CDATA, say) can swallow the markup after it.
@@ -202,15 +216,34 @@ int PCFClientSave(PCFClientSession* session) {
       std::string readBackCode;
       if (PCFReadDocumentText(text, &readBack, &readBackCode) != kPCFOk) {
         status = kPCFWriteFailed;
-        continue;
+        failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kWouldNotReadBack, std::string()};
+      } else {
+        const PCFEntryMap& entries = payload->second;
+        // A copy without a name is a target that cannot be opened.
+        status = kPCFWriteFailed;
+        const std::string sharedCopy =
+            PCFClientDocumentPath(payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str());
+        if (!sharedCopy.empty()) {
+          const std::optional<PCFSaveProblem> problem = WriteTarget(sharedCopy, text);
+          status = problem ? kPCFWriteFailed : kPCFOk;
+          if (problem) failure = PCFUnsavedDocument{origin.path, *problem, sharedCopy};
+        }
+        // A path too long for its buffer is not written to at all; a missing
+        // one is a target that cannot be opened.
+        const std::string& configPath = ValueOf(entries, "RMTConfigPath");
+        if (configPath.empty()) {
+          status = kPCFWriteFailed;
+          failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kNoConfigPath, std::string()};
+        } else if (configPath.size() >= kPCFConfigPathSize) {
+          failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kConfigPathTooLong, std::string()};
+        } else if (const std::optional<PCFSaveProblem> problem = WriteTarget(configPath, text)) {
+          status = kPCFWriteFailed;
+          failure = PCFUnsavedDocument{origin.path, *problem, configPath};
+        } else {
+          status = kPCFOk;
+        }
       }
-      const PCFEntryMap& entries = payload->second;
-      status = WriteCopy(PCFClientDocumentPath(payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str()),
-                         text);
-      // A path too long for its buffer is not written to at all; a missing
-      // one is a target that cannot be opened.
-      const std::string& configPath = ValueOf(entries, "RMTConfigPath");
-      if (configPath.size() < kPCFConfigPathSize) status = WriteCopy(configPath, text);
+      if (failure && unsaved != nullptr) unsaved->push_back(std::move(*failure));
     }
     return status;
   } catch (const std::bad_alloc&) {

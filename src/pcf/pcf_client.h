@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "pcf/pcf_status.h"
 
@@ -67,6 +68,22 @@ int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
                                        const char* subDomain, char* buffer,
                                        std::size_t bufferSize);
 
+// Why a save left a document unwritten at one of its targets.
+enum class PCFSaveProblem {
+  kWouldNotReadBack,   // its text would not read back: neither target was written
+  kReadOnly,           // the target is read-only
+  kNotWritable,        // the target cannot be created or written
+  kNoConfigPath,       // it has no "RMTConfigPath" value, so no path of its own
+  kConfigPathTooLong,  // its "RMTConfigPath" has kPCFConfigPathSize bytes or more
+};
+
+// A document that a save did not write to every target it has.
+struct PCFUnsavedDocument {
+  std::string path;    // the path it was loaded from, exactly as given
+  PCFSaveProblem problem;
+  std::string target;  // the file not written; "" when no file was tried
+};
+
 // Writes every loaded document to its two targets, each replacing its file
 // in one step (a crash never leaves half a document). A document whose
 // Payload section has no entries is not written; its shared copy, the first
@@ -77,7 +94,13 @@ int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
 // "RMTConfigPath", a document without a shared-copy name, or a document
 // whose text would not read back, so neither target is written); 3 no memory;
 // 4 null session. A failed write does not stop the others.
-int PCFClientSave(PCFClientSession* session);
+//
+// When `unsaved` is not null, one entry is appended for every document that
+// was not written to each of its targets, in the order of the documents,
+// whatever the status says: the problem with its own path when there is one,
+// else the problem with its shared copy. A shared copy that the document has
+// no name for is no target of it. On status 3 the entries may be incomplete.
+int PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved = nullptr);
 
 // Makes `subDomain` known: 0 when PCFClientHasSubDomain is true, or after
 // loading the first file of the PCF folder whose name contains it (compared

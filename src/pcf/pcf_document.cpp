@@ -75,12 +75,15 @@ int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string*
     // The parser gets exactly the bytes that were checked, so a file that
     // changes meanwhile cannot slip past the check.
     NormalizeForParser(bytes);
+    // The model is UTF-8, the encoding the writer declares: a document in a
+    // legacy encoding is converted, keys and codes included, and one that is
+    // not text in its encoding is refused rather than read byte for byte.
+    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) return kPCFNotConfigurationDocument;
     if (!FitsParserLimits(bytes, kPCFMaxNesting)) return kPCFNotConfigurationDocument;
-    // Always UTF-8, whatever the document declares: the writer declares
-    // UTF-8 and copies every byte, so character references must become the
-    // same UTF-8 bytes a later read expects (in any other mode the parser
-    // keeps only the low byte of each, which a UTF-8 read then takes as the
-    // start of a longer character).
+    // Parsed as UTF-8 whatever the document declares: the bytes are UTF-8 by
+    // now, and character references must become the same UTF-8 bytes a later
+    // read expects (in any other mode the parser keeps only the low byte of
+    // each, which a UTF-8 read then takes as the start of a longer character).
     TiXmlDocument document;
     document.Parse(bytes.c_str(), nullptr, TIXML_ENCODING_UTF8);
     if (document.Error() || !PCFIsConfigurationDocument(document)) return kPCFNotConfigurationDocument;

@@ -4,8 +4,9 @@
 //
 // A document is a "Configuration" element holding one "Payload" section and
 // any number of "Other" sections; each section is named by a code and holds
-// "Data" entries named by key. All text is UTF-8 exactly as the XML parser
-// delivers it; nothing is converted on the way back out.
+// "Data" entries named by key. All text is UTF-8: a document that declares
+// ISO-8859-1, windows-1252 or US-ASCII is converted on the way in, and the
+// writer declares UTF-8, so a document read and written back reads the same.
 #ifndef CUSTOMHOOKS_PCF_PCF_DOCUMENT_H_
 #define CUSTOMHOOKS_PCF_PCF_DOCUMENT_H_
 
@@ -41,7 +42,9 @@ constexpr int kPCFMaxNesting = 256;
 //   3  memory ran out
 //   4  a null argument
 //   6  the file cannot be opened or read (missing, a folder, refused)
-//   7  not well-formed, nested deeper than kPCFMaxNesting, no single
+//   7  not text in its encoding (malformed UTF-8 in a document read as
+//      UTF-8, a byte above 0x7F in one declaring US-ASCII), not
+//      well-formed, nested deeper than kPCFMaxNesting, no single
 //      "Payload" child in a "Configuration..." root, or a payload code of
 //      kPCFPayloadCodeSize bytes or more
 //   9  a section without any code

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "fs/files.h"
+#include "pcf/pcf_document.h"
 #include "integration/session_fixture.h"
 
 namespace {
@@ -34,6 +35,20 @@ class DriverRecords : public SessionTest {
  protected:
   std::string SharedCopyPath() const {
     return PcfFolder() + "\\" + suite_.secondProductCode + ".PXP-10-4471-2093.xml";
+  }
+
+  // The lines of a step that got as far as the save, in "fr_MA".
+  Lines SavingStep() const {
+    return {P("Updating DriverPayload entry for Pelican X"),
+            P("Orvikcode retrieved: " + suite_.secondProductCode),
+            P("Successfully retreived the installLanguage: fr_MA"),
+            P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
+            P("Retreived the path to Application xml: " + suite_.secondProductDocument),
+            P("Update to PCF client is successful for 'RMTConfigPath'!"),
+            P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
+            P("Update to PCF client is successful for 'InstallDate'!"),
+            P("Update to PCF client is successful for 'installedLanguages' "),
+            P("and updated the pcd as well with the language(s): !fr_MA,fr_FR")};
   }
 };
 
@@ -113,6 +128,70 @@ TEST_F(DriverRecords, UnreadableDocumentSkipsThePhaseAndCommits) {
   EXPECT_EQ(step.back(), P("Failed to load application.xml at the time of init."));
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), "<not a configuration document/>");
   EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+}
+
+TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
+  const std::string doc = suite_.secondProductDocument;
+  const std::string original = ReadWholeFile(doc);
+  // The sample document with one more entry whose reference the parser turns
+  // into bytes that are no UTF-8.
+  std::string unsavable = original;
+  unsavable.insert(unsavable.find("\t</Payload>"), "\t\t<Data key=\"Note\">&#xD800;</Data>\r\n");
+
+  enum Change { kReadOnlyDocument, kReadOnlySharedCopy, kTextThatWouldNotReadBack };
+  const struct {
+    Change change;
+    std::string line;
+  } kCases[] = {
+      {kReadOnlyDocument, "Failed to save " + doc + ": the file is read-only"},
+      {kReadOnlySharedCopy, "Failed to save " + doc + ": " + SharedCopyPath() + " is read-only"},
+      {kTextThatWouldNotReadBack, "Failed to save " + doc + ": its text would not read back"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.line);
+    ASSERT_TRUE(WriteTextFile(doc, c.change == kTextThatWouldNotReadBack ? unsavable : original));
+    const std::string before = ReadWholeFile(doc);
+    if (c.change == kReadOnlyDocument) {
+      ASSERT_TRUE(MakeReadOnly(doc));
+    }
+    if (c.change == kReadOnlySharedCopy) {
+      ASSERT_TRUE(WriteTextFile(SharedCopyPath(), "read-only copy"));
+      ASSERT_TRUE(MakeReadOnly(SharedCopyPath()));
+    }
+    Lines expected = SavingStep();
+    expected.push_back(P(c.line));
+    EXPECT_EQ(StepLines(CloseSession(SuiteProperties())), expected);
+    if (c.change != kReadOnlySharedCopy) {
+      EXPECT_EQ(ReadWholeFile(doc), before);
+    }
+    // The records were committed before the save, as always.
+    EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+    EXPECT_EQ(ClearFileAttributes(doc), 0);
+    if (FileExists(SharedCopyPath())) {
+      EXPECT_EQ(ClearFileAttributes(SharedCopyPath()), 0);
+      EXPECT_TRUE(DeleteFileUtf8(SharedCopyPath()));
+    }
+  }
+}
+
+TEST_F(DriverRecords, LegacyDocumentIsSavedAsUtf8) {
+  const std::string doc = suite_.secondProductDocument;
+  ASSERT_TRUE(WriteTextFile(doc, "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\r\n<Configuration>"
+                                 "<Payload orvikCode=\"" + suite_.secondProductCode + "\">"
+                                 "<Data key=\"LicensingCode\">PXP-10-4471-2093</Data>"
+                                 "<Data key=\"Soci\xE9t\xE9\">Orvik \x80 \x93\xA9\x94</Data>"
+                                 "</Payload></Configuration>"));
+  EXPECT_EQ(StepLines(CloseSession(SuiteProperties())), SavingStep());
+  const std::string saved = ReadWholeFile(doc);
+  EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n", 0), 0u);
+  EXPECT_NE(saved.find("<Data key=\"Soci\xC3\xA9t\xC3\xA9\">Orvik \xE2\x82\xAC \xE2\x80\x9C\xC2\xA9\xE2\x80\x9D</Data>"),
+            std::string::npos)
+      << saved;
+  EXPECT_EQ(ReadWholeFile(SharedCopyPath()), saved);
+  PCFSectionMap sections;
+  std::string code;
+  ASSERT_EQ(PCFReadDocument(doc.c_str(), &sections, &code), 0);
+  EXPECT_EQ(sections.at(code).at("Soci\xC3\xA9t\xC3\xA9"), "Orvik \xE2\x82\xAC \xE2\x80\x9C\xC2\xA9\xE2\x80\x9D");
 }
 
 TEST_F(DriverRecords, EmptyDocumentPathIsReported) {

@@ -11,28 +11,31 @@ const std::string kSecond = "Pelican X Pro :";
 
 // The lines of a product run up to the start of the payload search.
 Lines RunOpening(const std::string& header, const std::string& name, const std::string& signature,
-                 const std::string& language) {
+                 const std::string& language, bool licensingCodeRead = true) {
   return {P(header),
           P(header + "Successfully retreived the mediaSignature: " + signature),
           P(header + "Successfully retreived the installLanguage: " + language),
           P(header + "Getting payloads from pdb.db"),
           P(header + "Opened PCD session"),
-          P(header + "Succesfully retrieved the LEID of the Driver Payload"),
+          P(header + (licensingCodeRead ? "Succesfully retrieved the LEID of the Driver Payload"
+                                        : "Fail to retrieve the LEID of the Driver Payload")),
           P(header + "iterating through the payload_data table to retreive the matching payload "
                      "family, name and version for " + name)};
 }
 
 void Append(Lines& lines, const Lines& more) { lines.insert(lines.end(), more.begin(), more.end()); }
 
-bool Contains(const Lines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
+// The agreement lines of a product run.
+Lines AgreementLines(const std::string& header, bool licensingCodeRead) {
+  if (!licensingCodeRead) return {P(header + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")};
+  return {P(header + "EULA_ACCEPTED success"), P(header + "EULA_LANGUAGE success")};
 }
 
-TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
-  const std::string sig = suite_.driverCode;
-  const std::string doc = suite_.secondProductDocument;
+// The whole log of an install session of the sample suite in "fr_MA".
+Lines SampleSessionLog(const SampleSuite& suite, bool licensingCodeRead = true) {
+  const std::string sig = suite.driverCode;
   Lines expected = {"In InstallSessionCloseProc"};
-  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", sig, "fr_MA"));
+  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", sig, "fr_MA", licensingCodeRead));
   Append(expected, {
       P(kFirst + "Orvik Tessel Studio 4.6 is successfully located for the family Weft and version 4.6.1"),
       P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. Orvik Code retrieved: " + sig),
@@ -41,20 +44,19 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
       P("Replacing en_US to fr_FR in TesselStudioC.ini"),
       P("Successfully Updated fr_FR in TesselStudioC.ini"),
       P(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + sig),
-      P(kFirst + "EULA_ACCEPTED success"),
-      P(kFirst + "EULA_LANGUAGE success"),
-      P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
   });
-  Append(expected, RunOpening(kSecond, "Pelican X Pro", sig, "fr_MA"));
+  Append(expected, AgreementLines(kFirst, licensingCodeRead));
+  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"));
+  Append(expected, RunOpening(kSecond, "Pelican X Pro", sig, "fr_MA", licensingCodeRead));
   Append(expected, {
       P(kSecond + "Pelican X Pro is successfully located for the family NonOrvikPayload and version 10.0"),
       P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful. Orvik Code retrieved: "
                   "{5D4C3B2A-1F0E-4D9C-8B7A-6F5E4D3C2B1A}"),
       P("Updating DriverPayload entry for Pelican X"),
-      P("Orvikcode retrieved: " + suite_.secondProductCode),
+      P("Orvikcode retrieved: " + suite.secondProductCode),
       P("Successfully retreived the installLanguage: fr_MA"),
       P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
-      P("Retreived the path to Application xml: " + doc),
+      P("Retreived the path to Application xml: " + suite.secondProductDocument),
       P("Update to PCF client is successful for 'RMTConfigPath'!"),
       P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
       P("Update to PCF client is successful for 'InstallDate'!"),
@@ -65,11 +67,19 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
       P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code "
                   "retrieved: " + sig),
       P(kSecond + "Pelican X Pro has mostRecentSessionID matching Suite driver payload." + sig),
-      P(kSecond + "EULA_ACCEPTED success"),
-      P(kSecond + "EULA_LANGUAGE success"),
-      P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"),
   });
+  Append(expected, AgreementLines(kSecond, licensingCodeRead));
+  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
+  return expected;
+}
 
+bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
+  const std::string sig = suite_.driverCode;
+  const Lines expected = SampleSessionLog(suite_);
   EXPECT_EQ(CloseSession(SuiteProperties()), expected);
   EXPECT_EQ(status_, 0);
 
@@ -81,6 +91,17 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
   EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
   // The installer's caps.db was backed up whole.
   EXPECT_EQ(ReadWholeFile(CommonDataPath("backup\\caps.db")), ReadWholeFile(CommonDataPath("caps\\caps.db")));
+}
+
+TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
+  ASSERT_TRUE(MakeReadOnly(suite_.secondProductDocument));
+  Lines expected = SampleSessionLog(suite_);
+  const auto languages = std::find(expected.begin(), expected.end(),
+                                   P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
+  ASSERT_NE(languages, expected.end());
+  expected.insert(languages + 1, P("Failed to save " + suite_.secondProductDocument + ": the file is read-only"));
+  EXPECT_EQ(CloseSession(SuiteProperties()), expected);
+  EXPECT_EQ(status_, 0);
 }
 
 TEST_F(SessionTest, ReinstallRunsTheSamePass) {
@@ -182,6 +203,20 @@ TEST_F(SessionTest, NoLicensingCodeMeansNoAgreementRecords) {
   EXPECT_TRUE(Contains(lines, P(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")));
   EXPECT_TRUE(CacheRecords().empty());
   EXPECT_EQ(status_, 0);
+}
+
+TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
+  for (const bool null : {false, true}) {
+    SCOPED_TRACE(null ? "NULL" : "empty");
+    if (null) {
+      StoreNullConfigValue(suite_.driverCode, "LicensingCode");
+    } else {
+      ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", ""));
+    }
+    EXPECT_EQ(CloseSession(SuiteProperties()), SampleSessionLog(suite_, false));
+    EXPECT_EQ(status_, 0);
+    EXPECT_TRUE(CacheRecords().empty()) << "nothing under an empty subdomain";
+  }
 }
 
 TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {

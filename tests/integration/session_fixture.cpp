@@ -75,6 +75,22 @@ std::string SessionTest::PcfFolder() const {
 
 Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath("Orvik PCD\\pcd.db")); }
 
+void SessionTest::StoreNullConfigValue(const std::string& subdomain, const std::string& key) const {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(NativePath(CommonDataPath("Orvik PCD\\pcd.db")).c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* stmt = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) "
+                               "VALUES (1, ?, ?, NULL)",
+                               -1, &stmt, nullptr),
+            SQLITE_OK);
+  sqlite3_bind_text(stmt, 1, subdomain.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(stmt, 2, key.c_str(), -1, SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+}
+
 Records SessionTest::CacheRecords() const {
   return ReadRecords(CommonDataPath("Orvik PCD\\cache\\cache.db"));
 }

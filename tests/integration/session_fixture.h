@@ -33,6 +33,9 @@ class SessionTest : public ::testing::Test {
 
   // Records of domain 1 in "pcd.db" or "cache.db", read with SQLite directly.
   Records ConfigRecords() const;
+  // Makes the value of a record of domain 1 in "pcd.db" NULL, adding the
+  // record when there is none.
+  void StoreNullConfigValue(const std::string& subdomain, const std::string& key) const;
   Records CacheRecords() const;
   std::string CommonDataPath(const std::string& relative) const;
   std::string PcfFolder() const;

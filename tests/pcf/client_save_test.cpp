@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "client_fixture.h"
+#include "fs/files.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
@@ -18,6 +19,7 @@ const char kWeftOther[] =
 
 class ClientSaveTest : public ClientTest {
  protected:
+
   // The product document at scratch\application.xml, naming itself as its
   // "RMTConfigPath".
   std::string LoadProduct(const std::string& licensing = "TS46", const std::string& rest = kWeftOther) {
@@ -256,6 +258,98 @@ TEST_F(ClientSaveTest, TargetHeldOpenByAnotherProcessIsStillWritten) {
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_NE(ReadWholeFile(path).find("<Data key=\"Version\">5.0</Data>"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(SharedCopy()));
+}
+
+TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
+  // Each case: a product document at scratch\doc-<name>.xml, with
+  // "LicensingCode" <name> so that each has a shared copy of its own (none
+  // for ""), in a session of its own, changed as the case says; then what the
+  // save gives and lists.
+  enum Change { kNothing, kReadOnly, kSharedReadOnly, kPathIsAFolder, kNoPath, kLongPath, kSurrogate };
+  enum Target { kNoTarget, kOwnPath, kSharedCopy };
+  const struct {
+    const char* name;
+    Change change;
+    int status;
+    bool listed;
+    PCFSaveProblem problem;
+    Target target;
+  } kCases[] = {
+      {"written", kNothing, kPCFOk, false, {}, kNoTarget},
+      {"", kNothing, kPCFOk, false, {}, kNoTarget},
+      {"readonly", kReadOnly, kPCFWriteFailed, true, PCFSaveProblem::kReadOnly, kOwnPath},
+      {"sharedreadonly", kSharedReadOnly, kPCFOk, true, PCFSaveProblem::kReadOnly, kSharedCopy},
+      {"folder", kPathIsAFolder, kPCFWriteFailed, true, PCFSaveProblem::kNotWritable, kOwnPath},
+      {"nopath", kNoPath, kPCFWriteFailed, true, PCFSaveProblem::kNoConfigPath, kNoTarget},
+      {"longpath", kLongPath, kPCFOk, true, PCFSaveProblem::kConfigPathTooLong, kNoTarget},
+      {"surrogate", kSurrogate, kPCFWriteFailed, true, PCFSaveProblem::kWouldNotReadBack, kNoTarget},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = Scratch(std::string("doc-") + c.name + ".xml");
+    const std::string shared = SharedCopy(kProductCode, c.name);
+    std::string ownPath = path;
+    std::string rest;
+    if (c.change == kNoPath) ownPath.clear();
+    if (c.change == kSurrogate) rest = "<Other orvikCode=\"o\"><Data key=\"k\">&#xD800;</Data></Other>";
+    PCFClientCloseSession(session_);
+    ASSERT_EQ(PCFClientCreateSession(&session_), kPCFOk);
+    Load(Put(path, ProductDocument(ownPath, c.name, rest)));
+    switch (c.change) {
+      case kReadOnly:
+        SetReadOnly(path, true);
+        break;
+      case kSharedReadOnly:
+        MakePcfFolder();
+        SetReadOnly(Put(shared, "read-only copy"), true);
+        break;
+      case kPathIsAFolder:
+        ownPath = path + ".d";
+        ASSERT_EQ(CreateDirectoryTree(ownPath), 0);
+        ASSERT_EQ(Set("RMTConfigPath", kProductCode, ownPath.c_str()), kPCFOk);
+        break;
+      case kLongPath:
+        ASSERT_EQ(Set("RMTConfigPath", kProductCode, (path + std::string(300, 'x')).c_str()), kPCFOk);
+        break;
+      default:
+        break;
+    }
+    const std::string before = ReadWholeFile(path);
+    std::vector<PCFUnsavedDocument> unsaved;
+    EXPECT_EQ(PCFClientSave(session_, &unsaved), c.status);
+    ASSERT_EQ(unsaved.size(), c.listed ? 1u : 0u);
+    if (c.listed) {
+      EXPECT_EQ(unsaved[0].path, path);
+      EXPECT_EQ(unsaved[0].problem, c.problem);
+      EXPECT_EQ(unsaved[0].target, c.target == kOwnPath ? ownPath : c.target == kSharedCopy ? shared : "");
+    }
+    if (c.change == kReadOnly || c.change == kSurrogate) {
+      EXPECT_EQ(ReadWholeFile(path), before) << "a refused document stays as it was";
+    }
+    if (c.change == kSharedReadOnly) {
+      EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
+    }
+    SetReadOnly(path, false);
+    if (FileOnDisk(shared)) SetReadOnly(shared, false);
+  }
+}
+
+TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
+  const std::string first = Scratch("first.xml");
+  const std::string second = Scratch("second.xml");
+  Load(Put(first, ProductDocument("", "one")));
+  Load(Put(second, DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
+                                "<Data key=\"RMTConfigPath\">" + second + "</Data></Payload>")));
+  SetReadOnly(second, true);
+  std::vector<PCFUnsavedDocument> unsaved;
+  EXPECT_EQ(PCFClientSave(session_, &unsaved), kPCFWriteFailed);
+  ASSERT_EQ(unsaved.size(), 2u);
+  EXPECT_EQ(unsaved[0].path, first);
+  EXPECT_EQ(unsaved[0].problem, PCFSaveProblem::kNoConfigPath);
+  EXPECT_EQ(unsaved[1].path, second);
+  EXPECT_EQ(unsaved[1].problem, PCFSaveProblem::kReadOnly);
+  EXPECT_EQ(unsaved[1].target, second);
+  SetReadOnly(second, false);
 }
 
 TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {

@@ -249,6 +249,130 @@ TEST_F(DocumentReaderTest, ByteOrderMarkDeclarationAndLineEndsAreAccepted) {
   EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "v"}}}}));
 }
 
+// ---- Encodings ---------------------------------------------------------------
+
+// A document declaring `encoding` whose key and value hold `text`, and its
+// code `codeText` (a payload code has fewer than 64 bytes once in UTF-8).
+std::string DeclaredDocument(const std::string& encoding, const std::string& text,
+                             const std::string& codeText = std::string()) {
+  return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\r\n<Configuration><Payload orvikCode=\"P" +
+         codeText + "\"><Data key=\"k" + text + "\">v" + text + "</Data></Payload></Configuration>";
+}
+
+PCFSectionMap DeclaredModel(const std::string& utf8, const std::string& codeUtf8 = std::string()) {
+  return {{"P" + codeUtf8, {{"k" + utf8, "v" + utf8}}}};
+}
+
+TEST_F(DocumentReaderTest, LegacyEncodingsAreReadAsUtf8KeysAndCodesIncluded) {
+  // "Fran\xE7ois \xA3" in Latin-1 and in windows-1252 (the two agree from 0xA0 up).
+  const std::string legacy = "Fran\xE7ois \xA3\xFF";
+  const std::string utf8 = "Fran\xC3\xA7ois \xC2\xA3\xC3\xBF";
+  for (const char* label : {"ISO-8859-1", "iso-8859-1", "ISO_8859-1", "latin1", "Latin-1", "L1", "CP819",
+                            "windows-1252", "Windows-1252", "cp1252", " iso-8859-1 "}) {
+    SCOPED_TRACE(label);
+    ASSERT_EQ(Read(DeclaredDocument(label, legacy, legacy)), kPCFOk);
+    EXPECT_EQ(sections_, DeclaredModel(utf8, utf8));
+    EXPECT_EQ(code_, "P" + utf8);
+  }
+  // Single quotes, other pseudo-attributes and white space around "=".
+  ASSERT_EQ(Read("<?xml version='1.0' standalone = 'yes' encoding = 'latin1' ?><Configuration>"
+                 "<Payload orvikCode='P'><Data key='k'>\xE9</Data></Payload></Configuration>"),
+            kPCFOk);
+  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "\xC3\xA9"}}}}));
+}
+
+TEST_F(DocumentReaderTest, EveryLatin1ByteIsItsOwnCodePoint) {
+  std::string bytes;
+  std::string utf8;
+  for (int b = 0x80; b <= 0xFF; ++b) {
+    bytes += static_cast<char>(b);
+    utf8 += static_cast<char>(0xC0 | (b >> 6));
+    utf8 += static_cast<char>(0x80 | (b & 0x3F));
+  }
+  ASSERT_EQ(Read(DeclaredDocument("ISO-8859-1", bytes)), kPCFOk);
+  EXPECT_EQ(sections_, DeclaredModel(utf8));
+}
+
+TEST_F(DocumentReaderTest, Windows1252MapsTheRangeFrom0x80To0x9FByItsTable) {
+  // Every byte of 0x80-0x9F and its character; the five bytes the code page
+  // leaves undefined keep their value, as Windows and browsers read them.
+  const struct {
+    unsigned char byte;
+    const char* utf8;
+  } kCases[] = {
+      {0x80, "\xE2\x82\xAC"}, {0x81, "\xC2\x81"},     {0x82, "\xE2\x80\x9A"}, {0x83, "\xC6\x92"},
+      {0x84, "\xE2\x80\x9E"}, {0x85, "\xE2\x80\xA6"}, {0x86, "\xE2\x80\xA0"}, {0x87, "\xE2\x80\xA1"},
+      {0x88, "\xCB\x86"},     {0x89, "\xE2\x80\xB0"}, {0x8A, "\xC5\xA0"},     {0x8B, "\xE2\x80\xB9"},
+      {0x8C, "\xC5\x92"},     {0x8D, "\xC2\x8D"},     {0x8E, "\xC5\xBD"},     {0x8F, "\xC2\x8F"},
+      {0x90, "\xC2\x90"},     {0x91, "\xE2\x80\x98"}, {0x92, "\xE2\x80\x99"}, {0x93, "\xE2\x80\x9C"},
+      {0x94, "\xE2\x80\x9D"}, {0x95, "\xE2\x80\xA2"}, {0x96, "\xE2\x80\x93"}, {0x97, "\xE2\x80\x94"},
+      {0x98, "\xCB\x9C"},     {0x99, "\xE2\x84\xA2"}, {0x9A, "\xC5\xA1"},     {0x9B, "\xE2\x80\xBA"},
+      {0x9C, "\xC5\x93"},     {0x9D, "\xC2\x9D"},     {0x9E, "\xC5\xBE"},     {0x9F, "\xC5\xB8"},
+  };
+  std::string bytes;
+  std::string utf8;
+  for (const auto& c : kCases) {
+    bytes += static_cast<char>(c.byte);
+    utf8 += c.utf8;
+  }
+  ASSERT_EQ(bytes.size(), 32u);
+  ASSERT_EQ(Read(DeclaredDocument("windows-1252", bytes)), kPCFOk);
+  EXPECT_EQ(sections_, DeclaredModel(utf8));
+  // ISO-8859-1 reads the same bytes as the C1 controls U+0080-U+009F.
+  ASSERT_EQ(Read(DeclaredDocument("ISO-8859-1", "\x80\x93")), kPCFOk);
+  EXPECT_EQ(sections_, DeclaredModel("\xC2\x80\xC2\x93"));
+}
+
+TEST_F(DocumentReaderTest, UsAsciiAboveSevenBitsIsRefusedWithSeven) {
+  for (const char* label : {"US-ASCII", "us-ascii", "ASCII", "ANSI_X3.4-1968"}) {
+    SCOPED_TRACE(label);
+    ASSERT_EQ(Read(DeclaredDocument(label, "plain")), kPCFOk);
+    EXPECT_EQ(sections_, DeclaredModel("plain"));
+    EXPECT_EQ(Read(DeclaredDocument(label, "caf\xE9")), kPCFNotConfigurationDocument);
+    EXPECT_EQ(sections_, DeclaredModel("plain")) << "a refused document leaves the outputs alone";
+  }
+}
+
+TEST_F(DocumentReaderTest, DocumentsReadAsUtf8MustBeWellFormedUtf8) {
+  // No declaration, a UTF-8 one, one naming another encoding, and a
+  // byte-order mark ahead of a Latin-1 declaration: all are UTF-8.
+  const std::string heads[] = {"", "<?xml version=\"1.0\" encoding=\"utf-8\"?>",
+                               "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>",
+                               "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"};
+  const char* const malformed[] = {
+      "caf\xE9",              // a Latin-1 byte
+      "\xC0\xAF",             // overlong "/"
+      "\xE0\x80\xAF",         // overlong "/" in three bytes
+      "\xED\xA0\x80",         // the surrogate U+D800
+      "\xF4\x90\x80\x80",     // beyond U+10FFFF
+      "\xF8\x88\x80\x80\x80", // a five-byte form
+      "\x80",                 // a continuation byte alone
+      "\xE2\x82",             // a character cut short
+  };
+  for (const std::string& head : heads) {
+    SCOPED_TRACE(head);
+    const std::string body = "<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">";
+    const std::string tail = "</Data></Payload></Configuration>";
+    ASSERT_EQ(Read(head + body + "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF" + tail), kPCFOk);
+    EXPECT_EQ(sections_.at("P").at("k"), "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF");
+    for (const char* bytes : malformed) {
+      EXPECT_EQ(Read(head + body + bytes + " x" + tail), kPCFNotConfigurationDocument) << bytes;
+      // In markup too, where the parser would never look at it as a value.
+      EXPECT_EQ(Read(head + body + "v" + tail + "<!--" + bytes + "-->"), kPCFNotConfigurationDocument) << bytes;
+    }
+  }
+}
+
+TEST_F(DocumentReaderTest, LegacyDocumentWrittenBackReadsTheSame) {
+  ASSERT_EQ(Read(DeclaredDocument("windows-1252", "\x80 \xE9 &#xE9; &amp;")), kPCFOk);
+  const PCFSectionMap read = sections_;
+  EXPECT_EQ(read, DeclaredModel("\xE2\x82\xAC \xC3\xA9 \xC3\xA9 &"));
+  const std::string written = PCFFormatDocument(code_, read);
+  EXPECT_EQ(written.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>", 0), 0u);
+  ASSERT_EQ(Read(written), kPCFOk);
+  EXPECT_EQ(sections_, read);
+}
+
 TEST_F(DocumentReaderTest, ConfigurationDocumentCheckLooksAtTheParsedTree) {
   TiXmlDocument yes;
   yes.Parse("<?xml version=\"1.0\"?><ConfigurationX><Other/><Payload/></ConfigurationX>");

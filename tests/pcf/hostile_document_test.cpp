@@ -205,12 +205,12 @@ TEST_F(HostileDocumentTest, ReferencesBeyondAsciiAreReadAsUtf8WhateverTheDeclara
 }
 
 TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas) {
-  // CDATA hands over its bytes unchecked: a Latin-1 "e acute" at the end of
-  // a value would swallow the end tag after it once written and read again.
-  const std::string path = machine_.scratch() + "\\latin1.xml";
+  // The parser turns a reference to a surrogate into bytes that are no
+  // UTF-8: written out, they would make the document unreadable.
+  const std::string path = machine_.scratch() + "\\surrogate.xml";
   const std::string original = std::string(kDeclaration) +
                                "<Configuration><Payload orvikCode=\"P\"><Data key=\"RMTConfigPath\">" + path +
-                               "</Data><Data key=\"name\"><![CDATA[caf\xE9]]></Data></Payload></Configuration>";
+                               "</Data><Data key=\"name\">caf&#xD800;</Data></Payload></Configuration>";
   ASSERT_TRUE(WriteWholeFile(path, original));
   PCFClientSession* session = nullptr;
   ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
@@ -220,6 +220,14 @@ TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas)
   PCFClientCloseSession(session);
   EXPECT_EQ(ReadWholeFile(path), original);
   EXPECT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
+}
+
+TEST_F(HostileDocumentTest, CdataThatIsNoUtf8IsRefusedWithSeven) {
+  // CDATA would hand its bytes over unchecked: a Latin-1 "e acute" at the
+  // end of a value would swallow the end tag after it once written.
+  EXPECT_EQ(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"name\">"
+                 "<![CDATA[caf\xE9]]></Data></Payload></Configuration>"),
+            kPCFNotConfigurationDocument);
 }
 
 TEST_F(HostileDocumentTest, ReferenceToCharacterZeroEndsTheValue) {

@@ -1,5 +1,6 @@
 // The check that keeps deeply nested documents away from the recursive XML
-// parser, and the line-end normalisation the parser's file loader performs.
+// parser, the line-end normalisation the parser's file loader performs, and
+// the encoding a document is read in.
 // Every trick below makes a naive open/close tag count come out lower than
 // the nesting the parser really builds.
 #include <string>
@@ -102,6 +103,41 @@ TEST(ParserLimitsTest, TagsCutOffOrMalformedInWaysTheParserRejectsAreRefused) {
   EXPECT_FALSE(FitsParserLimits("<a k=\"open", 5));
   EXPECT_FALSE(FitsParserLimits("<a k=\"v\"", 5));
   EXPECT_FALSE(FitsParserLimits("<a/b>", 5));
+}
+
+TEST(ParserInputTest, DeclaredEncodingIsTakenFromTheLeadingDeclarationOnly) {
+  const struct {
+    const char* text;
+    DocumentEncoding encoding;
+  } kCases[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>", DocumentEncoding::kLatin1},
+      {" \r\n\t<?XML encoding='Windows-1252' version='1.0'?><a/>", DocumentEncoding::kWindows1252},
+      {"<?xml version=\"1.0\" encoding=us-ascii ?><a/>", DocumentEncoding::kAscii},
+      {"<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", DocumentEncoding::kUtf8},
+      {"<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>", DocumentEncoding::kUtf8},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><a/>", DocumentEncoding::kUtf8},
+      {"<?xml version=\"1.0\"?><a/>", DocumentEncoding::kUtf8},
+      {"<a/><?xml version=\"1.0\" encoding=\"latin1\"?>", DocumentEncoding::kUtf8},
+      {"<!-- x --><?xml version=\"1.0\" encoding=\"latin1\"?><a/>", DocumentEncoding::kUtf8},
+      {"<?xml version=\"1.0\" xencoding=\"latin1\"?><a/>", DocumentEncoding::kUtf8},
+      {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"latin1\"?><a/>", DocumentEncoding::kUtf8},
+      {"", DocumentEncoding::kUtf8},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(DeclaredEncoding(c.text), c.encoding) << c.text;
+}
+
+TEST(ParserInputTest, ConversionLeavesTextItRefusesAsItWas) {
+  for (const auto encoding : {DocumentEncoding::kUtf8, DocumentEncoding::kAscii}) {
+    std::string text = "caf\xE9";
+    EXPECT_FALSE(ConvertToUtf8(text, encoding));
+    EXPECT_EQ(text, "caf\xE9");
+  }
+  std::string ascii = "plain <a/>";
+  for (const auto encoding : {DocumentEncoding::kUtf8, DocumentEncoding::kLatin1, DocumentEncoding::kWindows1252,
+                              DocumentEncoding::kAscii}) {
+    EXPECT_TRUE(ConvertToUtf8(ascii, encoding));
+    EXPECT_EQ(ascii, "plain <a/>");
+  }
 }
 
 TEST(ParserInputTest, NormalisationCutsAtNulAndUnifiesLineEnds) {

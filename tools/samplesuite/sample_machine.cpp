@@ -28,27 +28,6 @@ bool CommonDataPath(const std::string& folder, const std::string& file, std::str
   return GetCommonDataFolder(common) && JoinPath(common, folder, dir) && JoinPath(dir, file, path);
 }
 
-// Opens "pdb.db" for the installer's writes, creating it with the module's
-// own schema first.
-Database OpenPayloadDatabase() {
-  pdbHandle* pdb = nullptr;
-  if (pdbOpen(&pdb) != 0) return nullptr;
-  pdbClose(pdb);
-  std::string path;
-  sqlite3* db = nullptr;
-  if (!CommonDataPath("caps", "pdb.db", path)) return nullptr;
-  if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK) {
-    sqlite3_close(db);
-    return nullptr;
-  }
-  sqlite3_busy_timeout(db, 2000);
-  return Database(db);
-}
-
-bool Run(sqlite3* db, const SqlText& sql) {
-  return sql && sqlite3_exec(db, sql.get(), nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
 std::string ParentOf(const std::string& path) {
   std::string parent;
   GetParentPath(path, parent);
@@ -57,29 +36,79 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
-bool AddPayloads(const std::vector<SamplePayload>& payloads) {
-  Database db = OpenPayloadDatabase();
-  if (!db || sqlite3_exec(db.get(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
-  for (const SamplePayload& p : payloads) {
-    SqlText time(p.installTime ? sqlite3_mprintf("%d", *p.installTime) : sqlite3_mprintf("NULL"));
-    SqlText sql(sqlite3_mprintf(
-        "INSERT INTO payloads (PayloadID, productFamily, productName, version, installState, "
-        "installTime) VALUES (%Q, %Q, %Q, %Q, %d, %s)",
-        p.id.c_str(), p.family.c_str(), p.name.c_str(), p.version.c_str(), p.installState,
-        time ? time.get() : "NULL"));
-    if (!Run(db.get(), sql)) return false;
+SampleDatabase::SampleDatabase(Which which) {
+  std::string path;
+  const bool payloads = which == Which::kPayloads;
+  if (!CommonDataPath(payloads ? "caps" : "Orvik PCD", payloads ? "pdb.db" : "pcd.db", path)) return;
+  if (IsRegularFile(path) == 0) {
+    if (!payloads) return;
+    // Created with the module's own schema.
+    pdbHandle* pdb = nullptr;
+    if (pdbOpen(&pdb) != 0) return;
+    pdbClose(pdb);
   }
-  return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK ||
+      sqlite3_exec(db, "PRAGMA synchronous = OFF; PRAGMA journal_mode = MEMORY; BEGIN", nullptr, nullptr,
+                   nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return;
+  }
+  sqlite3_busy_timeout(db, 2000);
+  db_ = db;
+}
+
+SampleDatabase::~SampleDatabase() { sqlite3_close(db_); }
+
+bool SampleDatabase::Run(char* sql) {
+  const SqlText owned(sql);
+  return db_ != nullptr && owned && sqlite3_exec(db_, owned.get(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool SampleDatabase::AddPayload(const SamplePayload& p) {
+  SqlText time(p.installTime ? sqlite3_mprintf("%d", *p.installTime) : sqlite3_mprintf("NULL"));
+  return Run(sqlite3_mprintf(
+      "INSERT INTO payloads (PayloadID, productFamily, productName, version, installState, "
+      "installTime) VALUES (%Q, %Q, %Q, %Q, %d, %s)",
+      p.id.c_str(), p.family.c_str(), p.name.c_str(), p.version.c_str(), p.installState,
+      time ? time.get() : "NULL"));
+}
+
+bool SampleDatabase::SetPayloadData(const std::string& payloadId, int domain, const std::string& key,
+                                    const std::string& value) {
+  return Run(sqlite3_mprintf(
+      "INSERT OR REPLACE INTO payload_data (PayloadID, domain, key, value) VALUES (%Q, %d, %Q, %Q)",
+      payloadId.c_str(), domain, key.c_str(), value.c_str()));
+}
+
+bool SampleDatabase::SetConfigRecord(const std::string& subdomain, const std::string& key,
+                                     const std::string& value) {
+  return Run(sqlite3_mprintf(
+      "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (1, %Q, %Q, %Q)",
+      subdomain.c_str(), key.c_str(), value.c_str()));
+}
+
+bool SampleDatabase::DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
+  return Run(sqlite3_mprintf("DELETE FROM domain_data WHERE domain = 1 AND subdomain = %Q AND key = %Q",
+                             subdomain.c_str(), key.c_str()));
+}
+
+bool SampleDatabase::Commit() {
+  return db_ != nullptr && sqlite3_exec(db_, "COMMIT; BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+bool AddPayloads(const std::vector<SamplePayload>& payloads) {
+  SampleDatabase db(SampleDatabase::Which::kPayloads);
+  for (const SamplePayload& p : payloads) {
+    if (!db.AddPayload(p)) return false;
+  }
+  return db.Commit();
 }
 
 bool SetPayloadData(const std::string& payloadId, int domain, const std::string& key,
                     const std::string& value) {
-  Database db = OpenPayloadDatabase();
-  if (!db) return false;
-  SqlText sql(sqlite3_mprintf(
-      "INSERT OR REPLACE INTO payload_data (PayloadID, domain, key, value) VALUES (%Q, %d, %Q, %Q)",
-      payloadId.c_str(), domain, key.c_str(), value.c_str()));
-  return Run(db.get(), sql);
+  SampleDatabase db(SampleDatabase::Which::kPayloads);
+  return db.SetPayloadData(payloadId, domain, key, value) && db.Commit();
 }
 
 bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
@@ -119,7 +148,7 @@ bool WriteCapsDatabase(int rows) {
   }
   for (int i = 0; i < rows; ++i) {
     SqlText sql(sqlite3_mprintf("INSERT INTO install_log (entry) VALUES ('payload %d installed')", i));
-    if (!Run(db.get(), sql)) return false;
+    if (!sql || sqlite3_exec(db.get(), sql.get(), nullptr, nullptr, nullptr) != SQLITE_OK) return false;
   }
   return sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
 }

@@ -24,6 +24,42 @@ struct SamplePayload {
   std::optional<int> installTime;
 };
 
+struct sqlite3;
+
+// One of the machine's databases opened with SQLite directly, for many
+// changes in one transaction. Commit makes them durable in the file without
+// forcing it to disk (the module's own commits do); changes not committed
+// are dropped when the object goes. For callers that lay out one machine
+// after another (the fuzz checks). Every operation is false when the
+// database could not be opened.
+class SampleDatabase {
+ public:
+  enum class Which {
+    kPayloads,       // "caps\pdb.db", created with its schema when missing
+    kConfiguration,  // "Orvik PCD\pcd.db", which must exist
+  };
+  explicit SampleDatabase(Which which);
+  ~SampleDatabase();
+  SampleDatabase(const SampleDatabase&) = delete;
+  SampleDatabase& operator=(const SampleDatabase&) = delete;
+
+  // The row of `payload` in "pdb.db".
+  bool AddPayload(const SamplePayload& payload);
+  // A payload's data value (`domain`, `key`) in "pdb.db".
+  bool SetPayloadData(const std::string& payloadId, int domain, const std::string& key,
+                      const std::string& value);
+  // A record of domain 1 in "pcd.db", stored as the module stores it.
+  bool SetConfigRecord(const std::string& subdomain, const std::string& key,
+                       const std::string& value);
+  bool DeleteConfigRecord(const std::string& subdomain, const std::string& key);
+  bool Commit();
+
+ private:
+  bool Run(char* sql);
+
+  sqlite3* db_ = nullptr;
+};
+
 // Inserts payload rows into "pdb.db", creating the file with its schema.
 bool AddPayloads(const std::vector<SamplePayload>& payloads);
 
