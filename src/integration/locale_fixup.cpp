@@ -43,10 +43,14 @@ void FixFrenchMoroccoLocale(const HookContext* context, const char* productCode,
   // Both paths belong to the handle, which stays open until both copies ran.
   char* productPath = nullptr;
   char* driverPath = nullptr;
+  // An empty path names no install folder: the copies would land in the
+  // installer's working folder.
   const bool haveProduct = pdbGetPayloadData(pdb.get(), TextOrEmpty(productCode), kPayloadDataDomain,
-                                             "RMTConfigPath", &productPath) == 0;
+                                             "RMTConfigPath", &productPath) == 0 &&
+                           *TextOrEmpty(productPath) != '\0';
   const bool haveDriver = pdbGetPayloadData(pdb.get(), TextOrEmpty(sessionSignature),
-                                            kPayloadDataDomain, "RMTConfigPath", &driverPath) == 0;
+                                            kPayloadDataDomain, "RMTConfigPath", &driverPath) == 0 &&
+                          *TextOrEmpty(driverPath) != '\0';
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.
     HookLogPrefixed(context, {"Could not read RMTConfigPath of the ",

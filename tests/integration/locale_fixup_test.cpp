@@ -96,4 +96,23 @@ TEST_F(LocaleFixup, UnreadableDocumentPathCopiesNothing) {
   EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
 }
 
+// An empty RMTConfigPath names no install folder; the copies would have gone
+// into the installer's working folder.
+TEST_F(LocaleFixup, EmptyDocumentPathCopiesNothing) {
+  for (const bool product : {true, false}) {
+    ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
+                               product ? "" : suite_.firstProductFolder + "RMT\\application.xml"));
+    ASSERT_TRUE(SetPayloadData(suite_.driverCode, 0, "RMTConfigPath",
+                               product ? suite_.driverFolder + "RMT\\application.xml" : ""));
+    const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], P(std::string("Could not read RMTConfigPath of the ") +
+                          (product ? "product" : "driver payload") +
+                          " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"));
+    EXPECT_FALSE(FileExists("TesselStudio.ini"));
+    EXPECT_FALSE(FileExists("TesselStudioC.ini"));
+    EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
+  }
+}
+
 }  // namespace
