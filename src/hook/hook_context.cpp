@@ -1,10 +1,6 @@
 #include "hook/hook_context.h"
 
 #include <cstring>
-#include <new>
-#include <stdexcept>
-
-const char HookLogPrefix[] = "KX6 Suites Custom hook: ";
 
 bool HookGetProperty(const HookContext* context, const char* name, const char** value) {
   if (name == nullptr) {
@@ -35,21 +31,11 @@ void HookLog(const HookContext* context, const char* text) {
   }
 }
 
-void HookLogPrefixed(const HookContext* context, std::initializer_list<LogPiece> pieces) {
-  if (context == nullptr || context->logCallback == nullptr) return;
-  std::string line;
-  try {
-    std::size_t size = sizeof(HookLogPrefix) - 1;
-    for (const LogPiece& piece : pieces) size += piece.view().size();
-    line.reserve(size);
-    line.append(HookLogPrefix);
-    for (const LogPiece& piece : pieces) line.append(piece.view());
-  } catch (const std::bad_alloc&) {
-    return;
-  } catch (const std::length_error&) {
-    return;
-  }
-  HookLog(context, line.c_str());
+bool HookSession::Property(const char* name, std::string& value) const {
+  const char* found = nullptr;
+  if (!HookGetProperty(context_, name, &found)) return false;
+  value = found;
+  return true;
 }
 
 // The host lays these records out for a 32-bit process: every field 32 bits.

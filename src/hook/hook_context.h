@@ -7,11 +7,10 @@
 #define CUSTOMHOOKS_HOOK_HOOK_CONTEXT_H_
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 
 #include "CustomHooks.h"
+#include "integration/session.h"
 
 // Built by the hook procedure from its five arguments, in this order; lives
 // in the hook procedure's frame and is valid until it returns.
@@ -22,9 +21,6 @@ struct HookContext {
   std::uintptr_t hostValue;
   HookLogCallback logCallback;
 };
-
-// The prefix of every line of the integration work (24 characters).
-extern const char HookLogPrefix[];
 
 // Looks `name` up in the property array (exact, case-sensitive byte
 // comparison; the first equal entry wins). On success stores the host's
@@ -38,21 +34,16 @@ bool HookGetProperty(const HookContext* context, const char* name, const char** 
 // never passed on.
 void HookLog(const HookContext* context, const char* text);
 
-// One piece of a log message: a fixed text or a value. A null C string is
-// the empty text.
-class LogPiece {
+// The session the integration work sees during one call: the context's
+// properties (with HookGetProperty's lines) and its callback.
+class HookSession final : public IntegrationSession {
  public:
-  LogPiece(const char* text) : text_(text ? text : "") {}  // NOLINT: implicit by design
-  LogPiece(std::string_view text) : text_(text) {}         // NOLINT
-  LogPiece(const std::string& text) : text_(text) {}       // NOLINT
-  std::string_view view() const { return text_; }
+  explicit HookSession(const HookContext* context) : context_(context) {}
+  bool Property(const char* name, std::string& value) const override;
+  void Log(const char* line) const override { HookLog(context_, line); }
 
  private:
-  std::string_view text_;
+  const HookContext* context_;
 };
-
-// Logs HookLogPrefix followed by the pieces, joined with nothing in between.
-// When memory runs out while the line is formed, nothing is sent.
-void HookLogPrefixed(const HookContext* context, std::initializer_list<LogPiece> pieces);
 
 #endif  // CUSTOMHOOKS_HOOK_HOOK_CONTEXT_H_

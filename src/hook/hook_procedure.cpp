@@ -57,7 +57,7 @@ std::int32_t DispatchHookCall(HookContext* context) {
   for (const char* line : modeLines->lines[entry]) HookLog(context, line);
 
   if (entry == KXHOOK_ENTRY_SESSION_CLOSE && modeLines != &kUninstallLines) {
-    return IntegrateSuiteProducts(context);
+    return IntegrateSuiteProducts(HookSession(context));
   }
   return KXHOOK_STATUS_OK;
 }

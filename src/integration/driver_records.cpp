@@ -55,15 +55,15 @@ std::string SaveProblemText(const PCFUnsavedDocument& document) {
 // The document phase and the final commit or rollback of one run.
 class DriverRecordsRun {
  public:
-  DriverRecordsRun(const HookContext* context, const char* productCode, const char* signature,
+  DriverRecordsRun(const IntegrationSession& session, const char* productCode, const char* signature,
                    PCDHandle* pcd)
-      : context_(context), productCode_(productCode), signature_(signature), pcd_(pcd) {}
+      : session_(session), productCode_(productCode), signature_(signature), pcd_(pcd) {}
 
   // Runs from the product's driver entry to the end; closes the database.
   void Run();
 
  private:
-  void Log(std::initializer_list<LogPiece> pieces) const { HookLogPrefixed(context_, pieces); }
+  void Log(std::initializer_list<LogPiece> pieces) const { session_.LogPrefixed(pieces); }
   // Opens the session and loads the document; false when the phase is skipped.
   bool PrepareDocument(const char* documentPath);
   // Sets one value in the product's section; clears the mark on failure.
@@ -75,7 +75,7 @@ class DriverRecordsRun {
   // Saves the document session; every document it did not write gets a line.
   void SaveDocument();
 
-  const HookContext* context_;
+  const IntegrationSession& session_;
   const char* productCode_;
   const char* signature_;
   PcdConnection pcd_;
@@ -200,28 +200,28 @@ std::string LanguageListFor(const std::string& driverLanguage) {
   return it != table.end() ? it->second : std::string();
 }
 
-void UpdateDriverPayloadEntry(const char* productCode, const HookContext* context) {
+void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session) {
   const char* code = TextOrEmpty(productCode);
-  HookLogPrefixed(context, {"Updating DriverPayload entry for Pelican X"});
-  HookLogPrefixed(context, {"Orvikcode retrieved: ", code});
+  session.LogPrefixed({"Updating DriverPayload entry for Pelican X"});
+  session.LogPrefixed({"Orvikcode retrieved: ", code});
 
-  const char* signature = nullptr;
-  if (!HookGetProperty(context, "mediaSignature", &signature)) {
-    HookLogPrefixed(context, {"Failed to get mediaSignature."});
+  std::string signature;
+  if (!session.Property("mediaSignature", signature)) {
+    session.LogPrefixed({"Failed to get mediaSignature."});
     return;
   }
-  const char* installLanguage = nullptr;
-  if (!HookGetProperty(context, "installLanguage", &installLanguage)) {
-    HookLogPrefixed(context, {"Failed to get installLanguage."});
+  std::string installLanguage;
+  if (!session.Property("installLanguage", installLanguage)) {
+    session.LogPrefixed({"Failed to get installLanguage."});
     return;
   }
-  HookLogPrefixed(context, {"Successfully retreived the installLanguage: ", installLanguage});
+  session.LogPrefixed({"Successfully retreived the installLanguage: ", installLanguage});
 
   PCDHandle* pcd = nullptr;
   PCDOpen(&pcd);
   if (pcd == nullptr) {
-    HookLogPrefixed(context, {"Error opening pcd session"});
+    session.LogPrefixed({"Error opening pcd session"});
     return;
   }
-  DriverRecordsRun(context, code, TextOrEmpty(signature), pcd).Run();
+  DriverRecordsRun(session, code, signature.c_str(), pcd).Run();
 }

@@ -9,11 +9,11 @@
 
 #include <string>
 
-#include "hook/hook_context.h"
+#include "integration/session.h"
 
 // Runs the step for the product located under `productCode`. Outcomes are
 // log lines only.
-void UpdateDriverPayloadEntry(const char* productCode, const HookContext* context);
+void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session);
 
 // The product's language list for the driver's installed language: the
 // whole key compared byte for byte, case-sensitively; "" when it is not in

@@ -33,8 +33,8 @@ bool SameText(const char* a, const char* b) {
 // One product run: its header and the values it carries from step to step.
 class ProductRun {
  public:
-  ProductRun(const SuiteProduct& product, const HookContext* context)
-      : product_(product), context_(context) {}
+  ProductRun(const SuiteProduct& product, const IntegrationSession& session)
+      : product_(product), session_(session) {}
 
   std::int32_t Run();
 
@@ -49,7 +49,7 @@ class ProductRun {
   void WriteEulaRecords(const char* eulaSubdomain);
 
   const SuiteProduct& product_;
-  const HookContext* context_;
+  const IntegrationSession& session_;
   std::string header_;
   std::string sessionSignature_;
   std::string installLanguage_;
@@ -60,16 +60,14 @@ void ProductRun::Log(std::initializer_list<LogPiece> pieces) const {
   std::string message;
   message.append(header_);
   for (const LogPiece& piece : pieces) message.append(piece.view());
-  HookLogPrefixed(context_, {message});
+  session_.LogPrefixed({message});
 }
 
 bool ProductRun::ReadProperty(const char* name, std::string& value, const char* missingLine) {
-  const char* found = nullptr;
-  if (!HookGetProperty(context_, name, &found)) {
+  if (!session_.Property(name, value)) {
     Log({missingLine});
     return false;
   }
-  value = TextOrEmpty(found);
   return true;
 }
 
@@ -169,11 +167,11 @@ void ProductRun::RunExtraStep(const char* payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
       if (installLanguage_ == "fr_MA") {
-        FixFrenchMoroccoLocale(context_, payloadId, sessionSignature_.c_str());
+        FixFrenchMoroccoLocale(session_, payloadId, sessionSignature_.c_str());
       }
       break;
     case ProductStep::kDriverRecords:
-      UpdateDriverPayloadEntry(payloadId, context_);
+      UpdateDriverPayloadEntry(payloadId, session_);
       break;
   }
 }
@@ -223,15 +221,15 @@ void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
 
 }  // namespace
 
-std::int32_t IntegrateProduct(const SuiteProduct& product, const HookContext* context) {
-  return ProductRun(product, context).Run();
+std::int32_t IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session) {
+  return ProductRun(product, session).Run();
 }
 
-std::int32_t IntegrateSuiteProducts(const HookContext* context) {
+std::int32_t IntegrateSuiteProducts(const IntegrationSession& session) {
   for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {
-      if (IntegrateProduct(*product, context) != 0) {
+      if (IntegrateProduct(*product, session) != 0) {
         outcome = "Failed to Update PCFClientFile and cache.db for ";
       }
     } catch (const std::exception&) {
@@ -239,7 +237,7 @@ std::int32_t IntegrateSuiteProducts(const HookContext* context) {
       // failed product and go on with the next one.
       outcome = "Failed to Update PCFClientFile and cache.db for ";
     }
-    HookLogPrefixed(context, {outcome, product->summaryName});
+    session.LogPrefixed({outcome, product->summaryName});
   }
   return 0;
 }

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 
-#include "hook/hook_context.h"
+#include "integration/session.h"
 
 // Integrates both suite products, reporting every outcome as a log line.
 // Always returns 0.
-std::int32_t IntegrateSuiteProducts(const HookContext* context);
+std::int32_t IntegrateSuiteProducts(const IntegrationSession& session);
 
 #endif  // CUSTOMHOOKS_INTEGRATION_INTEGRATION_PASS_H_

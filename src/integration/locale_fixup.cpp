@@ -20,21 +20,21 @@ std::string InstallFolderOf(const std::string& documentPath) {
 
 }  // namespace
 
-void CopyLocaleSettingsFile(const HookContext* context, const char* productDocumentPath,
+void CopyLocaleSettingsFile(const IntegrationSession& session, const char* productDocumentPath,
                             const char* driverDocumentPath, const char* fileName) {
   const std::string name = TextOrEmpty(fileName);
   const std::string target = InstallFolderOf(TextOrEmpty(productDocumentPath)) + name;
   const std::string source = InstallFolderOf(TextOrEmpty(driverDocumentPath)) + kLocaleFolder + name;
 
-  HookLogPrefixed(context, {"Replacing en_US to fr_FR in ", name});
+  session.LogPrefixed({"Replacing en_US to fr_FR in ", name});
   if (CopyFileOverwrite(source, target)) {
-    HookLogPrefixed(context, {"Successfully Updated fr_FR in ", name});
+    session.LogPrefixed({"Successfully Updated fr_FR in ", name});
   } else {
-    HookLogPrefixed(context, {"could not update en_US to fr_FR in ", name});
+    session.LogPrefixed({"could not update en_US to fr_FR in ", name});
   }
 }
 
-void FixFrenchMoroccoLocale(const HookContext* context, const char* productCode,
+void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature) {
   pdbHandle* raw = nullptr;
   if (pdbOpen(&raw) != 0) return;
@@ -53,11 +53,11 @@ void FixFrenchMoroccoLocale(const HookContext* context, const char* productCode,
                           *TextOrEmpty(driverPath) != '\0';
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.
-    HookLogPrefixed(context, {"Could not read RMTConfigPath of the ",
+    session.LogPrefixed({"Could not read RMTConfigPath of the ",
                               haveProduct ? "driver payload" : "product",
                               " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"});
     return;
   }
-  CopyLocaleSettingsFile(context, productPath, driverPath, "TesselStudio.ini");
-  CopyLocaleSettingsFile(context, productPath, driverPath, "TesselStudioC.ini");
+  CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudio.ini");
+  CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudioC.ini");
 }

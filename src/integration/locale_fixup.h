@@ -4,18 +4,18 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_LOCALE_FIXUP_H_
 #define CUSTOMHOOKS_INTEGRATION_LOCALE_FIXUP_H_
 
-#include "hook/hook_context.h"
+#include "integration/session.h"
 
 // Reads both payloads' "RMTConfigPath" from the payload database and copies
 // "TesselStudio.ini", then "TesselStudioC.ini". Outcomes are log lines only.
-void FixFrenchMoroccoLocale(const HookContext* context, const char* productCode,
+void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature);
 
 // Copies one settings file: from the driver's install folder +
 // "TesselStudio_fr_MA\" + `fileName` over the product's install folder +
 // `fileName`. An install folder is its document path cut before
 // "RMT\application.xml".
-void CopyLocaleSettingsFile(const HookContext* context, const char* productDocumentPath,
+void CopyLocaleSettingsFile(const IntegrationSession& session, const char* productDocumentPath,
                             const char* driverDocumentPath, const char* fileName);
 
 #endif  // CUSTOMHOOKS_INTEGRATION_LOCALE_FIXUP_H_

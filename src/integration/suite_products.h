@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "hook/hook_context.h"
+#include "integration/session.h"
 
 // The extra step a product gets once located.
 enum class ProductStep {
@@ -28,6 +28,6 @@ extern const SuiteProduct kSecondSuiteProduct;
 
 // Integrates one product. 0 in every case but these: 1 when a session
 // property is missing, 65535 when the payload database can't be opened.
-std::int32_t IntegrateProduct(const SuiteProduct& product, const HookContext* context);
+std::int32_t IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session);
 
 #endif  // CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_

@@ -19,17 +19,16 @@
 #include <string>
 #include <vector>
 
+#include "pcf/pcf_folder.h"
 #include "pcf/pcf_status.h"
 
 // A client session. Created by PCFClientCreateSession and owned by the caller
 // until PCFClientCloseSession; used by one thread at a time.
 struct PCFClientSession;
 
-// Size of the buffers the save reads "LicensingCode" and "RMTConfigPath"
-// into: a "LicensingCode" of 64 bytes or more counts as empty (the document
-// then has no shared copy); an "RMTConfigPath" of 260 bytes or more is not
-// written to.
-constexpr std::size_t kPCFLicensingCodeSize = 64;
+// Size of the buffer the save reads "RMTConfigPath" into: an
+// "RMTConfigPath" of 260 bytes or more is not written to. (The limit of a
+// "LicensingCode" is the shared copy's, in pcf/pcf_folder.h.)
 constexpr std::size_t kPCFConfigPathSize = 260;
 
 // ---- The session ----------------------------------------------------------
@@ -115,22 +114,5 @@ int PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain);
 // session or an empty name.
 bool PCFClientHasSubDomain(const PCFClientSession* session, const char* name);
 
-// ---- The PCF folder ---------------------------------------------------------
-
-// Full path of the first file in the PCF folder whose name contains
-// `payloadCode` (compared in UTF-16); "" when there is none, the folder cannot
-// be listed, or the code is empty.
-std::string PCFClientFindDocumentFile(const char* payloadCode);
-
-// Path of a document's shared copy: <PCF folder>\<payloadCode>.<licensingCode>.xml.
-// "" unless the payload code has 38 bytes, begins with "{" and ends with "}",
-// the licensing code is not empty and shorter than kPCFLicensingCodeSize, the
-// file name holds no path separator, drive colon, wildcard or other character
-// a file name may not have, and the common data folder can be determined.
-std::string PCFClientDocumentPath(const char* payloadCode, const char* licensingCode);
-
-// Creates the common data folder and its "PCF" folder when they are missing.
-// Failures are ignored.
-void PCFClientEnsureFolder();
 
 #endif  // CUSTOMHOOKS_PCF_PCF_CLIENT_H_

@@ -7,7 +7,6 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/text.h"
-#include "pcf/pcf_client.h"
 
 namespace {
 

@@ -85,30 +85,52 @@ TEST_F(PropertyLookup, EmptyAndNullValuesReadAsEmptyText) {
 TEST(LogLines, PrefixedLineJoinsPiecesWithoutSeparator) {
   CapturedLines().clear();
   HookContext context{nullptr, 4, 0, 0, &CaptureLine};
-  HookLogPrefixed(&context, {"Opened PCD session"});
-  HookLogPrefixed(&context, {"Orvik Tessel Studio 4.6", " :", "value=", std::string("x"), nullptr, ""});
+  const HookSession session(&context);
+  session.LogPrefixed({"Opened PCD session"});
+  session.LogPrefixed({"Orvik Tessel Studio 4.6", " :", "value=", std::string("x"), nullptr, ""});
   EXPECT_EQ(CapturedLines(), (Lines{"KX6 Suites Custom hook: Opened PCD session",
                                     "KX6 Suites Custom hook: Orvik Tessel Studio 4.6 :value=x"}));
-  EXPECT_EQ(std::string(HookLogPrefix).size(), 24u);
+  EXPECT_EQ(std::string(kIntegrationLogPrefix).size(), 24u);
 }
 
 TEST(LogLines, ValuesAreInsertedByteForByte) {
   CapturedLines().clear();
   HookContext context{nullptr, 4, 0, 0, &CaptureLine};
   const std::string value = "  '%s\"\\n\xC3\xA9\t  ";
-  HookLogPrefixed(&context, {"v:", value});
+  HookSession(&context).LogPrefixed({"v:", value});
   ASSERT_EQ(CapturedLines().size(), 1u);
-  EXPECT_EQ(CapturedLines()[0], std::string(HookLogPrefix) + "v:" + value);
+  EXPECT_EQ(CapturedLines()[0], std::string(kIntegrationLogPrefix) + "v:" + value);
 }
 
 TEST(LogLines, NullCallbackOrContextSendsNothing) {
   CapturedLines().clear();
   HookContext context{nullptr, 4, 0, 0, nullptr};
-  HookLogPrefixed(&context, {"x"});
+  HookSession(&context).LogPrefixed({"x"});
   HookLog(&context, "x");
   HookLog(nullptr, "x");
-  HookLogPrefixed(nullptr, {"x"});
+  HookSession(nullptr).LogPrefixed({"x"});
   EXPECT_TRUE(CapturedLines().empty());
+}
+
+// The integration work reads properties through the session: the same
+// values and the same lines as HookGetProperty.
+TEST_F(PropertyLookup, SessionReadsPropertiesAsTheLookupDoes) {
+  const HookProperty map[] = {Prop("installLanguage", "fr_MA"), Prop("none", nullptr), Prop(nullptr, nullptr)};
+  HookContext context = Context(map);
+  const HookSession session(&context);
+  std::string value = "unchanged";
+  EXPECT_TRUE(session.Property("installLanguage", value));
+  EXPECT_EQ(value, "fr_MA");
+  EXPECT_TRUE(session.Property("none", value));
+  EXPECT_EQ(value, "");
+  value = "unchanged";
+  EXPECT_FALSE(session.Property("missing", value));
+  EXPECT_FALSE(session.Property(nullptr, value));
+  EXPECT_EQ(value, "unchanged");
+  EXPECT_EQ(CapturedLines(), (Lines{"NULL pointer passed as property name."}));
+  HookContext empty = Context(nullptr);
+  EXPECT_FALSE(HookSession(&empty).Property("installLanguage", value));
+  EXPECT_EQ(CapturedLines().back(), "Property map is not initialized.");
 }
 
 }  // namespace

@@ -1,0 +1,46 @@
+// What the work at a session's close needs from the host: the session's
+// properties and a sink for log lines. The host interface (src/hook)
+// implements it for one call of the hook procedure; the integration work
+// depends on nothing above it.
+#ifndef CUSTOMHOOKS_INTEGRATION_SESSION_H_
+#define CUSTOMHOOKS_INTEGRATION_SESSION_H_
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+// The prefix of every line of the integration work (24 characters).
+extern const char kIntegrationLogPrefix[];
+
+// One piece of a log message: a fixed text or a value. A null C string is
+// the empty text. Valid while the text it views is.
+class LogPiece {
+ public:
+  LogPiece(const char* text) : text_(text ? text : "") {}  // NOLINT: implicit by design
+  LogPiece(std::string_view text) : text_(text) {}         // NOLINT
+  LogPiece(const std::string& text) : text_(text) {}       // NOLINT
+  std::string_view view() const { return text_; }
+
+ private:
+  std::string_view text_;
+};
+
+class IntegrationSession {
+ public:
+  virtual ~IntegrationSession() = default;
+
+  // Reads the session property `name` into `value` (a property without a
+  // value reads as ""). False when the host has no such property, after
+  // whatever line the host interface writes about a name or property map it
+  // cannot use; `value` is then unchanged.
+  virtual bool Property(const char* name, std::string& value) const = 0;
+
+  // Hands one whole line (NUL-terminated, never null) to the host.
+  virtual void Log(const char* line) const = 0;
+
+  // Logs kIntegrationLogPrefix followed by the pieces, joined with nothing in
+  // between. When memory runs out while the line is formed, nothing is sent.
+  void LogPrefixed(std::initializer_list<LogPiece> pieces) const;
+};
+
+#endif  // CUSTOMHOOKS_INTEGRATION_SESSION_H_
