@@ -63,7 +63,10 @@ if [ ! -f "$ready" ]; then
 fi
 
 if [ -n "$start" ]; then
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  # Without the lock's descriptor: a server that stays must not hold the
+  # lock, or the next call would wait for it until the server ends.
+  # A server that runs already is kept (wineserver then exits non-zero).
+  wineserver -p </dev/null >/dev/null 2>&1 9>&- || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 9>&-
 fi
 echo "$prefix"
