@@ -45,31 +45,53 @@ int Delete(sqlite3_vfs*, const char* name, int syncFolder) {
   return base->xDelete(base, name, syncFolder);
 }
 
-const char* Register() {
-  sqlite3_vfs* found = sqlite3_vfs_find(nullptr);
-  if (found == nullptr || found->iVersion < 3 || found->xGetSystemCall == nullptr ||
-      found->xSetSystemCall == nullptr) {
-    return nullptr;
+// The VFS and the checked open call are installed once and taken back when
+// the module is unloaded: the host may go on using the same SQLite library,
+// whose tables must not point into unloaded code.
+class Registration {
+ public:
+  Registration() {
+    sqlite3_vfs* found = sqlite3_vfs_find(nullptr);
+    if (found == nullptr || found->iVersion < 3 || found->xGetSystemCall == nullptr ||
+        found->xSetSystemCall == nullptr) {
+      return;
+    }
+    replacement_ = CheckedOpenCall();
+    original_ = found->xGetSystemCall(found, replacement_.name);
+    if (original_ == nullptr || original_ == replacement_.call) return;
+    ForwardCheckedOpenTo(original_);
+    if (found->xSetSystemCall(found, replacement_.name, replacement_.call) != SQLITE_OK) return;
+    base = found;
+    shared = *found;
+    shared.pNext = nullptr;
+    shared.zName = kVfsName;
+    shared.xOpen = Open;
+    shared.xDelete = Delete;
+    registered_ = sqlite3_vfs_register(&shared, 0) == SQLITE_OK;
   }
-  const SystemCallReplacement replacement = CheckedOpenCall();
-  const sqlite3_syscall_ptr original = found->xGetSystemCall(found, replacement.name);
-  if (original == nullptr) return nullptr;
-  if (original != replacement.call) {
-    ForwardCheckedOpenTo(original);
-    if (found->xSetSystemCall(found, replacement.name, replacement.call) != SQLITE_OK) return nullptr;
+
+  ~Registration() {
+    if (registered_) sqlite3_vfs_unregister(&shared);
+    // Only a table that still holds this module's call is given its own back.
+    if (base != nullptr && base->xGetSystemCall(base, replacement_.name) == replacement_.call) {
+      base->xSetSystemCall(base, replacement_.name, original_);
+    }
   }
-  base = found;
-  shared = *found;
-  shared.pNext = nullptr;
-  shared.zName = kVfsName;
-  shared.xOpen = Open;
-  shared.xDelete = Delete;
-  return sqlite3_vfs_register(&shared, 0) == SQLITE_OK ? kVfsName : nullptr;
-}
+
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+  const char* name() const { return registered_ ? kVfsName : nullptr; }
+
+ private:
+  SystemCallReplacement replacement_ = {nullptr, nullptr};
+  sqlite3_syscall_ptr original_ = nullptr;
+  bool registered_ = false;
+};
 
 }  // namespace
 
 const char* SharedFolderVfs() {
-  static const char* const name = Register();
-  return name;
+  static const Registration registration;
+  return registration.name();
 }

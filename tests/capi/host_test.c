@@ -15,6 +15,7 @@ static void* FindExport(Library lib, const char* name) { return (void*)GetProcAd
 static void CloseLibrary(Library lib) { FreeLibrary(lib); }
 #else
 #include <dlfcn.h>
+#include <sqlite3.h>
 typedef void* Library;
 static Library OpenLibrary(const char* path) { return dlopen(path, RTLD_NOW); }
 static void* FindExport(Library lib, const char* name) { return dlsym(lib, name); }
@@ -40,6 +41,25 @@ static void Check(int ok, const char* what) {
   if (ok) g_passed++; else g_failed++;
 }
 
+#if !defined(_WIN32)
+/* The host and the library share the system's SQLite library, as an
+ * installer that keeps its own databases does. Once the library is unloaded
+ * the host's SQLite must work as before: nothing of the library may stay in
+ * SQLite's tables. */
+static void CheckHostSqliteAfterUnload(const char* folder) {
+  char path[1024];
+  sqlite3* db = NULL;
+  int ok;
+  snprintf(path, sizeof path, "%s/host.db", folder);
+  ok = sqlite3_open(path, &db) == SQLITE_OK &&
+       sqlite3_exec(db, "CREATE TABLE IF NOT EXISTS t (x); INSERT INTO t VALUES (1);", NULL, NULL, NULL) ==
+           SQLITE_OK &&
+       sqlite3_vfs_find("customhooks-shared-folder") == NULL;
+  sqlite3_close(db);
+  Check(ok, "the host's own SQLite works after the library is unloaded");
+}
+#endif
+
 /* Runs one call and compares its status and its first lines. */
 static void Expect(KXInstallerCustomHookProcFn proc, const HookProperty* map, int32_t entry,
                    int32_t install, int32_t status, int lineCount, const char* const* lines,
@@ -64,8 +84,8 @@ int main(int argc, char** argv) {
   static const char* const installClose[] = {"In InstallSessionCloseProc", NULL};
   static const char* const reinstallOpen[] = {"In ReinstallSessionOpenProc", NULL};
 
-  if (argc != 2) {
-    fprintf(stderr, "usage: capi_host_test LIBRARY\n");
+  if (argc != 2 && argc != 4) {
+    fprintf(stderr, "usage: capi_host_test LIBRARY [SAMPLESUITE MACHINE]\n");
     return 2;
   }
   lib = OpenLibrary(argv[1]);
@@ -97,8 +117,23 @@ int main(int argc, char** argv) {
   Expect(proc, NULL, 4, 0, 0, -1, installClose, "Install/SessionClose with a null map returns 0");
   Check(proc(map, 4, 0, 0, NULL) == 0, "Install/SessionClose with a null callback returns 0");
 
+#if !defined(_WIN32)
+  if (argc == 4) {
+    /* A whole session on the sample suite, which opens the cache database. */
+    char command[2048];
+    snprintf(command, sizeof command,
+             "rm -rf '%s/Common Files/Orvik' '%s/Program Files' && '%s' '%s/Program Files' > /dev/null", argv[3],
+             argv[3], argv[2], argv[3]);
+    map[0].value = (uintptr_t) "{9A3E4F2B-7C1D-4E8A-B5F6-0D2C8E1A7B34}";
+    Check(system(command) == 0 && proc(map, 4, 0, 0, Capture) == 0, "Install/SessionClose on the sample suite");
+  }
+#endif
+
 done:
   CloseLibrary(lib);
+#if !defined(_WIN32)
+  if (argc == 4) CheckHostSqliteAfterUnload(argv[3]);
+#endif
   printf("%d passed, %d failed\n", g_passed, g_failed);
   return g_failed == 0 && g_passed > 0 ? 0 : 1;
 }
