@@ -462,19 +462,46 @@ bool IsProtected(int fd) { return ::fgetxattr(fd, kProtectedMark, nullptr, 0) >=
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 
+// The path the system gives an open descriptor's file (its name in /proc),
+// with " (deleted)" when that name was removed; "" when there is none.
+std::string DescriptorPath(int fd) {
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  char target[4096];
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return std::string();
+  return std::string(target, static_cast<std::size_t>(length));
+}
+
+// True when `fd`, a file opened as the entry `name` of the folder `parent`
+// and seen by `counted` (its fstat) with a single link, is that file of the
+// folder and of no other. A link count read while another process removes a
+// second link may already leave that link out; renaming the entry onto
+// itself takes the folder's lock, so such a removal has ended after it, and
+// the name the file was opened by then shows whether it was the one removed.
+// A name once removed never comes back, and one the count left out was.
+bool OnlyLinkIsEntry(int parent, const std::string& parentPath, const char* name, int fd,
+                     const struct stat& counted) {
+  if (counted.st_nlink != 1) return false;
+  ::renameat(parent, name, parent, name);
+  return !parentPath.empty() && DescriptorPath(fd) == parentPath + "/" + name;
+}
+
 // Nesting below the granted folder that the walk follows. Others can write
 // some of these folders and could nest them without end; past this depth
 // nothing more is changed.
 constexpr int kDeepestWalk = 64;
 
-// Opens the entry `name` of the folder `parent` as it was found by `found`:
-// never through a link, never a file with other links, never another file
-// system, and only when it is still the entry that was looked at.
-int OpenEntry(int parent, const char* name, const struct stat& found, struct stat* opened) {
+// Opens the entry `name` of the folder `parent` (whose system path is
+// `parentPath`) as it was found by `found`: never through a link, never a
+// file with other links, never another file system, and only when it is
+// still the entry that was looked at.
+int OpenEntry(int parent, const std::string& parentPath, const char* name, const struct stat& found,
+              struct stat* opened) {
   const int fd = ::openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   const bool kept = ::fstat(fd, opened) == 0 && SameFile(*opened, found) &&
-                    (S_ISDIR(opened->st_mode) || (S_ISREG(opened->st_mode) && opened->st_nlink == 1));
+                    (S_ISDIR(opened->st_mode) ||
+                     (S_ISREG(opened->st_mode) && OnlyLinkIsEntry(parent, parentPath, name, fd, *opened)));
   if (!kept) {
     ::close(fd);
     return -1;
@@ -485,6 +512,7 @@ int OpenEntry(int parent, const char* name, const struct stat& found, struct sta
 // Carries the entries down to what the folder `fd` holds, by descriptor.
 void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) {
   if (depth > kDeepestWalk) return;
+  const std::string path = DescriptorPath(fd);
   const int listed = ::dup(fd);
   if (listed < 0) return;
   const UniqueFolder folder(::fdopendir(listed));
@@ -498,7 +526,7 @@ void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) 
     if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
     if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
     struct stat info;
-    const Descriptor child(OpenEntry(fd, entry->d_name, found, &info));
+    const Descriptor child(OpenEntry(fd, path, entry->d_name, found, &info));
     if (child.get() < 0) continue;
     if (S_ISDIR(info.st_mode)) {
       if (IsProtected(child.get())) continue;
@@ -524,7 +552,8 @@ OpenFunction forwardedOpen = PlainOpen;
 struct CheckedFolder {
   int fd;
   OpenedFacts facts;
-  std::string path;  // as the library names files in it, without a final "/"
+  std::string path;      // as the library names files in it, without a final "/"
+  std::string realPath;  // as the system names the opened folder
   CheckedFolder* outer;
 };
 
@@ -553,12 +582,12 @@ int CheckedOpen(const char* path, int flags, int mode) {
   CheckedFolder* folder = HoldingFolder(path);
   if (folder == nullptr) return forwardedOpen(path, flags, mode);
   // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target.
-  const int fd = ::openat(folder->fd, std::strrchr(path, '/') + 1, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  const char* name = std::strrchr(path, '/') + 1;
+  const int fd = ::openat(folder->fd, name, flags | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) return fd;
   struct stat info;
-  // The descriptor was opened relative to the folder's own: its place needs
-  // no final path.
-  if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string())) {
+  if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string()) ||
+      !OnlyLinkIsEntry(folder->fd, folder->realPath, name, fd, info)) {
     ::close(fd);
     errno = ELOOP;
     return -1;
@@ -905,9 +934,12 @@ CheckedFolder* CheckFolder(const std::string& folder) {
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info;
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !IsOwnFolder(FactsOf(info))) return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), checkedFolder};
+  std::string realPath = DescriptorPath(fd.get());
+  if (realPath.empty() || realPath[0] != '/') return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), std::string(), checkedFolder};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
+  checked->realPath.swap(realPath);
   checked->fd = fd.Release();
   checkedFolder = checked;
   return checked;
