@@ -1,0 +1,288 @@
+#include "fs/windows_emulation.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "fs/platform.h"
+
+namespace fsemulation {
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+std::size_t WideLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
+
+// The result of a conversion, as the Windows converters hand it over.
+template <typename Char, typename Converted>
+int Finish(const Converted& converted, Char* out, int capacity) {
+  if (converted.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
+  const int size = static_cast<int>(converted.size());
+  if (capacity == 0) return size;
+  if (out == nullptr || size > capacity) return 0;
+  std::copy(converted.begin(), converted.end(), out);
+  return size;
+}
+
+// ---- Paths ----------------------------------------------------------------------
+
+bool IsUnc(const std::u16string& path) { return path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\'; }
+
+// PathIsRelativeW.
+bool IsRelative(const std::u16string& path) {
+  return path.empty() || !(path[0] == u'\\' || (path.size() >= 2 && path[1] == u':'));
+}
+
+// PathIsUNCServerShareW: "\\server\share", one backslash after the leading two.
+bool IsUncServerShare(const std::u16string& path) {
+  return IsUnc(path) && std::count(path.begin() + 2, path.end(), u'\\') == 1;
+}
+
+}  // namespace
+
+// ---- Text -------------------------------------------------------------------------
+
+std::u16string DecodeUtf8(const char* text, std::size_t length) {
+  std::u16string out;
+  out.reserve(length);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned lead = bytes[i];
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++i;
+      continue;
+    }
+    unsigned need = 0;
+    unsigned codePoint = 0;
+    unsigned low = 0x80;
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      need = 1;
+      codePoint = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      need = 2;
+      codePoint = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      need = 3;
+      codePoint = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool complete = true;
+    for (unsigned k = 0; k < need; ++k, ++j) {
+      const unsigned next = j < length ? bytes[j] : 0;
+      if (j >= length || next < low || next > high) {
+        complete = false;
+        break;
+      }
+      codePoint = (codePoint << 6) | (next & 0x3F);
+      low = 0x80;
+      high = 0xBF;
+    }
+    if (!complete) {
+      out += kReplacement;
+      i = j;
+      continue;
+    }
+    if (codePoint >= 0x10000) {
+      codePoint -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (codePoint >> 10));
+      out += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(codePoint);
+    }
+    i = j;
+  }
+  return out;
+}
+
+std::string EncodeUtf8(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    unsigned codePoint = text[i];
+    if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
+      codePoint = kReplacement;
+    }
+    if (codePoint < 0x80) {
+      out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+      out += static_cast<char>(0xC0 | (codePoint >> 6));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+      out += static_cast<char>(0xE0 | (codePoint >> 12));
+      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (codePoint >> 18));
+      out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+  }
+  return out;
+}
+
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
+  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
+  const std::size_t size = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+  return Finish(DecodeUtf8(text, size), out, capacity);
+}
+
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
+  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
+  const std::size_t size = length == -1 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
+  return Finish(EncodeUtf8(text, size), out, capacity);
+}
+
+// ---- Shell path functions -----------------------------------------------------------
+
+bool IsRoot(const std::u16string& path) {
+  if (path.empty()) return false;
+  if (path == u"\\") return true;
+  if (IsUnc(path)) return std::count(path.begin() + 2, path.end(), u'\\') <= 1;
+  return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
+}
+
+void StripToRoot(std::u16string& path) {
+  if (IsUnc(path)) {
+    std::size_t end = path.find(u'\\', 2);
+    if (end != std::u16string::npos) end = path.find(u'\\', end + 1);
+    if (end != std::u16string::npos) path.resize(end);
+  } else if (path.size() >= 2 && path[1] == u':') {
+    path.resize(path.size() >= 3 && path[2] == u'\\' ? 3 : 2);
+  } else if (!path.empty() && path[0] == u'\\') {
+    path.resize(1);
+  } else {
+    path.clear();
+  }
+}
+
+std::u16string Canonicalize(const std::u16string& source) {
+  if (source.empty()) return u"\\";
+  std::u16string out;
+  std::size_t i = 0;
+  const auto at = [&source](std::size_t index) -> char16_t { return index < source.size() ? source[index] : u'\0'; };
+  if (source[0] == u'\\') {
+    out += source[i++];
+  } else if (at(1) == u':') {
+    out += source[i++];
+    out += source[i++];
+    if (at(i) == u'\\') out += source[i++];
+  }
+  while (i < source.size()) {
+    if (source[i] != u'.') {
+      out += source[i++];
+      continue;
+    }
+    if (at(i + 1) == u'\\' && (i == 0 || source[i - 1] == u'\\' || source[i - 1] == u':')) {
+      i += 2;  // ".\"
+      continue;
+    }
+    if (at(i + 1) == u'.' && !out.empty() && out.back() == u'\\') {
+      // "\..": find where the segment before it starts. `out[out.size()]` is
+      // the terminator, as in the NUL-terminated original.
+      std::size_t end = out.size();
+      if (end > 1 && (out[end - 2] != u'\\' || end > 2)) {
+        if (out[end - 2] == u':' && (end > 3 || out[end - 3] == u':')) {
+          end -= 2;
+          while (end > 0 && out[end] != u'\\') --end;
+          end = out[end] == u'\\' ? end + 1 : 0;
+        } else if (out[end - 2] != u':' && !IsUncServerShare(out)) {
+          end -= 2;
+        }
+      }
+      while (end > 0 && out[end] != u'\\') --end;
+      out.resize(end);
+      if (end == 0) {
+        out += u'\\';
+        ++i;
+      }
+      i = std::min(i + 2, source.size());
+      continue;
+    }
+    out += source[i++];
+  }
+  if (out.size() == 2 && out[1] == u':') out += u'\\';
+  return out;
+}
+
+std::size_t FileNameStart(const char16_t* path) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; path[i] != u'\0'; ++i) {
+    const char16_t c = path[i];
+    const char16_t next = path[i + 1];
+    if ((c == u'\\' || c == u'/' || c == u':') && next != u'\0' && next != u'\\' && next != u'/') start = i + 1;
+  }
+  return start;
+}
+
+bool AppendPath(char16_t* path, const char16_t* more) {
+  if (path == nullptr || more == nullptr) return false;
+  if (!(more[0] == u'\\' && more[1] == u'\\')) {
+    while (*more == u'\\') ++more;
+  }
+  const std::u16string folder(path);
+  std::u16string file(more);
+  constexpr std::size_t kLongest = fsplatform::kMaxPath - 1;
+  std::u16string joined;
+  bool useBoth = false;
+  bool toRoot = false;
+  if (file.empty()) {
+    joined = folder.substr(0, kLongest);
+  } else if (folder.empty() || !IsRelative(file)) {
+    if (folder.empty() || file[0] != u'\\' || IsUnc(file)) {
+      joined = file.substr(0, kLongest);
+    } else {
+      useBoth = toRoot = true;
+    }
+  } else {
+    useBoth = true;
+  }
+  if (useBoth) {
+    joined = folder.substr(0, kLongest);
+    if (toRoot) {
+      StripToRoot(joined);
+      file.erase(0, 1);
+    }
+    if (!joined.empty() && joined.back() != u'\\') joined += u'\\';
+    if (joined.size() >= fsplatform::kMaxPath || joined.size() + file.size() >= fsplatform::kMaxPath) {
+      path[0] = u'\0';
+      return false;
+    }
+    joined += file;
+  }
+  const std::u16string result = Canonicalize(joined).substr(0, kLongest);
+  std::copy(result.begin(), result.end(), path);
+  path[result.size()] = u'\0';
+  return true;
+}
+
+void RemoveBackslash(char16_t* path) {
+  if (path == nullptr) return;
+  const std::size_t length = WideLength(path);
+  if (length > 0 && path[length - 1] == u'\\' && !IsRoot(std::u16string(path, length))) path[length - 1] = u'\0';
+}
+
+void StripPath(char16_t* path) {
+  if (path == nullptr) return;
+  const std::size_t start = FileNameStart(path);
+  if (start == 0) return;
+  const std::size_t length = WideLength(path + start);
+  std::memmove(path, path + start, (length + 1) * sizeof(char16_t));
+}
+
+}  // namespace fsemulation

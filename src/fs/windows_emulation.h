@@ -1,0 +1,78 @@
+// Windows functions as portable code (internal to ch_fs).
+//
+// The pure computations of the Windows services that the POSIX platform file
+// stands in for: the CP_UTF8 converters and the shell's path functions.
+// Nothing here calls the operating system or the gate. The file is compiled
+// on every target so that the Windows test build can run each function side
+// by side with the Windows function it imitates; the shipped Windows DLL
+// calls the real functions instead.
+//
+// Strings are UTF-16 (char16_t); a "unit" is one UTF-16 code unit. Path
+// buffers are NUL-terminated, as the shell's.
+#ifndef CUSTOMHOOKS_FS_WINDOWS_EMULATION_H_
+#define CUSTOMHOOKS_FS_WINDOWS_EMULATION_H_
+
+#include <cstddef>
+#include <string>
+
+namespace fsemulation {
+
+// ---- Text: MultiByteToWideChar / WideCharToMultiByte, CP_UTF8, flags 0 -------
+
+// DecodeUtf8 gives one U+FFFD for every maximal ill-formed subpart.
+std::u16string DecodeUtf8(const char* text, std::size_t length);
+
+// EncodeUtf8 writes a unit that is not half of a surrogate pair in order (a
+// lone surrogate) as U+FFFD.
+std::string EncodeUtf8(const char16_t* text, std::size_t length);
+
+// MultiByteToWideChar(CP_UTF8, 0, text, length, out, capacity) and
+// WideCharToMultiByte(CP_UTF8, 0, text, length, out, capacity, NULL, NULL).
+// `length` counts input units; -1 means up to and including the NUL
+// terminator. With `capacity` 0 the size of the result is returned and `out`
+// is not touched. Otherwise the result is written to `out` and its size
+// returned. 0 means failure: `text` null, `length` 0 or below -1, `capacity`
+// negative, `out` null, or a result that does not fit.
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity);
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
+
+// ---- Shell path functions -------------------------------------------------------
+// "\" is the separator, as the shell has it; "/" only ends a file name
+// (FileNameStart). Paths are at most kMaxPath units with their terminator,
+// as the shell functions expect (fsplatform::kMaxPath).
+
+// PathIsRootW: "\", "X:\", "\\server" and "\\server\share".
+bool IsRoot(const std::u16string& path);
+
+// PathStripToRootW: cuts `path` to its root: "\\server\share", "X:\" or
+// "X:", "\", or nothing for a relative path.
+void StripToRoot(std::u16string& path);
+
+// PathCanonicalizeW for a source shorter than kMaxPath: drops ".\" segments
+// and lets "\.." remove the segment before it, never climbing over a drive
+// root or a UNC share ("\\server\share"); "X:" becomes "X:\" and the empty
+// path "\".
+std::u16string Canonicalize(const std::u16string& path);
+
+// PathFindFileNameW: the offset of the part after the last "\", "/" or ":"
+// that something other than a separator follows; 0 when there is none.
+std::size_t FileNameStart(const char16_t* path);
+
+// PathAppendW on a buffer of kMaxPath units: leading backslashes of `more` go
+// (not those of a UNC path); then PathCombineW: a full `more` replaces
+// `path`, one starting with "\" goes after the root of `path`, a relative one
+// after `path` and one backslash; the result is canonicalised (Canonicalize)
+// and cut to kMaxPath - 1 units. False, with `path` emptied, when the two
+// parts joined would need more than kMaxPath - 1 units; false, with `path`
+// unchanged, when either pointer is null.
+bool AppendPath(char16_t* path, const char16_t* more);
+
+// PathRemoveBackslashW: removes one final "\" unless `path` is a root.
+void RemoveBackslash(char16_t* path);
+
+// PathStripPathW: moves the file name (FileNameStart) to the start.
+void StripPath(char16_t* path);
+
+}  // namespace fsemulation
+
+#endif  // CUSTOMHOOKS_FS_WINDOWS_EMULATION_H_
