@@ -2,12 +2,11 @@
 // built from POSIX calls. Special folders come from the environment, "\" is a
 // separator, a file without write permission bits behaves as a read-only
 // file, and folder listings come in NTFS order. What the Windows services
-// compute without the system (text conversion, the shell's path functions)
-// is windows_emulation.cpp's.
+// compute without the system (text conversion, the shell's path functions,
+// the listing order) is windows_emulation.cpp's.
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <signal.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
@@ -15,7 +14,6 @@
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -166,29 +164,6 @@ bool ReadFolderVariable(int csidl, std::u16string& path) {
   path = fsemulation::DecodeUtf8(value, std::strlen(value));
   return true;
 }
-
-// ---- Listing order ------------------------------------------------------------------
-
-// NTFS keeps names in the order of their UTF-16 code units after upper-casing.
-class UpperCase {
- public:
-  UpperCase() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
-  ~UpperCase() {
-    if (locale_ != static_cast<locale_t>(0)) ::freelocale(locale_);
-  }
-  UpperCase(const UpperCase&) = delete;
-  UpperCase& operator=(const UpperCase&) = delete;
-
-  char16_t operator()(char16_t c) const {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || locale_ == static_cast<locale_t>(0)) return c;
-    const wint_t upper = ::towupper_l(static_cast<wint_t>(c), locale_);
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
-  }
-
- private:
-  locale_t locale_;
-};
 
 // ---- Access lists ------------------------------------------------------------------
 
@@ -593,11 +568,7 @@ FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
       found.push_back(fsemulation::DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
     }
   }
-  const UpperCase upper;
-  std::sort(found.begin(), found.end(), [&upper](const std::u16string& a, const std::u16string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&upper](char16_t x, char16_t y) { return upper(x) < upper(y); });
-  });
+  std::sort(found.begin(), found.end(), fsemulation::ListedBefore);
   names = std::move(found);
   return FsError::kNone;
 }

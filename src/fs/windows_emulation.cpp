@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "fs/platform.h"
 
@@ -37,6 +38,19 @@ bool IsRelative(const std::u16string& path) {
 bool IsUncServerShare(const std::u16string& path) {
   return IsUnc(path) && std::count(path.begin() + 2, path.end(), u'\\') == 1;
 }
+
+// ---- Upper-casing ---------------------------------------------------------------
+
+struct UpperRun {
+  std::uint16_t first;
+  std::uint16_t last;
+  std::uint16_t step;
+  std::int32_t delta;
+};
+
+constexpr UpperRun kUpperRuns[] = {
+#include "fs/upper_case_table.inc"
+};
 
 }  // namespace
 
@@ -283,6 +297,29 @@ void StripPath(char16_t* path) {
   if (start == 0) return;
   const std::size_t length = WideLength(path + start);
   std::memmove(path, path + start, (length + 1) * sizeof(char16_t));
+}
+
+// ---- Upper-casing and the listing order -------------------------------------------------
+
+char16_t UpperCase(char16_t unit) {
+  // The run with the last first unit not above `unit` is the only one that
+  // can hold it: the generator makes runs that do not interleave.
+  const UpperRun* run = std::upper_bound(std::begin(kUpperRuns), std::end(kUpperRuns), unit,
+                                         [](char16_t value, const UpperRun& r) { return value < r.first; });
+  if (run == std::begin(kUpperRuns)) return unit;
+  --run;
+  if (unit > run->last || (unit - run->first) % run->step != 0) return unit;
+  return static_cast<char16_t>(unit + run->delta);
+}
+
+bool ListedBefore(const std::u16string& a, const std::u16string& b) {
+  const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin(), b.end(),
+                                      [](char16_t x, char16_t y) { return UpperCase(x) == UpperCase(y); });
+  if (mismatch.first != a.end() && mismatch.second != b.end()) {
+    return UpperCase(*mismatch.first) < UpperCase(*mismatch.second);
+  }
+  if (mismatch.first != a.end() || mismatch.second != b.end()) return mismatch.first == a.end();
+  return a < b;
 }
 
 }  // namespace fsemulation

@@ -1,11 +1,12 @@
 // Windows functions as portable code (internal to ch_fs).
 //
 // The pure computations of the Windows services that the POSIX platform file
-// stands in for: the CP_UTF8 converters and the shell's path functions.
-// Nothing here calls the operating system or the gate. The file is compiled
-// on every target so that the Windows test build can run each function side
-// by side with the Windows function it imitates; the shipped Windows DLL
-// calls the real functions instead.
+// stands in for: the CP_UTF8 converters, the shell's path functions,
+// upper-casing and the order NTFS lists a folder in. Nothing here calls the
+// operating system or the gate. The file is compiled on every target so that
+// the Windows test build can run each function side by side with the Windows
+// function it imitates; the shipped Windows DLL calls the real functions
+// instead.
 //
 // Strings are UTF-16 (char16_t); a "unit" is one UTF-16 code unit. Path
 // buffers are NUL-terminated, as the shell's.
@@ -72,6 +73,22 @@ void RemoveBackslash(char16_t* path);
 
 // PathStripPathW: moves the file name (FileNameStart) to the start.
 void StripPath(char16_t* path);
+
+// ---- Upper-casing and the listing order ----------------------------------------
+
+// CharUpperW on one unit: the simple upper-case mapping of Windows' default
+// ("file system") casing table, which NTFS also compares names with. It maps
+// within the Basic Multilingual Plane only and only where the mapping comes
+// back (U+0131 DOTLESS I, U+017F LONG S, U+00B5 MICRO SIGN stay); surrogates
+// stay. The table is Unicode 15.0's (upper_case_table.inc, made by
+// scripts/upper-case-table.sh).
+char16_t UpperCase(char16_t unit);
+
+// The order FindFirstFileW / FindNextFileW list an NTFS folder in: by the
+// upper-cased units (UpperCase), a name before the longer names it begins.
+// Names equal so cannot share an NTFS folder; where a POSIX folder holds such
+// names they come in the order of their own units.
+bool ListedBefore(const std::u16string& a, const std::u16string& b);
 
 }  // namespace fsemulation
 
