@@ -14,13 +14,43 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 std::size_t WideLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
 
+// ---- UTF-8 ----------------------------------------------------------------------
+
+// How many continuation bytes `lead` announces; 0 for a byte that starts no
+// sequence.
+unsigned Continuations(unsigned lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 1;
+  if (lead >= 0xE0 && lead <= 0xEF) return 2;
+  if (lead >= 0xF0 && lead <= 0xF4) return 3;
+  return 0;
+}
+
+bool IsContinuation(unsigned byte) { return (byte & 0xC0) == 0x80; }
+
+// Whether the continuation byte `second` may follow `lead` in a well-formed
+// sequence (no overlong form, no surrogate, nothing above U+10FFFF).
+bool SecondByteAllowed(unsigned lead, unsigned second) {
+  switch (lead) {
+    case 0xE0:
+      return second >= 0xA0;
+    case 0xED:
+      return second <= 0x9F;
+    case 0xF0:
+      return second >= 0x90;
+    case 0xF4:
+      return second <= 0x8F;
+    default:
+      return true;
+  }
+}
+
 // The result of a conversion, as the Windows converters hand it over.
 template <typename Char, typename Converted>
 int Finish(const Converted& converted, Char* out, int capacity) {
   if (converted.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
   const int size = static_cast<int>(converted.size());
   if (capacity == 0) return size;
-  if (out == nullptr || size > capacity) return 0;
+  if (size > capacity) return 0;
   std::copy(converted.begin(), converted.end(), out);
   return size;
 }
@@ -62,59 +92,44 @@ std::u16string DecodeUtf8(const char* text, std::size_t length) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   std::size_t i = 0;
   while (i < length) {
-    const unsigned lead = bytes[i];
+    const unsigned lead = bytes[i++];
     if (lead < 0x80) {
       out += static_cast<char16_t>(lead);
-      ++i;
       continue;
     }
-    unsigned need = 0;
-    unsigned codePoint = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      need = 1;
-      codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      need = 2;
-      codePoint = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      need = 3;
-      codePoint = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
+    const unsigned more = Continuations(lead);
+    if (more == 0) {
       out += kReplacement;
-      ++i;
       continue;
     }
-    std::size_t j = i + 1;
-    bool complete = true;
-    for (unsigned k = 0; k < need; ++k, ++j) {
-      const unsigned next = j < length ? bytes[j] : 0;
-      if (j >= length || next < low || next > high) {
-        complete = false;
+    if (length - i < more) {
+      out += kReplacement;  // the rest of the input with it
+      break;
+    }
+    unsigned codePoint = lead & (0x3Fu >> more);
+    bool wellFormed = true;
+    for (unsigned k = 0; k < more; ++k) {
+      const unsigned next = bytes[i];
+      if (!IsContinuation(next)) {
+        wellFormed = false;
         break;
       }
+      ++i;
       codePoint = (codePoint << 6) | (next & 0x3F);
-      low = 0x80;
-      high = 0xBF;
+      if (k == 0 && !SecondByteAllowed(lead, next)) {
+        wellFormed = false;
+        break;
+      }
     }
-    if (!complete) {
+    if (!wellFormed) {
       out += kReplacement;
-      i = j;
-      continue;
-    }
-    if (codePoint >= 0x10000) {
+    } else if (codePoint >= 0x10000) {
       codePoint -= 0x10000;
       out += static_cast<char16_t>(0xD800 + (codePoint >> 10));
       out += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
     } else {
       out += static_cast<char16_t>(codePoint);
     }
-    i = j;
   }
   return out;
 }
@@ -151,14 +166,14 @@ std::string EncodeUtf8(const char16_t* text, std::size_t length) {
 }
 
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
-  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
-  const std::size_t size = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
+  if (text == nullptr || length == 0 || capacity < 0 || (out == nullptr && capacity > 0)) return 0;
+  const std::size_t size = length < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
   return Finish(DecodeUtf8(text, size), out, capacity);
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
-  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
-  const std::size_t size = length == -1 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
+  if (text == nullptr || length == 0 || capacity < 0 || (out == nullptr && capacity > 0)) return 0;
+  const std::size_t size = length < 0 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
   return Finish(EncodeUtf8(text, size), out, capacity);
 }
 

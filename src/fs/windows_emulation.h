@@ -20,7 +20,18 @@ namespace fsemulation {
 
 // ---- Text: MultiByteToWideChar / WideCharToMultiByte, CP_UTF8, flags 0 -------
 
-// DecodeUtf8 gives one U+FFFD for every maximal ill-formed subpart.
+// DecodeUtf8 replaces ill-formed UTF-8 by U+FFFD as Windows does:
+// - a byte that starts no sequence (80-C1, F5-FF) gives one U+FFFD;
+// - a lead byte followed by a byte that is no continuation byte (80-BF) gives
+//   one U+FFFD for the lead and the continuation bytes before it, and that
+//   byte is decoded afresh;
+// - a continuation byte right after the lead that the lead does not allow
+//   (E0 80-9F overlong, ED A0-BF surrogate, F0 80-8F overlong, F4 90-BF above
+//   U+10FFFF) is taken into that lead's U+FFFD: "ED A0 80" gives two, where
+//   Unicode's recommended practice gives three;
+// - a sequence that the end of the input cuts short gives one U+FFFD for all
+//   the rest of the input, whatever those bytes are: "E2 41" at the end gives
+//   U+FFFD alone.
 std::u16string DecodeUtf8(const char* text, std::size_t length);
 
 // EncodeUtf8 writes a unit that is not half of a surrogate pair in order (a
@@ -29,11 +40,13 @@ std::string EncodeUtf8(const char16_t* text, std::size_t length);
 
 // MultiByteToWideChar(CP_UTF8, 0, text, length, out, capacity) and
 // WideCharToMultiByte(CP_UTF8, 0, text, length, out, capacity, NULL, NULL).
-// `length` counts input units; -1 means up to and including the NUL
-// terminator. With `capacity` 0 the size of the result is returned and `out`
-// is not touched. Otherwise the result is written to `out` and its size
-// returned. 0 means failure: `text` null, `length` 0 or below -1, `capacity`
-// negative, `out` null, or a result that does not fit.
+// `length` counts input units; any negative value means up to and including
+// the NUL terminator (Windows takes every negative value so, not only -1).
+// With `capacity` 0 the size of the result is returned and `out` is not
+// touched. Otherwise the result is written to `out` and its size returned.
+// 0 means failure: `text` null, `length` 0, `capacity` negative, `out` null
+// with a capacity, or a result that does not fit (then `out` holds no
+// complete result; Windows leaves part of one there).
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity);
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
 
