@@ -186,20 +186,6 @@ bool IsRoot(const std::u16string& path) {
   return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
 }
 
-void StripToRoot(std::u16string& path) {
-  if (IsUnc(path)) {
-    std::size_t end = path.find(u'\\', 2);
-    if (end != std::u16string::npos) end = path.find(u'\\', end + 1);
-    if (end != std::u16string::npos) path.resize(end);
-  } else if (path.size() >= 2 && path[1] == u':') {
-    path.resize(path.size() >= 3 && path[2] == u'\\' ? 3 : 2);
-  } else if (!path.empty() && path[0] == u'\\') {
-    path.resize(1);
-  } else {
-    path.clear();
-  }
-}
-
 std::u16string Canonicalize(const std::u16string& source) {
   if (source.empty()) return u"\\";
   std::u16string out;
@@ -265,28 +251,17 @@ bool AppendPath(char16_t* path, const char16_t* more) {
     while (*more == u'\\') ++more;
   }
   const std::u16string folder(path);
-  std::u16string file(more);
+  const std::u16string file(more);
   constexpr std::size_t kLongest = fsplatform::kMaxPath - 1;
   std::u16string joined;
-  bool useBoth = false;
-  bool toRoot = false;
   if (file.empty()) {
     joined = folder.substr(0, kLongest);
   } else if (folder.empty() || !IsRelative(file)) {
-    if (folder.empty() || file[0] != u'\\' || IsUnc(file)) {
-      joined = file.substr(0, kLongest);
-    } else {
-      useBoth = toRoot = true;
-    }
+    // A `more` that starts with "\" is a UNC path here: PathCombineW's join
+    // after the root of `path` is never reached from PathAppendW.
+    joined = file.substr(0, kLongest);
   } else {
-    useBoth = true;
-  }
-  if (useBoth) {
     joined = folder.substr(0, kLongest);
-    if (toRoot) {
-      StripToRoot(joined);
-      file.erase(0, 1);
-    }
     if (!joined.empty() && joined.back() != u'\\') joined += u'\\';
     if (joined.size() >= fsplatform::kMaxPath || joined.size() + file.size() >= fsplatform::kMaxPath) {
       path[0] = u'\0';

@@ -58,10 +58,6 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
 // PathIsRootW: "\", "X:\", "\\server" and "\\server\share".
 bool IsRoot(const std::u16string& path);
 
-// PathStripToRootW: cuts `path` to its root: "\\server\share", "X:\" or
-// "X:", "\", or nothing for a relative path.
-void StripToRoot(std::u16string& path);
-
 // PathCanonicalizeW for a source shorter than kMaxPath: drops ".\" segments
 // and lets "\.." remove the segment before it, never climbing over a drive
 // root or a UNC share ("\\server\share"); "X:" becomes "X:\" and the empty
@@ -73,10 +69,10 @@ std::u16string Canonicalize(const std::u16string& path);
 std::size_t FileNameStart(const char16_t* path);
 
 // PathAppendW on a buffer of kMaxPath units: leading backslashes of `more` go
-// (not those of a UNC path); then PathCombineW: a full `more` replaces
-// `path`, one starting with "\" goes after the root of `path`, a relative one
-// after `path` and one backslash; the result is canonicalised (Canonicalize)
-// and cut to kMaxPath - 1 units. False, with `path` emptied, when the two
+// (not those of a UNC path); a `more` that is then not relative (a UNC path
+// or "X:...") replaces `path`, a relative one goes after `path` and one
+// backslash; the result is canonicalised (Canonicalize) and cut to
+// kMaxPath - 1 units. False, with `path` emptied, when the two
 // parts joined would need more than kMaxPath - 1 units; false, with `path`
 // unchanged, when either pointer is null.
 bool AppendPath(char16_t* path, const char16_t* more);
