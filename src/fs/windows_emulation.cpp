@@ -303,6 +303,8 @@ char16_t UpperCase(char16_t unit) {
 }
 
 bool ListedBefore(const std::u16string& a, const std::u16string& b) {
+  const auto rank = [](const std::u16string& name) { return name == u"." ? 0 : name == u".." ? 1 : 2; };
+  if (rank(a) != rank(b)) return rank(a) < rank(b);
   const auto mismatch = std::mismatch(a.begin(), a.end(), b.begin(), b.end(),
                                       [](char16_t x, char16_t y) { return UpperCase(x) == UpperCase(y); });
   if (mismatch.first != a.end() && mismatch.second != b.end()) {

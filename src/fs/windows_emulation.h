@@ -93,8 +93,9 @@ void StripPath(char16_t* path);
 // scripts/upper-case-table.sh).
 char16_t UpperCase(char16_t unit);
 
-// The order FindFirstFileW / FindNextFileW list an NTFS folder in: by the
-// upper-cased units (UpperCase), a name before the longer names it begins.
+// The order FindFirstFileW / FindNextFileW list an NTFS folder in: "." and
+// ".." first, then by the upper-cased units (UpperCase), a name before the
+// longer names it begins.
 // Names equal so cannot share an NTFS folder; where a POSIX folder holds such
 // names they come in the order of their own units.
 bool ListedBefore(const std::u16string& a, const std::u16string& b);
