@@ -64,6 +64,36 @@ bool IsRelative(const std::u16string& path) {
   return path.empty() || !(path[0] == u'\\' || (path.size() >= 2 && path[1] == u':'));
 }
 
+// "X:\".
+bool IsDriveRoot(const std::u16string& path) { return path.size() == 3 && path[1] == u':' && path[2] == u'\\'; }
+
+// Whether `path` from `start` on is "server" or "server\share" (either may be
+// empty): at most one backslash, and not at the end.
+bool IsServerShare(const std::u16string& path, std::size_t start) {
+  return std::count(path.begin() + start, path.end(), u'\\') <= 1 && (path.size() == start || path.back() != u'\\');
+}
+
+bool StartsIgnoringCase(const std::u16string& text, const std::u16string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char16_t a, char16_t b) {
+    const auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c; };
+    return lower(a) == lower(b);
+  });
+}
+
+// "Volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\", the GUID in hexadecimal digits.
+bool IsVolumeRoot(const std::u16string& path) {
+  static const char16_t kShape[] = u"Volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\\";
+  constexpr std::size_t kLength = sizeof kShape / sizeof kShape[0] - 1;
+  if (path.size() != kLength || !StartsIgnoringCase(path, u"Volume{")) return false;
+  for (std::size_t i = 7; i < kLength; ++i) {
+    const char16_t c = path[i];
+    const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    if (kShape[i] == u'x' ? !hex : c != kShape[i]) return false;
+  }
+  return true;
+}
+
 // PathIsUNCServerShareW: "\\server\share", one backslash after the leading two.
 bool IsUncServerShare(const std::u16string& path) {
   return IsUnc(path) && std::count(path.begin() + 2, path.end(), u'\\') == 1;
@@ -182,8 +212,14 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
 bool IsRoot(const std::u16string& path) {
   if (path.empty()) return false;
   if (path == u"\\") return true;
-  if (IsUnc(path)) return std::count(path.begin() + 2, path.end(), u'\\') <= 1;
-  return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
+  if (path.compare(0, 3, u"\\\\?") == 0) {
+    if (path.compare(0, 4, u"\\\\?\\") != 0) return false;
+    const std::u16string rest = path.substr(4);
+    if (StartsIgnoringCase(rest, u"UNC\\")) return IsServerShare(rest, 4);
+    return IsDriveRoot(rest) || IsVolumeRoot(rest);
+  }
+  if (IsUnc(path)) return IsServerShare(path, 2);
+  return IsDriveRoot(path);
 }
 
 std::u16string Canonicalize(const std::u16string& source) {
@@ -205,6 +241,10 @@ std::u16string Canonicalize(const std::u16string& source) {
     }
     if (at(i + 1) == u'\\' && (i == 0 || source[i - 1] == u'\\' || source[i - 1] == u':')) {
       i += 2;  // ".\"
+      continue;
+    }
+    if (out.empty() && at(i + 1) == u'.' && at(i + 2) == u'\\') {
+      i += 2;  // "..\" at the start of a relative path: its backslash stays
       continue;
     }
     if (at(i + 1) == u'.' && !out.empty() && out.back() == u'\\') {

@@ -55,13 +55,19 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
 // (FileNameStart). Paths are at most kMaxPath units with their terminator,
 // as the shell functions expect (fsplatform::kMaxPath).
 
-// PathIsRootW: "\", "X:\", "\\server" and "\\server\share".
+// PathIsRootW: "\", "X:\", "\\server" and "\\server\share" (either name may
+// be empty), and the long forms "\\?\X:\", "\\?\UNC\server[\share]" and
+// "\\?\Volume{GUID}\". Not "\\server\" nor anything else ending in a
+// backslash after "\\", nor "\\?" and other paths starting so.
 bool IsRoot(const std::u16string& path);
 
 // PathCanonicalizeW for a source shorter than kMaxPath: drops ".\" segments
 // and lets "\.." remove the segment before it, never climbing over a drive
-// root or a UNC share ("\\server\share"); "X:" becomes "X:\" and the empty
-// path "\".
+// root or a UNC share ("\\server\share"); a path with more ".." than
+// segments gives the root "\", one that starts with "..\" loses the dots
+// ("..\a" gives "\a"); "X:" becomes "X:\" and the empty path "\". Known
+// difference: Windows Vista and later give "C:\one/" for "C:\one/.\two\..",
+// where this gives "C:\one/." (as Wine does; its tests of Windows accept both).
 std::u16string Canonicalize(const std::u16string& path);
 
 // PathFindFileNameW: the offset of the part after the last "\", "/" or ":"
