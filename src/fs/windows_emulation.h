@@ -78,9 +78,9 @@ std::size_t FileNameStart(const char16_t* path);
 // (not those of a UNC path); a `more` that is then not relative (a UNC path
 // or "X:...") replaces `path`, a relative one goes after `path` and one
 // backslash; the result is canonicalised (Canonicalize) and cut to
-// kMaxPath - 1 units. False, with `path` emptied, when the two
-// parts joined would need more than kMaxPath - 1 units; false, with `path`
-// unchanged, when either pointer is null.
+// kMaxPath - 1 units. False, with `path` emptied, when the two parts joined
+// would need more than kMaxPath - 1 units; false, with `path` unchanged, when
+// either pointer is null.
 bool AppendPath(char16_t* path, const char16_t* more);
 
 // PathRemoveBackslashW: removes one final "\" unless `path` is a root.
@@ -101,9 +101,8 @@ char16_t UpperCase(char16_t unit);
 
 // The order FindFirstFileW / FindNextFileW list an NTFS folder in: "." and
 // ".." first, then by the upper-cased units (UpperCase), a name before the
-// longer names it begins.
-// Names equal so cannot share an NTFS folder; where a POSIX folder holds such
-// names they come in the order of their own units.
+// longer names it begins. Names equal so cannot share an NTFS folder; where a
+// POSIX folder holds such names they come in the order of their own units.
 bool ListedBefore(const std::u16string& a, const std::u16string& b);
 
 }  // namespace fsemulation
