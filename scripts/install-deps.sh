@@ -28,6 +28,8 @@ case "$purpose" in
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
       tcl dpkg-dev zip
+      # The upper-case table's check regenerates it from UnicodeData.txt.
+      unicode-data
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       # A 64-bit prefix needs both loaders: the 32-bit DLL runs under WoW64.
       wine wine64 wine32:i386

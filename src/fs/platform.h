@@ -4,7 +4,8 @@
 // nothing else in src/fs calls the operating system. One implementation file
 // per target provides them: platform_win32.cpp calls the Windows shell,
 // security and runtime services; platform_posix.cpp gives the same results on
-// POSIX. Each primitive first asks PassGate() whether it may run (a test build
+// POSIX, with what those services compute without the system taken from
+// windows_emulation.h. Each primitive first asks PassGate() whether it may run (a test build
 // can make the N-th call fail) and reports OS errors translated into FsError
 // by its target's single translation function.
 //

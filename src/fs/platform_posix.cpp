@@ -1,11 +1,12 @@
 // The platform boundary on POSIX: the results the Windows services give,
 // built from POSIX calls. Special folders come from the environment, "\" is a
 // separator, a file without write permission bits behaves as a read-only
-// file, and folder listings come in NTFS order.
+// file, and folder listings come in NTFS order. What the Windows services
+// compute without the system (text conversion, the shell's path functions,
+// the listing order) is windows_emulation.cpp's.
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <locale.h>
 #include <signal.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
@@ -13,7 +14,6 @@
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +24,7 @@
 #include <string>
 
 #include "fs/platform.h"
+#include "fs/windows_emulation.h"
 
 namespace fsplatform {
 namespace {
@@ -64,120 +65,10 @@ FsError Stopped() {
   return FsError::kFailed;
 }
 
-// ---- UTF-8 / UTF-16 as the Windows converters do it with flags 0 ----------------
-
-constexpr char16_t kReplacement = 0xFFFD;
-
-// Decodes with one U+FFFD for every maximal ill-formed subpart.
-std::u16string DecodeUtf8(const char* text, std::size_t length) {
-  std::u16string out;
-  out.reserve(length);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  std::size_t i = 0;
-  while (i < length) {
-    const unsigned lead = bytes[i];
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++i;
-      continue;
-    }
-    unsigned need = 0;
-    unsigned codePoint = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      need = 1;
-      codePoint = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      need = 2;
-      codePoint = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      need = 3;
-      codePoint = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool complete = true;
-    for (unsigned k = 0; k < need; ++k, ++j) {
-      const unsigned next = j < length ? bytes[j] : 0;
-      if (j >= length || next < low || next > high) {
-        complete = false;
-        break;
-      }
-      codePoint = (codePoint << 6) | (next & 0x3F);
-      low = 0x80;
-      high = 0xBF;
-    }
-    if (!complete) {
-      out += kReplacement;
-      i = j;
-      continue;
-    }
-    if (codePoint >= 0x10000) {
-      codePoint -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (codePoint >> 10));
-      out += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(codePoint);
-    }
-    i = j;
-  }
-  return out;
-}
-
-// Encodes; a lone surrogate becomes U+FFFD.
-std::string EncodeUtf8(const char16_t* text, std::size_t length) {
-  std::string out;
-  out.reserve(length);
-  for (std::size_t i = 0; i < length; ++i) {
-    unsigned codePoint = text[i];
-    if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (codePoint >= 0xD800 && codePoint <= 0xDFFF) {
-      codePoint = kReplacement;
-    }
-    if (codePoint < 0x80) {
-      out += static_cast<char>(codePoint);
-    } else if (codePoint < 0x800) {
-      out += static_cast<char>(0xC0 | (codePoint >> 6));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else if (codePoint < 0x10000) {
-      out += static_cast<char>(0xE0 | (codePoint >> 12));
-      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (codePoint >> 18));
-      out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::size_t WideLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
 
 // The OS form of a wide path.
-std::string Native(const char16_t* path) { return NativePath(EncodeUtf8(path, WideLength(path))); }
-
-template <typename Char, typename Converted>
-int FinishConversion(const Converted& converted, Char* out, int capacity) {
-  if (converted.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
-  const int size = static_cast<int>(converted.size());
-  if (capacity == 0) return size;
-  if (out == nullptr || size > capacity) return 0;
-  std::copy(converted.begin(), converted.end(), out);
-  return size;
-}
+std::string Native(const char16_t* path) { return NativePath(fsemulation::EncodeUtf8(path, WideLength(path))); }
 
 // ---- Files ---------------------------------------------------------------------
 
@@ -270,131 +161,9 @@ bool ReadFolderVariable(int csidl, std::u16string& path) {
   const char* name = FolderVariable(csidl);
   const char* value = name != nullptr ? std::getenv(name) : nullptr;
   if (value == nullptr || *value == '\0') return false;
-  path = DecodeUtf8(value, std::strlen(value));
+  path = fsemulation::DecodeUtf8(value, std::strlen(value));
   return true;
 }
-
-// ---- Shell path functions ---------------------------------------------------------
-
-bool IsUnc(const std::u16string& path) { return path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\'; }
-
-bool IsRelative(const std::u16string& path) {
-  return path.empty() || !(path[0] == u'\\' || (path.size() >= 2 && path[1] == u':'));
-}
-
-// "\\server\share" with at most one backslash after the leading two.
-bool IsUncServerShare(const std::u16string& path) {
-  return IsUnc(path) && std::count(path.begin() + 2, path.end(), u'\\') == 1;
-}
-
-// "\", "X:\", "\\server" and "\\server\share".
-bool IsRoot(const std::u16string& path) {
-  if (path.empty()) return false;
-  if (path == u"\\") return true;
-  if (IsUnc(path)) return std::count(path.begin() + 2, path.end(), u'\\') <= 1;
-  return path.size() == 3 && path[1] == u':' && path[2] == u'\\';
-}
-
-// PathStripToRootW.
-void StripToRoot(std::u16string& path) {
-  if (IsUnc(path)) {
-    std::size_t end = path.find(u'\\', 2);
-    if (end != std::u16string::npos) end = path.find(u'\\', end + 1);
-    if (end != std::u16string::npos) path.resize(end);
-  } else if (path.size() >= 2 && path[1] == u':') {
-    path.resize(path.size() >= 3 && path[2] == u'\\' ? 3 : 2);
-  } else if (!path.empty() && path[0] == u'\\') {
-    path.resize(1);
-  } else {
-    path.clear();
-  }
-}
-
-// PathCanonicalizeW: drops ".\" segments and lets "\.." remove the segment
-// before it, without climbing over a drive root or a UNC share.
-std::u16string Canonicalize(const std::u16string& source) {
-  if (source.empty()) return u"\\";
-  std::u16string out;
-  std::size_t i = 0;
-  const auto at = [&source](std::size_t index) -> char16_t { return index < source.size() ? source[index] : u'\0'; };
-  if (source[0] == u'\\') {
-    out += source[i++];
-  } else if (at(1) == u':') {
-    out += source[i++];
-    out += source[i++];
-    if (at(i) == u'\\') out += source[i++];
-  }
-  while (i < source.size()) {
-    if (source[i] != u'.') {
-      out += source[i++];
-      continue;
-    }
-    if (at(i + 1) == u'\\' && (i == 0 || source[i - 1] == u'\\' || source[i - 1] == u':')) {
-      i += 2;  // ".\"
-      continue;
-    }
-    if (at(i + 1) == u'.' && !out.empty() && out.back() == u'\\') {
-      // "\..": find where the segment before it starts. `out[out.size()]` is
-      // the terminator, as in the NUL-terminated original.
-      std::size_t end = out.size();
-      if (end > 1 && (out[end - 2] != u'\\' || end > 2)) {
-        if (out[end - 2] == u':' && (end > 3 || out[end - 3] == u':')) {
-          end -= 2;
-          while (end > 0 && out[end] != u'\\') --end;
-          end = out[end] == u'\\' ? end + 1 : 0;
-        } else if (out[end - 2] != u':' && !IsUncServerShare(out)) {
-          end -= 2;
-        }
-      }
-      while (end > 0 && out[end] != u'\\') --end;
-      out.resize(end);
-      if (end == 0) {
-        out += u'\\';
-        ++i;
-      }
-      i = std::min(i + 2, source.size());
-      continue;
-    }
-    out += source[i++];
-  }
-  if (out.size() == 2 && out[1] == u':') out += u'\\';
-  return out;
-}
-
-// PathFindFileNameW: the part after the last "\", "/" or ":" that is followed
-// by something other than a separator.
-std::size_t FileNameStart(const char16_t* path) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; path[i] != u'\0'; ++i) {
-    const char16_t c = path[i];
-    const char16_t next = path[i + 1];
-    if ((c == u'\\' || c == u'/' || c == u':') && next != u'\0' && next != u'\\' && next != u'/') start = i + 1;
-  }
-  return start;
-}
-
-// ---- Listing order ------------------------------------------------------------------
-
-// NTFS keeps names in the order of their UTF-16 code units after upper-casing.
-class UpperCase {
- public:
-  UpperCase() : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {}
-  ~UpperCase() {
-    if (locale_ != static_cast<locale_t>(0)) ::freelocale(locale_);
-  }
-  UpperCase(const UpperCase&) = delete;
-  UpperCase& operator=(const UpperCase&) = delete;
-
-  char16_t operator()(char16_t c) const {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
-    if (c < 0x80 || (c >= 0xD800 && c <= 0xDFFF) || locale_ == static_cast<locale_t>(0)) return c;
-    const wint_t upper = ::towupper_l(static_cast<wint_t>(c), locale_);
-    return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
-  }
-
- private:
-  locale_t locale_;
-};
 
 // ---- Access lists ------------------------------------------------------------------
 
@@ -601,16 +370,12 @@ int CheckedOpen(const char* path, int flags, int mode) {
 
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
   if (!PassGate(__func__)) return 0;
-  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
-  const std::size_t size = length == -1 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
-  return FinishConversion(DecodeUtf8(text, size), out, capacity);
+  return fsemulation::Utf8ToUtf16(text, length, out, capacity);
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
   if (!PassGate(__func__)) return 0;
-  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return 0;
-  const std::size_t size = length == -1 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
-  return FinishConversion(EncodeUtf8(text, size), out, capacity);
+  return fsemulation::Utf16ToUtf8(text, length, out, capacity);
 }
 
 // ---- Special folders ----------------------------------------------------------------
@@ -644,58 +409,18 @@ FolderLocation LocateFolder(int csidl, std::u16string& path) {
 // ---- Shell path functions ---------------------------------------------------------------
 
 bool AppendPath(char16_t* path, const char16_t* more) {
-  if (!PassGate(__func__) || path == nullptr || more == nullptr) return false;
-  if (!(more[0] == u'\\' && more[1] == u'\\')) {
-    while (*more == u'\\') ++more;
-  }
-  const std::u16string folder(path);
-  std::u16string file(more);
-  constexpr std::size_t kLongest = kMaxPath - 1;
-  std::u16string joined;
-  bool useBoth = false;
-  bool toRoot = false;
-  if (file.empty()) {
-    joined = folder.substr(0, kLongest);
-  } else if (folder.empty() || !IsRelative(file)) {
-    if (folder.empty() || file[0] != u'\\' || IsUnc(file)) {
-      joined = file.substr(0, kLongest);
-    } else {
-      useBoth = toRoot = true;
-    }
-  } else {
-    useBoth = true;
-  }
-  if (useBoth) {
-    joined = folder.substr(0, kLongest);
-    if (toRoot) {
-      StripToRoot(joined);
-      file.erase(0, 1);
-    }
-    if (!joined.empty() && joined.back() != u'\\') joined += u'\\';
-    if (joined.size() >= kMaxPath || joined.size() + file.size() >= kMaxPath) {
-      path[0] = u'\0';
-      return false;
-    }
-    joined += file;
-  }
-  const std::u16string result = Canonicalize(joined).substr(0, kLongest);
-  std::copy(result.begin(), result.end(), path);
-  path[result.size()] = u'\0';
-  return true;
+  if (!PassGate(__func__)) return false;
+  return fsemulation::AppendPath(path, more);
 }
 
 void RemoveBackslash(char16_t* path) {
-  if (!PassGate(__func__) || path == nullptr) return;
-  const std::size_t length = WideLength(path);
-  if (length > 0 && path[length - 1] == u'\\' && !IsRoot(std::u16string(path, length))) path[length - 1] = u'\0';
+  if (!PassGate(__func__)) return;
+  fsemulation::RemoveBackslash(path);
 }
 
 void StripPath(char16_t* path) {
-  if (!PassGate(__func__) || path == nullptr) return;
-  const std::size_t start = FileNameStart(path);
-  if (start == 0) return;
-  const std::size_t length = WideLength(path + start);
-  std::memmove(path, path + start, (length + 1) * sizeof(char16_t));
+  if (!PassGate(__func__)) return;
+  fsemulation::StripPath(path);
 }
 
 // ---- Tests -------------------------------------------------------------------------------
@@ -869,14 +594,10 @@ FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
     const UniqueFolder listing(::opendir(Native(folder).c_str()));
     if (!listing) return LastError();
     while (const dirent* entry = ::readdir(listing.get())) {
-      found.push_back(DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
+      found.push_back(fsemulation::DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
     }
   }
-  const UpperCase upper;
-  std::sort(found.begin(), found.end(), [&upper](const std::u16string& a, const std::u16string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&upper](char16_t x, char16_t y) { return upper(x) < upper(y); });
-  });
+  std::sort(found.begin(), found.end(), fsemulation::ListedBefore);
   names = std::move(found);
   return FsError::kNone;
 }
