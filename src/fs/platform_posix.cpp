@@ -190,9 +190,12 @@ struct ClassPermissions {
   std::uint32_t others = 0;  // mask of the Everyone entry
 };
 
+// The name in /proc of an open descriptor: a link to exactly the file that
+// was opened, whatever happens to its path.
+std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 // Sets an access list on an open file or folder. The default list of a
-// folder can only be set by name; the descriptor's own name in /proc names
-// exactly the folder that was opened, whatever happens to its path.
+// folder can only be set by name, its descriptor's name in /proc.
 void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
   acl_t acl = ::acl_from_mode(permissions);
   if (acl == nullptr) return;
@@ -200,7 +203,7 @@ void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
   if (type == ACL_TYPE_ACCESS) {
     ::acl_set_fd(fd, acl);
   } else {
-    ::acl_set_file(("/proc/self/fd/" + std::to_string(fd)).c_str(), type, acl);
+    ::acl_set_file(ProcName(fd).c_str(), type, acl);
   }
   ::acl_free(acl);
 }
@@ -234,9 +237,8 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 // The path the system gives an open descriptor's file (its name in /proc),
 // with " (deleted)" when that name was removed; "" when there is none.
 std::string DescriptorPath(int fd) {
-  const std::string link = "/proc/self/fd/" + std::to_string(fd);
   char target[4096];
-  const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+  const ssize_t length = ::readlink(ProcName(fd).c_str(), target, sizeof target);
   if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return std::string();
   return std::string(target, static_cast<std::size_t>(length));
 }
@@ -639,7 +641,10 @@ void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& e
   const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat info;
   if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return;
-  if (S_ISREG(info.st_mode) && info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
+  if (S_ISREG(info.st_mode)) {
+    if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
+    return;
+  }
   if (!S_ISDIR(info.st_mode)) return;
   ApplyToEntry(top.get(), info, masks);
   MarkProtected(top.get());

@@ -151,7 +151,10 @@ int DatabaseConnection::Open() {
   try {
     std::string path;
     if (!JoinPath(folder_, fileName_, path)) return kStorageInvalidArgument;
-    if (IsRegularFile(path) == 0) {
+    // Not a file: a folder in its place is refused, and otherwise the file
+    // is missing and SQLite creates it.
+    const bool fresh = IsRegularFile(path) == 0;
+    if (fresh) {
       if (FileExists(path)) return kStorageUnusable;
       const int created = EnsureDirectoryPath(folder_);
       if (created != 0) return created;
@@ -165,7 +168,6 @@ int DatabaseConnection::Open() {
       flags |= SQLITE_OPEN_NOFOLLOW;
       if (RemoveLinksBeside(native)) return kStorageAccessRefused;
     }
-    const bool fresh = !FileExists(path);
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
     if (rc != SQLITE_OK) {
