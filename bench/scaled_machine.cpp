@@ -16,6 +16,9 @@
 #include "fs/paths.h"
 
 namespace stdfs = std::filesystem;
+using customhooks::pcf::PCFEntryMap;
+using customhooks::pcf::PCFFormatDocument;
+using customhooks::pcf::PCFSectionMap;
 
 namespace {
 

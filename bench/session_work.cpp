@@ -16,6 +16,11 @@
 
 namespace {
 
+using customhooks::pcf::PCFEntryMap;
+using customhooks::pcf::PCFFormatDocument;
+using customhooks::pcf::PCFReadDocument;
+using customhooks::pcf::PCFSectionMap;
+
 const char kInstallLanguage[] = "fr_MA";
 const char kHeaderFirst[] = "KX6 Suites Custom hook: Orvik Tessel Studio 4.6 :";
 const char kHeaderSecond[] = "KX6 Suites Custom hook: Pelican X Pro :";
@@ -269,7 +274,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   // to the shared copy and to its own path.
   PCFSectionMap sections;
   std::string payloadCode;
-  if (PCFReadDocument(documentPath.c_str(), &sections, &payloadCode) != 0) {
+  if (!PCFReadDocument(documentPath.c_str(), &sections, &payloadCode).ok()) {
     error = "the floor cannot read " + documentPath;
     return false;
   }
@@ -354,7 +359,7 @@ std::string FloorPayloadSearch::Run() {
 long long ModuleReadAndFormat(const std::string& path) {
   PCFSectionMap sections;
   std::string payloadCode;
-  if (PCFReadDocument(path.c_str(), &sections, &payloadCode) != 0) return -1;
+  if (!PCFReadDocument(path.c_str(), &sections, &payloadCode).ok()) return -1;
   return static_cast<long long>(PCFFormatDocument(payloadCode, sections).size());
 }
 

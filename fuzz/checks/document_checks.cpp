@@ -14,8 +14,11 @@
 
 namespace {
 
+using namespace customhooks::pcf;
+using customhooks::Status;
+
 struct ReadResult {
-  int status = -1;
+  Status status;
   PCFSectionMap sections;
   std::string payloadCode;
 };
@@ -77,26 +80,21 @@ std::string NestingCheckMissed(const std::string& bytes) {
 
 // Status and outputs of one read that a caller may rely on.
 std::string ReaderContractBroken(const ReadResult& read) {
-  switch (read.status) {
-    case kPCFOk:
-      if (read.payloadCode.size() >= kPCFPayloadCodeSize) {
-        return "read with 0, but the payload code has " + std::to_string(read.payloadCode.size()) +
-               " bytes";
-      }
-      if (read.sections.count(read.payloadCode) != 1) {
-        return "read with 0, but no section has the payload code";
-      }
-      return std::string();
-    case kPCFNotConfigurationDocument:
-    case kPCFSectionWithoutCode:
-    case kPCFDataWithoutKey:
-      if (read.sections != SentinelSections() || read.payloadCode != kSentinelCode) {
-        return "refused with " + std::to_string(read.status) + ", but the outputs were changed";
-      }
-      return std::string();
-    default:
-      return "an existing document file gave status " + std::to_string(read.status);
+  if (read.status.ok()) {
+    if (read.payloadCode.size() >= kPCFPayloadCodeSize) {
+      return "read, but the payload code has " + std::to_string(read.payloadCode.size()) + " bytes";
+    }
+    if (read.sections.count(read.payloadCode) != 1) return "read, but no section has the payload code";
+    return std::string();
   }
+  if (read.status == Code::kNotConfigurationDocument || read.status == Code::kSectionWithoutCode ||
+      read.status == Code::kDataWithoutKey) {
+    if (read.sections != SentinelSections() || read.payloadCode != kSentinelCode) {
+      return "refused with " + read.status.ToString() + ", but the outputs were changed";
+    }
+    return std::string();
+  }
+  return "an existing document file gave " + read.status.ToString();
 }
 
 // The parser's white space (isspace in the C locale, CR and LF).
@@ -203,7 +201,7 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size) {
   if (!ReadThroughFile(std::string(reinterpret_cast<const char*>(data), size), "input.xml", original)) {
     return "the input cannot be written to a file";
   }
-  if (original.status != kPCFOk) return std::string();
+  if (!original.status.ok()) return std::string();
 
   const std::string text = PCFFormatDocument(original.payloadCode, original.sections);
   if (text.empty()) {
@@ -215,8 +213,8 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size) {
   if (!ReadThroughFile(text, "written.xml", again)) return "the written text cannot be written to a file";
 
   const DocumentForms forms = ExamineDocument(original.sections);
-  if (forms.utf8 && again.status != kPCFOk) {
-    return "the written document reads with status " + std::to_string(again.status);
+  if (forms.utf8 && !again.status.ok()) {
+    return "the written document reads with " + again.status.ToString();
   }
   if (!forms.exact) return std::string();
   if (again.payloadCode != original.payloadCode) {

@@ -19,6 +19,6 @@ struct DocumentForms {
   bool exact = true;
 };
 
-DocumentForms ExamineDocument(const PCFSectionMap& sections);
+DocumentForms ExamineDocument(const customhooks::pcf::PCFSectionMap& sections);
 
 #endif  // CUSTOMHOOKS_FUZZ_CHECKS_DOCUMENT_FORMS_H_

@@ -19,6 +19,8 @@ namespace stdfs = std::filesystem;
 
 namespace {
 
+namespace pcf = customhooks::pcf;
+
 // The fields of an input, in order, after the option letters.
 enum SessionField : std::size_t {
   kOptions,
@@ -121,9 +123,9 @@ std::string WithRoot(const Machine& machine, std::string text) {
 // whose documents name a place outside the machine's program folder (a
 // relative path included) are not run.
 bool SavesInsideMachine(const Machine& machine, const std::string& path) {
-  PCFSectionMap sections;
+  pcf::PCFSectionMap sections;
   std::string code;
-  if (PCFReadDocument(path.c_str(), &sections, &code) != 0) return true;
+  if (!pcf::PCFReadDocument(path.c_str(), &sections, &code).ok()) return true;
   for (const auto& section : sections) {
     const auto entry = section.second.find("RMTConfigPath");
     if (entry == section.second.end() || entry->second.empty()) continue;
@@ -300,15 +302,15 @@ std::string CheckLines(const Received& received, bool reinstall) {
 struct DocumentState {
   bool present = false;
   std::string bytes;
-  int status = -1;
+  customhooks::Status status;
 };
 
 DocumentState Snapshot(const std::string& path) {
   DocumentState state;
   state.present = ReadBytes(NativePath(path), state.bytes);
-  PCFSectionMap sections;
+  pcf::PCFSectionMap sections;
   std::string code;
-  state.status = PCFReadDocument(path.c_str(), &sections, &code);
+  state.status = pcf::PCFReadDocument(path.c_str(), &sections, &code);
   return state;
 }
 
@@ -353,11 +355,11 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
     return "pdb.db was changed";
   }
   const DocumentState after = Snapshot(layout.productDocument);
-  if (before.status == 0 && after.status != 0) {
-    return "the product's document read with 0 before the session and with " + std::to_string(after.status) +
+  if (before.status.ok() && !after.status.ok()) {
+    return "the product's document read before the session and failed with " + after.status.ToString() +
            " after it";
   }
-  if (before.status != 0 && (after.present != before.present || after.bytes != before.bytes)) {
+  if (!before.status.ok() && (after.present != before.present || after.bytes != before.bytes)) {
     return "the product's document could not be read, yet the session changed it";
   }
   return std::string();

@@ -29,6 +29,12 @@ struct StatusDomain {
   const char* (*codeName)(int code);
 };
 
+// Each layer overloads StatusDomainOf for its code enum, in the enum's
+// namespace. This declaration only makes the name known to the templates
+// below, so that a type without an overload is no code rather than an error.
+struct NotAStatusCode {};
+void StatusDomainOf(NotAStatusCode);
+
 class [[nodiscard]] Status {
  public:
   // Success.
@@ -69,6 +75,21 @@ class [[nodiscard]] Status {
   template <typename Code>
   Code code() const noexcept {
     return static_cast<Code>(code_);
+  }
+
+  // Same success, or a failure with the same code; the context is not
+  // compared. `status == Code::kSomething` is status.Is(Code::kSomething).
+  friend bool operator==(const Status& a, const Status& b) noexcept {
+    return a.domain_ == b.domain_ && a.code_ == b.code_;
+  }
+  friend bool operator!=(const Status& a, const Status& b) noexcept { return !(a == b); }
+  template <typename Code, typename = decltype(StatusDomainOf(Code{}))>
+  friend bool operator==(const Status& status, Code code) noexcept {
+    return status.Is(code);
+  }
+  template <typename Code, typename = decltype(StatusDomainOf(Code{}))>
+  friend bool operator!=(const Status& status, Code code) noexcept {
+    return !status.Is(code);
   }
 
   // The context text; empty for success and where none was given.

@@ -10,12 +10,13 @@
 
 namespace {
 
-constexpr int kConfigDomain = 1;
+using customhooks::pcf::PCFClientSession;
+using customhooks::pcf::PCFSaveProblem;
+using customhooks::pcf::PCFUnsavedDocument;
+using customhooks::pcf::UniquePCFClientSession;
+namespace pcf = customhooks::pcf;
 
-struct SessionCloser {
-  void operator()(PCFClientSession* session) const { PCFClientCloseSession(session); }
-};
-using DocumentSession = std::unique_ptr<PCFClientSession, SessionCloser>;
+constexpr int kConfigDomain = 1;
 
 // Driver language -> the product's language list. Built for each run.
 std::map<std::string, std::string> BuildLanguageListTable() {
@@ -79,7 +80,7 @@ class DriverRecordsRun {
   const char* productCode_;
   const char* signature_;
   PcdConnection pcd_;
-  DocumentSession document_;
+  UniquePCFClientSession document_;
   bool success_ = true;
 };
 
@@ -109,7 +110,7 @@ void DriverRecordsRun::Run() {
 
 bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
   PCFClientSession* raw = nullptr;
-  if (PCFClientCreateSession(&raw) != 0) {
+  if (!pcf::PCFClientCreateSession(&raw).ok()) {
     Log({"Not able to create PCF client session"});
     return false;
   }
@@ -118,7 +119,7 @@ bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
     Log({"Path to application.xml is Empty"});
     return false;
   }
-  if (PCFClientLoadFile(document_.get(), documentPath, false) != 0) {
+  if (!pcf::PCFClientLoadFile(document_.get(), documentPath, false).ok()) {
     Log({"Failed to load application.xml at the time of init."});
     return false;
   }
@@ -126,7 +127,7 @@ bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
 }
 
 bool DriverRecordsRun::SetDocumentValue(const char* key, const char* value, const char* successLine) {
-  if (PCFClientSetValueForKeyInSubDomain(document_.get(), key, productCode_, value) != 0) {
+  if (!pcf::PCFClientSetValueForKeyInSubDomain(document_.get(), key, productCode_, value).ok()) {
     success_ = false;
     Log({"PCFClientSetValueForKeyInSubDomain failed"});
     return false;
@@ -182,7 +183,7 @@ void DriverRecordsRun::Finish() {
 
 void DriverRecordsRun::SaveDocument() {
   std::vector<PCFUnsavedDocument> unsaved;
-  if (PCFClientSave(document_.get(), &unsaved) == kPCFNoMemory) {
+  if (pcf::PCFClientSave(document_.get(), &unsaved) == pcf::Code::kNoMemory) {
     // Which documents were written is not known.
     Log({"Failed to save application.xml: memory ran out"});
     return;

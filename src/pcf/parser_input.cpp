@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
+namespace customhooks::pcf {
+
 namespace {
 
 using Size = std::string::size_type;
@@ -360,3 +362,5 @@ bool FitsParserLimits(const std::string& text, int maxNesting) {
     }
   }
 }
+
+}  // namespace customhooks::pcf

@@ -9,6 +9,8 @@
 
 #include <string>
 
+namespace customhooks::pcf {
+
 // Does to `bytes` what TinyXML's file loader does before parsing: cuts them
 // at the first NUL byte and turns CR LF and lone CR into LF.
 void NormalizeForParser(std::string& bytes);
@@ -54,5 +56,7 @@ bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding);
 // fail on the text anyway, the answer is false: such text is refused rather
 // than risked.
 bool FitsParserLimits(const std::string& text, int maxNesting);
+
+}  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_PCF_PARSER_INPUT_H_

@@ -12,6 +12,8 @@
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_folder.h"
 
+namespace customhooks::pcf {
+
 struct PCFClientSession {
   // One map per document loaded with status 0, in load order.
   std::vector<PCFSectionMap> documents;
@@ -82,22 +84,22 @@ void DeleteSharedCopy(const std::string& payloadCode) {
 
 }  // namespace
 
-int PCFClientCreateSession(PCFClientSession** session) {
-  if (session == nullptr) return kPCFBadArgument;
+Status PCFClientCreateSession(PCFClientSession** session) {
+  if (session == nullptr) return Code::kBadArgument;
   *session = new (std::nothrow) PCFClientSession();
-  return *session == nullptr ? kPCFNoMemory : kPCFOk;
+  return *session == nullptr ? Status(Code::kNoMemory) : Status();
 }
 
 void PCFClientCloseSession(PCFClientSession* session) { delete session; }
 
-int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
-  try {
-    if (session == nullptr || IsEmptyArgument(path)) return kPCFBadArgument;
-    if (PathExistsUtf8(path) == 0) return kPCFNotFound;
+Status PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    if (session == nullptr || IsEmptyArgument(path)) return Status(Code::kBadArgument);
+    if (PathExistsUtf8(path) == 0) return Status(Code::kNotFound, path);
     PCFSectionMap sections;
     std::string payloadCode;
-    const int status = PCFReadDocument(path, &sections, &payloadCode);
-    if (status != kPCFOk) return status;
+    Status read = PCFReadDocument(path, &sections, &payloadCode);
+    if (!read.ok()) return read;
 
     const auto recorded = session->loadedFiles.emplace(path, payloadCode);
     try {
@@ -106,10 +108,8 @@ int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
       if (recorded.second) session->loadedFiles.erase(recorded.first);
       throw;
     }
-    return kPCFOk;
-  } catch (const std::bad_alloc&) {
-    return kPCFNoMemory;
-  }
+    return Status();
+  });
 }
 
 bool PCFClientHasSubDomain(const PCFClientSession* session, const char* name) {
@@ -128,50 +128,46 @@ bool PCFClientHasSubDomain(const PCFClientSession* session, const char* name) {
   }
 }
 
-int PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain) {
-  try {
-    if (session == nullptr || IsEmptyArgument(subDomain)) return kPCFBadArgument;
-    if (PCFClientHasSubDomain(session, subDomain)) return kPCFOk;
+Status PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    if (session == nullptr || IsEmptyArgument(subDomain)) return Status(Code::kBadArgument);
+    if (PCFClientHasSubDomain(session, subDomain)) return Status();
     std::string folder;
     std::string name;
-    if (!FindInPCFFolder(subDomain, folder, name)) return kPCFNotFound;
+    if (!FindInPCFFolder(subDomain, folder, name)) return Status(Code::kNotFound, subDomain);
     // Only the first matching file is considered. When the part of its name
     // before the first "." is already known, it is taken as loaded.
-    if (PCFClientHasSubDomain(session, name.substr(0, name.find('.')).c_str())) return kPCFOk;
+    if (PCFClientHasSubDomain(session, name.substr(0, name.find('.')).c_str())) return Status();
     return PCFClientLoadFile(session, (folder + "\\" + name).c_str(), false);
-  } catch (const std::bad_alloc&) {
-    return kPCFNoMemory;
-  }
+  });
 }
 
-int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
-                                       const char* subDomain, const char* value) {
-  try {
+Status PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+                                          const char* subDomain, const char* value) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     if (session == nullptr || IsUnwritableText(key) || IsUnwritableText(subDomain) ||
         IsUnwritableText(value)) {
-      return kPCFBadArgument;
+      return Status(Code::kBadArgument);
     }
-    const int status = PCFClientEnsureSubDomain(session, subDomain);
-    if (status != kPCFOk) return status;
+    Status known = PCFClientEnsureSubDomain(session, subDomain);
+    if (!known.ok()) return known;
     PCFSectionMap change;
     change[subDomain][key] = value;
     AddDocument(*session, std::move(change), {}, true);
-    return kPCFOk;
-  } catch (const std::bad_alloc&) {
-    return kPCFNoMemory;
-  }
+    return Status();
+  });
 }
 
-int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
-                                       const char* subDomain, char* buffer,
-                                       std::size_t bufferSize) {
-  try {
+Status PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+                                          const char* subDomain, char* buffer,
+                                          std::size_t bufferSize) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     if (session == nullptr || buffer == nullptr || bufferSize == 0 || IsEmptyArgument(key) ||
         IsEmptyArgument(subDomain)) {
-      return kPCFBadArgument;
+      return Status(Code::kBadArgument);
     }
     buffer[0] = '\0';
-    if (PCFClientEnsureSubDomain(session, subDomain) != kPCFOk) return kPCFUnknownSubDomain;
+    if (!PCFClientEnsureSubDomain(session, subDomain).ok()) return Status(Code::kUnknownSubDomain, subDomain);
     const std::string code = subDomain;
     const std::string wanted = key;
     for (const PCFSectionMap& document : session->documents) {
@@ -179,20 +175,18 @@ int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* ke
       if (section == document.end()) continue;
       const auto entry = section->second.find(wanted);
       if (entry == section->second.end()) continue;
-      if (entry->second.size() >= bufferSize) return kPCFValueTooLong;
+      if (entry->second.size() >= bufferSize) return Status(Code::kValueTooLong, key);
       CopyStringPadded(buffer, entry->second.c_str(), bufferSize, bufferSize);
-      return kPCFOk;
+      return Status();
     }
-    return kPCFOk;
-  } catch (const std::bad_alloc&) {
-    return kPCFNoMemory;
-  }
+    return Status();
+  });
 }
 
-int PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved) {
-  if (session == nullptr) return kPCFBadArgument;
-  try {
-    int status = kPCFOk;
+Status PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved) {
+  if (session == nullptr) return Code::kBadArgument;
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    Status status;
     for (std::size_t i = 0; i < session->documents.size(); ++i) {
       const PCFSectionMap& document = session->documents[i];
       const PCFClientSession::Origin& origin = session->origins[i];
@@ -214,39 +208,39 @@ int PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* un
       // not UTF-8 (read from CDATA, say) can swallow the markup after it.
       PCFSectionMap readBack;
       std::string readBackCode;
-      if (PCFReadDocumentText(text, &readBack, &readBackCode) != kPCFOk) {
-        status = kPCFWriteFailed;
+      if (!PCFReadDocumentText(text, &readBack, &readBackCode).ok()) {
+        status = Status(Code::kWriteFailed, origin.path);
         failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kWouldNotReadBack, std::string()};
       } else {
         const PCFEntryMap& entries = payload->second;
         // A copy without a name is a target that cannot be opened.
-        status = kPCFWriteFailed;
+        status = Status(Code::kWriteFailed, "no shared copy name");
         const std::string sharedCopy =
             PCFClientDocumentPath(payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str());
         if (!sharedCopy.empty()) {
           const std::optional<PCFSaveProblem> problem = WriteTarget(sharedCopy, text);
-          status = problem ? kPCFWriteFailed : kPCFOk;
+          status = problem ? Status(Code::kWriteFailed, sharedCopy) : Status();
           if (problem) failure = PCFUnsavedDocument{origin.path, *problem, sharedCopy};
         }
         // A path too long for its buffer is not written to at all; a missing
         // one is a target that cannot be opened.
         const std::string& configPath = ValueOf(entries, "RMTConfigPath");
         if (configPath.empty()) {
-          status = kPCFWriteFailed;
+          status = Status(Code::kWriteFailed, "no RMTConfigPath");
           failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kNoConfigPath, std::string()};
         } else if (configPath.size() >= kPCFConfigPathSize) {
           failure = PCFUnsavedDocument{origin.path, PCFSaveProblem::kConfigPathTooLong, std::string()};
         } else if (const std::optional<PCFSaveProblem> problem = WriteTarget(configPath, text)) {
-          status = kPCFWriteFailed;
+          status = Status(Code::kWriteFailed, configPath);
           failure = PCFUnsavedDocument{origin.path, *problem, configPath};
         } else {
-          status = kPCFOk;
+          status = Status();
         }
       }
       if (failure && unsaved != nullptr) unsaved->push_back(std::move(*failure));
     }
     return status;
-  } catch (const std::bad_alloc&) {
-    return kPCFNoMemory;
-  }
+  });
 }
+
+}  // namespace customhooks::pcf

@@ -10,17 +10,19 @@
 // document holds is looked for in the PCF folder and loaded on the spot.
 //
 // Strings are NUL-terminated UTF-8. An argument counts as empty when it is
-// null or converts to no UTF-16 character. Statuses are those of
+// null or converts to no UTF-16 character. Failures carry the codes of
 // pcf_status.h. No operation throws.
 #ifndef CUSTOMHOOKS_PCF_PCF_CLIENT_H_
 #define CUSTOMHOOKS_PCF_PCF_CLIENT_H_
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "pcf/pcf_folder.h"
 #include "pcf/pcf_status.h"
+
+namespace customhooks::pcf {
 
 // A client session. Created by PCFClientCreateSession and owned by the caller
 // until PCFClientCloseSession; used by one thread at a time.
@@ -33,37 +35,45 @@ constexpr std::size_t kPCFConfigPathSize = 260;
 
 // ---- The session ----------------------------------------------------------
 
-// Stores a new, empty session in *session. 0; 3 no memory (*session set to
-// null); 4 null `session`.
-int PCFClientCreateSession(PCFClientSession** session);
+// Stores a new, empty session in *session. kNoMemory (*session set to null);
+// kBadArgument for a null `session`.
+Status PCFClientCreateSession(PCFClientSession** session);
 
 // Frees the session and everything it holds; saves nothing. Null is allowed.
 void PCFClientCloseSession(PCFClientSession* session);
 
+// Owns a session: closes it when it goes.
+struct PCFClientSessionCloser {
+  void operator()(PCFClientSession* session) const { PCFClientCloseSession(session); }
+};
+using UniquePCFClientSession = std::unique_ptr<PCFClientSession, PCFClientSessionCloser>;
+
 // Reads the document at `path` and adds it to the session (PCFMergeSections
 // with `merge`), remembering path -> payload code (a path loaded twice keeps
-// its first entry). 0; 3 no memory; 4 null session or empty path; 5 the path
-// does not exist; 6, 7, 9, 10 the document cannot be read (pcf_document.h).
-// On any status but 0 the session is unchanged.
-int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge);
+// its first entry). kNoMemory; kBadArgument for a null session or an empty
+// path; kNotFound when the path does not exist; the reader's codes when the
+// document cannot be read (PCFReadDocument). On any failure the session is
+// unchanged.
+Status PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge);
 
 // Sets key -> value in the first loaded document that has a section with
 // exactly the code `subDomain`, loading the subdomain's document from the PCF
-// folder first when needed (PCFClientEnsureSubDomain). 0 also when the
-// subdomain is known only as part of a payload code and nothing was stored;
-// 3 no memory; 4 null session, or a key, subdomain or value that is empty or
-// not well-formed UTF-8 (a document holding it would not read back); any
-// status of PCFClientEnsureSubDomain. A failed set changes no value.
-int PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
-                                       const char* subDomain, const char* value);
+// folder first when needed (PCFClientEnsureSubDomain). Success also when the
+// subdomain is known only as part of a payload code and nothing was stored.
+// kNoMemory; kBadArgument for a null session, or a key, subdomain or value
+// that is empty or not well-formed UTF-8 (a document holding it would not
+// read back); any failure of PCFClientEnsureSubDomain. A failed set changes
+// no value.
+Status PCFClientSetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+                                          const char* subDomain, const char* value);
 
 // Copies into `buffer` (`bufferSize` bytes, padded with NULs) the value of
-// `key` in the first loaded document whose section `subDomain` holds that key.
-// 0 with the value, or with "" when no document holds the key; 3 no memory;
-// 4 null session or buffer, zero size, empty key or subdomain; 10 the
-// subdomain cannot be made known; 13 the value does not fit (the buffer then
-// holds ""). On 10 and 13 the buffer holds "".
-int PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
+// `key` in the first loaded document whose section `subDomain` holds that key;
+// "" when no document holds the key. kNoMemory; kBadArgument for a null
+// session or buffer, zero size, empty key or subdomain; kUnknownSubDomain
+// when the subdomain cannot be made known; kValueTooLong when the value does
+// not fit. On the last two the buffer holds "".
+Status PCFClientGetValueForKeyInSubDomain(PCFClientSession* session, const char* key,
                                        const char* subDomain, char* buffer,
                                        std::size_t bufferSize);
 
@@ -88,31 +98,33 @@ struct PCFUnsavedDocument {
 // Payload section has no entries is not written; its shared copy, the first
 // file of the PCF folder whose name contains its payload code, is deleted
 // instead. The session is left as it was. Gives the outcome of the last
-// write attempted: 0 written (or nothing attempted), 12 the target could not
-// be written (it is then as it was: a read-only target, a missing
-// "RMTConfigPath", a document without a shared-copy name, or a document
-// whose text would not read back, so neither target is written); 3 no memory;
-// 4 null session. A failed write does not stop the others.
+// write attempted: success when written (or nothing attempted); kWriteFailed
+// when the target could not be written (it is then as it was: a read-only
+// target, a missing "RMTConfigPath", a document without a shared-copy name,
+// or a document whose text would not read back, so neither target is
+// written); kNoMemory; kBadArgument for a null session. A failed write does
+// not stop the others.
 //
 // When `unsaved` is not null, one entry is appended for every document that
 // was not written to each of its targets, in the order of the documents,
-// whatever the status says: the problem with its own path when there is one,
+// whatever the outcome: the problem with its own path when there is one,
 // else the problem with its shared copy. A shared copy that the document has
-// no name for is no target of it. On status 3 the entries may be incomplete.
-int PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved = nullptr);
+// no name for is no target of it. On kNoMemory the entries may be incomplete.
+Status PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>* unsaved = nullptr);
 
-// Makes `subDomain` known: 0 when PCFClientHasSubDomain is true, or after
-// loading the first file of the PCF folder whose name contains it (compared
-// in UTF-16, case-sensitive; a file whose name up to its first "." is already
-// known is not loaded again, and gives 0). 3 no memory; 4 null session or
-// empty subdomain; 5 the folder cannot be listed or has no such file; the
-// load's status otherwise.
-int PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain);
+// Makes `subDomain` known: success when PCFClientHasSubDomain is true, or
+// after loading the first file of the PCF folder whose name contains it
+// (compared in UTF-16, case-sensitive; a file whose name up to its first "."
+// is already known is not loaded again, and counts as success). kNoMemory;
+// kBadArgument for a null session or an empty subdomain; kNotFound when the
+// folder cannot be listed or has no such file; the load's failure otherwise.
+Status PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain);
 
 // True when a loaded payload code contains `name` (byte substring) or a
 // loaded document has a section whose code equals `name`. False for a null
 // session or an empty name.
 bool PCFClientHasSubDomain(const PCFClientSession* session, const char* name);
 
+}  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_PCF_PCF_CLIENT_H_

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <new>
 #include <utility>
 
@@ -12,19 +11,20 @@
 #include "pcf/parser_input.h"
 #include "pcf/pcf_status.h"
 
+namespace customhooks::pcf {
 namespace {
 
 // Reads the whole file through a handle that lets other processes read and
 // write it meanwhile.
-int ReadDocumentBytes(const char* path, std::string& bytes) {
+Status ReadDocumentBytes(const char* path, std::string& bytes) {
   // A folder is not a document; some platforms would open it all the same.
-  if (IsDirectory(path)) return kPCFCannotOpen;
+  if (IsDirectory(path)) return Status(Code::kCannotOpen, path);
   UniqueFile file = OpenFileShared(path, "rb");
-  if (!file) return kPCFCannotOpen;
+  if (!file) return Status(Code::kCannotOpen, path);
   char chunk[16384];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
-  return std::ferror(file.get()) ? kPCFCannotOpen : kPCFOk;
+  return std::ferror(file.get()) ? Status(Code::kCannotOpen, path) : Status();
 }
 
 // The text of an element: the value of its first child when that child is
@@ -55,45 +55,46 @@ void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) 
 
 }  // namespace
 
-int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept {
-  if (path == nullptr || sections == nullptr || payloadCode == nullptr) return kPCFBadArgument;
-  try {
+Status PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept {
+  if (path == nullptr || sections == nullptr || payloadCode == nullptr) return Code::kBadArgument;
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     std::string bytes;
-    const int readStatus = ReadDocumentBytes(path, bytes);
-    if (readStatus != kPCFOk) return readStatus;
+    Status read = ReadDocumentBytes(path, bytes);
+    if (!read.ok()) return read;
     return PCFReadDocumentText(std::move(bytes), sections, payloadCode);
-  } catch (const std::exception&) {
-    // Only allocations can fail here (bad_alloc, or length_error for a file
-    // too large to hold).
-    return kPCFNoMemory;
-  }
+  });
 }
 
-int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept {
-  if (sections == nullptr || payloadCode == nullptr) return kPCFBadArgument;
-  try {
+Status PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept {
+  if (sections == nullptr || payloadCode == nullptr) return Code::kBadArgument;
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     // The parser gets exactly the bytes that were checked, so a file that
     // changes meanwhile cannot slip past the check.
     NormalizeForParser(bytes);
     // The model is UTF-8, the encoding the writer declares: a document in a
     // legacy encoding is converted, keys and codes included, and one that is
     // not text in its encoding is refused rather than read byte for byte.
-    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) return kPCFNotConfigurationDocument;
-    if (!FitsParserLimits(bytes, kPCFMaxNesting)) return kPCFNotConfigurationDocument;
+    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) {
+      return Status(Code::kNotConfigurationDocument, "not text in its encoding");
+    }
+    if (!FitsParserLimits(bytes, kPCFMaxNesting)) {
+      return Status(Code::kNotConfigurationDocument, "beyond the parser's limits");
+    }
     // Parsed as UTF-8 whatever the document declares: the bytes are UTF-8 by
     // now, and character references must become the same UTF-8 bytes a later
     // read expects (in any other mode the parser keeps only the low byte of
     // each, which a UTF-8 read then takes as the start of a longer character).
     TiXmlDocument document;
     document.Parse(bytes.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error() || !PCFIsConfigurationDocument(document)) return kPCFNotConfigurationDocument;
+    if (document.Error()) return Status(Code::kNotConfigurationDocument, document.ErrorDesc());
+    if (!PCFIsConfigurationDocument(document)) return Status(Code::kNotConfigurationDocument);
 
     const TiXmlElement* root = document.FirstChildElement();
     PCFSectionMap read;
     std::string payload;
     PCFEntryMap payloadEntries;
-    int status = PCFReadSection(*root->FirstChildElement("Payload"), true, &payload, &payloadEntries);
-    if (status != kPCFOk) return status;
+    Status status = PCFReadSection(*root->FirstChildElement("Payload"), true, &payload, &payloadEntries);
+    if (!status.ok()) return status;
     read.emplace(payload, std::move(payloadEntries));
 
     for (const TiXmlElement* other = root->FirstChildElement("Other"); other != nullptr;
@@ -101,26 +102,23 @@ int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string*
       std::string code;
       PCFEntryMap entries;
       status = PCFReadSection(*other, false, &code, &entries);
-      if (status != kPCFOk) return status;
+      if (!status.ok()) return status;
       // The first section with a code keeps it; a later one is ignored whole.
       read.emplace(std::move(code), std::move(entries));
     }
     sections->swap(read);
     payloadCode->swap(payload);
-    return kPCFOk;
-  } catch (const std::exception&) {
-    // Only allocations can fail here.
-    return kPCFNoMemory;
-  }
+    return Status();
+  });
 }
 
-int PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
+Status PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
                    PCFEntryMap* entries) {
   PCFEntryMap read;
   for (const TiXmlElement* data = section.FirstChildElement("Data"); data != nullptr;
        data = data->NextSiblingElement("Data")) {
     const char* key = data->Attribute("key");
-    if (key == nullptr) return kPCFDataWithoutKey;
+    if (key == nullptr) return Code::kDataWithoutKey;
     const char* protection = data->Attribute("protected");
     if (protection != nullptr && protection[0] != '1') continue;
     read.emplace(key, ElementText(*data));
@@ -133,14 +131,16 @@ int PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* cod
     sectionCode = attribute;
   } else {
     const auto entry = read.find("defaultOrvikCode");
-    if (entry == read.end()) return kPCFSectionWithoutCode;
+    if (entry == read.end()) return Code::kSectionWithoutCode;
     sectionCode = entry->second;
   }
-  if (isPayload && sectionCode.size() >= kPCFPayloadCodeSize) return kPCFNotConfigurationDocument;
+  if (isPayload && sectionCode.size() >= kPCFPayloadCodeSize) {
+    return Status(Code::kNotConfigurationDocument, "payload code too long");
+  }
 
   code->swap(sectionCode);
   entries->swap(read);
-  return kPCFOk;
+  return Status();
 }
 
 bool PCFIsConfigurationDocument(const TiXmlDocument& document) {
@@ -205,3 +205,5 @@ void PCFMergeSections(std::vector<PCFSectionMap>& documents, PCFSectionMap incom
   }
   for (auto& [target, updated] : changes) target->swap(updated);
 }
+
+}  // namespace customhooks::pcf

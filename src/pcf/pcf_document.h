@@ -15,8 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "pcf/pcf_status.h"
+
 class TiXmlDocument;
 class TiXmlElement;
+
+namespace customhooks::pcf {
 
 // Key -> value of one section. std::string's ordering is plain unsigned byte
 // order: upper case before lower case, a string before its extensions.
@@ -35,27 +39,29 @@ constexpr std::size_t kPCFPayloadCodeSize = 64;
 // sees them, since the parser recurses once per level.
 constexpr int kPCFMaxNesting = 256;
 
-// Reads the document at `path` (UTF-8). On 0, `*sections` holds every
+// Reads the document at `path` (UTF-8). On success `*sections` holds every
 // retained entry of every section and `*payloadCode` the code of the Payload
-// section; on any other status both are left untouched.
-//   0  read
-//   3  memory ran out
-//   4  a null argument
-//   6  the file cannot be opened or read (missing, a folder, refused)
-//   7  not text in its encoding (malformed UTF-8 in a document read as
-//      UTF-8, a byte above 0x7F in one declaring US-ASCII), not
-//      well-formed, nested deeper than kPCFMaxNesting, no single
-//      "Payload" child in a "Configuration..." root, or a payload code of
-//      kPCFPayloadCodeSize bytes or more
-//   9  a section without any code
-//   10 a Data element without "key"
+// section; on any failure both are left untouched.
+//   kNoMemory                  memory ran out
+//   kBadArgument               a null argument
+//   kCannotOpen                the file cannot be opened or read (missing, a
+//                              folder, refused)
+//   kNotConfigurationDocument  not text in its encoding (malformed UTF-8 in a
+//                              document read as UTF-8, a byte above 0x7F in
+//                              one declaring US-ASCII), not well-formed,
+//                              nested deeper than kPCFMaxNesting, no single
+//                              "Payload" child in a "Configuration..." root,
+//                              or a payload code of kPCFPayloadCodeSize bytes
+//                              or more
+//   kSectionWithoutCode        a section without any code
+//   kDataWithoutKey            a Data element without "key"
 // A failing Other section fails the whole read: a document is never taken in
 // part, since a later save would write it back without that section.
-int PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept;
+Status PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept;
 
 // PCFReadDocument on the bytes of a document instead of a file: the same
-// statuses but 6.
-int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept;
+// outcomes but kCannotOpen.
+Status PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept;
 
 // Reads one section element. Its code is the "orvikCode" attribute, else the
 // "defaultOrvikCode" attribute, else the value of the retained entry
@@ -63,11 +69,11 @@ int PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string*
 // unless it has a "protected" attribute whose value does not begin with "1";
 // the first retained Data element with a key gives that key's value, which is
 // the text of its first child when that child is text, else "".
-// Statuses: 0; 9 no code; 10 a Data element without "key"; 7 when
-// `isPayload` and the code has kPCFPayloadCodeSize bytes or more (it could
-// not serve as a payload code). On failure the outputs are untouched. May
-// throw std::bad_alloc.
-int PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
+// Fails with kSectionWithoutCode, kDataWithoutKey, or
+// kNotConfigurationDocument when `isPayload` and the code has
+// kPCFPayloadCodeSize bytes or more (it could not serve as a payload code).
+// On failure the outputs are untouched. May throw std::bad_alloc.
+Status PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
                    PCFEntryMap* entries);
 
 // True when the first element of the document has a name beginning with
@@ -89,5 +95,7 @@ std::string PCFFormatDocument(const std::string& payloadCode, const PCFSectionMa
 // existing keys replaced, missing keys added); sections no document has are
 // dropped. May throw std::bad_alloc, in which case `documents` is unchanged.
 void PCFMergeSections(std::vector<PCFSectionMap>& documents, PCFSectionMap incoming, bool merge);
+
+}  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_PCF_PCF_DOCUMENT_H_

@@ -8,6 +8,8 @@
 #include "fs/folders.h"
 #include "fs/text.h"
 
+namespace customhooks::pcf {
+
 namespace {
 
 constexpr std::string::size_type kSharedCopyCodeLength = 38;
@@ -95,3 +97,5 @@ void PCFClientEnsureFolder() {
     // Nothing to report: a missing folder makes the writes fail with 12.
   }
 }
+
+}  // namespace customhooks::pcf

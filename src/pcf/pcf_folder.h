@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace customhooks::pcf {
+
 // Size of the buffer the save reads "LicensingCode" into: a "LicensingCode"
 // of 64 bytes or more counts as empty, and the document then has no shared
 // copy.
@@ -41,5 +43,7 @@ std::string PCFClientDocumentPath(const char* payloadCode, const char* licensing
 // Creates the common data folder and its "PCF" folder when they are missing.
 // Failures are ignored.
 void PCFClientEnsureFolder();
+
+}  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_PCF_PCF_FOLDER_H_

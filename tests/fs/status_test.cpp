@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 namespace customhooks {
 namespace {
 
@@ -39,6 +41,15 @@ TEST(StatusTest, CodesOfDifferentLayersNeverMatch) {
   EXPECT_EQ(lower.code<LowerCode>(), LowerCode::kMissing);
   EXPECT_EQ(lower.ToString(), "lower missing: C:\\a");
   EXPECT_EQ(Status(UpperCode::kMissing).ToString(), "upper missing");
+}
+
+TEST(StatusTest, ComparesByCodeNotContext) {
+  EXPECT_EQ(Status(LowerCode::kMissing, "a"), Status(LowerCode::kMissing, "b"));
+  EXPECT_EQ(Status(LowerCode::kMissing, "a"), LowerCode::kMissing);
+  EXPECT_NE(Status(LowerCode::kMissing), UpperCode::kMissing);
+  EXPECT_NE(Status(LowerCode::kMissing), Status(UpperCode::kMissing));
+  EXPECT_NE(Status(LowerCode::kMissing), Status());
+  EXPECT_EQ(Status(), Status());
 }
 
 TEST(StatusTest, CopiesAndMovesKeepCodeAndContext) {

@@ -5,6 +5,7 @@
 #include "fs/files.h"
 #include "pcf/pcf_document.h"
 #include "integration/session_fixture.h"
+#include "support/status_test_support.h"
 
 namespace {
 
@@ -188,9 +189,9 @@ TEST_F(DriverRecords, LegacyDocumentIsSavedAsUtf8) {
             std::string::npos)
       << saved;
   EXPECT_EQ(ReadWholeFile(SharedCopyPath()), saved);
-  PCFSectionMap sections;
+  customhooks::pcf::PCFSectionMap sections;
   std::string code;
-  ASSERT_EQ(PCFReadDocument(doc.c_str(), &sections, &code), 0);
+  ASSERT_OK(customhooks::pcf::PCFReadDocument(doc.c_str(), &sections, &code));
   EXPECT_EQ(sections.at(code).at("Soci\xC3\xA9t\xC3\xA9"), "Orvik \xE2\x82\xAC \xE2\x80\x9C\xC2\xA9\xE2\x80\x9D");
 }
 

@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 #include "pcf/pcf_client.h"
 #include "pcf_test_support.h"
 #include "support/test_machine.h"
 
+namespace customhooks::pcf {
+
 class ClientTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(PCFClientCreateSession(&session_), kPCFOk); }
+  void SetUp() override { ASSERT_OK(PCFClientCreateSession(&session_)); }
   void TearDown() override { PCFClientCloseSession(session_); }
 
   std::string Scratch(const std::string& name) const { return Child(machine_.scratch(), name); }
@@ -40,21 +44,23 @@ class ClientTest : public ::testing::Test {
   }
 
   // Loads `path` (merge false) and expects 0.
-  void Load(const std::string& path) { ASSERT_EQ(PCFClientLoadFile(session_, path.c_str(), false), kPCFOk); }
+  void Load(const std::string& path) { ASSERT_OK(PCFClientLoadFile(session_, path.c_str(), false)); }
 
-  int Set(const char* key, const std::string& subDomain, const char* value) {
+  Status Set(const char* key, const std::string& subDomain, const char* value) {
     return PCFClientSetValueForKeyInSubDomain(session_, key, subDomain.c_str(), value);
   }
 
-  // The value of `key` in `subDomain`; "<status N>" when the status is not 0.
+  // The value of `key` in `subDomain`; "<the failure>" when it fails.
   std::string Get(const char* key, const std::string& subDomain) {
     char buffer[260];
-    const int status = PCFClientGetValueForKeyInSubDomain(session_, key, subDomain.c_str(), buffer, sizeof buffer);
-    return status == kPCFOk ? std::string(buffer) : "<status " + std::to_string(status) + ">";
+    const Status status = PCFClientGetValueForKeyInSubDomain(session_, key, subDomain.c_str(), buffer, sizeof buffer);
+    return status.ok() ? std::string(buffer) : "<" + status.ToString() + ">";
   }
 
   TestMachine machine_;
   PCFClientSession* session_ = nullptr;
 };
+
+}  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_TESTS_PCF_CLIENT_FIXTURE_H_

@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 #include "client_fixture.h"
 #include "fs/files.h"
 #include "pcf/pcf_client.h"
+#include "pcf/pcf_folder.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
+
+namespace customhooks::pcf {
 
 namespace {
 
@@ -31,12 +36,12 @@ class ClientSaveTest : public ClientTest {
 
 TEST_F(ClientSaveTest, SaveWritesTheSameTextToBothTargets) {
   const std::string path = LoadProduct();
-  ASSERT_EQ(Set("DefaultDriverPayload", kProductCode, kDriverCode), kPCFOk);
-  ASSERT_EQ(Set("InstallDate", "Weft", "2012-02-02"), kPCFOk);
-  ASSERT_EQ(Set("installedLanguages", "Weft", "en_US,fr_FR"), kPCFOk);
+  ASSERT_OK(Set("DefaultDriverPayload", kProductCode, kDriverCode));
+  ASSERT_OK(Set("InstallDate", "Weft", "2012-02-02"));
+  ASSERT_OK(Set("installedLanguages", "Weft", "en_US,fr_FR"));
   EXPECT_FALSE(FileOnDisk(SharedCopy())) << "nothing reaches the disk before the save";
 
-  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(PCFClientSave(session_));
   const std::string expected =
       std::string("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Configuration>\r\n") +
       "\t<Other orvikCode=\"Weft\">\r\n"
@@ -63,8 +68,8 @@ TEST_F(ClientSaveTest, CloseWithoutSaveLeavesEveryFileAsItWas) {
   const std::string folder = MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "old shared copy");
   Load(path);
-  ASSERT_EQ(Set("Version", kProductCode, "9.9"), kPCFOk);
-  ASSERT_EQ(Set("k", kDriverCode, "v"), kPCFNotFound);
+  ASSERT_OK(Set("Version", kProductCode, "9.9"));
+  ASSERT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound);
   PCFClientCloseSession(session_);
   session_ = nullptr;
   EXPECT_EQ(ReadWholeFile(path), original);
@@ -74,19 +79,19 @@ TEST_F(ClientSaveTest, CloseWithoutSaveLeavesEveryFileAsItWas) {
 
 TEST_F(ClientSaveTest, SaveLeavesTheSessionAsItWas) {
   const std::string path = LoadProduct();
-  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(PCFClientSave(session_));
   const std::string written = ReadWholeFile(path);
   Put(path, "changed by someone else");
   Put(SharedCopy(), "changed too");
-  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(PCFClientSave(session_));
   EXPECT_EQ(ReadWholeFile(path), written);
   EXPECT_EQ(ReadWholeFile(SharedCopy()), written);
   EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
 }
 
-TEST_F(ClientSaveTest, MissingConfigPathGivesTwelveAfterWritingTheSharedCopy) {
+TEST_F(ClientSaveTest, MissingConfigPathFailsTheWriteAfterWritingTheSharedCopy) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(SharedCopy()), PCFFormatDocument(kProductCode, {{kProductCode,
                                                                            {{"LicensingCode", "TS46"},
                                                                             {"Version", "4.6.1"}}}}));
@@ -97,8 +102,8 @@ TEST_F(ClientSaveTest, DocumentWithoutSharedCopyNameWritesOnlyItsOwnPath) {
   Put(path, DocumentText("<Payload orvikCode=\"Weft\"><Data key=\"LicensingCode\">TS46</Data>"
                          "<Data key=\"RMTConfigPath\">" + path + "</Data></Payload>"));
   Load(path);
-  ASSERT_EQ(Set("k", "Weft", "v"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the last write decides";
+  ASSERT_OK(Set("k", "Weft", "v"));
+  EXPECT_OK(PCFClientSave(session_)) << "the last write decides";
   EXPECT_NE(ReadWholeFile(path).find("<Data key=\"k\">v</Data>"), std::string::npos);
   EXPECT_TRUE(FolderNames(PcfFolder()).empty());
 }
@@ -107,17 +112,17 @@ TEST_F(ClientSaveTest, LicensingCodeDecidesTheSharedCopy) {
   const std::string path = Scratch("application.xml");
   Put(path, ProductDocument(path, ""));
   Load(path);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_TRUE(FolderNames(PcfFolder()).empty()) << "no LicensingCode, no shared copy";
 
   const std::string longest(63, 'L');
-  ASSERT_EQ(Set("LicensingCode", kProductCode, longest.c_str()), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(Set("LicensingCode", kProductCode, longest.c_str()));
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_TRUE(FileOnDisk(SharedCopy(kProductCode, longest)));
 
-  ASSERT_EQ(Set("LicensingCode", kProductCode, (longest + "L").c_str()), kPCFOk);
-  ASSERT_EQ(Set("Version", kProductCode, "changed"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(Set("LicensingCode", kProductCode, (longest + "L").c_str()));
+  ASSERT_OK(Set("Version", kProductCode, "changed"));
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_EQ(FolderNames(PcfFolder()).size(), 1u) << "64 bytes count as empty";
   EXPECT_EQ(ReadWholeFile(SharedCopy(kProductCode, longest)).find("changed"), std::string::npos);
 }
@@ -126,7 +131,7 @@ TEST_F(ClientSaveTest, LicensingCodeCannotLeadOutOfThePcfFolder) {
   const std::string path = Scratch("application.xml");
   Put(path, ProductDocument(path, "..\\..\\escaped"));
   Load(path);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_TRUE(FolderNames(PcfFolder()).empty());
   EXPECT_EQ(FolderNames(machine_.commonData()), std::vector<std::string>{"PCF"});
 }
@@ -138,21 +143,21 @@ TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
   ASSERT_EQ(longPath.size(), 260u);
   Put(path, ProductDocument(longPath));
   Load(path);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the shared copy was the last write";
+  EXPECT_OK(PCFClientSave(session_)) << "the shared copy was the last write";
   EXPECT_TRUE(FileOnDisk(SharedCopy()));
   EXPECT_FALSE(FileOnDisk(longPath));
 
   // Without a shared copy the failed attempt at it stays the outcome.
-  ASSERT_EQ(Set("LicensingCode", kProductCode, std::string(64, 'L').c_str()), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  ASSERT_OK(Set("LicensingCode", kProductCode, std::string(64, 'L').c_str()));
+  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
 }
 
-TEST_F(ClientSaveTest, ReadOnlyConfigPathGivesTwelveAndStaysAsItWas) {
+TEST_F(ClientSaveTest, ReadOnlyConfigPathFailsTheWriteAndStaysAsItWas) {
   const std::string path = LoadProduct();
   const std::string before = ReadWholeFile(path);
   SetReadOnly(path, true);
-  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  ASSERT_OK(Set("Version", kProductCode, "5.0"));
+  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(path), before);
   EXPECT_NE(ReadWholeFile(SharedCopy()).find("<Data key=\"Version\">5.0</Data>"), std::string::npos)
       << "the other copy is written all the same";
@@ -164,8 +169,8 @@ TEST_F(ClientSaveTest, ReadOnlySharedCopyStaysAsItWas) {
   MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "read-only copy");
   SetReadOnly(shared, true);
-  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "the own path was written last";
+  ASSERT_OK(Set("Version", kProductCode, "5.0"));
+  EXPECT_OK(PCFClientSave(session_)) << "the own path was written last";
   EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
   EXPECT_NE(ReadWholeFile(path).find("5.0"), std::string::npos);
   SetReadOnly(shared, false);
@@ -178,13 +183,13 @@ TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
   const std::string bad = Put(Scratch("bad.xml"), ProductDocument(""));
   Load(bad);
   Load(Put(good, goodText));
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_OK(PCFClientSave(session_));
 
   PCFClientCloseSession(session_);
-  ASSERT_EQ(PCFClientCreateSession(&session_), kPCFOk);
+  ASSERT_OK(PCFClientCreateSession(&session_));
   Load(good);
   Load(bad);
-  EXPECT_EQ(PCFClientSave(session_), kPCFWriteFailed);
+  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
 }
 
 TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
@@ -196,8 +201,8 @@ TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
       DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
                    "<Data key=\"RMTConfigPath\" protected=\"0\">" + path + "</Data></Payload>" + kWeftOther);
   Load(Put(path, original));
-  ASSERT_EQ(Set("InstallDate", "Weft", "2013"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk) << "nothing was written";
+  ASSERT_OK(Set("InstallDate", "Weft", "2013"));
+  EXPECT_OK(PCFClientSave(session_)) << "nothing was written";
   EXPECT_FALSE(FileOnDisk(shared));
   EXPECT_EQ(ReadWholeFile(unrelated), "driver");
   EXPECT_EQ(ReadWholeFile(path), original);
@@ -207,7 +212,7 @@ TEST_F(ClientSaveTest, EmptyPayloadSectionWithoutSharedCopyNameDeletesNothing) {
   const std::string folder = MakePcfFolder();
   const std::string other = Put(Child(folder, "Weft-settings.xml"), "someone else's");
   Load(Put(Scratch("weft.xml"), DocumentText("<Payload orvikCode=\"Weft\"/>")));
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_EQ(ReadWholeFile(other), "someone else's");
 }
 
@@ -221,8 +226,8 @@ TEST_F(ClientSaveTest, EveryDocumentIsSavedUnderItsOwnPayloadCode) {
                                 "<Data key=\"LicensingCode\">KX6</Data>"
                                 "<Data key=\"RMTConfigPath\">" + driver + "</Data></Payload>"
                                 "<Other orvikCode=\"" + kProductCode + "\"><Data key=\"Seen\">yes</Data></Other>")));
-  ASSERT_EQ(Set("DriverOnly", kDriverCode, "d"), kPCFOk);
-  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(Set("DriverOnly", kDriverCode, "d"));
+  ASSERT_OK(PCFClientSave(session_));
 
   const PCFSectionMap productModel = {
       {kProductCode, {{"LicensingCode", "TS46"}, {"RMTConfigPath", product}, {"Version", "4.6.1"}}}};
@@ -243,8 +248,8 @@ TEST_F(ClientSaveTest, DocumentLoadedFromThePcfFolderIsSavedToo) {
                                    DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                                                 "<Data key=\"LicensingCode\">KX6</Data>"
                                                 "<Data key=\"RMTConfigPath\">" + driverPath + "</Data></Payload>"));
-  ASSERT_EQ(Set("installedLanguages", kDriverCode, "en_US"), kPCFOk);
-  ASSERT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(Set("installedLanguages", kDriverCode, "en_US"));
+  ASSERT_OK(PCFClientSave(session_));
   EXPECT_NE(ReadWholeFile(inFolder).find("<Data key=\"installedLanguages\">en_US</Data>"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(driverPath), ReadWholeFile(inFolder));
 }
@@ -253,8 +258,8 @@ TEST_F(ClientSaveTest, TargetHeldOpenByAnotherProcessIsStillWritten) {
   const std::string path = LoadProduct();
   FileHolder holder(path, machine_.scratch());
   ASSERT_TRUE(holder.WaitUntilHeld());
-  ASSERT_EQ(Set("Version", kProductCode, "5.0"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
+  ASSERT_OK(Set("Version", kProductCode, "5.0"));
+  EXPECT_OK(PCFClientSave(session_));
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_NE(ReadWholeFile(path).find("<Data key=\"Version\">5.0</Data>"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(SharedCopy()));
@@ -270,19 +275,19 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
   const struct {
     const char* name;
     Change change;
-    int status;
+    Status status;
     bool listed;
     PCFSaveProblem problem;
     Target target;
   } kCases[] = {
-      {"written", kNothing, kPCFOk, false, {}, kNoTarget},
-      {"", kNothing, kPCFOk, false, {}, kNoTarget},
-      {"readonly", kReadOnly, kPCFWriteFailed, true, PCFSaveProblem::kReadOnly, kOwnPath},
-      {"sharedreadonly", kSharedReadOnly, kPCFOk, true, PCFSaveProblem::kReadOnly, kSharedCopy},
-      {"folder", kPathIsAFolder, kPCFWriteFailed, true, PCFSaveProblem::kNotWritable, kOwnPath},
-      {"nopath", kNoPath, kPCFWriteFailed, true, PCFSaveProblem::kNoConfigPath, kNoTarget},
-      {"longpath", kLongPath, kPCFOk, true, PCFSaveProblem::kConfigPathTooLong, kNoTarget},
-      {"surrogate", kSurrogate, kPCFWriteFailed, true, PCFSaveProblem::kWouldNotReadBack, kNoTarget},
+      {"written", kNothing, Status(), false, {}, kNoTarget},
+      {"", kNothing, Status(), false, {}, kNoTarget},
+      {"readonly", kReadOnly, Code::kWriteFailed, true, PCFSaveProblem::kReadOnly, kOwnPath},
+      {"sharedreadonly", kSharedReadOnly, Status(), true, PCFSaveProblem::kReadOnly, kSharedCopy},
+      {"folder", kPathIsAFolder, Code::kWriteFailed, true, PCFSaveProblem::kNotWritable, kOwnPath},
+      {"nopath", kNoPath, Code::kWriteFailed, true, PCFSaveProblem::kNoConfigPath, kNoTarget},
+      {"longpath", kLongPath, Status(), true, PCFSaveProblem::kConfigPathTooLong, kNoTarget},
+      {"surrogate", kSurrogate, Code::kWriteFailed, true, PCFSaveProblem::kWouldNotReadBack, kNoTarget},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -293,7 +298,7 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     if (c.change == kNoPath) ownPath.clear();
     if (c.change == kSurrogate) rest = "<Other orvikCode=\"o\"><Data key=\"k\">&#xD800;</Data></Other>";
     PCFClientCloseSession(session_);
-    ASSERT_EQ(PCFClientCreateSession(&session_), kPCFOk);
+    ASSERT_OK(PCFClientCreateSession(&session_));
     Load(Put(path, ProductDocument(ownPath, c.name, rest)));
     switch (c.change) {
       case kReadOnly:
@@ -306,10 +311,10 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
       case kPathIsAFolder:
         ownPath = path + ".d";
         ASSERT_EQ(CreateDirectoryTree(ownPath), 0);
-        ASSERT_EQ(Set("RMTConfigPath", kProductCode, ownPath.c_str()), kPCFOk);
+        ASSERT_OK(Set("RMTConfigPath", kProductCode, ownPath.c_str()));
         break;
       case kLongPath:
-        ASSERT_EQ(Set("RMTConfigPath", kProductCode, (path + std::string(300, 'x')).c_str()), kPCFOk);
+        ASSERT_OK(Set("RMTConfigPath", kProductCode, (path + std::string(300, 'x')).c_str()));
         break;
       default:
         break;
@@ -342,7 +347,7 @@ TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
                                 "<Data key=\"RMTConfigPath\">" + second + "</Data></Payload>")));
   SetReadOnly(second, true);
   std::vector<PCFUnsavedDocument> unsaved;
-  EXPECT_EQ(PCFClientSave(session_, &unsaved), kPCFWriteFailed);
+  EXPECT_EQ(PCFClientSave(session_, &unsaved), Code::kWriteFailed);
   ASSERT_EQ(unsaved.size(), 2u);
   EXPECT_EQ(unsaved[0].path, first);
   EXPECT_EQ(unsaved[0].problem, PCFSaveProblem::kNoConfigPath);
@@ -353,8 +358,8 @@ TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
 }
 
 TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {
-  EXPECT_EQ(PCFClientSave(session_), kPCFOk);
-  EXPECT_EQ(PCFClientSave(nullptr), kPCFBadArgument);
+  EXPECT_OK(PCFClientSave(session_));
+  EXPECT_EQ(PCFClientSave(nullptr), Code::kBadArgument);
   EXPECT_TRUE(FolderNames(machine_.commonData()).empty());
 }
 
@@ -401,3 +406,5 @@ TEST(PcfFolderTest, FindDocumentFileGivesTheFileContainingTheCode) {
 }
 
 }  // namespace
+
+}  // namespace customhooks::pcf

@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 #include "client_fixture.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
+
+namespace customhooks::pcf {
 
 namespace {
 
@@ -16,9 +20,9 @@ const char kWeftOther[] =
     "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
 
 TEST(ClientSessionTest, CreateNeedsAnOutPointer) {
-  EXPECT_EQ(PCFClientCreateSession(nullptr), kPCFBadArgument);
+  EXPECT_EQ(PCFClientCreateSession(nullptr), Code::kBadArgument);
   PCFClientSession* session = nullptr;
-  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
+  ASSERT_OK(PCFClientCreateSession(&session));
   EXPECT_NE(session, nullptr);
   PCFClientCloseSession(session);
   PCFClientCloseSession(nullptr);
@@ -26,24 +30,24 @@ TEST(ClientSessionTest, CreateNeedsAnOutPointer) {
 
 TEST_F(ClientTest, LoadRefusesMissingArguments) {
   const std::string path = Put(Scratch("application.xml"), ProductDocument(""));
-  EXPECT_EQ(PCFClientLoadFile(nullptr, path.c_str(), false), kPCFBadArgument);
-  EXPECT_EQ(PCFClientLoadFile(session_, nullptr, false), kPCFBadArgument);
-  EXPECT_EQ(PCFClientLoadFile(session_, "", false), kPCFBadArgument);
+  EXPECT_EQ(PCFClientLoadFile(nullptr, path.c_str(), false), Code::kBadArgument);
+  EXPECT_EQ(PCFClientLoadFile(session_, nullptr, false), Code::kBadArgument);
+  EXPECT_EQ(PCFClientLoadFile(session_, "", false), Code::kBadArgument);
   EXPECT_FALSE(PCFClientHasSubDomain(session_, kProductCode));
 }
 
-TEST_F(ClientTest, LoadOfAMissingFileGivesFiveAndChangesNothing) {
-  EXPECT_EQ(PCFClientLoadFile(session_, Scratch("missing.xml").c_str(), false), kPCFNotFound);
+TEST_F(ClientTest, LoadOfAMissingFileIsNotFoundAndChangesNothing) {
+  EXPECT_EQ(PCFClientLoadFile(session_, Scratch("missing.xml").c_str(), false), Code::kNotFound);
   EXPECT_FALSE(PCFClientHasSubDomain(session_, kProductCode));
-  EXPECT_EQ(Get("Version", kProductCode), "<status 10>");
+  EXPECT_EQ(Get("Version", kProductCode), "<pcf unknown subdomain: " + std::string(kProductCode) + ">");
 }
 
 TEST_F(ClientTest, LoadOfSomethingElseGivesTheReadersStatus) {
   EXPECT_EQ(PCFClientLoadFile(session_, Put(Scratch("a.xml"), "<Settings/>").c_str(), false),
-            kPCFNotConfigurationDocument);
+            Code::kNotConfigurationDocument);
   EXPECT_EQ(PCFClientLoadFile(session_, Put(Scratch("b.xml"), DocumentText("<Payload/>")).c_str(), false),
-            kPCFSectionWithoutCode);
-  EXPECT_EQ(PCFClientLoadFile(session_, machine_.scratch().c_str(), false), kPCFCannotOpen);
+            Code::kSectionWithoutCode);
+  EXPECT_EQ(PCFClientLoadFile(session_, machine_.scratch().c_str(), false), Code::kCannotOpen);
   EXPECT_FALSE(PCFClientHasSubDomain(session_, "Payload"));
 }
 
@@ -62,9 +66,9 @@ TEST_F(ClientTest, KnownSubdomainsArePayloadCodePartsAndExactSectionCodes) {
 TEST_F(ClientTest, SetAndGetInLoadedSections) {
   Load(Put(Scratch("application.xml"), ProductDocument("", "TS46", kWeftOther)));
   EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
-  EXPECT_EQ(Set("Version", kProductCode, "4.6.2"), kPCFOk);
-  EXPECT_EQ(Set("DefaultDriverPayload", kProductCode, kDriverCode), kPCFOk);
-  EXPECT_EQ(Set("InstallDate", "Weft", "2012-01-01"), kPCFOk);
+  EXPECT_OK(Set("Version", kProductCode, "4.6.2"));
+  EXPECT_OK(Set("DefaultDriverPayload", kProductCode, kDriverCode));
+  EXPECT_OK(Set("InstallDate", "Weft", "2012-01-01"));
   EXPECT_EQ(Get("Version", kProductCode), "4.6.2");
   EXPECT_EQ(Get("DefaultDriverPayload", kProductCode), kDriverCode);
   EXPECT_EQ(Get("InstallDate", "Weft"), "2012-01-01");
@@ -73,12 +77,12 @@ TEST_F(ClientTest, SetAndGetInLoadedSections) {
 
 TEST_F(ClientTest, SetRefusesEmptyArgumentsAndChangesNothing) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(nullptr, "k", kProductCode, "v"), kPCFBadArgument);
-  EXPECT_EQ(Set(nullptr, kProductCode, "v"), kPCFBadArgument);
-  EXPECT_EQ(Set("", kProductCode, "v"), kPCFBadArgument);
-  EXPECT_EQ(Set("Version", "", "v"), kPCFBadArgument);
-  EXPECT_EQ(Set("Version", kProductCode, ""), kPCFBadArgument) << "an empty value cannot be stored";
-  EXPECT_EQ(Set("Version", kProductCode, nullptr), kPCFBadArgument);
+  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(nullptr, "k", kProductCode, "v"), Code::kBadArgument);
+  EXPECT_EQ(Set(nullptr, kProductCode, "v"), Code::kBadArgument);
+  EXPECT_EQ(Set("", kProductCode, "v"), Code::kBadArgument);
+  EXPECT_EQ(Set("Version", "", "v"), Code::kBadArgument);
+  EXPECT_EQ(Set("Version", kProductCode, ""), Code::kBadArgument) << "an empty value cannot be stored";
+  EXPECT_EQ(Set("Version", kProductCode, nullptr), Code::kBadArgument);
   EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
 }
 
@@ -86,7 +90,7 @@ TEST_F(ClientTest, GetOfAMissingKeyGivesAnEmptyValue) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   char buffer[16];
   std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Absent", kProductCode, buffer, sizeof buffer), kPCFOk);
+  EXPECT_OK(PCFClientGetValueForKeyInSubDomain(session_, "Absent", kProductCode, buffer, sizeof buffer));
   EXPECT_STREQ(buffer, "");
 }
 
@@ -95,10 +99,10 @@ TEST_F(ClientTest, GetNeedsRoomForTheTerminator) {
   char buffer[8];
   std::memset(buffer, 'x', sizeof buffer);
   // "4.6.1" has five bytes.
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 5), kPCFValueTooLong);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 5), Code::kValueTooLong);
   EXPECT_STREQ(buffer, "");
   std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 7), kPCFOk);
+  EXPECT_OK(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 7));
   EXPECT_EQ(std::string(buffer, 7), std::string("4.6.1\0\0", 7)) << "the rest is padded";
   EXPECT_EQ(buffer[7], 'x') << "nothing beyond the given size";
 }
@@ -106,18 +110,18 @@ TEST_F(ClientTest, GetNeedsRoomForTheTerminator) {
 TEST_F(ClientTest, GetRefusesMissingArguments) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   char buffer[16] = "untouched";
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(nullptr, "Version", kProductCode, buffer, 16), kPCFBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, nullptr, 16), kPCFBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 0), kPCFBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "", kProductCode, buffer, 16), kPCFBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", nullptr, buffer, 16), kPCFBadArgument);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(nullptr, "Version", kProductCode, buffer, 16), Code::kBadArgument);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, nullptr, 16), Code::kBadArgument);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 0), Code::kBadArgument);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "", kProductCode, buffer, 16), Code::kBadArgument);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", nullptr, buffer, 16), Code::kBadArgument);
   EXPECT_STREQ(buffer, "untouched");
 }
 
-TEST_F(ClientTest, GetOfAnUnknownSubdomainGivesTen) {
+TEST_F(ClientTest, GetOfAnUnknownSubdomainFails) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   char buffer[16] = "untouched";
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", "Nowhere", buffer, 16), kPCFUnknownSubDomain);
+  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", "Nowhere", buffer, 16), Code::kUnknownSubDomain);
   EXPECT_STREQ(buffer, "");
 }
 
@@ -128,19 +132,19 @@ TEST_F(ClientTest, SetChangesOnlyTheFirstDocumentWithTheSection) {
                         "<Other orvikCode=\"Weft\"><Data key=\"InstallDate\">second</Data>"
                         "<Data key=\"OnlySecond\">2</Data></Other>")));
   EXPECT_EQ(Get("OnlySecond", "Weft"), "2") << "a key only a later document has is found there";
-  EXPECT_EQ(Set("OnlySecond", "Weft", "set"), kPCFOk);
+  EXPECT_OK(Set("OnlySecond", "Weft", "set"));
   EXPECT_EQ(Get("OnlySecond", "Weft"), "set") << "added to the first document, which now answers";
-  EXPECT_EQ(Set("InstallDate", "Weft", "changed"), kPCFOk);
+  EXPECT_OK(Set("InstallDate", "Weft", "changed"));
   EXPECT_EQ(Get("InstallDate", "Weft"), "changed");
 }
 
-TEST_F(ClientTest, UnknownSubdomainWithoutADocumentInThePcfFolderGivesFive) {
+TEST_F(ClientTest, UnknownSubdomainWithoutADocumentInThePcfFolderIsNotFound) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(Set("k", kDriverCode, "v"), kPCFNotFound) << "no PCF folder";
+  EXPECT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound) << "no PCF folder";
   MakePcfFolder();
   Put(Child(PcfFolder(), "unrelated.xml"), ProductDocument(""));
-  EXPECT_EQ(Set("k", kDriverCode, "v"), kPCFNotFound);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, kDriverCode), kPCFNotFound);
+  EXPECT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound);
+  EXPECT_EQ(PCFClientEnsureSubDomain(session_, kDriverCode), Code::kNotFound);
 }
 
 TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
@@ -150,7 +154,7 @@ TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
       DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                    "<Data key=\"InstallDate\">2010-10-10</Data></Payload>"
                    "<Other orvikCode=\"Languages\"><Data key=\"list\">en_US</Data></Other>"));
-  EXPECT_EQ(Set("installedLanguages", kDriverCode, "en_US,fr_FR"), kPCFOk);
+  EXPECT_OK(Set("installedLanguages", kDriverCode, "en_US,fr_FR"));
   EXPECT_TRUE(PCFClientHasSubDomain(session_, "Languages")) << "the whole document was loaded";
   EXPECT_EQ(Get("InstallDate", kDriverCode), "2010-10-10");
   EXPECT_EQ(Get("installedLanguages", kDriverCode), "en_US,fr_FR");
@@ -167,7 +171,7 @@ TEST_F(ClientTest, FolderSearchMatchesUtf8NamesExactly) {
   const std::string code = "Gr\xC3\xBC\xC3\x9F" "e";
   Put(Child(folder, "Lizenz-" + code + ".xml"),
       DocumentText("<Payload orvikCode=\"" + code + "\"><Data key=\"k\">\xE2\x82\xAC</Data></Payload>"));
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, "GR\xC3\x9C\xC3\x9F" "E"), kPCFNotFound) << "case-sensitive";
+  EXPECT_EQ(PCFClientEnsureSubDomain(session_, "GR\xC3\x9C\xC3\x9F" "E"), Code::kNotFound) << "case-sensitive";
   EXPECT_EQ(Get("k", code), "\xE2\x82\xAC");
   EXPECT_TRUE(PCFClientHasSubDomain(session_, code.c_str()));
 }
@@ -179,24 +183,24 @@ TEST_F(ClientTest, FileWhoseNameBaseIsKnownIsNotLoadedAgain) {
   Put(Child(folder, std::string(kProductCode) + ".TS46.xml"),
       DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\"><Data key=\"k\">v</Data></Payload>"
                    "<Other orvikCode=\"OnlyInFolderCopy\"><Data key=\"k\">v</Data></Other>"));
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, "TS46"), kPCFOk);
+  EXPECT_OK(PCFClientEnsureSubDomain(session_, "TS46"));
   EXPECT_FALSE(PCFClientHasSubDomain(session_, "OnlyInFolderCopy"));
-  EXPECT_EQ(Set("k", "TS46", "v"), kPCFOk) << "known only by name: nothing is stored";
+  EXPECT_OK(Set("k", "TS46", "v")) << "known only by name: nothing is stored";
   EXPECT_EQ(Get("k", "TS46"), "");
 }
 
 TEST_F(ClientTest, FolderDocumentThatCannotBeReadGivesItsStatus) {
   const std::string folder = MakePcfFolder();
   Put(Child(folder, "Broken.xml"), "<Configuration><Payload orvikCode=\"Broken\">");
-  EXPECT_EQ(Set("k", "Broken", "v"), kPCFNotConfigurationDocument);
-  EXPECT_EQ(Get("k", "Broken"), "<status 10>");
+  EXPECT_EQ(Set("k", "Broken", "v"), Code::kNotConfigurationDocument);
+  EXPECT_EQ(Get("k", "Broken"), "<pcf unknown subdomain: Broken>");
   EXPECT_FALSE(PCFClientHasSubDomain(session_, "Broken"));
 }
 
 TEST_F(ClientTest, EnsureSubDomainRefusesMissingArguments) {
-  EXPECT_EQ(PCFClientEnsureSubDomain(nullptr, "Weft"), kPCFBadArgument);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, nullptr), kPCFBadArgument);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, ""), kPCFBadArgument);
+  EXPECT_EQ(PCFClientEnsureSubDomain(nullptr, "Weft"), Code::kBadArgument);
+  EXPECT_EQ(PCFClientEnsureSubDomain(session_, nullptr), Code::kBadArgument);
+  EXPECT_EQ(PCFClientEnsureSubDomain(session_, ""), Code::kBadArgument);
 }
 
 TEST_F(ClientTest, MergedLoadAddsValuesToTheLoadedDocument) {
@@ -205,7 +209,7 @@ TEST_F(ClientTest, MergedLoadAddsValuesToTheLoadedDocument) {
                                  DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
                                               "<Data key=\"Version\">5.0</Data></Payload>"
                                               "<Other orvikCode=\"Unknown\"><Data key=\"x\">1</Data></Other>"));
-  ASSERT_EQ(PCFClientLoadFile(session_, update.c_str(), true), kPCFOk);
+  ASSERT_OK(PCFClientLoadFile(session_, update.c_str(), true));
   EXPECT_EQ(Get("Version", kProductCode), "5.0");
   EXPECT_EQ(Get("LicensingCode", kProductCode), "TS46");
   EXPECT_FALSE(PCFClientHasSubDomain(session_, "Unknown")) << "sections nobody has are dropped";
@@ -221,3 +225,5 @@ TEST_F(ClientTest, DocumentHeldOpenByAnotherProcessCanBeRead) {
 }
 
 }  // namespace
+
+}  // namespace customhooks::pcf

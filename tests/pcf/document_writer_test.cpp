@@ -6,10 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
 #include "support/test_machine.h"
+
+namespace customhooks::pcf {
 
 namespace {
 
@@ -96,7 +100,7 @@ TEST(DocumentWriterTest, LongHeadsAreWrittenWhole) {
 class RoundTripTest : public ::testing::Test {
  protected:
   // Writes `text` to a file and reads it back.
-  int ReadBack(const std::string& text, PCFSectionMap* sections, std::string* code) {
+  Status ReadBack(const std::string& text, PCFSectionMap* sections, std::string* code) {
     const std::string path = Child(machine_.scratch(), "round.xml");
     EXPECT_TRUE(WriteWholeFile(path, text));
     return PCFReadDocument(path.c_str(), sections, code);
@@ -116,7 +120,7 @@ TEST_F(RoundTripTest, ReadWriteReadGivesTheSameModelAndBytes) {
   const std::string text = PCFFormatDocument("{P}", original);
   PCFSectionMap read;
   std::string code;
-  ASSERT_EQ(ReadBack(text, &read, &code), kPCFOk);
+  ASSERT_OK(ReadBack(text, &read, &code));
   EXPECT_EQ(code, "{P}");
   EXPECT_EQ(read, original);
   EXPECT_EQ(PCFFormatDocument(code, read), text);
@@ -131,7 +135,7 @@ TEST_F(RoundTripTest, ProtectedAttributesAndCommentsAreNotWrittenBack) {
       "\t</Payload>\r\n");
   PCFSectionMap read;
   std::string code;
-  ASSERT_EQ(ReadBack(source, &read, &code), kPCFOk);
+  ASSERT_OK(ReadBack(source, &read, &code));
   EXPECT_EQ(PCFFormatDocument(code, read),
             std::string(kHeader) + "\t<Payload orvikCode=\"P\">\r\n\t\t<Data key=\"kept\">yes</Data>\r\n"
                                    "\t</Payload>\r\n" + kFooter);
@@ -159,3 +163,5 @@ TEST(MergeSectionsTest, MergeWritesIntoTheFirstDocumentWithTheSection) {
 }
 
 }  // namespace
+
+}  // namespace customhooks::pcf

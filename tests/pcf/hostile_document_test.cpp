@@ -8,12 +8,16 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "support/status_test_support.h"
 #include <tinyxml.h>
 
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
 #include "support/test_machine.h"
+
+namespace customhooks::pcf {
 
 namespace {
 
@@ -45,7 +49,7 @@ double SecondsSince(Clock::time_point start) {
 class HostileDocumentTest : public ::testing::Test {
  protected:
   // Writes `bytes` to a file of this test and reads it with the reader.
-  int Read(const std::string& bytes) {
+  Status Read(const std::string& bytes) {
     const std::string path = machine_.scratch() + "\\hostile.xml";
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return PCFReadDocument(path.c_str(), &sections_, &code_);
@@ -72,7 +76,7 @@ TEST_F(HostileDocumentTest, MillionNestedSectionsOpenedAndClosedAreRefused) {
   AppendTimes(text, "</Other>", 1000000);
   text += "</Payload></Configuration>";
   const Clock::time_point start = Clock::now();
-  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+  EXPECT_EQ(Read(text), Code::kNotConfigurationDocument);
   EXPECT_LT(SecondsSince(start), kReasonableSeconds);
   EXPECT_TRUE(sections_.empty());
 }
@@ -80,7 +84,7 @@ TEST_F(HostileDocumentTest, MillionNestedSectionsOpenedAndClosedAreRefused) {
 TEST_F(HostileDocumentTest, MillionUnclosedLevelsWithAttributesAndLineEndsAreRefused) {
   std::string text = OpenValue();
   AppendTimes(text, "<level depth='x' note=\"a>b\">\r\n", 1000000);
-  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+  EXPECT_EQ(Read(text), Code::kNotConfigurationDocument);
 }
 
 TEST_F(HostileDocumentTest, MillionLevelsAsTheRootAreRefusedThroughTheClient) {
@@ -90,8 +94,8 @@ TEST_F(HostileDocumentTest, MillionLevelsAsTheRootAreRefusedThroughTheClient) {
   const std::string path = machine_.scratch() + "\\deep-root.xml";
   ASSERT_TRUE(WriteWholeFile(path, text));
   PCFClientSession* session = nullptr;
-  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
-  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), kPCFNotConfigurationDocument);
+  ASSERT_OK(PCFClientCreateSession(&session));
+  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
   PCFClientCloseSession(session);
 }
 
@@ -104,7 +108,7 @@ TEST_F(HostileDocumentTest, MegabyteOfReferencesInAValueIsDecodedExactly) {
   text += kCloseValue;
   ASSERT_GT(text.size(), 1000000u);
   const Clock::time_point start = Clock::now();
-  ASSERT_EQ(Read(text), kPCFOk);
+  ASSERT_OK(Read(text));
   EXPECT_LT(SecondsSince(start), kReasonableSeconds);
   std::string expected;
   AppendTimes(expected, "&AB", count);
@@ -117,7 +121,7 @@ TEST_F(HostileDocumentTest, MegabyteOfReferencesInAKeyIsDecodedExactly) {
   AppendTimes(key, "&lt;&#xE9;", count);
   const std::string text = std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"" + key +
                            "\">v</Data></Payload></Configuration>";
-  ASSERT_EQ(Read(text), kPCFOk);
+  ASSERT_OK(Read(text));
   std::string expected;
   AppendTimes(expected, "<\xC3\xA9", count);
   EXPECT_EQ(Value(expected), "v");
@@ -127,7 +131,7 @@ TEST_F(HostileDocumentTest, ReferenceThatNeverEndsIsRefused) {
   std::string text = OpenValue() + "&#";
   text.append(1000000, '1');
   text += kCloseValue;
-  EXPECT_EQ(Read(text), kPCFNotConfigurationDocument);
+  EXPECT_EQ(Read(text), Code::kNotConfigurationDocument);
 }
 
 // ---- Sheer size ----------------------------------------------------------
@@ -148,7 +152,7 @@ TEST_F(HostileDocumentTest, HundredMegabyteDocumentIsReadWhole) {
   }
   const std::string path = machine_.scratch() + "\\huge.xml";
   const Clock::time_point start = Clock::now();
-  ASSERT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
+  ASSERT_OK(PCFReadDocument(path.c_str(), &sections_, &code_));
   const double seconds = SecondsSince(start);
   std::printf("reading a 100 MB document took %.1f s\n", seconds);
   EXPECT_LT(seconds, kReasonableSeconds);
@@ -163,12 +167,12 @@ TEST_F(HostileDocumentTest, TenMegabyteAttributeIsKeptWholeAndWrittenBackWhole) 
   key[key.size() - 1] = 'Z';
   const std::string text = std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"" + key +
                            "\">v</Data></Payload></Configuration>";
-  ASSERT_EQ(Read(text), kPCFOk);
+  ASSERT_OK(Read(text));
   EXPECT_EQ(Value(key), "v");
 
   // The writer has no head limit: the key survives a save and a new read.
   const PCFSectionMap read = sections_;
-  ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk);
+  ASSERT_OK(Read(PCFFormatDocument(code_, read)));
   EXPECT_EQ(sections_, read);
 }
 
@@ -176,10 +180,9 @@ TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCo
   const std::string code(10 * 1024 * 1024, 'C');
   EXPECT_EQ(Read("<Configuration><Payload orvikCode=\"" + code + "\"><Data key=\"k\">v</Data></Payload>"
                  "</Configuration>"),
-            kPCFNotConfigurationDocument);
-  ASSERT_EQ(Read("<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload><Other orvikCode=\"" +
-                 code + "\"><Data key=\"o\">w</Data></Other></Configuration>"),
-            kPCFOk);
+            Code::kNotConfigurationDocument);
+  ASSERT_OK(Read("<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload><Other orvikCode=\"" +
+                 code + "\"><Data key=\"o\">w</Data></Other></Configuration>"));
   ASSERT_EQ(sections_.count(code), 1u);
   EXPECT_EQ(sections_.at(code).at("o"), "w");
 }
@@ -193,13 +196,13 @@ TEST_F(HostileDocumentTest, ReferencesBeyondAsciiAreReadAsUtf8WhateverTheDeclara
   for (const std::string head : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", kDeclaration}) {
     ASSERT_EQ(Read(head + "<Configuration><Payload orvikCode=\"P\"><Data key=\"caf&#xE9;\">&#x20AC;</Data>"
                           "<Data key=\"k\">caf&#233;</Data></Payload></Configuration>"),
-              kPCFOk)
+              Status())
         << head;
     EXPECT_EQ(Value("caf\xC3\xA9"), "\xE2\x82\xAC") << head;
     EXPECT_EQ(Value("k"), "caf\xC3\xA9") << head;
 
     const PCFSectionMap read = sections_;
-    ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk) << head;
+    ASSERT_OK(Read(PCFFormatDocument(code_, read))) << head;
     EXPECT_EQ(sections_, read) << head;
   }
 }
@@ -213,32 +216,32 @@ TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas)
                                "</Data><Data key=\"name\">caf&#xD800;</Data></Payload></Configuration>";
   ASSERT_TRUE(WriteWholeFile(path, original));
   PCFClientSession* session = nullptr;
-  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
-  ASSERT_EQ(PCFClientLoadFile(session, path.c_str(), false), kPCFOk);
-  ASSERT_EQ(PCFClientSetValueForKeyInSubDomain(session, "Version", "P", "2"), kPCFOk);
-  EXPECT_EQ(PCFClientSave(session), kPCFWriteFailed);
+  ASSERT_OK(PCFClientCreateSession(&session));
+  ASSERT_OK(PCFClientLoadFile(session, path.c_str(), false));
+  ASSERT_OK(PCFClientSetValueForKeyInSubDomain(session, "Version", "P", "2"));
+  EXPECT_EQ(PCFClientSave(session), Code::kWriteFailed);
   PCFClientCloseSession(session);
   EXPECT_EQ(ReadWholeFile(path), original);
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections_, &code_), kPCFOk);
+  EXPECT_OK(PCFReadDocument(path.c_str(), &sections_, &code_));
 }
 
-TEST_F(HostileDocumentTest, CdataThatIsNoUtf8IsRefusedWithSeven) {
+TEST_F(HostileDocumentTest, CdataThatIsNoUtf8IsRefused) {
   // CDATA would hand its bytes over unchecked: a Latin-1 "e acute" at the
   // end of a value would swallow the end tag after it once written.
   EXPECT_EQ(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"name\">"
                  "<![CDATA[caf\xE9]]></Data></Payload></Configuration>"),
-            kPCFNotConfigurationDocument);
+            Code::kNotConfigurationDocument);
 }
 
 TEST_F(HostileDocumentTest, ReferenceToCharacterZeroEndsTheValue) {
   ASSERT_EQ(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"a\">ab&#0;cd</Data>"
                  "<Data key=\"b\">&#x;&amp;t</Data></Payload></Configuration>"),
-            kPCFOk);
+            Status());
   EXPECT_EQ(Value("a"), "ab");
   EXPECT_EQ(Value("b"), "");
 
   const PCFSectionMap read = sections_;
-  ASSERT_EQ(Read(PCFFormatDocument(code_, read)), kPCFOk);
+  ASSERT_OK(Read(PCFFormatDocument(code_, read)));
   EXPECT_EQ(sections_, read);
 }
 
@@ -269,7 +272,7 @@ const char* const kDeclarationEndingAfterSpace[] = {
 
 TEST_F(HostileDocumentTest, LeadByteBeforeTheEndIsRefusedByTheReader) {
   for (const char* input : kLeadByteBeforeTheEnd) {
-    EXPECT_EQ(Read(input), kPCFNotConfigurationDocument) << input;
+    EXPECT_EQ(Read(input), Code::kNotConfigurationDocument) << input;
   }
 }
 
@@ -283,13 +286,13 @@ TEST_F(HostileDocumentTest, LeadByteBeforeTheEndMakesTheParserFailNotLoop) {
 
 TEST_F(HostileDocumentTest, DeclarationEndingAfterSpaceIsRefusedByTheReader) {
   for (const char* input : kDeclarationEndingAfterSpace) {
-    EXPECT_EQ(Read(input), kPCFNotConfigurationDocument) << input;
+    EXPECT_EQ(Read(input), Code::kNotConfigurationDocument) << input;
   }
   // A NUL ends the text for the parser: what follows it is never read, so a
   // well-formed document behind it does not rescue the file.
   const std::string withNul = std::string("<?xml version=\"1.0\" ") + '\0' +
                               "?><Configuration><Payload orvikCode=\"P\"/></Configuration>";
-  EXPECT_EQ(Read(withNul), kPCFNotConfigurationDocument);
+  EXPECT_EQ(Read(withNul), Code::kNotConfigurationDocument);
 }
 
 TEST_F(HostileDocumentTest, DeclarationEndingAfterSpaceLeavesTheParserWithoutARoot) {
@@ -301,3 +304,5 @@ TEST_F(HostileDocumentTest, DeclarationEndingAfterSpaceLeavesTheParserWithoutARo
 }
 
 }  // namespace
+
+}  // namespace customhooks::pcf

@@ -7,12 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include "support/status_test_support.h"
+
 #include "pcf/parser_input.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
 #include "support/test_machine.h"
+
+namespace customhooks::pcf {
 
 namespace {
 
@@ -160,16 +164,16 @@ class DeepDocumentTest : public ::testing::Test {
   TestMachine machine_;
 };
 
-TEST_F(DeepDocumentTest, MillionLevelsAreRefusedWithSeven) {
+TEST_F(DeepDocumentTest, MillionLevelsAreRefusedAsNoConfigurationDocument) {
   const std::string path = Write(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">" +
                                               Nested(1000000) + "</Data></Payload>"));
   PCFSectionMap sections;
   std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), kPCFNotConfigurationDocument);
+  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
 
   PCFClientSession* session = nullptr;
-  ASSERT_EQ(PCFClientCreateSession(&session), kPCFOk);
-  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), kPCFNotConfigurationDocument);
+  ASSERT_OK(PCFClientCreateSession(&session));
+  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
   EXPECT_FALSE(PCFClientHasSubDomain(session, "P"));
   PCFClientCloseSession(session);
 }
@@ -178,7 +182,7 @@ TEST_F(DeepDocumentTest, MillionUnclosedLevelsAreRefusedToo) {
   const std::string path = Write("<Configuration><Payload orvikCode=\"P\">" + Repeat("<a>", 1000000));
   PCFSectionMap sections;
   std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), kPCFNotConfigurationDocument);
+  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
 }
 
 TEST_F(DeepDocumentTest, HiddenEndTagsDoNotLetADeepDocumentThrough) {
@@ -190,7 +194,7 @@ TEST_F(DeepDocumentTest, HiddenEndTagsDoNotLetADeepDocumentThrough) {
                                               "</Data></Payload>"));
   PCFSectionMap sections;
   std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), kPCFNotConfigurationDocument);
+  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
 }
 
 TEST_F(DeepDocumentTest, DocumentAtTheLimitIsRead) {
@@ -200,12 +204,14 @@ TEST_F(DeepDocumentTest, DocumentAtTheLimitIsRead) {
                                            Nested(kPCFMaxNesting - 3) + "</Data></Payload>");
   PCFSectionMap sections;
   std::string code;
-  EXPECT_EQ(PCFReadDocument(Write(atLimit).c_str(), &sections, &code), kPCFOk);
+  EXPECT_OK(PCFReadDocument(Write(atLimit).c_str(), &sections, &code));
   EXPECT_EQ(sections, (PCFSectionMap{{"P", {{"k", "v"}}}}));
 
   const std::string overLimit = DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">v" +
                                              Nested(kPCFMaxNesting - 2) + "</Data></Payload>");
-  EXPECT_EQ(PCFReadDocument(Write(overLimit).c_str(), &sections, &code), kPCFNotConfigurationDocument);
+  EXPECT_EQ(PCFReadDocument(Write(overLimit).c_str(), &sections, &code), Code::kNotConfigurationDocument);
 }
 
 }  // namespace
+
+}  // namespace customhooks::pcf

@@ -38,6 +38,8 @@
 
 namespace {
 
+namespace pcf = customhooks::pcf;
+
 constexpr int kBatchRecords = 10;
 const char kBatchSubdomain[] = "crash-batch";
 const char kDatePlaceholder[] = "@@@@@@";
@@ -121,16 +123,18 @@ struct CopyFiles {
     Report(fd, 'C', k);
 
     // The same four values as the driver records of a session.
-    PCFClientSession* session = nullptr;
-    if (PCFClientCreateSession(&session) != 0) ::_exit(7);
-    PCFClientLoadFile(session, document.c_str(), false);
-    PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", product.c_str(), document.c_str());
-    PCFClientSetValueForKeyInSubDomain(session, "DefaultDriverPayload", product.c_str(), driver.c_str());
-    PCFClientSetValueForKeyInSubDomain(session, "InstallDate", product.c_str(), DateOf(k).c_str());
-    PCFClientSetValueForKeyInSubDomain(session, "installedLanguages", product.c_str(), "fr_MA,fr_FR");
-    const int saved = PCFClientSave(session);
-    PCFClientCloseSession(session);
-    if (saved != 0) ::_exit(8);
+    // A failed load or set shows in the document the save writes, which the
+    // parent checks.
+    pcf::PCFClientSession* session = nullptr;
+    if (!pcf::PCFClientCreateSession(&session).ok()) ::_exit(7);
+    (void)pcf::PCFClientLoadFile(session, document.c_str(), false);
+    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", product.c_str(), document.c_str());
+    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "DefaultDriverPayload", product.c_str(), driver.c_str());
+    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", product.c_str(), DateOf(k).c_str());
+    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "installedLanguages", product.c_str(), "fr_MA,fr_FR");
+    const bool saved = pcf::PCFClientSave(session).ok();
+    pcf::PCFClientCloseSession(session);
+    if (!saved) ::_exit(8);
     Report(fd, 'W', k);
   }
 }

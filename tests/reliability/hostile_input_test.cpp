@@ -17,9 +17,12 @@
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
 #include "samplesuite/sample_machine.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 namespace {
+
+namespace pcf = customhooks::pcf;
 
 const std::string kFirst = "Orvik Tessel Studio 4.6 :";
 const std::string kSecond = "Pelican X Pro :";
@@ -114,10 +117,10 @@ class HostileInput : public ::testing::Test {
   }
 
   // Reads the second product's document as the module would.
-  PCFEntryMap SecondDocumentValues(const std::string& payloadCode) const {
-    PCFSectionMap sections;
+  pcf::PCFEntryMap SecondDocumentValues(const std::string& payloadCode) const {
+    pcf::PCFSectionMap sections;
     std::string code;
-    EXPECT_EQ(PCFReadDocument(suite_.secondProductDocument.c_str(), &sections, &code), 0);
+    EXPECT_OK(pcf::PCFReadDocument(suite_.secondProductDocument.c_str(), &sections, &code));
     EXPECT_EQ(code, payloadCode);
     return sections[payloadCode];
   }
@@ -205,7 +208,7 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
   cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = "fr_MA";
   EXPECT_EQ(Records(after_, kCache), cache);
 
-  const PCFEntryMap values = SecondDocumentValues(second_);
+  const pcf::PCFEntryMap values = SecondDocumentValues(second_);
   EXPECT_EQ(values.at("InstallDate"), installDate_);
   EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
   EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
@@ -313,19 +316,20 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 }
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
-  PCFClientSession* session = nullptr;
-  ASSERT_EQ(PCFClientCreateSession(&session), 0);
-  ASSERT_EQ(PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false), 0);
+  pcf::PCFClientSession* session = nullptr;
+  ASSERT_OK(pcf::PCFClientCreateSession(&session));
+  pcf::UniquePCFClientSession owner(session);
+  ASSERT_OK(pcf::PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false));
   const char* code = suite_.secondProductCode.c_str();
   for (const char* text : {"\xFF", "a\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80z"}) {
-    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, text), 4) << "value";
-    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, text, code, "v"), 4) << "key";
-    EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", text, "v"), 4) << "subdomain";
+    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, text), pcf::Code::kBadArgument) << "value";
+    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, text, code, "v"), pcf::Code::kBadArgument) << "key";
+    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", text, "v"), pcf::Code::kBadArgument) << "subdomain";
   }
-  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"), 0);
-  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", code, suite_.secondProductDocument.c_str()), 0);
-  EXPECT_EQ(PCFClientSave(session), 0);
-  PCFClientCloseSession(session);
+  EXPECT_OK(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"));
+  EXPECT_OK(pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", code, suite_.secondProductDocument.c_str()));
+  EXPECT_OK(pcf::PCFClientSave(session));
+  owner.reset();
   EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89");
 }
 
