@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "integration/product_folders.h"
 #include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
 
@@ -110,7 +111,7 @@ void DriverRecordsRun::Run() {
 
 bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
   PCFClientSession* raw = nullptr;
-  if (!pcf::PCFClientCreateSession(&raw).ok()) {
+  if (!pcf::PCFClientCreateSession(&raw, LocatePcfFolder).ok()) {
     Log({"Not able to create PCF client session"});
     return false;
   }

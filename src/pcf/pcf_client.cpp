@@ -15,6 +15,9 @@
 namespace customhooks::pcf {
 
 struct PCFClientSession {
+  explicit PCFClientSession(PcfFolderLocator locator) : pcfFolder(std::move(locator)) {}
+
+  PcfFolderLocator pcfFolder;
   // One map per document loaded with status 0, in load order.
   std::vector<PCFSectionMap> documents;
   // Where each document came from, index for index: a save writes a
@@ -76,17 +79,19 @@ std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::st
 
 // Only a code that names a shared copy can have one to delete; any other
 // code would take an unrelated file whose name happens to contain it.
-void DeleteSharedCopy(const std::string& payloadCode) {
+void DeleteSharedCopy(const std::string& folder, const std::string& payloadCode) {
   if (!IsSharedCopyCode(payloadCode)) return;
-  const std::string path = PCFClientFindDocumentFile(payloadCode.c_str());
+  const std::string path = PCFClientFindDocumentFile(folder, payloadCode.c_str());
   if (!path.empty()) DeleteFileUtf8(path);
 }
 
 }  // namespace
 
-Status PCFClientCreateSession(PCFClientSession** session) {
+Status PCFClientCreateSession(PCFClientSession** session, PcfFolderLocator pcfFolder) {
   if (session == nullptr) return Code::kBadArgument;
-  *session = new (std::nothrow) PCFClientSession();
+  *session = nullptr;
+  if (!pcfFolder) return Code::kBadArgument;
+  *session = new (std::nothrow) PCFClientSession(std::move(pcfFolder));
   return *session == nullptr ? Status(Code::kNoMemory) : Status();
 }
 
@@ -134,7 +139,9 @@ Status PCFClientEnsureSubDomain(PCFClientSession* session, const char* subDomain
     if (PCFClientHasSubDomain(session, subDomain)) return Status();
     std::string folder;
     std::string name;
-    if (!FindInPCFFolder(subDomain, folder, name)) return Status(Code::kNotFound, subDomain);
+    if (!session->pcfFolder(folder) || !FindInPCFFolder(folder, subDomain, name)) {
+      return Status(Code::kNotFound, subDomain);
+    }
     // Only the first matching file is considered. When the part of its name
     // before the first "." is already known, it is taken as loaded.
     if (PCFClientHasSubDomain(session, name.substr(0, name.find('.')).c_str())) return Status();
@@ -194,10 +201,12 @@ Status PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>*
       const auto payload = document.find(payloadCode);
       if (payloadCode.empty() || payload == document.end()) continue;
 
-      PCFClientEnsureFolder();
+      std::string folder;
+      const bool haveFolder = session->pcfFolder(folder);
+      if (haveFolder) PCFClientEnsureFolder(folder);
       const std::string text = PCFFormatDocument(payloadCode, document);
       if (text.empty()) {
-        DeleteSharedCopy(payloadCode);
+        if (haveFolder) DeleteSharedCopy(folder, payloadCode);
         continue;
       }
       // The own path's problem is the one reported, so it replaces the
@@ -216,7 +225,8 @@ Status PCFClientSave(PCFClientSession* session, std::vector<PCFUnsavedDocument>*
         // A copy without a name is a target that cannot be opened.
         status = Status(Code::kWriteFailed, "no shared copy name");
         const std::string sharedCopy =
-            PCFClientDocumentPath(payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str());
+            haveFolder ? PCFClientDocumentPath(folder, payloadCode.c_str(), ValueOf(entries, "LicensingCode").c_str())
+                       : std::string();
         if (!sharedCopy.empty()) {
           const std::optional<PCFSaveProblem> problem = WriteTarget(sharedCopy, text);
           status = problem ? Status(Code::kWriteFailed, sharedCopy) : Status();

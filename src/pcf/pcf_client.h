@@ -5,8 +5,8 @@
 // a subdomain (the code of a section) and saves; it closes the session in
 // every case. Nothing reaches the disk before PCFClientSave. Saving writes
 // each loaded document twice: as the shared copy in the PCF folder
-// (<common data folder>\PCF\<payload code>.<LicensingCode>.xml) and to the
-// path the document names under "RMTConfigPath". A subdomain that no loaded
+// (<PCF folder>\<payload code>.<LicensingCode>.xml, the folder the session's
+// locator names) and to the path the document names under "RMTConfigPath". A subdomain that no loaded
 // document holds is looked for in the PCF folder and loaded on the spot.
 //
 // Strings are NUL-terminated UTF-8. An argument counts as empty when it is
@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "pcf/pcf_folder.h"
 #include "pcf/pcf_status.h"
 
 namespace customhooks::pcf {
@@ -35,9 +36,10 @@ constexpr std::size_t kPCFConfigPathSize = 260;
 
 // ---- The session ----------------------------------------------------------
 
-// Stores a new, empty session in *session. kNoMemory (*session set to null);
-// kBadArgument for a null `session`.
-Status PCFClientCreateSession(PCFClientSession** session);
+// Stores a new, empty session in *session, whose shared copies lie in the
+// folder `pcfFolder` gives. kNoMemory (*session set to null); kBadArgument
+// for a null `session` or an empty locator.
+Status PCFClientCreateSession(PCFClientSession** session, PcfFolderLocator pcfFolder);
 
 // Frees the session and everything it holds; saves nothing. Null is allowed.
 void PCFClientCloseSession(PCFClientSession* session);

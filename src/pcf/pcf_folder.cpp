@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "fs/files.h"
-#include "fs/folders.h"
 #include "fs/text.h"
 
 namespace customhooks::pcf {
@@ -31,24 +30,14 @@ bool IsPlainFileName(const std::string& name) {
 
 }  // namespace
 
-bool GetPCFFolderPath(std::string& folder) {
-  char buffer[kPathBufferSize];
-  if (EnsureCommonDataFolder(buffer) == nullptr) return false;
-  folder = std::string(buffer) + "\\PCF";
-  return true;
-}
-
-bool FindInPCFFolder(const std::string& part, std::string& folder, std::string& name) {
+bool FindInPCFFolder(const std::string& folder, const std::string& part, std::string& name) {
   const std::u16string wanted = Utf8ToWide(part);
   if (wanted.empty()) return false;
-  std::string path;
-  if (!GetPCFFolderPath(path)) return false;
   std::vector<std::u16string> names;
-  if (!ListFolder(path, names)) return false;
+  if (!ListFolder(folder, names)) return false;
   for (const std::u16string& entry : names) {
     if (entry.find(wanted) != std::u16string::npos) {
       name = WideToUtf8(entry);
-      folder.swap(path);
       return true;
     }
   }
@@ -60,18 +49,18 @@ bool IsSharedCopyCode(const std::string& payloadCode) {
          payloadCode.back() == '}';
 }
 
-std::string PCFClientFindDocumentFile(const char* payloadCode) {
+std::string PCFClientFindDocumentFile(const std::string& folder, const char* payloadCode) {
   try {
-    std::string folder;
     std::string name;
-    if (payloadCode == nullptr || !FindInPCFFolder(payloadCode, folder, name)) return std::string();
+    if (payloadCode == nullptr || !FindInPCFFolder(folder, payloadCode, name)) return std::string();
     return folder + "\\" + name;
   } catch (const std::bad_alloc&) {
     return std::string();
   }
 }
 
-std::string PCFClientDocumentPath(const char* payloadCode, const char* licensingCode) {
+std::string PCFClientDocumentPath(const std::string& folder, const char* payloadCode,
+                                  const char* licensingCode) {
   try {
     if (payloadCode == nullptr || licensingCode == nullptr) return std::string();
     const std::string code = payloadCode;
@@ -80,22 +69,16 @@ std::string PCFClientDocumentPath(const char* payloadCode, const char* licensing
       return std::string();
     }
     const std::string name = code + "." + licence + ".xml";
-    std::string folder;
-    if (!IsPlainFileName(name) || !GetPCFFolderPath(folder)) return std::string();
+    if (!IsPlainFileName(name)) return std::string();
     return folder + "\\" + name;
   } catch (const std::bad_alloc&) {
     return std::string();
   }
 }
 
-void PCFClientEnsureFolder() {
-  try {
-    std::string folder;
-    std::uint32_t attributes = 0;
-    if (GetPCFFolderPath(folder) && !GetPathAttributes(folder, &attributes)) CreateSingleFolder(folder);
-  } catch (const std::bad_alloc&) {
-    // Nothing to report: a missing folder makes the writes fail with 12.
-  }
+void PCFClientEnsureFolder(const std::string& folder) {
+  std::uint32_t attributes = 0;
+  if (!GetPathAttributes(folder, &attributes)) CreateSingleFolder(folder);
 }
 
 }  // namespace customhooks::pcf

@@ -16,7 +16,7 @@ namespace customhooks::pcf {
 
 class ClientTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_OK(PCFClientCreateSession(&session_)); }
+  void SetUp() override { ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder)); }
   void TearDown() override { PCFClientCloseSession(session_); }
 
   std::string Scratch(const std::string& name) const { return Child(machine_.scratch(), name); }

@@ -186,7 +186,7 @@ TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
   EXPECT_OK(PCFClientSave(session_));
 
   PCFClientCloseSession(session_);
-  ASSERT_OK(PCFClientCreateSession(&session_));
+  ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder));
   Load(good);
   Load(bad);
   EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
@@ -298,7 +298,7 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     if (c.change == kNoPath) ownPath.clear();
     if (c.change == kSurrogate) rest = "<Other orvikCode=\"o\"><Data key=\"k\">&#xD800;</Data></Other>";
     PCFClientCloseSession(session_);
-    ASSERT_OK(PCFClientCreateSession(&session_));
+    ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder));
     Load(Put(path, ProductDocument(ownPath, c.name, rest)));
     switch (c.change) {
       case kReadOnly:
@@ -363,46 +363,46 @@ TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {
   EXPECT_TRUE(FolderNames(machine_.commonData()).empty());
 }
 
-TEST(PcfFolderTest, EnsureFolderCreatesTheCommonDataAndPcfFolders) {
+TEST(PcfFolderTest, EnsureFolderCreatesThePcfFolder) {
   TestMachine machine;
-  PCFClientEnsureFolder();
+  PCFClientEnsureFolder(PcfFolder());
   const std::vector<std::string> names = FolderNames(machine.commonData());
   EXPECT_EQ(names, std::vector<std::string>{"PCF"});
-  PCFClientEnsureFolder();
+  PCFClientEnsureFolder(PcfFolder());
   EXPECT_EQ(FolderNames(machine.commonData()), names);
 }
 
 TEST(PcfFolderTest, DocumentPathNeedsABracedCodeAndAPlainLicensingCode) {
   TestMachine machine;
   const std::string expected = Child(Child(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml");
-  EXPECT_EQ(PCFClientDocumentPath(kProductCode, "TS46"), expected);
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, "TS46"), expected);
   const std::string code = kProductCode;
-  EXPECT_EQ(PCFClientDocumentPath(code.substr(0, 37).c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath((code + "}").c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(("(" + code.substr(1)).c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(kProductCode, ""), "");
-  EXPECT_EQ(PCFClientDocumentPath(kProductCode, nullptr), "");
-  EXPECT_EQ(PCFClientDocumentPath(nullptr, "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(kProductCode, std::string(64, 'L').c_str()), "");
-  EXPECT_NE(PCFClientDocumentPath(kProductCode, std::string(63, 'L').c_str()), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), code.substr(0, 37).c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), (code + "}").c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), ("(" + code.substr(1)).c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, ""), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, nullptr), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), nullptr, "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, std::string(64, 'L').c_str()), "");
+  EXPECT_NE(PCFClientDocumentPath(PcfFolder(), kProductCode, std::string(63, 'L').c_str()), "");
   for (const char* unsafe : {"a\\b", "a/b", "C:x", "a*", "a?", "a|b", "a\"b", "a<b", "a>b", "a\tb"}) {
-    EXPECT_EQ(PCFClientDocumentPath(kProductCode, unsafe), "") << unsafe;
+    EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, unsafe), "") << unsafe;
   }
   std::string unsafeCode = code;
   unsafeCode[5] = '\\';
-  EXPECT_EQ(PCFClientDocumentPath(unsafeCode.c_str(), "TS46"), "");
+  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), unsafeCode.c_str(), "TS46"), "");
 }
 
 TEST(PcfFolderTest, FindDocumentFileGivesTheFileContainingTheCode) {
   TestMachine machine;
-  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), "") << "no PCF folder";
+  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), "") << "no PCF folder";
   const std::string folder = MakePcfFolder();
-  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), "");
+  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), "");
   ASSERT_TRUE(WriteWholeFile(Child(folder, "other.xml"), "x"));
   ASSERT_TRUE(WriteWholeFile(Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"), "x"));
-  EXPECT_EQ(PCFClientFindDocumentFile(kProductCode), Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"));
-  EXPECT_EQ(PCFClientFindDocumentFile(""), "");
-  EXPECT_EQ(PCFClientFindDocumentFile(nullptr), "");
+  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"));
+  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), ""), "");
+  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), nullptr), "");
 }
 
 }  // namespace

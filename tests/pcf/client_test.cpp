@@ -20,9 +20,11 @@ const char kWeftOther[] =
     "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
 
 TEST(ClientSessionTest, CreateNeedsAnOutPointer) {
-  EXPECT_EQ(PCFClientCreateSession(nullptr), Code::kBadArgument);
+  EXPECT_EQ(PCFClientCreateSession(nullptr, LocateTestPcfFolder), Code::kBadArgument);
   PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session));
+  EXPECT_EQ(PCFClientCreateSession(&session, PcfFolderLocator()), Code::kBadArgument) << "no locator";
+  EXPECT_EQ(session, nullptr);
+  ASSERT_OK(PCFClientCreateSession(&session, LocateTestPcfFolder));
   EXPECT_NE(session, nullptr);
   PCFClientCloseSession(session);
   PCFClientCloseSession(nullptr);

@@ -8,13 +8,12 @@
 #include <string>
 
 #include <gtest/gtest.h>
-
-#include "support/status_test_support.h"
 #include <tinyxml.h>
 
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 namespace customhooks::pcf {
@@ -48,6 +47,14 @@ double SecondsSince(Clock::time_point start) {
 
 class HostileDocumentTest : public ::testing::Test {
  protected:
+  // The PCF folder of this test's machine, for its sessions.
+  PcfFolderLocator MachinePcfFolder() const {
+    return [folder = machine_.commonData() + "\\PCF"](std::string& out) {
+      out = folder;
+      return true;
+    };
+  }
+
   // Writes `bytes` to a file of this test and reads it with the reader.
   Status Read(const std::string& bytes) {
     const std::string path = machine_.scratch() + "\\hostile.xml";
@@ -94,7 +101,7 @@ TEST_F(HostileDocumentTest, MillionLevelsAsTheRootAreRefusedThroughTheClient) {
   const std::string path = machine_.scratch() + "\\deep-root.xml";
   ASSERT_TRUE(WriteWholeFile(path, text));
   PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session));
+  ASSERT_OK(PCFClientCreateSession(&session, MachinePcfFolder()));
   EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
   PCFClientCloseSession(session);
 }
@@ -216,7 +223,7 @@ TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas)
                                "</Data><Data key=\"name\">caf&#xD800;</Data></Payload></Configuration>";
   ASSERT_TRUE(WriteWholeFile(path, original));
   PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session));
+  ASSERT_OK(PCFClientCreateSession(&session, MachinePcfFolder()));
   ASSERT_OK(PCFClientLoadFile(session, path.c_str(), false));
   ASSERT_OK(PCFClientSetValueForKeyInSubDomain(session, "Version", "P", "2"));
   EXPECT_EQ(PCFClientSave(session), Code::kWriteFailed);

@@ -172,7 +172,7 @@ TEST_F(DeepDocumentTest, MillionLevelsAreRefusedAsNoConfigurationDocument) {
   EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
 
   PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session));
+  ASSERT_OK(PCFClientCreateSession(&session, LocateTestPcfFolder));
   EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
   EXPECT_FALSE(PCFClientHasSubDomain(session, "P"));
   PCFClientCloseSession(session);

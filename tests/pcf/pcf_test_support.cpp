@@ -34,6 +34,11 @@ std::string PcfFolder() {
   return Child(buffer, "PCF");
 }
 
+bool LocateTestPcfFolder(std::string& folder) {
+  folder = PcfFolder();
+  return !folder.empty();
+}
+
 std::string MakePcfFolder() {
   const std::string folder = PcfFolder();
   std::error_code ec;

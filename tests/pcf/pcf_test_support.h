@@ -19,6 +19,8 @@ std::string Child(const std::string& folder, const std::string& name);
 // <common data folder>\PCF as the module names it (the common data folder is
 // created when missing; the PCF folder is not).
 std::string PcfFolder();
+// The PCF folder locator of the tests' sessions: PcfFolder().
+bool LocateTestPcfFolder(std::string& folder);
 // Creates the PCF folder and returns its path.
 std::string MakePcfFolder();
 

@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/files.h"
+#include "integration/product_folders.h"
 #include "pcf/pcf_client.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
@@ -126,7 +127,7 @@ struct CopyFiles {
     // A failed load or set shows in the document the save writes, which the
     // parent checks.
     pcf::PCFClientSession* session = nullptr;
-    if (!pcf::PCFClientCreateSession(&session).ok()) ::_exit(7);
+    if (!pcf::PCFClientCreateSession(&session, LocatePcfFolder).ok()) ::_exit(7);
     (void)pcf::PCFClientLoadFile(session, document.c_str(), false);
     (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", product.c_str(), document.c_str());
     (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "DefaultDriverPayload", product.c_str(), driver.c_str());

@@ -12,6 +12,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "integration/product_folders.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "reliability/machine_state.h"
@@ -317,7 +318,7 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
   pcf::PCFClientSession* session = nullptr;
-  ASSERT_OK(pcf::PCFClientCreateSession(&session));
+  ASSERT_OK(pcf::PCFClientCreateSession(&session, LocatePcfFolder));
   pcf::UniquePCFClientSession owner(session);
   ASSERT_OK(pcf::PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false));
   const char* code = suite_.secondProductCode.c_str();
