@@ -8,9 +8,9 @@ KXHOOK_API int32_t KXHOOK_CALL KXInstallerCustomHookProc(const HookProperty* pro
                                                          int32_t entryMode, int32_t installMode,
                                                          uintptr_t hostValue,
                                                          HookLogCallback logCallback) {
-  HookContext context{propertyMap, entryMode, installMode, hostValue, logCallback};
+  customhooks::hook::HookContext context{propertyMap, entryMode, installMode, hostValue, logCallback};
   try {
-    return DispatchHookCall(&context);
+    return customhooks::hook::DispatchHookCall(&context);
   } catch (...) {
     // Every failure of the work is reported as a log line below this point;
     // anything that still escapes must not take the installer down.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace customhooks::hook {
+
 bool HookGetProperty(const HookContext* context, const char* name, const char** value) {
   if (name == nullptr) {
     HookLog(context, "NULL pointer passed as property name.");
@@ -41,3 +43,5 @@ bool HookSession::Property(const char* name, std::string& value) const {
 // The host lays these records out for a 32-bit process: every field 32 bits.
 static_assert(sizeof(void*) != 4 || sizeof(HookProperty) == 8, "HookProperty must be 8 bytes");
 static_assert(sizeof(void*) != 4 || sizeof(HookContext) == 20, "HookContext must be 20 bytes");
+
+}  // namespace customhooks::hook

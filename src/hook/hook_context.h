@@ -12,6 +12,8 @@
 #include "CustomHooks.h"
 #include "integration/session.h"
 
+namespace customhooks::hook {
+
 // Built by the hook procedure from its five arguments, in this order; lives
 // in the hook procedure's frame and is valid until it returns.
 struct HookContext {
@@ -45,5 +47,7 @@ class HookSession final : public IntegrationSession {
  private:
   const HookContext* context_;
 };
+
+}  // namespace customhooks::hook
 
 #endif  // CUSTOMHOOKS_HOOK_HOOK_CONTEXT_H_

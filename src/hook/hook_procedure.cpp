@@ -4,6 +4,8 @@
 
 #include "integration/integration_pass.h"
 
+namespace customhooks::hook {
+
 namespace {
 
 constexpr int kEntryModeCount = 5;
@@ -61,3 +63,5 @@ std::int32_t DispatchHookCall(HookContext* context) {
   }
   return KXHOOK_STATUS_OK;
 }
+
+}  // namespace customhooks::hook

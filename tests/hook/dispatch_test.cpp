@@ -7,6 +7,7 @@
 #include "hook/hook_procedure.h"
 #include "hook/log_capture.h"
 
+namespace customhooks::hook {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -87,3 +88,4 @@ TEST(Dispatch, NullCallbackChangesOnlyTheLines) {
 }
 
 }  // namespace
+}  // namespace customhooks::hook

@@ -7,6 +7,7 @@
 #include "hook/hook_context.h"
 #include "hook/log_capture.h"
 
+namespace customhooks::hook {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -134,3 +135,4 @@ TEST_F(PropertyLookup, SessionReadsPropertiesAsTheLookupDoes) {
 }
 
 }  // namespace
+}  // namespace customhooks::hook
