@@ -116,6 +116,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   WriteVersionedDatabase(File(), "3", "3");
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
+  EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
   EXPECT_EQ(connection->handle(), nullptr);
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
@@ -228,7 +229,9 @@ TEST_F(DatabaseConnectionTest, QueryValueOutcomes) {
   EXPECT_EQ(value, nullptr);
 
   value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM no_such_table"), Code::kDatabaseError);
+  const Status missing = connection->QueryValue(&value, "SELECT value FROM no_such_table");
+  EXPECT_EQ(missing, Code::kDatabaseError);
+  EXPECT_EQ(missing.context(), "no such table: no_such_table") << "SQLite's message goes along";
   EXPECT_EQ(value, SharedEmptyText());
 
   value = nullptr;
@@ -300,6 +303,46 @@ TEST_F(DatabaseConnectionTest, ReturnedTextsStayValidUntilDestroyed) {
     EXPECT_EQ(std::string(list[i]), "k" + std::to_string(i));
   }
   EXPECT_EQ(list[50], nullptr);
+}
+
+// SQLite's own allocations fail beyond its heap limit. Setting the hard
+// limit lowers the soft one as well (which would keep the page cache small
+// for the tests that follow), so both are given back.
+class SqliteHeapLimit {
+ public:
+  explicit SqliteHeapLimit(sqlite3_int64 bytes)
+      : soft_(sqlite3_soft_heap_limit64(-1)), hard_(sqlite3_hard_heap_limit64(bytes)) {}
+  ~SqliteHeapLimit() {
+    sqlite3_hard_heap_limit64(hard_);
+    sqlite3_soft_heap_limit64(soft_);
+  }
+  SqliteHeapLimit(const SqliteHeapLimit&) = delete;
+  SqliteHeapLimit& operator=(const SqliteHeapLimit&) = delete;
+
+ private:
+  sqlite3_int64 soft_;
+  sqlite3_int64 hard_;
+};
+
+TEST_F(DatabaseConnectionTest, RunningOutOfMemoryGivesNoMemoryAndNoValue) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
+  ASSERT_EQ(connection->Commit(), kOk);
+  {
+    const SqliteHeapLimit limit(sqlite3_memory_used());
+    char* value = SharedEmptyText();
+    EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), Code::kNoMemory);
+    EXPECT_EQ(value, nullptr);
+    char** list = SharedEmptyList();
+    EXPECT_EQ(connection->QueryList(&list, "SELECT name FROM items"), Code::kNoMemory);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', 'beta')", "b"), Code::kNoMemory);
+    EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0) << "no transaction was begun";
+  }
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT group_concat(name) FROM items"), kOk);
+  EXPECT_STREQ(value, "a") << "the connection goes on working once memory is there";
 }
 
 // ---- Transactions ----------------------------------------------------------
@@ -380,7 +423,9 @@ TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '2')"), Code::kConstraint);
+  const Status duplicate = connection->Execute("INSERT INTO items VALUES ('a', '2')");
+  EXPECT_EQ(duplicate, Code::kConstraint);
+  EXPECT_EQ(duplicate.context(), "UNIQUE constraint failed: items.name");
   EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
   EXPECT_EQ(connection->Commit(), kOk);
   RawDatabase raw(File());
