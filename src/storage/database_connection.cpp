@@ -303,7 +303,7 @@ Status DatabaseConnection::Prepare(Statement& statement, const char* format, va_
   }
   const int length = static_cast<int>(std::strlen(text.get()));
   const int rc = sqlite3_prepare(db_, text.get(), length, statement.receiver(), nullptr);
-  return StatusFromSqlite(rc, sqlite3_errmsg(db_));
+  return rc == SQLITE_OK ? Status() : StatusFromSqlite(rc, sqlite3_errmsg(db_));
 }
 
 Status DatabaseConnection::Execute(const char* format, ...) {
