@@ -151,7 +151,7 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
   const std::string wanted = machine->suite.secondProductCode;
   // The handle is opened before and closed after the measured search: its
   // close refreshes the backup of "caps.db", which is no part of a search.
-  pdbHandle* pdb = nullptr;
+  customhooks::storage::pdbHandle* pdb = nullptr;
   Measure(
       state, name,
       [&](std::string& e) {
@@ -165,14 +165,15 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
         return found == wanted;
       },
       Untimed{[&](std::string& e) {
-                if (pdbOpen(&pdb) == 0) return true;
+                if (customhooks::storage::pdbOpen(&pdb).ok()) return true;
                 e = "pdbOpen failed";
                 return false;
               },
-              [&](std::string&) {
-                pdbClose(pdb);
+              [&](std::string& e) {
+                const bool closed = customhooks::storage::pdbClose(pdb).ok();
                 pdb = nullptr;
-                return true;
+                if (!closed) e = "pdbClose failed";
+                return closed;
               },
               nullptr});
 }

@@ -310,12 +310,13 @@ bool TouchInstallerDatabase(std::string& error) {
   return true;
 }
 
-std::string ModulePayloadSearch(pdbHandle* pdb) {
+std::string ModulePayloadSearch(customhooks::storage::pdbHandle* pdb) {
+  namespace storage = customhooks::storage;
   char** ids = nullptr;
-  if (pdbGetPayloadIDs(pdb, 2, &ids) != 0) return std::string();
+  if (!storage::pdbGetPayloadIDs(pdb, 2, &ids).ok()) return std::string();
   for (char** id = ids; *id != nullptr; ++id) {
-    pdbPayload record{};
-    if (pdbGetPayload(pdb, *id, &record) != 0) continue;
+    storage::pdbPayload record{};
+    if (!storage::pdbGetPayload(pdb, *id, &record).ok()) continue;
     if (std::strcmp(record.productName, "Pelican X Pro") == 0 &&
         std::strcmp(record.productFamily, "NonOrvikPayload") == 0 && std::strcmp(record.version, "10.0") == 0) {
       return record.payloadID;

@@ -44,8 +44,10 @@ bool TouchInstallerDatabase(std::string& error);
 // one pdbGetPayload per ID until name, family and version match. Returns the
 // found payload ID, empty when none. The handle is opened and closed by the
 // caller, outside the measured part.
+namespace customhooks::storage {
 struct pdbHandle;
-std::string ModulePayloadSearch(pdbHandle* pdb);
+}
+std::string ModulePayloadSearch(customhooks::storage::pdbHandle* pdb);
 
 // Its floor: one statement over the same rows, in the same order, compared
 // in the same way.

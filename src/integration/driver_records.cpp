@@ -11,11 +11,12 @@
 
 namespace {
 
-using customhooks::pcf::PCFClientSession;
-using customhooks::pcf::PCFSaveProblem;
-using customhooks::pcf::PCFUnsavedDocument;
-using customhooks::pcf::UniquePCFClientSession;
 namespace pcf = customhooks::pcf;
+namespace storage = customhooks::storage;
+using customhooks::Status;
+using pcf::PCFSaveProblem;
+using pcf::PCFUnsavedDocument;
+using pcf::UniquePCFClientSession;
 
 constexpr int kConfigDomain = 1;
 
@@ -58,7 +59,7 @@ std::string SaveProblemText(const PCFUnsavedDocument& document) {
 class DriverRecordsRun {
  public:
   DriverRecordsRun(const IntegrationSession& session, const char* productCode, const char* signature,
-                   PCDHandle* pcd)
+                   storage::PCDHandle* pcd)
       : session_(session), productCode_(productCode), signature_(signature), pcd_(pcd) {}
 
   // Runs from the product's driver entry to the end; closes the database.
@@ -86,14 +87,14 @@ class DriverRecordsRun {
 };
 
 void DriverRecordsRun::Run() {
-  if (PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "DefaultDriverPayload", signature_) == 0) {
+  if (storage::PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "DefaultDriverPayload", signature_).ok()) {
     Log({"Succesfully updated driver payload entry for Pelican X Installer OrvikCode"});
   } else {
     Log({"Error in updating driver payload entry for Pelican X Installer OrvikCode"});
   }
 
   char* documentPath = nullptr;
-  if (PCDGetDomain(pcd_.get(), kConfigDomain, productCode_, "RMTConfigPath", &documentPath) == 0) {
+  if (storage::PCDGetDomain(pcd_.get(), kConfigDomain, productCode_, "RMTConfigPath", &documentPath).ok()) {
     Log({"Retreived the path to Application xml: ", documentPath});
     if (PrepareDocument(TextOrEmpty(documentPath))) {
       SetDocumentValue("RMTConfigPath", TextOrEmpty(documentPath),
@@ -110,7 +111,7 @@ void DriverRecordsRun::Run() {
 }
 
 bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
-  PCFClientSession* raw = nullptr;
+  pcf::PCFClientSession* raw = nullptr;
   if (!pcf::PCFClientCreateSession(&raw, LocatePcfFolder).ok()) {
     Log({"Not able to create PCF client session"});
     return false;
@@ -140,7 +141,7 @@ bool DriverRecordsRun::SetDocumentValue(const char* key, const char* value, cons
 void DriverRecordsRun::CopyDriverValue(const char* key, const char* successLine,
                                        const char* missingLine) {
   char* value = nullptr;
-  if (PCDGetDomain(pcd_.get(), kConfigDomain, signature_, key, &value) != 0) {
+  if (!storage::PCDGetDomain(pcd_.get(), kConfigDomain, signature_, key, &value).ok()) {
     success_ = false;
     Log({missingLine});
     return;
@@ -150,7 +151,7 @@ void DriverRecordsRun::CopyDriverValue(const char* key, const char* successLine,
 
 void DriverRecordsRun::CopyDriverLanguages() {
   char* driverLanguage = nullptr;
-  if (PCDGetDomain(pcd_.get(), kConfigDomain, signature_, "installedLanguages", &driverLanguage) != 0) {
+  if (!storage::PCDGetDomain(pcd_.get(), kConfigDomain, signature_, "installedLanguages", &driverLanguage).ok()) {
     success_ = false;
     Log({"Couldn't retrieve the value for 'installedLanguages' from pcd"});
     return;
@@ -160,7 +161,7 @@ void DriverRecordsRun::CopyDriverLanguages() {
                         "Update to PCF client is successful for 'installedLanguages' ")) {
     return;
   }
-  if (PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "installedLanguages", list.c_str()) == 0) {
+  if (storage::PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "installedLanguages", list.c_str()).ok()) {
     Log({"and updated the pcd as well with the language(s): !", list});
   } else {
     Log({"Failed to update the pcd"});
@@ -170,13 +171,17 @@ void DriverRecordsRun::CopyDriverLanguages() {
 void DriverRecordsRun::Finish() {
   if (!success_) {
     // Nothing of the run may stay: neither record, nor any document edit.
-    PCDRollback(pcd_.get());
+    // No line reports how the rollback went; the failure that led here has
+    // been logged already.
+    static_cast<void>(storage::PCDRollback(pcd_.get()));
     pcd_.reset();
     document_.reset();
     return;
   }
-  // The database is committed and closed before the document is saved.
-  PCDCommit(pcd_.get());
+  // The database is committed and closed before the document is saved. No
+  // line reports how the commit went; closing commits again whatever a
+  // failed commit left pending.
+  static_cast<void>(storage::PCDCommit(pcd_.get()));
   pcd_.reset();
   if (document_) SaveDocument();
   document_.reset();
@@ -219,9 +224,11 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   }
   session.LogPrefixed({"Successfully retreived the installLanguage: ", installLanguage});
 
-  PCDHandle* pcd = nullptr;
-  PCDOpen(&pcd);
-  if (pcd == nullptr) {
+  storage::PCDHandle* pcd = nullptr;
+  // A failure that still hands out the handle is the cache database's alone
+  // (see PCDOpen); the driver records live in the configuration database,
+  // so only a failure without a handle stops this step.
+  if (const Status opened = storage::PCDOpen(&pcd); !opened.ok() && pcd == nullptr) {
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }

@@ -20,6 +20,9 @@ const SuiteProduct kSecondSuiteProduct = {
 
 namespace {
 
+namespace storage = customhooks::storage;
+using customhooks::Status;
+
 constexpr int kConfigDomain = 1;
 constexpr int kInstalledState = 2;
 constexpr int kSessionDataDomain = 0;
@@ -43,9 +46,9 @@ class ProductRun {
   void Log(std::initializer_list<LogPiece> pieces) const;
   bool ReadProperty(const char* name, std::string& value, const char* missingLine);
   // Examines one payload; true when it was the product and the search ends.
-  bool ProcessPayload(pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain);
+  bool ProcessPayload(storage::pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain);
   void RunExtraStep(const char* payloadId) const;
-  void CompareSignatures(pdbHandle* pdb, const char* payloadId, const char* productSignature) const;
+  void CompareSignatures(storage::pdbHandle* pdb, const char* payloadId, const char* productSignature) const;
   void WriteEulaRecords(const char* eulaSubdomain);
 
   const SuiteProduct& product_;
@@ -84,8 +87,8 @@ std::int32_t ProductRun::Run() {
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
-  pdbHandle* rawPdb = nullptr;
-  if (pdbOpen(&rawPdb) != 0) {
+  storage::pdbHandle* rawPdb = nullptr;
+  if (!storage::pdbOpen(&rawPdb).ok()) {
     Log({"Failed to open pdb.db"});
     return kPayloadDatabaseUnavailable;
   }
@@ -93,13 +96,16 @@ std::int32_t ProductRun::Run() {
   Log({"Getting payloads from pdb.db"});
 
   char** payloadIds = nullptr;
-  if (pdbGetPayloadIDs(pdb.get(), kInstalledState, &payloadIds) != 0 || payloadIds == nullptr) {
+  if (!storage::pdbGetPayloadIDs(pdb.get(), kInstalledState, &payloadIds).ok() || payloadIds == nullptr) {
     Log({"Can not find valid primary session for pdb.db"});
     return 0;
   }
 
-  PCDHandle* rawPcd = nullptr;
-  if (PCDOpen(&rawPcd) != 0) {
+  storage::PCDHandle* rawPcd = nullptr;
+  // A failure that still hands out the handle is the cache database's alone
+  // (see PCDOpen): the failure is logged, and the configuration records are
+  // read through the handle all the same.
+  if (!storage::PCDOpen(&rawPcd).ok()) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
@@ -112,7 +118,7 @@ std::int32_t ProductRun::Run() {
   const char* eulaSubdomain = nullptr;
   char* licensingCode = nullptr;
   if (pcd &&
-      PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode", &licensingCode) == 0 &&
+      storage::PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode", &licensingCode).ok() &&
       licensingCode != nullptr && licensingCode[0] != '\0') {
     Log({"Succesfully retrieved the LEID of the Driver Payload"});
     eulaSubdomain = licensingCode;
@@ -135,9 +141,9 @@ std::int32_t ProductRun::Run() {
   return 0;
 }
 
-bool ProductRun::ProcessPayload(pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain) {
-  pdbPayload record{};
-  if (pdbGetPayload(pdb, payloadId, &record) != 0) {
+bool ProductRun::ProcessPayload(storage::pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain) {
+  storage::pdbPayload record{};
+  if (!storage::pdbGetPayload(pdb, payloadId, &record).ok()) {
     Log({"pdbGetPayload unsuccessful!"});
     return false;
   }
@@ -151,7 +157,7 @@ bool ProductRun::ProcessPayload(pdbHandle* pdb, const char* payloadId, const cha
 
   const char* code = TextOrEmpty(record.payloadID);
   char* productSignature = nullptr;
-  if (pdbGetPayloadData(pdb, code, product_.signatureDomain, "mediaSignature", &productSignature) != 0) {
+  if (!storage::pdbGetPayloadData(pdb, code, product_.signatureDomain, "mediaSignature", &productSignature).ok()) {
     Log({" : pdbGetPayloadData unsuccessful"});
     return false;
   }
@@ -176,7 +182,7 @@ void ProductRun::RunExtraStep(const char* payloadId) const {
   }
 }
 
-void ProductRun::CompareSignatures(pdbHandle* pdb, const char* payloadId,
+void ProductRun::CompareSignatures(storage::pdbHandle* pdb, const char* payloadId,
                                    const char* productSignature) const {
   if (SameText(productSignature, sessionSignature_.c_str())) {
     Log({product_.name, " has mediaSignature matching Suite driver payload.", sessionSignature_});
@@ -187,7 +193,7 @@ void ProductRun::CompareSignatures(pdbHandle* pdb, const char* payloadId,
        "mostRecentSessionID",
        sessionSignature_});
   char* sessionId = nullptr;
-  if (pdbGetPayloadData(pdb, payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId) != 0) {
+  if (!storage::pdbGetPayloadData(pdb, payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId).ok()) {
     Log({" : pdbGetPayloadData unsuccessful for mostRecentSessionID"});
     return;
   }
@@ -199,20 +205,20 @@ void ProductRun::CompareSignatures(pdbHandle* pdb, const char* payloadId,
 }
 
 void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
-  PCDHandle* rawCache = nullptr;
-  const int opened = PCDOpenCache(&rawCache);
+  storage::PCDHandle* rawCache = nullptr;
+  const Status opened = storage::PCDOpenCache(&rawCache);
   cache_.reset(rawCache);
-  if (opened != 0 || !cache_ || eulaSubdomain == nullptr) {
+  if (!opened.ok() || !cache_ || eulaSubdomain == nullptr) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }
-  if (PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_ACCEPTED", "1") == 0) {
+  if (storage::PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_ACCEPTED", "1").ok()) {
     Log({"EULA_ACCEPTED success"});
   } else {
     Log({"EULA_ACCEPTED failed"});
   }
-  if (PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_LANGUAGE",
-                   installLanguage_.c_str()) == 0) {
+  if (storage::PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_LANGUAGE",
+                            installLanguage_.c_str()).ok()) {
     Log({"EULA_LANGUAGE success"});
   } else {
     Log({"EULA_LANGUAGE failed"});

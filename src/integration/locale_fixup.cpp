@@ -7,6 +7,8 @@
 
 namespace {
 
+namespace storage = customhooks::storage;
+
 constexpr int kPayloadDataDomain = 0;
 const char kDocumentTail[] = "RMT\\application.xml";
 const char kLocaleFolder[] = "TesselStudio_fr_MA\\";
@@ -36,8 +38,8 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
 
 void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature) {
-  pdbHandle* raw = nullptr;
-  if (pdbOpen(&raw) != 0) return;
+  storage::pdbHandle* raw = nullptr;
+  if (!storage::pdbOpen(&raw).ok()) return;
   PdbConnection pdb(raw);
 
   // Both paths belong to the handle, which stays open until both copies ran.
@@ -45,11 +47,11 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* produ
   char* driverPath = nullptr;
   // An empty path names no install folder: the copies would land in the
   // installer's working folder.
-  const bool haveProduct = pdbGetPayloadData(pdb.get(), TextOrEmpty(productCode), kPayloadDataDomain,
-                                             "RMTConfigPath", &productPath) == 0 &&
+  const bool haveProduct = storage::pdbGetPayloadData(pdb.get(), TextOrEmpty(productCode), kPayloadDataDomain,
+                                                      "RMTConfigPath", &productPath).ok() &&
                            *TextOrEmpty(productPath) != '\0';
-  const bool haveDriver = pdbGetPayloadData(pdb.get(), TextOrEmpty(sessionSignature),
-                                            kPayloadDataDomain, "RMTConfigPath", &driverPath) == 0 &&
+  const bool haveDriver = storage::pdbGetPayloadData(pdb.get(), TextOrEmpty(sessionSignature),
+                                                     kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
                           *TextOrEmpty(driverPath) != '\0';
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include <sqlite3.h>
 
@@ -18,10 +19,9 @@
 #include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
-namespace {
+namespace customhooks::storage {
 
-// `state` of a connection that is not open (before Open, after Close).
-constexpr int kNotOpen = 1;
+namespace {
 
 const char kEmptyText[1] = "";
 char* const kEmptyList[1] = {nullptr};
@@ -81,6 +81,16 @@ class DatabaseConnection::Statement {
     return rc;
   }
 
+  // Finalizes and gives the outcome of the run: the specific error that
+  // finalizing reports, else kDatabaseError when a step gave SQLITE_ERROR,
+  // else `outcome`.
+  Status Finish(sqlite3* db, Status outcome, bool stepFailed) {
+    const int rc = Finalize();
+    if (rc != SQLITE_OK) return StatusFromSqlite(rc, sqlite3_errmsg(db));
+    if (stepFailed) return Status(Code::kDatabaseError, sqlite3_errmsg(db));
+    return outcome;
+  }
+
  private:
   sqlite3_stmt* stmt_ = nullptr;
 };
@@ -103,18 +113,18 @@ DatabaseConnection::ResultPool::~ResultPool() {
 
 char* DatabaseConnection::ResultPool::AddChunk(std::size_t size) {
   void* chunk = std::malloc(size);
-  if (chunk == nullptr) return nullptr;
+  if (chunk == nullptr) throw std::bad_alloc();
   try {
     chunks_.push_back(chunk);
   } catch (const std::bad_alloc&) {
     std::free(chunk);
-    return nullptr;
+    throw;
   }
   return static_cast<char*>(chunk);
 }
 
 void* DatabaseConnection::ResultPool::Allocate(std::size_t size) {
-  if (size > SIZE_MAX - kBlockAlignment) return nullptr;
+  if (size > SIZE_MAX - kBlockAlignment) throw std::bad_alloc();
   const std::size_t rounded = (std::max<std::size_t>(size, 1) + kBlockAlignment - 1) & ~(kBlockAlignment - 1);
   if (rounded <= left_) {
     char* block = free_;
@@ -125,7 +135,6 @@ void* DatabaseConnection::ResultPool::Allocate(std::size_t size) {
   if (rounded > kOwnChunkAbove) return AddChunk(rounded);
   const std::size_t chunkSize = std::max(nextChunkSize_, kFirstChunk);
   char* chunk = AddChunk(chunkSize);
-  if (chunk == nullptr) return nullptr;
   nextChunkSize_ = std::min(chunkSize * 2, kLargestChunk);
   free_ = chunk + rounded;
   left_ = chunkSize - rounded;
@@ -141,60 +150,59 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
       sharedFolder_(allowWrite),
       checkSchema_(checkSchema),
       targetVersion_(targetVersion) {
-  state_ = Open();
-  if (state_ == kStorageOk) GrantFolderAccess(folder_, allowWrite);
+  Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
+  if (opened.ok()) {
+    GrantFolderAccess(folder_, allowWrite);
+  } else {
+    // Every refusal closes the database; the refusal is what is reported,
+    // not how closing went.
+    static_cast<void>(Close());
+  }
+  state_ = std::move(opened);
 }
 
-DatabaseConnection::~DatabaseConnection() { Close(); }
+DatabaseConnection::~DatabaseConnection() {
+  // A destructor has no one to report to; callers who care close first.
+  static_cast<void>(Close());
+}
 
-int DatabaseConnection::Open() {
-  try {
-    std::string path;
-    if (!JoinPath(folder_, fileName_, path)) return kStorageInvalidArgument;
-    // Not a file: a folder in its place is refused, and otherwise the file
-    // is missing and SQLite creates it.
-    const bool fresh = IsRegularFile(path) == 0;
-    if (fresh) {
-      if (FileExists(path)) return kStorageUnusable;
-      const int created = EnsureDirectoryPath(folder_);
-      if (created != 0) return created;
-    }
-    const std::string native = NativePath(path);
-    const char* vfs = nullptr;
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    if (sharedFolder_) {
-      vfs = SharedFolderVfs();
-      if (vfs == nullptr) return kStorageAccessRefused;
-      flags |= SQLITE_OPEN_NOFOLLOW;
-      if (RemoveLinksBeside(native)) return kStorageAccessRefused;
-    }
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
-    if (rc != SQLITE_OK) {
-      // SQLite may hand back a connection even when the open fails; it must
-      // still be released.
-      sqlite3_close(db);
-      db_ = nullptr;
-      return StatusFromSqlite(rc);
-    }
-    db_ = db;
-    // The new file's folder entry must survive a power cut as well.
-    if (fresh) FlushFolder(folder_);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    state_ = kStorageOk;
-    if (sharedFolder_) {
-      const int hardened = DistrustContent();
-      if (hardened != kStorageOk) {
-        Close();
-        return hardened;
-      }
-    }
-    if (!checkSchema_) return kStorageOk;
-    return BringSchemaToTarget();
-  } catch (const std::bad_alloc&) {
-    Close();
-    return kStorageNoMemory;
+Status DatabaseConnection::Open() {
+  if (!JoinPath(folder_, fileName_, path_)) return Status(Code::kInvalidArgument, fileName_);
+  // Not a file: a folder in its place is refused, and otherwise the file
+  // is missing and SQLite creates it.
+  const bool fresh = IsRegularFile(path_) == 0;
+  if (fresh) {
+    if (FileExists(path_)) return Status(Code::kUnusable, path_);
+    if (EnsureDirectoryPath(folder_) != 0) return Status(Code::kFileError, folder_);
   }
+  const std::string native = NativePath(path_);
+  const char* vfs = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  if (sharedFolder_) {
+    vfs = SharedFolderVfs();
+    if (vfs == nullptr) return Status(Code::kAccessRefused, path_);
+    flags |= SQLITE_OPEN_NOFOLLOW;
+    if (RemoveLinksBeside(native)) return Status(Code::kAccessRefused, path_);
+  }
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
+  if (rc != SQLITE_OK) {
+    // SQLite may hand back a connection even when the open fails; it must
+    // still be released.
+    sqlite3_close(db);
+    return StatusFromSqlite(rc, path_);
+  }
+  db_ = db;
+  // The new file's folder entry must survive a power cut as well.
+  if (fresh) FlushFolder(folder_);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  state_ = Status();
+  if (sharedFolder_) {
+    Status hardened = DistrustContent();
+    if (!hardened.ok()) return hardened;
+  }
+  if (!checkSchema_) return Status();
+  return BringSchemaToTarget();
 }
 
 bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
@@ -209,7 +217,7 @@ bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
   return planted;
 }
 
-int DatabaseConnection::DistrustContent() {
+Status DatabaseConnection::DistrustContent() {
   // Triggers and views are not part of this database's schema; any that a
   // user wrote into the file never run.
   const struct {
@@ -222,122 +230,120 @@ int DatabaseConnection::DistrustContent() {
   for (const auto& setting : kSettings) {
     int applied = -1;
     const int rc = sqlite3_db_config(db_, setting.option, setting.value, &applied);
-    if (rc != SQLITE_OK) return StatusFromSqlite(rc);
-    if (applied != setting.value) return kStorageAccessRefused;
+    if (rc != SQLITE_OK) return StatusFromSqlite(rc, path_);
+    if (applied != setting.value) return Status(Code::kAccessRefused, path_);
   }
-  const int checked = Execute("PRAGMA cell_size_check = ON");
-  return checked != kStorageOk ? checked : Execute("PRAGMA mmap_size = 0");
+  Status checked = Execute("PRAGMA cell_size_check = ON");
+  return checked.ok() ? Execute("PRAGMA mmap_size = 0") : checked;
 }
 
-int DatabaseConnection::BringSchemaToTarget() {
+Status DatabaseConnection::BringSchemaToTarget() {
   long long stored = 0;
   int compat = 0;
   char* value = nullptr;
-  int provisional = QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_version'");
-  if (provisional == kStorageOk) {
+  Status provisional = QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_version'");
+  if (provisional.ok()) {
     stored = DecimalTextToInt(value);
     provisional =
         QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'");
-    if (provisional == kStorageOk) compat = DecimalTextToInt(value);
+    if (provisional.ok()) compat = DecimalTextToInt(value);
   }
-  // A missing row (8) or a missing table (12) means the file has not been
-  // given its schema yet. Any other failure means the file can't be read at
-  // all (locked beyond the timeout, not a database, unreadable), and no
-  // schema step could make it usable.
-  if (provisional != kStorageOk && provisional != kStorageNotFound &&
-      provisional != kStorageDatabaseError) {
-    Close();
+  // A missing row or a missing table (kDatabaseError) means the file has
+  // not been given its schema yet. Any other failure means the file can't be
+  // read at all (locked beyond the timeout, not a database, unreadable), and
+  // no schema step could make it usable.
+  if (!provisional.ok() && !provisional.Is(Code::kNotFound) && !provisional.Is(Code::kDatabaseError)) {
     return provisional;
   }
-  if (targetVersion_ < compat) {
-    Close();
-    return kStorageSchemaTooNew;
-  }
+  if (targetVersion_ < compat) return Status(Code::kSchemaTooNew, path_);
   const long long first = stored + 1;
   for (long long n = first; n <= targetVersion_; ++n) {
-    const int status = ApplySchemaStep(static_cast<int>(n));
-    if (status == kStorageOk) continue;
+    Status applied = ApplySchemaStep(static_cast<int>(n));
+    if (applied.ok()) continue;
     // The first step failing means the file already holds (part of) what
     // the step creates; the step has been rolled back and the file is used
     // as it stands.
-    if (n == first) return kStorageOk;
-    Close();
-    return status;
+    if (n == first) return Status();
+    return applied;
   }
-  if (first <= targetVersion_) return kStorageOk;
-  if (provisional != kStorageOk) {
-    Close();
-    return provisional;
-  }
-  return kStorageOk;
+  if (first <= targetVersion_) return Status();
+  return provisional;
 }
 
-int DatabaseConnection::ApplySchemaStep(int n) {
-  if (db_ == nullptr) return kStorageUnusable;
-  if (n < 1) return kStorageInvalidArgument;
+Status DatabaseConnection::ApplySchemaStep(int n) {
+  if (db_ == nullptr) return Status(Code::kUnusable);
+  if (n < 1) return Status(Code::kInvalidArgument);
   for (int i = 0; i < n; ++i) {
-    if (stepTable_ == nullptr || stepTable_[i] == nullptr) return kStorageMissingStep;
+    if (stepTable_ == nullptr || stepTable_[i] == nullptr) return Status(Code::kMissingStep);
   }
-  Execute("BEGIN");
+  Status begun = Execute("BEGIN");
+  if (!begun.ok()) return begun;
   for (SchemaStep statement = stepTable_[n - 1]; *statement != nullptr; ++statement) {
-    if (Execute("%s", *statement) != kStorageOk) {
-      Execute("ROLLBACK");
-      return kStorageUnusable;
+    if (!Execute("%s", *statement).ok()) {
+      // After some failures (a full disk, an I/O error) SQLite has already
+      // rolled the transaction back and this ROLLBACK finds none; either
+      // way nothing of the step is left, and the step's failure is what
+      // counts.
+      static_cast<void>(Execute("ROLLBACK"));
+      return Status(Code::kUnusable, *statement);
     }
   }
   return Execute("COMMIT");
 }
 
-int DatabaseConnection::Prepare(Statement& statement, const char* format, va_list args) {
-  if (format == nullptr) return kStorageInvalidArgument;
+Status DatabaseConnection::Prepare(Statement& statement, const char* format, va_list args) {
+  if (format == nullptr) return Status(Code::kInvalidArgument);
   SqliteText text(sqlite3_vmprintf(format, args));
-  if (!text) return kStorageNoMemory;
-  if (state_ != kStorageOk) return StartsWith(text.get(), "SELECT") ? kStorageNotFound : state_;
-  if (db_ == nullptr) return kStorageUnusable;
+  if (!text) throw std::bad_alloc();
+  if (!state_.ok()) return StartsWith(text.get(), "SELECT") ? Status(Code::kNotFound) : state_;
+  if (db_ == nullptr) return Status(Code::kUnusable);
   if (sqlite3_get_autocommit(db_) && IsImplicitWrite(text.get())) {
-    const int begun = Execute("BEGIN");
-    if (begun != kStorageOk) return begun;
+    Status begun = Execute("BEGIN");
+    if (!begun.ok()) return begun;
   }
   const int length = static_cast<int>(std::strlen(text.get()));
   const int rc = sqlite3_prepare(db_, text.get(), length, statement.receiver(), nullptr);
-  return StatusFromSqlite(rc);
+  return rc == SQLITE_OK ? Status() : StatusFromSqlite(rc, sqlite3_errmsg(db_));
 }
 
-int DatabaseConnection::Execute(const char* format, ...) {
+Status DatabaseConnection::Execute(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const int status = ExecuteV(format, args);
+  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return ExecuteV(format, args); });
   va_end(args);
   return status;
 }
 
-int DatabaseConnection::ExecuteV(const char* format, va_list args) {
+Status DatabaseConnection::ExecuteV(const char* format, va_list args) {
   Statement statement;
-  int status = Prepare(statement, format, args);
-  if (status != kStorageOk) return status;
+  Status status = Prepare(statement, format, args);
+  if (!status.ok()) return status;
   bool failed = false;
   for (;;) {
     const int rc = statement.Step();
     if (rc == SQLITE_ROW) continue;
     if (rc == SQLITE_ERROR) failed = true;
-    else if (rc != SQLITE_DONE) status = StatusFromSqlite(rc);
+    else if (rc != SQLITE_DONE) status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
     break;
   }
-  const int finalized = statement.Finalize();
-  if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
-  else if (failed) status = kStorageDatabaseError;
+  return statement.Finish(db_, std::move(status), failed);
+}
+
+Status DatabaseConnection::QueryValue(char** out, const char* format, ...) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  *out = SharedEmptyText();
+  va_list args;
+  va_start(args, format);
+  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return QueryValueV(out, format, args); });
+  va_end(args);
+  if (status.Is(Code::kNoMemory)) *out = nullptr;
   return status;
 }
 
-int DatabaseConnection::QueryValue(char** out, const char* format, ...) {
-  if (out == nullptr) return kStorageInvalidArgument;
-  *out = SharedEmptyText();
+Status DatabaseConnection::QueryValueV(char** out, const char* format, va_list args) {
   Statement statement;
-  va_list args;
-  va_start(args, format);
-  int status = Prepare(statement, format, args);
-  va_end(args);
-  if (status != kStorageOk) return status;
+  Status status = Prepare(statement, format, args);
+  if (!status.ok()) return status;
 
   *out = nullptr;
   bool failed = false;
@@ -347,110 +353,90 @@ int DatabaseConnection::QueryValue(char** out, const char* format, ...) {
     // A NULL column is handed out as the empty text: on success the caller
     // is promised a text it can read.
     *out = text ? CopyResultText(text) : SharedEmptyText();
-    if (*out == nullptr) status = kStorageNoMemory;
   } else if (rc == SQLITE_DONE) {
-    status = kStorageNotFound;
+    status = Status(Code::kNotFound);
   } else if (rc == SQLITE_ERROR) {
     failed = true;
   } else {
-    status = StatusFromSqlite(rc);
+    status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
   }
-  const int finalized = statement.Finalize();
-  if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
-  else if (failed) status = kStorageDatabaseError;
+  return statement.Finish(db_, std::move(status), failed);
+}
+
+Status DatabaseConnection::QueryList(char*** out, const char* format, ...) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  *out = SharedEmptyList();
+  va_list args;
+  va_start(args, format);
+  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return QueryListV(out, format, args); });
+  va_end(args);
+  if (status.Is(Code::kNoMemory)) *out = nullptr;
   return status;
 }
 
-int DatabaseConnection::QueryList(char*** out, const char* format, ...) {
-  if (out == nullptr) return kStorageInvalidArgument;
-  *out = SharedEmptyList();
+Status DatabaseConnection::QueryListV(char*** out, const char* format, va_list args) {
   Statement statement;
-  va_list args;
-  va_start(args, format);
-  int status = Prepare(statement, format, args);
-  va_end(args);
-  if (status != kStorageOk) return status;
+  Status status = Prepare(statement, format, args);
+  if (!status.ok()) return status;
 
-  try {
-    std::vector<char*> values;
-    bool failed = false;
-    for (;;) {
-      const int rc = statement.Step();
-      if (rc == SQLITE_ROW) {
-        const int columns = sqlite3_column_count(statement.get());
-        for (int column = 0; column < columns && status == kStorageOk; ++column) {
-          const auto* text =
-              reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
-          // A null entry would end the list early; a NULL column is the
-          // empty text instead.
-          char* copy = text ? CopyResultText(text) : SharedEmptyText();
-          if (copy == nullptr) status = kStorageNoMemory;
-          else values.push_back(copy);
-        }
-        if (status == kStorageOk) continue;
-      } else if (rc == SQLITE_DONE) {
-        if (values.empty()) status = kStorageNotFound;
-      } else if (rc == SQLITE_ERROR) {
-        failed = true;
-      } else {
-        status = StatusFromSqlite(rc);
+  std::vector<char*> values;
+  bool failed = false;
+  for (;;) {
+    const int rc = statement.Step();
+    if (rc == SQLITE_ROW) {
+      const int columns = sqlite3_column_count(statement.get());
+      for (int column = 0; column < columns; ++column) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
+        // A null entry would end the list early; a NULL column is the
+        // empty text instead.
+        values.push_back(text ? CopyResultText(text) : SharedEmptyText());
       }
-      break;
+      continue;
     }
-    if (status == kStorageOk && !failed) {
-      auto** list = static_cast<char**>(AllocateResult((values.size() + 1) * sizeof(char*)));
-      if (list == nullptr) {
-        status = kStorageNoMemory;
-      } else {
-        std::memcpy(list, values.data(), values.size() * sizeof(char*));
-        list[values.size()] = nullptr;
-        *out = list;
-      }
+    if (rc == SQLITE_DONE) {
+      if (values.empty()) status = Status(Code::kNotFound);
+    } else if (rc == SQLITE_ERROR) {
+      failed = true;
+    } else {
+      status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
     }
-    if (status == kStorageNoMemory) *out = nullptr;
-    const int finalized = statement.Finalize();
-    if (finalized != SQLITE_OK) status = StatusFromSqlite(finalized);
-    else if (failed) status = kStorageDatabaseError;
-    return status;
-  } catch (const std::bad_alloc&) {
-    *out = nullptr;
-    return kStorageNoMemory;
+    break;
   }
+  status = statement.Finish(db_, std::move(status), failed);
+  if (!status.ok()) return status;
+  auto** list = static_cast<char**>(AllocateResult((values.size() + 1) * sizeof(char*)));
+  std::memcpy(list, values.data(), values.size() * sizeof(char*));
+  list[values.size()] = nullptr;
+  *out = list;
+  return status;
 }
 
-int DatabaseConnection::Commit() {
-  if (state_ != kStorageOk) return kStorageOk;
+Status DatabaseConnection::Commit() {
+  if (!state_.ok()) return Status();
   if (!sqlite3_get_autocommit(db_)) {
-    const int committed = Execute("COMMIT");
-    if (committed != kStorageOk) return committed;
+    Status committed = Execute("COMMIT");
+    if (!committed.ok()) return committed;
   }
   // Every flush costs a disk round trip; a search or a read-only session
   // opens and commits several times without changing anything.
   const int changes = sqlite3_total_changes(db_);
-  if (changes == flushedChanges_) return kStorageOk;
-  try {
-    std::string path;
-    if (JoinPath(folder_, fileName_, path)) {
-      FlushFileToDisk(path);
-      flushedChanges_ = changes;
-    }
-  } catch (const std::bad_alloc&) {
-    // The data is committed; only the forced flush is skipped.
-  }
-  return kStorageOk;
+  if (changes == flushedChanges_) return Status();
+  FlushFileToDisk(path_);
+  flushedChanges_ = changes;
+  return Status();
 }
 
-int DatabaseConnection::Rollback() {
-  if (state_ != kStorageOk || sqlite3_get_autocommit(db_)) return kStorageOk;
+Status DatabaseConnection::Rollback() {
+  if (!state_.ok() || sqlite3_get_autocommit(db_)) return Status();
   return Execute("ROLLBACK");
 }
 
-int DatabaseConnection::Close() {
-  if (state_ != kStorageOk || db_ == nullptr) return kStorageOk;
+Status DatabaseConnection::Close() {
+  if (!state_.ok() || db_ == nullptr) return Status();
   const int rc = sqlite3_close(db_);
   db_ = nullptr;
-  state_ = kNotOpen;
-  return StatusFromSqlite(rc);
+  state_ = Status(Code::kUnusable);
+  return StatusFromSqlite(rc, path_);
 }
 
 void* DatabaseConnection::AllocateResult(std::size_t size) { return resultPool_.Allocate(size); }
@@ -458,6 +444,8 @@ void* DatabaseConnection::AllocateResult(std::size_t size) { return resultPool_.
 char* DatabaseConnection::CopyResultText(const char* text) {
   const std::size_t size = std::strlen(text) + 1;
   auto* copy = static_cast<char*>(AllocateResult(size));
-  if (copy != nullptr) std::memcpy(copy, text, size);
+  std::memcpy(copy, text, size);
   return copy;
 }
+
+}  // namespace customhooks::storage

@@ -14,9 +14,11 @@
 // Rollback or Close (which discards it). Anything else, including writes in
 // lower case, runs in SQLite's autocommit mode.
 //
-// Every operation returns a status of storage_status.h and never throws,
-// except the constructor, which throws std::bad_alloc only when it cannot
-// copy its arguments.
+// Every operation returns a Status with a code of storage_status.h and never
+// throws; running out of memory anywhere in an operation gives
+// Code::kNoMemory. The exceptions are the constructor, which throws
+// std::bad_alloc only when it cannot copy its arguments, and the two result
+// allocators at the end, which throw it when memory runs out.
 #ifndef CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
 #define CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
 
@@ -25,7 +27,11 @@
 #include <string>
 #include <vector>
 
+#include "storage/storage_status.h"
+
 struct sqlite3;
+
+namespace customhooks::storage {
 
 // One schema step: a null-terminated array of SQL texts (static storage).
 using SchemaStep = const char* const*;
@@ -50,12 +56,13 @@ int DecimalTextToInt(const char* text);
 class DatabaseConnection {
  public:
   // Keeps the parameters and opens the database at once; state() holds the
-  // status of opening (listed at Open, below). After a successful open the folder's access list is
-  // replaced (write access for everyone only with `allowWrite`).
-  // `allowWrite` also says that others can write the folder: the database
-  // and its journal are then opened only as regular files of their own in
-  // that folder (see storage/shared_folder_vfs.h), links planted at their
-  // names are removed and refuse this open (11), and the content is not
+  // status of opening (listed at Open, below). After a successful open the
+  // folder's access list is replaced (write access for everyone only with
+  // `allowWrite`). `allowWrite` also says that others can write the folder:
+  // the database and its journal are then opened only as regular files of
+  // their own in that folder (see storage/shared_folder_vfs.h), links
+  // planted at their names are removed and refuse this open
+  // (Code::kAccessRefused), and the content is not
   // trusted: no trigger or view of the file runs, the schema cannot be
   // written, pages are checked as they are read and the file is not mapped.
   // `checkSchema` makes Open read the version records and apply the steps of
@@ -68,73 +75,85 @@ class DatabaseConnection {
   DatabaseConnection(const DatabaseConnection&) = delete;
   DatabaseConnection& operator=(const DatabaseConnection&) = delete;
 
-  // 0 while open; 1 after Close (and before Open); otherwise the status with
-  // which Open failed.
-  int state() const { return state_; }
+  // Success while open; Code::kUnusable after Close; otherwise the status
+  // with which Open failed.
+  const Status& state() const { return state_; }
   // The SQLite connection; null when not open.
   sqlite3* handle() const { return db_; }
 
-  // Runs a statement, skipping any rows it gives.
-  int Execute(const char* format, ...);
+  // Runs a statement, skipping any rows it gives. A statement asked of a
+  // connection that is not open gives state() (a SELECT: Code::kNotFound).
+  // A failure of SQLite carries SQLite's message as its context.
+  Status Execute(const char* format, ...);
 
   // First column of the first row. `*out` is the shared empty text when the
-  // statement can't be prepared; null with 8 when there is no row; a pooled
-  // copy with 0 otherwise (a NULL column gives the shared empty text).
-  // 10 when `out` is null; 3 when the copy can't be allocated (`*out` null).
-  int QueryValue(char** out, const char* format, ...);
+  // statement can't be prepared; null with Code::kNotFound when there is no
+  // row; a pooled copy on success (a NULL column gives the shared empty
+  // text). Code::kInvalidArgument when `out` is null; Code::kNoMemory (with
+  // `*out` null) when memory runs out.
+  Status QueryValue(char** out, const char* format, ...);
 
   // Every column of every row, row by row, as a null-terminated array of
   // pooled copies (a NULL column gives the shared empty text). `*out` is
-  // the shared empty list with 8 when no value was found or when the
-  // statement can't be prepared; null with 3 when a block can't be
-  // allocated. 10 when `out` is null.
-  int QueryList(char*** out, const char* format, ...);
+  // the shared empty list with Code::kNotFound when no value was found, and
+  // with the failure when the statement can't be prepared or run; null with
+  // Code::kNoMemory when memory runs out. Code::kInvalidArgument when `out`
+  // is null.
+  Status QueryList(char*** out, const char* format, ...);
 
-  // Runs step `n` of the step table between "BEGIN" and "COMMIT". 1 when not
-  // open or when a statement fails (the step is rolled back), 10 when `n` is
-  // below 1, 5 when the table ends before step `n`; else COMMIT's status.
-  int ApplySchemaStep(int n);
+  // Runs step `n` of the step table between "BEGIN" and "COMMIT".
+  // Code::kUnusable when not open or when a statement fails (the step is
+  // rolled back), Code::kInvalidArgument when `n` is below 1,
+  // Code::kMissingStep when the table ends before step `n`; else the status
+  // of BEGIN or COMMIT.
+  Status ApplySchemaStep(int n);
 
   // Commits an open transaction, then forces the file to disk when this
   // connection has changed it since its last flush (whether in that
   // transaction or outside any): a file it has not changed holds nothing of
   // its own to make durable. A failed COMMIT is returned and leaves the
-  // transaction open, without flushing. 0 when not open.
-  int Commit();
+  // transaction open, without flushing. Success when not open.
+  Status Commit();
 
-  // Rolls an open transaction back; 0 when not open or no transaction.
-  int Rollback();
+  // Rolls an open transaction back; success when not open or no
+  // transaction.
+  Status Rollback();
 
   // Closes the SQLite connection (discarding an open transaction). The
   // connection is closed afterwards whatever SQLite reports; the result is
-  // SQLite's status. 0 when not open.
-  int Close();
+  // SQLite's status. Success when not open.
+  Status Close();
 
-  // A block of `size` bytes owned by the connection until it is destroyed;
-  // null when it can't be allocated.
+  // A block of `size` bytes owned by the connection until it is destroyed.
+  // Throws std::bad_alloc when it can't be allocated; callers are inside an
+  // operation that turns that into Code::kNoMemory.
   void* AllocateResult(std::size_t size);
 
-  // A pooled copy of `text` with its terminator; null when it can't be
-  // allocated.
+  // A pooled copy of `text` with its terminator; throws as AllocateResult.
   char* CopyResultText(const char* text);
 
  private:
   // Opens the file and brings its schema to the target version:
-  //  10  the path of the file can't be built (too long);
-  //   1  a folder stands where the file should be;
-  //   4  the folder can't be created (or SQLite reports a file error);
-  //  11  SQLite can't open the file, or (in a folder others can write) the
-  //      file or a journal is a link, or is refused as one;
-  //  13  the database requires a newer schema than the target version;
-  //  14/4/11  the version records can't be read because the file is locked,
-  //      is not a database, or is unreadable;
-  //   1/5 a schema step after the first one tried failed / is missing;
-  //   8  no step is needed but a version record is missing.
+  //  kInvalidArgument  the path of the file can't be built (too long);
+  //  kUnusable         a folder stands where the file should be;
+  //  kFileError        the folder can't be created (or SQLite reports a
+  //                    file error);
+  //  kAccessRefused    SQLite can't open the file, or (in a folder others
+  //                    can write) the file or a journal is a link, or is
+  //                    refused as one;
+  //  kSchemaTooNew     the database requires a newer schema than the target
+  //                    version;
+  //  kBusy, kFileError, kAccessRefused  the version records can't be read
+  //                    because the file is locked, is not a database, or is
+  //                    unreadable;
+  //  kUnusable, kMissingStep  a schema step after the first one tried
+  //                    failed / is missing;
+  //  kNotFound         no step is needed but a version record is missing.
   // A failure of the first step tried (for instance a database that holds
   // its tables but no version records) is not an error: the step is rolled
-  // back and the database is used as it is. Every refusal closes the
-  // database. Run once, by the constructor.
-  int Open();
+  // back and the database is used as it is. The constructor runs it once
+  // and closes the database after every refusal.
+  Status Open();
 
   // Blocks are carved out of larger chunks that all live until the pool is
   // destroyed: a search hands out several small texts per payload, and one
@@ -145,8 +164,8 @@ class DatabaseConnection {
     ~ResultPool();
     ResultPool(const ResultPool&) = delete;
     ResultPool& operator=(const ResultPool&) = delete;
-    // A block of `size` bytes, aligned for any type; null when memory runs
-    // out.
+    // A block of `size` bytes, aligned for any type; throws std::bad_alloc
+    // when memory runs out.
     void* Allocate(std::size_t size);
 
    private:
@@ -161,16 +180,18 @@ class DatabaseConnection {
 
   class Statement;
 
-  int Prepare(Statement& statement, const char* format, va_list args);
-  int ExecuteV(const char* format, va_list args);
-  int BringSchemaToTarget();
+  Status Prepare(Statement& statement, const char* format, va_list args);
+  Status ExecuteV(const char* format, va_list args);
+  Status QueryValueV(char** out, const char* format, va_list args);
+  Status QueryListV(char*** out, const char* format, va_list args);
+  Status BringSchemaToTarget();
   // Removes links planted at the names of the database and of its journals;
   // true when one was there.
   static bool RemoveLinksBeside(const std::string& database);
   // Settings for a database that others can write.
-  int DistrustContent();
+  Status DistrustContent();
 
-  int state_ = 1;
+  Status state_{Code::kUnusable};
   sqlite3* db_ = nullptr;
   // SQLite's count of rows this connection has changed, as it was at the
   // last flush.
@@ -178,10 +199,14 @@ class DatabaseConnection {
   ResultPool resultPool_;
   std::string folder_;
   std::string fileName_;
+  // The database file, joined once by Open: a commit builds no path.
+  std::string path_;
   SchemaStepTable stepTable_;
   bool sharedFolder_;
   bool checkSchema_;
   int targetVersion_;
 };
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_

@@ -1,7 +1,6 @@
 #include "storage/pcd_store.h"
 
 #include <memory>
-#include <new>
 #include <string>
 
 #include "fs/folders.h"
@@ -9,6 +8,8 @@
 #include "storage/database_connection.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
+
+namespace customhooks::storage {
 
 struct PCDHandle {
   PCDHandle(const std::string& folder, const char* fileName, SchemaStepTable steps,
@@ -28,88 +29,84 @@ bool StoreFolders(std::string& storeFolder, std::string& cacheFolder) {
          JoinPath(storeFolder, "cache", cacheFolder);
 }
 
-int OpenStore(PCDHandle** out, bool cache) {
+Status OpenStore(PCDHandle** out, bool cache) {
   *out = nullptr;
-  try {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [out, cache] {
     std::string storeFolder;
     std::string cacheFolder;
-    if (!StoreFolders(storeFolder, cacheFolder)) return kStorageUnusable;
+    if (!StoreFolders(storeFolder, cacheFolder)) return Status(Code::kUnusable);
     // The cache folder is shared for writing by every user; the
     // configuration folder only for reading.
-    std::unique_ptr<PCDHandle> handle(
-        cache ? new (std::nothrow) PCDHandle(cacheFolder, "cache.db", kCacheSchemaSteps, true)
-              : new (std::nothrow)
-                    PCDHandle(storeFolder, "pcd.db", kConfigurationSchemaSteps, false));
-    if (!handle) return kStorageUnusable;
-    const int state = handle->connection.state();
-    if (state != kStorageOk) return state;
+    auto handle = cache ? std::make_unique<PCDHandle>(cacheFolder, "cache.db", kCacheSchemaSteps, true)
+                        : std::make_unique<PCDHandle>(storeFolder, "pcd.db", kConfigurationSchemaSteps, false);
+    if (!handle->connection.state().ok()) return handle->connection.state();
     *out = handle.release();
-    return kStorageOk;
-  } catch (const std::bad_alloc&) {
-    return kStorageUnusable;
-  }
+    return Status();
+  });
 }
 
 }  // namespace
 
-int PCDOpen(PCDHandle** out) {
-  if (out == nullptr) return kStorageInvalidArgument;
-  const int opened = OpenStore(out, false);
-  if (opened != kStorageOk) return opened;
+Status PCDOpen(PCDHandle** out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  Status opened = OpenStore(out, false);
+  if (!opened.ok()) return opened;
   PCDHandle* cache = nullptr;
-  const int prepared = PCDOpenCache(&cache);
-  if (prepared != kStorageOk) return prepared;
+  Status prepared = PCDOpenCache(&cache);
+  if (!prepared.ok()) return prepared;
   return PCDClose(cache);
 }
 
-int PCDOpenCache(PCDHandle** out) {
-  if (out == nullptr) return kStorageInvalidArgument;
+Status PCDOpenCache(PCDHandle** out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
   return OpenStore(out, true);
 }
 
-int PCDGetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
-                 char** value) {
+Status PCDGetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
+                    char** value) {
   if (handle == nullptr || subdomain == nullptr || key == nullptr || value == nullptr) {
-    return kStorageInvalidArgument;
+    return Status(Code::kInvalidArgument);
   }
   return handle->connection.QueryValue(
       value, "SELECT value FROM domain_data WHERE domain = %d AND subdomain = '%q' AND key = '%q'",
       domain, subdomain, key);
 }
 
-int PCDSetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
-                 const char* value) {
+Status PCDSetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
+                    const char* value) {
   if (value == nullptr) return PCDDeleteDomain(handle, domain, subdomain, key);
-  if (handle == nullptr || subdomain == nullptr || key == nullptr) return kStorageInvalidArgument;
+  if (handle == nullptr || subdomain == nullptr || key == nullptr) return Status(Code::kInvalidArgument);
   return handle->connection.Execute(
       "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (%d, '%q', '%q', "
       "'%q')",
       domain, subdomain, key, value);
 }
 
-int PCDDeleteDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key) {
-  if (handle == nullptr || subdomain == nullptr || key == nullptr) return kStorageInvalidArgument;
+Status PCDDeleteDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key) {
+  if (handle == nullptr || subdomain == nullptr || key == nullptr) return Status(Code::kInvalidArgument);
   return handle->connection.Execute(
       "DELETE FROM domain_data WHERE domain = %d AND subdomain = '%q' AND key = '%q'", domain,
       subdomain, key);
 }
 
-int PCDCommit(PCDHandle* handle) {
-  if (handle == nullptr) return kStorageInvalidArgument;
+Status PCDCommit(PCDHandle* handle) {
+  if (handle == nullptr) return Status(Code::kInvalidArgument);
   return handle->connection.Commit();
 }
 
-int PCDRollback(PCDHandle* handle) {
-  if (handle == nullptr) return kStorageInvalidArgument;
+Status PCDRollback(PCDHandle* handle) {
+  if (handle == nullptr) return Status(Code::kInvalidArgument);
   return handle->connection.Rollback();
 }
 
-int PCDClose(PCDHandle* handle) {
-  if (handle == nullptr) return kStorageInvalidArgument;
+Status PCDClose(PCDHandle* handle) {
+  if (handle == nullptr) return Status(Code::kInvalidArgument);
   std::unique_ptr<PCDHandle> owned(handle);
-  const int committed = PCDCommit(handle);
-  const int closed = owned->connection.Close();
+  Status committed = PCDCommit(handle);
+  Status closed = owned->connection.Close();
   // Closing discards a transaction whose commit failed: that loss must not
   // be reported as success.
-  return closed != kStorageOk ? closed : committed;
+  return closed.ok() ? committed : closed;
 }
+
+}  // namespace customhooks::storage

@@ -19,6 +19,8 @@
 #include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
+namespace customhooks::storage {
+
 struct pdbHandle {
   explicit pdbHandle(const std::string& folder)
       : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
@@ -76,57 +78,105 @@ bool SameContent(const std::string& first, const std::string& second) {
 // session closes the payload database three times within moments, and the
 // database changes far less often. Otherwise the copy goes to a temporary
 // file beside the target first and then replaces the target in one step, so
-// an interrupted or failed copy never leaves a half-written backup. 8 when
-// there is nothing to copy or a path can't be built, 4 when the copy fails,
-// else the status of creating the backup folder.
-int BackUpInstallerDatabase() {
-  std::string common;
-  std::string capsFolder;
-  std::string source;
-  if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder) ||
-      !JoinPath(capsFolder, "caps.db", source) || IsRegularFile(source) == 0) {
-    return kStorageNotFound;
+// an interrupted or failed copy never leaves a half-written backup.
+// Code::kNotFound when there is nothing to copy or a path can't be built,
+// Code::kFileError when the backup folder can't be created or the copy
+// fails, Code::kNoMemory when memory runs out.
+Status BackUpInstallerDatabase() {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [] {
+    std::string common;
+    std::string capsFolder;
+    std::string source;
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder) ||
+        !JoinPath(capsFolder, "caps.db", source) || IsRegularFile(source) == 0) {
+      return Status(Code::kNotFound);
+    }
+    std::string backupFolder;
+    std::string target;
+    std::string temporary;
+    if (!JoinPath(common, "backup", backupFolder) || !JoinPath(backupFolder, "caps.db", target) ||
+        !JoinPath(backupFolder, TemporaryBackupName(), temporary)) {
+      return Status(Code::kNotFound);
+    }
+    Status status;
+    if (!IsDirectory(backupFolder) && CreateDirectoryTree(backupFolder) != 0) {
+      status = Status(Code::kFileError, backupFolder);
+    }
+    if (IsRegularFile(target) != 0 && SameContent(source, target)) return status;
+    if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
+      DeleteFileUtf8(temporary);
+      return Status(Code::kFileError, target);
+    }
+    return status;
+  });
+}
+
+// pdbGetPayload once its arguments are checked; throws std::bad_alloc when
+// a copy can't be allocated.
+Status ReadPayload(pdbHandle& handle, const char* id, pdbPayload& rec) {
+  DatabaseConnection& connection = handle.connection;
+  if (!connection.state().ok()) return Status(Code::kNotFound);
+
+  if (!handle.payloadQuery) {
+    sqlite3_stmt* compiled = nullptr;
+    const int rc = sqlite3_prepare_v2(connection.handle(),
+                                      "SELECT payloadID, productFamily, productName, version, signature, "
+                                      "installState, installTime FROM payloads WHERE PayloadID = ?1",
+                                      -1, &compiled, nullptr);
+    handle.payloadQuery.reset(compiled);
+    if (rc != SQLITE_OK) {
+      handle.payloadQuery.reset();
+      return StatusFromSqlite(rc, sqlite3_errmsg(connection.handle()));
+    }
   }
-  std::string backupFolder;
-  std::string target;
-  std::string temporary;
-  if (!JoinPath(common, "backup", backupFolder) || !JoinPath(backupFolder, "caps.db", target) ||
-      !JoinPath(backupFolder, TemporaryBackupName(), temporary)) {
-    return kStorageNotFound;
+  // Each call is a read of its own: the statement is reset (ending SQLite's
+  // read transaction and dropping the bound ID) on every path.
+  SqliteStatementUse query(handle.payloadQuery.get());
+  const int bound = sqlite3_bind_text(query.get(), 1, id, -1, SQLITE_STATIC);
+  if (bound != SQLITE_OK) return StatusFromSqlite(bound, id);
+  const int rc = sqlite3_step(query.get());
+  if (rc == SQLITE_DONE) return Status(Code::kNotFound, id);
+  if (rc != SQLITE_ROW) return StatusFromSqlite(rc, sqlite3_errmsg(connection.handle()));
+  if (sqlite3_column_count(query.get()) != kPayloadColumns) return Status(Code::kDatabaseError, "payloads");
+
+  // A NULL text is handed out as the empty text: callers compare these
+  // fields byte by byte.
+  char* texts[kPayloadTextColumns];
+  for (int i = 0; i < kPayloadTextColumns; ++i) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), i));
+    texts[i] = text ? connection.CopyResultText(text) : SharedEmptyText();
   }
-  int status = kStorageOk;
-  if (!IsDirectory(backupFolder)) status = CreateDirectoryTree(backupFolder);
-  if (IsRegularFile(target) != 0 && SameContent(source, target)) return status;
-  if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
-    DeleteFileUtf8(temporary);
-    return kStorageFileError;
-  }
-  return status;
+  rec.payloadID = texts[0];
+  rec.productFamily = texts[1];
+  rec.productName = texts[2];
+  rec.version = texts[3];
+  rec.signature = texts[4];
+  rec.installState =
+      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns)));
+  rec.installTime =
+      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns + 1)));
+  return Status();
 }
 
 }  // namespace
 
-int pdbOpen(pdbHandle** out) {
-  if (out == nullptr) return kStorageInvalidArgument;
+Status pdbOpen(pdbHandle** out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
   *out = nullptr;
-  try {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [out] {
     std::string common;
     std::string folder;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder)) return kStorageUnusable;
-    std::unique_ptr<pdbHandle> handle(new (std::nothrow) pdbHandle(folder));
-    if (!handle) return kStorageUnusable;
-    const int state = handle->connection.state();
-    if (state != kStorageOk) return state;
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder)) return Status(Code::kUnusable);
+    auto handle = std::make_unique<pdbHandle>(folder);
+    if (!handle->connection.state().ok()) return handle->connection.state();
     *out = handle.release();
-    return kStorageOk;
-  } catch (const std::bad_alloc&) {
-    return kStorageUnusable;
-  }
+    return Status();
+  });
 }
 
-int pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out) {
+Status pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out) {
   if (handle == nullptr || out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) {
-    return kStorageInvalidArgument;
+    return Status(Code::kInvalidArgument);
   }
   if (stateFilter == kPayloadStateAll) {
     return handle->connection.QueryList(out,
@@ -137,79 +187,37 @@ int pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out) {
       stateFilter);
 }
 
-int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec) {
-  if (handle == nullptr || id == nullptr || rec == nullptr) return kStorageInvalidArgument;
-  DatabaseConnection& connection = handle->connection;
-  if (connection.state() != kStorageOk) return kStorageNotFound;
-
-  if (!handle->payloadQuery) {
-    sqlite3_stmt* compiled = nullptr;
-    const int rc = sqlite3_prepare_v2(connection.handle(),
-                                      "SELECT payloadID, productFamily, productName, version, signature, "
-                                      "installState, installTime FROM payloads WHERE PayloadID = ?1",
-                                      -1, &compiled, nullptr);
-    handle->payloadQuery.reset(compiled);
-    if (rc != SQLITE_OK) {
-      handle->payloadQuery.reset();
-      return StatusFromSqlite(rc);
-    }
-  }
-  // Each call is a read of its own: the statement is reset (ending SQLite's
-  // read transaction and dropping the bound ID) on every path.
-  SqliteStatementUse query(handle->payloadQuery.get());
-  if (sqlite3_bind_text(query.get(), 1, id, -1, SQLITE_STATIC) != SQLITE_OK) return kStorageNoMemory;
-  const int rc = sqlite3_step(query.get());
-  if (rc == SQLITE_DONE) return kStorageNotFound;
-  if (rc != SQLITE_ROW) return StatusFromSqlite(rc);
-  if (sqlite3_column_count(query.get()) != kPayloadColumns) return kStorageDatabaseError;
-
-  // A NULL text is handed out as the empty text: callers compare these
-  // fields byte by byte.
-  char* texts[kPayloadTextColumns];
-  for (int i = 0; i < kPayloadTextColumns; ++i) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), i));
-    texts[i] = text ? connection.CopyResultText(text) : SharedEmptyText();
-    if (texts[i] == nullptr) return kStorageNoMemory;
-  }
-  rec->payloadID = texts[0];
-  rec->productFamily = texts[1];
-  rec->productName = texts[2];
-  rec->version = texts[3];
-  rec->signature = texts[4];
-  rec->installState =
-      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns)));
-  rec->installTime =
-      DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(query.get(), kPayloadTextColumns + 1)));
-  return kStorageOk;
+Status pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec) {
+  if (handle == nullptr || id == nullptr || rec == nullptr) return Status(Code::kInvalidArgument);
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return ReadPayload(*handle, id, *rec); });
 }
 
-int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
-                      char** value) {
+Status pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
+                         char** value) {
   if (handle == nullptr || id == nullptr || key == nullptr || value == nullptr) {
-    return kStorageInvalidArgument;
+    return Status(Code::kInvalidArgument);
   }
   return handle->connection.QueryValue(
       value, "SELECT value FROM payload_data WHERE payloadID = '%q' AND domain = %d AND key = '%q'",
       id, domain, key);
 }
 
-int pdbCommit(pdbHandle* handle) {
-  if (handle == nullptr) return kStorageInvalidArgument;
-  const int committed = handle->connection.Commit();
-  if (committed != kStorageOk) return committed;
-  try {
-    BackUpInstallerDatabase();
-  } catch (const std::bad_alloc&) {
-    // Backup problems never change the outcome of the commit.
-  }
-  return kStorageOk;
+Status pdbCommit(pdbHandle* handle) {
+  if (handle == nullptr) return Status(Code::kInvalidArgument);
+  Status committed = handle->connection.Commit();
+  if (!committed.ok()) return committed;
+  // Backup problems never change the outcome of the commit.
+  static_cast<void>(BackUpInstallerDatabase());
+  return Status();
 }
 
-int pdbClose(pdbHandle* handle) {
-  if (handle == nullptr) return kStorageInvalidArgument;
+Status pdbClose(pdbHandle* handle) {
+  if (handle == nullptr) return Status(Code::kInvalidArgument);
   std::unique_ptr<pdbHandle> owned(handle);
-  const int committed = pdbCommit(handle);
+  Status committed = pdbCommit(handle);
   owned->payloadQuery.reset();
-  const int closed = owned->connection.Close();
-  return closed != kStorageOk ? closed : committed;
+  Status closed = owned->connection.Close();
+  return closed.ok() ? committed : closed;
 }
+
+}  // namespace customhooks::storage

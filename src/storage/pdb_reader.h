@@ -5,18 +5,23 @@
 // closing a handle also refreshes the copy of the installer's "caps.db" in
 // the folder "backup" of the common data folder.
 //
-// Every operation returns a status of storage_status.h (0 success, 10 for a
-// null required argument, without touching the database) and never throws.
-// Texts are NUL-terminated UTF-8.
+// Every operation returns a Status with a code of storage_status.h
+// (Code::kInvalidArgument for a null required argument, without touching the
+// database; Code::kNoMemory when memory runs out) and never throws. Texts
+// are NUL-terminated UTF-8.
 //
 // Ownership: a handle comes from pdbOpen and is freed by pdbClose. Every text
 // and list a handle returns belongs to it and stays valid until pdbClose;
 // callers never free them. Reads wait at most 2000 ms for a lock held by the
-// installer and then give 14.
+// installer and then give Code::kBusy.
 #ifndef CUSTOMHOOKS_STORAGE_PDB_READER_H_
 #define CUSTOMHOOKS_STORAGE_PDB_READER_H_
 
 #include <cstdint>
+
+#include "storage/storage_status.h"
+
+namespace customhooks::storage {
 
 struct pdbHandle;
 
@@ -37,39 +42,43 @@ struct pdbPayload {
 // that state, 4 selects every payload.
 constexpr int kPayloadStateAll = 4;
 
-// Opens "pdb.db", creating the folder and the file when missing. On 0,
-// `*out` holds the handle; otherwise `*out` is null: 1 when the folder path
-// can't be determined or built or the handle can't be allocated, else the
-// status of opening (13 for a database that requires a schema newer than
-// version 1, 14 when it stays locked, 11 when it can't be opened).
-int pdbOpen(pdbHandle** out);
+// Opens "pdb.db", creating the folder and the file when missing. On
+// success, `*out` holds the handle; otherwise `*out` is null:
+// Code::kUnusable when the folder path can't be determined or built, else
+// the status of opening (Code::kSchemaTooNew for a database that requires a
+// schema newer than version 1, Code::kBusy when it stays locked,
+// Code::kAccessRefused when it can't be opened).
+Status pdbOpen(pdbHandle** out);
 
 // The IDs of the payloads selected by `stateFilter`, by ascending install
-// time (NULL times first), as a null-terminated list. 8 with the shared empty
-// list when none matches; 10 for a filter outside 0 to 4.
-int pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out);
+// time (NULL times first), as a null-terminated list. Code::kNotFound with
+// the shared empty list when none matches; Code::kInvalidArgument for a
+// filter outside 0 to 4.
+Status pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out);
 
-// Fills `rec` from the row of payload `id`. 8 when there is no such row, 12
-// when the payloads table does not have the seven expected columns, 3 when a
-// copy can't be allocated; `rec` is untouched unless the result is 0.
-int pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec);
+// Fills `rec` from the row of payload `id`. Code::kNotFound when there is no
+// such row, Code::kDatabaseError when the payloads table does not have the
+// seven expected columns; `rec` is untouched unless the result is success.
+Status pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec);
 
-// The value of payload `id`'s data (`domain`, `key`). On 0, `*value` is the
-// stored text (a NULL value reads as the empty text); 8 with `*value` null
-// when there is none.
-int pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
-                      char** value);
+// The value of payload `id`'s data (`domain`, `key`). On success, `*value`
+// is the stored text (a NULL value reads as the empty text);
+// Code::kNotFound with `*value` null when there is none.
+Status pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
+                         char** value);
 
 // Forces "pdb.db" to disk when this handle created it (the only write it
 // ever makes), then refreshes the backup copy of "caps.db" (a backup that
 // already holds the same bytes is left as it is).
 // Problems of the backup are not reported; the target copy is replaced
 // whole or not at all.
-int pdbCommit(pdbHandle* handle);
+Status pdbCommit(pdbHandle* handle);
 
 // pdbCommit, then closes the database and frees the handle with everything
 // it returned. Returns the status of closing, or, when closing succeeded but
 // the commit failed, the commit's status.
-int pdbClose(pdbHandle* handle);
+Status pdbClose(pdbHandle* handle);
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_PDB_READER_H_

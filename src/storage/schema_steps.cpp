@@ -1,5 +1,7 @@
 #include "storage/schema_steps.h"
 
+namespace customhooks::storage {
+
 namespace {
 
 const char* const kNoStatements[] = {nullptr};
@@ -144,3 +146,5 @@ const char* const kPayloadStep1[] = {
 const SchemaStep kConfigurationSchemaSteps[] = {kConfigurationStep1, kNoStatements, nullptr};
 const SchemaStep kCacheSchemaSteps[] = {kCacheStep1, kNoStatements, nullptr};
 const SchemaStep kPayloadSchemaSteps[] = {kPayloadStep1, nullptr};
+
+}  // namespace customhooks::storage

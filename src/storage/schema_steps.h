@@ -4,11 +4,15 @@
 
 #include "storage/database_connection.h"
 
+namespace customhooks::storage {
+
 // "pcd.db": step 1 (21 statements) creates version 1; step 2 is empty.
 extern const SchemaStep kConfigurationSchemaSteps[];
 // "cache.db": step 1 (4 statements) creates version 1; step 2 is empty.
 extern const SchemaStep kCacheSchemaSteps[];
 // "pdb.db": step 1 (22 statements) creates version 1.
 extern const SchemaStep kPayloadSchemaSteps[];
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_SCHEMA_STEPS_H_

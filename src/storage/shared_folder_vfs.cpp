@@ -8,6 +8,8 @@
 
 #include "fs/shared_folder.h"
 
+namespace customhooks::storage {
+
 namespace {
 
 constexpr char kVfsName[] = "customhooks-shared-folder";
@@ -95,3 +97,5 @@ const char* SharedFolderVfs() {
   static const Registration registration;
   return registration.name();
 }
+
+}  // namespace customhooks::storage

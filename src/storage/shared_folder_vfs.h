@@ -11,11 +11,15 @@
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 #define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 
+namespace customhooks::storage {
+
 // The VFS's name for sqlite3_open_v2, registered (not as the default) on
 // the first call, which also installs the checked open call in the default
 // VFS's system-call table; both are taken back when the module is unloaded.
 // Null when the default VFS has no replaceable open call: a database that
 // needs this VFS must then not be opened.
 const char* SharedFolderVfs();
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_

@@ -7,6 +7,8 @@
 
 #include <sqlite3.h>
 
+namespace customhooks::storage {
+
 // A text from sqlite3_mprintf or sqlite3_vmprintf.
 struct SqliteTextFree {
   void operator()(char* text) const { sqlite3_free(text); }
@@ -35,5 +37,7 @@ class SqliteStatementUse {
  private:
   sqlite3_stmt* statement_;
 };
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_SQLITE_MEMORY_H_

@@ -2,32 +2,72 @@
 
 #include <sqlite3.h>
 
-int StatusFromSqlite(int sqliteCode) {
+namespace customhooks::storage {
+
+namespace {
+
+const char* CodeName(int code) {
+  switch (static_cast<Code>(code)) {
+    case Code::kUnusable:
+      return "unusable";
+    case Code::kNoMemory:
+      return "no memory";
+    case Code::kFileError:
+      return "file error";
+    case Code::kMissingStep:
+      return "missing step";
+    case Code::kConstraint:
+      return "constraint";
+    case Code::kNotFound:
+      return "not found";
+    case Code::kInvalidArgument:
+      return "invalid argument";
+    case Code::kAccessRefused:
+      return "access refused";
+    case Code::kDatabaseError:
+      return "database error";
+    case Code::kSchemaTooNew:
+      return "schema too new";
+    case Code::kBusy:
+      return "busy";
+  }
+  return "unknown";
+}
+
+const StatusDomain kStorageDomain{"storage", CodeName};
+
+}  // namespace
+
+const StatusDomain& StatusDomainOf(Code) { return kStorageDomain; }
+
+Status StatusFromSqlite(int sqliteCode, std::string_view context) {
   switch (sqliteCode) {
     case SQLITE_OK:
     case SQLITE_ROW:
     case SQLITE_DONE:
-      return kStorageOk;
+      return Status();
     case SQLITE_PERM:
     case SQLITE_READONLY:
     case SQLITE_CANTOPEN:
     case SQLITE_AUTH:
-      return kStorageAccessRefused;
+      return Status(Code::kAccessRefused, context);
     case SQLITE_BUSY:
-      return kStorageBusy;
+      return Status(Code::kBusy, context);
     case SQLITE_NOMEM:
-      return kStorageNoMemory;
+      return Status(Code::kNoMemory, context);
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_FULL:
     case SQLITE_NOTADB:
-      return kStorageFileError;
+      return Status(Code::kFileError, context);
     case SQLITE_NOTFOUND:
     case SQLITE_EMPTY:
-      return kStorageNotFound;
+      return Status(Code::kNotFound, context);
     case SQLITE_CONSTRAINT:
-      return kStorageConstraint;
+      return Status(Code::kConstraint, context);
     default:
-      return kStorageDatabaseError;
+      return Status(Code::kDatabaseError, context);
   }
 }
+
+}  // namespace customhooks::storage

@@ -1,44 +1,59 @@
-// Status codes of the storage layer.
+// The codes of the storage layer.
 //
 // Every operation of the database access layer, the configuration store and
-// the payload reader returns one of these as a plain `int`; 0 is success and
-// callers above the storage layer test for 0 only.
+// the payload reader returns a Status (fs/status.h): success, or one of the
+// codes below with an optional context text (the file, or SQLite's message).
+// Callers above the storage layer test for success, or for a code by name;
+// the codes' numbers are never shown to a host nor stored in a file.
 #ifndef CUSTOMHOOKS_STORAGE_STORAGE_STATUS_H_
 #define CUSTOMHOOKS_STORAGE_STORAGE_STATUS_H_
 
-// Success (SQLITE_OK, SQLITE_ROW, SQLITE_DONE).
-constexpr int kStorageOk = 0;
-// The database can't be used: a folder stands where the file should be, a
-// schema step failed, the connection has no SQLite handle, a database path
-// can't be built, or a handle can't be allocated.
-constexpr int kStorageUnusable = 1;
-// Out of memory (SQLITE_NOMEM); a result block can't be allocated.
-constexpr int kStorageNoMemory = 3;
-// File-system error (SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_FULL,
-// SQLITE_NOTADB); a folder can't be created or a file can't be copied.
-constexpr int kStorageFileError = 4;
-// The schema step table has no statement list for a step that is needed.
-constexpr int kStorageMissingStep = 5;
-// A constraint was violated (SQLITE_CONSTRAINT).
-constexpr int kStorageConstraint = 6;
-// Not found: the query gave no row (also SQLITE_NOTFOUND, SQLITE_EMPTY), or a
-// SELECT was asked of a connection that is not open.
-constexpr int kStorageNotFound = 8;
-// The handle holds no connection.
-constexpr int kStorageNoConnection = 9;
-// Invalid argument: a required pointer is null, a number is out of range, or
-// a joined path is too long.
-constexpr int kStorageInvalidArgument = 10;
-// Access refused (SQLITE_PERM, SQLITE_READONLY, SQLITE_CANTOPEN, SQLITE_AUTH).
-constexpr int kStorageAccessRefused = 11;
-// Any other database error; also an unexpected result shape.
-constexpr int kStorageDatabaseError = 12;
-// The database requires a newer schema than the opener supports.
-constexpr int kStorageSchemaTooNew = 13;
-// Another process held a lock for longer than the busy timeout (SQLITE_BUSY).
-constexpr int kStorageBusy = 14;
+#include <string_view>
 
-// Translates a primary SQLite result code into a storage status.
-int StatusFromSqlite(int sqliteCode);
+#include "fs/status.h"
+
+namespace customhooks::storage {
+
+enum class Code {
+  // The database can't be used: a folder stands where the file should be, a
+  // schema step failed, the connection is not open, or the folder path
+  // can't be determined or built.
+  kUnusable,
+  // Memory ran out (in the module or in SQLite, SQLITE_NOMEM).
+  kNoMemory,
+  // File-system error (SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_FULL,
+  // SQLITE_NOTADB); a folder can't be created or a file can't be copied.
+  kFileError,
+  // The schema step table has no statement list for a step that is needed.
+  kMissingStep,
+  // A constraint was violated (SQLITE_CONSTRAINT).
+  kConstraint,
+  // Not found: the query gave no row (also SQLITE_NOTFOUND, SQLITE_EMPTY),
+  // or a SELECT was asked of a connection that is not open.
+  kNotFound,
+  // A required pointer is null, a number is out of range, or a joined path
+  // is too long.
+  kInvalidArgument,
+  // Access refused (SQLITE_PERM, SQLITE_READONLY, SQLITE_CANTOPEN,
+  // SQLITE_AUTH), or a link planted in a folder that others can write.
+  kAccessRefused,
+  // Any other database error; also an unexpected result shape.
+  kDatabaseError,
+  // The database requires a newer schema than the opener supports.
+  kSchemaTooNew,
+  // Another process held a lock for longer than the busy timeout
+  // (SQLITE_BUSY).
+  kBusy,
+};
+
+// The layer "storage" and the names of its codes ("not found", ...).
+const StatusDomain& StatusDomainOf(Code);
+
+// The one translation of an SQLite result code: success for SQLITE_OK,
+// SQLITE_ROW and SQLITE_DONE, otherwise the code named above for it (any
+// code not named gives kDatabaseError), with `context`.
+Status StatusFromSqlite(int sqliteCode, std::string_view context = {});
+
+}  // namespace customhooks::storage
 
 #endif  // CUSTOMHOOKS_STORAGE_STORAGE_STATUS_H_

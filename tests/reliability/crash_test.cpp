@@ -113,14 +113,18 @@ struct CopyFiles {
       Report(fd, 'S', k);
       continue;
     }
-    PCDHandle* cache = nullptr;
-    if (PCDOpenCache(&cache) != 0) ::_exit(5);
+    customhooks::storage::PCDHandle* cache = nullptr;
+    if (!customhooks::storage::PCDOpenCache(&cache).ok()) ::_exit(5);
     for (int r = 0; r < kBatchRecords; ++r) {
-      PCDSetDomain(cache, 1, kBatchSubdomain, ("r" + std::to_string(r)).c_str(), DateOf(k).c_str());
+      if (!customhooks::storage::PCDSetDomain(cache, 1, kBatchSubdomain, ("r" + std::to_string(r)).c_str(),
+                                              DateOf(k).c_str())
+               .ok()) {
+        ::_exit(10);
+      }
     }
-    const int committed = PCDCommit(cache);
-    PCDClose(cache);
-    if (committed != 0) ::_exit(6);
+    const bool committed = customhooks::storage::PCDCommit(cache).ok();
+    const bool closed = customhooks::storage::PCDClose(cache).ok();
+    if (!committed || !closed) ::_exit(6);
     Report(fd, 'C', k);
 
     // The same four values as the driver records of a session.

@@ -154,9 +154,9 @@ TEST(NewDatabases, FlushTheirFolder) {
   };
   for (const long expected : {2L, 0L}) {
     fsfaults::FailNthPlatformCall(0);
-    PCDHandle* handle = nullptr;
-    ASSERT_EQ(PCDOpen(&handle), 0);
-    ASSERT_EQ(PCDClose(handle), 0);
+    customhooks::storage::PCDHandle* handle = nullptr;
+    ASSERT_TRUE(customhooks::storage::PCDOpen(&handle).ok());
+    ASSERT_TRUE(customhooks::storage::PCDClose(handle).ok());
     EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
   }
 }

@@ -13,6 +13,7 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+namespace customhooks::storage {
 namespace {
 
 const char* const kCreateVersion1[] = {
@@ -49,7 +50,7 @@ class DatabaseConnectionTest : public ::testing::Test {
   // Opens and closes once, leaving a version-1 file with one recorded open.
   void CreateFile() const {
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kStorageOk);
+    ASSERT_EQ(connection->state(), kOk);
   }
 
   std::string Count(const char* table) const {
@@ -65,7 +66,7 @@ class DatabaseConnectionTest : public ::testing::Test {
 TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
   ASSERT_FALSE(IsFolderOnDisk(PathOf(machine_.scratch(), {"one"})));
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
   EXPECT_NE(connection->handle(), nullptr);
   EXPECT_TRUE(IsFileOnDisk(File()));
 
@@ -80,7 +81,7 @@ TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
 TEST_F(DatabaseConnectionTest, StepThatKeepsTheVersionRunsAgainAtEveryOpen) {
   for (int i = 0; i < 3; ++i) {
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kStorageOk);
+    ASSERT_EQ(connection->state(), kOk);
   }
   EXPECT_EQ(Count("opens"), "3");
   RawDatabase raw(File());
@@ -94,7 +95,7 @@ TEST_F(DatabaseConnectionTest, DatabaseAtTargetVersionGetsNoStep) {
     ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '2' WHERE key = 'schema_version'"), SQLITE_OK);
   }
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageOk);
+  EXPECT_EQ(connection->state(), kOk);
   connection.reset();
   EXPECT_EQ(Count("opens"), "1");
 }
@@ -106,7 +107,7 @@ TEST_F(DatabaseConnectionTest, NewerButCompatibleDatabaseIsUsedWithoutSteps) {
     ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '7' WHERE key = 'schema_version'"), SQLITE_OK);
   }
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageOk);
+  EXPECT_EQ(connection->state(), kOk);
   connection.reset();
   EXPECT_EQ(Count("opens"), "1");
 }
@@ -114,7 +115,8 @@ TEST_F(DatabaseConnectionTest, NewerButCompatibleDatabaseIsUsedWithoutSteps) {
 TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   WriteVersionedDatabase(File(), "3", "3");
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageSchemaTooNew);
+  EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
+  EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
   EXPECT_EQ(connection->handle(), nullptr);
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
@@ -123,7 +125,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
 TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
   WriteVersionedDatabase(File(), "2", nullptr);
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageNotFound);
+  EXPECT_EQ(connection->state(), Code::kNotFound);
   EXPECT_EQ(connection->handle(), nullptr);
 }
 
@@ -131,7 +133,7 @@ TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   MakeFolders(File());
   ASSERT_TRUE(WriteWholeFile(PathOf(File(), {"inside.txt"}), "keep me"));
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageUnusable);
+  EXPECT_EQ(connection->state(), Code::kUnusable);
   EXPECT_EQ(connection->handle(), nullptr);
   EXPECT_TRUE(IsFolderOnDisk(File()));
   EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
@@ -143,7 +145,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   for (int i = 0; i < 200; ++i) junk += "this is not an SQLite database, line " + std::to_string(i) + "\n";
   ASSERT_TRUE(WriteWholeFile(File(), junk));
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kStorageFileError);
+  EXPECT_EQ(connection->state(), Code::kFileError);
   EXPECT_EQ(connection->handle(), nullptr);
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
@@ -158,9 +160,9 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
     ASSERT_EQ(raw.Exec("CREATE TABLE opens ( n INT ); INSERT INTO opens VALUES (7);"), SQLITE_OK);
   }
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
   char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT n FROM opens"), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT n FROM opens"), kOk);
   EXPECT_STREQ(value, "7");
   connection.reset();
 
@@ -171,7 +173,7 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
 
 TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
   auto connection = Connect(kFailingSecondStep);
-  EXPECT_EQ(connection->state(), kStorageUnusable);
+  EXPECT_EQ(connection->state(), Code::kUnusable);
   EXPECT_EQ(connection->handle(), nullptr);
   connection.reset();
 
@@ -182,7 +184,7 @@ TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
 
 TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
   auto connection = Connect(kFirstStepOnly, 2);
-  EXPECT_EQ(connection->state(), kStorageMissingStep);
+  EXPECT_EQ(connection->state(), Code::kMissingStep);
   EXPECT_EQ(connection->handle(), nullptr);
   connection.reset();
   RawDatabase raw(File());
@@ -193,19 +195,19 @@ TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::vector<std::string> before = FolderEntries(machine_.scratch());
   const std::string longName(300, 'n');
   DatabaseConnection connection(machine_.scratch(), longName, kCountingSteps, false, 2, true);
-  EXPECT_EQ(connection.state(), kStorageInvalidArgument);
+  EXPECT_EQ(connection.state(), Code::kInvalidArgument);
   EXPECT_EQ(connection.handle(), nullptr);
   EXPECT_EQ(FolderEntries(machine_.scratch()), before);
 }
 
 TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  EXPECT_EQ(connection->ApplySchemaStep(0), kStorageInvalidArgument);
-  EXPECT_EQ(connection->ApplySchemaStep(3), kStorageMissingStep);
-  EXPECT_EQ(connection->ApplySchemaStep(2), kStorageOk);
-  EXPECT_EQ(connection->Close(), kStorageOk);
-  EXPECT_EQ(connection->ApplySchemaStep(2), kStorageUnusable);
+  ASSERT_EQ(connection->state(), kOk);
+  EXPECT_EQ(connection->ApplySchemaStep(0), Code::kInvalidArgument);
+  EXPECT_EQ(connection->ApplySchemaStep(3), Code::kMissingStep);
+  EXPECT_EQ(connection->ApplySchemaStep(2), kOk);
+  EXPECT_EQ(connection->Close(), kOk);
+  EXPECT_EQ(connection->ApplySchemaStep(2), Code::kUnusable);
   connection.reset();
   EXPECT_EQ(Count("opens"), "2");
 }
@@ -214,43 +216,45 @@ TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
 
 TEST_F(DatabaseConnectionTest, QueryValueOutcomes) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('n', NULL)"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('n', NULL)"), kOk);
 
   char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), kOk);
   EXPECT_STREQ(value, "alpha");
 
   value = SharedEmptyText();
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'zzz'"), kStorageNotFound);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'zzz'"), Code::kNotFound);
   EXPECT_EQ(value, nullptr);
 
   value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM no_such_table"), kStorageDatabaseError);
+  const Status missing = connection->QueryValue(&value, "SELECT value FROM no_such_table");
+  EXPECT_EQ(missing, Code::kDatabaseError);
+  EXPECT_EQ(missing.context(), "no such table: no_such_table") << "SQLite's message goes along";
   EXPECT_EQ(value, SharedEmptyText());
 
   value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'n'"), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'n'"), kOk);
   ASSERT_NE(value, nullptr) << "a NULL column must still give a readable text";
   EXPECT_STREQ(value, "");
 
-  EXPECT_EQ(connection->QueryValue(nullptr, "SELECT 1"), kStorageInvalidArgument);
+  EXPECT_EQ(connection->QueryValue(nullptr, "SELECT 1"), Code::kInvalidArgument);
 }
 
 TEST_F(DatabaseConnectionTest, QueryListOutcomes) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
   char** list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items"), kStorageNotFound);
+  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items"), Code::kNotFound);
   EXPECT_EQ(list, SharedEmptyList());
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list[0], nullptr);
 
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', 'two')"), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', NULL)"), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('c', 'three')"), kStorageOk);
-  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items ORDER BY name"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', 'two')"), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', NULL)"), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('c', 'three')"), kOk);
+  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items ORDER BY name"), kOk);
   ASSERT_NE(list, nullptr);
   std::vector<std::string> values;
   for (char** entry = list; *entry != nullptr; ++entry) values.emplace_back(*entry);
@@ -258,42 +262,42 @@ TEST_F(DatabaseConnectionTest, QueryListOutcomes) {
       << "a NULL column must not end the list early";
 
   list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT x FROM no_such_table"), kStorageDatabaseError);
+  EXPECT_EQ(connection->QueryList(&list, "SELECT x FROM no_such_table"), Code::kDatabaseError);
   EXPECT_EQ(list, SharedEmptyList());
-  EXPECT_EQ(connection->QueryList(nullptr, "SELECT 1"), kStorageInvalidArgument);
+  EXPECT_EQ(connection->QueryList(nullptr, "SELECT 1"), Code::kInvalidArgument);
 }
 
 TEST_F(DatabaseConnectionTest, FormatsQuoteTextsAndNumbers) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
   const char* hostile = "x'); DROP TABLE items; --";
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', %d)", "it's", -42), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', '%q')", hostile, "o''k"), kStorageOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', %d)", "it's", -42), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', '%q')", hostile, "o''k"), kOk);
 
   char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "it's"), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "it's"), kOk);
   EXPECT_STREQ(value, "-42");
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", hostile), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", hostile), kOk);
   EXPECT_STREQ(value, "o''k");
   EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "its"),
-            kStorageNotFound);
-  EXPECT_EQ(connection->Execute("SELECT name FROM items"), kStorageOk) << "rows are skipped";
+            Code::kNotFound);
+  EXPECT_EQ(connection->Execute("SELECT name FROM items"), kOk) << "rows are skipped";
 }
 
 TEST_F(DatabaseConnectionTest, ReturnedTextsStayValidUntilDestroyed) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
   std::vector<char*> values;
   for (int i = 0; i < 50; ++i) {
-    ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('k%d', 'value number %d')", i, i), kStorageOk);
+    ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('k%d', 'value number %d')", i, i), kOk);
     char* value = nullptr;
-    ASSERT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'k%d'", i), kStorageOk);
+    ASSERT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'k%d'", i), kOk);
     values.push_back(value);
   }
   char** list = nullptr;
-  ASSERT_EQ(connection->QueryList(&list, "SELECT name FROM items ORDER BY rowid"), kStorageOk);
-  ASSERT_EQ(connection->Commit(), kStorageOk);
-  ASSERT_EQ(connection->Close(), kStorageOk);
+  ASSERT_EQ(connection->QueryList(&list, "SELECT name FROM items ORDER BY rowid"), kOk);
+  ASSERT_EQ(connection->Commit(), kOk);
+  ASSERT_EQ(connection->Close(), kOk);
   for (int i = 0; i < 50; ++i) {
     EXPECT_EQ(std::string(values[i]), "value number " + std::to_string(i));
     EXPECT_EQ(std::string(list[i]), "k" + std::to_string(i));
@@ -301,29 +305,69 @@ TEST_F(DatabaseConnectionTest, ReturnedTextsStayValidUntilDestroyed) {
   EXPECT_EQ(list[50], nullptr);
 }
 
+// SQLite's own allocations fail beyond its heap limit. Setting the hard
+// limit lowers the soft one as well (which would keep the page cache small
+// for the tests that follow), so both are given back.
+class SqliteHeapLimit {
+ public:
+  explicit SqliteHeapLimit(sqlite3_int64 bytes)
+      : soft_(sqlite3_soft_heap_limit64(-1)), hard_(sqlite3_hard_heap_limit64(bytes)) {}
+  ~SqliteHeapLimit() {
+    sqlite3_hard_heap_limit64(hard_);
+    sqlite3_soft_heap_limit64(soft_);
+  }
+  SqliteHeapLimit(const SqliteHeapLimit&) = delete;
+  SqliteHeapLimit& operator=(const SqliteHeapLimit&) = delete;
+
+ private:
+  sqlite3_int64 soft_;
+  sqlite3_int64 hard_;
+};
+
+TEST_F(DatabaseConnectionTest, RunningOutOfMemoryGivesNoMemoryAndNoValue) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
+  ASSERT_EQ(connection->Commit(), kOk);
+  {
+    const SqliteHeapLimit limit(sqlite3_memory_used());
+    char* value = SharedEmptyText();
+    EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), Code::kNoMemory);
+    EXPECT_EQ(value, nullptr);
+    char** list = SharedEmptyList();
+    EXPECT_EQ(connection->QueryList(&list, "SELECT name FROM items"), Code::kNoMemory);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', 'beta')", "b"), Code::kNoMemory);
+    EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0) << "no transaction was begun";
+  }
+  char* value = nullptr;
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT group_concat(name) FROM items"), kOk);
+  EXPECT_STREQ(value, "a") << "the connection goes on working once memory is there";
+}
+
 // ---- Transactions ----------------------------------------------------------
 
 TEST_F(DatabaseConnectionTest, UpperCaseWriteStartsTransactionThatRollbackUndoes) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
   EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', '1')"), kStorageOk);
-  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', '1')"), kOk);
+  EXPECT_EQ(connection->Rollback(), kOk);
   EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
   char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT count(*) FROM items"), kStorageOk);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT count(*) FROM items"), kOk);
   EXPECT_STREQ(value, "0");
 }
 
 TEST_F(DatabaseConnectionTest, WritesReachOtherConnectionsOnlyAtCommit) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
-  ASSERT_EQ(connection->Execute("DELETE FROM opens"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+  ASSERT_EQ(connection->Execute("DELETE FROM opens"), kOk);
   EXPECT_EQ(Count("items"), "0");
-  EXPECT_EQ(connection->Commit(), kStorageOk);
+  EXPECT_EQ(connection->Commit(), kOk);
   EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
   EXPECT_EQ(Count("items"), "1");
   EXPECT_EQ(Count("opens"), "0");
@@ -331,94 +375,104 @@ TEST_F(DatabaseConnectionTest, WritesReachOtherConnectionsOnlyAtCommit) {
 
 TEST_F(DatabaseConnectionTest, LowerCaseWriteIsDurableAtOnce) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("insert into items values ('a', '1')"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("insert into items values ('a', '1')"), kOk);
   EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
   EXPECT_EQ(Count("items"), "1");
-  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_EQ(connection->Rollback(), kOk);
   EXPECT_EQ(Count("items"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, WriteWithLeadingBlankRunsOutsideTransaction) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute(" INSERT INTO items VALUES ('a', '1')"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute(" INSERT INTO items VALUES ('a', '1')"), kOk);
   EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
   EXPECT_EQ(Count("items"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, InsertOrReplaceStartsTransaction) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT OR REPLACE INTO items VALUES ('a', '1')"), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT OR REPLACE INTO items VALUES ('a', '1')"), kOk);
   EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_EQ(connection->Rollback(), kOk);
   connection.reset();
   EXPECT_EQ(Count("items"), "0");
 }
 
 TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
-  EXPECT_EQ(connection->Close(), kStorageOk);
-  EXPECT_EQ(connection->state(), 1);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+  EXPECT_EQ(connection->Close(), kOk);
+  EXPECT_EQ(connection->state(), Code::kUnusable);
   EXPECT_EQ(Count("items"), "0");
 }
 
 TEST_F(DatabaseConnectionTest, CommitAndRollbackWithoutTransaction) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  EXPECT_EQ(connection->Commit(), kStorageOk);
-  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  EXPECT_EQ(connection->Commit(), kOk);
+  EXPECT_EQ(connection->Rollback(), kOk);
   EXPECT_TRUE(IsFileOnDisk(File()));
   EXPECT_EQ(Count("opens"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kStorageOk);
-  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '2')"), kStorageConstraint);
+  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+  const Status duplicate = connection->Execute("INSERT INTO items VALUES ('a', '2')");
+  EXPECT_EQ(duplicate, Code::kConstraint);
+  EXPECT_EQ(duplicate.context(), "UNIQUE constraint failed: items.name");
   EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(connection->Commit(), kStorageOk);
+  EXPECT_EQ(connection->Commit(), kOk);
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM items WHERE name = 'a'"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kStorageOk);
-  EXPECT_EQ(connection->Close(), kStorageOk);
+  ASSERT_EQ(connection->state(), kOk);
+  EXPECT_EQ(connection->Close(), kOk);
   EXPECT_EQ(connection->handle(), nullptr);
-  EXPECT_EQ(connection->Close(), kStorageOk);
-  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), 1);
+  EXPECT_EQ(connection->Close(), kOk);
+  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kUnusable);
   char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items"), kStorageNotFound);
+  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items"), Code::kNotFound);
   EXPECT_EQ(value, SharedEmptyText());
   char** list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT value FROM items"), kStorageNotFound);
+  EXPECT_EQ(connection->QueryList(&list, "SELECT value FROM items"), Code::kNotFound);
   EXPECT_EQ(list, SharedEmptyList());
-  EXPECT_EQ(connection->Commit(), kStorageOk);
-  EXPECT_EQ(connection->Rollback(), kStorageOk);
+  EXPECT_EQ(connection->Commit(), kOk);
+  EXPECT_EQ(connection->Rollback(), kOk);
 }
 
 // ---- Status translation and version numbers --------------------------------
 
 TEST(StatusFromSqliteTest, EveryPrimaryCode) {
-  const std::vector<std::pair<int, int>> expected = {
-      {SQLITE_OK, 0},        {SQLITE_ERROR, 12},     {SQLITE_INTERNAL, 12}, {SQLITE_PERM, 11},
-      {SQLITE_ABORT, 12},    {SQLITE_BUSY, 14},      {SQLITE_LOCKED, 12},   {SQLITE_NOMEM, 3},
-      {SQLITE_READONLY, 11}, {SQLITE_INTERRUPT, 12}, {SQLITE_IOERR, 4},     {SQLITE_CORRUPT, 4},
-      {SQLITE_NOTFOUND, 8},  {SQLITE_FULL, 4},       {SQLITE_CANTOPEN, 11}, {SQLITE_PROTOCOL, 12},
-      {SQLITE_EMPTY, 8},     {SQLITE_SCHEMA, 12},    {SQLITE_TOOBIG, 12},   {SQLITE_CONSTRAINT, 6},
-      {SQLITE_MISMATCH, 12}, {SQLITE_MISUSE, 12},    {SQLITE_NOLFS, 12},    {SQLITE_AUTH, 11},
-      {SQLITE_FORMAT, 12},   {SQLITE_RANGE, 12},     {SQLITE_NOTADB, 4},    {SQLITE_NOTICE, 12},
-      {SQLITE_WARNING, 12},  {SQLITE_ROW, 0},        {SQLITE_DONE, 0},      {-1, 12},
+  constexpr Code kRefused = Code::kAccessRefused;
+  constexpr Code kFile = Code::kFileError;
+  constexpr Code kOther = Code::kDatabaseError;
+  const std::vector<std::pair<int, Outcome>> expected = {
+      {SQLITE_OK, kOk},             {SQLITE_ERROR, kOther},    {SQLITE_INTERNAL, kOther},
+      {SQLITE_PERM, kRefused},      {SQLITE_ABORT, kOther},    {SQLITE_BUSY, Code::kBusy},
+      {SQLITE_LOCKED, kOther},      {SQLITE_NOMEM, Code::kNoMemory},
+      {SQLITE_READONLY, kRefused},  {SQLITE_INTERRUPT, kOther}, {SQLITE_IOERR, kFile},
+      {SQLITE_CORRUPT, kFile},      {SQLITE_NOTFOUND, Code::kNotFound}, {SQLITE_FULL, kFile},
+      {SQLITE_CANTOPEN, kRefused},  {SQLITE_PROTOCOL, kOther}, {SQLITE_EMPTY, Code::kNotFound},
+      {SQLITE_SCHEMA, kOther},      {SQLITE_TOOBIG, kOther},   {SQLITE_CONSTRAINT, Code::kConstraint},
+      {SQLITE_MISMATCH, kOther},    {SQLITE_MISUSE, kOther},   {SQLITE_NOLFS, kOther},
+      {SQLITE_AUTH, kRefused},      {SQLITE_FORMAT, kOther},   {SQLITE_RANGE, kOther},
+      {SQLITE_NOTADB, kFile},       {SQLITE_NOTICE, kOther},   {SQLITE_WARNING, kOther},
+      {SQLITE_ROW, kOk},            {SQLITE_DONE, kOk},        {-1, kOther},
   };
-  for (const auto& [code, status] : expected) {
-    EXPECT_EQ(StatusFromSqlite(code), status) << "SQLite code " << code;
+  for (const auto& [sqliteCode, outcome] : expected) {
+    EXPECT_EQ(StatusFromSqlite(sqliteCode, "context"), outcome) << "SQLite code " << sqliteCode;
   }
+  EXPECT_EQ(StatusFromSqlite(SQLITE_BUSY, "pcd.db").ToString(), "storage busy: pcd.db");
+  EXPECT_TRUE(StatusFromSqlite(SQLITE_OK, "pcd.db").context().empty());
 }
 
 TEST(DecimalTextToIntTest, ReadsLikeAtoi) {
@@ -435,3 +489,4 @@ TEST(DecimalTextToIntTest, ReadsLikeAtoi) {
 }
 
 }  // namespace
+}  // namespace customhooks::storage

@@ -13,6 +13,7 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+namespace customhooks::storage {
 namespace {
 
 // Long enough that the busy timeout always runs out while the lock is held.
@@ -30,10 +31,10 @@ class LockingTest : public ::testing::Test {
   // Writes and commits one record through a configuration handle.
   void Commit(bool cache, const char* key, const char* value) const {
     PCDHandle* handle = nullptr;
-    ASSERT_EQ(cache ? PCDOpenCache(&handle) : PCDOpen(&handle), kStorageOk);
-    ASSERT_EQ(PCDSetDomain(handle, 1, "sub", key, value), kStorageOk);
-    ASSERT_EQ(PCDCommit(handle), kStorageOk);
-    ASSERT_EQ(PCDClose(handle), kStorageOk);
+    ASSERT_EQ(cache ? PCDOpenCache(&handle) : PCDOpen(&handle), kOk);
+    ASSERT_EQ(PCDSetDomain(handle, 1, "sub", key, value), kOk);
+    ASSERT_EQ(PCDCommit(handle), kOk);
+    ASSERT_EQ(PCDClose(handle), kOk);
   }
 
   std::optional<std::string> Stored(const std::string& file, const char* key) const {
@@ -58,16 +59,16 @@ TEST_F(LockingTest, OpeningAnExclusivelyLockedDatabaseGivesBusy) {
 
   PCDHandle* handle = nullptr;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(PCDOpen(&handle), kStorageBusy);
+  EXPECT_EQ(PCDOpen(&handle), Code::kBusy);
   ExpectTimedOut(SecondsSince(start));
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(holder.Finish(), 0);
 
-  ASSERT_EQ(PCDOpen(&handle), kStorageOk);
+  ASSERT_EQ(PCDOpen(&handle), kOk);
   char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kStorageOk);
+  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kOk);
   EXPECT_STREQ(value, "committed before");
-  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(PCDClose(handle), kOk);
 }
 
 TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
@@ -76,18 +77,18 @@ TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk) << "readers get in past a write lock";
+  ASSERT_EQ(PCDOpenCache(&handle), kOk) << "readers get in past a write lock";
   char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kStorageOk);
+  EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kOk);
   EXPECT_STREQ(value, "committed before");
 
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), kStorageBusy);
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), Code::kBusy);
   ExpectTimedOut(SecondsSince(start));
   EXPECT_EQ(holder.Finish(), 0);
 
-  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), kStorageOk);
-  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_ACCEPTED", "1"), kOk);
+  EXPECT_EQ(PCDClose(handle), kOk);
   EXPECT_EQ(Stored(CacheFile(), "kept"), "committed before");
   EXPECT_EQ(Stored(CacheFile(), "EULA_ACCEPTED"), "1");
 }
@@ -98,15 +99,15 @@ TEST_F(LockingTest, CommitBlockedByAReaderKeepsTheChangesPending) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpen(&handle), kStorageOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "pending", "value"), kStorageOk);
+  ASSERT_EQ(PCDOpen(&handle), kOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "pending", "value"), kOk);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(PCDCommit(handle), kStorageBusy);
+  EXPECT_EQ(PCDCommit(handle), Code::kBusy);
   ExpectTimedOut(SecondsSince(start));
   EXPECT_EQ(holder.Finish(), 0);
 
-  EXPECT_EQ(PCDCommit(handle), kStorageOk) << "the transaction must still be open";
-  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(PCDCommit(handle), kOk) << "the transaction must still be open";
+  EXPECT_EQ(PCDClose(handle), kOk);
   EXPECT_EQ(Stored(PcdFile(), "kept"), "committed before");
   EXPECT_EQ(Stored(PcdFile(), "pending"), "value");
 }
@@ -117,9 +118,9 @@ TEST_F(LockingTest, CloseReportsTheCommitItCouldNotMake) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_LANGUAGE", "fr_MA"), kStorageOk);
-  EXPECT_EQ(PCDClose(handle), kStorageBusy) << "the discarded change must not be reported as success";
+  ASSERT_EQ(PCDOpenCache(&handle), kOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_LANGUAGE", "fr_MA"), kOk);
+  EXPECT_EQ(PCDClose(handle), Code::kBusy) << "the discarded change must not be reported as success";
   EXPECT_EQ(holder.Finish(), 0);
 
   EXPECT_EQ(Stored(CacheFile(), "kept"), "committed before");
@@ -129,32 +130,33 @@ TEST_F(LockingTest, CloseReportsTheCommitItCouldNotMake) {
 TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
   {
     pdbHandle* created = nullptr;
-    ASSERT_EQ(pdbOpen(&created), kStorageOk);
-    ASSERT_EQ(pdbClose(created), kStorageOk);
+    ASSERT_EQ(pdbOpen(&created), kOk);
+    ASSERT_EQ(pdbClose(created), kOk);
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1)"), 0);
   }
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  ASSERT_EQ(pdbOpen(&handle), kOk);
   LockHolder holder(PdbFile(), "exclusive", kHoldMs, Marker());
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   char** ids = nullptr;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(pdbGetPayloadIDs(handle, 2, &ids), kStorageBusy);
+  EXPECT_EQ(pdbGetPayloadIDs(handle, 2, &ids), Code::kBusy);
   ExpectTimedOut(SecondsSince(start));
 
   pdbHandle* second = nullptr;
   start = std::chrono::steady_clock::now();
-  EXPECT_EQ(pdbOpen(&second), kStorageBusy);
+  EXPECT_EQ(pdbOpen(&second), Code::kBusy);
   EXPECT_GE(SecondsSince(start), 1.9);
   EXPECT_EQ(second, nullptr);
   EXPECT_EQ(holder.Finish(), 0);
 
   pdbPayload record{};
-  EXPECT_EQ(pdbGetPayload(handle, "p", &record), kStorageOk);
+  EXPECT_EQ(pdbGetPayload(handle, "p", &record), kOk);
   EXPECT_STREQ(record.productName, "n");
-  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  EXPECT_EQ(pdbClose(handle), kOk);
 }
 
 }  // namespace
+}  // namespace customhooks::storage

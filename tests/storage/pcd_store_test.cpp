@@ -14,12 +14,8 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+namespace customhooks::storage {
 namespace {
-
-struct PcdCloser {
-  void operator()(PCDHandle* handle) const { PCDClose(handle); }
-};
-using PcdPtr = std::unique_ptr<PCDHandle, PcdCloser>;
 
 class PcdStoreTest : public ::testing::Test {
  protected:
@@ -30,14 +26,14 @@ class PcdStoreTest : public ::testing::Test {
 
   PcdPtr Open() const {
     PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpen(&handle), kStorageOk);
+    EXPECT_EQ(PCDOpen(&handle), kOk);
     EXPECT_NE(handle, nullptr);
     return PcdPtr(handle);
   }
 
   PcdPtr OpenCache() const {
     PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpenCache(&handle), kStorageOk);
+    EXPECT_EQ(PCDOpenCache(&handle), kOk);
     EXPECT_NE(handle, nullptr);
     return PcdPtr(handle);
   }
@@ -134,27 +130,27 @@ TEST_F(PcdStoreTest, GetSetAndDeleteThroughOneHandle) {
   PcdPtr handle = Open();
   ASSERT_TRUE(handle);
   char* value = SharedEmptyText();
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageNotFound);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
   EXPECT_EQ(value, nullptr);
 
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", "LEID-42"), kStorageOk);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", "LEID-42"), kOk);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kOk);
   EXPECT_STREQ(value, "LEID-42");
-  EXPECT_EQ(PCDGetDomain(handle.get(), 2, "SIG-1", "LicensingCode", &value), kStorageNotFound);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "licensingcode", &value), kStorageNotFound);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 2, "SIG-1", "LicensingCode", &value), Code::kNotFound);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "licensingcode", &value), Code::kNotFound);
 
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", nullptr), kStorageOk);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kStorageNotFound);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "SIG-1", "never-written"), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", nullptr), kOk);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "SIG-1", "never-written"), kOk);
 }
 
 TEST_F(PcdStoreTest, SecondValueForTheSameRecordReplacesTheFirst) {
   {
     PcdPtr handle = Open();
     ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "first"), kStorageOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "second"), kStorageOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 2, "sub", "key", "other domain"), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "first"), kOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "second"), kOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 2, "sub", "key", "other domain"), kOk);
   }
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Column("SELECT domain || '|' || typeof(domain) || '|' || value FROM domain_data ORDER BY domain"),
@@ -168,12 +164,12 @@ TEST_F(PcdStoreTest, QuotesAreStoredAndMatchedExactly) {
   {
     PcdPtr handle = OpenCache();
     ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, subdomain, key, value), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, subdomain, key, value), kOk);
     char* read = nullptr;
-    ASSERT_EQ(PCDGetDomain(handle.get(), 1, subdomain, key, &read), kStorageOk);
+    ASSERT_EQ(PCDGetDomain(handle.get(), 1, subdomain, key, &read), kOk);
     EXPECT_STREQ(read, value);
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, subdomain, "it's", &read), kStorageNotFound);
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "OBriens 'suite'", key, &read), kStorageNotFound);
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, subdomain, "it's", &read), Code::kNotFound);
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "OBriens 'suite'", key, &read), Code::kNotFound);
   }
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Value("SELECT subDomain FROM domain_data"), subdomain);
@@ -190,7 +186,7 @@ TEST_F(PcdStoreTest, NullValueWrittenByAnotherProgramReadsAsEmptyText) {
   PcdPtr handle = Open();
   ASSERT_TRUE(handle);
   char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "key", &value), kStorageOk);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "key", &value), kOk);
   ASSERT_NE(value, nullptr);
   EXPECT_STREQ(value, "");
 }
@@ -201,12 +197,12 @@ TEST_F(PcdStoreTest, ValuesStayReadableUntilClose) {
   std::vector<char*> values;
   for (int i = 0; i < 20; ++i) {
     const std::string key = "key" + std::to_string(i);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", key.c_str(), ("value " + key).c_str()), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", key.c_str(), ("value " + key).c_str()), kOk);
     char* value = nullptr;
-    ASSERT_EQ(PCDGetDomain(handle.get(), 1, "sub", key.c_str(), &value), kStorageOk);
+    ASSERT_EQ(PCDGetDomain(handle.get(), 1, "sub", key.c_str(), &value), kOk);
     values.push_back(value);
   }
-  ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
+  ASSERT_EQ(PCDCommit(handle.get()), kOk);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(std::string(values[i]), "value key" + std::to_string(i));
 }
 
@@ -216,13 +212,13 @@ TEST_F(PcdStoreTest, RollbackStoresNothing) {
   {
     PcdPtr handle = Open();
     ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "kept", "yes"), kStorageOk);
-    ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "dropped", "no"), kStorageOk);
-    ASSERT_EQ(PCDDeleteDomain(handle.get(), 1, "sub", "kept"), kStorageOk);
-    EXPECT_EQ(PCDRollback(handle.get()), kStorageOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "kept", "yes"), kOk);
+    ASSERT_EQ(PCDCommit(handle.get()), kOk);
+    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "dropped", "no"), kOk);
+    ASSERT_EQ(PCDDeleteDomain(handle.get(), 1, "sub", "kept"), kOk);
+    EXPECT_EQ(PCDRollback(handle.get()), kOk);
     char* value = nullptr;
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "dropped", &value), kStorageNotFound);
+    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "dropped", &value), Code::kNotFound);
   }
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Column("SELECT key FROM domain_data"), (std::vector<std::optional<std::string>>{"kept"}));
@@ -230,10 +226,10 @@ TEST_F(PcdStoreTest, RollbackStoresNothing) {
 
 TEST_F(PcdStoreTest, CloseWithoutCommitStores) {
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kStorageOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_ACCEPTED", "1"), kStorageOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_LANGUAGE", "fr_MA"), kStorageOk);
-  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  ASSERT_EQ(PCDOpenCache(&handle), kOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_ACCEPTED", "1"), kOk);
+  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_LANGUAGE", "fr_MA"), kOk);
+  EXPECT_EQ(PCDClose(handle), kOk);
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Column("SELECT key || '=' || value FROM domain_data ORDER BY key"),
             (std::vector<std::optional<std::string>>{"EULA_ACCEPTED=1", "EULA_LANGUAGE=fr_MA"}));
@@ -242,12 +238,12 @@ TEST_F(PcdStoreTest, CloseWithoutCommitStores) {
 TEST_F(PcdStoreTest, WritesReachOtherProgramsAtCommit) {
   PcdPtr handle = Open();
   ASSERT_TRUE(handle);
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "value"), kStorageOk);
+  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "value"), kOk);
   {
     RawDatabase raw(PcdFile());
     EXPECT_EQ(raw.Value("SELECT count(*) FROM domain_data"), "0");
   }
-  ASSERT_EQ(PCDCommit(handle.get()), kStorageOk);
+  ASSERT_EQ(PCDCommit(handle.get()), kOk);
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
 }
@@ -257,22 +253,22 @@ TEST_F(PcdStoreTest, WritesReachOtherProgramsAtCommit) {
 TEST_F(PcdStoreTest, DatabaseRequiringNewerSchemaIsRefused) {
   WriteVersionedDatabase(PcdFile(), "3", "3");
   PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(PCDOpen(&handle), Code::kSchemaTooNew);
   EXPECT_EQ(handle, nullptr);
 
   WriteVersionedDatabase(CacheFile(), "1", "3");
   handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(PCDOpenCache(&handle), Code::kSchemaTooNew);
   EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
   MakeFolders(CacheFile());
   PCDHandle* handle = nullptr;
-  EXPECT_EQ(PCDOpen(&handle), kStorageUnusable);
+  EXPECT_EQ(PCDOpen(&handle), Code::kUnusable);
   ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "key", "value"), kStorageOk);
-  EXPECT_EQ(PCDClose(handle), kStorageOk);
+  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "key", "value"), kOk);
+  EXPECT_EQ(PCDClose(handle), kOk);
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
   EXPECT_TRUE(IsFolderOnDisk(CacheFile()));
@@ -284,35 +280,36 @@ TEST_F(PcdStoreTest, UnknownCommonFilesFolderGivesNoHandle) {
   std::string common;
   if (GetCommonDataFolder(common)) GTEST_SKIP() << "the platform's own folders can't be hidden";
   PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen(&handle), kStorageUnusable);
+  EXPECT_EQ(PCDOpen(&handle), Code::kUnusable);
   EXPECT_EQ(handle, nullptr);
   handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache(&handle), kStorageUnusable);
+  EXPECT_EQ(PCDOpenCache(&handle), Code::kUnusable);
   EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(PcdStoreTest, NullArgumentsAreRefused) {
-  EXPECT_EQ(PCDOpen(nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDOpenCache(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDOpen(nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDOpenCache(nullptr), Code::kInvalidArgument);
   EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
 
   PcdPtr handle = Open();
   ASSERT_TRUE(handle);
   char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(nullptr, 1, "s", "k", &value), kStorageInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, nullptr, "k", &value), kStorageInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", nullptr, &value), kStorageInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", "k", nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", "v"), kStorageInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(handle.get(), 1, nullptr, "k", "v"), kStorageInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(handle.get(), 1, "s", nullptr, "v"), kStorageInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(nullptr, 1, "s", "k"), kStorageInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, nullptr, "k"), kStorageInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "s", nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDCommit(nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDRollback(nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(PCDClose(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(nullptr, 1, "s", "k", &value), Code::kInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, nullptr, "k", &value), Code::kInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", nullptr, &value), Code::kInvalidArgument);
+  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", "k", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", "v"), Code::kInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(handle.get(), 1, nullptr, "k", "v"), Code::kInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(handle.get(), 1, "s", nullptr, "v"), Code::kInvalidArgument);
+  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(nullptr, 1, "s", "k"), Code::kInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, nullptr, "k"), Code::kInvalidArgument);
+  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "s", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDCommit(nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDRollback(nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDClose(nullptr), Code::kInvalidArgument);
 }
 
 }  // namespace
+}  // namespace customhooks::storage

@@ -18,12 +18,8 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+namespace customhooks::storage {
 namespace {
-
-struct PdbCloser {
-  void operator()(pdbHandle* handle) const { pdbClose(handle); }
-};
-using PdbPtr = std::unique_ptr<pdbHandle, PdbCloser>;
 
 std::vector<std::string> ToStrings(char** list) {
   std::vector<std::string> values;
@@ -41,7 +37,7 @@ class PdbReaderTest : public ::testing::Test {
 
   PdbPtr Open() const {
     pdbHandle* handle = nullptr;
-    EXPECT_EQ(pdbOpen(&handle), kStorageOk);
+    EXPECT_EQ(pdbOpen(&handle), kOk);
     EXPECT_NE(handle, nullptr);
     return PdbPtr(handle);
   }
@@ -89,7 +85,7 @@ TEST_F(PdbReaderTest, FirstUseCreatesTheInstallersEmptySchema) {
             "7:loadLangPack");
 
   char** ids = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kStorageNotFound);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), Code::kNotFound);
   EXPECT_EQ(ids, SharedEmptyList());
 }
 
@@ -104,7 +100,7 @@ TEST_F(PdbReaderTest, NewerButCompatibleDatabaseOpensWithoutStep) {
 TEST_F(PdbReaderTest, DatabaseRequiringNewerSchemaIsRefused) {
   WriteVersionedDatabase(PdbFile(), "2", "2");
   pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
-  EXPECT_EQ(pdbOpen(&handle), kStorageSchemaTooNew);
+  EXPECT_EQ(pdbOpen(&handle), Code::kSchemaTooNew);
   EXPECT_EQ(handle, nullptr);
 }
 
@@ -114,31 +110,31 @@ TEST_F(PdbReaderTest, UnknownCommonFilesFolderGivesNoHandle) {
   std::string common;
   if (GetCommonDataFolder(common)) GTEST_SKIP() << "the platform's own folders can't be hidden";
   pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
-  EXPECT_EQ(pdbOpen(&handle), kStorageUnusable);
+  EXPECT_EQ(pdbOpen(&handle), Code::kUnusable);
   EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(PdbReaderTest, NullArgumentsAndFilterRangeAreRefused) {
-  EXPECT_EQ(pdbOpen(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbOpen(nullptr), Code::kInvalidArgument);
   EXPECT_FALSE(IsFolderOnDisk(CapsFolder()));
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
   char** ids = nullptr;
   pdbPayload record{};
   char* value = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(nullptr, 2, &ids), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 2, nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), -1, &ids), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 5, &ids), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(nullptr, "id", &record), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(handle.get(), nullptr, &record), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(handle.get(), "id", nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(nullptr, "id", 0, "k", &value), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), nullptr, 0, "k", &value), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, nullptr, &value), kStorageInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, "k", nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(pdbCommit(nullptr), kStorageInvalidArgument);
-  EXPECT_EQ(pdbClose(nullptr), kStorageInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(nullptr, 2, &ids), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 2, nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), -1, &ids), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 5, &ids), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(nullptr, "id", &record), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(handle.get(), nullptr, &record), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayload(handle.get(), "id", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(nullptr, "id", 0, "k", &value), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), nullptr, 0, "k", &value), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, nullptr, &value), Code::kInvalidArgument);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, "k", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(pdbCommit(nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(pdbClose(nullptr), Code::kInvalidArgument);
 }
 
 // ---- Reads -------------------------------------------------------------------
@@ -153,21 +149,21 @@ TEST_F(PdbReaderTest, PayloadIDsByInstallTimeAndFilter) {
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
   char** ids = nullptr;
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
   EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "early-2", "late-2"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kOk);
   EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "x'y", "early-2", "middle-1",
                                                       "default-0", "late-2"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 0, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 0, &ids), kOk);
   EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"default-0"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 3, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 3, &ids), kOk);
   EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"x'y"}));
   {
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("DELETE FROM payloads WHERE installState = 1"), SQLITE_OK);
   }
   ids = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 1, &ids), kStorageNotFound);
+  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 1, &ids), Code::kNotFound);
   EXPECT_EQ(ids, SharedEmptyList());
 }
 
@@ -180,7 +176,7 @@ TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
   ASSERT_TRUE(handle);
 
   pdbPayload record{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{AAA}", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{AAA}", &record), kOk);
   EXPECT_STREQ(record.payloadID, "{AAA}");
   EXPECT_STREQ(record.productFamily, "Weft");
   EXPECT_STREQ(record.productName, "Orvik Tessel Studio 4.6");
@@ -190,17 +186,17 @@ TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
   EXPECT_EQ(record.installTime, 1234);
 
   record = pdbPayload{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{NULLS}", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{NULLS}", &record), kOk);
   for (char* text : {record.productFamily, record.productName, record.version, record.signature}) {
     ASSERT_NE(text, nullptr) << "a NULL column must still give a readable text";
     EXPECT_STREQ(text, "");
   }
   EXPECT_EQ(record.installTime, 0);
 
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{ODD}", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{ODD}", &record), kOk);
   EXPECT_EQ(record.installState, 12);
   EXPECT_EQ(record.installTime, 77);
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{TEXT}", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "{TEXT}", &record), kOk);
   EXPECT_EQ(record.installState, 0);
   EXPECT_EQ(record.installTime, 0);
 }
@@ -211,13 +207,13 @@ TEST_F(PdbReaderTest, UnknownPayloadLeavesTheRecordUntouched) {
   ASSERT_TRUE(handle);
   char sentinel[] = "untouched";
   pdbPayload record{sentinel, sentinel, sentinel, sentinel, sentinel, -5, -6};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "its", &record), kStorageNotFound);
+  EXPECT_EQ(pdbGetPayload(handle.get(), "its", &record), Code::kNotFound);
   EXPECT_EQ(record.payloadID, sentinel);
   EXPECT_EQ(record.signature, sentinel);
   EXPECT_EQ(record.installState, -5);
   EXPECT_EQ(record.installTime, -6);
 
-  ASSERT_EQ(pdbGetPayload(handle.get(), "it's", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "it's", &record), kOk);
   EXPECT_STREQ(record.payloadID, "it's");
 }
 
@@ -236,7 +232,7 @@ TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
   pdbPayload record{};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kStorageOk) << "the query names its columns";
+  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kOk) << "the query names its columns";
   {
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("DROP TABLE payloads;"
@@ -245,7 +241,7 @@ TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
               SQLITE_OK);
   }
   record = pdbPayload{};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kStorageDatabaseError);
+  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), Code::kDatabaseError);
   EXPECT_EQ(record.payloadID, nullptr);
 }
 
@@ -257,16 +253,16 @@ TEST_F(PdbReaderTest, PayloadDataByIdDomainAndKey) {
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
   char* value = nullptr;
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 5, "mediaSignature", &value), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 5, "mediaSignature", &value), kOk);
   EXPECT_STREQ(value, "SIG-5");
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "mediaSignature", &value), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "mediaSignature", &value), kOk);
   EXPECT_STREQ(value, "SIG-0");
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "RMTConfigPath", &value), kStorageOk);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "RMTConfigPath", &value), kOk);
   ASSERT_NE(value, nullptr);
   EXPECT_STREQ(value, "");
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 1, "mediaSignature", &value), kStorageNotFound);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 1, "mediaSignature", &value), Code::kNotFound);
   EXPECT_EQ(value, nullptr);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p1", 5, "mediaSignature", &value), kStorageNotFound);
+  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p1", 5, "mediaSignature", &value), Code::kNotFound);
 }
 
 TEST_F(PdbReaderTest, ResultsStayValidUntilClose) {
@@ -276,14 +272,14 @@ TEST_F(PdbReaderTest, ResultsStayValidUntilClose) {
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
   char** ids = nullptr;
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
   pdbPayload first{};
   pdbPayload second{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), ids[0], &first), kStorageOk);
-  ASSERT_EQ(pdbGetPayload(handle.get(), ids[1], &second), kStorageOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), ids[0], &first), kOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), ids[1], &second), kOk);
   char* value = nullptr;
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), first.payloadID, 0, "k", &value), kStorageOk);
-  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadData(handle.get(), first.payloadID, 0, "k", &value), kOk);
+  ASSERT_EQ(pdbCommit(handle.get()), kOk);
   EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"a", "b"}));
   EXPECT_STREQ(first.productName, "na");
   EXPECT_STREQ(second.productName, "nb");
@@ -296,8 +292,8 @@ TEST_F(PdbReaderTest, ReadsNeverOpenATransaction) {
   ASSERT_TRUE(handle);
   char** ids = nullptr;
   pdbPayload record{};
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kStorageOk);
-  ASSERT_EQ(pdbGetPayload(handle.get(), "a", &record), kStorageOk);
+  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
+  ASSERT_EQ(pdbGetPayload(handle.get(), "a", &record), kOk);
   RawDatabase raw(PdbFile());
   EXPECT_EQ(raw.Exec("BEGIN IMMEDIATE; INSERT INTO payloads (PayloadID) VALUES ('b'); COMMIT;"), SQLITE_OK)
       << "the installer must be able to write while a reader is open";
@@ -310,9 +306,9 @@ TEST_F(PdbReaderTest, CloseCopiesTheInstallersDatabase) {
   const std::string content(100000, 'c');
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
+  ASSERT_EQ(pdbOpen(&handle), kOk);
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
-  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  EXPECT_EQ(pdbClose(handle), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
@@ -324,10 +320,10 @@ TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "first"));
   PdbPtr handle = Open();
   ASSERT_TRUE(handle);
-  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  ASSERT_EQ(pdbCommit(handle.get()), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "first");
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
-  ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+  ASSERT_EQ(pdbCommit(handle.get()), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
@@ -344,7 +340,7 @@ TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
   for (const std::string& stale : staleBackups) {
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
     ASSERT_TRUE(WriteWholeFile(BackupFile(), stale));
-    ASSERT_EQ(pdbCommit(handle.get()), kStorageOk);
+    ASSERT_EQ(pdbCommit(handle.get()), kOk);
     EXPECT_EQ(ReadWholeFile(BackupFile()), content) << "stale backup of " << stale.size() << " bytes";
   }
 }
@@ -359,8 +355,8 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   const auto old = std::filesystem::last_write_time(path) - std::chrono::hours(24);
   std::filesystem::last_write_time(path, old);
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
-  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  ASSERT_EQ(pdbOpen(&handle), kOk);
+  EXPECT_EQ(pdbClose(handle), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
@@ -368,8 +364,8 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
 
 TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
-  EXPECT_EQ(pdbClose(handle), kStorageOk);
+  ASSERT_EQ(pdbOpen(&handle), kOk);
+  EXPECT_EQ(pdbClose(handle), kOk);
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
@@ -380,8 +376,8 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   MakeFolders(BackupFile());
   ASSERT_TRUE(WriteWholeFile(PathOf(BackupFile(), {"inside"}), "previous"));
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kStorageOk);
-  EXPECT_EQ(pdbClose(handle), kStorageOk) << "backup problems are not reported";
+  ASSERT_EQ(pdbOpen(&handle), kOk);
+  EXPECT_EQ(pdbClose(handle), kOk) << "backup problems are not reported";
   EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
   EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
@@ -389,3 +385,4 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
 }
 
 }  // namespace
+}  // namespace customhooks::storage

@@ -108,7 +108,7 @@ std::vector<std::string> RawDatabase::SchemaTexts() {
   return texts;
 }
 
-std::vector<std::string> CreateTextsOf(SchemaStep step) {
+std::vector<std::string> CreateTextsOf(customhooks::storage::SchemaStep step) {
   std::vector<std::string> texts;
   for (; *step != nullptr; ++step) {
     std::string text = *step;
@@ -119,7 +119,7 @@ std::vector<std::string> CreateTextsOf(SchemaStep step) {
   return texts;
 }
 
-int StatementCount(SchemaStep step) {
+int StatementCount(customhooks::storage::SchemaStep step) {
   int count = 0;
   while (step[count] != nullptr) ++count;
   return count;
@@ -158,3 +158,19 @@ LockHolder::LockHolder(const std::string& databasePath, const char* mode, int ho
 bool LockHolder::WaitUntilLocked() { return child_.WaitForFile(marker_); }
 
 int LockHolder::Finish() { return child_.Wait(); }
+
+namespace customhooks::storage {
+
+bool operator==(const Status& status, const Outcome& expected) {
+  return expected ? status.Is(*expected) : status.ok();
+}
+
+bool operator!=(const Status& status, const Outcome& expected) { return !(status == expected); }
+
+void PrintTo(Code code, std::ostream* out) { *out << StatusDomainOf(code).codeName(static_cast<int>(code)); }
+
+void PcdCloser::operator()(PCDHandle* handle) const { EXPECT_EQ(PCDClose(handle), kOk); }
+
+void PdbCloser::operator()(pdbHandle* handle) const { EXPECT_EQ(pdbClose(handle), kOk); }
+
+}  // namespace customhooks::storage

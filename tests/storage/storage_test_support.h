@@ -5,14 +5,46 @@
 
 #include <chrono>
 #include <initializer_list>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "storage/database_connection.h"
+#include "storage/pcd_store.h"
+#include "storage/pdb_reader.h"
+#include "storage/storage_status.h"
 #include "support/child_process.h"
+#include "support/status_test_support.h"
 
 struct sqlite3;
+
+namespace customhooks::storage {
+
+// What a test expects of a storage result: a code, or kOk for success.
+// EXPECT_EQ(PCDOpen(&handle), kOk), EXPECT_EQ(..., Code::kBusy).
+using Outcome = std::optional<Code>;
+inline constexpr Outcome kOk = std::nullopt;
+// Equal when both are success, or when the status failed with exactly the
+// expected code (its context is not compared).
+bool operator==(const Status& status, const Outcome& expected);
+bool operator!=(const Status& status, const Outcome& expected);
+// gtest prints a code by its name.
+void PrintTo(Code code, std::ostream* out);
+
+// Handles that a test closes when they go out of scope; closing must
+// succeed.
+struct PcdCloser {
+  void operator()(PCDHandle* handle) const;
+};
+using PcdPtr = std::unique_ptr<PCDHandle, PcdCloser>;
+struct PdbCloser {
+  void operator()(pdbHandle* handle) const;
+};
+using PdbPtr = std::unique_ptr<pdbHandle, PdbCloser>;
+
+}  // namespace customhooks::storage
 
 // `base` joined with each of `parts` in turn ("\" separated, as the module
 // builds its paths).
@@ -54,9 +86,9 @@ class RawDatabase {
 
 // The texts SQLite keeps in sqlite_master for the CREATE statements of one
 // schema step: the statements without their final semicolon.
-std::vector<std::string> CreateTextsOf(SchemaStep step);
+std::vector<std::string> CreateTextsOf(customhooks::storage::SchemaStep step);
 // Number of statements of a schema step.
-int StatementCount(SchemaStep step);
+int StatementCount(customhooks::storage::SchemaStep step);
 
 // Creates a database file (and its folder) holding only the version records
 // pcd_meta with the given values.

@@ -13,6 +13,8 @@
 
 namespace {
 
+namespace storage = customhooks::storage;
+
 struct SqliteCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
@@ -43,9 +45,10 @@ SampleDatabase::SampleDatabase(Which which) {
   if (IsRegularFile(path) == 0) {
     if (!payloads) return;
     // Created with the module's own schema.
-    pdbHandle* pdb = nullptr;
-    if (pdbOpen(&pdb) != 0) return;
-    pdbClose(pdb);
+    storage::pdbHandle* pdb = nullptr;
+    if (!storage::pdbOpen(&pdb).ok()) return;
+    // Opening created the file with its schema; closing adds nothing to it.
+    static_cast<void>(storage::pdbClose(pdb));
   }
   sqlite3* db = nullptr;
   if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK ||
@@ -113,22 +116,22 @@ bool SetPayloadData(const std::string& payloadId, int domain, const std::string&
 
 bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
                      bool cache) {
-  PCDHandle* handle = nullptr;
-  const int opened = cache ? PCDOpenCache(&handle) : PCDOpen(&handle);
+  storage::PCDHandle* handle = nullptr;
+  const bool opened = (cache ? storage::PCDOpenCache(&handle) : storage::PCDOpen(&handle)).ok();
   if (handle == nullptr) return false;
-  const bool stored = opened == 0 &&
-                      PCDSetDomain(handle, 1, subdomain.c_str(), key.c_str(), value.c_str()) == 0 &&
-                      PCDCommit(handle) == 0;
-  return PCDClose(handle) == 0 && stored;
+  const bool stored = opened &&
+                      storage::PCDSetDomain(handle, 1, subdomain.c_str(), key.c_str(), value.c_str()).ok() &&
+                      storage::PCDCommit(handle).ok();
+  return storage::PCDClose(handle).ok() && stored;
 }
 
 bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
-  PCDHandle* handle = nullptr;
-  const int opened = PCDOpen(&handle);
+  storage::PCDHandle* handle = nullptr;
+  const bool opened = storage::PCDOpen(&handle).ok();
   if (handle == nullptr) return false;
-  const bool deleted = opened == 0 && PCDDeleteDomain(handle, 1, subdomain.c_str(), key.c_str()) == 0 &&
-                       PCDCommit(handle) == 0;
-  return PCDClose(handle) == 0 && deleted;
+  const bool deleted = opened && storage::PCDDeleteDomain(handle, 1, subdomain.c_str(), key.c_str()).ok() &&
+                       storage::PCDCommit(handle).ok();
+  return storage::PCDClose(handle).ok() && deleted;
 }
 
 bool WriteCapsDatabase(int rows) {
