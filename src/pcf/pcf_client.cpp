@@ -12,6 +12,16 @@
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_folder.h"
 
+using customhooks::fs::CopyStringPadded;
+using customhooks::fs::GetPathAttributes;
+using customhooks::fs::PathExists;
+using customhooks::fs::RemoveFile;
+using customhooks::fs::Utf8ToWide;
+using customhooks::fs::WideToUtf8;
+using customhooks::fs::WriteFileDurably;
+using customhooks::fs::kAttributeDirectory;
+using customhooks::fs::kAttributeReadOnly;
+
 struct PCFClientSession {
   // One map per document loaded with status 0, in load order.
   std::vector<PCFSectionMap> documents;
@@ -64,10 +74,10 @@ const std::string& ValueOf(const PCFEntryMap& entries, const char* key) {
 
 // Writes one target; nothing when it was written, else why not.
 std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::string& text) {
-  if (WriteFileDurably(path, text) == WriteResult::kWritten) return std::nullopt;
+  if (WriteFileDurably(path, text).ok()) return std::nullopt;
   // Only the report tells the two apart; the target is as it was either way.
   std::uint32_t attributes = 0;
-  const bool readOnly = GetPathAttributes(path, &attributes) && (attributes & kAttributeDirectory) == 0 &&
+  const bool readOnly = GetPathAttributes(path, &attributes).ok() && (attributes & kAttributeDirectory) == 0 &&
                         (attributes & kAttributeReadOnly) != 0;
   return readOnly ? PCFSaveProblem::kReadOnly : PCFSaveProblem::kNotWritable;
 }
@@ -77,7 +87,7 @@ std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::st
 void DeleteSharedCopy(const std::string& payloadCode) {
   if (!IsSharedCopyCode(payloadCode)) return;
   const std::string path = PCFClientFindDocumentFile(payloadCode.c_str());
-  if (!path.empty()) DeleteFileUtf8(path);
+  if (!path.empty()) static_cast<void>(RemoveFile(path));
 }
 
 }  // namespace
@@ -93,7 +103,7 @@ void PCFClientCloseSession(PCFClientSession* session) { delete session; }
 int PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
   try {
     if (session == nullptr || IsEmptyArgument(path)) return kPCFBadArgument;
-    if (PathExistsUtf8(path) == 0) return kPCFNotFound;
+    if (!PathExists(path)) return kPCFNotFound;
     PCFSectionMap sections;
     std::string payloadCode;
     const int status = PCFReadDocument(path, &sections, &payloadCode);

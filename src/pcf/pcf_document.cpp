@@ -12,6 +12,10 @@
 #include "pcf/parser_input.h"
 #include "pcf/pcf_status.h"
 
+using customhooks::fs::IsDirectory;
+using customhooks::fs::OpenFileShared;
+using customhooks::fs::UniqueFile;
+
 namespace {
 
 // Reads the whole file through a handle that lets other processes read and
@@ -19,8 +23,8 @@ namespace {
 int ReadDocumentBytes(const char* path, std::string& bytes) {
   // A folder is not a document; some platforms would open it all the same.
   if (IsDirectory(path)) return kPCFCannotOpen;
-  UniqueFile file = OpenFileShared(path, "rb");
-  if (!file) return kPCFCannotOpen;
+  UniqueFile file;
+  if (!OpenFileShared(path, "rb", file).ok()) return kPCFCannotOpen;
   char chunk[16384];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);

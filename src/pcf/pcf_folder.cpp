@@ -8,6 +8,14 @@
 #include "fs/folders.h"
 #include "fs/text.h"
 
+using customhooks::fs::CreateFolder;
+using customhooks::fs::EnsureCommonDataFolder;
+using customhooks::fs::ListFolder;
+using customhooks::fs::PathExists;
+using customhooks::fs::Utf8ToWide;
+using customhooks::fs::WideToUtf8;
+using customhooks::fs::kPathBufferSize;
+
 namespace {
 
 constexpr std::string::size_type kSharedCopyCodeLength = 38;
@@ -42,7 +50,7 @@ bool FindInPCFFolder(const std::string& part, std::string& folder, std::string& 
   std::string path;
   if (!GetPCFFolderPath(path)) return false;
   std::vector<std::u16string> names;
-  if (!ListFolder(path, names)) return false;
+  if (!ListFolder(path, names).ok()) return false;
   for (const std::u16string& entry : names) {
     if (entry.find(wanted) != std::u16string::npos) {
       name = WideToUtf8(entry);
@@ -89,8 +97,7 @@ std::string PCFClientDocumentPath(const char* payloadCode, const char* licensing
 void PCFClientEnsureFolder() {
   try {
     std::string folder;
-    std::uint32_t attributes = 0;
-    if (GetPCFFolderPath(folder) && !GetPathAttributes(folder, &attributes)) CreateSingleFolder(folder);
+    if (GetPCFFolderPath(folder) && !PathExists(folder)) static_cast<void>(CreateFolder(folder));
   } catch (const std::bad_alloc&) {
     // Nothing to report: a missing folder makes the writes fail with 12.
   }

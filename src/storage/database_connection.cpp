@@ -18,6 +18,17 @@
 #include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
+using customhooks::fs::EnsureFolder;
+using customhooks::fs::FlushFileToDisk;
+using customhooks::fs::FlushFolder;
+using customhooks::fs::GrantFolderAccess;
+using customhooks::fs::IsPlantedLink;
+using customhooks::fs::IsRegularFile;
+using customhooks::fs::JoinPath;
+using customhooks::fs::NativePath;
+using customhooks::fs::PathExists;
+using customhooks::fs::RemovePlantedLink;
+
 namespace {
 
 // `state` of a connection that is not open (before Open, after Close).
@@ -150,14 +161,13 @@ DatabaseConnection::~DatabaseConnection() { Close(); }
 int DatabaseConnection::Open() {
   try {
     std::string path;
-    if (!JoinPath(folder_, fileName_, path)) return kStorageInvalidArgument;
+    if (!JoinPath(folder_, fileName_, path).ok()) return kStorageInvalidArgument;
     // Not a file: a folder in its place is refused, and otherwise the file
     // is missing and SQLite creates it.
-    const bool fresh = IsRegularFile(path) == 0;
+    const bool fresh = !IsRegularFile(path);
     if (fresh) {
-      if (FileExists(path)) return kStorageUnusable;
-      const int created = EnsureDirectoryPath(folder_);
-      if (created != 0) return created;
+      if (PathExists(path)) return kStorageUnusable;
+      if (!EnsureFolder(folder_).ok()) return kStorageFileError;
     }
     const std::string native = NativePath(path);
     const char* vfs = nullptr;
@@ -203,7 +213,7 @@ bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
     const std::string name = database + suffix;
     if (IsPlantedLink(name)) {
       planted = true;
-      RemovePlantedLink(name);
+      static_cast<void>(RemovePlantedLink(name));
     }
   }
   return planted;
@@ -430,7 +440,7 @@ int DatabaseConnection::Commit() {
   if (changes == flushedChanges_) return kStorageOk;
   try {
     std::string path;
-    if (JoinPath(folder_, fileName_, path)) {
+    if (JoinPath(folder_, fileName_, path).ok()) {
       FlushFileToDisk(path);
       flushedChanges_ = changes;
     }

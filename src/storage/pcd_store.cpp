@@ -10,6 +10,9 @@
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 
+using customhooks::fs::GetCommonDataFolder;
+using customhooks::fs::JoinPath;
+
 struct PCDHandle {
   PCDHandle(const std::string& folder, const char* fileName, SchemaStepTable steps,
             bool allowWrite)
@@ -24,8 +27,8 @@ namespace {
 // The folder of "pcd.db" and the folder of "cache.db" inside it.
 bool StoreFolders(std::string& storeFolder, std::string& cacheFolder) {
   std::string common;
-  return GetCommonDataFolder(common) && JoinPath(common, "Orvik PCD", storeFolder) &&
-         JoinPath(storeFolder, "cache", cacheFolder);
+  return GetCommonDataFolder(common) && JoinPath(common, "Orvik PCD", storeFolder).ok() &&
+         JoinPath(storeFolder, "cache", cacheFolder).ok();
 }
 
 int OpenStore(PCDHandle** out, bool cache) {

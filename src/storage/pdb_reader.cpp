@@ -19,6 +19,18 @@
 #include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
+using customhooks::fs::CopiedAttributes;
+using customhooks::fs::CopyFileOver;
+using customhooks::fs::EnsureFolder;
+using customhooks::fs::GetCommonDataFolder;
+using customhooks::fs::IsDirectory;
+using customhooks::fs::IsRegularFile;
+using customhooks::fs::JoinPath;
+using customhooks::fs::MoveFileReplacing;
+using customhooks::fs::OpenFileShared;
+using customhooks::fs::RemoveFile;
+using customhooks::fs::UniqueFile;
+
 struct pdbHandle {
   explicit pdbHandle(const std::string& folder)
       : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
@@ -59,9 +71,9 @@ bool SameContent(const std::string& first, const std::string& second) {
   constexpr std::size_t kChunk = 64 * 1024;
   const std::unique_ptr<char[]> buffer(new (std::nothrow) char[2 * kChunk]);
   if (!buffer) return false;
-  UniqueFile a = OpenFileShared(first, "rb");
-  UniqueFile b = OpenFileShared(second, "rb");
-  if (!a || !b) return false;
+  UniqueFile a;
+  UniqueFile b;
+  if (!OpenFileShared(first, "rb", a).ok() || !OpenFileShared(second, "rb", b).ok()) return false;
   char* const left = buffer.get();
   char* const right = buffer.get() + kChunk;
   for (;;) {
@@ -83,22 +95,22 @@ int BackUpInstallerDatabase() {
   std::string common;
   std::string capsFolder;
   std::string source;
-  if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder) ||
-      !JoinPath(capsFolder, "caps.db", source) || IsRegularFile(source) == 0) {
+  if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder).ok() ||
+      !JoinPath(capsFolder, "caps.db", source).ok() || !IsRegularFile(source)) {
     return kStorageNotFound;
   }
   std::string backupFolder;
   std::string target;
   std::string temporary;
-  if (!JoinPath(common, "backup", backupFolder) || !JoinPath(backupFolder, "caps.db", target) ||
-      !JoinPath(backupFolder, TemporaryBackupName(), temporary)) {
+  if (!JoinPath(common, "backup", backupFolder).ok() || !JoinPath(backupFolder, "caps.db", target).ok() ||
+      !JoinPath(backupFolder, TemporaryBackupName(), temporary).ok()) {
     return kStorageNotFound;
   }
   int status = kStorageOk;
-  if (!IsDirectory(backupFolder)) status = CreateDirectoryTree(backupFolder);
-  if (IsRegularFile(target) != 0 && SameContent(source, target)) return status;
-  if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
-    DeleteFileUtf8(temporary);
+  if (!IsDirectory(backupFolder)) status = EnsureFolder(backupFolder).ok() ? kStorageOk : kStorageFileError;
+  if (IsRegularFile(target) && SameContent(source, target)) return status;
+  if (!CopyFileOver(source, temporary, CopiedAttributes::kNormal).ok() || !MoveFileReplacing(temporary, target).ok()) {
+    static_cast<void>(RemoveFile(temporary));
     return kStorageFileError;
   }
   return status;
@@ -112,7 +124,7 @@ int pdbOpen(pdbHandle** out) {
   try {
     std::string common;
     std::string folder;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder)) return kStorageUnusable;
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder).ok()) return kStorageUnusable;
     std::unique_ptr<pdbHandle> handle(new (std::nothrow) pdbHandle(folder));
     if (!handle) return kStorageUnusable;
     const int state = handle->connection.state();

@@ -8,6 +8,12 @@
 
 #include "fs/shared_folder.h"
 
+using customhooks::fs::CheckedFolderScope;
+using customhooks::fs::CheckedOpenCall;
+using customhooks::fs::ForwardCheckedOpenTo;
+using customhooks::fs::IsPlantedLink;
+using customhooks::fs::SystemCallReplacement;
+
 namespace {
 
 constexpr char kVfsName[] = "customhooks-shared-folder";

@@ -12,6 +12,8 @@
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 const char kWeftOther[] =
@@ -305,7 +307,7 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
         break;
       case kPathIsAFolder:
         ownPath = path + ".d";
-        ASSERT_EQ(CreateDirectoryTree(ownPath), 0);
+        ASSERT_TRUE(EnsureFolder(ownPath).ok());
         ASSERT_EQ(Set("RMTConfigPath", kProductCode, ownPath.c_str()), kPCFOk);
         break;
       case kLongPath:

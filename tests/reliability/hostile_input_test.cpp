@@ -19,6 +19,8 @@
 #include "samplesuite/sample_machine.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 const std::string kFirst = "Orvik Tessel Studio 4.6 :";

@@ -18,6 +18,8 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 struct PdbCloser {

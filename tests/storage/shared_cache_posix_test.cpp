@@ -21,6 +21,8 @@
 #include "storage_test_support.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 struct PcdCloser {
