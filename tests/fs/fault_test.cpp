@@ -49,8 +49,10 @@ void* operator new(std::size_t size) {
   return memory;
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+// Kept out of line: inlined into a caller, the compiler would take memory
+// from this operator new for memory that free() must not release.
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace customhooks::fs {
 namespace {

@@ -400,7 +400,9 @@ TEST_F(DatabaseConnectionTest, CommitFlushesTheFileOnlyWhenItChanged) {
   };
   for (const auto& c : kCases) {
     env.FailNth(customhooks::fs::EnvCall::kAny, 0);
-    if (c.statement != nullptr) ASSERT_EQ(connection->Execute(c.statement), kStorageOk) << c.what;
+    if (c.statement != nullptr) {
+      ASSERT_EQ(connection->Execute(c.statement), kStorageOk) << c.what;
+    }
     ASSERT_EQ(connection->Commit(), kStorageOk) << c.what;
     const std::vector<std::string>& calls = env.CallsMade();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), c.flushed ? 1 : 0) << c.what;
