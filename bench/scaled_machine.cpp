@@ -15,6 +15,8 @@
 #include "fs/folders.h"
 #include "fs/paths.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 using customhooks::pcf::PCFEntryMap;
 using customhooks::pcf::PCFFormatDocument;
@@ -50,7 +52,7 @@ bool CommonDataFile(const std::string& folder, const std::string& file, std::str
   std::string common;
   std::string dir;
   std::string joined;
-  if (!GetCommonDataFolder(common) || !JoinPath(common, folder, dir) || !JoinPath(dir, file, joined)) {
+  if (!GetCommonDataFolder(common) || !JoinPath(common, folder, dir).ok() || !JoinPath(dir, file, joined).ok()) {
     return false;
   }
   path = NativePath(joined);

@@ -14,6 +14,8 @@
 #include "integration/driver_records.h"
 #include "storage/pdb_reader.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 using customhooks::pcf::PCFEntryMap;
@@ -259,13 +261,13 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   // The file copies: the two settings files and the installer database's
   // backup.
   for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
-    if (!CopyFileOverwrite(InstallFolderOf(driverDocument) + "TesselStudio_fr_MA\\" + name,
-                           InstallFolderOf(firstDocument) + name)) {
+    if (!CopyFileOver(InstallFolderOf(driverDocument) + "TesselStudio_fr_MA\\" + name,
+                      InstallFolderOf(firstDocument) + name).ok()) {
       error = std::string("the floor cannot copy ") + name;
       return false;
     }
   }
-  if (!CopyFileReplacing(Join(caps, "caps.db"), Join(Join(common, "backup"), "caps.db"))) {
+  if (!CopyFileOver(Join(caps, "caps.db"), Join(Join(common, "backup"), "caps.db"), CopiedAttributes::kNormal).ok()) {
     error = "the floor cannot back up caps.db";
     return false;
   }
@@ -286,8 +288,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   const std::string text = PCFFormatDocument(payloadCode, sections);
   const std::string shared =
       Join(Join(common, "PCF"), payloadCode + "." + entries["LicensingCode"] + ".xml");
-  if (WriteFileDurably(shared, text) != WriteResult::kWritten ||
-      WriteFileDurably(documentPath, text) != WriteResult::kWritten) {
+  if (!WriteFileDurably(shared, text).ok() || !WriteFileDurably(documentPath, text).ok()) {
     error = "the floor cannot write the document";
     return false;
   }

@@ -15,6 +15,8 @@
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 
 namespace {
@@ -233,7 +235,7 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
                                     std::make_pair(kSharedDocument, pcfDocument)}) {
     if (!f[field]) continue;
     if (*f[field] == kRemoved) {
-      DeleteFileUtf8(path);
+      static_cast<void>(RemoveFile(path));
       continue;
     }
     // A path no file can have leaves nothing to run.
@@ -241,8 +243,8 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
                  SavesInsideMachine(machine, path);
   }
 
-  if (HasOption(f, 'B')) DeleteFileUtf8(machine.commonData + "\\caps\\pdb.db");
-  if (HasOption(f, 'C')) DeleteFileUtf8(machine.commonData + "\\Orvik PCD\\pcd.db");
+  if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\caps\\pdb.db"));
+  if (HasOption(f, 'C')) static_cast<void>(RemoveFile(machine.commonData + "\\Orvik PCD\\pcd.db"));
   layout.payloadDatabase = NativePath(machine.commonData + "\\caps\\pdb.db");
   return true;
 }

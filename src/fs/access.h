@@ -3,19 +3,26 @@
 #define CUSTOMHOOKS_FS_ACCESS_H_
 
 #include <string>
+#include <vector>
 
-// Replaces the folder's access list by a protected list of two inheritable
-// entries: BUILTIN\Administrators full control, then Everyone read (with
-// `allowWrite`: read, write and delete-child). On POSIX the owner stands for
+#include "fs/env.h"
+
+namespace customhooks::fs {
+
+// The list GrantFolderAccess applies, in its order: BUILTIN\Administrators
+// (S-1-5-32-544) full control, then Everyone (S-1-1-0) read (with
+// `allowWrite`: read, write and delete-child), both inherited by
+// sub-folders and files.
+std::vector<AccessEntry> FolderAccessEntries(bool allowWrite);
+
+// Replaces the folder's access list by a protected list of
+// FolderAccessEntries(allowWrite). On POSIX the owner stands for
 // Administrators and "others" for Everyone, applied to the folder and
 // everything already in it, plus a default ACL where the file system has one.
-// Errors are ignored; always returns 0.
-int GrantFolderAccess(const std::string& folder, bool allowWrite);
+// Best effort: a folder whose list cannot be set stays usable as it is, so
+// failures are not reported.
+void GrantFolderAccess(const std::string& folder, bool allowWrite);
 
-// The access list GrantFolderAccess applies, rendered as an SDDL DACL string
-// (for example "D:P(A;OICI;GA;;;BA)(A;OICI;GR;;;WD)"), built by the same code
-// that builds the list it applies. Lets tests check the list on platforms
-// (Wine) that don't keep access lists.
-std::string DescribeFolderAccess(bool allowWrite);
+}  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_ACCESS_H_

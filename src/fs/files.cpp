@@ -1,7 +1,6 @@
 #include "fs/files.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <functional>
 #include <utility>
 
@@ -10,34 +9,18 @@
 #include "fs/platform.h"
 #include "fs/text.h"
 
-using fsplatform::FsError;
-
+namespace customhooks::fs {
 namespace {
-
-// Status of the folder-creation operations.
-constexpr int kCreated = 0;
-constexpr int kCreationFailed = 4;
 
 // Attribute bits that forbid writing a file's content.
 constexpr std::uint32_t kNotWritableAttributes = kAttributeReadOnly | kAttributeDirectory;
 
 std::u16string Wide(const std::string& path) { return Utf8ToWide(path); }
 
-using fsguard::Guarded;
-
-// Runs a platform change and tells whether it succeeded.
-template <typename Change>
-bool Succeeded(Change&& change) {
-  return Guarded(FsError::kFailed, std::forward<Change>(change)) == FsError::kNone;
-}
-
-std::uint32_t Attributes(const std::string& path) {
-  return Guarded(fsplatform::kInvalidAttributes, [&path] { return fsplatform::GetAttributes(Wide(path).c_str()); });
-}
-
-// True when `attributes` name an existing file whose content may be replaced.
-bool WritableFile(std::uint32_t attributes) {
-  return attributes == fsplatform::kInvalidAttributes || (attributes & kNotWritableAttributes) == 0;
+// Runs an operation of this header; running out of memory is its failure.
+template <typename Body>
+Status Run(Body&& body) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, std::forward<Body>(body));
 }
 
 // The folder part of `path` with its final separator ("" when there is
@@ -47,19 +30,24 @@ std::string FolderPart(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
+// The folder of `path` as the Env takes it: "." for a bare name.
+std::u16string WideFolderOf(const std::string& path) {
+  const std::string folder = FolderPart(path);
+  return Wide(folder.empty() ? std::string(".") : folder);
+}
+
 constexpr char kTemporaryPrefix[] = "~ch";
 constexpr char kTemporarySuffix[] = ".tmp";
 constexpr std::size_t kPidDigits = 8;
 
 // The name of a temporary file of this process in the folder of `path`:
-// "~ch" + the process id in 8 hexadecimal digits + "-" + attempt + ".tmp". It
+// "~ch" + the process id `pid` in 8 hexadecimal digits + "-" + attempt + ".tmp". It
 // does not contain the target's name, so a listing that looks for names
 // containing a code never picks it up.
-std::string TemporaryName(const std::string& path, unsigned attempt) {
+std::string TemporaryName(const std::string& path, std::uint32_t pid, unsigned attempt) {
   std::string name = FolderPart(path);
   static const char kHex[] = "0123456789abcdef";
   name += kTemporaryPrefix;
-  const std::uint32_t pid = fsplatform::ProcessId();
   for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(pid >> shift) & 0xF];
   name += '-';
   name += std::to_string(attempt);
@@ -90,30 +78,31 @@ bool WriterOfTemporary(const std::u16string& name, std::uint32_t& pid) {
 
 // A writer killed in the middle of a write leaves its temporary file behind;
 // the next write into the folder removes those of writers that no longer
-// run. A name that has become a link is left alone.
-void RemoveStaleTemporaries(const std::string& folder) {
+// run. A name that has become a link, or that can't be looked at, is left
+// alone.
+void RemoveStaleTemporaries(Env* env, const std::string& path) {
   std::vector<std::u16string> names;
-  const std::u16string wideFolder = Wide(folder.empty() ? std::string(".") : folder);
-  if (fsplatform::ListFolder(wideFolder.c_str(), names) != FsError::kNone) return;
-  const std::uint32_t self = fsplatform::ProcessId();
+  if (!env->ListFolder(WideFolderOf(path), &names).ok()) return;
+  const std::u16string folder = Wide(FolderPart(path));
+  const std::uint32_t self = env->ProcessId();
   for (const std::u16string& name : names) {
     std::uint32_t pid = 0;
-    if (!WriterOfTemporary(name, pid) || pid == self || fsplatform::ProcessRunning(pid)) continue;
-    const std::u16string stale = Wide(folder) + name;
-    if (!fsplatform::IsLink(stale.c_str())) fsplatform::RemoveFile(stale.c_str());
+    if (!WriterOfTemporary(name, pid) || pid == self) continue;
+    bool running = true;
+    if (!env->ProcessRunning(pid, &running).ok() || running) continue;
+    const std::u16string stale = folder + name;
+    bool link = true;
+    if (env->IsLink(stale, &link).ok() && !link) static_cast<void>(env->RemoveFile(stale));
   }
 }
 
 // Makes the folder's new entry durable where the platform needs that.
-void FlushFolderOf(const std::string& path) {
-  const std::string folder = FolderPart(path);
-  fsplatform::FlushFolder(Wide(folder.empty() ? std::string(".") : folder).c_str());
-}
+void FlushFolderOf(Env* env, const std::string& path) { static_cast<void>(env->FlushFolder(WideFolderOf(path))); }
 
 // Gives a file its new content: fresh, under a name that must not exist yet
-// (kCreateNew: FsError::kExists when it does), or in place over an existing
+// (kCreateNew: Code::kExists when it does), or in place over an existing
 // file (kReplaceContent).
-using ContentWriter = std::function<FsError(const char16_t* path, fsplatform::WriteMode mode)>;
+using ContentWriter = std::function<Status(Env* env, const std::u16string& path, WriteMode mode)>;
 
 // Puts new content in place of `path` without ever leaving it half-written:
 // the content goes to a temporary file in the same folder, which then
@@ -121,198 +110,201 @@ using ContentWriter = std::function<FsError(const char16_t* path, fsplatform::Wr
 // folder forbids new files, or the platform refuses the replacement because
 // another process holds the target open, the content is written in place
 // instead. A read-only target is never touched.
-WriteResult ReplaceDurably(const std::string& path, const ContentWriter& write) {
+Status ReplaceDurably(const std::string& path, const ContentWriter& write) {
+  Env* env = CurrentEnv();
   const std::u16string target = Wide(path);
-  if (target.empty() || !WritableFile(fsplatform::GetAttributes(target.c_str()))) return WriteResult::kNotWritable;
-  RemoveStaleTemporaries(FolderPart(path));
+  if (target.empty()) return Status(Code::kBadPath, path);
+  std::uint32_t attributes = 0;
+  if (env->GetAttributes(target, &attributes).ok() && (attributes & kNotWritableAttributes) != 0) {
+    return Status(Code::kAccessDenied, path);
+  }
+  RemoveStaleTemporaries(env, path);
 
   // A fresh temporary file in the target's folder; names left behind by a
   // crashed writer that still runs are skipped.
   constexpr unsigned kAttempts = 100;
+  const std::uint32_t pid = env->ProcessId();
   std::u16string temporary;
-  FsError written = FsError::kExists;
-  for (unsigned attempt = 0; attempt < kAttempts && written == FsError::kExists; ++attempt) {
-    temporary = Wide(TemporaryName(path, attempt));
-    written = write(temporary.c_str(), fsplatform::WriteMode::kCreateNew);
+  Status written(Code::kExists);
+  for (unsigned attempt = 0; attempt < kAttempts && written.Is(Code::kExists); ++attempt) {
+    temporary = Wide(TemporaryName(path, pid, attempt));
+    written = write(env, temporary, WriteMode::kCreateNew);
   }
-  bool inPlace = false;
-  if (written == FsError::kNone) {
-    const FsError moved = fsplatform::MoveFileReplacing(temporary.c_str(), target.c_str());
-    if (moved == FsError::kNone) {
-      FlushFolderOf(path);
-      return WriteResult::kWritten;
+  Status failure;
+  if (written.ok()) {
+    failure = env->MoveFileReplacing(temporary, target);
+    if (failure.ok()) {
+      FlushFolderOf(env, path);
+      return Status();
     }
-    fsplatform::RemoveFile(temporary.c_str());
+    static_cast<void>(env->RemoveFile(temporary));
     // Another process holds the target open, so it cannot be replaced; its
     // content can still be rewritten in place.
-    inPlace = moved == FsError::kSharingViolation || moved == FsError::kAccessDenied;
+    if (!failure.Is(Code::kSharingViolation) && !failure.Is(Code::kAccessDenied)) return failure;
   } else {
-    if (written != FsError::kExists) fsplatform::RemoveFile(temporary.c_str());
+    if (!written.Is(Code::kExists)) static_cast<void>(env->RemoveFile(temporary));
     // The folder forbids new files, while the target itself may be writable.
-    inPlace = written == FsError::kAccessDenied;
+    if (!written.Is(Code::kAccessDenied)) return written;
+    failure = written;
   }
-  const std::uint32_t attributes = fsplatform::GetAttributes(target.c_str());
-  if (inPlace && attributes != fsplatform::kInvalidAttributes && WritableFile(attributes) &&
-      write(target.c_str(), fsplatform::WriteMode::kReplaceContent) == FsError::kNone) {
-    return WriteResult::kWritten;
-  }
-  return WriteResult::kNotWritable;
-}
-
-WriteResult WriteDurably(const std::string& path, const std::string& bytes) {
-  return ReplaceDurably(path, [&bytes](const char16_t* file, fsplatform::WriteMode mode) {
-    return fsplatform::WriteWholeFile(file, bytes.data(), bytes.size(), mode);
-  });
+  // Only an existing target that may still be written is rewritten in place.
+  if (!env->GetAttributes(target, &attributes).ok() || (attributes & kNotWritableAttributes) != 0) return failure;
+  return write(env, target, WriteMode::kReplaceContent);
 }
 
 // A copy is made whole before it takes the target's place, so that a process
 // killed in the middle of it leaves the old target.
-bool CopyDurably(const std::string& source, const std::string& target) {
+Status CopyDurably(const std::string& source, const std::string& target) {
   const std::u16string from = Wide(source);
-  return ReplaceDurably(target, [&from](const char16_t* file, fsplatform::WriteMode mode) {
-           const FsError copied = fsplatform::CopyOver(from.c_str(), file, mode);
-           if (copied == FsError::kNone) fsplatform::FlushFile(file);
-           return copied;
-         }) == WriteResult::kWritten;
+  return ReplaceDurably(target, [&from](Env* env, const std::u16string& file, WriteMode mode) {
+    Status copied = env->CopyOver(from, file, mode);
+    if (copied.ok()) static_cast<void>(env->FlushFile(file));
+    return copied;
+  });
+}
+
+// Whether the attributes of `path` can be had, and then them.
+bool AttributesOf(const std::string& path, std::uint32_t& attributes) {
+  return Guarded(false, [&path, &attributes] { return CurrentEnv()->GetAttributes(Wide(path), &attributes).ok(); });
+}
+
+Status EnsureFolderIn(Env* env, const std::string& path) {
+  std::uint32_t attributes = 0;
+  if (env->GetAttributes(Wide(path), &attributes).ok()) {
+    return (attributes & kAttributeDirectory) != 0 ? Status() : Status(Code::kExists, path);
+  }
+  std::string parent = path;
+  GetParentPath(path, parent);
+  // "." that does not exist (the working folder was removed) is its own
+  // parent, and so is a path whose parent could not be formed.
+  if (parent == path) return Status(Code::kNotFound, path);
+  Status parentMade = EnsureFolderIn(env, parent);
+  if (!parentMade.ok()) return parentMade;
+  return env->CreateFolderChain(Wide(path));
 }
 
 }  // namespace
 
 // ---- Tests -------------------------------------------------------------------
 
-int PathExistsUtf8(const char* path) {
-  if (path == nullptr) return 0;
-  return Guarded(0, [path] { return fsplatform::CheckExists(Wide(path).c_str()) == FsError::kNone ? 1 : 0; });
-}
-
-bool FileExists(const std::string& path) {
-  return Guarded(false, [&path] { return fsplatform::FileExists(Wide(path).c_str()); });
+bool PathExists(const std::string& path) {
+  std::uint32_t attributes = 0;
+  return AttributesOf(path, attributes);
 }
 
 bool IsDirectory(const std::string& path) {
-  const std::uint32_t attributes = Attributes(path);
-  return attributes != fsplatform::kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+  std::uint32_t attributes = 0;
+  return AttributesOf(path, attributes) && (attributes & kAttributeDirectory) != 0;
 }
 
-int IsRegularFile(const std::string& path) { return FileExists(path) && !IsDirectory(path) ? 1 : 0; }
+bool IsRegularFile(const std::string& path) {
+  std::uint32_t attributes = 0;
+  return AttributesOf(path, attributes) && (attributes & kAttributeDirectory) == 0;
+}
 
-bool GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
-  if (attributes == nullptr) return false;
-  const std::uint32_t found = Attributes(path);
-  if (found == fsplatform::kInvalidAttributes) return false;
-  *attributes = found;
-  return true;
+Status GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
+  if (attributes == nullptr) return Code::kBadPath;
+  return Run([&path, attributes] {
+    std::uint32_t found = 0;
+    Status status = CurrentEnv()->GetAttributes(Wide(path), &found);
+    if (status.ok()) *attributes = found;
+    return status;
+  });
 }
 
 // ---- Folder creation -----------------------------------------------------------
 
-int MakeDirectoryUtf8(const char* path) {
-  // A path that is missing, or that could not be converted, never reaches the
-  // platform.
-  const std::u16string wide = path != nullptr ? Guarded(std::u16string(), [path] { return Wide(path); })
-                                              : std::u16string();
-  if (path == nullptr || (wide.empty() && *path != '\0')) {
-    errno = EINVAL;
-    return -1;
-  }
-  return Guarded(-1, [&wide] { return fsplatform::MakeFolder(wide.c_str()); });
+Status CreateFolder(const std::string& path) {
+  return Run([&path]() -> Status {
+    const std::u16string wide = Wide(path);
+    // A path that could not be converted never reaches the platform.
+    if (wide.empty() && !path.empty()) return Status(Code::kBadPath, path);
+    return CurrentEnv()->CreateFolder(wide);
+  });
 }
 
-bool CreateSingleFolder(const std::string& path) {
-  return Succeeded([&path] { return fsplatform::CreateFolder(Wide(path).c_str()); });
-}
-
-int CreateDirectoryTree(const std::string& path) {
-  if (FileExists(path)) return kCreationFailed;
-  return Succeeded([&path] { return fsplatform::CreateFolderChain(Wide(path).c_str()); }) ? kCreated
-                                                                                          : kCreationFailed;
-}
-
-int EnsureDirectoryPath(const std::string& path) {
-  if (FileExists(path)) return IsDirectory(path) ? kCreated : kCreationFailed;
-  std::string parent = path;
-  GetParentPath(path, parent);
-  // "." that does not exist (the working folder was removed) is its own
-  // parent, and so is a path whose parent could not be formed.
-  if (parent == path) return kCreationFailed;
-  const int status = EnsureDirectoryPath(parent);
-  return status == kCreated ? CreateDirectoryTree(path) : status;
+Status EnsureFolder(const std::string& path) {
+  return Run([&path] { return EnsureFolderIn(CurrentEnv(), path); });
 }
 
 // ---- File changes ----------------------------------------------------------------
 
-int ClearFileAttributes(const std::string& path) {
-  return Succeeded([&path] { return fsplatform::SetAttributesNormal(Wide(path).c_str()); }) ? 0 : 1;
+Status ClearFileAttributes(const std::string& path) {
+  return Run([&path] { return CurrentEnv()->SetAttributesNormal(Wide(path)); });
 }
 
-bool CopyFileOverwrite(const std::string& source, const std::string& target) {
-  return Guarded(false, [&source, &target] { return CopyDurably(source, target); });
-}
-
-bool CopyFileReplacing(const std::string& source, const std::string& target) {
-  if (!CopyFileOverwrite(source, target)) return false;
-  ClearFileAttributes(target);
-  return true;
-}
-
-bool MoveFileReplacing(const std::string& source, const std::string& target) {
-  return Guarded(false, [&source, &target] {
-    if (fsplatform::MoveFileReplacing(Wide(source).c_str(), Wide(target).c_str()) != FsError::kNone) return false;
-    FlushFolderOf(target);
-    return true;
+Status CopyFileOver(const std::string& source, const std::string& target, CopiedAttributes attributes) {
+  return Run([&source, &target, attributes] {
+    Status copied = CopyDurably(source, target);
+    if (copied.ok() && attributes == CopiedAttributes::kNormal) static_cast<void>(ClearFileAttributes(target));
+    return copied;
   });
+}
+
+Status MoveFileReplacing(const std::string& source, const std::string& target) {
+  return Run([&source, &target] {
+    Env* env = CurrentEnv();
+    Status moved = env->MoveFileReplacing(Wide(source), Wide(target));
+    if (moved.ok()) FlushFolderOf(env, target);
+    return moved;
+  });
+}
+
+Status RemoveFile(const std::string& path) {
+  return Run([&path] { return CurrentEnv()->RemoveFile(Wide(path)); });
 }
 
 void FlushFolder(const std::string& folder) {
-  Guarded(true, [&folder] {
-    fsplatform::FlushFolder(Wide(folder).c_str());
-    return true;
-  });
-}
-
-bool DeleteFileUtf8(const std::string& path) {
-  return Succeeded([&path] { return fsplatform::RemoveFile(Wide(path).c_str()); });
+  Guarded(true, [&folder] { return CurrentEnv()->FlushFolder(Wide(folder)).ok(); });
 }
 
 void FlushFileToDisk(const std::string& path) {
-  Guarded(true, [&path] {
-    fsplatform::FlushFile(Wide(path).c_str());
-    return true;
+  Guarded(true, [&path] { return CurrentEnv()->FlushFile(Wide(path)).ok(); });
+}
+
+Status WriteFileDurably(const std::string& path, const std::string& bytes) {
+  return Run([&path, &bytes] {
+    return ReplaceDurably(path, [&bytes](Env* env, const std::u16string& file, WriteMode mode) {
+      return env->WriteWholeFile(file, bytes, mode);
+    });
   });
 }
 
 // ---- Shared file access ------------------------------------------------------------
 
 void FileCloser::operator()(std::FILE* f) const {
-  if (f != nullptr) fsplatform::CloseFile(f);
+  if (f != nullptr) std::fclose(f);
 }
 
-UniqueFile OpenFileShared(const std::string& path, const char* mode) {
-  if (mode == nullptr) return UniqueFile();
-  return UniqueFile(
-      Guarded<std::FILE*>(nullptr, [&path, mode] { return fsplatform::OpenShared(Wide(path).c_str(), mode); }));
-}
-
-WriteResult WriteFileDurably(const std::string& path, const std::string& bytes) {
-  return Guarded(WriteResult::kNotWritable, [&path, &bytes] { return WriteDurably(path, bytes); });
+Status OpenFileShared(const std::string& path, const char* mode, UniqueFile& file) {
+  if (mode == nullptr) return Code::kBadPath;
+  return Run([&path, mode, &file] {
+    std::FILE* opened = nullptr;
+    Status status = CurrentEnv()->OpenShared(Wide(path), mode, &opened);
+    if (status.ok()) file.reset(opened);
+    return status;
+  });
 }
 
 // ---- Folder listing ------------------------------------------------------------------
 
-bool ListFolder(const std::string& folder, std::vector<std::u16string>& names) {
-  return Guarded(false, [&folder, &names] {
+Status ListFolder(const std::string& folder, std::vector<std::u16string>& names) {
+  return Run([&folder, &names] {
     std::vector<std::u16string> found;
-    if (fsplatform::ListFolder(Wide(folder).c_str(), found) != FsError::kNone) return false;
+    Status status = CurrentEnv()->ListFolder(Wide(folder), &found);
+    if (!status.ok()) return status;
     found.erase(std::remove_if(found.begin(), found.end(),
                                [](const std::u16string& name) { return name == u"." || name == u".."; }),
                 found.end());
     names.swap(found);
-    return true;
+    return Status();
   });
 }
 
 // ---- Paths handed to libraries ----------------------------------------------------------
 
 std::string NativePath(const std::string& path) {
-  return Guarded(std::string(), [&path] { return fsplatform::NativePath(path); });
+  return Guarded(std::string(), [&path] { return platform::NativePath(path); });
 }
+
+}  // namespace customhooks::fs

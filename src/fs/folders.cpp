@@ -2,23 +2,25 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
+#include "fs/env.h"
 #include "fs/files.h"
 #include "fs/guard.h"
-#include "fs/platform.h"
 #include "fs/text.h"
 
+namespace customhooks::fs {
 namespace {
 
-int CsidlOfKind(unsigned kind) {
+SpecialFolder FolderOfKind(unsigned kind) {
   switch (kind) {
-    case 1:
+    case kFolderCommonFiles:
     case 3:
-      return fsplatform::kCsidlProgramFilesCommon;
-    case 255:
-      return fsplatform::kCsidlCommonAppData;
+      return SpecialFolder::kCommonFiles;
+    case kFolderCommonAppData:
+      return SpecialFolder::kCommonAppData;
     default:
-      return fsplatform::kCsidlProgramFilesCommonX86;
+      return SpecialFolder::kCommonFilesX86;
   }
 }
 
@@ -36,13 +38,12 @@ bool AppendToBuffer(char* buffer, const char* text) {
 
 char* GetSpecialFolderPath(char* buffer, unsigned kind) {
   if (buffer == nullptr) return nullptr;
-  const int csidl = CsidlOfKind(kind);
+  const SpecialFolder folder = FolderOfKind(kind);
   std::u16string wide;
-  const fsplatform::FsError found = fsguard::Guarded(fsplatform::FsError::kFailed, [csidl, &wide] {
-    return fsplatform::GetFolderPath(csidl | fsplatform::kCsidlFlagCreate, wide);
-  });
-  if (found != fsplatform::FsError::kNone) {
-    if (csidl == fsplatform::kCsidlProgramFilesCommonX86) return GetSpecialFolderPath(buffer, kFolderCommonFiles);
+  const bool found =
+      Guarded(false, [folder, &wide] { return CurrentEnv()->GetSpecialFolder(folder, true, &wide).ok(); });
+  if (!found) {
+    if (folder == SpecialFolder::kCommonFilesX86) return GetSpecialFolderPath(buffer, kFolderCommonFiles);
     return nullptr;
   }
   char* utf8 = WideToUtf8Alloc(wide.c_str());
@@ -55,26 +56,24 @@ char* GetSpecialFolderPath(char* buffer, unsigned kind) {
 char* EnsureCommonDataFolder(char* buffer) {
   if (GetSpecialFolderPath(buffer, kFolderCommonFilesX86) == nullptr) return nullptr;
   if (!AppendToBuffer(buffer, "\\") || !AppendToBuffer(buffer, "Orvik")) return nullptr;
-  if (PathExistsUtf8(buffer) == 0 && MakeDirectoryUtf8(buffer) != 0) return nullptr;
+  if (!PathExists(buffer) && !CreateFolder(buffer).ok()) return nullptr;
   return buffer;
 }
 
 bool GetCommonDataFolder(std::string& out) {
-  return fsguard::Guarded(false, [&out] {
+  return Guarded(false, [&out] {
+    Env* env = CurrentEnv();
+    std::optional<std::u16string> located;
     std::u16string wide;
-    bool taken = false;
-    switch (fsplatform::LocateFolder(fsplatform::kCsidlProgramFilesCommon, wide)) {
-      case fsplatform::FolderLocation::kLocated:
-        taken = true;
-        break;
-      case fsplatform::FolderLocation::kLocatedWithoutPath:
-        break;
-      case fsplatform::FolderLocation::kNotLocated:
-        taken = fsplatform::GetFolderPath(fsplatform::kCsidlProgramFilesCommon, wide) == fsplatform::FsError::kNone;
-        break;
+    if (env->LocateSpecialFolder(SpecialFolder::kCommonFiles, &located).ok()) {
+      // Located without a path: nothing to build on.
+      if (!located) return false;
+      wide = std::move(*located);
+    } else if (!env->GetSpecialFolder(SpecialFolder::kCommonFiles, false, &wide).ok()) {
+      return false;
     }
     // An empty answer names no folder: nothing to build on.
-    if (!taken || wide.empty()) return false;
+    if (wide.empty()) return false;
     if (wide.back() == u'\\') wide.pop_back();
     std::string folder = WideToUtf8(wide);
     if (folder.empty()) return false;
@@ -83,3 +82,5 @@ bool GetCommonDataFolder(std::string& out) {
     return true;
   });
 }
+
+}  // namespace customhooks::fs

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string>
 
+namespace customhooks::fs {
+
 // Size of the caller-owned path buffers of this header.
 constexpr std::size_t kPathBufferSize = 1024;
 
@@ -39,5 +41,7 @@ char* EnsureCommonDataFolder(char* buffer);
 // separator before "Orvik") in `out` and returns true; the folder is not
 // created. On failure returns false and leaves `out` unchanged.
 bool GetCommonDataFolder(std::string& out);
+
+}  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_FOLDERS_H_

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace fsguard {
+namespace customhooks::fs {
 
 // Runs `body` and gives its result; when it throws (an allocation failed),
 // gives `failure` instead.
@@ -17,6 +17,6 @@ Result Guarded(Result failure, Body&& body) noexcept {
   }
 }
 
-}  // namespace fsguard
+}  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_GUARD_H_

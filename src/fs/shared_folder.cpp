@@ -1,10 +1,12 @@
 #include "fs/shared_folder.h"
 
+#include "fs/env.h"
 #include "fs/guard.h"
 #include "fs/platform.h"
 #include "fs/text.h"
 
-namespace fsplatform {
+namespace customhooks::fs {
+namespace platform {
 namespace {
 
 char16_t UpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
@@ -29,22 +31,26 @@ bool IsOwnFile(const OpenedFacts& file, const OpenedFacts& folder, const std::u1
   return SamePathIgnoringCase(file.finalPath, folder.finalPath.empty() ? std::u16string() : folder.finalPath + u'\\' + name);
 }
 
-}  // namespace fsplatform
+}  // namespace platform
 
 CheckedFolderScope::CheckedFolderScope(const std::string& folder)
-    : folder_(fsguard::Guarded<fsplatform::CheckedFolder*>(nullptr,
-                                                          [&folder] { return fsplatform::CheckFolder(folder); })) {}
+    : folder_(Guarded<platform::CheckedFolder*>(nullptr, [&folder] { return platform::CheckFolder(folder); })) {}
 
-CheckedFolderScope::~CheckedFolderScope() { fsplatform::UncheckFolder(folder_); }
+CheckedFolderScope::~CheckedFolderScope() { platform::UncheckFolder(folder_); }
 
-SystemCallReplacement CheckedOpenCall() { return {fsplatform::OpenCallName(), fsplatform::CheckedOpenCall()}; }
+SystemCallReplacement CheckedOpenCall() { return {platform::OpenCallName(), platform::CheckedOpenCall()}; }
 
-void ForwardCheckedOpenTo(void (*original)(void)) { fsplatform::ForwardOpenCallTo(original); }
+void ForwardCheckedOpenTo(void (*original)(void)) { platform::ForwardOpenCallTo(original); }
 
 bool IsPlantedLink(const std::string& path) {
-  return fsguard::Guarded(false, [&path] { return fsplatform::IsLink(Utf8ToWide(path).c_str()); });
+  return Guarded(false, [&path] {
+    bool link = false;
+    return CurrentEnv()->IsLink(Utf8ToWide(path), &link).ok() && link;
+  });
 }
 
-bool RemovePlantedLink(const std::string& path) {
-  return fsguard::Guarded(false, [&path] { return fsplatform::RemoveLink(Utf8ToWide(path).c_str()); });
+Status RemovePlantedLink(const std::string& path) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&path] { return CurrentEnv()->RemoveLink(Utf8ToWide(path)); });
 }
+
+}  // namespace customhooks::fs

@@ -9,12 +9,21 @@
 // name stands) and accepts only a regular file with exactly one link that
 // lies in that very folder, checked on the opened handle. Any other open is
 // forwarded unchanged to the library's original call.
+//
+// The checked open call and the folder it checks are platform functions
+// outside the Env (fs/env.h): the library calls them itself, with its own
+// arguments, on its own threads, and a replaced Env never sees those opens.
+// IsPlantedLink and RemovePlantedLink go through the current Env.
 #ifndef CUSTOMHOOKS_FS_SHARED_FOLDER_H_
 #define CUSTOMHOOKS_FS_SHARED_FOLDER_H_
 
 #include <string>
 
-namespace fsplatform {
+#include "fs/status.h"
+
+namespace customhooks::fs {
+
+namespace platform {
 struct CheckedFolder;
 }
 
@@ -34,7 +43,7 @@ class CheckedFolderScope {
   bool held() const { return folder_ != nullptr; }
 
  private:
-  fsplatform::CheckedFolder* folder_;
+  platform::CheckedFolder* folder_;
 };
 
 // A system call of a library's replaceable table: its name there ("open" on
@@ -53,9 +62,11 @@ void ForwardCheckedOpenTo(void (*original)(void));
 // links to a file.
 bool IsPlantedLink(const std::string& path);
 
-// Removes such a link: the name itself goes, never what it leads to. True
-// when a link was removed; a link that cannot be removed without following
-// it (under Wine) stays.
-bool RemovePlantedLink(const std::string& path);
+// Removes such a link: the name itself goes, never what it leads to.
+// Code::kAccessDenied when `path` is no link, or one that cannot be removed
+// without following it (under Wine): that one stays.
+Status RemovePlantedLink(const std::string& path);
+
+}  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_SHARED_FOLDER_H_

@@ -1,8 +1,6 @@
 #include "fs/text.h"
 
 #include <climits>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,34 +8,36 @@
 #include "fs/guard.h"
 #include "fs/platform.h"
 
+namespace customhooks::fs {
+
 std::u16string Utf8ToWide(const std::string& utf8) {
-  return fsguard::Guarded(std::u16string(), [&utf8] {
+  return Guarded(std::u16string(), [&utf8] {
     if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) return std::u16string();
     const int length = static_cast<int>(utf8.size());
-    const int needed = fsplatform::Utf8ToUtf16(utf8.data(), length, nullptr, 0);
+    const int needed = platform::Utf8ToUtf16(utf8.data(), length, nullptr, 0);
     if (needed <= 0) return std::u16string();
     std::u16string wide(static_cast<std::size_t>(needed), u'\0');
-    if (fsplatform::Utf8ToUtf16(utf8.data(), length, &wide[0], needed) != needed) return std::u16string();
+    if (platform::Utf8ToUtf16(utf8.data(), length, &wide[0], needed) != needed) return std::u16string();
     return wide;
   });
 }
 
 std::string WideToUtf8(const std::u16string& wide) {
-  return fsguard::Guarded(std::string(), [&wide] {
+  return Guarded(std::string(), [&wide] {
     if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
     const int length = static_cast<int>(wide.size());
-    const int needed = fsplatform::Utf16ToUtf8(wide.data(), length, nullptr, 0);
+    const int needed = platform::Utf16ToUtf8(wide.data(), length, nullptr, 0);
     if (needed <= 0) return std::string();
     std::string utf8(static_cast<std::size_t>(needed), '\0');
-    if (fsplatform::Utf16ToUtf8(wide.data(), length, &utf8[0], needed) != needed) return std::string();
+    if (platform::Utf16ToUtf8(wide.data(), length, &utf8[0], needed) != needed) return std::string();
     return utf8;
   });
 }
 
 char* WideToUtf8Alloc(const char16_t* wide) {
   if (wide == nullptr) return nullptr;
-  return fsguard::Guarded<char*>(nullptr, [wide]() -> char* {
-    const int needed = fsplatform::Utf16ToUtf8(wide, -1, nullptr, 0);
+  return Guarded<char*>(nullptr, [wide]() -> char* {
+    const int needed = platform::Utf16ToUtf8(wide, -1, nullptr, 0);
     if (needed <= 0) return nullptr;
     struct Freer {
       void operator()(char* text) const { std::free(text); }
@@ -45,7 +45,7 @@ char* WideToUtf8Alloc(const char16_t* wide) {
     std::unique_ptr<char, Freer> utf8(static_cast<char*>(std::calloc(static_cast<std::size_t>(needed), 1)));
     if (!utf8) return nullptr;
     // A failed conversion leaves the zeroed buffer: the empty string.
-    fsplatform::Utf16ToUtf8(wide, -1, utf8.get(), needed);
+    platform::Utf16ToUtf8(wide, -1, utf8.get(), needed);
     return utf8.release();
   });
 }
@@ -69,19 +69,4 @@ char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::siz
   return dst;
 }
 
-bool FormatToBuffer(char* buffer, std::size_t size, const char* format, ...) {
-  if (buffer == nullptr || size == 0) return false;
-  if (format == nullptr || size > static_cast<std::size_t>(INT_MAX)) {
-    buffer[0] = '\0';
-    return false;
-  }
-  va_list args;
-  va_start(args, format);
-  const int written = std::vsnprintf(buffer, size, format, args);
-  va_end(args);
-  if (written < 0 || static_cast<std::size_t>(written) >= size) {
-    buffer[0] = '\0';
-    return false;
-  }
-  return true;
-}
+}  // namespace customhooks::fs

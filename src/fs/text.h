@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <string>
 
+namespace customhooks::fs {
+
 // Converts the whole counted length of `utf8` (embedded NULs included).
 // Empty when the input is empty or the conversion fails.
 std::u16string Utf8ToWide(const std::string& utf8);
@@ -32,14 +34,6 @@ char* WideToUtf8Alloc(const char16_t* wide);
 // min(count, dstSize). Returns `dst` on success.
 char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::size_t count);
 
-// Bounded printf-style formatting (vsprintf_s semantics): on success `buffer`
-// holds the NUL-terminated text. When the text does not fit, `buffer` holds
-// the empty string and the result is false; callers that must not truncate
-// check it.
-bool FormatToBuffer(char* buffer, std::size_t size, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 3, 4)))
-#endif
-    ;
+}  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_TEXT_H_

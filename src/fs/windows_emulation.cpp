@@ -7,7 +7,7 @@
 
 #include "fs/platform.h"
 
-namespace fsemulation {
+namespace customhooks::fs::emulation {
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -292,7 +292,7 @@ bool AppendPath(char16_t* path, const char16_t* more) {
   }
   const std::u16string folder(path);
   const std::u16string file(more);
-  constexpr std::size_t kLongest = fsplatform::kMaxPath - 1;
+  constexpr std::size_t kLongest = platform::kMaxPath - 1;
   std::u16string joined;
   if (file.empty()) {
     joined = folder.substr(0, kLongest);
@@ -303,7 +303,7 @@ bool AppendPath(char16_t* path, const char16_t* more) {
   } else {
     joined = folder.substr(0, kLongest);
     if (!joined.empty() && joined.back() != u'\\') joined += u'\\';
-    if (joined.size() >= fsplatform::kMaxPath || joined.size() + file.size() >= fsplatform::kMaxPath) {
+    if (joined.size() >= platform::kMaxPath || joined.size() + file.size() >= platform::kMaxPath) {
       path[0] = u'\0';
       return false;
     }
@@ -354,4 +354,4 @@ bool ListedBefore(const std::u16string& a, const std::u16string& b) {
   return a < b;
 }
 
-}  // namespace fsemulation
+}  // namespace customhooks::fs::emulation

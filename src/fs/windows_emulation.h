@@ -3,7 +3,7 @@
 // The pure computations of the Windows services that the POSIX platform file
 // stands in for: the CP_UTF8 converters, the shell's path functions,
 // upper-casing and the order NTFS lists a folder in. Nothing here calls the
-// operating system or the gate. The file is compiled on every target so that
+// operating system. The file is compiled on every target so that
 // the Windows test build can run each function side by side with the Windows
 // function it imitates; the shipped Windows DLL calls the real functions
 // instead.
@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <string>
 
-namespace fsemulation {
+namespace customhooks::fs::emulation {
 
 // ---- Text: MultiByteToWideChar / WideCharToMultiByte, CP_UTF8, flags 0 -------
 
@@ -53,7 +53,7 @@ int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity);
 // ---- Shell path functions -------------------------------------------------------
 // "\" is the separator, as the shell has it; "/" only ends a file name
 // (FileNameStart). Paths are at most kMaxPath units with their terminator,
-// as the shell functions expect (fsplatform::kMaxPath).
+// as the shell functions expect (platform::kMaxPath).
 
 // PathIsRootW: "\", "X:\", "\\server" and "\\server\share" (either name may
 // be empty), and the long forms "\\?\X:\", "\\?\UNC\server[\share]" and
@@ -105,6 +105,6 @@ char16_t UpperCase(char16_t unit);
 // POSIX folder holds such names they come in the order of their own units.
 bool ListedBefore(const std::u16string& a, const std::u16string& b);
 
-}  // namespace fsemulation
+}  // namespace customhooks::fs::emulation
 
 #endif  // CUSTOMHOOKS_FS_WINDOWS_EMULATION_H_

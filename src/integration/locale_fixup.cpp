@@ -5,6 +5,8 @@
 #include "fs/files.h"
 #include "integration/storage_handles.h"
 
+using customhooks::fs::CopyFileOver;
+
 namespace {
 
 namespace storage = customhooks::storage;
@@ -29,7 +31,7 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
   const std::string source = InstallFolderOf(TextOrEmpty(driverDocumentPath)) + kLocaleFolder + name;
 
   session.LogPrefixed({"Replacing en_US to fr_FR in ", name});
-  if (CopyFileOverwrite(source, target)) {
+  if (CopyFileOver(source, target).ok()) {
     session.LogPrefixed({"Successfully Updated fr_FR in ", name});
   } else {
     session.LogPrefixed({"could not update en_US to fr_FR in ", name});

@@ -3,8 +3,8 @@
 #include "fs/folders.h"
 
 bool LocatePcfFolder(std::string& folder) {
-  char buffer[kPathBufferSize];
-  if (EnsureCommonDataFolder(buffer) == nullptr) return false;
+  char buffer[customhooks::fs::kPathBufferSize];
+  if (customhooks::fs::EnsureCommonDataFolder(buffer) == nullptr) return false;
   folder = std::string(buffer) + "\\PCF";
   return true;
 }

@@ -14,6 +14,16 @@
 
 namespace customhooks::pcf {
 
+using fs::CopyStringPadded;
+using fs::GetPathAttributes;
+using fs::PathExists;
+using fs::RemoveFile;
+using fs::Utf8ToWide;
+using fs::WideToUtf8;
+using fs::WriteFileDurably;
+using fs::kAttributeDirectory;
+using fs::kAttributeReadOnly;
+
 struct PCFClientSession {
   explicit PCFClientSession(PcfFolderLocator locator) : pcfFolder(std::move(locator)) {}
 
@@ -69,10 +79,10 @@ const std::string& ValueOf(const PCFEntryMap& entries, const char* key) {
 
 // Writes one target; nothing when it was written, else why not.
 std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::string& text) {
-  if (WriteFileDurably(path, text) == WriteResult::kWritten) return std::nullopt;
+  if (WriteFileDurably(path, text).ok()) return std::nullopt;
   // Only the report tells the two apart; the target is as it was either way.
   std::uint32_t attributes = 0;
-  const bool readOnly = GetPathAttributes(path, &attributes) && (attributes & kAttributeDirectory) == 0 &&
+  const bool readOnly = GetPathAttributes(path, &attributes).ok() && (attributes & kAttributeDirectory) == 0 &&
                         (attributes & kAttributeReadOnly) != 0;
   return readOnly ? PCFSaveProblem::kReadOnly : PCFSaveProblem::kNotWritable;
 }
@@ -82,7 +92,7 @@ std::optional<PCFSaveProblem> WriteTarget(const std::string& path, const std::st
 void DeleteSharedCopy(const std::string& folder, const std::string& payloadCode) {
   if (!IsSharedCopyCode(payloadCode)) return;
   const std::string path = PCFClientFindDocumentFile(folder, payloadCode.c_str());
-  if (!path.empty()) DeleteFileUtf8(path);
+  if (!path.empty()) static_cast<void>(RemoveFile(path));
 }
 
 }  // namespace
@@ -100,7 +110,7 @@ void PCFClientCloseSession(PCFClientSession* session) { delete session; }
 Status PCFClientLoadFile(PCFClientSession* session, const char* path, bool merge) {
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     if (session == nullptr || IsEmptyArgument(path)) return Status(Code::kBadArgument);
-    if (PathExistsUtf8(path) == 0) return Status(Code::kNotFound, path);
+    if (!PathExists(path)) return Status(Code::kNotFound, path);
     PCFSectionMap sections;
     std::string payloadCode;
     Status read = PCFReadDocument(path, &sections, &payloadCode);

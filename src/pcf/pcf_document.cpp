@@ -12,6 +12,10 @@
 #include "pcf/pcf_status.h"
 
 namespace customhooks::pcf {
+
+using fs::IsDirectory;
+using fs::OpenFileShared;
+using fs::UniqueFile;
 namespace {
 
 // Reads the whole file through a handle that lets other processes read and
@@ -19,8 +23,8 @@ namespace {
 Status ReadDocumentBytes(const char* path, std::string& bytes) {
   // A folder is not a document; some platforms would open it all the same.
   if (IsDirectory(path)) return Status(Code::kCannotOpen, path);
-  UniqueFile file = OpenFileShared(path, "rb");
-  if (!file) return Status(Code::kCannotOpen, path);
+  UniqueFile file;
+  if (!OpenFileShared(path, "rb", file).ok()) return Status(Code::kCannotOpen, path);
   char chunk[16384];
   std::size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);

@@ -9,6 +9,12 @@
 
 namespace customhooks::pcf {
 
+using fs::CreateFolder;
+using fs::ListFolder;
+using fs::PathExists;
+using fs::Utf8ToWide;
+using fs::WideToUtf8;
+
 namespace {
 
 constexpr std::string::size_type kSharedCopyCodeLength = 38;
@@ -34,7 +40,7 @@ bool FindInPCFFolder(const std::string& folder, const std::string& part, std::st
   const std::u16string wanted = Utf8ToWide(part);
   if (wanted.empty()) return false;
   std::vector<std::u16string> names;
-  if (!ListFolder(folder, names)) return false;
+  if (!ListFolder(folder, names).ok()) return false;
   for (const std::u16string& entry : names) {
     if (entry.find(wanted) != std::u16string::npos) {
       name = WideToUtf8(entry);
@@ -77,8 +83,7 @@ std::string PCFClientDocumentPath(const std::string& folder, const char* payload
 }
 
 void PCFClientEnsureFolder(const std::string& folder) {
-  std::uint32_t attributes = 0;
-  if (!GetPathAttributes(folder, &attributes)) CreateSingleFolder(folder);
+  if (!PathExists(folder)) static_cast<void>(CreateFolder(folder));
 }
 
 }  // namespace customhooks::pcf

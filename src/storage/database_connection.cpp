@@ -21,6 +21,17 @@
 
 namespace customhooks::storage {
 
+using fs::EnsureFolder;
+using fs::FlushFileToDisk;
+using fs::FlushFolder;
+using fs::GrantFolderAccess;
+using fs::IsPlantedLink;
+using fs::IsRegularFile;
+using fs::JoinPath;
+using fs::NativePath;
+using fs::PathExists;
+using fs::RemovePlantedLink;
+
 namespace {
 
 const char kEmptyText[1] = "";
@@ -167,13 +178,13 @@ DatabaseConnection::~DatabaseConnection() {
 }
 
 Status DatabaseConnection::Open() {
-  if (!JoinPath(folder_, fileName_, path_)) return Status(Code::kInvalidArgument, fileName_);
+  if (!JoinPath(folder_, fileName_, path_).ok()) return Status(Code::kInvalidArgument, fileName_);
   // Not a file: a folder in its place is refused, and otherwise the file
   // is missing and SQLite creates it.
-  const bool fresh = IsRegularFile(path_) == 0;
+  const bool fresh = !IsRegularFile(path_);
   if (fresh) {
-    if (FileExists(path_)) return Status(Code::kUnusable, path_);
-    if (EnsureDirectoryPath(folder_) != 0) return Status(Code::kFileError, folder_);
+    if (PathExists(path_)) return Status(Code::kUnusable, path_);
+    if (!EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
   }
   const std::string native = NativePath(path_);
   const char* vfs = nullptr;
@@ -211,7 +222,7 @@ bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
     const std::string name = database + suffix;
     if (IsPlantedLink(name)) {
       planted = true;
-      RemovePlantedLink(name);
+      static_cast<void>(RemovePlantedLink(name));
     }
   }
   return planted;

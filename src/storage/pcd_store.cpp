@@ -11,6 +11,9 @@
 
 namespace customhooks::storage {
 
+using fs::GetCommonDataFolder;
+using fs::JoinPath;
+
 struct PCDHandle {
   PCDHandle(const std::string& folder, const char* fileName, SchemaStepTable steps,
             bool allowWrite)
@@ -25,8 +28,8 @@ namespace {
 // The folder of "pcd.db" and the folder of "cache.db" inside it.
 bool StoreFolders(std::string& storeFolder, std::string& cacheFolder) {
   std::string common;
-  return GetCommonDataFolder(common) && JoinPath(common, "Orvik PCD", storeFolder) &&
-         JoinPath(storeFolder, "cache", cacheFolder);
+  return GetCommonDataFolder(common) && JoinPath(common, "Orvik PCD", storeFolder).ok() &&
+         JoinPath(storeFolder, "cache", cacheFolder).ok();
 }
 
 Status OpenStore(PCDHandle** out, bool cache) {

@@ -21,6 +21,18 @@
 
 namespace customhooks::storage {
 
+using fs::CopiedAttributes;
+using fs::CopyFileOver;
+using fs::EnsureFolder;
+using fs::GetCommonDataFolder;
+using fs::IsDirectory;
+using fs::IsRegularFile;
+using fs::JoinPath;
+using fs::MoveFileReplacing;
+using fs::OpenFileShared;
+using fs::RemoveFile;
+using fs::UniqueFile;
+
 struct pdbHandle {
   explicit pdbHandle(const std::string& folder)
       : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
@@ -61,9 +73,9 @@ bool SameContent(const std::string& first, const std::string& second) {
   constexpr std::size_t kChunk = 64 * 1024;
   const std::unique_ptr<char[]> buffer(new (std::nothrow) char[2 * kChunk]);
   if (!buffer) return false;
-  UniqueFile a = OpenFileShared(first, "rb");
-  UniqueFile b = OpenFileShared(second, "rb");
-  if (!a || !b) return false;
+  UniqueFile a;
+  UniqueFile b;
+  if (!OpenFileShared(first, "rb", a).ok() || !OpenFileShared(second, "rb", b).ok()) return false;
   char* const left = buffer.get();
   char* const right = buffer.get() + kChunk;
   for (;;) {
@@ -87,24 +99,24 @@ Status BackUpInstallerDatabase() {
     std::string common;
     std::string capsFolder;
     std::string source;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder) ||
-        !JoinPath(capsFolder, "caps.db", source) || IsRegularFile(source) == 0) {
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder).ok() ||
+        !JoinPath(capsFolder, "caps.db", source).ok() || !IsRegularFile(source)) {
       return Status(Code::kNotFound);
     }
     std::string backupFolder;
     std::string target;
     std::string temporary;
-    if (!JoinPath(common, "backup", backupFolder) || !JoinPath(backupFolder, "caps.db", target) ||
-        !JoinPath(backupFolder, TemporaryBackupName(), temporary)) {
+    if (!JoinPath(common, "backup", backupFolder).ok() || !JoinPath(backupFolder, "caps.db", target).ok() ||
+        !JoinPath(backupFolder, TemporaryBackupName(), temporary).ok()) {
       return Status(Code::kNotFound);
     }
     Status status;
-    if (!IsDirectory(backupFolder) && CreateDirectoryTree(backupFolder) != 0) {
+    if (!IsDirectory(backupFolder) && !EnsureFolder(backupFolder).ok()) {
       status = Status(Code::kFileError, backupFolder);
     }
-    if (IsRegularFile(target) != 0 && SameContent(source, target)) return status;
-    if (!CopyFileReplacing(source, temporary) || !MoveFileReplacing(temporary, target)) {
-      DeleteFileUtf8(temporary);
+    if (IsRegularFile(target) && SameContent(source, target)) return status;
+    if (!CopyFileOver(source, temporary, CopiedAttributes::kNormal).ok() || !MoveFileReplacing(temporary, target).ok()) {
+      static_cast<void>(RemoveFile(temporary));
       return Status(Code::kFileError, target);
     }
     return status;
@@ -166,7 +178,7 @@ Status pdbOpen(pdbHandle** out) {
   return StatusUnlessOutOfMemory(Code::kNoMemory, [out] {
     std::string common;
     std::string folder;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder)) return Status(Code::kUnusable);
+    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder).ok()) return Status(Code::kUnusable);
     auto handle = std::make_unique<pdbHandle>(folder);
     if (!handle->connection.state().ok()) return handle->connection.state();
     *out = handle.release();

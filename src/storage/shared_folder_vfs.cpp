@@ -10,6 +10,12 @@
 
 namespace customhooks::storage {
 
+using fs::CheckedFolderScope;
+using fs::CheckedOpenCall;
+using fs::ForwardCheckedOpenTo;
+using fs::IsPlantedLink;
+using fs::SystemCallReplacement;
+
 namespace {
 
 constexpr char kVfsName[] = "customhooks-shared-folder";

@@ -8,7 +8,10 @@
 
 #include "fs/files.h"
 #include "fs_test_util.h"
+#include "support/folder_access_text.h"
 #include "support/test_machine.h"
+
+using namespace customhooks::fs;
 
 namespace {
 
@@ -24,22 +27,22 @@ TEST(DescribeFolderAccess, ReadWriteDeleteChildForEveryone) {
 TEST(GrantFolderAccess, MissingFolderChangesNothing) {
   TestMachine machine;
   const std::string missing = In(machine.scratch(), "missing");
-  EXPECT_EQ(GrantFolderAccess(missing, true), 0);
-  EXPECT_FALSE(FileExists(missing));
-  EXPECT_EQ(GrantFolderAccess("", false), 0);
+  GrantFolderAccess(missing, true);
+  EXPECT_FALSE(PathExists(missing));
+  GrantFolderAccess("", false);
 }
 
 TEST(GrantFolderAccess, FolderStaysUsableForItsOwner) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "Orvik PCD");
-  ASSERT_EQ(EnsureDirectoryPath(folder), 0);
+  ASSERT_TRUE(EnsureFolder(folder).ok());
   ASSERT_TRUE(WriteWholeFile(In(folder, "pcd.db"), "db"));
   for (bool allowWrite : {false, true}) {
-    EXPECT_EQ(GrantFolderAccess(folder, allowWrite), 0);
+    GrantFolderAccess(folder, allowWrite);
     EXPECT_EQ(ReadWholeFile(In(folder, "pcd.db")), "db");
-    EXPECT_EQ(WriteFileDurably(In(folder, "pcd.db"), "db"), WriteResult::kWritten);
+    EXPECT_TRUE(WriteFileDurably(In(folder, "pcd.db"), "db").ok());
     EXPECT_TRUE(WriteWholeFile(In(folder, "new.db"), "new"));
-    EXPECT_TRUE(DeleteFileUtf8(In(folder, "new.db")));
+    EXPECT_TRUE(RemoveFile(In(folder, "new.db")).ok());
   }
 }
 

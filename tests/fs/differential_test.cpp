@@ -39,7 +39,8 @@
 
 namespace {
 
-using fsplatform::kMaxPath;
+using customhooks::fs::platform::kMaxPath;
+namespace emulation = customhooks::fs::emulation;
 
 const wchar_t* W(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
@@ -349,7 +350,7 @@ TEST(Differential, MultiByteToWideChar) {
   Tally tally("MultiByteToWideChar");
   for (int i = 0; i < 4000; ++i) {
     CompareConversion<char, char16_t>(
-        tally, Utf8Text(random), fsemulation::Utf8ToUtf16,
+        tally, Utf8Text(random), emulation::Utf8ToUtf16,
         [](const char* text, int length, char16_t* out, int capacity) {
           return ::MultiByteToWideChar(CP_UTF8, 0, text, length, W(out), capacity);
         });
@@ -361,7 +362,7 @@ TEST(Differential, WideCharToMultiByte) {
   Tally tally("WideCharToMultiByte");
   for (int i = 0; i < 4000; ++i) {
     CompareConversion<char16_t, char>(
-        tally, Utf16Text(random), fsemulation::Utf16ToUtf8,
+        tally, Utf16Text(random), emulation::Utf16ToUtf8,
         [](const char16_t* text, int length, char* out, int capacity) {
           return ::WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), length, out, capacity,
                                        nullptr, nullptr);
@@ -416,7 +417,7 @@ TEST(Differential, PathCanonicalizeW) {
     const PathBuffer path(SomePath(random, kMaxPath - 1));
     PathBuffer windows(u"");
     const BOOL done = ::PathCanonicalizeW(W(windows.units.data()), reinterpret_cast<const wchar_t*>(path.units.data()));
-    const std::u16string mine = fsemulation::Canonicalize(path.Text());
+    const std::u16string mine = emulation::Canonicalize(path.Text());
     tally.Check(done && mine == windows.Text(), WinesOwn(WineKeepsLeadingDots(path.Text()), "leading ..\\"), [&] {
       return Show(path.Text()) + ": ours " + Show(mine) + ", Windows " + (done ? Show(windows.Text()) : "FALSE");
     });
@@ -431,7 +432,7 @@ TEST(Differential, PathAppendW) {
     const std::u16string more = random.OneIn(10) ? PathOfLength(random, 200 + random.Below(400)) : SomePath(random, 600);
     PathBuffer mine(path);
     PathBuffer windows(path);
-    const bool appendedMine = fsemulation::AppendPath(mine.units.data(), more.c_str());
+    const bool appendedMine = emulation::AppendPath(mine.units.data(), more.c_str());
     const bool appendedWindows = ::PathAppendW(W(windows.units.data()), W(more)) != FALSE;
     const bool same = appendedMine == appendedWindows && mine.Text() == windows.Text();
     // What PathAppendW canonicalises: `path` alone, `more` alone (cut to
@@ -473,7 +474,7 @@ TEST(Differential, PathRemoveBackslashW) {
     const std::u16string path = SomePath(random, kMaxPath - 1);
     PathBuffer mine(path);
     PathBuffer windows(path);
-    fsemulation::RemoveBackslash(mine.units.data());
+    emulation::RemoveBackslash(mine.units.data());
     ::PathRemoveBackslashW(W(windows.units.data()));
     const bool final = !path.empty() && path.back() == u'\\';
     const std::u16string wines = final && !WineIsRoot(path) ? path.substr(0, path.size() - 1) : path;
@@ -490,7 +491,7 @@ TEST(Differential, PathStripPathW) {
     const std::u16string path = SomePath(random, kMaxPath - 1);
     PathBuffer mine(path);
     PathBuffer windows(path);
-    fsemulation::StripPath(mine.units.data());
+    emulation::StripPath(mine.units.data());
     ::PathStripPathW(W(windows.units.data()));
     tally.Check(mine.Text() == windows.Text(),
                 [&] { return Show(path) + ": ours " + Show(mine.Text()) + ", Windows " + Show(windows.Text()); });
@@ -503,12 +504,12 @@ TEST(Differential, PathFindFileNameWAndPathIsRootW) {
   Tally isRoot("PathIsRootW");
   for (int i = 0; i < 5000; ++i) {
     const std::u16string path = SomePath(random, kMaxPath - 1);
-    const std::size_t mine = fsemulation::FileNameStart(path.c_str());
+    const std::size_t mine = emulation::FileNameStart(path.c_str());
     const std::size_t windows = static_cast<std::size_t>(::PathFindFileNameW(W(path)) - W(path));
     fileName.Check(mine == windows, [&] {
       return Show(path) + ": ours " + std::to_string(mine) + ", Windows " + std::to_string(windows);
     });
-    const bool rootMine = fsemulation::IsRoot(path);
+    const bool rootMine = emulation::IsRoot(path);
     const bool rootWindows = ::PathIsRootW(W(path)) != FALSE;
     const bool winesRoot = path.compare(0, 2, u"\\\\") == 0 && rootWindows == WineIsRoot(path);
     isRoot.Check(rootMine == rootWindows, WinesOwn(winesRoot, "\\\\ roots"), [&] {
@@ -551,15 +552,15 @@ TEST(Differential, MicrosoftsDocumentedExamples) {
     std::u16string windows;
     if (function == "PathCanonicalizeW") {
       PathBuffer out(u"");
-      mine = fsemulation::Canonicalize(example.path);
+      mine = emulation::Canonicalize(example.path);
       windows = ::PathCanonicalizeW(W(out.units.data()), W(example.path)) ? out.Text() : u"FALSE";
     } else if (function == "PathAppendW") {
       PathBuffer ours(example.path);
       PathBuffer theirs(example.path);
-      mine = fsemulation::AppendPath(ours.units.data(), example.more.c_str()) ? ours.Text() : u"FALSE";
+      mine = emulation::AppendPath(ours.units.data(), example.more.c_str()) ? ours.Text() : u"FALSE";
       windows = ::PathAppendW(W(theirs.units.data()), W(example.more)) ? theirs.Text() : u"FALSE";
     } else {
-      mine = fsemulation::IsRoot(example.path) ? u"1" : u"0";
+      mine = emulation::IsRoot(example.path) ? u"1" : u"0";
       windows = ::PathIsRootW(W(example.path)) ? u"1" : u"0";
     }
     EXPECT_EQ(mine, example.windows) << function << " " << Show(example.path) << " " << Show(example.more);
@@ -577,7 +578,7 @@ TEST(Differential, CharUpperWOnEveryUnit) {
   for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
     wchar_t windows = static_cast<wchar_t>(unit);
     ::CharUpperBuffW(&windows, 1);
-    const char16_t mine = fsemulation::UpperCase(static_cast<char16_t>(unit));
+    const char16_t mine = emulation::UpperCase(static_cast<char16_t>(unit));
     tally.Check(mine == static_cast<char16_t>(windows), [&] {
       char line[64];
       std::snprintf(line, sizeof line, "U+%04X: ours U+%04X, Windows U+%04X", unit, static_cast<unsigned>(mine),
@@ -635,7 +636,7 @@ std::u16string CaseVariant(Random& random, const std::u16string& name) {
     if (random.OneIn(2)) continue;
     if (unit >= u'a' && unit <= u'z') unit = static_cast<char16_t>(unit - 0x20);
     else if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit + 0x20);
-    else unit = fsemulation::UpperCase(unit);
+    else unit = emulation::UpperCase(unit);
   }
   return variant;
 }
@@ -677,7 +678,7 @@ TEST(Differential, FindFirstFileWOrder) {
     }
     const std::vector<std::u16string> windows = Listed(folder);
     std::vector<std::u16string> mine = windows;
-    std::sort(mine.begin(), mine.end(), fsemulation::ListedBefore);
+    std::sort(mine.begin(), mine.end(), emulation::ListedBefore);
     tally.Check(mine == windows, [&] {
       std::string shown = "folder " + std::to_string(round) + ":";
       for (std::size_t i = 0; i < mine.size(); ++i) {

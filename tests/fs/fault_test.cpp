@@ -1,9 +1,12 @@
-// Failures of single platform calls, forced through the test build's gate.
+// Failures of single calls of the file-system layer: calls of its Env, made
+// to fail by a FaultEnv installed for the whole process, and allocations,
+// made to fail by this binary's own allocator.
 #include <algorithm>
-#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
@@ -11,13 +14,63 @@
 #include <gtest/gtest.h>
 
 #include "fs/access.h"
-#include "fs/fault_injection.h"
+#include "fs/env.h"
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "support/fault_env.h"
 
 namespace stdfs = std::filesystem;
 
+namespace {
+
+// The allocator's count: while it counts, the `failingAllocation`-th
+// allocation throws std::bad_alloc.
+bool countingAllocations = false;
+unsigned long allocationsSinceArmed = 0;
+unsigned long failingAllocation = 0;
+
+// Restarts the count; the `n`-th allocation from now (1: the next one)
+// fails, 0 lets every one succeed.
+void FailNthAllocation(unsigned long n) {
+  allocationsSinceArmed = 0;
+  failingAllocation = n;
+  countingAllocations = true;
+}
+
+void StopCountingAllocations() { countingAllocations = false; }
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (countingAllocations && ++allocationsSinceArmed == failingAllocation) throw std::bad_alloc();
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
+}
+
+// Every form that a library's own allocator might otherwise serve is
+// replaced, so that each block comes from malloc and goes back to free.
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
+
+// Kept out of line: inlined into a caller, the compiler would take memory
+// from this operator new for memory that free() must not release.
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { operator delete(memory); }
+void operator delete[](void* memory) noexcept { operator delete(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { operator delete(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { operator delete(memory); }
+
+namespace customhooks::fs {
 namespace {
 
 class FaultTest : public ::testing::Test {
@@ -28,10 +81,20 @@ class FaultTest : public ::testing::Test {
     stdfs::create_directories(folder_);
   }
   ~FaultTest() override {
-    fsfaults::FailNthPlatformCall(0);
     std::error_code ec;
     stdfs::remove_all(folder_, ec);
   }
+  // The `n`-th call of the Env from now fails (0: none fails).
+  void FailNthCall(unsigned long n) { env_.FailNth(EnvCall::kAny, n); }
+  unsigned long CallsSinceArmed() const { return env_.CallsSinceArmed(); }
+  // Counts the calls `operation` makes when none fails.
+  template <typename Operation>
+  unsigned long CallsOf(Operation&& operation) {
+    FailNthCall(0);
+    operation();
+    return CallsSinceArmed();
+  }
+
   std::string Path(const std::string& name) const { return (folder_ / name).u8string(); }
   static std::string Read(const std::string& path) {
     std::ifstream in(stdfs::u8path(path), std::ios::binary);
@@ -44,58 +107,93 @@ class FaultTest : public ::testing::Test {
     return static_cast<std::size_t>(std::distance(stdfs::directory_iterator(folder_), stdfs::directory_iterator()));
   }
 
+  FaultEnv env_;
+  ScopedEnv scopedEnv_{&env_};
   stdfs::path folder_;
 };
 
 TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
-  // Whichever conversion fails, the join either fails or gives the whole
+  // Whichever allocation fails, the join either fails or gives the whole
   // path: a lost part would make "caps.db" relative to the working folder.
-  fsfaults::FailNthPlatformCall(0);
   std::string expected;
-  ASSERT_TRUE(JoinPath("C:\\Orvik\\caps", "caps.db", expected));
-  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
-  ASSERT_GT(calls, 0u);
-  for (unsigned long n = 1; n <= calls; ++n) {
+  FailNthAllocation(0);
+  const Status probe = JoinPath("C:\\Orvik\\caps", "caps.db", expected);
+  const unsigned long allocations = allocationsSinceArmed;
+  StopCountingAllocations();
+  ASSERT_TRUE(probe.ok());
+  ASSERT_GT(allocations, 0u);
+  for (unsigned long n = 1; n <= allocations; ++n) {
     std::string out = "untouched";
-    fsfaults::FailNthPlatformCall(n);
-    const bool joined = JoinPath("C:\\Orvik\\caps", "caps.db", out);
-    fsfaults::FailNthPlatformCall(0);
-    EXPECT_EQ(out, joined ? expected : "untouched") << "failing call " << n;
+    FailNthAllocation(n);
+    const bool joined = JoinPath("C:\\Orvik\\caps", "caps.db", out).ok();
+    StopCountingAllocations();
+    EXPECT_EQ(out, joined ? expected : "untouched") << "failing allocation " << n;
   }
 }
 
-TEST_F(FaultTest, MakeDirectoryReportsTheFailedCall) {
-  fsfaults::FailNthPlatformCall(0);
-  ASSERT_EQ(MakeDirectoryUtf8(Path("probe").c_str()), 0);
-  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
+TEST_F(FaultTest, CreateFolderReportsTheFailedCall) {
+  ASSERT_TRUE(CreateFolder(Path("probe")).ok());
+  const unsigned long calls = CallsSinceArmed();
   ASSERT_GT(calls, 0u);
   // The last call is the creation itself.
-  fsfaults::FailNthPlatformCall(calls);
-  errno = 0;
-  EXPECT_EQ(MakeDirectoryUtf8(Path("made").c_str()), -1);
-  EXPECT_EQ(errno, EIO);
-  fsfaults::FailNthPlatformCall(0);
+  env_.FailNth(EnvCall::kAny, calls, Code::kAccessDenied);
+  const Status made = CreateFolder(Path("made"));
+  FailNthCall(0);
+  EXPECT_TRUE(made.Is(Code::kAccessDenied)) << made.ToString();
   EXPECT_FALSE(stdfs::exists(folder_ / "made"));
 }
 
 TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
   const std::string target = Path("doc.xml");
   Write(target, "old");
-  fsfaults::FailNthPlatformCall(0);
-  ASSERT_EQ(WriteFileDurably(target, "probe"), WriteResult::kWritten);
-  const unsigned long calls = fsfaults::PlatformCallsSinceArmed();
+  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(WriteFileDurably(target, "probe").ok()); });
   for (unsigned long n = 1; n <= calls; ++n) {
     Write(target, "old");
-    fsfaults::FailNthPlatformCall(n);
-    const WriteResult result = WriteFileDurably(target, "new");
-    fsfaults::FailNthPlatformCall(0);
-    const std::string content = Read(target);
-    if (result == WriteResult::kWritten) {
-      EXPECT_EQ(content, "new") << "failing call " << n;
-    } else {
-      EXPECT_EQ(content, "old") << "failing call " << n;
-    }
+    FailNthCall(n);
+    const bool written = WriteFileDurably(target, "new").ok();
+    FailNthCall(0);
+    EXPECT_EQ(Read(target), written ? "new" : "old") << "failing call " << n;
     EXPECT_EQ(EntryCount(), 1u) << "failing call " << n << " left a temporary file";
+  }
+}
+
+// A target that another process holds open cannot be replaced on Windows;
+// its content is rewritten in place instead. Any other refusal of the
+// replacement leaves the target as it was.
+TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
+  Write(Path("source"), "new");
+  const struct {
+    const char* what;
+    EnvCall writer;
+    Status (*act)(const std::string& target, const std::string& source);
+  } kOperations[] = {
+      {"durable write", EnvCall::kWriteWholeFile,
+       [](const std::string& target, const std::string&) { return WriteFileDurably(target, "new"); }},
+      {"copy", EnvCall::kCopyOver,
+       [](const std::string& target, const std::string& source) { return CopyFileOver(source, target); }},
+  };
+  const struct {
+    Code refusal;
+    bool inPlace;
+  } kRefusals[] = {{Code::kSharingViolation, true}, {Code::kAccessDenied, true}, {Code::kDiskFull, false}};
+  for (const auto& operation : kOperations) {
+    for (const auto& refusal : kRefusals) {
+      const std::string target = Path("target");
+      Write(target, "old");
+      env_.FailNth(EnvCall::kMoveFileReplacing, 1, refusal.refusal);
+      const Status result = operation.act(target, Path("source"));
+      const std::vector<std::string> calls = env_.CallsMade();
+      FailNthCall(0);
+      const std::string context = std::string(operation.what) + ", replace refused: " +
+                                  Status(refusal.refusal).ToString();
+      EXPECT_EQ(result.ok(), refusal.inPlace) << context << ": " << result.ToString();
+      EXPECT_EQ(Read(target), refusal.inPlace ? "new" : "old") << context;
+      EXPECT_EQ(EntryCount(), 2u) << context << " left a temporary file";
+      // The content reached the target by a second write, after the refusal.
+      const auto refused = std::find(calls.begin(), calls.end(), NameOf(EnvCall::kMoveFileReplacing));
+      ASSERT_NE(refused, calls.end()) << context;
+      EXPECT_EQ(std::find(refused, calls.end(), NameOf(operation.writer)) != calls.end(), refusal.inPlace) << context;
+    }
   }
 }
 
@@ -111,29 +209,21 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   char expected[kPathBufferSize];
   ASSERT_NE(GetSpecialFolderPath(expected, kFolderCommonFiles), nullptr);
   char buffer[kPathBufferSize];
-  fsfaults::FailNthPlatformCall(1);  // the x86 lookup
+  FailNthCall(1);  // the x86 lookup
   ASSERT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
-  fsfaults::FailNthPlatformCall(0);
+  FailNthCall(0);
   EXPECT_STREQ(buffer, expected);
 }
 
-// Counts the platform calls `operation` makes when none fails.
-template <typename Operation>
-unsigned long CallsOf(Operation&& operation) {
-  fsfaults::FailNthPlatformCall(0);
-  operation();
-  return fsfaults::PlatformCallsSinceArmed();
-}
-
-TEST_F(FaultTest, EnsureDirectoryPathNeverReportsAMissingFolderAsCreated) {
+TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
   const auto deep = [this](unsigned long n) { return Path("run" + std::to_string(n)) + "\\a\\b"; };
-  const unsigned long calls = CallsOf([&] { EnsureDirectoryPath(deep(0)); });
+  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(EnsureFolder(deep(0)).ok()); });
   for (unsigned long n = 1; n <= calls; ++n) {
-    fsfaults::FailNthPlatformCall(n);
-    const int status = EnsureDirectoryPath(deep(n));
-    fsfaults::FailNthPlatformCall(0);
-    EXPECT_TRUE(status == 0 || status == 4) << "failing call " << n;
-    if (status == 0) {
+    FailNthCall(n);
+    const Status status = EnsureFolder(deep(n));
+    FailNthCall(0);
+    EXPECT_TRUE(status.ok() || status.IsOf<Code>()) << "failing call " << n << ": " << status.ToString();
+    if (status.ok()) {
       EXPECT_TRUE(IsDirectory(deep(n))) << "failing call " << n;
     }
   }
@@ -144,12 +234,12 @@ TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
   const std::string target = Path("target");
   Write(source, "new");
   Write(target, "old");
-  const unsigned long calls = CallsOf([&] { CopyFileReplacing(source, target); });
+  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(CopyFileOver(source, target).ok()); });
   for (unsigned long n = 1; n <= calls; ++n) {
     Write(target, "old");
-    fsfaults::FailNthPlatformCall(n);
-    const bool copied = CopyFileReplacing(source, target);
-    fsfaults::FailNthPlatformCall(0);
+    FailNthCall(n);
+    const bool copied = CopyFileOver(source, target).ok();
+    FailNthCall(0);
     EXPECT_EQ(Read(target), copied ? "new" : "old") << "failing call " << n;
   }
 }
@@ -158,23 +248,27 @@ TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
   Write(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
   std::vector<std::u16string> probe;
-  const unsigned long calls = CallsOf([&] { ListFolder(folder_.u8string(), probe); });
-  fsfaults::FailNthPlatformCall(calls);  // the listing itself
-  EXPECT_FALSE(ListFolder(folder_.u8string(), names));
-  fsfaults::FailNthPlatformCall(0);
+  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), probe).ok()); });
+  FailNthCall(calls);  // the listing itself
+  EXPECT_FALSE(ListFolder(folder_.u8string(), names).ok());
+  FailNthCall(0);
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
-  ASSERT_TRUE(ListFolder(folder_.u8string(), names));
+  ASSERT_TRUE(ListFolder(folder_.u8string(), names).ok());
   EXPECT_EQ(names, std::vector<std::u16string>{u"one"});
 }
 
-TEST_F(FaultTest, GrantFolderAccessAlwaysReportsSuccess) {
+// Granting access is best effort: whichever call fails, the folder stays a
+// folder its owner can write in.
+TEST_F(FaultTest, FailedGrantLeavesTheFolderUsable) {
   const unsigned long calls = CallsOf([&] { GrantFolderAccess(folder_.u8string(), true); });
+  ASSERT_GT(calls, 0u);
   for (unsigned long n = 1; n <= calls; ++n) {
-    fsfaults::FailNthPlatformCall(n);
-    EXPECT_EQ(GrantFolderAccess(folder_.u8string(), false), 0) << "failing call " << n;
-    fsfaults::FailNthPlatformCall(0);
+    FailNthCall(n);
+    GrantFolderAccess(folder_.u8string(), false);
+    FailNthCall(0);
+    EXPECT_TRUE(stdfs::is_directory(folder_)) << "failing call " << n;
+    EXPECT_TRUE(WriteFileDurably(Path("probe"), "probe").ok()) << "failing call " << n;
   }
-  EXPECT_TRUE(stdfs::is_directory(folder_));
 }
 
 TEST_F(FaultTest, CommonDataFolderFallsBackToTheFolderPathLookup) {
@@ -184,9 +278,9 @@ TEST_F(FaultTest, CommonDataFolderFallsBackToTheFolderPathLookup) {
   std::string expected;
   ASSERT_TRUE(GetCommonDataFolder(expected));
   std::string found;
-  fsfaults::FailNthPlatformCall(1);  // the item-list lookup
+  FailNthCall(1);  // the item-list lookup
   EXPECT_TRUE(GetCommonDataFolder(found));
-  fsfaults::FailNthPlatformCall(0);
+  FailNthCall(0);
   EXPECT_EQ(found, expected);
 }
 
@@ -198,19 +292,17 @@ TEST_F(FaultTest, ReplacesFlushTheFolderAfterwards) {
     const char* what;
     bool (*act)(const std::string& folder);
   } kCases[] = {
-      {"durable write", [](const std::string& folder) {
-         return WriteFileDurably(folder + "/doc.xml", "doc") == WriteResult::kWritten;
-       }},
-      {"copy", [](const std::string& folder) { return CopyFileReplacing(folder + "/source", folder + "/copy"); }},
+      {"durable write", [](const std::string& folder) { return WriteFileDurably(folder + "/doc.xml", "doc").ok(); }},
+      {"copy", [](const std::string& folder) { return CopyFileOver(folder + "/source", folder + "/copy").ok(); }},
       {"move", [](const std::string& folder) {
-         return CopyFileReplacing(folder + "/source", folder + "/moved") &&
-                MoveFileReplacing(folder + "/moved", folder + "/target");
+         return CopyFileOver(folder + "/source", folder + "/moved").ok() &&
+                MoveFileReplacing(folder + "/moved", folder + "/target").ok();
        }},
   };
   for (const auto& c : kCases) {
-    fsfaults::FailNthPlatformCall(0);
+    FailNthCall(0);
     ASSERT_TRUE(c.act(folder_.u8string())) << c.what;
-    const std::vector<std::string> calls = fsfaults::PlatformCallsMade();
+    const std::vector<std::string> calls = env_.CallsMade();
     const auto moved = std::find(calls.rbegin(), calls.rend(), "MoveFileReplacing");
     ASSERT_NE(moved, calls.rend()) << c.what;
     EXPECT_NE(std::find(calls.rbegin(), moved, "FlushFolder"), moved) << c.what << ": no folder flush after the replace";
@@ -218,3 +310,4 @@ TEST_F(FaultTest, ReplacesFlushTheFolderAfterwards) {
 }
 
 }  // namespace
+}  // namespace customhooks::fs

@@ -13,6 +13,8 @@
 #include "fs_test_util.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 // The special folders of Windows are the system's own; elsewhere they follow
 // the environment variables the tests set.
 #if defined(_WIN32)
@@ -70,7 +72,7 @@ TEST_F(FoldersTest, CommonDataFolderAcceptsAFileInItsPlace) {
   std::filesystem::remove(std::filesystem::u8path(NativePath(buffer)));
   ASSERT_TRUE(WriteWholeFile(buffer, "not a folder"));
   ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  EXPECT_EQ(IsRegularFile(buffer), 1);
+  EXPECT_TRUE(IsRegularFile(buffer));
 }
 
 TEST_F(FoldersTest, GetCommonDataFolderNamesTheSameFolder) {

@@ -6,6 +6,8 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 
 std::string In(const std::string& folder, const std::string& name) { return folder + "\\" + name; }

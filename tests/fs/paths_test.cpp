@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace customhooks::fs;
+
 namespace {
 
 std::string Stripped(std::string path) {
@@ -14,13 +16,13 @@ std::string Stripped(std::string path) {
 
 std::string Parent(const std::string& path) {
   std::string out = "unchanged";
-  EXPECT_TRUE(GetParentPath(path, out));
+  GetParentPath(path, out);
   return out;
 }
 
 std::string Joined(const std::string& base, const std::string& more) {
   std::string out = "unchanged";
-  EXPECT_TRUE(JoinPath(base, more, out)) << base << " + " << more;
+  EXPECT_TRUE(JoinPath(base, more, out).ok()) << base << " + " << more;
   return out;
 }
 
@@ -94,7 +96,7 @@ TEST(JoinPath, EmptyBase) { EXPECT_EQ(Joined("", "y"), "y"); }
 TEST(JoinPath, SumOver260IsRefusedAndOutputUntouched) {
   const std::string base = "C:\\" + std::string(197, 'b');  // 200 units
   std::string out = "unchanged";
-  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), out));
+  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), out).ok());
   EXPECT_EQ(out, "unchanged");
 }
 
@@ -106,7 +108,7 @@ TEST(JoinPath, JoinedPathMustFitMaxPath) {
   // and 261 units without its terminator.
   for (std::size_t more : {59u, 60u}) {
     std::string out = "unchanged";
-    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), out)) << more;
+    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), out).ok()) << more;
     EXPECT_EQ(out, "unchanged");
   }
   // A separator the base brings counts the same.
@@ -119,7 +121,7 @@ TEST(JoinPath, LimitCountsWideUnitsNotBytes) {
   EXPECT_EQ(Joined(base, "a"), base + "\\a");
   std::string out = "unchanged";
   std::string supplementary = "\xF0\x9F\x98\x80";  // two units
-  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", out));
+  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", out).ok());
   EXPECT_EQ(out, "unchanged");
 }
 

@@ -18,6 +18,8 @@
 #include "fs_test_util.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 mode_t Mode(const std::string& path) {
@@ -68,7 +70,7 @@ bool ReadFileIn(const std::string& folder) {
 class GrantTest : public ::testing::Test {
  protected:
   GrantTest() : folder_(In(machine_.scratch(), "Orvik PCD")) {
-    EXPECT_EQ(EnsureDirectoryPath(In(folder_, "sub")), 0);
+    EXPECT_TRUE(EnsureFolder(In(folder_, "sub")).ok());
     EXPECT_TRUE(WriteWholeFile(In(folder_, "pcd.db"), "db"));
     EXPECT_TRUE(WriteWholeFile(In(In(folder_, "sub"), "deep.db"), "db"));
     ::chmod(NativePath(folder_).c_str(), 0700);
@@ -78,7 +80,7 @@ class GrantTest : public ::testing::Test {
 };
 
 TEST_F(GrantTest, ReadOnlyForOthers) {
-  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  GrantFolderAccess(folder_, false);
   EXPECT_EQ(Mode(folder_), 0755u);
   EXPECT_EQ(Mode(In(folder_, "sub")), 0755u);
   EXPECT_EQ(Mode(In(folder_, "pcd.db")), 0644u);
@@ -87,7 +89,7 @@ TEST_F(GrantTest, ReadOnlyForOthers) {
 }
 
 TEST_F(GrantTest, ReadWriteForOthers) {
-  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  GrantFolderAccess(folder_, true);
   EXPECT_EQ(Mode(folder_), 0777u);
   EXPECT_EQ(Mode(In(folder_, "sub")), 0777u);
   EXPECT_EQ(Mode(In(folder_, "pcd.db")), 0666u);
@@ -95,10 +97,10 @@ TEST_F(GrantTest, ReadWriteForOthers) {
 }
 
 TEST_F(GrantTest, NewFilesInheritWhateverTheUmask) {
-  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  GrantFolderAccess(folder_, true);
   const mode_t previous = ::umask(077);
   EXPECT_TRUE(WriteWholeFile(In(folder_, "later.db"), "x"));
-  EXPECT_EQ(WriteFileDurably(In(folder_, "durable.db"), "x"), WriteResult::kWritten);
+  EXPECT_TRUE(WriteFileDurably(In(folder_, "durable.db"), "x").ok());
   ::umask(previous);
   EXPECT_EQ(Mode(In(folder_, "later.db")), 0666u);
   EXPECT_EQ(Mode(In(folder_, "durable.db")), 0666u);
@@ -110,7 +112,7 @@ TEST_F(GrantTest, ReplacesWhatWasThere) {
   ASSERT_NE(acl, nullptr);
   ASSERT_EQ(::acl_set_file(NativePath(folder_).c_str(), ACL_TYPE_ACCESS, acl), 0);
   ::acl_free(acl);
-  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  GrantFolderAccess(folder_, false);
   EXPECT_EQ(AccessList(folder_, ACL_TYPE_ACCESS), "user::rwx,group::r-x,other::r-x");
 }
 
@@ -121,7 +123,7 @@ TEST_F(GrantTest, KeepsExecuteAndReadOnlyOfFiles) {
   const std::string locked = In(folder_, "locked.db");
   ASSERT_TRUE(WriteWholeFile(locked, "x"));
   ::chmod(NativePath(locked).c_str(), 0400);
-  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  GrantFolderAccess(folder_, true);
   // Everyone's read and write grant no execute.
   EXPECT_EQ(Mode(tool), 0766u);
   EXPECT_EQ(Mode(locked), 0444u);
@@ -133,18 +135,18 @@ TEST_F(GrantTest, AnotherUserMayWriteOnlyWhenAllowed) {
   // The scratch folder itself must let others through.
   ::chmod(NativePath(machine_.scratch()).c_str(), 0755);
 
-  EXPECT_EQ(GrantFolderAccess(folder_, false), 0);
+  GrantFolderAccess(folder_, false);
   EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
   EXPECT_FALSE(AsNobody(folder_, CreateFileIn));
 
-  EXPECT_EQ(GrantFolderAccess(folder_, true), 0);
+  GrantFolderAccess(folder_, true);
   EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
   EXPECT_TRUE(AsNobody(folder_, CreateFileIn));
 }
 
 bool WriteDocumentIn(const std::string& folder) {
-  return WriteFileDurably(In(folder, "doc.xml"), "new") == WriteResult::kWritten &&
-         CopyFileReplacing(In(folder, "doc.xml"), In(folder, "copy.xml"));
+  return WriteFileDurably(In(folder, "doc.xml"), "new").ok() &&
+         CopyFileOver(In(folder, "doc.xml"), In(folder, "copy.xml"), CopiedAttributes::kNormal).ok();
 }
 
 // A writable file in a folder that forbids new files: the temporary file
@@ -170,11 +172,13 @@ TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   const std::string file = In(machine.scratch(), "ro");
   ASSERT_TRUE(WriteWholeFile(file, "old"));
   ::chmod(NativePath(file).c_str(), 0444);
-  EXPECT_FALSE(DeleteFileUtf8(file));
-  EXPECT_FALSE(OpenFileShared(file, "r+b"));
-  EXPECT_EQ(ClearFileAttributes(file), 0);
+  EXPECT_FALSE(RemoveFile(file).ok());
+  UniqueFile opened;
+  EXPECT_TRUE(OpenFileShared(file, "r+b", opened).Is(Code::kAccessDenied));
+  EXPECT_FALSE(opened);
+  EXPECT_TRUE(ClearFileAttributes(file).ok());
   EXPECT_EQ(Mode(file), 0644u);
-  EXPECT_TRUE(DeleteFileUtf8(file));
+  EXPECT_TRUE(RemoveFile(file).ok());
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include "fs_test_util.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 std::string Native(const std::string& path) { return NativePath(path); }
@@ -43,8 +45,8 @@ class SharedFolderTest : public ::testing::Test {
         private_(In(machine_.scratch(), "private")),
         secret_(In(private_, "secret.db")),
         secretFolder_(In(private_, "inner")) {
-    EXPECT_EQ(EnsureDirectoryPath(shared_), 0);
-    EXPECT_EQ(EnsureDirectoryPath(secretFolder_), 0);
+    EXPECT_TRUE(EnsureFolder(shared_).ok());
+    EXPECT_TRUE(EnsureFolder(secretFolder_).ok());
     EXPECT_TRUE(WriteWholeFile(secret_, "root only"));
     ::chmod(Native(secret_).c_str(), 0600);
     ::chmod(Native(secretFolder_).c_str(), 0700);
@@ -76,7 +78,7 @@ class SharedFolderTest : public ::testing::Test {
 };
 
 TEST_F(SharedFolderTest, GrantNeverFollowsPlantedLinks) {
-  EXPECT_EQ(EnsureDirectoryPath(In(shared_, "sub")), 0);
+  EXPECT_TRUE(EnsureFolder(In(shared_, "sub")).ok());
   SymbolicLink(secret_, "file-link");
   SymbolicLink(secretFolder_, "folder-link");
   SymbolicLink(In(secretFolder_, "created"), "dangling");
@@ -84,7 +86,7 @@ TEST_F(SharedFolderTest, GrantNeverFollowsPlantedLinks) {
   ASSERT_EQ(::symlink(Native(secret_).c_str(), Native(In(In(shared_, "sub"), "deep-link")).c_str()), 0);
   ASSERT_EQ(::link(Native(secret_).c_str(), Native(In(In(shared_, "sub"), "deep-hard")).c_str()), 0);
   for (bool allowWrite : {true, false}) {
-    EXPECT_EQ(GrantFolderAccess(shared_, allowWrite), 0);
+    GrantFolderAccess(shared_, allowWrite);
     ExpectSecretsUntouched();
   }
   // The folder itself and what it really holds were granted.
@@ -95,7 +97,7 @@ TEST_F(SharedFolderTest, GrantNeverFollowsPlantedLinks) {
 TEST_F(SharedFolderTest, GrantOnALinkChangesNothing) {
   const std::string link = In(machine_.scratch(), "link-to-private");
   ASSERT_EQ(::symlink(Native(private_).c_str(), Native(link).c_str()), 0);
-  EXPECT_EQ(GrantFolderAccess(link, true), 0);
+  GrantFolderAccess(link, true);
   ExpectSecretsUntouched();
 }
 
@@ -104,9 +106,9 @@ TEST_F(SharedFolderTest, GrantOnALinkChangesNothing) {
 TEST_F(SharedFolderTest, FolderGrantedOnItsOwnKeepsItsAccess) {
   if (::geteuid() != 0) GTEST_SKIP() << "the mark of a protected folder needs root";
   const std::string cache = In(shared_, "cache");
-  EXPECT_EQ(EnsureDirectoryPath(In(cache, "inside")), 0);
-  EXPECT_EQ(GrantFolderAccess(cache, true), 0);
-  EXPECT_EQ(GrantFolderAccess(shared_, false), 0);
+  EXPECT_TRUE(EnsureFolder(In(cache, "inside")).ok());
+  GrantFolderAccess(cache, true);
+  GrantFolderAccess(shared_, false);
   EXPECT_EQ(Status(shared_).st_mode & 0007, 05u);
   EXPECT_EQ(Status(cache).st_mode & 0007, 07u);
   EXPECT_EQ(Status(In(cache, "inside")).st_mode & 0007, 07u);
@@ -115,7 +117,7 @@ TEST_F(SharedFolderTest, FolderGrantedOnItsOwnKeepsItsAccess) {
 // A second process keeps swapping a planted file for links to the secret
 // while the folder is granted again and again.
 TEST_F(SharedFolderTest, GrantLosesNoRaceAgainstSwappedLinks) {
-  EXPECT_EQ(EnsureDirectoryPath(In(shared_, "sub")), 0);
+  EXPECT_TRUE(EnsureFolder(In(shared_, "sub")).ok());
   const std::string sub = In(shared_, "sub");
   const pid_t swapper = ::fork();
   if (swapper == 0) {
@@ -156,7 +158,7 @@ TEST_F(SharedFolderTest, CheckedOpenTakesOnlyFilesOfTheirOwn) {
   SymbolicLink(secret_, "file-link");
   SymbolicLink(In(secretFolder_, "created"), "dangling");
   HardLink(secret_, "hard");
-  EXPECT_EQ(EnsureDirectoryPath(In(shared_, "folder")), 0);
+  EXPECT_TRUE(EnsureFolder(In(shared_, "folder")).ok());
 
   const CheckedFolderScope scope(Native(shared_));
   ASSERT_TRUE(scope.held());
@@ -212,15 +214,15 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
   SymbolicLink(In(secretFolder_, "created"), "dangling");
   SymbolicLink(secretFolder_, "folder-link");
   HardLink(secret_, "hard");
-  EXPECT_EQ(EnsureDirectoryPath(In(shared_, "folder")), 0);
+  EXPECT_TRUE(EnsureFolder(In(shared_, "folder")).ok());
   for (const char* link : {"file-link", "dangling", "folder-link", "hard"}) {
     EXPECT_TRUE(IsPlantedLink(In(shared_, link))) << link;
-    EXPECT_TRUE(RemovePlantedLink(In(shared_, link))) << link;
+    EXPECT_TRUE(RemovePlantedLink(In(shared_, link)).ok()) << link;
     EXPECT_FALSE(Exists(In(shared_, link))) << link;
   }
   for (const char* kept : {"plain", "folder", "missing"}) {
     EXPECT_FALSE(IsPlantedLink(In(shared_, kept))) << kept;
-    EXPECT_FALSE(RemovePlantedLink(In(shared_, kept))) << kept;
+    EXPECT_FALSE(RemovePlantedLink(In(shared_, kept)).ok()) << kept;
   }
   EXPECT_EQ(ReadWholeFile(In(shared_, "plain")), "plain");
   EXPECT_TRUE(IsDirectory(In(shared_, "folder")));
@@ -232,14 +234,14 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
 // the durable write replaces the name, and a flush opens nothing through it.
 TEST_F(SharedFolderTest, WritesAndFlushesNeverFollowALink) {
   SymbolicLink(secret_, "doc.xml");
-  EXPECT_EQ(WriteFileDurably(In(shared_, "doc.xml"), "new"), WriteResult::kWritten);
+  EXPECT_TRUE(WriteFileDurably(In(shared_, "doc.xml"), "new").ok());
   EXPECT_EQ(ReadWholeFile(In(shared_, "doc.xml")), "new");
   EXPECT_FALSE(S_ISLNK(Status(In(shared_, "doc.xml")).st_mode));
   SymbolicLink(In(secretFolder_, "created"), "flushed.db");
   FlushFileToDisk(In(shared_, "flushed.db"));
   SymbolicLink(secret_, "copied.ini");
   ASSERT_TRUE(WriteWholeFile(In(shared_, "source.ini"), "ini"));
-  EXPECT_TRUE(CopyFileReplacing(In(shared_, "source.ini"), In(shared_, "copied.ini")));
+  EXPECT_TRUE(CopyFileOver(In(shared_, "source.ini"), In(shared_, "copied.ini"), CopiedAttributes::kNormal).ok());
   EXPECT_EQ(ReadWholeFile(In(shared_, "copied.ini")), "ini");
   ExpectSecretsUntouched();
 }

@@ -8,9 +8,11 @@
 
 #include "fs/platform.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
-using fsplatform::OpenedFacts;
+using platform::OpenedFacts;
 
 const OpenedFacts kFolder = {false, false, 1, 7, u"\\\\?\\C:\\Orvik\\Orvik PCD\\cache"};
 const std::u16string kInFolder = u"\\\\?\\C:\\Orvik\\Orvik PCD\\cache\\cache.db";
@@ -34,7 +36,7 @@ TEST(SharedFolderDecisions, FileOpenedInTheFolder) {
       {"no final path", {true, false, 1, 7, u""}, false},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(fsplatform::IsOwnFile(c.file, kFolder, u"cache.db"), c.own) << c.what;
+    EXPECT_EQ(platform::IsOwnFile(c.file, kFolder, u"cache.db"), c.own) << c.what;
   }
 }
 
@@ -42,16 +44,16 @@ TEST(SharedFolderDecisions, FileOpenedInTheFolder) {
 // place needs no final path, the rest is decided the same way.
 TEST(SharedFolderDecisions, FileOpenedRelativeToTheFolder) {
   const OpenedFacts folder = {false, false, 2, 7, u""};
-  EXPECT_TRUE(fsplatform::IsOwnFile({true, false, 1, 7, u""}, folder, u""));
-  EXPECT_FALSE(fsplatform::IsOwnFile({true, false, 3, 7, u""}, folder, u""));
-  EXPECT_FALSE(fsplatform::IsOwnFile({true, true, 1, 7, u""}, folder, u""));
-  EXPECT_FALSE(fsplatform::IsOwnFile({true, false, 1, 9, u""}, folder, u""));
+  EXPECT_TRUE(platform::IsOwnFile({true, false, 1, 7, u""}, folder, u""));
+  EXPECT_FALSE(platform::IsOwnFile({true, false, 3, 7, u""}, folder, u""));
+  EXPECT_FALSE(platform::IsOwnFile({true, true, 1, 7, u""}, folder, u""));
+  EXPECT_FALSE(platform::IsOwnFile({true, false, 1, 9, u""}, folder, u""));
 }
 
 TEST(SharedFolderDecisions, CheckedFolder) {
-  EXPECT_TRUE(fsplatform::IsOwnFolder(kFolder));
-  EXPECT_FALSE(fsplatform::IsOwnFolder({false, true, 1, 7, kInFolder})) << "a junction or mount point";
-  EXPECT_FALSE(fsplatform::IsOwnFolder({true, false, 1, 7, kInFolder})) << "a file";
+  EXPECT_TRUE(platform::IsOwnFolder(kFolder));
+  EXPECT_FALSE(platform::IsOwnFolder({false, true, 1, 7, kInFolder})) << "a junction or mount point";
+  EXPECT_FALSE(platform::IsOwnFolder({true, false, 1, 7, kInFolder})) << "a file";
 }
 
 }  // namespace

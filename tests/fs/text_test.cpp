@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/bounded_format.h"
+
+using namespace customhooks::fs;
+
 namespace {
 
 TEST(Utf8ToWide, ConvertsWholeCountedLength) {

@@ -19,6 +19,8 @@
 #include "fs_test_util.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 std::wstring WidePath(const std::string& path) {
@@ -97,38 +99,38 @@ TEST(SpecialFoldersOnWindows, ThirtyTwoBitProcessSeesOneCommonFilesFolder) {
 TEST(GrantFolderAccessOnWindows, EveryoneMayWriteOnlyWhenAllowed) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "Orvik PCD");
-  ASSERT_EQ(EnsureDirectoryPath(folder), 0);
+  ASSERT_TRUE(EnsureFolder(folder).ok());
 
-  ASSERT_EQ(GrantFolderAccess(folder, false), 0);
+  GrantFolderAccess(folder, false);
   ACCESS_MASK rights = EveryonesRights(folder);
   EXPECT_EQ(rights & FILE_LIST_DIRECTORY, static_cast<ACCESS_MASK>(FILE_LIST_DIRECTORY));
   EXPECT_EQ(rights & FILE_ADD_FILE, 0u);
 
-  ASSERT_EQ(GrantFolderAccess(folder, true), 0);
+  GrantFolderAccess(folder, true);
   rights = EveryonesRights(folder);
   EXPECT_EQ(rights & FILE_LIST_DIRECTORY, static_cast<ACCESS_MASK>(FILE_LIST_DIRECTORY));
   EXPECT_EQ(rights & FILE_ADD_FILE, static_cast<ACCESS_MASK>(FILE_ADD_FILE));
 
-  ASSERT_EQ(GrantFolderAccess(folder, false), 0);
+  GrantFolderAccess(folder, false);
   EXPECT_EQ(EveryonesRights(folder) & FILE_ADD_FILE, 0u);
 }
 
 TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "docs");
-  ASSERT_TRUE(CreateSingleFolder(folder));
+  ASSERT_TRUE(CreateFolder(folder).ok());
   const std::string source = In(folder, "source");
   const std::string target = In(folder, "target.xml");
   ASSERT_TRUE(WriteWholeFile(source, "new"));
   ASSERT_TRUE(WriteWholeFile(target, "old content"));
-  UniqueFile reader = OpenFileShared(target, "rb");
-  ASSERT_TRUE(reader);
+  UniqueFile reader;
+  ASSERT_TRUE(OpenFileShared(target, "rb", reader).ok());
 
   // Opened without delete sharing, the target cannot be replaced...
-  EXPECT_FALSE(MoveFileReplacing(source, target));
-  ASSERT_TRUE(DeleteFileUtf8(source));
+  EXPECT_FALSE(MoveFileReplacing(source, target).ok());
+  ASSERT_TRUE(RemoveFile(source).ok());
   // ...so the bytes go into it in place, and no temporary file stays behind.
-  EXPECT_EQ(WriteFileDurably(target, "new"), WriteResult::kWritten);
+  EXPECT_TRUE(WriteFileDurably(target, "new").ok());
   reader.reset();
   EXPECT_EQ(ReadWholeFile(target), "new");
   EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
@@ -148,7 +150,7 @@ TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
   TestMachine machine;
   const std::string shared = In(machine.scratch(), "shared");
   const std::string secret = In(machine.scratch(), "secret.db");
-  ASSERT_EQ(EnsureDirectoryPath(shared), 0);
+  ASSERT_TRUE(EnsureFolder(shared).ok());
   ASSERT_TRUE(WriteWholeFile(secret, "secret"));
   ASSERT_TRUE(WriteWholeFile(In(shared, "plain"), "plain"));
   ASSERT_TRUE(CreateHardLinkW(WidePath(In(shared, "hard")).c_str(), WidePath(secret).c_str(), nullptr));
@@ -174,8 +176,8 @@ TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
   }
   EXPECT_EQ(ReadWholeFile(secret), "secret");
   EXPECT_TRUE(IsPlantedLink(In(shared, "hard")));
-  EXPECT_TRUE(RemovePlantedLink(In(shared, "hard")));
-  EXPECT_FALSE(FileExists(In(shared, "hard")));
+  EXPECT_TRUE(RemovePlantedLink(In(shared, "hard")).ok());
+  EXPECT_FALSE(PathExists(In(shared, "hard")));
   EXPECT_EQ(ReadWholeFile(secret), "secret");
 }
 

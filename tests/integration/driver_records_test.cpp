@@ -7,6 +7,8 @@
 #include "integration/session_fixture.h"
 #include "support/status_test_support.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 std::string SavedDocument(const SampleSuite& suite, const std::string& languages) {
@@ -81,7 +83,7 @@ TEST_F(DriverRecords, LanguageOutsideTheTableRollsEverythingBack) {
     ASSERT_FALSE(step.empty());
     EXPECT_EQ(step.back(), P("PCFClientSetValueForKeyInSubDomain failed"));
     EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
-    EXPECT_FALSE(FileExists(SharedCopyPath()));
+    EXPECT_FALSE(PathExists(SharedCopyPath()));
     const Records config = ConfigRecords();
     EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);
     EXPECT_EQ(config.count(suite_.secondProductCode + "|installedLanguages"), 0u);
@@ -167,10 +169,10 @@ TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
     }
     // The records were committed before the save, as always.
     EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
-    EXPECT_EQ(ClearFileAttributes(doc), 0);
-    if (FileExists(SharedCopyPath())) {
-      EXPECT_EQ(ClearFileAttributes(SharedCopyPath()), 0);
-      EXPECT_TRUE(DeleteFileUtf8(SharedCopyPath()));
+    EXPECT_TRUE(ClearFileAttributes(doc).ok());
+    if (PathExists(SharedCopyPath())) {
+      EXPECT_TRUE(ClearFileAttributes(SharedCopyPath()).ok());
+      EXPECT_TRUE(RemoveFile(SharedCopyPath()).ok());
     }
   }
 }

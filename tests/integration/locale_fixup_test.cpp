@@ -4,6 +4,8 @@
 #include "fs/files.h"
 #include "integration/session_fixture.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 const std::string kMoroccanSettings = "[Locale]\r\nlanguage=fr_FR\r\nunits=centimetres\r\n";
@@ -48,7 +50,7 @@ TEST_F(LocaleFixup, OtherLanguagesLeaveTheFilesAlone) {
 }
 
 TEST_F(LocaleFixup, MissingFirstSourceStillReplacesTheSecond) {
-  ASSERT_TRUE(DeleteFileUtf8(Source("TesselStudio.ini")));
+  ASSERT_TRUE(RemoveFile(Source("TesselStudio.ini")).ok());
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   EXPECT_EQ(lines, (Lines{P("Replacing en_US to fr_FR in TesselStudio.ini"),
                           P("could not update en_US to fr_FR in TesselStudio.ini"),
@@ -63,7 +65,7 @@ TEST_F(LocaleFixup, ReadOnlyTargetIsNotReplaced) {
   if (RunningUnderWine()) GTEST_SKIP() << "Wine's CopyFileW overwrites a read-only target";
   std::uint32_t attributes = 0;
   ASSERT_TRUE(MakeReadOnly(Target("TesselStudio.ini")));
-  ASSERT_TRUE(GetPathAttributes(Target("TesselStudio.ini"), &attributes));
+  ASSERT_TRUE(GetPathAttributes(Target("TesselStudio.ini"), &attributes).ok());
   ASSERT_NE(attributes & kAttributeReadOnly, 0u);
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   EXPECT_EQ(lines[1], P("could not update en_US to fr_FR in TesselStudio.ini"));
@@ -109,8 +111,8 @@ TEST_F(LocaleFixup, EmptyDocumentPathCopiesNothing) {
     EXPECT_EQ(lines[0], P(std::string("Could not read RMTConfigPath of the ") +
                           (product ? "product" : "driver payload") +
                           " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"));
-    EXPECT_FALSE(FileExists("TesselStudio.ini"));
-    EXPECT_FALSE(FileExists("TesselStudioC.ini"));
+    EXPECT_FALSE(PathExists("TesselStudio.ini"));
+    EXPECT_FALSE(PathExists("TesselStudioC.ini"));
     EXPECT_EQ(ReadWholeFile(Target("TesselStudio.ini")), kUsSettings);
   }
 }

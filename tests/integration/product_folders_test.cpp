@@ -13,7 +13,7 @@ namespace {
 
 TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMissing) {
   TestMachine machine;
-  const std::filesystem::path commonData = std::filesystem::u8path(NativePath(machine.commonData()));
+  const std::filesystem::path commonData = std::filesystem::u8path(customhooks::fs::NativePath(machine.commonData()));
   std::filesystem::remove_all(commonData);
   std::string folder;
   ASSERT_TRUE(LocatePcfFolder(folder));

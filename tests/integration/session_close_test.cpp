@@ -4,6 +4,8 @@
 #include "fs/files.h"
 #include "integration/session_fixture.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 const std::string kFirst = "Orvik Tessel Studio 4.6 :";
@@ -222,7 +224,7 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
 TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
   WipeCommonData();
   // A folder stands where "pdb.db" should be.
-  ASSERT_EQ(CreateDirectoryTree(CommonDataPath("caps\\pdb.db")), 0);
+  ASSERT_TRUE(EnsureFolder(CommonDataPath("caps\\pdb.db")).ok());
   const Lines lines = CloseSession(SuiteProperties());
   const Lines expected = {
       "In InstallSessionCloseProc",

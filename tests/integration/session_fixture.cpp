@@ -9,6 +9,8 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 Lines g_lines;

@@ -17,6 +17,8 @@
 
 namespace customhooks::pcf {
 
+using namespace customhooks::fs;
+
 namespace {
 
 const char kWeftOther[] =
@@ -310,7 +312,7 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
         break;
       case kPathIsAFolder:
         ownPath = path + ".d";
-        ASSERT_EQ(CreateDirectoryTree(ownPath), 0);
+        ASSERT_TRUE(EnsureFolder(ownPath).ok());
         ASSERT_OK(Set("RMTConfigPath", kProductCode, ownPath.c_str()));
         break;
       case kLongPath:

@@ -11,6 +11,8 @@
 #include "fs/folders.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 
 const char kProductCode[] = "{6C1A0B5E-3F2D-4E7A-9B8C-0D1E2F3A4B5C}";

@@ -26,6 +26,8 @@
 #include "support/child_process.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 constexpr int kSessionProcesses = 8;

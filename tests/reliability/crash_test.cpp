@@ -37,6 +37,8 @@
 #include "storage/pcd_store.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 namespace pcf = customhooks::pcf;
@@ -100,7 +102,8 @@ struct CopyFiles {
     if (::getppid() != parent) ::_exit(0);
     if (work == Work::kCopies) {
       const std::string& source = copies.sources[k % 2];
-      if (!(k % 4 < 2 ? CopyFileOverwrite(source, copies.target) : CopyFileReplacing(source, copies.target))) {
+      const CopiedAttributes attributes = k % 4 < 2 ? CopiedAttributes::kFromSource : CopiedAttributes::kNormal;
+      if (!CopyFileOver(source, copies.target, attributes).ok()) {
         ::_exit(9);
       }
       Report(fd, 'K', k);
@@ -172,7 +175,7 @@ class CrashTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(copies_.sources[1], copyContent_[1]));
     ASSERT_TRUE(WriteWholeFile(copies_.target, "the target before any copy"));
     const auto copyStarted = std::chrono::steady_clock::now();
-    ASSERT_TRUE(CopyFileOverwrite(copies_.sources[0], machine_.scratch() + "\\copy-probe"));
+    ASSERT_TRUE(CopyFileOver(copies_.sources[0], machine_.scratch() + "\\copy-probe").ok());
     copyTime_ = std::chrono::steady_clock::now() - copyStarted;
     initial_ = roots_.Capture();
     initialDocument_ = ReadWholeFile(suite_.secondProductDocument);
@@ -411,8 +414,8 @@ TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
     folders.insert(path.substr(0, path.find_last_of("\\/") + 1));
   }
   for (const std::string& folder : folders) {
-    EXPECT_EQ(WriteFileDurably(folder + "next-write", "next"), WriteResult::kWritten) << folder;
-    EXPECT_TRUE(DeleteFileUtf8(folder + "next-write")) << folder;
+    EXPECT_TRUE(WriteFileDurably(folder + "next-write", "next").ok()) << folder;
+    EXPECT_TRUE(RemoveFile(folder + "next-write").ok()) << folder;
   }
   std::size_t remaining = 0;
   for (const auto& file : roots_.Capture().files) remaining += IsTemporary(file.first) ? 1 : 0;

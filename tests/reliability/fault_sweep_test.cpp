@@ -1,5 +1,5 @@
 // Whole install sessions of the sample suite in which one operation fails:
-// every platform call of the file-system layer in turn, then every file
+// every call of the file-system layer's Env in turn, then every file
 // operation of SQLite in turn, with each way it can fail. Whatever fails, the
 // session returns 0, nothing crashes, every file is as it was or as a
 // complete session leaves it, every database passes its integrity check and
@@ -11,16 +11,20 @@
 
 #include <gtest/gtest.h>
 
-#include "fs/fault_injection.h"
+#include "fs/env.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
 #include "reliability/sqlite_fault_vfs.h"
 #include "samplesuite/sample_machine.h"
 #include "storage/pcd_store.h"
+#include "support/fault_env.h"
 #include "support/test_machine.h"
 
 namespace {
 
+using customhooks::fs::EnvCall;
+using customhooks::fs::FaultEnv;
+using customhooks::fs::ScopedEnv;
 using sqlitefaults::Failure;
 using sqlitefaults::Operation;
 
@@ -30,15 +34,15 @@ class FaultSweep : public ::testing::Test {
     ASSERT_TRUE(sqlitefaults::Install());
     // No power is cut here, so the flushes to the device only cost time.
     sqlitefaults::SetSyncReachesDisk(false);
-    fsfaults::FailNthPlatformCall(0);
+    env_.FailNth(EnvCall::kAny, 0);
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
     properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
     before_ = roots_.Capture();
 
     sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
-    fsfaults::FailNthPlatformCall(0);
+    env_.FailNth(EnvCall::kAny, 0);
     const SessionOutcome outcome = CloseInstallSession(properties_);
-    platformCalls_ = fsfaults::PlatformCallsSinceArmed();
+    platformCalls_ = env_.CallsSinceArmed();
     for (Operation op : kOperations) sqliteCalls_[static_cast<int>(op)] = sqlitefaults::CallsSinceArmed(op);
     ASSERT_EQ(outcome.status, 0);
     ASSERT_TRUE(HasLine(outcome.lines, Prefixed("Pelican X Pro :EULA_LANGUAGE success")));
@@ -50,7 +54,7 @@ class FaultSweep : public ::testing::Test {
   }
 
   void TearDown() override {
-    fsfaults::FailNthPlatformCall(0);
+    env_.FailNth(EnvCall::kAny, 0);
     sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
     sqlitefaults::SetSyncReachesDisk(true);
   }
@@ -64,7 +68,7 @@ class FaultSweep : public ::testing::Test {
     EXPECT_TRUE(problems.empty()) << fault << "\n" << Joined(problems) << "lines:\n" << Joined(outcome.lines);
     if (!CompareExactly(complete_, now).empty()) ++incomplete_;
 
-    fsfaults::FailNthPlatformCall(0);
+    env_.FailNth(EnvCall::kAny, 0);
     sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
     const SessionOutcome again = CloseInstallSession(properties_);
     EXPECT_EQ(again.status, 0) << fault;
@@ -76,6 +80,8 @@ class FaultSweep : public ::testing::Test {
   static constexpr Operation kOperations[] = {Operation::kOpen, Operation::kWrite, Operation::kSync,
                                               Operation::kTruncate};
 
+  FaultEnv env_;
+  ScopedEnv scopedEnv_{&env_};
   TestMachine machine_;
   SampleSuite suite_;
   MachineRoots roots_{{machine_.scratch() + "\\Program Files", machine_.commonData()}};
@@ -89,14 +95,15 @@ class FaultSweep : public ::testing::Test {
 };
 
 TEST_F(FaultSweep, EveryPlatformCallOfASessionMayFail) {
-  ASSERT_GT(platformCalls_, 100u) << "a session makes far more platform calls than that";
+  ASSERT_GT(platformCalls_, 100u) << "a session makes far more calls of the Env than that";
   unsigned long injected = 0;
   for (unsigned long n = 1;; ++n) {
     roots_.Restore(before_);
-    fsfaults::FailNthPlatformCall(n);
+    env_.FailNth(EnvCall::kAny, n);
     const SessionOutcome outcome = CloseInstallSession(properties_);
-    const unsigned long made = fsfaults::PlatformCallsSinceArmed();
-    fsfaults::FailNthPlatformCall(0);
+    const unsigned long made = env_.CallsSinceArmed();
+    const std::string failed = made >= n ? env_.CallsMade()[n - 1] : std::string();
+    env_.FailNth(EnvCall::kAny, 0);
     if (made < n) {
       // No call failed: the session must have done all of its work.
       EXPECT_EQ(outcome.status, 0);
@@ -104,12 +111,12 @@ TEST_F(FaultSweep, EveryPlatformCallOfASessionMayFail) {
       break;
     }
     ++injected;
-    ExpectCompleteOrAbsentAndRecoverable("platform call " + std::to_string(n) + " failed", outcome);
+    ExpectCompleteOrAbsentAndRecoverable("Env call " + std::to_string(n) + " (" + failed + ") failed", outcome);
     if (HasFailure()) break;
   }
   EXPECT_EQ(injected, platformCalls_);
-  EXPECT_GT(incomplete_, injected / 10) << "failed platform calls must show in the outcome";
-  std::printf("[ figures  ] platform boundary: %lu injection points, one session each; %lu left work undone\n",
+  EXPECT_GT(incomplete_, injected / 10) << "failed calls of the Env must show in the outcome";
+  std::printf("[ figures  ] Env: %lu injection points, one session each; %lu left work undone\n",
               injected, incomplete_);
   RecordProperty("platform_injection_points", static_cast<int>(injected));
 }
@@ -147,13 +154,15 @@ TEST_F(FaultSweep, EverySqliteFileOperationOfASessionMayFail) {
 // A database file that did not exist reaches the disk with its folder entry:
 // the folder is flushed after the file is created, and only then.
 TEST(NewDatabases, FlushTheirFolder) {
+  FaultEnv env;
+  const ScopedEnv scopedEnv(&env);
   TestMachine machine;
-  const auto folderFlushes = [] {
-    const std::vector<std::string> calls = fsfaults::PlatformCallsMade();
+  const auto folderFlushes = [&env] {
+    const std::vector<std::string> calls = env.CallsMade();
     return std::count(calls.begin(), calls.end(), "FlushFolder");
   };
   for (const long expected : {2L, 0L}) {
-    fsfaults::FailNthPlatformCall(0);
+    env.FailNth(EnvCall::kAny, 0);
     customhooks::storage::PCDHandle* handle = nullptr;
     ASSERT_TRUE(customhooks::storage::PCDOpen(&handle).ok());
     ASSERT_TRUE(customhooks::storage::PCDClose(handle).ok());

@@ -21,6 +21,8 @@
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
+using namespace customhooks::fs;
+
 namespace {
 
 namespace pcf = customhooks::pcf;

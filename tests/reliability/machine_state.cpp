@@ -9,6 +9,8 @@
 
 #include "fs/files.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 
 namespace {

@@ -1,6 +1,7 @@
 // DatabaseConnection against real SQLite files in a private folder.
 #include "storage/database_connection.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
@@ -9,8 +10,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "fs/env.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/fault_env.h"
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
@@ -417,6 +420,37 @@ TEST_F(DatabaseConnectionTest, CommitAndRollbackWithoutTransaction) {
   EXPECT_EQ(connection->Rollback(), kOk);
   EXPECT_TRUE(IsFileOnDisk(File()));
   EXPECT_EQ(Count("opens"), "1");
+}
+
+// A commit forces the file to disk only when the file changed since the last
+// one: each flush costs a disk round trip.
+TEST_F(DatabaseConnectionTest, CommitFlushesTheFileOnlyWhenItChanged) {
+  auto connection = Connect();
+  ASSERT_EQ(connection->state(), kOk);
+  // Whatever the open wrote is flushed here.
+  ASSERT_EQ(connection->Commit(), kOk);
+  customhooks::fs::FaultEnv env;
+  const customhooks::fs::ScopedEnv scopedEnv(&env);
+  const struct {
+    const char* what;
+    const char* statement;  // run before the commit, when there is one
+    bool flushed;
+  } kCases[] = {
+      {"nothing changed", nullptr, false},
+      {"a row inserted in a transaction", "INSERT INTO items VALUES ('a', '1')", true},
+      {"nothing changed since", nullptr, false},
+      {"a row changed at once", "update items set value = '2'", true},
+      {"a statement that changed nothing", "DELETE FROM items WHERE name = 'none'", false},
+  };
+  for (const auto& c : kCases) {
+    env.FailNth(customhooks::fs::EnvCall::kAny, 0);
+    if (c.statement != nullptr) {
+      ASSERT_EQ(connection->Execute(c.statement), kOk) << c.what;
+    }
+    ASSERT_EQ(connection->Commit(), kOk) << c.what;
+    const std::vector<std::string>& calls = env.CallsMade();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), c.flushed ? 1 : 0) << c.what;
+  }
 }
 
 TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {

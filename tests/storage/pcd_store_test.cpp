@@ -15,6 +15,9 @@
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
+
+using namespace customhooks::fs;
+
 namespace {
 
 class PcdStoreTest : public ::testing::Test {

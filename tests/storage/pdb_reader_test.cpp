@@ -19,6 +19,9 @@
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
+
+using namespace customhooks::fs;
+
 namespace {
 
 std::vector<std::string> ToStrings(char** list) {

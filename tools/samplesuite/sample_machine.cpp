@@ -11,6 +11,14 @@
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
 
+using customhooks::fs::EnsureFolder;
+using customhooks::fs::GetCommonDataFolder;
+using customhooks::fs::GetParentPath;
+using customhooks::fs::IsRegularFile;
+using customhooks::fs::JoinPath;
+using customhooks::fs::NativePath;
+using customhooks::fs::WriteFileDurably;
+
 namespace {
 
 namespace storage = customhooks::storage;
@@ -27,7 +35,7 @@ using SqlText = std::unique_ptr<char, SqlTextFree>;
 
 bool CommonDataPath(const std::string& folder, const std::string& file, std::string& path) {
   std::string common, dir;
-  return GetCommonDataFolder(common) && JoinPath(common, folder, dir) && JoinPath(dir, file, path);
+  return GetCommonDataFolder(common) && JoinPath(common, folder, dir).ok() && JoinPath(dir, file, path).ok();
 }
 
 std::string ParentOf(const std::string& path) {
@@ -42,7 +50,7 @@ SampleDatabase::SampleDatabase(Which which) {
   std::string path;
   const bool payloads = which == Which::kPayloads;
   if (!CommonDataPath(payloads ? "caps" : "Orvik PCD", payloads ? "pdb.db" : "pcd.db", path)) return;
-  if (IsRegularFile(path) == 0) {
+  if (!IsRegularFile(path)) {
     if (!payloads) return;
     // Created with the module's own schema.
     storage::pdbHandle* pdb = nullptr;
@@ -136,7 +144,7 @@ bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
 
 bool WriteCapsDatabase(int rows) {
   std::string path;
-  if (!CommonDataPath("caps", "caps.db", path) || EnsureDirectoryPath(ParentOf(path)) != 0) {
+  if (!CommonDataPath("caps", "caps.db", path) || !EnsureFolder(ParentOf(path)).ok()) {
     return false;
   }
   sqlite3* raw = nullptr;
@@ -165,8 +173,7 @@ bool WriteConfigurationDocument(const std::string& path, const std::string& payl
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
-  return EnsureDirectoryPath(ParentOf(path)) == 0 &&
-         WriteFileDurably(path, text) == WriteResult::kWritten;
+  return EnsureFolder(ParentOf(path)).ok() && WriteFileDurably(path, text).ok();
 }
 
 bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {

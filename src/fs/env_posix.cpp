@@ -1,9 +1,9 @@
-// The platform boundary on POSIX: the results the Windows services give,
-// built from POSIX calls. Special folders come from the environment, "\" is a
-// separator, a file without write permission bits behaves as a read-only
-// file, and folder listings come in NTFS order. What the Windows services
-// compute without the system (text conversion, the shell's path functions,
-// the listing order) is windows_emulation.cpp's.
+// The Env and the platform functions on POSIX: the results the Windows
+// services give, built from POSIX calls. Special folders come from the
+// environment, "\" is a separator, a file without write permission bits
+// behaves as a read-only file, and folder listings come in NTFS order. What
+// the Windows services compute without the system (text conversion, the
+// shell's path functions, the listing order) is windows_emulation.cpp's.
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,52 +23,58 @@
 #include <new>
 #include <string>
 
+#include "fs/env.h"
 #include "fs/platform.h"
 #include "fs/windows_emulation.h"
 
-namespace fsplatform {
+namespace customhooks::fs {
 namespace {
 
-// ---- Error translation (the only place errno becomes an FsError) --------------
+using platform::CheckedFolder;
+using platform::IsOwnFile;
+using platform::IsOwnFolder;
+using platform::OpenedFacts;
 
-FsError FromErrno(int error) {
+// ---- Error translation (the only place errno becomes a Code) ------------------
+
+Status FromErrno(int error) {
   switch (error) {
     case 0:
-      return FsError::kNone;
+      return Status();
     case ENOENT:
     case ENOTDIR:
-      return FsError::kNotFound;
+      return Code::kNotFound;
     case EEXIST:
     case ENOTEMPTY:
-      return FsError::kExists;
+      return Code::kExists;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
-      return FsError::kAccessDenied;
+    case ELOOP:
+      return Code::kAccessDenied;
     case EBUSY:
     case ETXTBSY:
-      return FsError::kSharingViolation;
+      return Code::kSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+      return Code::kDiskFull;
     case EINVAL:
     case ENAMETOOLONG:
-      return FsError::kBadPath;
+      return Code::kBadPath;
+    case ENOMEM:
+      return Code::kNoMemory;
     default:
-      return FsError::kFailed;
+      return Code::kFailed;
   }
 }
 
-FsError LastError() { return FromErrno(errno); }
-
-// What a primitive reports when the gate stops it.
-FsError Stopped() {
-  errno = EIO;
-  return FsError::kFailed;
-}
-
-std::size_t WideLength(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
+Status LastError() { return FromErrno(errno); }
 
 // The OS form of a wide path.
-std::string Native(const char16_t* path) { return NativePath(fsemulation::EncodeUtf8(path, WideLength(path))); }
+std::string Native(const std::u16string& path) {
+  return platform::NativePath(emulation::EncodeUtf8(path.data(), path.size()));
+}
 
 // ---- Files ---------------------------------------------------------------------
 
@@ -78,7 +84,7 @@ bool StatPath(const std::string& native, struct stat* info) { return ::stat(nati
 bool ReadOnlyFile(const struct stat& info) { return !S_ISDIR(info.st_mode) && (info.st_mode & 0222) == 0; }
 
 // The folder and every missing parent (mkdir -p).
-FsError MakeChain(const std::string& native) {
+Status MakeChain(const std::string& native) {
   std::size_t position = 0;
   while (position != std::string::npos) {
     position = native.find('/', position + 1);
@@ -88,7 +94,7 @@ FsError MakeChain(const std::string& native) {
   }
   struct stat info;
   if (!StatPath(native, &info)) return LastError();
-  return S_ISDIR(info.st_mode) ? FsError::kNone : FsError::kExists;
+  return S_ISDIR(info.st_mode) ? Status() : Status(Code::kExists);
 }
 
 bool WriteAll(int fd, const void* bytes, std::size_t size) {
@@ -143,25 +149,23 @@ class Descriptor {
 
 // ---- Special folders ------------------------------------------------------------
 
-const char* FolderVariable(int csidl) {
-  switch (csidl & ~kCsidlFlagCreate) {
-    case kCsidlProgramFilesCommon:
+const char* FolderVariable(SpecialFolder folder) {
+  switch (folder) {
+    case SpecialFolder::kCommonFiles:
       return "CommonProgramFiles";
-    case kCsidlProgramFilesCommonX86:
+    case SpecialFolder::kCommonFilesX86:
       return "CommonProgramFiles(x86)";
-    case kCsidlCommonAppData:
-      return "ProgramData";
-    default:
-      return nullptr;
+    case SpecialFolder::kCommonAppData:
+      break;
   }
+  return "ProgramData";
 }
 
 // The variable's value, read now; false when it is unset or empty.
-bool ReadFolderVariable(int csidl, std::u16string& path) {
-  const char* name = FolderVariable(csidl);
-  const char* value = name != nullptr ? std::getenv(name) : nullptr;
+bool ReadFolderVariable(SpecialFolder folder, std::u16string& path) {
+  const char* value = std::getenv(FolderVariable(folder));
   if (value == nullptr || *value == '\0') return false;
-  path = fsemulation::DecodeUtf8(value, std::strlen(value));
+  path = emulation::DecodeUtf8(value, std::strlen(value));
   return true;
 }
 
@@ -320,7 +324,7 @@ OpenFunction forwardedOpen = PlainOpen;
 
 }  // namespace
 
-struct CheckedFolder {
+struct platform::CheckedFolder {
   int fd;
   OpenedFacts facts;
   std::string path;      // as the library names files in it, without a final "/"
@@ -368,241 +372,258 @@ int CheckedOpen(const char* path, int flags, int mode) {
 
 }  // namespace
 
+// ---- The Env ----------------------------------------------------------------------
+
+namespace {
+
+// A symbolic link, or one of several names of a file.
+bool IsLinkAt(const std::string& native) {
+  struct stat info;
+  return ::lstat(native.c_str(), &info) == 0 &&
+         (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
+}
+
+class PosixEnv final : public Env {
+ public:
+  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
+    std::u16string found;
+    if (!ReadFolderVariable(folder, found)) return Code::kNotFound;
+    if (found.size() >= 1024) return Code::kBadPath;
+    if (create) {
+      const std::string native = Native(found);
+      struct stat info;
+      if (!StatPath(native, &info)) {
+        Status made = MakeChain(native);
+        if (!made.ok()) return made;
+      }
+    }
+    *path = std::move(found);
+    return Status();
+  }
+
+  Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
+    std::u16string found;
+    if (!ReadFolderVariable(folder, found)) return Code::kNotFound;
+    if (found.size() >= platform::kMaxPath) {
+      path->reset();
+    } else {
+      *path = std::move(found);
+    }
+    return Status();
+  }
+
+  Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override {
+    struct stat info;
+    if (!StatPath(Native(path), &info)) return LastError();
+    *attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : ReadOnlyFile(info) ? kAttributeReadOnly
+                                                                                   : kAttributeNormal;
+    return Status();
+  }
+
+  Status IsLink(const std::u16string& path, bool* link) override {
+    *link = IsLinkAt(Native(path));
+    return Status();
+  }
+
+  Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override {
+    std::vector<std::u16string> found;
+    {
+      const UniqueFolder listing(::opendir(Native(folder).c_str()));
+      if (!listing) return LastError();
+      while (const dirent* entry = ::readdir(listing.get())) {
+        found.push_back(emulation::DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
+      }
+    }
+    std::sort(found.begin(), found.end(), emulation::ListedBefore);
+    *names = std::move(found);
+    return Status();
+  }
+
+  Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) override {
+    const std::string native = Native(path);
+    if (std::strpbrk(mode, "wa+") != nullptr) {
+      struct stat info;
+      if (StatPath(native, &info) && ReadOnlyFile(info)) return Code::kAccessDenied;
+    }
+    std::FILE* opened = std::fopen(native.c_str(), mode);
+    if (opened == nullptr) return LastError();
+    *file = opened;
+    return Status();
+  }
+
+  Status CreateFolder(const std::u16string& path) override {
+    return ::mkdir(Native(path).c_str(), 0777) == 0 ? Status() : LastError();
+  }
+
+  Status CreateFolderChain(const std::u16string& path) override {
+    // The shell wants a full path.
+    if (path.empty() || (path[0] != u'\\' && path[0] != u'/')) return Code::kBadPath;
+    const std::string native = Native(path);
+    struct stat info;
+    if (StatPath(native, &info)) return Code::kExists;
+    return MakeChain(native);
+  }
+
+  Status SetAttributesNormal(const std::u16string& path) override {
+    const std::string native = Native(path);
+    struct stat info;
+    if (!StatPath(native, &info)) return LastError();
+    if ((info.st_mode & S_IWUSR) != 0) return Status();
+    return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 ? Status() : LastError();
+  }
+
+  Status MoveFileReplacing(const std::u16string& source, const std::u16string& target) override {
+    const std::string from = Native(source);
+    const std::string to = Native(target);
+    struct stat info;
+    if (::lstat(from.c_str(), &info) != 0) return LastError();
+    if (StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return Code::kAccessDenied;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? Status() : LastError();
+  }
+
+  Status CopyOver(const std::u16string& source, const std::u16string& target, WriteMode mode) override {
+    const std::string from = Native(source);
+    const std::string to = Native(target);
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) return LastError();
+    struct stat sourceInfo;
+    if (::fstat(in.get(), &sourceInfo) != 0) return LastError();
+    if (S_ISDIR(sourceInfo.st_mode)) return Code::kAccessDenied;
+    struct stat targetInfo;
+    if (StatPath(to, &targetInfo)) {
+      if (S_ISDIR(targetInfo.st_mode) || ReadOnlyFile(targetInfo)) return Code::kAccessDenied;
+      // Copying a file onto itself would empty it; Windows refuses it as in use.
+      if (SameFile(targetInfo, sourceInfo)) return Code::kSharingViolation;
+    }
+    const int exclusive = mode == WriteMode::kCreateNew ? O_EXCL : 0;
+    Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | exclusive, 0600));
+    if (out.get() < 0) return LastError();
+    if (!SingleLinkFile(out.get())) return Code::kAccessDenied;
+    if (::ftruncate(out.get(), 0) != 0) return LastError();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) return LastError();
+      if (got == 0) break;
+      if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(got))) return LastError();
+    }
+    // The target takes the source's attributes and time of last change.
+    const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
+    ::futimens(out.get(), times);
+    // A file written in place may belong to someone else, who keeps its
+    // permissions; only its content is this copy's.
+    if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) return LastError();
+    return out.Close() ? Status() : LastError();
+  }
+
+  Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
+    const std::string native = Native(path);
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+    if (mode == WriteMode::kCreateNew) {
+      flags |= O_EXCL;
+    } else {
+      struct stat info;
+      if (StatPath(native, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return Code::kAccessDenied;
+    }
+    Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
+    if (file.get() < 0) return LastError();
+    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
+    if (!WriteAll(file.get(), bytes.data(), bytes.size())) return LastError();
+    if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
+      return LastError();
+    }
+    if (::fsync(file.get()) != 0) return LastError();
+    return file.Close() ? Status() : LastError();
+  }
+
+  Status RemoveFile(const std::u16string& path) override {
+    const std::string native = Native(path);
+    struct stat info;
+    if (::lstat(native.c_str(), &info) != 0) return LastError();
+    if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ReadOnlyFile(info))) return Code::kAccessDenied;
+    return ::unlink(native.c_str()) == 0 ? Status() : LastError();
+  }
+
+  Status RemoveLink(const std::u16string& path) override {
+    // unlink removes the name itself, never what a link leads to.
+    const std::string native = Native(path);
+    if (!IsLinkAt(native)) return Code::kAccessDenied;
+    return ::unlink(native.c_str()) == 0 ? Status() : LastError();
+  }
+
+  Status FlushFile(const std::u16string& path) override {
+    const Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) return LastError();
+    struct stat info;
+    if (::fstat(file.get(), &info) != 0) return LastError();
+    if (!S_ISREG(info.st_mode)) return Code::kAccessDenied;
+    return ::fsync(file.get()) == 0 ? Status() : LastError();
+  }
+
+  Status FlushFolder(const std::u16string& folder) override {
+    const Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return LastError();
+    return ::fsync(fd.get()) == 0 ? Status() : LastError();
+  }
+
+  Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) override {
+    ClassPermissions masks;
+    for (const AccessEntry& entry : entries) {
+      (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
+    }
+    const std::string native = Native(folder);
+    if (native.empty()) return Code::kBadPath;
+    const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat info;
+    if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return LastError();
+    // Past this point the platform's own calls fail silently, as Windows
+    // leaves an entry it cannot change.
+    if (S_ISREG(info.st_mode)) {
+      if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
+      return Status();
+    }
+    if (!S_ISDIR(info.st_mode)) return Code::kAccessDenied;
+    ApplyToEntry(top.get(), info, masks);
+    MarkProtected(top.get());
+    ApplyBelow(top.get(), info.st_dev, masks, 1);
+    return Status();
+  }
+
+  std::uint32_t ProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
+
+  Status ProcessRunning(std::uint32_t pid, bool* running) override {
+    *running = ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    return Status();
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static PosixEnv env;
+  return &env;
+}
+
 // ---- Text ------------------------------------------------------------------------
 
+namespace platform {
+
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
-  if (!PassGate(__func__)) return 0;
-  return fsemulation::Utf8ToUtf16(text, length, out, capacity);
+  return emulation::Utf8ToUtf16(text, length, out, capacity);
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
-  if (!PassGate(__func__)) return 0;
-  return fsemulation::Utf16ToUtf8(text, length, out, capacity);
-}
-
-// ---- Special folders ----------------------------------------------------------------
-
-FsError GetFolderPath(int csidl, std::u16string& path) {
-  if (!PassGate(__func__)) return Stopped();
-  std::u16string found;
-  if (!ReadFolderVariable(csidl, found)) return FsError::kNotFound;
-  if (found.size() >= 1024) return FsError::kBadPath;
-  if ((csidl & kCsidlFlagCreate) != 0) {
-    const std::string native = Native(found.c_str());
-    struct stat info;
-    if (!StatPath(native, &info)) {
-      const FsError made = MakeChain(native);
-      if (made != FsError::kNone) return made;
-    }
-  }
-  path = found;
-  return FsError::kNone;
-}
-
-FolderLocation LocateFolder(int csidl, std::u16string& path) {
-  if (!PassGate(__func__)) return FolderLocation::kNotLocated;
-  std::u16string found;
-  if (!ReadFolderVariable(csidl, found)) return FolderLocation::kNotLocated;
-  if (found.size() >= kMaxPath) return FolderLocation::kLocatedWithoutPath;
-  path = found;
-  return FolderLocation::kLocated;
+  return emulation::Utf16ToUtf8(text, length, out, capacity);
 }
 
 // ---- Shell path functions ---------------------------------------------------------------
 
-bool AppendPath(char16_t* path, const char16_t* more) {
-  if (!PassGate(__func__)) return false;
-  return fsemulation::AppendPath(path, more);
-}
+bool AppendPath(char16_t* path, const char16_t* more) { return emulation::AppendPath(path, more); }
 
-void RemoveBackslash(char16_t* path) {
-  if (!PassGate(__func__)) return;
-  fsemulation::RemoveBackslash(path);
-}
+void RemoveBackslash(char16_t* path) { emulation::RemoveBackslash(path); }
 
-void StripPath(char16_t* path) {
-  if (!PassGate(__func__)) return;
-  fsemulation::StripPath(path);
-}
-
-// ---- Tests -------------------------------------------------------------------------------
-
-FsError CheckExists(const char16_t* path) {
-  if (!PassGate(__func__)) return Stopped();
-  return ::access(Native(path).c_str(), F_OK) == 0 ? FsError::kNone : LastError();
-}
-
-bool FileExists(const char16_t* path) {
-  if (!PassGate(__func__)) return false;
-  struct stat info;
-  return StatPath(Native(path), &info);
-}
-
-std::uint32_t GetAttributes(const char16_t* path) {
-  if (!PassGate(__func__)) return kInvalidAttributes;
-  struct stat info;
-  if (!StatPath(Native(path), &info)) return kInvalidAttributes;
-  if (S_ISDIR(info.st_mode)) return 0x10;
-  return ReadOnlyFile(info) ? 0x01 : 0x80;
-}
-
-// ---- Changes -------------------------------------------------------------------------------
-
-int MakeFolder(const char16_t* path) {
-  if (!PassGate(__func__)) {
-    Stopped();
-    return -1;
-  }
-  return ::mkdir(Native(path).c_str(), 0777) == 0 ? 0 : -1;
-}
-
-FsError CreateFolder(const char16_t* path) {
-  if (!PassGate(__func__)) return Stopped();
-  return ::mkdir(Native(path).c_str(), 0777) == 0 ? FsError::kNone : LastError();
-}
-
-FsError CreateFolderChain(const char16_t* path) {
-  if (!PassGate(__func__)) return Stopped();
-  // The shell wants a full path.
-  if (path[0] != u'\\' && path[0] != u'/') return FsError::kBadPath;
-  const std::string native = Native(path);
-  struct stat info;
-  if (StatPath(native, &info)) return FsError::kExists;
-  return MakeChain(native);
-}
-
-FsError SetAttributesNormal(const char16_t* path) {
-  if (!PassGate(__func__)) return Stopped();
-  const std::string native = Native(path);
-  struct stat info;
-  if (!StatPath(native, &info)) return LastError();
-  if ((info.st_mode & S_IWUSR) != 0) return FsError::kNone;
-  return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 ? FsError::kNone : LastError();
-}
-
-FsError CopyOver(const char16_t* source, const char16_t* target, WriteMode mode) {
-  if (!PassGate(__func__)) return Stopped();
-  const std::string from = Native(source);
-  const std::string to = Native(target);
-  Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) return LastError();
-  struct stat sourceInfo;
-  if (::fstat(in.get(), &sourceInfo) != 0) return LastError();
-  if (S_ISDIR(sourceInfo.st_mode)) return FsError::kAccessDenied;
-  struct stat targetInfo;
-  if (StatPath(to, &targetInfo)) {
-    if (S_ISDIR(targetInfo.st_mode) || ReadOnlyFile(targetInfo)) return FsError::kAccessDenied;
-    // Copying a file onto itself would empty it; Windows refuses it as in use.
-    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-      return FsError::kSharingViolation;
-    }
-  }
-  const int exclusive = mode == WriteMode::kCreateNew ? O_EXCL : 0;
-  Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | exclusive, 0600));
-  if (out.get() < 0) return errno == ELOOP ? FsError::kAccessDenied : LastError();
-  if (!SingleLinkFile(out.get())) return FsError::kAccessDenied;
-  if (::ftruncate(out.get(), 0) != 0) return LastError();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return LastError();
-    if (got == 0) break;
-    if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(got))) return LastError();
-  }
-  // The target takes the source's attributes and time of last change.
-  const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
-  ::futimens(out.get(), times);
-  // A file written in place may belong to someone else, who keeps its
-  // permissions; only its content is this copy's.
-  if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) return LastError();
-  return out.Close() ? FsError::kNone : LastError();
-}
-
-FsError MoveFileReplacing(const char16_t* source, const char16_t* target) {
-  if (!PassGate(__func__)) return Stopped();
-  const std::string from = Native(source);
-  const std::string to = Native(target);
-  struct stat info;
-  if (::lstat(from.c_str(), &info) != 0) return LastError();
-  if (StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return FsError::kAccessDenied;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? FsError::kNone : LastError();
-}
-
-FsError RemoveFile(const char16_t* path) {
-  if (!PassGate(__func__)) return Stopped();
-  const std::string native = Native(path);
-  struct stat info;
-  if (::lstat(native.c_str(), &info) != 0) return LastError();
-  if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ReadOnlyFile(info))) return FsError::kAccessDenied;
-  return ::unlink(native.c_str()) == 0 ? FsError::kNone : LastError();
-}
-
-void FlushFile(const char16_t* path) {
-  if (!PassGate(__func__)) return;
-  Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info;
-  if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) ::fsync(file.get());
-}
-
-FsError WriteWholeFile(const char16_t* path, const void* bytes, std::size_t size, WriteMode mode) {
-  if (!PassGate(__func__)) return Stopped();
-  const std::string native = Native(path);
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode == WriteMode::kCreateNew) {
-    flags |= O_EXCL;
-  } else {
-    struct stat info;
-    if (StatPath(native, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return FsError::kAccessDenied;
-  }
-  Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
-  if (file.get() < 0) return errno == ELOOP ? FsError::kAccessDenied : LastError();
-  if (!SingleLinkFile(file.get())) return FsError::kAccessDenied;
-  if (!WriteAll(file.get(), bytes, size)) return LastError();
-  if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(size)) != 0) return LastError();
-  if (::fsync(file.get()) != 0) return LastError();
-  return file.Close() ? FsError::kNone : LastError();
-}
-
-// ---- Shared file access -------------------------------------------------------------------
-
-std::FILE* OpenShared(const char16_t* path, const char* mode) {
-  if (!PassGate(__func__)) {
-    Stopped();
-    return nullptr;
-  }
-  const std::string native = Native(path);
-  if (std::strpbrk(mode, "wa+") != nullptr) {
-    struct stat info;
-    if (StatPath(native, &info) && ReadOnlyFile(info)) {
-      errno = EACCES;
-      return nullptr;
-    }
-  }
-  return std::fopen(native.c_str(), mode);
-}
-
-void CloseFile(std::FILE* file) {
-  PassGate(__func__);  // a stopped close still releases the stream
-  std::fclose(file);
-}
-
-// ---- Listing ----------------------------------------------------------------------------------
-
-FsError ListFolder(const char16_t* folder, std::vector<std::u16string>& names) {
-  if (!PassGate(__func__)) return Stopped();
-  std::vector<std::u16string> found;
-  {
-    const UniqueFolder listing(::opendir(Native(folder).c_str()));
-    if (!listing) return LastError();
-    while (const dirent* entry = ::readdir(listing.get())) {
-      found.push_back(fsemulation::DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
-    }
-  }
-  std::sort(found.begin(), found.end(), fsemulation::ListedBefore);
-  names = std::move(found);
-  return FsError::kNone;
-}
+void StripPath(char16_t* path) { emulation::StripPath(path); }
 
 // ---- Paths handed to libraries -------------------------------------------------------------------
 
@@ -612,49 +633,9 @@ std::string NativePath(const std::string& path) {
   return native;
 }
 
-bool ProcessRunning(std::uint32_t pid) {
-  if (!PassGate(__func__)) return true;
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-void FlushFolder(const char16_t* folder) {
-  if (!PassGate(__func__)) return;
-  const Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() >= 0) ::fsync(fd.get());
-}
-
-std::uint32_t ProcessId() {
-  PassGate(__func__);  // cannot fail
-  return static_cast<std::uint32_t>(::getpid());
-}
-
-// ---- Access lists ---------------------------------------------------------------------------------
-
-void ApplyFolderAccess(const char16_t* folder, const std::vector<AccessEntry>& entries) {
-  if (!PassGate(__func__)) return;
-  ClassPermissions masks;
-  for (const AccessEntry& entry : entries) {
-    (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
-  }
-  const std::string native = Native(folder);
-  if (native.empty()) return;
-  const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat info;
-  if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return;
-  if (S_ISREG(info.st_mode)) {
-    if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
-    return;
-  }
-  if (!S_ISDIR(info.st_mode)) return;
-  ApplyToEntry(top.get(), info, masks);
-  MarkProtected(top.get());
-  ApplyBelow(top.get(), info.st_dev, masks, 1);
-}
-
 // ---- Files in folders that others can write -------------------------------------------------
 
 CheckedFolder* CheckFolder(const std::string& folder) {
-  if (!PassGate(__func__)) return nullptr;
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -686,16 +667,6 @@ void ForwardOpenCallTo(SystemCall original) {
   if (original != nullptr) forwardedOpen = reinterpret_cast<OpenFunction>(original);
 }
 
-bool IsLink(const char16_t* path) {
-  if (!PassGate(__func__)) return false;
-  struct stat info;
-  return ::lstat(Native(path).c_str(), &info) == 0 &&
-         (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
-}
+}  // namespace platform
 
-bool RemoveLink(const char16_t* path) {
-  // unlink removes the name itself, never what a link leads to.
-  return IsLink(path) && ::unlink(Native(path).c_str()) == 0;
-}
-
-}  // namespace fsplatform
+}  // namespace customhooks::fs

@@ -1,0 +1,564 @@
+// The Env and the platform functions on Windows: the shell, security and
+// runtime services themselves. Wide strings are UTF-16 on both sides; they
+// are cast to wchar_t at each call.
+#include <windows.h>
+
+#include <aclapi.h>
+#include <direct.h>
+#include <io.h>
+#include <share.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "fs/env.h"
+#include "fs/platform.h"
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
+
+namespace customhooks::fs {
+namespace {
+
+using platform::CheckedFolder;
+using platform::IsOwnFile;
+using platform::IsOwnFolder;
+using platform::OpenedFacts;
+
+const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+const wchar_t* W(const std::u16string& text) { return W(text.c_str()); }
+
+// ---- Error translation (the only place a system error becomes a Code) ----------
+
+Status FromWin32(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return Status();
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return Code::kNotFound;
+    case ERROR_ALREADY_EXISTS:
+    case ERROR_FILE_EXISTS:
+      return Code::kExists;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Code::kAccessDenied;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return Code::kSharingViolation;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return Code::kDiskFull;
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_NAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+    case ERROR_DIRECTORY:
+      return Code::kBadPath;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return Code::kNoMemory;
+    default:
+      return Code::kFailed;
+  }
+}
+
+Status LastError() { return FromWin32(::GetLastError()); }
+
+// The shell's results are HRESULTs; those of the Win32 facility carry an
+// error of the table above.
+DWORD Win32ErrorOf(HRESULT result) {
+  if (SUCCEEDED(result)) return ERROR_SUCCESS;
+  return HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result) : ERROR_GEN_FAILURE;
+}
+
+// ---- Owned resources ------------------------------------------------------------------
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+UniqueHandle OwnHandle(HANDLE handle) {
+  return UniqueHandle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
+}
+
+struct FindCloser {
+  void operator()(HANDLE handle) const { ::FindClose(handle); }
+};
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+
+struct SidFreer {
+  void operator()(PSID sid) const { ::FreeSid(sid); }
+};
+using UniqueSid = std::unique_ptr<void, SidFreer>;
+
+struct LocalFreer {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+using UniqueLocal = std::unique_ptr<void, LocalFreer>;
+
+struct TaskMemoryFreer {
+  void operator()(void* memory) const { ::CoTaskMemFree(memory); }
+};
+using UniqueItemList = std::unique_ptr<ITEMIDLIST, TaskMemoryFreer>;
+
+// Closes the handle and reports whether that succeeded.
+bool Close(UniqueHandle& handle) { return ::CloseHandle(handle.release()) != FALSE; }
+
+// A file that is neither a folder nor a reparse point and has no other
+// name: content written through the handle reaches no file elsewhere.
+bool SingleLinkFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return ::GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
+// The path the handle's file has after every link and mount point on the
+// way, as the system names it; empty when it can't be had.
+std::wstring FinalPath(HANDLE handle) {
+  constexpr DWORD kForm = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  const DWORD needed = ::GetFinalPathNameByHandleW(handle, nullptr, 0, kForm);
+  if (needed == 0) return std::wstring();
+  std::wstring path(needed, L'\0');
+  const DWORD length = ::GetFinalPathNameByHandleW(handle, &path[0], needed, kForm);
+  if (length == 0 || length >= needed) return std::wstring();
+  path.resize(length);
+  return path;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+std::wstring WideNative(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+  return wide;
+}
+
+std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
+
+// The facts of an opened handle; false when the system gives none.
+bool FactsOf(HANDLE handle, OpenedFacts& facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(handle, &info)) return false;
+  const std::wstring finalPath = FinalPath(handle);
+  if (finalPath.empty()) return false;
+  facts.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  facts.links = info.nNumberOfLinks;
+  facts.volume = info.dwVolumeSerialNumber;
+  facts.finalPath.assign(finalPath.begin(), finalPath.end());
+  return true;
+}
+
+using CreateFileFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+
+// Written once, before the replacement is installed, and only read after.
+CreateFileFunction forwardedCreateFile = ::CreateFileW;
+
+// What stands at a name, looked at on the name opened as itself.
+struct NameCheck {
+  UniqueHandle opened;  // with DELETE access; null when nothing could be opened
+  bool link = false;    // a reparse point, or one of several links to a file
+  bool elsewhere = false;  // the handle's file is not at the name asked for
+};
+
+NameCheck CheckName(const std::u16string& path) {
+  NameCheck check;
+  const std::wstring name(W(path));
+  const std::size_t separator = LastSeparator(name);
+  if (separator == std::wstring::npos) return check;
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  check.opened = OwnHandle(::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                         nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!check.opened || !::GetFileInformationByHandle(check.opened.get(), &info)) {
+    check.opened.reset();
+    return check;
+  }
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  check.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (!folder && info.nNumberOfLinks > 1);
+  // Where a link is not a reparse point (Wine opens a POSIX link as the file
+  // it leads to), the final path tells.
+  const UniqueHandle parent = OwnHandle(::CreateFileW(name.substr(0, separator).c_str(), FILE_READ_ATTRIBUTES,
+                                                      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                      nullptr));
+  const std::wstring parentPath = parent ? FinalPath(parent.get()) : std::wstring();
+  check.elsewhere =
+      parentPath.empty() || !SamePath(FinalPath(check.opened.get()), parentPath + L"\\" + name.substr(separator + 1));
+  return check;
+}
+
+// ---- The Env ----------------------------------------------------------------------
+
+int CsidlOf(SpecialFolder folder) {
+  switch (folder) {
+    case SpecialFolder::kCommonFiles:
+      return CSIDL_PROGRAM_FILES_COMMON;
+    case SpecialFolder::kCommonFilesX86:
+      return CSIDL_PROGRAM_FILES_COMMONX86;
+    case SpecialFolder::kCommonAppData:
+      break;
+  }
+  return CSIDL_COMMON_APPDATA;
+}
+
+Status Succeeded(BOOL done) { return done ? Status() : LastError(); }
+
+class WindowsEnv final : public Env {
+ public:
+  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
+    wchar_t buffer[1024] = {};
+    const int csidl = CsidlOf(folder) | (create ? CSIDL_FLAG_CREATE : 0);
+    const HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    if (FAILED(result)) return FromWin32(Win32ErrorOf(result));
+    path->assign(reinterpret_cast<const char16_t*>(buffer));
+    return Status();
+  }
+
+  Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
+    PIDLIST_ABSOLUTE found = nullptr;
+    const HRESULT result = ::SHGetFolderLocation(nullptr, CsidlOf(folder), nullptr, 0, &found);
+    if (FAILED(result)) return FromWin32(Win32ErrorOf(result));
+    const UniqueItemList items(found);
+    wchar_t buffer[MAX_PATH] = {};
+    if (::SHGetPathFromIDListW(items.get(), buffer)) {
+      *path = std::u16string(reinterpret_cast<const char16_t*>(buffer));
+    } else {
+      path->reset();
+    }
+    return Status();
+  }
+
+  Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override {
+    const DWORD found = ::GetFileAttributesW(W(path));
+    if (found == INVALID_FILE_ATTRIBUTES) return LastError();
+    *attributes = found;
+    return Status();
+  }
+
+  Status IsLink(const std::u16string& path, bool* link) override {
+    const NameCheck check = CheckName(path);
+    *link = check.opened && (check.link || check.elsewhere);
+    return Status();
+  }
+
+  Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override {
+    const std::u16string pattern = folder + u"\\*";
+    WIN32_FIND_DATAW data;
+    const HANDLE first = ::FindFirstFileW(W(pattern), &data);
+    if (first == INVALID_HANDLE_VALUE) {
+      const DWORD error = ::GetLastError();
+      // A folder without any entry (a drive root can be one).
+      if (error != ERROR_FILE_NOT_FOUND) return FromWin32(error);
+      names->clear();
+      return Status();
+    }
+    const UniqueFind listing(first);
+    std::vector<std::u16string> found;
+    do {
+      found.emplace_back(reinterpret_cast<const char16_t*>(data.cFileName));
+    } while (::FindNextFileW(listing.get(), &data));
+    *names = std::move(found);
+    return Status();
+  }
+
+  Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) override {
+    std::wstring wideMode;
+    for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    std::FILE* opened = ::_wfsopen(W(path), wideMode.c_str(), _SH_DENYNO);
+    // The runtime opens with CreateFileW and leaves its error in place.
+    if (opened == nullptr) return LastError();
+    *file = opened;
+    return Status();
+  }
+
+  Status CreateFolder(const std::u16string& path) override { return Succeeded(::CreateDirectoryW(W(path), nullptr)); }
+
+  Status CreateFolderChain(const std::u16string& path) override {
+    return FromWin32(static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, W(path), nullptr)));
+  }
+
+  Status SetAttributesNormal(const std::u16string& path) override {
+    return Succeeded(::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL));
+  }
+
+  Status MoveFileReplacing(const std::u16string& source, const std::u16string& target) override {
+    return Succeeded(::MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  }
+
+  Status CopyOver(const std::u16string& source, const std::u16string& target, WriteMode mode) override {
+    const BOOL failIfExists = mode == WriteMode::kCreateNew ? TRUE : FALSE;
+    return Succeeded(::CopyFileW(W(source), W(target), failIfExists));
+  }
+
+  Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
+    const bool fresh = mode == WriteMode::kCreateNew;
+    const DWORD share = fresh ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, share, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return LastError();
+    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
+    const char* data = bytes.data();
+    std::size_t size = bytes.size();
+    while (size > 0) {
+      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) return LastError();
+      data += written;
+      size -= written;
+    }
+    if (!::SetEndOfFile(file.get()) || !::FlushFileBuffers(file.get())) return LastError();
+    return Succeeded(Close(file));
+  }
+
+  Status RemoveFile(const std::u16string& path) override { return Succeeded(::DeleteFileW(W(path))); }
+
+  Status RemoveLink(const std::u16string& path) override {
+    const NameCheck check = CheckName(path);
+    // The handle is deleted, not the name: it is the link itself. A handle
+    // that reached another file is never deleted, since that would delete the
+    // file the link leads to.
+    if (!check.opened || !check.link || check.elsewhere) return Code::kAccessDenied;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return Succeeded(
+        ::SetFileInformationByHandle(check.opened.get(), FileDispositionInfo, &disposition, sizeof disposition));
+  }
+
+  Status FlushFile(const std::u16string& path) override {
+    constexpr DWORD kWriteThroughUnbuffered = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING |
+                                              FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT;
+    const UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                      kWriteThroughUnbuffered, nullptr));
+    if (!file) return LastError();
+    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
+    return Succeeded(::FlushFileBuffers(file.get()));
+  }
+
+  Status FlushFolder(const std::u16string&) override { return Status(); }
+
+  Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) override;
+
+  std::uint32_t ProcessId() override { return ::GetCurrentProcessId(); }
+
+  Status ProcessRunning(std::uint32_t pid, bool* running) override {
+    const UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+      *running = ::GetLastError() == ERROR_ACCESS_DENIED;
+      return Status();
+    }
+    DWORD exitCode = 0;
+    *running = !::GetExitCodeProcess(process.get(), &exitCode) || exitCode == STILL_ACTIVE;
+    return Status();
+  }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static WindowsEnv env;
+  return &env;
+}
+
+Status WindowsEnv::SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) {
+  // The list is read and written on the folder opened as itself: a link or
+  // mount point planted at its name is never given the list.
+  const UniqueHandle opened = OwnHandle(::CreateFileW(W(folder), READ_CONTROL | WRITE_DAC,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!opened || !::GetFileInformationByHandle(opened.get(), &info)) return LastError();
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Code::kAccessDenied;
+  PSID owner = nullptr;
+  PSID group = nullptr;
+  PACL present = nullptr;
+  PSECURITY_DESCRIPTOR found = nullptr;
+  constexpr SECURITY_INFORMATION kRead =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  const DWORD read = ::GetSecurityInfo(opened.get(), SE_FILE_OBJECT, kRead, &owner, &group, &present, nullptr, &found);
+  if (read != ERROR_SUCCESS) return FromWin32(read);
+  const UniqueLocal descriptor(found);
+
+  // The SIDs are built from the last entry to the first: Everyone, then
+  // Administrators.
+  std::vector<UniqueSid> sids(entries.size());
+  for (std::size_t i = entries.size(); i-- > 0;) {
+    const AccessEntry& entry = entries[i];
+    SID_IDENTIFIER_AUTHORITY authority;
+    std::memcpy(authority.Value, entry.authority, sizeof authority.Value);
+    PSID sid = nullptr;
+    if (!::AllocateAndInitializeSid(&authority, entry.subAuthorityCount, entry.subAuthorities[0],
+                                    entry.subAuthorities[1], 0, 0, 0, 0, 0, 0, &sid)) {
+      return LastError();
+    }
+    sids[i].reset(sid);
+  }
+
+  std::vector<EXPLICIT_ACCESS_W> access(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPLICIT_ACCESS_W& item = access[i];
+    std::memset(&item, 0, sizeof item);
+    item.grfAccessPermissions = entries[i].accessMask;
+    item.grfAccessMode = GRANT_ACCESS;
+    item.grfInheritance = entries[i].inheritance;
+    item.Trustee.pMultipleTrustee = nullptr;
+    item.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    item.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    item.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    item.Trustee.ptstrName = static_cast<LPWSTR>(sids[i].get());
+  }
+  PACL built = nullptr;
+  const DWORD set = ::SetEntriesInAclW(static_cast<ULONG>(access.size()), access.data(), nullptr, &built);
+  if (set != ERROR_SUCCESS) return FromWin32(set);
+  const UniqueLocal acl(built);
+
+  // Only the access list is written; the owner and group read above go along
+  // unused. The list no longer inherits from the parent folder.
+  return FromWin32(::SetSecurityInfo(opened.get(), SE_FILE_OBJECT,
+                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, group,
+                                     built, nullptr));
+}
+
+namespace platform {
+
+// ---- Text -------------------------------------------------------------------------------
+
+int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
+  return ::MultiByteToWideChar(CP_UTF8, 0, text, length, W(out), capacity);
+}
+
+int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
+  return ::WideCharToMultiByte(CP_UTF8, 0, W(text), length, out, capacity, nullptr, nullptr);
+}
+
+// ---- Shell path functions -----------------------------------------------------------------------
+
+bool AppendPath(char16_t* path, const char16_t* more) { return ::PathAppendW(W(path), W(more)) != FALSE; }
+
+void RemoveBackslash(char16_t* path) { ::PathRemoveBackslashW(W(path)); }
+
+void StripPath(char16_t* path) { ::PathStripPathW(W(path)); }
+
+// ---- Paths handed to libraries -------------------------------------------------------------------------
+
+std::string NativePath(const std::string& path) { return path; }
+
+}  // namespace platform
+
+// ---- Files in folders that others can write -------------------------------------------------
+
+struct platform::CheckedFolder {
+  HANDLE handle;
+  std::wstring path;  // as the library names files in it, without a final separator
+  OpenedFacts facts;
+  CheckedFolder* outer;
+};
+
+namespace {
+
+thread_local CheckedFolder* checkedFolder = nullptr;
+
+// The checked folder that directly holds `path`, or null.
+CheckedFolder* HoldingFolder(LPCWSTR path) {
+  CheckedFolder* folder = checkedFolder;
+  if (folder == nullptr || path == nullptr) return nullptr;
+  const std::wstring name(path);
+  const std::size_t separator = LastSeparator(name);
+  if (separator == std::wstring::npos || !SamePath(name.substr(0, separator), folder->path)) return nullptr;
+  return folder;
+}
+
+// The opened file is the very name the library asked for in the checked
+// folder, and nothing else has its content.
+bool InCheckedFolder(const CheckedFolder& folder, LPCWSTR path, HANDLE file) {
+  OpenedFacts facts;
+  if (!FactsOf(file, facts)) return false;
+  const std::wstring name(path);
+  const std::wstring leaf = name.substr(LastSeparator(name) + 1);
+  return IsOwnFile(facts, folder.facts, std::u16string(leaf.begin(), leaf.end()));
+}
+
+HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                DWORD disposition, DWORD flags, HANDLE templateFile) {
+  const CheckedFolder* folder = HoldingFolder(path);
+  if (folder == nullptr) return forwardedCreateFile(path, access, share, security, disposition, flags, templateFile);
+  // A link is opened as itself, and a missing file is created only where no
+  // name stands: creating through a dangling link is never possible.
+  flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+  bool truncate = false;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) {
+    file = forwardedCreateFile(path, access, share, security, CREATE_NEW, flags, templateFile);
+    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+      truncate = disposition == CREATE_ALWAYS;
+      disposition = OPEN_EXISTING;
+    } else {
+      disposition = 0;
+    }
+  }
+  if (disposition != 0) file = forwardedCreateFile(path, access, share, security, disposition, flags, templateFile);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  if (!InCheckedFolder(*folder, path, file) || (truncate && !::SetEndOfFile(file))) {
+    ::CloseHandle(file);
+    // Not an error the library retries on.
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
+}  // namespace
+
+namespace platform {
+
+CheckedFolder* CheckFolder(const std::string& folder) {
+  std::wstring path = WideNative(folder);
+  while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  if (path.empty()) return nullptr;
+  // Without FILE_SHARE_DELETE nobody can rename or remove the folder while
+  // it is checked.
+  UniqueHandle opened = OwnHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING,
+                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  OpenedFacts facts;
+  if (!opened || !FactsOf(opened.get(), facts) || !IsOwnFolder(facts)) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), facts, checkedFolder};
+  if (checked == nullptr) return nullptr;
+  checked->path.swap(path);
+  checked->handle = opened.release();
+  checkedFolder = checked;
+  return checked;
+}
+
+void UncheckFolder(CheckedFolder* folder) {
+  if (folder == nullptr) return;
+  if (checkedFolder == folder) checkedFolder = folder->outer;
+  ::CloseHandle(folder->handle);
+  delete folder;
+}
+
+const char* OpenCallName() { return "CreateFileW"; }
+
+SystemCall CheckedOpenCall() { return reinterpret_cast<SystemCall>(&CheckedCreateFile); }
+
+void ForwardOpenCallTo(SystemCall original) {
+  if (original != nullptr) forwardedCreateFile = reinterpret_cast<CreateFileFunction>(original);
+}
+
+}  // namespace platform
+
+}  // namespace customhooks::fs
