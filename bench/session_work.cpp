@@ -227,7 +227,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
       return false;
     }
   }
-  const std::string languages = LanguageListFor(driverLanguage);
+  const std::string languages = customhooks::integration::LanguageListFor(driverLanguage);
   {
     Query write(pcd.get(), "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
     if (!Exec(pcd.get(), "BEGIN") ||

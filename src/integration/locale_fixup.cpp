@@ -5,9 +5,9 @@
 #include "fs/files.h"
 #include "integration/storage_handles.h"
 
-namespace {
+namespace customhooks::integration {
 
-namespace storage = customhooks::storage;
+namespace {
 
 constexpr int kPayloadDataDomain = 0;
 const char kDocumentTail[] = "RMT\\application.xml";
@@ -38,9 +38,8 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
 
 void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature) {
-  storage::pdbHandle* raw = nullptr;
-  if (!storage::pdbOpen(&raw).ok()) return;
-  PdbConnection pdb(raw);
+  PdbConnection pdb;
+  if (!OpenPayloadDatabase(pdb)) return;
 
   // Both paths belong to the handle, which stays open until both copies ran.
   char* productPath = nullptr;
@@ -63,3 +62,5 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* produ
   CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudio.ini");
   CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudioC.ini");
 }
+
+}  // namespace customhooks::integration

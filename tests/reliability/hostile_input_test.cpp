@@ -318,7 +318,7 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
   pcf::PCFClientSession* session = nullptr;
-  ASSERT_OK(pcf::PCFClientCreateSession(&session, LocatePcfFolder));
+  ASSERT_OK(pcf::PCFClientCreateSession(&session, customhooks::integration::LocatePcfFolder));
   pcf::UniquePCFClientSession owner(session);
   ASSERT_OK(pcf::PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false));
   const char* code = suite_.secondProductCode.c_str();
