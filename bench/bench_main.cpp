@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "integration/storage_handles.h"
 #include "scaled_machine.h"
 #include "session_work.h"
 #include "storage/pdb_reader.h"
@@ -151,11 +152,11 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
   const std::string wanted = machine->suite.secondProductCode;
   // The handle is opened before and closed after the measured search: its
   // close refreshes the backup of "caps.db", which is no part of a search.
-  customhooks::storage::pdbHandle* pdb = nullptr;
+  customhooks::integration::PdbConnection pdb;
   Measure(
       state, name,
       [&](std::string& e) {
-        const std::string found = ModulePayloadSearch(pdb);
+        const std::string found = ModulePayloadSearch(pdb.get());
         if (found != wanted) e = "the module's search found \"" + found + "\"";
         return found == wanted;
       },
@@ -165,13 +166,12 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
         return found == wanted;
       },
       Untimed{[&](std::string& e) {
-                if (customhooks::storage::pdbOpen(&pdb).ok()) return true;
+                if (customhooks::integration::OpenPayloadDatabase(pdb)) return true;
                 e = "pdbOpen failed";
                 return false;
               },
               [&](std::string& e) {
-                const bool closed = customhooks::storage::pdbClose(pdb).ok();
-                pdb = nullptr;
+                const bool closed = customhooks::storage::pdbClose(pdb.release()).ok();
                 if (!closed) e = "pdbClose failed";
                 return closed;
               },

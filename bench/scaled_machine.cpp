@@ -1,3 +1,4 @@
+#include "integration/product_folders.h"
 #include "scaled_machine.h"
 
 #include <sqlite3.h>
@@ -52,7 +53,7 @@ bool CommonDataFile(const std::string& folder, const std::string& file, std::str
   std::string common;
   std::string dir;
   std::string joined;
-  if (!GetCommonDataFolder(common) || !JoinPath(common, folder, dir).ok() || !JoinPath(dir, file, joined).ok()) {
+  if (!customhooks::integration::LocateCommonDataFolder(common) || !JoinPath(common, folder, dir).ok() || !JoinPath(dir, file, joined).ok()) {
     return false;
   }
   path = NativePath(joined);

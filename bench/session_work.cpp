@@ -1,3 +1,4 @@
+#include "integration/product_folders.h"
 #include "session_work.h"
 
 #include <sqlite3.h>
@@ -176,7 +177,7 @@ bool SessionSucceeded(const SessionOutcome& outcome, std::string& error) {
 bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   const SampleSuite& suite = machine.suite;
   std::string common;
-  if (!GetCommonDataFolder(common)) {
+  if (!customhooks::integration::LocateCommonDataFolder(common)) {
     error = "no common data folder";
     return false;
   }
@@ -229,7 +230,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
       return false;
     }
   }
-  const std::string languages = LanguageListFor(driverLanguage);
+  const std::string languages = customhooks::integration::LanguageListFor(driverLanguage);
   {
     Query write(pcd.get(), "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
     if (!Exec(pcd.get(), "BEGIN") ||
@@ -297,7 +298,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
 
 bool TouchInstallerDatabase(std::string& error) {
   std::string common;
-  if (!GetCommonDataFolder(common)) {
+  if (!customhooks::integration::LocateCommonDataFolder(common)) {
     error = "no common data folder";
     return false;
   }
@@ -328,7 +329,7 @@ std::string ModulePayloadSearch(customhooks::storage::pdbHandle* pdb) {
 
 FloorPayloadSearch::FloorPayloadSearch() {
   std::string common;
-  if (!GetCommonDataFolder(common)) return;
+  if (!customhooks::integration::LocateCommonDataFolder(common)) return;
   db_ = OpenDatabase(Join(Join(common, "caps"), "pdb.db"), SQLITE_OPEN_READONLY).release();
 }
 

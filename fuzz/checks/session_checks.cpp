@@ -12,6 +12,7 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/text.h"
+#include "integration/product_folders.h"
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 
@@ -94,7 +95,7 @@ Machine& TheMachine() {
     SetProcessEnvironment("CommonProgramFiles(x86)", common);
     SetProcessEnvironment("ProgramData", data);
     m.programFiles = root + "\\Program Files";
-    m.ready = !ec && GetCommonDataFolder(m.commonData) && LayOutSampleSuite(m.programFiles, m.suite) &&
+    m.ready = !ec && customhooks::integration::LocateCommonDataFolder(m.commonData) && LayOutSampleSuite(m.programFiles, m.suite) &&
               m.image.Capture({NativePath(m.commonData), NativePath(m.programFiles)});
     return m;
   }();

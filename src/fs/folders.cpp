@@ -24,16 +24,6 @@ SpecialFolder FolderOfKind(unsigned kind) {
   }
 }
 
-// Appends as strncat_s does with the buffer's size: false when the result
-// and its terminator don't fit, the buffer then left as it was.
-bool AppendToBuffer(char* buffer, const char* text) {
-  const std::size_t used = strnlen(buffer, kPathBufferSize);
-  const std::size_t extra = std::strlen(text);
-  if (used >= kPathBufferSize || extra >= kPathBufferSize - used) return false;
-  std::memcpy(buffer + used, text, extra + 1);
-  return true;
-}
-
 }  // namespace
 
 char* GetSpecialFolderPath(char* buffer, unsigned kind) {
@@ -53,14 +43,7 @@ char* GetSpecialFolderPath(char* buffer, unsigned kind) {
   return result;
 }
 
-char* EnsureCommonDataFolder(char* buffer) {
-  if (GetSpecialFolderPath(buffer, kFolderCommonFilesX86) == nullptr) return nullptr;
-  if (!AppendToBuffer(buffer, "\\") || !AppendToBuffer(buffer, "Orvik")) return nullptr;
-  if (!PathExists(buffer) && !CreateFolder(buffer).ok()) return nullptr;
-  return buffer;
-}
-
-bool GetCommonDataFolder(std::string& out) {
+bool LocateCommonFilesFolder(std::string& out) {
   return Guarded(false, [&out] {
     Env* env = CurrentEnv();
     std::optional<std::u16string> located;
@@ -77,7 +60,6 @@ bool GetCommonDataFolder(std::string& out) {
     if (wide.back() == u'\\') wide.pop_back();
     std::string folder = WideToUtf8(wide);
     if (folder.empty()) return false;
-    folder += "\\Orvik";
     out.swap(folder);
     return true;
   });

@@ -1,11 +1,9 @@
-// Special folders and the common data folder.
+// Special folders.
 //
-// The common data folder is the folder "Orvik" in the shared (x86) Common
-// Files folder; it holds "PCF", "Orvik PCD", "caps" and "backup". On POSIX the
-// special folders come from the environment variables Windows sets, read at
-// every call: CommonProgramFiles, CommonProgramFiles(x86) (unset: the lookup
-// fails and is retried as kind 1) and ProgramData. An unset variable is a
-// failed lookup.
+// On POSIX the special folders come from the environment variables Windows
+// sets, read at every call: CommonProgramFiles, CommonProgramFiles(x86)
+// (unset: the lookup fails and is retried as kind 1) and ProgramData. An
+// unset variable is a failed lookup.
 #ifndef CUSTOMHOOKS_FS_FOLDERS_H_
 #define CUSTOMHOOKS_FS_FOLDERS_H_
 
@@ -30,17 +28,10 @@ enum FolderKind : unsigned {
 // `buffer` (kPathBufferSize bytes). Returns `buffer`, or null on failure.
 char* GetSpecialFolderPath(char* buffer, unsigned kind);
 
-// Stores the x86 Common Files folder followed by "\Orvik" in `buffer`
-// (kPathBufferSize bytes) and creates that one folder when nothing of that
-// name exists (an existing file of that name counts as present). Returns
-// `buffer`, or null when the lookup fails, the path does not fit, or the
-// folder cannot be created.
-char* EnsureCommonDataFolder(char* buffer);
-
-// On success stores the Common Files folder followed by "\Orvik" (exactly one
-// separator before "Orvik") in `out` and returns true; the folder is not
-// created. On failure returns false and leaves `out` unchanged.
-bool GetCommonDataFolder(std::string& out);
+// Locates the Common Files folder without creating it (SHGetFolderLocation,
+// else SHGetFolderPathW) and stores its path, without a trailing separator,
+// in `out`. False, `out` unchanged, when it is not located or has no path.
+bool LocateCommonFilesFolder(std::string& out);
 
 }  // namespace customhooks::fs
 

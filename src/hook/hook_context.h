@@ -38,7 +38,7 @@ void HookLog(const HookContext* context, const char* text);
 
 // The session the integration work sees during one call: the context's
 // properties (with HookGetProperty's lines) and its callback.
-class HookSession final : public IntegrationSession {
+class HookSession final : public integration::IntegrationSession {
  public:
   explicit HookSession(const HookContext* context) : context_(context) {}
   bool Property(const char* name, std::string& value) const override;

@@ -8,9 +8,10 @@
 
 namespace customhooks::hook {
 
-// Writes the fixed lines of the mode pair and returns 0, 3 (unsupported
-// install mode) or 4 (unsupported entry mode). At SessionClose of Install and
-// Reinstall runs the integration pass, whose result (always 0) it returns.
+// Writes the fixed lines of the mode pair and returns KXHOOK_STATUS_OK,
+// KXHOOK_STATUS_UNSUPPORTED_INSTALL_MODE or
+// KXHOOK_STATUS_UNSUPPORTED_ENTRY_MODE. At SessionClose of Install and
+// Reinstall it runs the integration pass first.
 std::int32_t DispatchHookCall(HookContext* context);
 
 }  // namespace customhooks::hook

@@ -1,5 +1,7 @@
 #include "integration/driver_records.h"
 
+#include <utility>
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,11 +11,10 @@
 #include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
 
+namespace customhooks::integration {
+
 namespace {
 
-namespace pcf = customhooks::pcf;
-namespace storage = customhooks::storage;
-using customhooks::Status;
 using pcf::PCFSaveProblem;
 using pcf::PCFUnsavedDocument;
 using pcf::UniquePCFClientSession;
@@ -59,8 +60,8 @@ std::string SaveProblemText(const PCFUnsavedDocument& document) {
 class DriverRecordsRun {
  public:
   DriverRecordsRun(const IntegrationSession& session, const char* productCode, const char* signature,
-                   storage::PCDHandle* pcd)
-      : session_(session), productCode_(productCode), signature_(signature), pcd_(pcd) {}
+                   PcdConnection pcd)
+      : session_(session), productCode_(productCode), signature_(signature), pcd_(std::move(pcd)) {}
 
   // Runs from the product's driver entry to the end; closes the database.
   void Run();
@@ -224,13 +225,15 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   }
   session.LogPrefixed({"Successfully retreived the installLanguage: ", installLanguage});
 
-  storage::PCDHandle* pcd = nullptr;
+  PcdConnection pcd;
   // A failure that still hands out the handle is the cache database's alone
   // (see PCDOpen); the driver records live in the configuration database,
   // so only a failure without a handle stops this step.
-  if (const Status opened = storage::PCDOpen(&pcd); !opened.ok() && pcd == nullptr) {
+  if (!OpenConfigurationDatabase(pcd) && !pcd) {
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }
-  DriverRecordsRun(session, code, signature.c_str(), pcd).Run();
+  DriverRecordsRun(session, code, signature.c_str(), std::move(pcd)).Run();
 }
+
+}  // namespace customhooks::integration

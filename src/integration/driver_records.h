@@ -11,6 +11,8 @@
 
 #include "integration/session.h"
 
+namespace customhooks::integration {
+
 // Runs the step for the product located under `productCode`. Outcomes are
 // log lines only.
 void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session);
@@ -19,5 +21,7 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
 // whole key compared byte for byte, case-sensitively; "" when it is not in
 // the table.
 std::string LanguageListFor(const std::string& driverLanguage);
+
+}  // namespace customhooks::integration
 
 #endif  // CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_

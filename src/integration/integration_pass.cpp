@@ -8,6 +8,8 @@
 #include "integration/storage_handles.h"
 #include "integration/suite_products.h"
 
+namespace customhooks::integration {
+
 const SuiteProduct kFirstSuiteProduct = {
     "Weft", "4.6.1", "Orvik Tessel Studio 4.6", 0, "Orvik Tessel Studio 4.6",
     ProductStep::kFrenchMoroccoLocale,
@@ -20,14 +22,9 @@ const SuiteProduct kSecondSuiteProduct = {
 
 namespace {
 
-namespace storage = customhooks::storage;
-using customhooks::Status;
-
 constexpr int kConfigDomain = 1;
 constexpr int kInstalledState = 2;
 constexpr int kSessionDataDomain = 0;
-constexpr std::int32_t kMissingProperty = 1;
-constexpr std::int32_t kPayloadDatabaseUnavailable = 0xFFFF;
 
 bool SameText(const char* a, const char* b) {
   return std::strcmp(TextOrEmpty(a), TextOrEmpty(b)) == 0;
@@ -39,7 +36,7 @@ class ProductRun {
   ProductRun(const SuiteProduct& product, const IntegrationSession& session)
       : product_(product), session_(session) {}
 
-  std::int32_t Run();
+  ProductOutcome Run();
 
  private:
   // Logs the product header followed by the pieces.
@@ -74,43 +71,41 @@ bool ProductRun::ReadProperty(const char* name, std::string& value, const char* 
   return true;
 }
 
-std::int32_t ProductRun::Run() {
+ProductOutcome ProductRun::Run() {
   header_ = std::string(product_.name) + " :";
   Log({});
 
   if (!ReadProperty("mediaSignature", sessionSignature_, "Failed to get mediaSignature.")) {
-    return kMissingProperty;
+    return ProductOutcome::kMissingProperty;
   }
   Log({"Successfully retreived the mediaSignature: ", sessionSignature_});
   if (!ReadProperty("installLanguage", installLanguage_, "Failed to get installLanguage.")) {
-    return kMissingProperty;
+    return ProductOutcome::kMissingProperty;
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
-  storage::pdbHandle* rawPdb = nullptr;
-  if (!storage::pdbOpen(&rawPdb).ok()) {
+  PdbConnection pdb;
+  if (!OpenPayloadDatabase(pdb)) {
     Log({"Failed to open pdb.db"});
-    return kPayloadDatabaseUnavailable;
+    return ProductOutcome::kPayloadDatabaseUnavailable;
   }
-  PdbConnection pdb(rawPdb);
   Log({"Getting payloads from pdb.db"});
 
   char** payloadIds = nullptr;
   if (!storage::pdbGetPayloadIDs(pdb.get(), kInstalledState, &payloadIds).ok() || payloadIds == nullptr) {
     Log({"Can not find valid primary session for pdb.db"});
-    return 0;
+    return ProductOutcome::kCompleted;
   }
 
-  storage::PCDHandle* rawPcd = nullptr;
+  PcdConnection pcd;
   // A failure that still hands out the handle is the cache database's alone
   // (see PCDOpen): the failure is logged, and the configuration records are
   // read through the handle all the same.
-  if (!storage::PCDOpen(&rawPcd).ok()) {
+  if (!OpenConfigurationDatabase(pcd)) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
   }
-  PcdConnection pcd(rawPcd);
 
   // Absent (null) unless read; it belongs to the configuration handle. A
   // record whose value is NULL or empty counts as absent: no product looks
@@ -138,7 +133,7 @@ std::int32_t ProductRun::Run() {
   pdb.reset();
   cache_.reset();
   pcd.reset();
-  return 0;
+  return ProductOutcome::kCompleted;
 }
 
 bool ProductRun::ProcessPayload(storage::pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain) {
@@ -205,10 +200,7 @@ void ProductRun::CompareSignatures(storage::pdbHandle* pdb, const char* payloadI
 }
 
 void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
-  storage::PCDHandle* rawCache = nullptr;
-  const Status opened = storage::PCDOpenCache(&rawCache);
-  cache_.reset(rawCache);
-  if (!opened.ok() || !cache_ || eulaSubdomain == nullptr) {
+  if (!OpenCacheDatabase(cache_) || eulaSubdomain == nullptr) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }
@@ -227,15 +219,15 @@ void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
 
 }  // namespace
 
-std::int32_t IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session) {
+ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session) {
   return ProductRun(product, session).Run();
 }
 
-std::int32_t IntegrateSuiteProducts(const IntegrationSession& session) {
+void IntegrateSuiteProducts(const IntegrationSession& session) {
   for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {
-      if (IntegrateProduct(*product, session) != 0) {
+      if (IntegrateProduct(*product, session) != ProductOutcome::kCompleted) {
         outcome = "Failed to Update PCFClientFile and cache.db for ";
       }
     } catch (const std::exception&) {
@@ -245,5 +237,6 @@ std::int32_t IntegrateSuiteProducts(const IntegrationSession& session) {
     }
     session.LogPrefixed({outcome, product->summaryName});
   }
-  return 0;
 }
+
+}  // namespace customhooks::integration

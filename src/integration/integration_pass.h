@@ -2,12 +2,13 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_INTEGRATION_PASS_H_
 #define CUSTOMHOOKS_INTEGRATION_INTEGRATION_PASS_H_
 
-#include <cstdint>
-
 #include "integration/session.h"
 
+namespace customhooks::integration {
+
 // Integrates both suite products, reporting every outcome as a log line.
-// Always returns 0.
-std::int32_t IntegrateSuiteProducts(const IntegrationSession& session);
+void IntegrateSuiteProducts(const IntegrationSession& session);
+
+}  // namespace customhooks::integration
 
 #endif  // CUSTOMHOOKS_INTEGRATION_INTEGRATION_PASS_H_

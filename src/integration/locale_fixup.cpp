@@ -5,11 +5,11 @@
 #include "fs/files.h"
 #include "integration/storage_handles.h"
 
-using customhooks::fs::CopyFileOver;
+namespace customhooks::integration {
+
+using fs::CopyFileOver;
 
 namespace {
-
-namespace storage = customhooks::storage;
 
 constexpr int kPayloadDataDomain = 0;
 const char kDocumentTail[] = "RMT\\application.xml";
@@ -40,9 +40,8 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
 
 void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature) {
-  storage::pdbHandle* raw = nullptr;
-  if (!storage::pdbOpen(&raw).ok()) return;
-  PdbConnection pdb(raw);
+  PdbConnection pdb;
+  if (!OpenPayloadDatabase(pdb)) return;
 
   // Both paths belong to the handle, which stays open until both copies ran.
   char* productPath = nullptr;
@@ -65,3 +64,5 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* produ
   CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudio.ini");
   CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudioC.ini");
 }
+
+}  // namespace customhooks::integration

@@ -6,6 +6,8 @@
 
 #include "integration/session.h"
 
+namespace customhooks::integration {
+
 // Reads both payloads' "RMTConfigPath" from the payload database and copies
 // "TesselStudio.ini", then "TesselStudioC.ini". Outcomes are log lines only.
 void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
@@ -17,5 +19,7 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* produ
 // "RMT\application.xml".
 void CopyLocaleSettingsFile(const IntegrationSession& session, const char* productDocumentPath,
                             const char* driverDocumentPath, const char* fileName);
+
+}  // namespace customhooks::integration
 
 #endif  // CUSTOMHOOKS_INTEGRATION_LOCALE_FIXUP_H_

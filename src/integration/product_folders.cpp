@@ -1,10 +1,51 @@
 #include "integration/product_folders.h"
 
+#include "fs/files.h"
 #include "fs/folders.h"
+#include "fs/paths.h"
+
+namespace customhooks::integration {
+namespace {
+
+const char kCommonDataFolder[] = "\\Orvik";
+
+}  // namespace
 
 bool LocatePcfFolder(std::string& folder) {
-  char buffer[customhooks::fs::kPathBufferSize];
-  if (customhooks::fs::EnsureCommonDataFolder(buffer) == nullptr) return false;
-  folder = std::string(buffer) + "\\PCF";
+  char buffer[fs::kPathBufferSize];
+  if (fs::GetSpecialFolderPath(buffer, fs::kFolderCommonFilesX86) == nullptr) return false;
+  const std::string common = buffer + std::string(kCommonDataFolder);
+  // The shell's path buffers hold the path with its terminator.
+  if (common.size() >= fs::kPathBufferSize) return false;
+  if (!fs::PathExists(common) && !fs::CreateFolder(common).ok()) return false;
+  folder = common + "\\PCF";
   return true;
 }
+
+bool LocateCommonDataFolder(std::string& folder) {
+  std::string common;
+  if (!fs::LocateCommonFilesFolder(common)) return false;
+  folder = common + kCommonDataFolder;
+  return true;
+}
+
+bool LocateDataFolder(DataFolder which, std::string& folder) {
+  std::string common;
+  if (!LocateCommonDataFolder(common)) return false;
+  switch (which) {
+    case DataFolder::kConfiguration:
+      return fs::JoinPath(common, "Orvik PCD", folder).ok();
+    case DataFolder::kCache: {
+      std::string configuration;
+      return fs::JoinPath(common, "Orvik PCD", configuration).ok() &&
+             fs::JoinPath(configuration, "cache", folder).ok();
+    }
+    case DataFolder::kPayloads:
+      return fs::JoinPath(common, "caps", folder).ok();
+    case DataFolder::kBackup:
+      return fs::JoinPath(common, "backup", folder).ok();
+  }
+  return false;
+}
+
+}  // namespace customhooks::integration

@@ -3,6 +3,8 @@
 #include <new>
 #include <stdexcept>
 
+namespace customhooks::integration {
+
 const char kIntegrationLogPrefix[] = "KX6 Suites Custom hook: ";
 
 void IntegrationSession::LogPrefixed(std::initializer_list<LogPiece> pieces) const {
@@ -20,3 +22,5 @@ void IntegrationSession::LogPrefixed(std::initializer_list<LogPiece> pieces) con
   }
   Log(line.c_str());
 }
+
+}  // namespace customhooks::integration

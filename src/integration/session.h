@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+namespace customhooks::integration {
+
 // The prefix of every line of the integration work (24 characters).
 extern const char kIntegrationLogPrefix[];
 
@@ -42,5 +44,7 @@ class IntegrationSession {
   // between. When memory runs out while the line is formed, nothing is sent.
   void LogPrefixed(std::initializer_list<LogPiece> pieces) const;
 };
+
+}  // namespace customhooks::integration
 
 #endif  // CUSTOMHOOKS_INTEGRATION_SESSION_H_

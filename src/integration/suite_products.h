@@ -3,9 +3,9 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 #define CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 
-#include <cstdint>
-
 #include "integration/session.h"
+
+namespace customhooks::integration {
 
 // The extra step a product gets once located.
 enum class ProductStep {
@@ -26,8 +26,17 @@ struct SuiteProduct {
 extern const SuiteProduct kFirstSuiteProduct;
 extern const SuiteProduct kSecondSuiteProduct;
 
-// Integrates one product. 0 in every case but these: 1 when a session
-// property is missing, 65535 when the payload database can't be opened.
-std::int32_t IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session);
+// How a product's run ended; the pass reports anything but kCompleted as a
+// failed product.
+enum class ProductOutcome {
+  kCompleted,                   // searched (found or not); each step logged its outcome
+  kMissingProperty,             // a session property is missing
+  kPayloadDatabaseUnavailable,  // the payload database can't be opened
+};
+
+// Integrates one product.
+ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session);
+
+}  // namespace customhooks::integration
 
 #endif  // CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_

@@ -3,16 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "fs/folders.h"
-#include "fs/paths.h"
 #include "storage/database_connection.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
-
-using fs::GetCommonDataFolder;
-using fs::JoinPath;
 
 struct PCDHandle {
   PCDHandle(const std::string& folder, const char* fileName, SchemaStepTable steps,
@@ -25,23 +20,15 @@ struct PCDHandle {
 
 namespace {
 
-// The folder of "pcd.db" and the folder of "cache.db" inside it.
-bool StoreFolders(std::string& storeFolder, std::string& cacheFolder) {
-  std::string common;
-  return GetCommonDataFolder(common) && JoinPath(common, "Orvik PCD", storeFolder).ok() &&
-         JoinPath(storeFolder, "cache", cacheFolder).ok();
-}
-
-Status OpenStore(PCDHandle** out, bool cache) {
+Status OpenStore(const std::string& folder, bool cache, PCDHandle** out) {
   *out = nullptr;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [out, cache] {
-    std::string storeFolder;
-    std::string cacheFolder;
-    if (!StoreFolders(storeFolder, cacheFolder)) return Status(Code::kUnusable);
+  // An empty folder would put the file wherever the process happens to run.
+  if (folder.empty()) return Status(Code::kInvalidArgument, cache ? "cache.db" : "pcd.db");
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&folder, out, cache] {
     // The cache folder is shared for writing by every user; the
     // configuration folder only for reading.
-    auto handle = cache ? std::make_unique<PCDHandle>(cacheFolder, "cache.db", kCacheSchemaSteps, true)
-                        : std::make_unique<PCDHandle>(storeFolder, "pcd.db", kConfigurationSchemaSteps, false);
+    auto handle = cache ? std::make_unique<PCDHandle>(folder, "cache.db", kCacheSchemaSteps, true)
+                        : std::make_unique<PCDHandle>(folder, "pcd.db", kConfigurationSchemaSteps, false);
     if (!handle->connection.state().ok()) return handle->connection.state();
     *out = handle.release();
     return Status();
@@ -50,19 +37,19 @@ Status OpenStore(PCDHandle** out, bool cache) {
 
 }  // namespace
 
-Status PCDOpen(PCDHandle** out) {
+Status PCDOpen(const std::string& folder, const std::string& cacheFolder, PCDHandle** out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
-  Status opened = OpenStore(out, false);
+  Status opened = OpenStore(folder, false, out);
   if (!opened.ok()) return opened;
   PCDHandle* cache = nullptr;
-  Status prepared = PCDOpenCache(&cache);
+  Status prepared = PCDOpenCache(cacheFolder, &cache);
   if (!prepared.ok()) return prepared;
   return PCDClose(cache);
 }
 
-Status PCDOpenCache(PCDHandle** out) {
+Status PCDOpenCache(const std::string& cacheFolder, PCDHandle** out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
-  return OpenStore(out, true);
+  return OpenStore(cacheFolder, true, out);
 }
 
 Status PCDGetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,

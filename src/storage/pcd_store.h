@@ -1,6 +1,6 @@
-// The configuration database store: "pcd.db" in the folder "Orvik PCD" of
-// the common data folder, and the cache database "cache.db" in its subfolder
-// "cache". Both hold records in the table domain_data, addressed by a domain
+// The configuration database store: the configuration database "pcd.db" and
+// the cache database "cache.db", each in a folder the caller names (the
+// cache's folder is one that every user can write). Both hold records in the table domain_data, addressed by a domain
 // number, a subdomain and a key; the files are created with their schema when
 // they are missing.
 //
@@ -21,26 +21,29 @@
 #ifndef CUSTOMHOOKS_STORAGE_PCD_STORE_H_
 #define CUSTOMHOOKS_STORAGE_PCD_STORE_H_
 
+#include <string>
+
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
 
 struct PCDHandle;
 
-// Opens the configuration database, then makes sure the cache database
-// exists with its schema (opening and closing it once). On success, `*out`
-// holds the handle. Code::kUnusable: the folder path can't be determined or
-// built; otherwise the status of opening the configuration database
+// Opens the configuration database in `folder` (creating the folder chain
+// and the file when missing), then makes sure the cache database in
+// `cacheFolder` exists with its schema (opening and closing it once). On
+// success, `*out` holds the handle. Code::kInvalidArgument for an empty
+// folder; otherwise the status of opening the configuration database
 // (Code::kSchemaTooNew for a database that requires a newer schema,
 // Code::kBusy when it stays locked, ...). In all these cases `*out` is null.
 // When only the cache database can't be prepared, its status is returned and
 // `*out` still holds the open configuration handle, which the caller must
 // close.
-Status PCDOpen(PCDHandle** out);
+Status PCDOpen(const std::string& folder, const std::string& cacheFolder, PCDHandle** out);
 
-// Opens the cache database. On success, `*out` holds the handle; otherwise
-// `*out` is null and the status is as for PCDOpen.
-Status PCDOpenCache(PCDHandle** out);
+// Opens the cache database in `cacheFolder`. On success, `*out` holds the
+// handle; otherwise `*out` is null and the status is as for PCDOpen.
+Status PCDOpenCache(const std::string& cacheFolder, PCDHandle** out);
 
 // Reads the value of (`domain`, `subdomain`, `key`). On success, `*value` is
 // the stored text (a record whose value is NULL reads as the empty text);

@@ -12,7 +12,6 @@
 #include <sqlite3.h>
 
 #include "fs/files.h"
-#include "fs/folders.h"
 #include "fs/paths.h"
 #include "storage/database_connection.h"
 #include "storage/schema_steps.h"
@@ -24,7 +23,6 @@ namespace customhooks::storage {
 using fs::CopiedAttributes;
 using fs::CopyFileOver;
 using fs::EnsureFolder;
-using fs::GetCommonDataFolder;
 using fs::IsDirectory;
 using fs::IsRegularFile;
 using fs::JoinPath;
@@ -34,11 +32,16 @@ using fs::RemoveFile;
 using fs::UniqueFile;
 
 struct pdbHandle {
-  explicit pdbHandle(const std::string& folder)
-      : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
+  pdbHandle(const std::string& folder, const std::string& backupFolder)
+      : connection(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true),
+        folder(folder),
+        backupFolder(backupFolder) {}
 
   static constexpr int kPayloadSchemaVersion = 1;
   DatabaseConnection connection;
+  // Where "caps.db" lies (beside "pdb.db") and where its backup goes.
+  std::string folder;
+  std::string backupFolder;
   // The payload row query, compiled by the first pdbGetPayload and reused:
   // a search calls it once per installed payload. Finalized before the
   // connection closes (declared after it, so also on destruction).
@@ -94,19 +97,15 @@ bool SameContent(const std::string& first, const std::string& second) {
 // Code::kNotFound when there is nothing to copy or a path can't be built,
 // Code::kFileError when the backup folder can't be created or the copy
 // fails, Code::kNoMemory when memory runs out.
-Status BackUpInstallerDatabase() {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [] {
-    std::string common;
-    std::string capsFolder;
+Status BackUpInstallerDatabase(const std::string& capsFolder, const std::string& backupFolder) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&capsFolder, &backupFolder] {
     std::string source;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", capsFolder).ok() ||
-        !JoinPath(capsFolder, "caps.db", source).ok() || !IsRegularFile(source)) {
+    if (backupFolder.empty() || !JoinPath(capsFolder, "caps.db", source).ok() || !IsRegularFile(source)) {
       return Status(Code::kNotFound);
     }
-    std::string backupFolder;
     std::string target;
     std::string temporary;
-    if (!JoinPath(common, "backup", backupFolder).ok() || !JoinPath(backupFolder, "caps.db", target).ok() ||
+    if (!JoinPath(backupFolder, "caps.db", target).ok() ||
         !JoinPath(backupFolder, TemporaryBackupName(), temporary).ok()) {
       return Status(Code::kNotFound);
     }
@@ -172,14 +171,13 @@ Status ReadPayload(pdbHandle& handle, const char* id, pdbPayload& rec) {
 
 }  // namespace
 
-Status pdbOpen(pdbHandle** out) {
+Status pdbOpen(const std::string& folder, const std::string& backupFolder, pdbHandle** out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
   *out = nullptr;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [out] {
-    std::string common;
-    std::string folder;
-    if (!GetCommonDataFolder(common) || !JoinPath(common, "caps", folder).ok()) return Status(Code::kUnusable);
-    auto handle = std::make_unique<pdbHandle>(folder);
+  // An empty folder would put the file wherever the process happens to run.
+  if (folder.empty()) return Status(Code::kInvalidArgument, "pdb.db");
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    auto handle = std::make_unique<pdbHandle>(folder, backupFolder);
     if (!handle->connection.state().ok()) return handle->connection.state();
     *out = handle.release();
     return Status();
@@ -219,7 +217,7 @@ Status pdbCommit(pdbHandle* handle) {
   Status committed = handle->connection.Commit();
   if (!committed.ok()) return committed;
   // Backup problems never change the outcome of the commit.
-  static_cast<void>(BackUpInstallerDatabase());
+  static_cast<void>(BackUpInstallerDatabase(handle->folder, handle->backupFolder));
   return Status();
 }
 

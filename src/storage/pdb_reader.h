@@ -1,9 +1,9 @@
-// The payload database reader: "pdb.db" in the folder "caps" of the common
-// data folder, where the suite installer records every payload it installed.
-// The module only reads it; a missing file is created with the installer's
-// empty schema, so that every query simply finds nothing. Committing or
-// closing a handle also refreshes the copy of the installer's "caps.db" in
-// the folder "backup" of the common data folder.
+// The payload database reader: "pdb.db", where the suite installer records
+// every payload it installed, in the installer's folder that the caller
+// names. The module only reads it; a missing file is created with the
+// installer's empty schema, so that every query simply finds nothing.
+// Committing or closing a handle also refreshes the copy of the installer's
+// "caps.db" (beside "pdb.db") in a backup folder the caller names.
 //
 // Every operation returns a Status with a code of storage_status.h
 // (Code::kInvalidArgument for a null required argument, without touching the
@@ -18,6 +18,7 @@
 #define CUSTOMHOOKS_STORAGE_PDB_READER_H_
 
 #include <cstdint>
+#include <string>
 
 #include "storage/storage_status.h"
 
@@ -42,13 +43,13 @@ struct pdbPayload {
 // that state, 4 selects every payload.
 constexpr int kPayloadStateAll = 4;
 
-// Opens "pdb.db", creating the folder and the file when missing. On
+// Opens "pdb.db" in `folder`, creating the folder and the file when missing;
+// a commit backs "caps.db" up into `backupFolder` (none when it is empty). On
 // success, `*out` holds the handle; otherwise `*out` is null:
-// Code::kUnusable when the folder path can't be determined or built, else
-// the status of opening (Code::kSchemaTooNew for a database that requires a
+// Code::kInvalidArgument for an empty `folder`, else the status of opening (Code::kSchemaTooNew for a database that requires a
 // schema newer than version 1, Code::kBusy when it stays locked,
 // Code::kAccessRefused when it can't be opened).
-Status pdbOpen(pdbHandle** out);
+Status pdbOpen(const std::string& folder, const std::string& backupFolder, pdbHandle** out);
 
 // The IDs of the payloads selected by `stateFilter`, by ascending install
 // time (NULL times first), as a null-terminated list. Code::kNotFound with

@@ -271,15 +271,15 @@ TEST_F(FaultTest, FailedGrantLeavesTheFolderUsable) {
   }
 }
 
-TEST_F(FaultTest, CommonDataFolderFallsBackToTheFolderPathLookup) {
+TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
 #if !defined(_WIN32)
   setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(GetCommonDataFolder(expected));
+  ASSERT_TRUE(LocateCommonFilesFolder(expected));
   std::string found;
   FailNthCall(1);  // the item-list lookup
-  EXPECT_TRUE(GetCommonDataFolder(found));
+  EXPECT_TRUE(LocateCommonFilesFolder(found));
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }

@@ -26,10 +26,6 @@ using namespace customhooks::fs;
 
 namespace {
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 class FoldersTest : public ::testing::Test {
  protected:
   TestMachine machine_;
@@ -56,33 +52,10 @@ TEST_F(FoldersTest, WithoutSeparateX86FolderKindZeroGivesCommonFiles) {
   EXPECT_EQ(Special(77), Special(kFolderCommonFiles));
 }
 
-TEST_F(FoldersTest, CommonDataFolderIsCreatedUnderX86CommonFiles) {
-  char buffer[kPathBufferSize];
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  EXPECT_EQ(std::string(buffer), Special(kFolderCommonFilesX86) + "\\Orvik");
-  EXPECT_TRUE(IsDirectory(buffer));
-  // Again, with the folder present.
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-}
-
-TEST_F(FoldersTest, CommonDataFolderAcceptsAFileInItsPlace) {
-  char buffer[kPathBufferSize];
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  ASSERT_EQ(NativePath(buffer), NativePath(machine_.commonData()));
-  std::filesystem::remove(std::filesystem::u8path(NativePath(buffer)));
-  ASSERT_TRUE(WriteWholeFile(buffer, "not a folder"));
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  EXPECT_TRUE(IsRegularFile(buffer));
-}
-
-TEST_F(FoldersTest, GetCommonDataFolderNamesTheSameFolder) {
-  std::string data;
-  ASSERT_TRUE(GetCommonDataFolder(data));
-  EXPECT_TRUE(EndsWith(data, "\\Orvik"));
-  EXPECT_FALSE(EndsWith(data, "\\\\Orvik"));
-  char buffer[kPathBufferSize];
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  EXPECT_EQ(NativePath(data), NativePath(buffer));
+TEST_F(FoldersTest, CommonFilesFolderIsLocatedWithoutTrailingSeparator) {
+  std::string located;
+  ASSERT_TRUE(LocateCommonFilesFolder(located));
+  EXPECT_EQ(NativePath(located), NativePath(Special(kFolderCommonFiles)));
 }
 
 // ---- Where the special folders come from the environment (POSIX) ----------
@@ -107,9 +80,8 @@ TEST_F(FoldersTest, UnsetVariableIsAFailedLookup) {
   EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
   EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), nullptr);
-  EXPECT_EQ(EnsureCommonDataFolder(buffer), nullptr);
   std::string out = "unchanged";
-  EXPECT_FALSE(GetCommonDataFolder(out));
+  EXPECT_FALSE(LocateCommonFilesFolder(out));
   EXPECT_EQ(out, "unchanged");
   SetTestEnv("ProgramData", "");
   EXPECT_EQ(GetSpecialFolderPath(buffer, kFolderCommonAppData), nullptr);
@@ -120,41 +92,17 @@ TEST_F(FoldersTest, SeparateX86FolderIsPreferred) {
   const std::string x86 = In(machine_.scratch(), "Common Files (x86)");
   SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
   EXPECT_EQ(Special(kFolderCommonFilesX86), x86);
-  char buffer[kPathBufferSize];
-  ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-  EXPECT_EQ(std::string(buffer), x86 + "\\Orvik");
-  EXPECT_TRUE(IsDirectory(buffer));
+  EXPECT_NE(Special(kFolderCommonFiles), x86);
 }
 
-TEST_F(FoldersTest, CommonDataFolderHasOneBackslashBeforeOrvik) {
+TEST_F(FoldersTest, LocatedCommonFilesFolderLosesItsTrailingSeparatorAndIsNotCreated) {
   SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
   const std::string common = In(machine_.scratch(), "Common\\");
   SetTestEnv("CommonProgramFiles", common.c_str());
-  std::string data;
-  ASSERT_TRUE(GetCommonDataFolder(data));
-  EXPECT_EQ(data, In(machine_.scratch(), "Common\\Orvik"));
-  EXPECT_FALSE(IsDirectory(data));  // named, not created
-}
-
-TEST_F(FoldersTest, CommonDataFolderMustFitThePathBuffer) {
-  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
-  // "\\Orvik" after 1017 bytes ends at byte 1023: it fits with its terminator;
-  // after 1018 bytes it does not.
-  for (std::size_t length : {1017u, 1018u}) {
-    std::string common = In(machine_.scratch(), std::to_string(length));
-    while (common.size() + 201 < length) common = In(common, std::string(200, 'd'));
-    common = In(common, std::string(length - common.size() - 1, 'e'));
-    ASSERT_EQ(common.size(), length);
-    SetTestEnv("CommonProgramFiles(x86)", common.c_str());
-    char buffer[kPathBufferSize];
-    ASSERT_EQ(Special(kFolderCommonFilesX86), common);
-    if (length == 1017u) {
-      ASSERT_EQ(EnsureCommonDataFolder(buffer), buffer);
-      EXPECT_EQ(std::string(buffer), common + "\\Orvik");
-    } else {
-      EXPECT_EQ(EnsureCommonDataFolder(buffer), nullptr);
-    }
-  }
+  std::string located;
+  ASSERT_TRUE(LocateCommonFilesFolder(located));
+  EXPECT_EQ(located, In(machine_.scratch(), "Common"));
+  EXPECT_FALSE(IsDirectory(located));  // named, not created
 }
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST(LogLines, PrefixedLineJoinsPiecesWithoutSeparator) {
   session.LogPrefixed({"Orvik Tessel Studio 4.6", " :", "value=", std::string("x"), nullptr, ""});
   EXPECT_EQ(CapturedLines(), (Lines{"KX6 Suites Custom hook: Opened PCD session",
                                     "KX6 Suites Custom hook: Orvik Tessel Studio 4.6 :value=x"}));
-  EXPECT_EQ(std::string(kIntegrationLogPrefix).size(), 24u);
+  EXPECT_EQ(std::string(integration::kIntegrationLogPrefix).size(), 24u);
 }
 
 TEST(LogLines, ValuesAreInsertedByteForByte) {
@@ -100,7 +100,7 @@ TEST(LogLines, ValuesAreInsertedByteForByte) {
   const std::string value = "  '%s\"\\n\xC3\xA9\t  ";
   HookSession(&context).LogPrefixed({"v:", value});
   ASSERT_EQ(CapturedLines().size(), 1u);
-  EXPECT_EQ(CapturedLines()[0], std::string(kIntegrationLogPrefix) + "v:" + value);
+  EXPECT_EQ(CapturedLines()[0], std::string(integration::kIntegrationLogPrefix) + "v:" + value);
 }
 
 TEST(LogLines, NullCallbackOrContextSendsNothing) {

@@ -7,13 +7,31 @@
 #include <gtest/gtest.h>
 
 #include "fs/files.h"
+#include "fs/folders.h"
 #include "support/test_machine.h"
 
+namespace customhooks::integration {
 namespace {
+
+// The special folders of Windows are the system's own; elsewhere they follow
+// the environment variables the tests set.
+#if defined(_WIN32)
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() \
+  GTEST_SKIP() << "Windows special folders do not follow the environment"
+#else
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() static_cast<void>(0)
+#endif
+
+std::filesystem::path OnDisk(const std::string& path) { return std::filesystem::u8path(fs::NativePath(path)); }
+
+std::string X86CommonFiles() {
+  char buffer[fs::kPathBufferSize];
+  return fs::GetSpecialFolderPath(buffer, fs::kFolderCommonFilesX86) ? std::string(buffer) : std::string();
+}
 
 TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMissing) {
   TestMachine machine;
-  const std::filesystem::path commonData = std::filesystem::u8path(customhooks::fs::NativePath(machine.commonData()));
+  const std::filesystem::path commonData = std::filesystem::u8path(fs::NativePath(machine.commonData()));
   std::filesystem::remove_all(commonData);
   std::string folder;
   ASSERT_TRUE(LocatePcfFolder(folder));
@@ -22,4 +40,94 @@ TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMis
   EXPECT_FALSE(std::filesystem::exists(commonData / "PCF")) << "the PCF folder is not";
 }
 
+TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated) {
+  TestMachine machine;
+  const struct {
+    DataFolder which;
+    const char* relative;
+  } kFolders[] = {
+      {DataFolder::kConfiguration, "\\Orvik PCD"},
+      {DataFolder::kCache, "\\Orvik PCD\\cache"},
+      {DataFolder::kPayloads, "\\caps"},
+      {DataFolder::kBackup, "\\backup"},
+  };
+  for (const auto& folder : kFolders) {
+    std::string path;
+    ASSERT_TRUE(LocateDataFolder(folder.which, path)) << folder.relative;
+    EXPECT_EQ(path, machine.commonData() + folder.relative);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(path)))) << path;
+  }
+}
+
+TEST(ProductFoldersTest, UnknownCommonFilesFolderGivesNoFolder) {
+  TestMachine machine;
+  SetTestEnv("CommonProgramFiles", nullptr);
+  SetTestEnv("CommonProgramFiles(x86)", nullptr);
+  std::string path = "untouched";
+  if (LocateDataFolder(DataFolder::kConfiguration, path)) GTEST_SKIP() << "the platform's own folders can't be hidden";
+  for (const DataFolder which : {DataFolder::kCache, DataFolder::kPayloads, DataFolder::kBackup}) {
+    EXPECT_FALSE(LocateDataFolder(which, path));
+  }
+  EXPECT_FALSE(LocatePcfFolder(path));
+  EXPECT_EQ(path, "untouched");
+}
+
+TEST(ProductFoldersTest, DocumentsAndDatabasesShareOneCommonDataFolder) {
+  // A 32-bit process sees one Common Files folder under both names.
+  TestMachine machine;
+  std::string pcf;
+  std::string common;
+  ASSERT_TRUE(LocatePcfFolder(pcf));
+  ASSERT_TRUE(LocateCommonDataFolder(common));
+  EXPECT_EQ(pcf, common + "\\PCF");
+  EXPECT_EQ(fs::NativePath(common), fs::NativePath(machine.commonData()));
+}
+
+TEST(ProductFoldersTest, AFileInPlaceOfTheCommonDataFolderCountsAsPresent) {
+  TestMachine machine;
+  std::filesystem::remove_all(OnDisk(machine.commonData()));
+  ASSERT_TRUE(WriteWholeFile(machine.commonData(), "not a folder"));
+  std::string pcf;
+  ASSERT_TRUE(LocatePcfFolder(pcf));
+  EXPECT_TRUE(std::filesystem::is_regular_file(OnDisk(machine.commonData())));
+}
+
+TEST(ProductFoldersTest, PcfFolderPrefersASeparateX86Folder) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  TestMachine machine;
+  const std::string x86 = machine.scratch() + "\\Common Files (x86)";
+  SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
+  std::string pcf;
+  ASSERT_TRUE(LocatePcfFolder(pcf));
+  EXPECT_EQ(pcf, x86 + "\\Orvik\\PCF");
+  EXPECT_TRUE(std::filesystem::is_directory(OnDisk(x86 + "\\Orvik")));
+  std::string common;
+  ASSERT_TRUE(LocateCommonDataFolder(common));
+  EXPECT_EQ(common, machine.commonData()) << "the databases stay in the Common Files folder";
+}
+
+TEST(ProductFoldersTest, CommonDataFolderOfTheDocumentsMustFitThePathBuffer) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
+  TestMachine machine;
+  // "\\Orvik" after 1017 bytes ends at byte 1023: it fits with its
+  // terminator; after 1018 bytes it does not.
+  for (std::size_t length : {1017u, 1018u}) {
+    std::string common = machine.scratch() + "\\" + std::to_string(length);
+    while (common.size() + 201 < length) common += "\\" + std::string(200, 'd');
+    common += "\\" + std::string(length - common.size() - 1, 'e');
+    ASSERT_EQ(common.size(), length);
+    SetTestEnv("CommonProgramFiles(x86)", common.c_str());
+    ASSERT_EQ(X86CommonFiles(), common);
+    std::string pcf = "untouched";
+    if (length == 1017u) {
+      ASSERT_TRUE(LocatePcfFolder(pcf));
+      EXPECT_EQ(pcf, common + "\\Orvik\\PCF");
+    } else {
+      EXPECT_FALSE(LocatePcfFolder(pcf));
+      EXPECT_EQ(pcf, "untouched");
+    }
+  }
+}
+
 }  // namespace
+}  // namespace customhooks::integration

@@ -8,6 +8,7 @@
 #include "CustomHooks.h"
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "integration/product_folders.h"
 
 using namespace customhooks::fs;
 
@@ -71,8 +72,8 @@ std::string SessionTest::CommonDataPath(const std::string& relative) const {
 }
 
 std::string SessionTest::PcfFolder() const {
-  char buffer[kPathBufferSize];
-  return EnsureCommonDataFolder(buffer) ? std::string(buffer) + "\\PCF" : std::string();
+  std::string folder;
+  return customhooks::integration::LocatePcfFolder(folder) ? folder : std::string();
 }
 
 Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath("Orvik PCD\\pcd.db")); }

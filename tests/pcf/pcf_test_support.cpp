@@ -29,11 +29,13 @@ std::string Child(const std::string& folder, const std::string& name) { return f
 
 std::string PcfFolder() {
   char buffer[kPathBufferSize];
-  if (EnsureCommonDataFolder(buffer) == nullptr) {
-    ADD_FAILURE() << "no common data folder";
+  if (GetSpecialFolderPath(buffer, kFolderCommonFilesX86) == nullptr) {
+    ADD_FAILURE() << "no Common Files folder";
     return std::string();
   }
-  return Child(buffer, "PCF");
+  const std::string common = Child(buffer, "Orvik");
+  if (!PathExists(common)) EXPECT_TRUE(CreateFolder(common).ok()) << common;
+  return Child(common, "PCF");
 }
 
 bool LocateTestPcfFolder(std::string& folder) {

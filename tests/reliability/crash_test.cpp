@@ -30,6 +30,7 @@
 
 #include "fs/files.h"
 #include "integration/product_folders.h"
+#include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
@@ -116,8 +117,9 @@ struct CopyFiles {
       Report(fd, 'S', k);
       continue;
     }
-    customhooks::storage::PCDHandle* cache = nullptr;
-    if (!customhooks::storage::PCDOpenCache(&cache).ok()) ::_exit(5);
+    customhooks::integration::PcdConnection owner;
+    if (!customhooks::integration::OpenCacheDatabase(owner)) ::_exit(5);
+    customhooks::storage::PCDHandle* cache = owner.release();
     for (int r = 0; r < kBatchRecords; ++r) {
       if (!customhooks::storage::PCDSetDomain(cache, 1, kBatchSubdomain, ("r" + std::to_string(r)).c_str(),
                                               DateOf(k).c_str())
@@ -134,7 +136,7 @@ struct CopyFiles {
     // A failed load or set shows in the document the save writes, which the
     // parent checks.
     pcf::PCFClientSession* session = nullptr;
-    if (!pcf::PCFClientCreateSession(&session, LocatePcfFolder).ok()) ::_exit(7);
+    if (!pcf::PCFClientCreateSession(&session, customhooks::integration::LocatePcfFolder).ok()) ::_exit(7);
     (void)pcf::PCFClientLoadFile(session, document.c_str(), false);
     (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", product.c_str(), document.c_str());
     (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "DefaultDriverPayload", product.c_str(), driver.c_str());

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/env.h"
+#include "integration/storage_handles.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
 #include "reliability/sqlite_fault_vfs.h"
@@ -163,9 +164,9 @@ TEST(NewDatabases, FlushTheirFolder) {
   };
   for (const long expected : {2L, 0L}) {
     env.FailNth(EnvCall::kAny, 0);
-    customhooks::storage::PCDHandle* handle = nullptr;
-    ASSERT_TRUE(customhooks::storage::PCDOpen(&handle).ok());
-    ASSERT_TRUE(customhooks::storage::PCDClose(handle).ok());
+    customhooks::integration::PcdConnection handle;
+    ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(handle));
+    ASSERT_TRUE(customhooks::storage::PCDClose(handle.release()).ok());
     EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
   }
 }

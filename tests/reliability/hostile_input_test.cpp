@@ -216,9 +216,9 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
   EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
   EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
   EXPECT_EQ(values.at("ProductName"), "Pelican' OR ''='");
-  char pcf[kPathBufferSize];
-  ASSERT_NE(EnsureCommonDataFolder(pcf), nullptr);
-  EXPECT_EQ(ReadWholeFile(std::string(pcf) + "\\PCF\\" + second_ + "." + documentLicensing_ + ".xml"),
+  std::string pcf;
+  ASSERT_TRUE(customhooks::integration::LocatePcfFolder(pcf));
+  EXPECT_EQ(ReadWholeFile(pcf + "\\" + second_ + "." + documentLicensing_ + ".xml"),
             ReadWholeFile(suite_.secondProductDocument));
   EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudio.ini"), "language=fr_FR'\r\n");
   EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudioC.ini"), "language=fr_FR\"\r\n");
@@ -320,7 +320,7 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
   pcf::PCFClientSession* session = nullptr;
-  ASSERT_OK(pcf::PCFClientCreateSession(&session, LocatePcfFolder));
+  ASSERT_OK(pcf::PCFClientCreateSession(&session, customhooks::integration::LocatePcfFolder));
   pcf::UniquePCFClientSession owner(session);
   ASSERT_OK(pcf::PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false));
   const char* code = suite_.secondProductCode.c_str();

@@ -21,17 +21,19 @@ constexpr int kHoldMs = 6000;
 
 class LockingTest : public ::testing::Test {
  protected:
-  std::string PcdFile() const { return PathOf(machine_.commonData(), {"Orvik PCD", "pcd.db"}); }
-  std::string CacheFile() const {
-    return PathOf(machine_.commonData(), {"Orvik PCD", "cache", "cache.db"});
-  }
-  std::string PdbFile() const { return PathOf(machine_.commonData(), {"caps", "pdb.db"}); }
+  std::string StoreFolder() const { return PathOf(machine_.commonData(), {"Orvik PCD"}); }
+  std::string CacheFolder() const { return PathOf(StoreFolder(), {"cache"}); }
+  std::string PcdFile() const { return PathOf(StoreFolder(), {"pcd.db"}); }
+  std::string CacheFile() const { return PathOf(CacheFolder(), {"cache.db"}); }
+  std::string CapsFolder() const { return PathOf(machine_.commonData(), {"caps"}); }
+  std::string BackupFolder() const { return PathOf(machine_.commonData(), {"backup"}); }
+  std::string PdbFile() const { return PathOf(CapsFolder(), {"pdb.db"}); }
   std::string Marker() const { return PathOf(machine_.scratch(), {"locked.marker"}); }
 
   // Writes and commits one record through a configuration handle.
   void Commit(bool cache, const char* key, const char* value) const {
     PCDHandle* handle = nullptr;
-    ASSERT_EQ(cache ? PCDOpenCache(&handle) : PCDOpen(&handle), kOk);
+    ASSERT_EQ(cache ? PCDOpenCache(CacheFolder(), &handle) : PCDOpen(StoreFolder(), CacheFolder(), &handle), kOk);
     ASSERT_EQ(PCDSetDomain(handle, 1, "sub", key, value), kOk);
     ASSERT_EQ(PCDCommit(handle), kOk);
     ASSERT_EQ(PCDClose(handle), kOk);
@@ -59,12 +61,12 @@ TEST_F(LockingTest, OpeningAnExclusivelyLockedDatabaseGivesBusy) {
 
   PCDHandle* handle = nullptr;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(PCDOpen(&handle), Code::kBusy);
+  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), Code::kBusy);
   ExpectTimedOut(SecondsSince(start));
   EXPECT_EQ(handle, nullptr);
   EXPECT_EQ(holder.Finish(), 0);
 
-  ASSERT_EQ(PCDOpen(&handle), kOk);
+  ASSERT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), kOk);
   char* value = nullptr;
   EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kOk);
   EXPECT_STREQ(value, "committed before");
@@ -77,7 +79,7 @@ TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kOk) << "readers get in past a write lock";
+  ASSERT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk) << "readers get in past a write lock";
   char* value = nullptr;
   EXPECT_EQ(PCDGetDomain(handle, 1, "sub", "kept", &value), kOk);
   EXPECT_STREQ(value, "committed before");
@@ -99,7 +101,7 @@ TEST_F(LockingTest, CommitBlockedByAReaderKeepsTheChangesPending) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpen(&handle), kOk);
+  ASSERT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), kOk);
   ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "pending", "value"), kOk);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(PCDCommit(handle), Code::kBusy);
@@ -118,7 +120,7 @@ TEST_F(LockingTest, CloseReportsTheCommitItCouldNotMake) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kOk);
+  ASSERT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk);
   ASSERT_EQ(PCDSetDomain(handle, 1, "sub", "EULA_LANGUAGE", "fr_MA"), kOk);
   EXPECT_EQ(PCDClose(handle), Code::kBusy) << "the discarded change must not be reported as success";
   EXPECT_EQ(holder.Finish(), 0);
@@ -130,13 +132,13 @@ TEST_F(LockingTest, CloseReportsTheCommitItCouldNotMake) {
 TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
   {
     pdbHandle* created = nullptr;
-    ASSERT_EQ(pdbOpen(&created), kOk);
+    ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &created), kOk);
     ASSERT_EQ(pdbClose(created), kOk);
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1)"), 0);
   }
   pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(&handle), kOk);
+  ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
   LockHolder holder(PdbFile(), "exclusive", kHoldMs, Marker());
   ASSERT_TRUE(holder.WaitUntilLocked());
 
@@ -147,7 +149,7 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
 
   pdbHandle* second = nullptr;
   start = std::chrono::steady_clock::now();
-  EXPECT_EQ(pdbOpen(&second), Code::kBusy);
+  EXPECT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &second), Code::kBusy);
   EXPECT_GE(SecondsSince(start), 1.9);
   EXPECT_EQ(second, nullptr);
   EXPECT_EQ(holder.Finish(), 0);

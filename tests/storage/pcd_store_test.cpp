@@ -22,21 +22,21 @@ namespace {
 
 class PcdStoreTest : public ::testing::Test {
  protected:
-  std::string PcdFile() const { return PathOf(machine_.commonData(), {"Orvik PCD", "pcd.db"}); }
-  std::string CacheFile() const {
-    return PathOf(machine_.commonData(), {"Orvik PCD", "cache", "cache.db"});
-  }
+  std::string StoreFolder() const { return PathOf(machine_.commonData(), {"Orvik PCD"}); }
+  std::string CacheFolder() const { return PathOf(StoreFolder(), {"cache"}); }
+  std::string PcdFile() const { return PathOf(StoreFolder(), {"pcd.db"}); }
+  std::string CacheFile() const { return PathOf(CacheFolder(), {"cache.db"}); }
 
   PcdPtr Open() const {
     PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpen(&handle), kOk);
+    EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), kOk);
     EXPECT_NE(handle, nullptr);
     return PcdPtr(handle);
   }
 
   PcdPtr OpenCache() const {
     PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpenCache(&handle), kOk);
+    EXPECT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk);
     EXPECT_NE(handle, nullptr);
     return PcdPtr(handle);
   }
@@ -229,7 +229,7 @@ TEST_F(PcdStoreTest, RollbackStoresNothing) {
 
 TEST_F(PcdStoreTest, CloseWithoutCommitStores) {
   PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(&handle), kOk);
+  ASSERT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk);
   ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_ACCEPTED", "1"), kOk);
   ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_LANGUAGE", "fr_MA"), kOk);
   EXPECT_EQ(PCDClose(handle), kOk);
@@ -256,19 +256,19 @@ TEST_F(PcdStoreTest, WritesReachOtherProgramsAtCommit) {
 TEST_F(PcdStoreTest, DatabaseRequiringNewerSchemaIsRefused) {
   WriteVersionedDatabase(PcdFile(), "3", "3");
   PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen(&handle), Code::kSchemaTooNew);
+  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), Code::kSchemaTooNew);
   EXPECT_EQ(handle, nullptr);
 
   WriteVersionedDatabase(CacheFile(), "1", "3");
   handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache(&handle), Code::kSchemaTooNew);
+  EXPECT_EQ(PCDOpenCache(CacheFolder(), &handle), Code::kSchemaTooNew);
   EXPECT_EQ(handle, nullptr);
 }
 
 TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
   MakeFolders(CacheFile());
   PCDHandle* handle = nullptr;
-  EXPECT_EQ(PCDOpen(&handle), Code::kUnusable);
+  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), Code::kUnusable);
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "key", "value"), kOk);
   EXPECT_EQ(PCDClose(handle), kOk);
@@ -277,22 +277,20 @@ TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
   EXPECT_TRUE(IsFolderOnDisk(CacheFile()));
 }
 
-TEST_F(PcdStoreTest, UnknownCommonFilesFolderGivesNoHandle) {
-  SetTestEnv("CommonProgramFiles", nullptr);
-  SetTestEnv("CommonProgramFiles(x86)", nullptr);
-  std::string common;
-  if (GetCommonDataFolder(common)) GTEST_SKIP() << "the platform's own folders can't be hidden";
+TEST_F(PcdStoreTest, EmptyFoldersGiveNoHandle) {
+  // An empty folder would put the database wherever the process runs.
   PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen(&handle), Code::kUnusable);
+  EXPECT_EQ(PCDOpen("", CacheFolder(), &handle), Code::kInvalidArgument);
   EXPECT_EQ(handle, nullptr);
   handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache(&handle), Code::kUnusable);
+  EXPECT_EQ(PCDOpenCache("", &handle), Code::kInvalidArgument);
   EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
 }
 
 TEST_F(PcdStoreTest, NullArgumentsAreRefused) {
-  EXPECT_EQ(PCDOpen(nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDOpenCache(nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(PCDOpenCache(CacheFolder(), nullptr), Code::kInvalidArgument);
   EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
 
   PcdPtr handle = Open();

@@ -65,7 +65,7 @@ class SharedCacheTest : public ::testing::Test {
 
   Status Open(PcdPtr& handle) {
     PCDHandle* opened = nullptr;
-    Status status = PCDOpenCache(&opened);
+    Status status = PCDOpenCache(folder_, &opened);
     handle.reset(opened);
     return status;
   }

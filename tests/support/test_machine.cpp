@@ -15,7 +15,7 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 
-using customhooks::fs::GetCommonDataFolder;
+using customhooks::fs::LocateCommonFilesFolder;
 using customhooks::fs::NativePath;
 
 namespace stdfs = std::filesystem;
@@ -73,10 +73,12 @@ TestMachine::TestMachine() {
   SetTestEnv("CommonProgramFiles", common.c_str());
   SetTestEnv("CommonProgramFiles(x86)", common.c_str());
   SetTestEnv("ProgramData", data.c_str());
-  if (!GetCommonDataFolder(commonData_)) {
-    ADD_FAILURE() << "the common data folder cannot be determined";
+  std::string commonFiles;
+  if (!LocateCommonFilesFolder(commonFiles)) {
+    ADD_FAILURE() << "the Common Files folder cannot be determined";
     return;
   }
+  commonData_ = commonFiles + "\\Orvik";
   std::error_code ec;
   stdfs::remove_all(stdfs::u8path(NativePath(commonData_)), ec);
 }

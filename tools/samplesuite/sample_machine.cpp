@@ -7,12 +7,13 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "fs/folders.h"
+#include "integration/product_folders.h"
+#include "integration/storage_handles.h"
 #include "pcf/pcf_document.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
 
 using customhooks::fs::EnsureFolder;
-using customhooks::fs::GetCommonDataFolder;
 using customhooks::fs::GetParentPath;
 using customhooks::fs::IsRegularFile;
 using customhooks::fs::JoinPath;
@@ -21,6 +22,7 @@ using customhooks::fs::WriteFileDurably;
 
 namespace {
 
+namespace integration = customhooks::integration;
 namespace storage = customhooks::storage;
 
 struct SqliteCloser {
@@ -35,7 +37,7 @@ using SqlText = std::unique_ptr<char, SqlTextFree>;
 
 bool CommonDataPath(const std::string& folder, const std::string& file, std::string& path) {
   std::string common, dir;
-  return GetCommonDataFolder(common) && JoinPath(common, folder, dir).ok() && JoinPath(dir, file, path).ok();
+  return integration::LocateCommonDataFolder(common) && JoinPath(common, folder, dir).ok() && JoinPath(dir, file, path).ok();
 }
 
 std::string ParentOf(const std::string& path) {
@@ -53,10 +55,9 @@ SampleDatabase::SampleDatabase(Which which) {
   if (!IsRegularFile(path)) {
     if (!payloads) return;
     // Created with the module's own schema.
-    storage::pdbHandle* pdb = nullptr;
-    if (!storage::pdbOpen(&pdb).ok()) return;
     // Opening created the file with its schema; closing adds nothing to it.
-    static_cast<void>(storage::pdbClose(pdb));
+    integration::PdbConnection pdb;
+    if (!integration::OpenPayloadDatabase(pdb)) return;
   }
   sqlite3* db = nullptr;
   if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK ||
@@ -124,22 +125,22 @@ bool SetPayloadData(const std::string& payloadId, int domain, const std::string&
 
 bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
                      bool cache) {
-  storage::PCDHandle* handle = nullptr;
-  const bool opened = (cache ? storage::PCDOpenCache(&handle) : storage::PCDOpen(&handle)).ok();
-  if (handle == nullptr) return false;
+  integration::PcdConnection handle;
+  const bool opened = cache ? integration::OpenCacheDatabase(handle) : integration::OpenConfigurationDatabase(handle);
+  if (!handle) return false;
   const bool stored = opened &&
-                      storage::PCDSetDomain(handle, 1, subdomain.c_str(), key.c_str(), value.c_str()).ok() &&
-                      storage::PCDCommit(handle).ok();
-  return storage::PCDClose(handle).ok() && stored;
+                      storage::PCDSetDomain(handle.get(), 1, subdomain.c_str(), key.c_str(), value.c_str()).ok() &&
+                      storage::PCDCommit(handle.get()).ok();
+  return storage::PCDClose(handle.release()).ok() && stored;
 }
 
 bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
-  storage::PCDHandle* handle = nullptr;
-  const bool opened = storage::PCDOpen(&handle).ok();
-  if (handle == nullptr) return false;
-  const bool deleted = opened && storage::PCDDeleteDomain(handle, 1, subdomain.c_str(), key.c_str()).ok() &&
-                       storage::PCDCommit(handle).ok();
-  return storage::PCDClose(handle).ok() && deleted;
+  integration::PcdConnection handle;
+  const bool opened = integration::OpenConfigurationDatabase(handle);
+  if (!handle) return false;
+  const bool deleted = opened && storage::PCDDeleteDomain(handle.get(), 1, subdomain.c_str(), key.c_str()).ok() &&
+                       storage::PCDCommit(handle.get()).ok();
+  return storage::PCDClose(handle.release()).ok() && deleted;
 }
 
 bool WriteCapsDatabase(int rows) {
