@@ -88,8 +88,8 @@ bool SameContent(const std::string& first, const std::string& second) {
   }
 }
 
-// Brings the copy of the installer's "caps.db" in the folder "backup" up to
-// date. A backup that already holds the same bytes is left as it is: a
+// Brings the copy of the installer's "caps.db" (in `capsFolder`) in
+// `backupFolder` up to date. A backup that already holds the same bytes is left as it is: a
 // session closes the payload database three times within moments, and the
 // database changes far less often. Otherwise the copy goes to a temporary
 // file beside the target first and then replaces the target in one step, so

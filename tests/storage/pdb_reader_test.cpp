@@ -313,6 +313,16 @@ TEST_F(PdbReaderTest, CloseCopiesTheInstallersDatabase) {
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
 
+TEST_F(PdbReaderTest, WithoutABackupFolderNothingIsCopied) {
+  MakeFolders(CapsFolder());
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer"));
+  pdbHandle* handle = nullptr;
+  ASSERT_EQ(pdbOpen(CapsFolder(), "", &handle), kOk);
+  EXPECT_EQ(pdbClose(handle), kOk);
+  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{"caps.db", "pdb.db"}));
+  EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
+}
+
 TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
   MakeFolders(BackupFolder());
   ASSERT_TRUE(WriteWholeFile(BackupFile(), std::string(50000, 'o')));
