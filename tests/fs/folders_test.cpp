@@ -15,15 +15,6 @@
 
 using namespace customhooks::fs;
 
-// The special folders of Windows are the system's own; elsewhere they follow
-// the environment variables the tests set.
-#if defined(_WIN32)
-#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() \
-  GTEST_SKIP() << "Windows special folders do not follow the environment"
-#else
-#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() static_cast<void>(0)
-#endif
-
 namespace {
 
 class FoldersTest : public ::testing::Test {

@@ -24,6 +24,16 @@ class TestMachine {
   std::string commonData_;
 };
 
+// Skips the rest of a test that needs the special folders to follow the
+// environment variables the tests set: Windows' special folders are the
+// system's own.
+#if defined(_WIN32)
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() \
+  GTEST_SKIP() << "Windows special folders do not follow the environment"
+#else
+#define SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS() static_cast<void>(0)
+#endif
+
 // Sets (or, with a null value, removes) an environment variable.
 void SetTestEnv(const char* name, const char* value);
 
