@@ -34,7 +34,9 @@ std::string PcfFolder() {
     return std::string();
   }
   const std::string common = Child(buffer, "Orvik");
-  if (!PathExists(common)) EXPECT_TRUE(CreateFolder(common).ok()) << common;
+  if (!PathExists(common)) {
+    EXPECT_TRUE(CreateFolder(common).ok()) << common;
+  }
   return Child(common, "PCF");
 }
 
