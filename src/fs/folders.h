@@ -10,28 +10,27 @@
 #include <cstddef>
 #include <string>
 
+#include "fs/env.h"
+#include "fs/fs_status.h"
+
 namespace customhooks::fs {
 
-// Size of the caller-owned path buffers of this header.
+// The shell's path buffers: a folder path the module takes has fewer bytes,
+// with its terminator, than this.
 constexpr std::size_t kPathBufferSize = 1024;
 
-// Folder kinds: 1 or 3 = Common Files, 255 = common application data, any
-// other value (callers pass 0) = x86 Common Files, falling back to kind 1.
-enum FolderKind : unsigned {
-  kFolderCommonFilesX86 = 0,
-  kFolderCommonFiles = 1,
-  kFolderCommonAppData = 255,
-};
-
-// Looks the special folder up (creating it when missing) and stores its
-// UTF-8 path, without trailing separator, NUL-terminated and zero-padded, in
-// `buffer` (kPathBufferSize bytes). Returns `buffer`, or null on failure.
-char* GetSpecialFolderPath(char* buffer, unsigned kind);
+// Looks the special folder up, creating it when missing (SHGetFolderPathW
+// with CSIDL_FLAG_CREATE), and stores its UTF-8 path in `path`.
+// SpecialFolder::kCommonFilesX86 falls back to kCommonFiles when its own
+// lookup fails. kBadPath when the path is empty or has kPathBufferSize bytes
+// or more; the lookup's failure otherwise. `path` is written only on success.
+Status FindSpecialFolder(SpecialFolder folder, std::string& path);
 
 // Locates the Common Files folder without creating it (SHGetFolderLocation,
 // else SHGetFolderPathW) and stores its path, without a trailing separator,
-// in `out`. False, `out` unchanged, when it is not located or has no path.
-bool LocateCommonFilesFolder(std::string& out);
+// in `path`. kNotFound when it is located without a path or its path is
+// empty; the lookup's failure otherwise. `path` is written only on success.
+Status LocateCommonFilesFolder(std::string& path);
 
 }  // namespace customhooks::fs
 

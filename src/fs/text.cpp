@@ -1,9 +1,7 @@
 #include "fs/text.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "fs/guard.h"
 #include "fs/platform.h"
@@ -31,22 +29,6 @@ std::string WideToUtf8(const std::u16string& wide) {
     std::string utf8(static_cast<std::size_t>(needed), '\0');
     if (platform::Utf16ToUtf8(wide.data(), length, &utf8[0], needed) != needed) return std::string();
     return utf8;
-  });
-}
-
-char* WideToUtf8Alloc(const char16_t* wide) {
-  if (wide == nullptr) return nullptr;
-  return Guarded<char*>(nullptr, [wide]() -> char* {
-    const int needed = platform::Utf16ToUtf8(wide, -1, nullptr, 0);
-    if (needed <= 0) return nullptr;
-    struct Freer {
-      void operator()(char* text) const { std::free(text); }
-    };
-    std::unique_ptr<char, Freer> utf8(static_cast<char*>(std::calloc(static_cast<std::size_t>(needed), 1)));
-    if (!utf8) return nullptr;
-    // A failed conversion leaves the zeroed buffer: the empty string.
-    platform::Utf16ToUtf8(wide, -1, utf8.get(), needed);
-    return utf8.release();
   });
 }
 

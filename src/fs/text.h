@@ -21,12 +21,6 @@ std::u16string Utf8ToWide(const std::string& utf8);
 // or the conversion fails.
 std::string WideToUtf8(const std::u16string& wide);
 
-// Converts a NUL-terminated wide string, terminator included, into a newly
-// malloc'ed, zero-initialised UTF-8 string that the caller releases with
-// free(). Null when the size query gives 0 or the allocation fails; an empty
-// string when the conversion itself fails.
-char* WideToUtf8Alloc(const char16_t* wide);
-
 // Bounded, always-terminating copy with strncpy_s semantics: copies at most
 // `count` bytes of `src`; fails (returns null, dst[0] set to NUL when dst is
 // usable) when the copy and its terminator don't fit `dstSize`. After a

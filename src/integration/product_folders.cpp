@@ -12,9 +12,9 @@ const char kCommonDataFolder[] = "\\Orvik";
 }  // namespace
 
 bool LocatePcfFolder(std::string& folder) {
-  char buffer[fs::kPathBufferSize];
-  if (fs::GetSpecialFolderPath(buffer, fs::kFolderCommonFilesX86) == nullptr) return false;
-  const std::string common = buffer + std::string(kCommonDataFolder);
+  std::string commonFiles;
+  if (!fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, commonFiles).ok()) return false;
+  const std::string common = commonFiles + kCommonDataFolder;
   // The shell's path buffers hold the path with its terminator.
   if (common.size() >= fs::kPathBufferSize) return false;
   if (!fs::PathExists(common) && !fs::CreateFolder(common).ok()) return false;
@@ -24,7 +24,7 @@ bool LocatePcfFolder(std::string& folder) {
 
 bool LocateCommonDataFolder(std::string& folder) {
   std::string common;
-  if (!fs::LocateCommonFilesFolder(common)) return false;
+  if (!fs::LocateCommonFilesFolder(common).ok()) return false;
   folder = common + kCommonDataFolder;
   return true;
 }

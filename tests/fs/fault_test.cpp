@@ -206,13 +206,13 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   setenv("CommonProgramFiles", common.c_str(), 1);
   setenv("CommonProgramFiles(x86)", Path("x86").c_str(), 1);
 #endif
-  char expected[kPathBufferSize];
-  ASSERT_NE(GetSpecialFolderPath(expected, kFolderCommonFiles), nullptr);
-  char buffer[kPathBufferSize];
+  std::string expected;
+  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, expected).ok());
+  std::string found;
   FailNthCall(1);  // the x86 lookup
-  ASSERT_EQ(GetSpecialFolderPath(buffer, kFolderCommonFilesX86), buffer);
+  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, found).ok());
   FailNthCall(0);
-  EXPECT_STREQ(buffer, expected);
+  EXPECT_EQ(found, expected);
 }
 
 TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
@@ -276,10 +276,10 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
   setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(LocateCommonFilesFolder(expected));
+  ASSERT_TRUE(LocateCommonFilesFolder(expected).ok());
   std::string found;
   FailNthCall(1);  // the item-list lookup
-  EXPECT_TRUE(LocateCommonFilesFolder(found));
+  EXPECT_TRUE(LocateCommonFilesFolder(found).ok());
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }

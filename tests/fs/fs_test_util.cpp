@@ -23,10 +23,9 @@ bool IsReadOnly(const std::string& path) {
   return (stdfs::status(stdfs::u8path(NativePath(path))).permissions() & write) == stdfs::perms::none;
 }
 
-std::string Special(unsigned kind) {
-  char buffer[kPathBufferSize];
-  const char* found = GetSpecialFolderPath(buffer, kind);
-  return found != nullptr ? std::string(found) : std::string("<null>");
+std::string Special(SpecialFolder folder) {
+  std::string found;
+  return FindSpecialFolder(folder, found).ok() ? found : std::string("<failed>");
 }
 
 std::vector<std::string> NamesIn(const std::string& folder) {

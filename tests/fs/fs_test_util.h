@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "fs/env.h"
+
 // `folder` + "\" + `name`: the module's own separator, on every target.
 std::string In(const std::string& folder, const std::string& name);
 
@@ -12,8 +14,8 @@ std::string In(const std::string& folder, const std::string& name);
 void SetReadOnly(const std::string& path, bool readOnly);
 bool IsReadOnly(const std::string& path);
 
-// GetSpecialFolderPath of `kind`, or "<null>" when it fails.
-std::string Special(unsigned kind);
+// FindSpecialFolder's answer, or "<failed>".
+std::string Special(customhooks::fs::SpecialFolder folder);
 
 // Names in a folder, listed without the module.
 std::vector<std::string> NamesIn(const std::string& folder);

@@ -60,18 +60,6 @@ TEST(WideToUtf8, LoneSurrogateBecomesReplacementCharacter) {
   EXPECT_EQ(WideToUtf8(u"a" + std::u16string(1, char16_t(0xDC00)) + u"b"), "a\xEF\xBF\xBD" "b");
 }
 
-TEST(WideToUtf8Alloc, AllocatesTerminatedCopy) {
-  char* text = WideToUtf8Alloc(u"\u00E9t\u00E9");
-  ASSERT_NE(text, nullptr);
-  EXPECT_STREQ(text, "\xC3\xA9t\xC3\xA9");
-  std::free(text);
-  char* empty = WideToUtf8Alloc(u"");
-  ASSERT_NE(empty, nullptr);
-  EXPECT_STREQ(empty, "");
-  std::free(empty);
-  EXPECT_EQ(WideToUtf8Alloc(nullptr), nullptr);
-}
-
 TEST(CopyStringPadded, CopiesAndZeroPadsUpToCount) {
   char buffer[16];
   std::memset(buffer, 'x', sizeof buffer);

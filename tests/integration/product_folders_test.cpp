@@ -16,8 +16,8 @@ namespace {
 std::filesystem::path OnDisk(const std::string& path) { return std::filesystem::u8path(fs::NativePath(path)); }
 
 std::string X86CommonFiles() {
-  char buffer[fs::kPathBufferSize];
-  return fs::GetSpecialFolderPath(buffer, fs::kFolderCommonFilesX86) ? std::string(buffer) : std::string();
+  std::string folder;
+  return fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, folder).ok() ? folder : std::string();
 }
 
 TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMissing) {

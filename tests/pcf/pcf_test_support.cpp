@@ -28,12 +28,12 @@ stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(pa
 std::string Child(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
 
 std::string PcfFolder() {
-  char buffer[kPathBufferSize];
-  if (GetSpecialFolderPath(buffer, kFolderCommonFilesX86) == nullptr) {
+  std::string commonFiles;
+  if (!FindSpecialFolder(SpecialFolder::kCommonFilesX86, commonFiles).ok()) {
     ADD_FAILURE() << "no Common Files folder";
     return std::string();
   }
-  const std::string common = Child(buffer, "Orvik");
+  const std::string common = Child(commonFiles, "Orvik");
   if (!PathExists(common)) {
     EXPECT_TRUE(CreateFolder(common).ok()) << common;
   }
