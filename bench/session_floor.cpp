@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <string>
+#include <utility>
 
 #include "integration/driver_records.h"
 #include "integration/suite_products.h"
@@ -114,59 +115,49 @@ class Statement {
 
 // ---- Files ------------------------------------------------------------------------
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
+// An open file, closed when it goes unless closed before.
+struct File {
+  int fd = -1;
+  ~File() {
+    if (fd >= 0) ::close(fd);
   }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
 };
 
 std::string TemporaryFor(const std::string& target) { return FolderOf(target) + "~floor.tmp"; }
 
 // Forces the temporary file, closes it and renames it over `target`; the
 // folder is forced by the caller, once for all its new entries.
-bool Install(Descriptor& file, const std::string& temporary, const std::string& target) {
-  return ::fsync(file.get()) == 0 && file.Close() && ::rename(temporary.c_str(), target.c_str()) == 0;
+bool Install(File& file, const std::string& temporary, const std::string& target) {
+  return ::fsync(file.fd) == 0 && ::close(std::exchange(file.fd, -1)) == 0 &&
+         ::rename(temporary.c_str(), target.c_str()) == 0;
 }
 
 // A copy as the module makes it: the source's bytes, permissions and times;
 // with `writable`, the owner may always write it.
 bool CopyDurably(const std::string& source, const std::string& target, bool writable = false) {
-  Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  const File in{::open(source.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat info;
-  if (in.get() < 0 || ::fstat(in.get(), &info) != 0) return false;
+  if (in.fd < 0 || ::fstat(in.fd, &info) != 0) return false;
   const std::string temporary = TemporaryFor(target);
   const mode_t mode = (info.st_mode & 07777) | (writable ? S_IWUSR : 0);
-  Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (out.get() < 0) return false;
+  File out{::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode)};
+  if (out.fd < 0) return false;
   for (off_t left = info.st_size; left > 0;) {
-    const ssize_t copied = ::copy_file_range(in.get(), nullptr, out.get(), nullptr, static_cast<size_t>(left), 0);
+    const ssize_t copied = ::copy_file_range(in.fd, nullptr, out.fd, nullptr, static_cast<size_t>(left), 0);
     if (copied < 0 && errno == EINTR) continue;
     if (copied <= 0) return false;
     left -= copied;
   }
   const struct timespec times[2] = {info.st_atim, info.st_mtim};
-  return ::futimens(out.get(), times) == 0 && Install(out, temporary, target);
+  return ::futimens(out.fd, times) == 0 && Install(out, temporary, target);
 }
 
 bool WriteDurably(const std::string& target, const std::string& bytes) {
   const std::string temporary = TemporaryFor(target);
-  Descriptor out(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (out.get() < 0) return false;
+  File out{::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
+  if (out.fd < 0) return false;
   for (std::size_t written = 0; written < bytes.size();) {
-    const ssize_t n = ::write(out.get(), bytes.data() + written, bytes.size() - written);
+    const ssize_t n = ::write(out.fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     written += static_cast<std::size_t>(n);
@@ -175,8 +166,8 @@ bool WriteDurably(const std::string& target, const std::string& bytes) {
 }
 
 bool FlushFolder(const std::string& folder) {
-  Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
+  const File entries{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  return entries.fd >= 0 && ::fsync(entries.fd) == 0;
 }
 
 // ---- The session's reads ----------------------------------------------------------
