@@ -1,13 +1,14 @@
 // ch_bench: the module's work against its floor, at scale.
 //
-//   ch_bench [--machines=DIR] [--smoke] [Google Benchmark flags]
+//   ch_bench [--machines=DIR] [--smoke] [--figures=FILE] [Google Benchmark flags]
 //
 // Every benchmark times, iteration by iteration, the module's work and then
 // its floor (session_work.h) on the same machine. The reported time is the
 // module's; the counters floor_ms and ratio (module / floor) come with it.
 // After the run a table gives, per benchmark, the medians of all iterations,
 // their ratio and, for the families that grow with the payloads, the cost
-// of one more payload between successive sizes.
+// of one more payload between successive sizes, module and floor; --figures
+// writes that table to FILE as CSV.
 //
 // Machines are built below DIR (default "bench-machines") on first use and
 // reused afterwards. --smoke runs each benchmark once at its smallest size.
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -200,28 +202,66 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-void PrintTable() {
-  if (g_samples.empty()) return;
-  std::printf("\n%-28s %8s %12s %12s %8s %16s\n", "benchmark", "samples", "module ms", "floor ms", "ratio",
-              "marginal us/unit");
+// One line of the table: the medians of a benchmark and, for the families
+// that grow with the payloads, the cost of one more payload since the
+// previous size of the family (module and floor; NaN where there is none).
+struct Figures {
+  std::string name;
+  const Samples* samples;
+  double moduleMs;
+  double floorMs;
+  double moduleUsPerPayload;
+  double floorUsPerPayload;
+};
+
+std::vector<Figures> TableFigures() {
+  std::vector<Figures> table;
   const Samples* previous = nullptr;
   for (const auto& [name, samples] : g_samples) {
     if (samples.module.empty()) continue;
-    const double module = Median(samples.module) * 1000;
-    const double floor = Median(samples.floor) * 1000;
-    std::string marginal = "-";
+    Figures row{name, &samples, Median(samples.module) * 1000, Median(samples.floor) * 1000, NAN, NAN};
     if (previous != nullptr && previous->family == samples.family && samples.size > previous->size &&
         samples.family != "document") {
-      const double grown = (module - Median(previous->module) * 1000) / static_cast<double>(samples.size - previous->size);
-      char text[32];
-      std::snprintf(text, sizeof text, "%.3f", grown * 1000);
-      marginal = text;
+      const double added = static_cast<double>(samples.size - previous->size);
+      row.moduleUsPerPayload = (Median(samples.module) - Median(previous->module)) * 1e6 / added;
+      row.floorUsPerPayload = (Median(samples.floor) - Median(previous->floor)) * 1e6 / added;
     }
-    std::printf("%-28s %8zu %12.3f %12.3f %8.2f %16s\n", name.c_str(), samples.module.size(), module, floor,
-                module / floor, marginal.c_str());
+    table.push_back(row);
     previous = &samples;
   }
-  std::printf("(marginal: extra module time per payload from the previous size of the same family)\n");
+  return table;
+}
+
+std::string Marginal(double us) {
+  if (std::isnan(us)) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", us);
+  return text;
+}
+
+void PrintTable(const std::vector<Figures>& table) {
+  if (table.empty()) return;
+  std::printf("\n%-28s %8s %12s %12s %8s %14s %14s\n", "benchmark", "samples", "module ms", "floor ms", "ratio",
+              "module us/unit", "floor us/unit");
+  for (const Figures& row : table) {
+    std::printf("%-28s %8zu %12.3f %12.3f %8.2f %14s %14s\n", row.name.c_str(), row.samples->module.size(),
+                row.moduleMs, row.floorMs, row.moduleMs / row.floorMs, Marginal(row.moduleUsPerPayload).c_str(),
+                Marginal(row.floorUsPerPayload).c_str());
+  }
+  std::printf("(us/unit: extra time per payload from the previous size of the same family)\n");
+}
+
+// The table as CSV, for the pictures of scripts/bench.sh (bench/plot.gp).
+bool WriteFigures(const std::vector<Figures>& table, const std::string& path) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) return false;
+  std::fprintf(out, "benchmark,family,size,samples,module_ms,floor_ms,ratio,module_us_per_payload,floor_us_per_payload\n");
+  for (const Figures& row : table) {
+    std::fprintf(out, "%s,%s,%lld,%zu,%.4f,%.4f,%.3f,%s,%s\n", row.name.c_str(), row.samples->family.c_str(),
+                 row.samples->size, row.samples->module.size(), row.moduleMs, row.floorMs, row.moduleMs / row.floorMs,
+                 Marginal(row.moduleUsPerPayload).c_str(), Marginal(row.floorUsPerPayload).c_str());
+  }
+  return std::fclose(out) == 0;
 }
 
 MachineScale Scale(int payloads, std::int64_t capsBytes = 1 << 20, std::int64_t documentBytes = 1024) {
@@ -252,12 +292,15 @@ void Register(const std::string& family, long long size, const std::string& labe
 
 int main(int argc, char** argv) {
   bool smoke = false;
+  std::string figures;
   std::vector<char*> rest;
   for (int i = 0; i < argc; ++i) {
     if (std::strcmp(argv[i], "--smoke") == 0) {
       smoke = true;
     } else if (std::strncmp(argv[i], "--machines=", 11) == 0) {
       g_machinesFolder = argv[i] + 11;
+    } else if (std::strncmp(argv[i], "--figures=", 10) == 0) {
+      figures = argv[i] + 10;
     } else {
       rest.push_back(argv[i]);
     }
@@ -310,6 +353,11 @@ int main(int argc, char** argv) {
 
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  PrintTable();
+  const std::vector<Figures> table = TableFigures();
+  PrintTable(table);
+  if (!figures.empty() && !WriteFigures(table, figures)) {
+    std::fprintf(stderr, "ch_bench: cannot write %s\n", figures.c_str());
+    return 1;
+  }
   return 0;
 }

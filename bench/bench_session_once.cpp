@@ -5,11 +5,18 @@
 //   bench_session_once prepare DIR [--payloads=N] [--caps-mb=M] [--doc-kb=K]
 //       builds (or keeps) a machine of that scale in DIR and runs one session
 //       on it, so that DIR is in the state every later session starts from
-//   bench_session_once run DIR [--memory]
+//   bench_session_once run DIR [--memory] [--floor]
 //       runs one session on the machine in DIR; with --memory prints the
-//       process's resident size before the session and its peak afterwards
+//       process's resident size before the session and its peak afterwards;
+//       with --floor runs the session's floor (RunSessionFloor) instead of
+//       the module
 //
-// Exits 0 when the session logged the success of both products.
+// Like every session of ch_bench, the run starts after the installer's own
+// write to "caps.db" (TouchInstallerDatabase), so that its backup is out of
+// date; that write is no part of what a tool counts in the session.
+//
+// Exits 0 when the session logged the success of both products (the floor:
+// when it did all its work).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,19 +39,23 @@ long long StatusKiB(const char* field) {
   return -1;
 }
 
-bool Session(const ScaledMachine& machine) {
+// Reports a failure; returns the exit status for it.
+int Fail(const std::string& error) {
+  std::fprintf(stderr, "bench_session_once: %s\n", error.c_str());
+  return 1;
+}
+
+bool Session(const ScaledMachine& machine, bool floor = false) {
   std::string error;
-  if (!SessionSucceeded(RunModuleSession(machine), error)) {
-    std::fprintf(stderr, "bench_session_once: %s\n", error.c_str());
-    return false;
-  }
-  return true;
+  const bool done = floor ? RunSessionFloor(machine, error) : SessionSucceeded(RunModuleSession(machine), error);
+  if (!done) Fail(error);
+  return done;
 }
 
 int Usage() {
   std::fprintf(stderr,
                "usage: bench_session_once prepare DIR [--payloads=N] [--caps-mb=M] [--doc-kb=K]\n"
-               "       bench_session_once run DIR [--memory]\n");
+               "       bench_session_once run DIR [--memory] [--floor]\n");
   return 2;
 }
 
@@ -56,6 +67,7 @@ int main(int argc, char** argv) {
   const std::string root = argv[2];
   MachineScale scale;
   bool memory = false;
+  bool floor = false;
   for (int i = 3; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strncmp(arg, "--payloads=", 11) == 0) {
@@ -66,6 +78,8 @@ int main(int argc, char** argv) {
       scale.documentBytes = std::atoll(arg + 9) << 10;
     } else if (std::strcmp(arg, "--memory") == 0) {
       memory = true;
+    } else if (std::strcmp(arg, "--floor") == 0) {
+      floor = true;
     } else {
       return Usage();
     }
@@ -74,19 +88,13 @@ int main(int argc, char** argv) {
   ScaledMachine machine;
   std::string error;
   if (command == "prepare") {
-    if (!PrepareMachine(root, scale, machine, error)) {
-      std::fprintf(stderr, "bench_session_once: %s\n", error.c_str());
-      return 1;
-    }
+    if (!PrepareMachine(root, scale, machine, error)) return Fail(error);
     return Session(machine) ? 0 : 1;
   }
   if (command != "run") return Usage();
-  if (!OpenMachine(root, machine, error)) {
-    std::fprintf(stderr, "bench_session_once: %s\n", error.c_str());
-    return 1;
-  }
+  if (!OpenMachine(root, machine, error) || !TouchInstallerDatabase(error)) return Fail(error);
   const long long before = StatusKiB("VmRSS");
-  if (!Session(machine)) return 1;
+  if (!Session(machine, floor)) return 1;
   if (memory) {
     const long long peak = StatusKiB("VmHWM");
     std::printf("machine %s: resident before the session %lld KiB, peak %lld KiB, growth %lld KiB\n",

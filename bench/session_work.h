@@ -24,13 +24,16 @@ SessionOutcome RunModuleSession(const ScaledMachine& machine);
 // missing.
 bool SessionSucceeded(const SessionOutcome& outcome, std::string& error);
 
-// The floor of that session: one query per product finds its row and its
-// signature; the driver's and the product's records are read; "pcd.db" and
-// "cache.db" each get their records in one transaction, followed by one
-// forced flush; the two settings files are copied, "caps.db" is backed up,
-// and the second product's document is read, given its four values and
-// written durably to its two targets. False with `error` set when a piece
-// of the suite cannot be found.
+// The floor of that session (session_floor.cpp), the same reads and durable
+// writes with nothing besides them: one walk over the installed payloads
+// finds both products and their signatures; the driver's and the product's
+// records are read; "pcd.db" and "cache.db" each get their records in one
+// transaction, whose commit forces each file once; the two settings files
+// are copied, "caps.db" is backed up, and the second product's document is
+// read, given its four values and written to its two targets, each file
+// replaced in one step and forced once. It leaves the records and files the
+// module's session leaves (bench_floor_test). False with `error` set when a
+// piece of the suite cannot be found.
 bool RunSessionFloor(const ScaledMachine& machine, std::string& error);
 
 // Stands for the installer's own writes during an install: one changed row

@@ -28,6 +28,8 @@ case "$purpose" in
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
       tcl dpkg-dev zip
+      # The pictures of scripts/bench.sh.
+      gnuplot-nox
       # The upper-case table's check regenerates it from UnicodeData.txt.
       unicode-data
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev

@@ -36,6 +36,7 @@ bench_machines=$(mktemp -d)
 build/native/bin/ch_bench --smoke --machines="$bench_machines"
 build/native/bin/bench_session_once prepare "$bench_machines/p100-c1M-d1K" --payloads=100
 build/native/bin/bench_session_once run "$bench_machines/p100-c1M-d1K" --memory
+build/native/bin/bench_session_once run "$bench_machines/p100-c1M-d1K" --floor
 rm -rf "$bench_machines"
 
 echo "== Windows DLL (i686) and tests under Wine, $wine_arch prefix"
