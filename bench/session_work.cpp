@@ -53,10 +53,10 @@ Database OpenDatabase(const std::string& path, int flags) {
 
 bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
+// "" when the joined path would be too long: the caller's open then fails.
 std::string Join(const std::string& base, const std::string& part) {
   std::string joined;
-  JoinPath(base, part, joined);
-  return joined;
+  return JoinPath(base, part, joined).ok() ? joined : std::string();
 }
 
 }  // namespace
