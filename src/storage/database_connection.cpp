@@ -1,5 +1,6 @@
 #include "storage/database_connection.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -53,6 +54,12 @@ std::string_view Row::Text(int column) const {
 }
 
 int Row::Number(int column) const {
+  // An integer's text is its decimal digits, which DecimalTextToInt reads
+  // back saturated: the same number without SQLite formatting the text.
+  if (sqlite3_column_type(statement_, column) == SQLITE_INTEGER) {
+    const sqlite3_int64 value = sqlite3_column_int64(statement_, column);
+    return static_cast<int>(std::clamp<sqlite3_int64>(value, INT_MIN, INT_MAX));
+  }
   return DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(statement_, column)));
 }
 

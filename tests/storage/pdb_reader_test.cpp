@@ -3,6 +3,7 @@
 #include "storage/pdb_reader.h"
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -162,7 +163,9 @@ TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
   Seed("INSERT INTO payloads VALUES ('{AAA}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1', 'SIG', 2, 1234);"
        "INSERT INTO payloads VALUES ('{NULLS}', NULL, NULL, NULL, NULL, 0, NULL);"
        "INSERT INTO payloads VALUES ('{ODD}', 'f', 'n', 'v', 's', '12abc', ' 77 ');"
-       "INSERT INTO payloads VALUES ('{TEXT}', 'f', 'n', 'v', 's', 'two', '');");
+       "INSERT INTO payloads VALUES ('{TEXT}', 'f', 'n', 'v', 's', 'two', '');"
+       "INSERT INTO payloads VALUES ('{BIG}', 'f', 'n', 'v', 's', 99999999999, -99999999999);"
+       "INSERT INTO payloads VALUES ('{REAL}', 'f', 'n', 'v', 's', 2.5, -7.9);");
   auto handle = Open();
   ASSERT_TRUE(handle);
 
@@ -176,6 +179,8 @@ TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
       {"{NULLS}", {"", "", "", ""}, 0, 0},
       {"{ODD}", {"f", "n", "v", "s"}, 12, 77},
       {"{TEXT}", {"f", "n", "v", "s"}, 0, 0},
+      {"{BIG}", {"f", "n", "v", "s"}, INT_MAX, INT_MIN},
+      {"{REAL}", {"f", "n", "v", "s"}, 2, -7},
   };
   // One record read again and again, as a search reads it.
   PayloadRecord record;
