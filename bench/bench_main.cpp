@@ -154,11 +154,11 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
   const std::string wanted = machine->suite.secondProductCode;
   // The handle is opened before and closed after the measured search: its
   // close refreshes the backup of "caps.db", which is no part of a search.
-  customhooks::integration::PdbConnection pdb;
+  customhooks::integration::PayloadConnection pdb;
   Measure(
       state, name,
       [&](std::string& e) {
-        const std::string found = ModulePayloadSearch(pdb.get());
+        const std::string found = ModulePayloadSearch(*pdb);
         if (found != wanted) e = "the module's search found \"" + found + "\"";
         return found == wanted;
       },
@@ -168,14 +168,13 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
         return found == wanted;
       },
       Untimed{[&](std::string& e) {
-                if (customhooks::integration::OpenPayloadDatabase(pdb)) return true;
+                if (pdb.Open()) return true;
                 e = "pdbOpen failed";
                 return false;
               },
-              [&](std::string& e) {
-                const bool closed = customhooks::storage::pdbClose(pdb.release()).ok();
-                if (!closed) e = "pdbClose failed";
-                return closed;
+              [&](std::string&) {
+                pdb.Close();
+                return true;
               },
               nullptr});
 }

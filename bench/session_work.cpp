@@ -116,15 +116,17 @@ bool TouchInstallerDatabase(std::string& error) {
   return true;
 }
 
-std::string ModulePayloadSearch(customhooks::storage::pdbHandle* pdb) {
+std::string ModulePayloadSearch(customhooks::storage::PayloadDatabase& pdb) {
   namespace storage = customhooks::storage;
-  char** ids = nullptr;
-  if (!storage::pdbGetPayloadIDs(pdb, 2, &ids).ok()) return std::string();
-  for (char** id = ids; *id != nullptr; ++id) {
-    storage::pdbPayload record{};
-    if (!storage::pdbGetPayload(pdb, *id, &record).ok()) continue;
-    if (std::strcmp(record.productName, "Pelican X Pro") == 0 &&
-        std::strcmp(record.productFamily, "NonOrvikPayload") == 0 && std::strcmp(record.version, "10.0") == 0) {
+  // As the pass searches: the list and the reads in one snapshot.
+  storage::Transaction snapshot = pdb.BeginRead();
+  storage::TextList ids;
+  if (!pdb.PayloadIDs(2, &ids).ok()) return std::string();
+  storage::PayloadRecord record;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (!pdb.ReadPayload(ids[i], &record).ok()) continue;
+    if (record.productName == "Pelican X Pro" && record.productFamily == "NonOrvikPayload" &&
+        record.version == "10.0") {
       return record.payloadID;
     }
   }

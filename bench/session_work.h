@@ -43,14 +43,15 @@ bool TouchInstallerDatabase(std::string& error);
 // ---- Payload search ----------------------------------------------------------
 
 // The integration pass's search for the second product (installed last) on
-// an open payload database handle: the list of installed payload IDs, then
-// one pdbGetPayload per ID until name, family and version match. Returns the
+// an open payload database: in one read snapshot, the list of installed
+// payload IDs, then one row read per ID until name, family and version
+// match. Returns the
 // found payload ID, empty when none. The handle is opened and closed by the
 // caller, outside the measured part.
 namespace customhooks::storage {
-struct pdbHandle;
+class PayloadDatabase;
 }
-std::string ModulePayloadSearch(customhooks::storage::pdbHandle* pdb);
+std::string ModulePayloadSearch(customhooks::storage::PayloadDatabase& pdb);
 
 // Its floor: one statement over the same rows, in the same order, compared
 // in the same way.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <optional>
 #include <memory>
 #include <vector>
 
@@ -60,8 +61,12 @@ std::string SaveProblemText(const PCFUnsavedDocument& document) {
 class DriverRecordsRun {
  public:
   DriverRecordsRun(const IntegrationSession& session, const char* productCode, const char* signature,
-                   PcdConnection pcd)
-      : session_(session), productCode_(productCode), signature_(signature), pcd_(std::move(pcd)) {}
+                   StoreConnection pcd)
+      : session_(session),
+        productCode_(productCode),
+        signature_(signature),
+        pcd_(std::move(pcd)),
+        records_(pcd_->Begin()) {}
 
   // Runs from the product's driver entry to the end; closes the database.
   void Run();
@@ -82,23 +87,25 @@ class DriverRecordsRun {
   const IntegrationSession& session_;
   const char* productCode_;
   const char* signature_;
-  PcdConnection pcd_;
+  StoreConnection pcd_;
+  // The run's records: committed at its end, or rolled back.
+  std::optional<storage::Transaction> records_;
   UniquePCFClientSession document_;
   bool success_ = true;
 };
 
 void DriverRecordsRun::Run() {
-  if (storage::PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "DefaultDriverPayload", signature_).ok()) {
+  if (pcd_->Set(kConfigDomain, productCode_, "DefaultDriverPayload", signature_).ok()) {
     Log({"Succesfully updated driver payload entry for Pelican X Installer OrvikCode"});
   } else {
     Log({"Error in updating driver payload entry for Pelican X Installer OrvikCode"});
   }
 
-  char* documentPath = nullptr;
-  if (storage::PCDGetDomain(pcd_.get(), kConfigDomain, productCode_, "RMTConfigPath", &documentPath).ok()) {
+  std::string documentPath;
+  if (pcd_->Get(kConfigDomain, productCode_, "RMTConfigPath", &documentPath).ok()) {
     Log({"Retreived the path to Application xml: ", documentPath});
-    if (PrepareDocument(TextOrEmpty(documentPath))) {
-      SetDocumentValue("RMTConfigPath", TextOrEmpty(documentPath),
+    if (PrepareDocument(documentPath.c_str())) {
+      SetDocumentValue("RMTConfigPath", documentPath.c_str(),
                        "Update to PCF client is successful for 'RMTConfigPath'!");
       CopyDriverValue("DefaultDriverPayload",
                       "Update to PCF client is successful for 'DefaultDriverPayload'!",
@@ -141,28 +148,28 @@ bool DriverRecordsRun::SetDocumentValue(const char* key, const char* value, cons
 
 void DriverRecordsRun::CopyDriverValue(const char* key, const char* successLine,
                                        const char* missingLine) {
-  char* value = nullptr;
-  if (!storage::PCDGetDomain(pcd_.get(), kConfigDomain, signature_, key, &value).ok()) {
+  std::string value;
+  if (!pcd_->Get(kConfigDomain, signature_, key, &value).ok()) {
     success_ = false;
     Log({missingLine});
     return;
   }
-  SetDocumentValue(key, TextOrEmpty(value), successLine);
+  SetDocumentValue(key, value.c_str(), successLine);
 }
 
 void DriverRecordsRun::CopyDriverLanguages() {
-  char* driverLanguage = nullptr;
-  if (!storage::PCDGetDomain(pcd_.get(), kConfigDomain, signature_, "installedLanguages", &driverLanguage).ok()) {
+  std::string driverLanguage;
+  if (!pcd_->Get(kConfigDomain, signature_, "installedLanguages", &driverLanguage).ok()) {
     success_ = false;
     Log({"Couldn't retrieve the value for 'installedLanguages' from pcd"});
     return;
   }
-  const std::string list = LanguageListFor(TextOrEmpty(driverLanguage));
+  const std::string list = LanguageListFor(driverLanguage);
   if (!SetDocumentValue("installedLanguages", list.c_str(),
                         "Update to PCF client is successful for 'installedLanguages' ")) {
     return;
   }
-  if (storage::PCDSetDomain(pcd_.get(), kConfigDomain, productCode_, "installedLanguages", list.c_str()).ok()) {
+  if (pcd_->Set(kConfigDomain, productCode_, "installedLanguages", list).ok()) {
     Log({"and updated the pcd as well with the language(s): !", list});
   } else {
     Log({"Failed to update the pcd"});
@@ -174,15 +181,16 @@ void DriverRecordsRun::Finish() {
     // Nothing of the run may stay: neither record, nor any document edit.
     // No line reports how the rollback went; the failure that led here has
     // been logged already.
-    static_cast<void>(storage::PCDRollback(pcd_.get()));
+    records_.reset();
     pcd_.reset();
     document_.reset();
     return;
   }
   // The database is committed and closed before the document is saved. No
-  // line reports how the commit went; closing commits again whatever a
-  // failed commit left pending.
-  static_cast<void>(storage::PCDCommit(pcd_.get()));
+  // line reports how the commit went; a commit that found the file locked is
+  // tried once more before the records are given up.
+  if (!records_->Commit().ok()) static_cast<void>(records_->Commit());
+  records_.reset();
   pcd_.reset();
   if (document_) SaveDocument();
   document_.reset();
@@ -225,8 +233,8 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   }
   session.LogPrefixed({"Successfully retreived the installLanguage: ", installLanguage});
 
-  PcdConnection pcd;
-  // A failure that still hands out the handle is the cache database's alone
+  StoreConnection pcd;
+  // A failure that still hands out the store is the cache database's alone
   // (see PCDOpen); the driver records live in the configuration database,
   // so only a failure without a handle stops this step.
   if (!OpenConfigurationDatabase(pcd) && !pcd) {

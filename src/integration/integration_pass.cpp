@@ -1,7 +1,10 @@
 #include "integration/integration_pass.h"
 
-#include <cstring>
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "integration/driver_records.h"
 #include "integration/locale_fixup.h"
@@ -26,9 +29,19 @@ constexpr int kConfigDomain = 1;
 constexpr int kInstalledState = 2;
 constexpr int kSessionDataDomain = 0;
 
-bool SameText(const char* a, const char* b) {
-  return std::strcmp(TextOrEmpty(a), TextOrEmpty(b)) == 0;
-}
+// What the search met, in the order it met it; logged once the search's
+// snapshot has ended.
+enum class SearchStep : unsigned char {
+  kReadFailed,             // a payload's row could not be read
+  kLocatedWithoutSignature,  // the product's row, whose signature could not be read
+};
+
+struct SearchResult {
+  std::vector<SearchStep> steps;
+  // The product's payload and its signature, when found.
+  std::optional<storage::PayloadRecord> product;
+  std::string productSignature;
+};
 
 // One product run: its header and the values it carries from step to step.
 class ProductRun {
@@ -42,18 +55,21 @@ class ProductRun {
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
   bool ReadProperty(const char* name, std::string& value, const char* missingLine);
-  // Examines one payload; true when it was the product and the search ends.
-  bool ProcessPayload(storage::pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain);
-  void RunExtraStep(const char* payloadId) const;
-  void CompareSignatures(storage::pdbHandle* pdb, const char* payloadId, const char* productSignature) const;
-  void WriteEulaRecords(const char* eulaSubdomain);
+  bool IsProduct(const storage::PayloadRecord& record) const;
+  // Reads each payload of `ids` until the product's, with its signature.
+  void Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const;
+  void LogSearch(const SearchResult& result) const;
+  void LogLocated() const;
+  void RunExtraStep(const std::string& payloadId) const;
+  void CompareSignatures(PayloadConnection& pdb, const std::string& payloadId,
+                         const std::string& productSignature) const;
+  void WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const;
 
   const SuiteProduct& product_;
   const IntegrationSession& session_;
   std::string header_;
   std::string sessionSignature_;
   std::string installLanguage_;
-  PcdConnection cache_;
 };
 
 void ProductRun::Log(std::initializer_list<LogPiece> pieces) const {
@@ -84,39 +100,48 @@ ProductOutcome ProductRun::Run() {
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
-  PdbConnection pdb;
-  if (!OpenPayloadDatabase(pdb)) {
+  PayloadConnection pdb;
+  if (!pdb.Open()) {
     Log({"Failed to open pdb.db"});
     return ProductOutcome::kPayloadDatabaseUnavailable;
   }
   Log({"Getting payloads from pdb.db"});
 
-  char** payloadIds = nullptr;
-  if (!storage::pdbGetPayloadIDs(pdb.get(), kInstalledState, &payloadIds).ok() || payloadIds == nullptr) {
-    Log({"Can not find valid primary session for pdb.db"});
-    return ProductOutcome::kCompleted;
+  // The list and every read of the search see one snapshot under one shared
+  // lock, which ends before anything else of the product runs: the
+  // installer's writers wait for the search alone. Its lines are logged
+  // afterwards, in the order the search met them.
+  SearchResult search;
+  {
+    storage::Transaction snapshot = pdb->BeginRead();
+    storage::TextList payloadIds;
+    if (!pdb->PayloadIDs(kInstalledState, &payloadIds).ok()) {
+      static_cast<void>(snapshot.Commit());
+      Log({"Can not find valid primary session for pdb.db"});
+      return ProductOutcome::kCompleted;
+    }
+    Search(pdb, payloadIds, search);
+    static_cast<void>(snapshot.Commit());
   }
 
-  PcdConnection pcd;
-  // A failure that still hands out the handle is the cache database's alone
-  // (see PCDOpen): the failure is logged, and the configuration records are
-  // read through the handle all the same.
+  StoreConnection pcd;
+  // A failure that still hands out the store is the cache database's alone
+  // (see OpenConfigurationStore): the failure is logged, and the
+  // configuration records are read through the store all the same.
   if (!OpenConfigurationDatabase(pcd)) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
   }
 
-  // Absent (null) unless read; it belongs to the configuration handle. A
-  // record whose value is NULL or empty counts as absent: no product looks
+  // A record whose value is NULL or empty counts as absent: no product looks
   // for agreement records under an empty subdomain.
-  const char* eulaSubdomain = nullptr;
-  char* licensingCode = nullptr;
-  if (pcd &&
-      storage::PCDGetDomain(pcd.get(), kConfigDomain, sessionSignature_.c_str(), "LicensingCode", &licensingCode).ok() &&
-      licensingCode != nullptr && licensingCode[0] != '\0') {
+  std::optional<std::string> eulaSubdomain;
+  std::string licensingCode;
+  if (pcd && pcd->Get(kConfigDomain, sessionSignature_, "LicensingCode", &licensingCode).ok() &&
+      !licensingCode.empty()) {
     Log({"Succesfully retrieved the LEID of the Driver Payload"});
-    eulaSubdomain = licensingCode;
+    eulaSubdomain = std::move(licensingCode);
   } else {
     Log({"Fail to retrieve the LEID of the Driver Payload"});
   }
@@ -124,62 +149,79 @@ ProductOutcome ProductRun::Run() {
   Log({"iterating through the payload_data table to retreive the matching payload family, name "
        "and version for ",
        product_.name});
-  for (char** id = payloadIds; *id != nullptr; ++id) {
-    if (ProcessPayload(pdb.get(), *id, eulaSubdomain)) break;
+  LogSearch(search);
+  if (search.product) {
+    const std::string& code = search.product->payloadID;
+    RunExtraStep(code);
+    CompareSignatures(pdb, code, search.productSignature);
+    WriteEulaRecords(eulaSubdomain);
   }
 
-  // Payload database first, then the cache (which commits the agreement
-  // records), then the configuration database.
-  pdb.reset();
-  cache_.reset();
+  // Payload database first (with the backup of caps.db), then the
+  // configuration database.
+  pdb.Close();
   pcd.reset();
   return ProductOutcome::kCompleted;
 }
 
-bool ProductRun::ProcessPayload(storage::pdbHandle* pdb, const char* payloadId, const char* eulaSubdomain) {
-  storage::pdbPayload record{};
-  if (!storage::pdbGetPayload(pdb, payloadId, &record).ok()) {
-    Log({"pdbGetPayload unsuccessful!"});
-    return false;
-  }
-  if (!SameText(record.productName, product_.name) ||
-      !SameText(record.productFamily, product_.family) ||
-      !SameText(record.version, product_.version)) {
-    return false;
-  }
-  Log({product_.name, " is successfully located for the family ", product_.family,
-       " and version ", product_.version});
-
-  const char* code = TextOrEmpty(record.payloadID);
-  char* productSignature = nullptr;
-  if (!storage::pdbGetPayloadData(pdb, code, product_.signatureDomain, "mediaSignature", &productSignature).ok()) {
-    Log({" : pdbGetPayloadData unsuccessful"});
-    return false;
-  }
-  Log({product_.name, " : pdbGetPayloadData Successful. Orvik Code retrieved: ", productSignature});
-
-  RunExtraStep(code);
-  CompareSignatures(pdb, code, productSignature);
-  WriteEulaRecords(eulaSubdomain);
-  return true;
+bool ProductRun::IsProduct(const storage::PayloadRecord& record) const {
+  return record.productName == product_.name && record.productFamily == product_.family &&
+         record.version == product_.version;
 }
 
-void ProductRun::RunExtraStep(const char* payloadId) const {
+void ProductRun::Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const {
+  storage::PayloadRecord record;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (!pdb->ReadPayload(ids[i], &record).ok()) {
+      result.steps.push_back(SearchStep::kReadFailed);
+      continue;
+    }
+    if (!IsProduct(record)) continue;
+    if (!pdb->PayloadData(record.payloadID, product_.signatureDomain, "mediaSignature", &result.productSignature)
+             .ok()) {
+      result.steps.push_back(SearchStep::kLocatedWithoutSignature);
+      continue;
+    }
+    result.product = std::move(record);
+    return;
+  }
+}
+
+void ProductRun::LogSearch(const SearchResult& result) const {
+  for (SearchStep step : result.steps) {
+    if (step == SearchStep::kReadFailed) {
+      Log({"pdbGetPayload unsuccessful!"});
+    } else {
+      LogLocated();
+      Log({" : pdbGetPayloadData unsuccessful"});
+    }
+  }
+  if (!result.product) return;
+  LogLocated();
+  Log({product_.name, " : pdbGetPayloadData Successful. Orvik Code retrieved: ", result.productSignature});
+}
+
+void ProductRun::LogLocated() const {
+  Log({product_.name, " is successfully located for the family ", product_.family, " and version ",
+       product_.version});
+}
+
+void ProductRun::RunExtraStep(const std::string& payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
       if (installLanguage_ == "fr_MA") {
-        FixFrenchMoroccoLocale(session_, payloadId, sessionSignature_.c_str());
+        FixFrenchMoroccoLocale(session_, payloadId.c_str(), sessionSignature_.c_str());
       }
       break;
     case ProductStep::kDriverRecords:
-      UpdateDriverPayloadEntry(payloadId, session_);
+      UpdateDriverPayloadEntry(payloadId.c_str(), session_);
       break;
   }
 }
 
-void ProductRun::CompareSignatures(storage::pdbHandle* pdb, const char* payloadId,
-                                   const char* productSignature) const {
-  if (SameText(productSignature, sessionSignature_.c_str())) {
+void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& payloadId,
+                                   const std::string& productSignature) const {
+  if (productSignature == sessionSignature_) {
     Log({product_.name, " has mediaSignature matching Suite driver payload.", sessionSignature_});
     return;
   }
@@ -187,34 +229,32 @@ void ProductRun::CompareSignatures(storage::pdbHandle* pdb, const char* payloadI
        " does not have mediaSignature matching Suite driver payload. Will query for "
        "mostRecentSessionID",
        sessionSignature_});
-  char* sessionId = nullptr;
-  if (!storage::pdbGetPayloadData(pdb, payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId).ok()) {
+  std::string sessionId;
+  if (!pdb->PayloadData(payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId).ok()) {
     Log({" : pdbGetPayloadData unsuccessful for mostRecentSessionID"});
     return;
   }
   Log({product_.name, " : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code retrieved: ",
        sessionId});
-  if (SameText(sessionId, sessionSignature_.c_str())) {
+  if (sessionId == sessionSignature_) {
     Log({product_.name, " has mostRecentSessionID matching Suite driver payload.", sessionSignature_});
   }
 }
 
-void ProductRun::WriteEulaRecords(const char* eulaSubdomain) {
-  if (!OpenCacheDatabase(cache_) || eulaSubdomain == nullptr) {
+void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const {
+  StoreConnection cache;
+  if (!OpenCacheDatabase(cache) || !eulaSubdomain) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }
-  if (storage::PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_ACCEPTED", "1").ok()) {
-    Log({"EULA_ACCEPTED success"});
-  } else {
-    Log({"EULA_ACCEPTED failed"});
-  }
-  if (storage::PCDSetDomain(cache_.get(), kConfigDomain, eulaSubdomain, "EULA_LANGUAGE",
-                            installLanguage_.c_str()).ok()) {
-    Log({"EULA_LANGUAGE success"});
-  } else {
-    Log({"EULA_LANGUAGE failed"});
-  }
+  // Both records or neither. They are committed before their lines are
+  // logged, so that a line that cannot be logged loses no record.
+  storage::Transaction agreement = cache->Begin();
+  const bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_ACCEPTED", "1").ok();
+  const bool language = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_LANGUAGE", installLanguage_).ok();
+  static_cast<void>(agreement.Commit());
+  Log({accepted ? "EULA_ACCEPTED success" : "EULA_ACCEPTED failed"});
+  Log({language ? "EULA_LANGUAGE success" : "EULA_LANGUAGE failed"});
 }
 
 }  // namespace

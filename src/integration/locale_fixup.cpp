@@ -40,20 +40,19 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
 
 void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
                             const char* sessionSignature) {
-  PdbConnection pdb;
-  if (!OpenPayloadDatabase(pdb)) return;
+  PayloadConnection pdb;
+  if (!pdb.Open()) return;
 
-  // Both paths belong to the handle, which stays open until both copies ran.
-  char* productPath = nullptr;
-  char* driverPath = nullptr;
+  std::string productPath;
+  std::string driverPath;
   // An empty path names no install folder: the copies would land in the
   // installer's working folder.
-  const bool haveProduct = storage::pdbGetPayloadData(pdb.get(), TextOrEmpty(productCode), kPayloadDataDomain,
-                                                      "RMTConfigPath", &productPath).ok() &&
-                           *TextOrEmpty(productPath) != '\0';
-  const bool haveDriver = storage::pdbGetPayloadData(pdb.get(), TextOrEmpty(sessionSignature),
-                                                     kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
-                          *TextOrEmpty(driverPath) != '\0';
+  const bool haveProduct =
+      pdb->PayloadData(TextOrEmpty(productCode), kPayloadDataDomain, "RMTConfigPath", &productPath).ok() &&
+      !productPath.empty();
+  const bool haveDriver =
+      pdb->PayloadData(TextOrEmpty(sessionSignature), kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
+      !driverPath.empty();
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.
     session.LogPrefixed({"Could not read RMTConfigPath of the ",
@@ -61,8 +60,8 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* produ
                               " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"});
     return;
   }
-  CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudio.ini");
-  CopyLocaleSettingsFile(session, productPath, driverPath, "TesselStudioC.ini");
+  CopyLocaleSettingsFile(session, productPath.c_str(), driverPath.c_str(), "TesselStudio.ini");
+  CopyLocaleSettingsFile(session, productPath.c_str(), driverPath.c_str(), "TesselStudioC.ini");
 }
 
 }  // namespace customhooks::integration

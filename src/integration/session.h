@@ -27,6 +27,9 @@ class LogPiece {
   std::string_view text_;
 };
 
+// A caller's text, or "" where there is none.
+inline const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
 class IntegrationSession {
  public:
   virtual ~IntegrationSession() = default;

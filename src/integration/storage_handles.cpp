@@ -6,39 +6,36 @@
 
 namespace customhooks::integration {
 
-bool OpenPayloadDatabase(PdbConnection& pdb) {
-  pdb.reset();
-  std::string folder;
-  std::string backupFolder;
-  if (!LocateDataFolder(DataFolder::kPayloads, folder)) return false;
-  static_cast<void>(LocateDataFolder(DataFolder::kBackup, backupFolder));
-  storage::pdbHandle* raw = nullptr;
-  const Status opened = storage::pdbOpen(folder, backupFolder, &raw);
-  pdb.reset(raw);
-  return opened.ok();
+bool PayloadConnection::Open() {
+  Close();
+  backupFolder_.clear();
+  if (!LocateDataFolder(DataFolder::kPayloads, folder_)) return false;
+  static_cast<void>(LocateDataFolder(DataFolder::kBackup, backupFolder_));
+  return storage::OpenPayloadDatabase(folder_, &database_).ok();
 }
 
-bool OpenConfigurationDatabase(PcdConnection& pcd) {
+void PayloadConnection::Close() {
+  if (!database_) return;
+  // Problems of the backup are no part of the pass's outcome.
+  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_));
+  database_.reset();
+}
+
+bool OpenConfigurationDatabase(StoreConnection& pcd) {
   pcd.reset();
   std::string folder;
   std::string cacheFolder;
   if (!LocateDataFolder(DataFolder::kConfiguration, folder) || !LocateDataFolder(DataFolder::kCache, cacheFolder)) {
     return false;
   }
-  storage::PCDHandle* raw = nullptr;
-  const Status opened = storage::PCDOpen(folder, cacheFolder, &raw);
-  pcd.reset(raw);
-  return opened.ok();
+  return storage::OpenConfigurationStore(folder, cacheFolder, &pcd).ok();
 }
 
-bool OpenCacheDatabase(PcdConnection& cache) {
+bool OpenCacheDatabase(StoreConnection& cache) {
   cache.reset();
   std::string folder;
   if (!LocateDataFolder(DataFolder::kCache, folder)) return false;
-  storage::PCDHandle* raw = nullptr;
-  const Status opened = storage::PCDOpenCache(folder, &raw);
-  cache.reset(raw);
-  return opened.ok();
+  return storage::OpenDomainStore(storage::DomainFile::kCache, folder, &cache).ok();
 }
 
 }  // namespace customhooks::integration

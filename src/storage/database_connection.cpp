@@ -4,8 +4,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -16,7 +14,6 @@
 #include "fs/paths.h"
 #include "fs/shared_folder.h"
 #include "storage/shared_folder_vfs.h"
-#include "storage/sqlite_memory.h"
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
@@ -31,26 +28,6 @@ using fs::JoinPath;
 using fs::NativePath;
 using fs::PathExists;
 using fs::RemovePlantedLink;
-
-namespace {
-
-const char kEmptyText[1] = "";
-char* const kEmptyList[1] = {nullptr};
-
-bool StartsWith(const char* text, const char* prefix) {
-  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
-}
-
-bool IsImplicitWrite(const char* text) {
-  return StartsWith(text, "INSERT ") || StartsWith(text, "UPDATE ") ||
-         StartsWith(text, "DELETE ");
-}
-
-}  // namespace
-
-char* SharedEmptyText() { return const_cast<char*>(kEmptyText); }
-
-char** SharedEmptyList() { return const_cast<char**>(kEmptyList); }
 
 int DecimalTextToInt(const char* text) {
   if (text == nullptr) return 0;
@@ -67,90 +44,57 @@ int DecimalTextToInt(const char* text) {
   return static_cast<int>(value);
 }
 
-// A compiled statement, finalized exactly once: explicitly when its result
-// code matters, otherwise when it goes out of scope.
-class DatabaseConnection::Statement {
- public:
-  Statement() = default;
-  ~Statement() { Finalize(); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+int Row::ColumnCount() const { return sqlite3_column_count(statement_); }
 
-  sqlite3_stmt** receiver() { return &stmt_; }
-  sqlite3_stmt* get() const { return stmt_; }
+std::string_view Row::Text(int column) const {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+  // A text with a NUL inside ends there, as a C text always did for the
+  // callers (in log lines and documents alike).
+  return text == nullptr ? std::string_view() : std::string_view(text);
+}
 
-  // A text holding no statement (only blanks or comments) compiles to none;
-  // running it does nothing.
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_DONE; }
-
-  // The result of sqlite3_finalize: with statements compiled by
-  // sqlite3_prepare, the specific error of a failed step.
-  int Finalize() {
-    if (!stmt_) return SQLITE_OK;
-    const int rc = sqlite3_finalize(stmt_);
-    stmt_ = nullptr;
-    return rc;
+int Row::Number(int column) const {
+  // An integer's text is its decimal digits, which DecimalTextToInt reads
+  // back saturated: the same number without SQLite formatting the text.
+  if (sqlite3_column_type(statement_, column) == SQLITE_INTEGER) {
+    const sqlite3_int64 value = sqlite3_column_int64(statement_, column);
+    return static_cast<int>(std::clamp<sqlite3_int64>(value, INT_MIN, INT_MAX));
   }
+  return DecimalTextToInt(reinterpret_cast<const char*>(sqlite3_column_text(statement_, column)));
+}
 
-  // Finalizes and gives the outcome of the run: the specific error that
-  // finalizing reports, else kDatabaseError when a step gave SQLITE_ERROR,
-  // else `outcome`.
-  Status Finish(sqlite3* db, Status outcome, bool stepFailed) {
-    const int rc = Finalize();
-    if (rc != SQLITE_OK) return StatusFromSqlite(rc, sqlite3_errmsg(db));
-    if (stepFailed) return Status(Code::kDatabaseError, sqlite3_errmsg(db));
-    return outcome;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+void TextList::Append(std::string_view text) {
+  if (bytes_.size() + text.size() >= UINT32_MAX) throw std::bad_alloc();
+  bytes_.append(text);
+  ends_.push_back(static_cast<std::uint32_t>(bytes_.size()));
+  bytes_.push_back('\0');
+}
 
 namespace {
 
-// Chunks start small (most connections hand out a few values) and double up
-// to kLargestChunk. A block of more than kOwnChunkAbove bytes gets a chunk of
-// its own, so that the tail of a shared chunk is never wasted on it.
-constexpr std::size_t kFirstChunk = 512;
-constexpr std::size_t kLargestChunk = 64 * 1024;
-constexpr std::size_t kOwnChunkAbove = 4 * 1024;
-constexpr std::size_t kBlockAlignment = alignof(std::max_align_t);
+// One use of a compiled statement: on leaving scope the statement is reset
+// and its bindings cleared, so it holds no lock and no pointer of the caller.
+class StatementUse {
+ public:
+  explicit StatementUse(sqlite3_stmt* statement) : statement_(statement) {}
+  ~StatementUse() {
+    if (statement_ == nullptr) return;
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  StatementUse(const StatementUse&) = delete;
+  StatementUse& operator=(const StatementUse&) = delete;
+
+  // A text holding no statement (only blanks or comments) compiles to none;
+  // running it does nothing.
+  int Step() { return statement_ ? sqlite3_step(statement_) : SQLITE_DONE; }
+  sqlite3_stmt* get() const { return statement_; }
+
+ private:
+  sqlite3_stmt* statement_;
+};
 
 }  // namespace
-
-DatabaseConnection::ResultPool::~ResultPool() {
-  for (void* chunk : chunks_) std::free(chunk);
-}
-
-char* DatabaseConnection::ResultPool::AddChunk(std::size_t size) {
-  void* chunk = std::malloc(size);
-  if (chunk == nullptr) throw std::bad_alloc();
-  try {
-    chunks_.push_back(chunk);
-  } catch (const std::bad_alloc&) {
-    std::free(chunk);
-    throw;
-  }
-  return static_cast<char*>(chunk);
-}
-
-void* DatabaseConnection::ResultPool::Allocate(std::size_t size) {
-  if (size > SIZE_MAX - kBlockAlignment) throw std::bad_alloc();
-  const std::size_t rounded = (std::max<std::size_t>(size, 1) + kBlockAlignment - 1) & ~(kBlockAlignment - 1);
-  if (rounded <= left_) {
-    char* block = free_;
-    free_ += rounded;
-    left_ -= rounded;
-    return block;
-  }
-  if (rounded > kOwnChunkAbove) return AddChunk(rounded);
-  const std::size_t chunkSize = std::max(nextChunkSize_, kFirstChunk);
-  char* chunk = AddChunk(chunkSize);
-  nextChunkSize_ = std::min(chunkSize * 2, kLargestChunk);
-  free_ = chunk + rounded;
-  left_ = chunkSize - rounded;
-  return chunk;
-}
 
 DatabaseConnection::DatabaseConnection(const std::string& folder, const std::string& fileName,
                                        SchemaStepTable stepTable, bool allowWrite,
@@ -251,13 +195,12 @@ Status DatabaseConnection::DistrustContent() {
 Status DatabaseConnection::BringSchemaToTarget() {
   long long stored = 0;
   int compat = 0;
-  char* value = nullptr;
-  Status provisional = QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_version'");
+  std::string value;
+  Status provisional = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_version'", {}, &value);
   if (provisional.ok()) {
-    stored = DecimalTextToInt(value);
-    provisional =
-        QueryValue(&value, "SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'");
-    if (provisional.ok()) compat = DecimalTextToInt(value);
+    stored = DecimalTextToInt(value.c_str());
+    provisional = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'", {}, &value);
+    if (provisional.ok()) compat = DecimalTextToInt(value.c_str());
   }
   // A missing row or a missing table (kDatabaseError) means the file has
   // not been given its schema yet. Any other failure means the file can't be
@@ -290,7 +233,7 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   Status begun = Execute("BEGIN");
   if (!begun.ok()) return begun;
   for (SchemaStep statement = stepTable_[n - 1]; *statement != nullptr; ++statement) {
-    if (!Execute("%s", *statement).ok()) {
+    if (!Execute(*statement).ok()) {
       // After some failures (a full disk, an I/O error) SQLite has already
       // rolled the transaction back and this ROLLBACK finds none; either
       // way nothing of the step is left, and the step's failure is what
@@ -302,161 +245,133 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   return Execute("COMMIT");
 }
 
-Status DatabaseConnection::Prepare(Statement& statement, const char* format, va_list args) {
-  if (format == nullptr) return Status(Code::kInvalidArgument);
-  SqliteText text(sqlite3_vmprintf(format, args));
-  if (!text) throw std::bad_alloc();
-  if (!state_.ok()) return StartsWith(text.get(), "SELECT") ? Status(Code::kNotFound) : state_;
-  if (db_ == nullptr) return Status(Code::kUnusable);
-  if (sqlite3_get_autocommit(db_) && IsImplicitWrite(text.get())) {
-    Status begun = Execute("BEGIN");
-    if (!begun.ok()) return begun;
-  }
-  const int length = static_cast<int>(std::strlen(text.get()));
-  const int rc = sqlite3_prepare(db_, text.get(), length, statement.receiver(), nullptr);
-  return rc == SQLITE_OK ? Status() : StatusFromSqlite(rc, sqlite3_errmsg(db_));
-}
-
-Status DatabaseConnection::Execute(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return ExecuteV(format, args); });
-  va_end(args);
-  return status;
-}
-
-Status DatabaseConnection::ExecuteV(const char* format, va_list args) {
-  Statement statement;
-  Status status = Prepare(statement, format, args);
-  if (!status.ok()) return status;
-  bool failed = false;
-  for (;;) {
-    const int rc = statement.Step();
-    if (rc == SQLITE_ROW) continue;
-    if (rc == SQLITE_ERROR) failed = true;
-    else if (rc != SQLITE_DONE) status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
-    break;
-  }
-  return statement.Finish(db_, std::move(status), failed);
-}
-
-Status DatabaseConnection::QueryValue(char** out, const char* format, ...) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  *out = SharedEmptyText();
-  va_list args;
-  va_start(args, format);
-  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return QueryValueV(out, format, args); });
-  va_end(args);
-  if (status.Is(Code::kNoMemory)) *out = nullptr;
-  return status;
-}
-
-Status DatabaseConnection::QueryValueV(char** out, const char* format, va_list args) {
-  Statement statement;
-  Status status = Prepare(statement, format, args);
-  if (!status.ok()) return status;
-
+Status DatabaseConnection::Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out) {
   *out = nullptr;
-  bool failed = false;
-  const int rc = statement.Step();
-  if (rc == SQLITE_ROW) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-    // A NULL column is handed out as the empty text: on success the caller
-    // is promised a text it can read.
-    *out = text ? CopyResultText(text) : SharedEmptyText();
-  } else if (rc == SQLITE_DONE) {
-    status = Status(Code::kNotFound);
-  } else if (rc == SQLITE_ERROR) {
-    failed = true;
-  } else {
-    status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
+  if (sql == nullptr) return Status(Code::kInvalidArgument);
+  if (db_ == nullptr) return Status(Code::kUnusable);
+  sqlite3_stmt* statement = nullptr;
+  for (const auto& [text, compiled] : statements_) {
+    if (text == sql) statement = compiled;
   }
-  return statement.Finish(db_, std::move(status), failed);
-}
-
-Status DatabaseConnection::QueryList(char*** out, const char* format, ...) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  *out = SharedEmptyList();
-  va_list args;
-  va_start(args, format);
-  Status status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] { return QueryListV(out, format, args); });
-  va_end(args);
-  if (status.Is(Code::kNoMemory)) *out = nullptr;
-  return status;
-}
-
-Status DatabaseConnection::QueryListV(char*** out, const char* format, va_list args) {
-  Statement statement;
-  Status status = Prepare(statement, format, args);
-  if (!status.ok()) return status;
-
-  std::vector<char*> values;
-  bool failed = false;
-  for (;;) {
-    const int rc = statement.Step();
-    if (rc == SQLITE_ROW) {
-      const int columns = sqlite3_column_count(statement.get());
-      for (int column = 0; column < columns; ++column) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), column));
-        // A null entry would end the list early; a NULL column is the
-        // empty text instead.
-        values.push_back(text ? CopyResultText(text) : SharedEmptyText());
-      }
-      continue;
+  if (statement == nullptr) {
+    statements_.reserve(statements_.size() + 1);
+    const int rc = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (rc != SQLITE_OK) return StatusFromSqlite(rc, sqlite3_errmsg(db_));
+    // A text holding no statement compiles to none and is not kept.
+    if (statement == nullptr) return Status();
+    statements_.emplace_back(sql, statement);
+  }
+  int index = 1;
+  for (const Parameter& parameter : parameters) {
+    const int rc = parameter.isText()
+                       ? sqlite3_bind_text(statement, index, parameter.text().data(),
+                                           static_cast<int>(parameter.text().size()), SQLITE_STATIC)
+                       : sqlite3_bind_int(statement, index, parameter.number());
+    if (rc != SQLITE_OK) {
+      sqlite3_clear_bindings(statement);
+      return StatusFromSqlite(rc, sqlite3_errmsg(db_));
     }
-    if (rc == SQLITE_DONE) {
-      if (values.empty()) status = Status(Code::kNotFound);
-    } else if (rc == SQLITE_ERROR) {
-      failed = true;
-    } else {
-      status = StatusFromSqlite(rc, sqlite3_errmsg(db_));
-    }
-    break;
+    ++index;
   }
-  status = statement.Finish(db_, std::move(status), failed);
-  if (!status.ok()) return status;
-  auto** list = static_cast<char**>(AllocateResult((values.size() + 1) * sizeof(char*)));
-  std::memcpy(list, values.data(), values.size() * sizeof(char*));
-  list[values.size()] = nullptr;
-  *out = list;
-  return status;
-}
-
-Status DatabaseConnection::Commit() {
-  if (!state_.ok()) return Status();
-  if (!sqlite3_get_autocommit(db_)) {
-    Status committed = Execute("COMMIT");
-    if (!committed.ok()) return committed;
-  }
-  // Every flush costs a disk round trip; a search or a read-only session
-  // opens and commits several times without changing anything.
-  const int changes = sqlite3_total_changes(db_);
-  if (changes == flushedChanges_) return Status();
-  FlushFileToDisk(path_);
-  flushedChanges_ = changes;
+  *out = statement;
   return Status();
 }
 
-Status DatabaseConnection::Rollback() {
-  if (!state_.ok() || sqlite3_get_autocommit(db_)) return Status();
-  return Execute("ROLLBACK");
+Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
+  if (!state_.ok()) return state_;
+  return QueryRows(sql, parameters, nullptr, nullptr);
+}
+
+Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
+                                     void* context) {
+  if (!state_.ok()) return Status(Code::kNotFound);
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    sqlite3_stmt* compiled = nullptr;
+    Status prepared = Prepare(sql, parameters, &compiled);
+    if (!prepared.ok()) return prepared;
+    StatementUse statement(compiled);
+    for (;;) {
+      const int rc = statement.Step();
+      if (rc == SQLITE_DONE) return Status();
+      if (rc != SQLITE_ROW) return StatusFromSqlite(rc, sqlite3_errmsg(db_));
+      if (callback != nullptr && !callback(context, Row(statement.get()))) return Status();
+    }
+  });
+}
+
+Status DatabaseConnection::QueryText(const char* sql, Parameters parameters, std::string* out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  bool found = false;
+  Status status = Query(sql, parameters, [&](const Row& row) {
+    out->assign(row.Text(0));
+    found = true;
+    return false;
+  });
+  if (status.ok() && !found) return Status(Code::kNotFound);
+  return status;
+}
+
+Status DatabaseConnection::QueryColumn(const char* sql, Parameters parameters, TextList* out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  TextList values;
+  Status status = Query(sql, parameters, [&values](const Row& row) {
+    values.Append(row.Text(0));
+    return true;
+  });
+  if (!status.ok()) return status;
+  if (values.empty()) return Status(Code::kNotFound);
+  *out = std::move(values);
+  return Status();
+}
+
+void DatabaseConnection::FlushIfChanged() {
+  // Every flush costs a disk round trip; a search or a read-only session
+  // opens and closes several times without changing anything.
+  const int changes = sqlite3_total_changes(db_);
+  if (changes == flushedChanges_) return;
+  FlushFileToDisk(path_);
+  flushedChanges_ = changes;
+}
+
+Status DatabaseConnection::CommitTransaction() {
+  if (!state_.ok()) return Status();
+  Status committed = Execute("COMMIT");
+  if (!committed.ok()) return committed;
+  FlushIfChanged();
+  return Status();
 }
 
 Status DatabaseConnection::Close() {
   if (!state_.ok() || db_ == nullptr) return Status();
+  FlushIfChanged();
+  for (const auto& entry : statements_) sqlite3_finalize(entry.second);
+  statements_.clear();
   const int rc = sqlite3_close(db_);
   db_ = nullptr;
   state_ = Status(Code::kUnusable);
   return StatusFromSqlite(rc, path_);
 }
 
-void* DatabaseConnection::AllocateResult(std::size_t size) { return resultPool_.Allocate(size); }
+Transaction::Transaction(DatabaseConnection& connection)
+    : connection_(&connection), begun_(connection.Execute("BEGIN")), open_(begun_.ok()) {}
 
-char* DatabaseConnection::CopyResultText(const char* text) {
-  const std::size_t size = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(AllocateResult(size));
-  std::memcpy(copy, text, size);
-  return copy;
+Transaction::Transaction(Transaction&& other) noexcept
+    : connection_(other.connection_), begun_(std::move(other.begun_)), open_(other.open_) {
+  other.open_ = false;
+}
+
+Transaction::~Transaction() {
+  // After some failures (a full disk, an I/O error) SQLite has already
+  // rolled the transaction back and this ROLLBACK finds none; either way
+  // nothing of it is left.
+  if (open_) static_cast<void>(connection_->Execute("ROLLBACK"));
+}
+
+Status Transaction::Commit() {
+  if (!open_) return begun_;
+  Status committed = connection_->CommitTransaction();
+  if (committed.ok()) open_ = false;
+  return committed;
 }
 
 }  // namespace customhooks::storage

@@ -3,33 +3,35 @@
 //
 // A DatabaseConnection finds or creates its database file (and the folder
 // chain that holds it), opens it with a busy timeout of 2000 ms, brings its
-// schema to the version the opener asks for, runs statements written as
-// SQLite format strings (%d for an int, %q for a string with its single
-// quotes doubled; the format supplies the surrounding quotes), and copies
-// every text it returns into blocks that it owns until it is destroyed.
+// schema to the version the opener asks for, and runs statements whose
+// values are bound to their parameters (?1, ?2, ...), never written into the
+// SQL text. Each statement text is compiled once per connection and kept
+// until the connection closes; texts are identified by their address, so
+// they must have static storage (string literals or static tables).
 //
-// Transactions: the first statement that begins with "INSERT ", "UPDATE " or
-// "DELETE " (upper case, at the very first byte) issued outside a transaction
-// is preceded by "BEGIN"; later writes join that transaction until Commit,
-// Rollback or Close (which discards it). Anything else, including writes in
-// lower case, runs in SQLite's autocommit mode.
+// Transactions are explicit (Transaction, below); a statement run outside
+// one is a transaction of its own (SQLite's autocommit mode).
 //
 // Every operation returns a Status with a code of storage_status.h and never
 // throws; running out of memory anywhere in an operation gives
-// Code::kNoMemory. The exceptions are the constructor, which throws
-// std::bad_alloc only when it cannot copy its arguments, and the two result
-// allocators at the end, which throw it when memory runs out.
+// Code::kNoMemory. The one exception is the constructor, which throws
+// std::bad_alloc only when it cannot copy its arguments. Every value handed
+// out is a copy the caller owns.
 #ifndef CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
 #define CUSTOMHOOKS_STORAGE_DATABASE_CONNECTION_H_
 
-#include <cstdarg>
 #include <cstddef>
+#include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "storage/storage_status.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace customhooks::storage {
 
@@ -43,15 +45,62 @@ using SchemaStepTable = const SchemaStep*;
 // Busy timeout of every connection, in milliseconds.
 constexpr int kBusyTimeoutMs = 2000;
 
-// Shared placeholder outputs: an empty text and an empty list (its only entry
-// is the terminator). They are never freed; callers must never write them.
-char* SharedEmptyText();
-char** SharedEmptyList();
-
 // Reads a decimal number the way atoi does: optional leading blanks, an
 // optional sign, then digits; 0 when there are none or the text is null.
 // Values beyond the int range saturate.
 int DecimalTextToInt(const char* text);
+
+// A value bound to one parameter of a statement: a number or a text. A text
+// is bound without a copy; it must outlive the call it is passed to.
+class Parameter {
+ public:
+  Parameter(int number) : number_(number), isText_(false) {}  // NOLINT: implicit by design
+  Parameter(std::string_view text) : text_(text), isText_(true) {}  // NOLINT
+  Parameter(const char* text) : text_(text), isText_(true) {}  // NOLINT
+  Parameter(const std::string& text) : text_(text), isText_(true) {}  // NOLINT
+
+  bool isText() const { return isText_; }
+  int number() const { return number_; }
+  std::string_view text() const { return text_; }
+
+ private:
+  int number_ = 0;
+  std::string_view text_;
+  bool isText_;
+};
+using Parameters = std::initializer_list<Parameter>;
+
+// The current row of a query, readable only while the query runs.
+class Row {
+ public:
+  explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
+  int ColumnCount() const;
+  // The column as text; a NULL column reads as the empty text.
+  std::string_view Text(int column) const;
+  // The column's text read as DecimalTextToInt reads it.
+  int Number(int column) const;
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+// A list of texts kept in one block: a search hands out one ID per installed
+// payload, and a string of its own for each would cost more than the ID.
+class TextList {
+ public:
+  std::size_t size() const { return ends_.size(); }
+  bool empty() const { return ends_.empty(); }
+  // Entry `i`, NUL-terminated.
+  const char* operator[](std::size_t i) const { return bytes_.data() + (i == 0 ? 0 : ends_[i - 1] + 1); }
+  // Throws std::bad_alloc when memory runs out.
+  void Append(std::string_view text);
+
+ private:
+  std::string bytes_;
+  std::vector<std::uint32_t> ends_;  // offset of each entry's terminator
+};
+
+class Transaction;
 
 class DatabaseConnection {
  public:
@@ -70,7 +119,7 @@ class DatabaseConnection {
   DatabaseConnection(const std::string& folder, const std::string& fileName,
                      SchemaStepTable stepTable, bool allowWrite, int targetVersion,
                      bool checkSchema);
-  // Closes (dropping the status) and frees every returned text and list.
+  // Closes, dropping the status.
   ~DatabaseConnection();
   DatabaseConnection(const DatabaseConnection&) = delete;
   DatabaseConnection& operator=(const DatabaseConnection&) = delete;
@@ -78,28 +127,27 @@ class DatabaseConnection {
   // Success while open; Code::kUnusable after Close; otherwise the status
   // with which Open failed.
   const Status& state() const { return state_; }
-  // The SQLite connection; null when not open.
-  sqlite3* handle() const { return db_; }
 
   // Runs a statement, skipping any rows it gives. A statement asked of a
-  // connection that is not open gives state() (a SELECT: Code::kNotFound).
-  // A failure of SQLite carries SQLite's message as its context.
-  Status Execute(const char* format, ...);
+  // connection that is not open gives state(). A failure of SQLite carries
+  // SQLite's message as its context.
+  Status Execute(const char* sql, Parameters parameters = {});
 
-  // First column of the first row. `*out` is the shared empty text when the
-  // statement can't be prepared; null with Code::kNotFound when there is no
-  // row; a pooled copy on success (a NULL column gives the shared empty
-  // text). Code::kInvalidArgument when `out` is null; Code::kNoMemory (with
-  // `*out` null) when memory runs out.
-  Status QueryValue(char** out, const char* format, ...);
+  // Runs a query and calls `onRow` for each row until it returns false.
+  // Code::kNotFound when the connection is not open; otherwise success or
+  // the failure of SQLite (rows already handed on stay handed on).
+  template <typename OnRow>
+  Status Query(const char* sql, Parameters parameters, OnRow&& onRow) {
+    return QueryRows(sql, parameters, &CallRow<OnRow>, &onRow);
+  }
 
-  // Every column of every row, row by row, as a null-terminated array of
-  // pooled copies (a NULL column gives the shared empty text). `*out` is
-  // the shared empty list with Code::kNotFound when no value was found, and
-  // with the failure when the statement can't be prepared or run; null with
-  // Code::kNoMemory when memory runs out. Code::kInvalidArgument when `out`
-  // is null.
-  Status QueryList(char*** out, const char* format, ...);
+  // First column of the first row (a NULL column reads as the empty text).
+  // Code::kNotFound, `*out` untouched, when there is no row.
+  Status QueryText(const char* sql, Parameters parameters, std::string* out);
+
+  // First column of every row, in order (NULL columns read as the empty
+  // text). Code::kNotFound, `*out` empty, when there is no row.
+  Status QueryColumn(const char* sql, Parameters parameters, TextList* out);
 
   // Runs step `n` of the step table between "BEGIN" and "COMMIT".
   // Code::kUnusable when not open or when a statement fails (the step is
@@ -108,31 +156,15 @@ class DatabaseConnection {
   // of BEGIN or COMMIT.
   Status ApplySchemaStep(int n);
 
-  // Commits an open transaction, then forces the file to disk when this
-  // connection has changed it since its last flush (whether in that
-  // transaction or outside any): a file it has not changed holds nothing of
-  // its own to make durable. A failed COMMIT is returned and leaves the
-  // transaction open, without flushing. Success when not open.
-  Status Commit();
-
-  // Rolls an open transaction back; success when not open or no
-  // transaction.
-  Status Rollback();
-
-  // Closes the SQLite connection (discarding an open transaction). The
-  // connection is closed afterwards whatever SQLite reports; the result is
-  // SQLite's status. Success when not open.
+  // Forces the file to disk when this connection has changed it since its
+  // last flush, then closes the SQLite connection (discarding a transaction
+  // still open). The connection is closed afterwards whatever SQLite
+  // reports; the result is SQLite's status. Success when not open.
   Status Close();
 
-  // A block of `size` bytes owned by the connection until it is destroyed.
-  // Throws std::bad_alloc when it can't be allocated; callers are inside an
-  // operation that turns that into Code::kNoMemory.
-  void* AllocateResult(std::size_t size);
-
-  // A pooled copy of `text` with its terminator; throws as AllocateResult.
-  char* CopyResultText(const char* text);
-
  private:
+  friend class Transaction;
+
   // Opens the file and brings its schema to the target version:
   //  kInvalidArgument  the path of the file can't be built (too long);
   //  kUnusable         a folder stands where the file should be;
@@ -155,35 +187,18 @@ class DatabaseConnection {
   // and closes the database after every refusal.
   Status Open();
 
-  // Blocks are carved out of larger chunks that all live until the pool is
-  // destroyed: a search hands out several small texts per payload, and one
-  // allocation (and one list entry) for each would cost more than the text.
-  class ResultPool {
-   public:
-    ResultPool() = default;
-    ~ResultPool();
-    ResultPool(const ResultPool&) = delete;
-    ResultPool& operator=(const ResultPool&) = delete;
-    // A block of `size` bytes, aligned for any type; throws std::bad_alloc
-    // when memory runs out.
-    void* Allocate(std::size_t size);
-
-   private:
-    // Allocates a chunk of `size` bytes and records it.
-    char* AddChunk(std::size_t size);
-
-    std::vector<void*> chunks_;
-    char* free_ = nullptr;   // the unused tail of the newest shared chunk
-    std::size_t left_ = 0;   // its size
-    std::size_t nextChunkSize_ = 0;  // of the next shared chunk; 0 before the first
-  };
-
-  class Statement;
-
-  Status Prepare(Statement& statement, const char* format, va_list args);
-  Status ExecuteV(const char* format, va_list args);
-  Status QueryValueV(char** out, const char* format, va_list args);
-  Status QueryListV(char*** out, const char* format, va_list args);
+  template <typename OnRow>
+  static bool CallRow(void* onRow, const Row& row) {
+    return (*static_cast<OnRow*>(onRow))(row);
+  }
+  using RowCallback = bool (*)(void*, const Row&);
+  Status QueryRows(const char* sql, Parameters parameters, RowCallback callback, void* context);
+  // The compiled statement of `sql`, compiled on first use, with
+  // `parameters` bound.
+  Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
+  // COMMIT, then the flush of a changed file; see Transaction::Commit.
+  Status CommitTransaction();
+  void FlushIfChanged();
   Status BringSchemaToTarget();
   // Removes links planted at the names of the database and of its journals;
   // true when one was there.
@@ -193,10 +208,11 @@ class DatabaseConnection {
 
   Status state_{Code::kUnusable};
   sqlite3* db_ = nullptr;
+  // Statements compiled on this connection, by the address of their text.
+  std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
   // SQLite's count of rows this connection has changed, as it was at the
   // last flush.
   int flushedChanges_ = 0;
-  ResultPool resultPool_;
   std::string folder_;
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.
@@ -205,6 +221,35 @@ class DatabaseConnection {
   bool sharedFolder_;
   bool checkSchema_;
   int targetVersion_;
+};
+
+// One transaction of a connection: "BEGIN" (deferred: no lock is taken
+// until the first statement in it) when constructed, "ROLLBACK" when it ends
+// without a successful Commit. Reads in it see one snapshot of the file
+// under one shared lock; the first write takes the write lock. It must end
+// before its connection closes.
+class Transaction {
+ public:
+  explicit Transaction(DatabaseConnection& connection);
+  Transaction(Transaction&& other) noexcept;
+  Transaction& operator=(Transaction&&) = delete;
+  Transaction(const Transaction&) = delete;
+  ~Transaction();
+
+  // The status of BEGIN: a transaction that did not begin commits and rolls
+  // back nothing.
+  const Status& begun() const { return begun_; }
+
+  // "COMMIT", then forces the file to disk when the connection has changed
+  // it since its last flush. A failed COMMIT (Code::kBusy when another
+  // process keeps the file locked) leaves the transaction open: Commit may
+  // be called again, and the destructor rolls it back.
+  Status Commit();
+
+ private:
+  DatabaseConnection* connection_;
+  Status begun_;
+  bool open_ = false;
 };
 
 }  // namespace customhooks::storage

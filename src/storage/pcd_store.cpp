@@ -9,94 +9,55 @@
 
 namespace customhooks::storage {
 
-struct PCDHandle {
-  PCDHandle(const std::string& folder, const char* fileName, SchemaStepTable steps,
-            bool allowWrite)
-      : connection(folder, fileName, steps, allowWrite, kStoreSchemaVersion, true) {}
-
-  static constexpr int kStoreSchemaVersion = 2;
-  DatabaseConnection connection;
-};
-
 namespace {
 
-Status OpenStore(const std::string& folder, bool cache, PCDHandle** out) {
-  *out = nullptr;
+const char kGetSql[] = "SELECT value FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3";
+const char kSetSql[] =
+    "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (?1, ?2, ?3, ?4)";
+const char kDeleteSql[] = "DELETE FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3";
+
+const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? "cache.db" : "pcd.db"; }
+
+}  // namespace
+
+DomainStore::DomainStore(DomainFile file, const std::string& folder)
+    : connection_(folder, FileNameOf(file),
+                  file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps,
+                  file == DomainFile::kCache, kStoreSchemaVersion, true) {}
+
+Status DomainStore::Get(int domain, std::string_view subdomain, std::string_view key, std::string* value) {
+  return connection_.QueryText(kGetSql, {domain, subdomain, key}, value);
+}
+
+Status DomainStore::Set(int domain, std::string_view subdomain, std::string_view key, std::string_view value) {
+  return connection_.Execute(kSetSql, {domain, subdomain, key, value});
+}
+
+Status DomainStore::Delete(int domain, std::string_view subdomain, std::string_view key) {
+  return connection_.Execute(kDeleteSql, {domain, subdomain, key});
+}
+
+Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out) {
+  if (out == nullptr) return Status(Code::kInvalidArgument);
+  out->reset();
   // An empty folder would put the file wherever the process happens to run.
-  if (folder.empty()) return Status(Code::kInvalidArgument, cache ? "cache.db" : "pcd.db");
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&folder, out, cache] {
-    // The cache folder is shared for writing by every user; the
-    // configuration folder only for reading.
-    auto handle = cache ? std::make_unique<PCDHandle>(folder, "cache.db", kCacheSchemaSteps, true)
-                        : std::make_unique<PCDHandle>(folder, "pcd.db", kConfigurationSchemaSteps, false);
-    if (!handle->connection.state().ok()) return handle->connection.state();
-    *out = handle.release();
+  if (folder.empty()) return Status(Code::kInvalidArgument, FileNameOf(file));
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    auto store = std::make_unique<DomainStore>(file, folder);
+    if (!store->connection_.state().ok()) return store->connection_.state();
+    *out = std::move(store);
     return Status();
   });
 }
 
-}  // namespace
-
-Status PCDOpen(const std::string& folder, const std::string& cacheFolder, PCDHandle** out) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  Status opened = OpenStore(folder, false, out);
+Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,
+                              std::unique_ptr<DomainStore>* out) {
+  Status opened = OpenDomainStore(DomainFile::kConfiguration, folder, out);
   if (!opened.ok()) return opened;
-  PCDHandle* cache = nullptr;
-  Status prepared = PCDOpenCache(cacheFolder, &cache);
+  std::unique_ptr<DomainStore> cache;
+  Status prepared = OpenDomainStore(DomainFile::kCache, cacheFolder, &cache);
   if (!prepared.ok()) return prepared;
-  return PCDClose(cache);
-}
-
-Status PCDOpenCache(const std::string& cacheFolder, PCDHandle** out) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  return OpenStore(cacheFolder, true, out);
-}
-
-Status PCDGetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
-                    char** value) {
-  if (handle == nullptr || subdomain == nullptr || key == nullptr || value == nullptr) {
-    return Status(Code::kInvalidArgument);
-  }
-  return handle->connection.QueryValue(
-      value, "SELECT value FROM domain_data WHERE domain = %d AND subdomain = '%q' AND key = '%q'",
-      domain, subdomain, key);
-}
-
-Status PCDSetDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key,
-                    const char* value) {
-  if (value == nullptr) return PCDDeleteDomain(handle, domain, subdomain, key);
-  if (handle == nullptr || subdomain == nullptr || key == nullptr) return Status(Code::kInvalidArgument);
-  return handle->connection.Execute(
-      "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (%d, '%q', '%q', "
-      "'%q')",
-      domain, subdomain, key, value);
-}
-
-Status PCDDeleteDomain(PCDHandle* handle, int domain, const char* subdomain, const char* key) {
-  if (handle == nullptr || subdomain == nullptr || key == nullptr) return Status(Code::kInvalidArgument);
-  return handle->connection.Execute(
-      "DELETE FROM domain_data WHERE domain = %d AND subdomain = '%q' AND key = '%q'", domain,
-      subdomain, key);
-}
-
-Status PCDCommit(PCDHandle* handle) {
-  if (handle == nullptr) return Status(Code::kInvalidArgument);
-  return handle->connection.Commit();
-}
-
-Status PCDRollback(PCDHandle* handle) {
-  if (handle == nullptr) return Status(Code::kInvalidArgument);
-  return handle->connection.Rollback();
-}
-
-Status PCDClose(PCDHandle* handle) {
-  if (handle == nullptr) return Status(Code::kInvalidArgument);
-  std::unique_ptr<PCDHandle> owned(handle);
-  Status committed = PCDCommit(handle);
-  Status closed = owned->connection.Close();
-  // Closing discards a transaction whose commit failed: that loss must not
-  // be reported as success.
-  return closed.ok() ? committed : closed;
+  return cache->Close();
 }
 
 }  // namespace customhooks::storage

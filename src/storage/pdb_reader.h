@@ -2,83 +2,96 @@
 // every payload it installed, in the installer's folder that the caller
 // names. The module only reads it; a missing file is created with the
 // installer's empty schema, so that every query simply finds nothing.
-// Committing or closing a handle also refreshes the copy of the installer's
-// "caps.db" (beside "pdb.db") in a backup folder the caller names.
+// Beside it lies the installer's own "caps.db", of which
+// BackUpInstallerDatabase keeps a copy.
 //
 // Every operation returns a Status with a code of storage_status.h
-// (Code::kInvalidArgument for a null required argument, without touching the
-// database; Code::kNoMemory when memory runs out) and never throws. Texts
-// are NUL-terminated UTF-8.
-//
-// Ownership: a handle comes from pdbOpen and is freed by pdbClose. Every text
-// and list a handle returns belongs to it and stays valid until pdbClose;
-// callers never free them. Reads wait at most 2000 ms for a lock held by the
-// installer and then give Code::kBusy.
+// (Code::kNoMemory when memory runs out) and never throws. Texts are UTF-8;
+// values are copies the caller owns. Reads wait at most 2000 ms for a lock
+// held by the installer and then give Code::kBusy.
 #ifndef CUSTOMHOOKS_STORAGE_PDB_READER_H_
 #define CUSTOMHOOKS_STORAGE_PDB_READER_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
+#include "storage/database_connection.h"
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
 
-struct pdbHandle;
-
-// One row of the payloads table, filled by pdbGetPayload. The caller owns
-// the record; the texts belong to the handle. A NULL text column reads as
-// the empty text, a NULL or non-numeric number as 0.
-struct pdbPayload {
-  char* payloadID;
-  char* productFamily;
-  char* productName;
-  char* version;
-  char* signature;
-  std::int32_t installState;
-  std::int32_t installTime;
+// One row of the payloads table. A NULL text column reads as the empty
+// text, a NULL or non-numeric number as 0.
+struct PayloadRecord {
+  std::string payloadID;
+  std::string productFamily;
+  std::string productName;
+  std::string version;
+  std::string signature;
+  std::int32_t installState = 0;
+  std::int32_t installTime = 0;
 };
 
-// Install state filter of pdbGetPayloadIDs: 0 to 3 select the payloads in
-// that state, 4 selects every payload.
+// Install state filter of PayloadIDs: 0 to 3 select the payloads in that
+// state, 4 selects every payload.
 constexpr int kPayloadStateAll = 4;
 
-// Opens "pdb.db" in `folder`, creating the folder and the file when missing;
-// a commit backs "caps.db" up into `backupFolder` (none when it is empty). On
-// success, `*out` holds the handle; otherwise `*out` is null:
-// Code::kInvalidArgument for an empty `folder`, else the status of opening (Code::kSchemaTooNew for a database that requires a
-// schema newer than version 1, Code::kBusy when it stays locked,
-// Code::kAccessRefused when it can't be opened).
-Status pdbOpen(const std::string& folder, const std::string& backupFolder, pdbHandle** out);
+// The open payload database. Destroying it closes it.
+class PayloadDatabase {
+ public:
+  // Use OpenPayloadDatabase.
+  explicit PayloadDatabase(const std::string& folder);
 
-// The IDs of the payloads selected by `stateFilter`, by ascending install
-// time (NULL times first), as a null-terminated list. Code::kNotFound with
-// the shared empty list when none matches; Code::kInvalidArgument for a
-// filter outside 0 to 4.
-Status pdbGetPayloadIDs(pdbHandle* handle, int stateFilter, char*** out);
+  // The IDs of the payloads selected by `stateFilter`, each once, by
+  // ascending install time (NULL times first). Code::kNotFound, `*out`
+  // untouched, when none matches; Code::kInvalidArgument for a filter
+  // outside 0 to 4.
+  Status PayloadIDs(int stateFilter, TextList* out);
 
-// Fills `rec` from the row of payload `id`. Code::kNotFound when there is no
-// such row, Code::kDatabaseError when the payloads table does not have the
-// seven expected columns; `rec` is untouched unless the result is success.
-Status pdbGetPayload(pdbHandle* handle, const char* id, pdbPayload* rec);
+  // Fills `*record` from the first row SQLite gives for payload `id`.
+  // Code::kNotFound when there is no such row, Code::kDatabaseError when the
+  // payloads table does not have the seven expected columns; `*record` is
+  // untouched unless the result is success.
+  Status ReadPayload(std::string_view id, PayloadRecord* record);
 
-// The value of payload `id`'s data (`domain`, `key`). On success, `*value`
-// is the stored text (a NULL value reads as the empty text);
-// Code::kNotFound with `*value` null when there is none.
-Status pdbGetPayloadData(pdbHandle* handle, const char* id, int domain, const char* key,
-                         char** value);
+  // The value of payload `id`'s data (`domain`, `key`) in `*value` (a NULL
+  // value reads as the empty text); Code::kNotFound, `*value` untouched,
+  // when there is none.
+  Status PayloadData(std::string_view id, int domain, std::string_view key, std::string* value);
 
-// Forces "pdb.db" to disk when this handle created it (the only write it
-// ever makes), then refreshes the backup copy of "caps.db" (a backup that
-// already holds the same bytes is left as it is).
-// Problems of the backup are not reported; the target copy is replaced
-// whole or not at all.
-Status pdbCommit(pdbHandle* handle);
+  // A read transaction: every read until it ends sees one snapshot of the
+  // file and takes no lock of its own (the first one takes the shared lock,
+  // which the transaction's end gives back; its Commit changes nothing). It
+  // must end before the database closes.
+  Transaction BeginRead() { return Transaction(connection_); }
 
-// pdbCommit, then closes the database and frees the handle with everything
-// it returned. Returns the status of closing, or, when closing succeeded but
-// the commit failed, the commit's status.
-Status pdbClose(pdbHandle* handle);
+  // Forces "pdb.db" to disk when this handle created it (the only write it
+  // ever makes) and closes it. The status of closing.
+  Status Close() { return connection_.Close(); }
+
+ private:
+  friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
+  static constexpr int kPayloadSchemaVersion = 1;
+  DatabaseConnection connection_;
+};
+
+// Opens "pdb.db" in `folder`, creating the folder and the file when missing.
+// On success `*out` holds the database; otherwise `*out` is empty:
+// Code::kInvalidArgument for an empty `folder`, else the status of opening
+// (Code::kSchemaTooNew for a database that requires a schema newer than
+// version 1, Code::kBusy when it stays locked, Code::kAccessRefused when it
+// can't be opened).
+Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
+
+// Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
+// `backupFolder` up to date. A backup that already holds the same bytes is
+// left as it is; otherwise the target is replaced whole or not at all.
+// Code::kNotFound when there is nothing to copy (no "caps.db", an empty
+// `backupFolder`) or a path can't be built, Code::kFileError when the backup
+// folder can't be created or the copy fails.
+Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder);
 
 }  // namespace customhooks::storage
 

@@ -117,18 +117,14 @@ struct CopyFiles {
       Report(fd, 'S', k);
       continue;
     }
-    customhooks::integration::PcdConnection owner;
-    if (!customhooks::integration::OpenCacheDatabase(owner)) ::_exit(5);
-    customhooks::storage::PCDHandle* cache = owner.release();
+    customhooks::integration::StoreConnection cache;
+    if (!customhooks::integration::OpenCacheDatabase(cache)) ::_exit(5);
+    customhooks::storage::Transaction batch = cache->Begin();
     for (int r = 0; r < kBatchRecords; ++r) {
-      if (!customhooks::storage::PCDSetDomain(cache, 1, kBatchSubdomain, ("r" + std::to_string(r)).c_str(),
-                                              DateOf(k).c_str())
-               .ok()) {
-        ::_exit(10);
-      }
+      if (!cache->Set(1, kBatchSubdomain, "r" + std::to_string(r), DateOf(k)).ok()) ::_exit(10);
     }
-    const bool committed = customhooks::storage::PCDCommit(cache).ok();
-    const bool closed = customhooks::storage::PCDClose(cache).ok();
+    const bool committed = batch.Commit().ok();
+    const bool closed = cache->Close().ok();
     if (!committed || !closed) ::_exit(6);
     Report(fd, 'C', k);
 

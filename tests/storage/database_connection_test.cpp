@@ -70,7 +70,7 @@ TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
   ASSERT_FALSE(IsFolderOnDisk(PathOf(machine_.scratch(), {"one"})));
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
-  EXPECT_NE(connection->handle(), nullptr);
+  EXPECT_EQ(connection->Execute("SELECT 1"), kOk);
   EXPECT_TRUE(IsFileOnDisk(File()));
 
   RawDatabase raw(File());
@@ -120,7 +120,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
   EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
 }
@@ -129,7 +129,7 @@ TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
   WriteVersionedDatabase(File(), "2", nullptr);
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kNotFound);
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
 }
 
 TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
@@ -137,7 +137,7 @@ TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   ASSERT_TRUE(WriteWholeFile(PathOf(File(), {"inside.txt"}), "keep me"));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   EXPECT_TRUE(IsFolderOnDisk(File()));
   EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
 }
@@ -149,7 +149,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   ASSERT_TRUE(WriteWholeFile(File(), junk));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kFileError);
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
 }
@@ -164,9 +164,9 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
   }
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT n FROM opens"), kOk);
-  EXPECT_STREQ(value, "7");
+  std::string value;
+  EXPECT_EQ(connection->QueryText("SELECT n FROM opens", {}, &value), kOk);
+  EXPECT_EQ(value, "7");
   connection.reset();
 
   RawDatabase raw(File());
@@ -177,7 +177,7 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
 TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
   auto connection = Connect(kFailingSecondStep);
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   connection.reset();
 
   RawDatabase raw(File());
@@ -188,7 +188,7 @@ TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
 TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
   auto connection = Connect(kFirstStepOnly, 2);
   EXPECT_EQ(connection->state(), Code::kMissingStep);
-  EXPECT_EQ(connection->handle(), nullptr);
+  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   connection.reset();
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
@@ -199,7 +199,7 @@ TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::string longName(300, 'n');
   DatabaseConnection connection(machine_.scratch(), longName, kCountingSteps, false, 2, true);
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
-  EXPECT_EQ(connection.handle(), nullptr);
+  EXPECT_NE(connection.Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   EXPECT_EQ(FolderEntries(machine_.scratch()), before);
 }
 
@@ -217,95 +217,64 @@ TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
 
 // ---- Queries ---------------------------------------------------------------
 
-TEST_F(DatabaseConnectionTest, QueryValueOutcomes) {
+// ---- Statements, values and transactions ----------------------------------
+
+TEST_F(DatabaseConnectionTest, QueryOutcomes) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('n', NULL)"), kOk);
-
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), kOk);
-  EXPECT_STREQ(value, "alpha");
-
-  value = SharedEmptyText();
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'zzz'"), Code::kNotFound);
-  EXPECT_EQ(value, nullptr);
-
-  value = nullptr;
-  const Status missing = connection->QueryValue(&value, "SELECT value FROM no_such_table");
-  EXPECT_EQ(missing, Code::kDatabaseError);
-  EXPECT_EQ(missing.context(), "no such table: no_such_table") << "SQLite's message goes along";
-  EXPECT_EQ(value, SharedEmptyText());
-
-  value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'n'"), kOk);
-  ASSERT_NE(value, nullptr) << "a NULL column must still give a readable text";
-  EXPECT_STREQ(value, "");
-
-  EXPECT_EQ(connection->QueryValue(nullptr, "SELECT 1"), Code::kInvalidArgument);
-}
-
-TEST_F(DatabaseConnectionTest, QueryListOutcomes) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  char** list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items"), Code::kNotFound);
-  EXPECT_EQ(list, SharedEmptyList());
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list[0], nullptr);
-
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', 'two')"), kOk);
+  static const char kInsert[] = "INSERT INTO items VALUES (?1, ?2)";
+  ASSERT_EQ(connection->Execute(kInsert, {"b", "two"}), kOk);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', NULL)"), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('c', 'three')"), kOk);
-  EXPECT_EQ(connection->QueryList(&list, "SELECT name, value FROM items ORDER BY name"), kOk);
-  ASSERT_NE(list, nullptr);
-  std::vector<std::string> values;
-  for (char** entry = list; *entry != nullptr; ++entry) values.emplace_back(*entry);
-  EXPECT_EQ(values, (std::vector<std::string>{"a", "", "b", "two", "c", "three"}))
-      << "a NULL column must not end the list early";
-
-  list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT x FROM no_such_table"), Code::kDatabaseError);
-  EXPECT_EQ(list, SharedEmptyList());
-  EXPECT_EQ(connection->QueryList(nullptr, "SELECT 1"), Code::kInvalidArgument);
-}
-
-TEST_F(DatabaseConnectionTest, FormatsQuoteTextsAndNumbers) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  const char* hostile = "x'); DROP TABLE items; --";
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', %d)", "it's", -42), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', '%q')", hostile, "o''k"), kOk);
-
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "it's"), kOk);
-  EXPECT_STREQ(value, "-42");
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", hostile), kOk);
-  EXPECT_STREQ(value, "o''k");
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "its"),
-            Code::kNotFound);
+  ASSERT_EQ(connection->Execute(kInsert, {"c", -42}), kOk);
+  // Bound texts are values, never SQL: quotes and statement text stay data.
+  const char hostile[] = "x'); DROP TABLE items; --";
+  ASSERT_EQ(connection->Execute(kInsert, {hostile, "it's"}), kOk);
   EXPECT_EQ(connection->Execute("SELECT name FROM items"), kOk) << "rows are skipped";
+
+  static const char kValueOf[] = "SELECT value FROM items WHERE name = ?1";
+  const struct {
+    const char* name;
+    Outcome outcome;
+    const char* value;  // when found
+  } kCases[] = {
+      {"b", kOk, "two"}, {"a", kOk, ""}, {"c", kOk, "-42"}, {hostile, kOk, "it's"}, {"zzz", Code::kNotFound, "kept"},
+  };
+  for (const auto& c : kCases) {
+    std::string value = "kept";
+    EXPECT_EQ(connection->QueryText(kValueOf, {c.name}, &value), c.outcome) << c.name;
+    EXPECT_EQ(value, c.value) << c.name;
+  }
+  std::string value;
+  const Status missing = connection->QueryText("SELECT value FROM no_such_table", {}, &value);
+  EXPECT_EQ(missing, Code::kDatabaseError);
+  EXPECT_EQ(missing.context(), "no such table: no_such_table");
+  EXPECT_EQ(connection->QueryText("SELECT 1", {}, nullptr), Code::kInvalidArgument);
+
+  TextList names;
+  EXPECT_EQ(connection->QueryColumn("SELECT name FROM items WHERE name < ?1 ORDER BY name", {"c"}, &names), kOk);
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_STREQ(names[0], "a");
+  EXPECT_STREQ(names[1], "b");
+  EXPECT_EQ(connection->QueryColumn("SELECT value FROM items WHERE name = 'a'", {}, &names), kOk);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_STREQ(names[0], "") << "a NULL column reads as the empty text";
+  EXPECT_EQ(connection->QueryColumn("SELECT name FROM items WHERE 0", {}, &names), Code::kNotFound);
+  EXPECT_EQ(names.size(), 1u) << "untouched";
+  EXPECT_EQ(connection->QueryColumn("SELECT x FROM no_such_table", {}, &names), Code::kDatabaseError);
+
+  int rows = 0;
+  EXPECT_EQ(connection->Query("SELECT name, value FROM items ORDER BY name", {}, [&rows](const Row& row) {
+    EXPECT_EQ(row.ColumnCount(), 2);
+    return ++rows < 2;
+  }), kOk);
+  EXPECT_EQ(rows, 2) << "the visitor ends the query";
 }
 
-TEST_F(DatabaseConnectionTest, ReturnedTextsStayValidUntilDestroyed) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  std::vector<char*> values;
-  for (int i = 0; i < 50; ++i) {
-    ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('k%d', 'value number %d')", i, i), kOk);
-    char* value = nullptr;
-    ASSERT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = 'k%d'", i), kOk);
-    values.push_back(value);
-  }
-  char** list = nullptr;
-  ASSERT_EQ(connection->QueryList(&list, "SELECT name FROM items ORDER BY rowid"), kOk);
-  ASSERT_EQ(connection->Commit(), kOk);
-  ASSERT_EQ(connection->Close(), kOk);
-  for (int i = 0; i < 50; ++i) {
-    EXPECT_EQ(std::string(values[i]), "value number " + std::to_string(i));
-    EXPECT_EQ(std::string(list[i]), "k" + std::to_string(i));
-  }
-  EXPECT_EQ(list[50], nullptr);
+TEST_F(DatabaseConnectionTest, TextListKeepsEveryEntry) {
+  TextList list;
+  for (int i = 0; i < 1000; ++i) list.Append(std::string(i % 7, 'x') + std::to_string(i));
+  ASSERT_EQ(list.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(std::string(list[i]), std::string(i % 7, 'x') + std::to_string(i));
 }
 
 // SQLite's own allocations fail beyond its heap limit. Setting the hard
@@ -331,137 +300,109 @@ TEST_F(DatabaseConnectionTest, RunningOutOfMemoryGivesNoMemoryAndNoValue) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
-  ASSERT_EQ(connection->Commit(), kOk);
   {
     const SqliteHeapLimit limit(sqlite3_memory_used());
-    char* value = SharedEmptyText();
-    EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items WHERE name = '%q'", "a"), Code::kNoMemory);
-    EXPECT_EQ(value, nullptr);
-    char** list = SharedEmptyList();
-    EXPECT_EQ(connection->QueryList(&list, "SELECT name FROM items"), Code::kNoMemory);
-    EXPECT_EQ(list, nullptr);
-    EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('%q', 'beta')", "b"), Code::kNoMemory);
-    EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0) << "no transaction was begun";
+    std::string value = "kept";
+    EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = ?1 AND 2 > 1", {"a"}, &value),
+              Code::kNoMemory);
+    EXPECT_EQ(value, "kept");
+    TextList list;
+    EXPECT_EQ(connection->QueryColumn("SELECT name FROM items WHERE 3 > 1", {}, &list), Code::kNoMemory);
+    EXPECT_EQ(connection->Execute("INSERT INTO items VALUES (?1, 'beta')", {"b"}), Code::kNoMemory);
   }
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT group_concat(name) FROM items"), kOk);
-  EXPECT_STREQ(value, "a") << "the connection goes on working once memory is there";
+  std::string value;
+  EXPECT_EQ(connection->QueryText("SELECT group_concat(name) FROM items", {}, &value), kOk);
+  EXPECT_EQ(value, "a");
 }
 
-// ---- Transactions ----------------------------------------------------------
+TEST_F(DatabaseConnectionTest, TransactionEndsAsItsOwnerDecides) {
+  const struct {
+    const char* what;
+    bool commit;
+    const char* count;  // of items afterwards, seen by another connection
+  } kCases[] = {{"committed", true, "2"}, {"left without a commit", false, "0"}};
+  for (const auto& c : kCases) {
+    auto connection = Connect();
+    ASSERT_EQ(connection->state(), kOk);
+    ASSERT_EQ(connection->Execute("DELETE FROM items"), kOk);
+    {
+      Transaction transaction(*connection);
+      ASSERT_EQ(transaction.begun(), kOk);
+      ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+      ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kOk);
+      ASSERT_EQ(connection->Execute("insert into items values ('b', '1')"), kOk);
+      std::string value;
+      EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+      EXPECT_EQ(value, "2") << "pending changes are visible to their connection";
+      EXPECT_EQ(Count("items"), "0") << c.what << ": nothing reaches others before the commit";
+      if (c.commit) {
+        EXPECT_EQ(transaction.Commit(), kOk);
+      }
+    }
+    EXPECT_EQ(Count("items"), c.count) << c.what;
+  }
+}
 
-TEST_F(DatabaseConnectionTest, UpperCaseWriteStartsTransactionThatRollbackUndoes) {
+TEST_F(DatabaseConnectionTest, WriteOutsideTransactionIsDurableAtOnce) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('b', '1')"), kOk);
-  EXPECT_EQ(connection->Rollback(), kOk);
-  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT count(*) FROM items"), kOk);
-  EXPECT_STREQ(value, "0");
-}
-
-TEST_F(DatabaseConnectionTest, WritesReachOtherConnectionsOnlyAtCommit) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-  ASSERT_EQ(connection->Execute("DELETE FROM opens"), kOk);
-  EXPECT_EQ(Count("items"), "0");
-  EXPECT_EQ(connection->Commit(), kOk);
-  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
   EXPECT_EQ(Count("items"), "1");
-  EXPECT_EQ(Count("opens"), "0");
-}
-
-TEST_F(DatabaseConnectionTest, LowerCaseWriteIsDurableAtOnce) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("insert into items values ('a', '1')"), kOk);
-  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(Count("items"), "1");
-  EXPECT_EQ(connection->Rollback(), kOk);
-  EXPECT_EQ(Count("items"), "1");
-}
-
-TEST_F(DatabaseConnectionTest, WriteWithLeadingBlankRunsOutsideTransaction) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute(" INSERT INTO items VALUES ('a', '1')"), kOk);
-  EXPECT_NE(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(Count("items"), "1");
-}
-
-TEST_F(DatabaseConnectionTest, InsertOrReplaceStartsTransaction) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("INSERT OR REPLACE INTO items VALUES ('a', '1')"), kOk);
-  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(connection->Rollback(), kOk);
-  connection.reset();
-  EXPECT_EQ(Count("items"), "0");
 }
 
 TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
+  Transaction transaction(*connection);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
   EXPECT_EQ(connection->Close(), kOk);
-  EXPECT_EQ(connection->state(), Code::kUnusable);
   EXPECT_EQ(Count("items"), "0");
 }
 
-TEST_F(DatabaseConnectionTest, CommitAndRollbackWithoutTransaction) {
-  auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  EXPECT_EQ(connection->Commit(), kOk);
-  EXPECT_EQ(connection->Rollback(), kOk);
-  EXPECT_TRUE(IsFileOnDisk(File()));
-  EXPECT_EQ(Count("opens"), "1");
-}
-
-// A commit forces the file to disk only when the file changed since the last
-// one: each flush costs a disk round trip.
-TEST_F(DatabaseConnectionTest, CommitFlushesTheFileOnlyWhenItChanged) {
+// A commit or a close forces the file to disk only when the file changed
+// since the last flush: each flush costs a disk round trip.
+TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
   // Whatever the open wrote is flushed here.
-  ASSERT_EQ(connection->Commit(), kOk);
+  ASSERT_EQ(Transaction(*connection).Commit(), kOk);
   customhooks::fs::FaultEnv env;
   const customhooks::fs::ScopedEnv scopedEnv(&env);
   const struct {
     const char* what;
-    const char* statement;  // run before the commit, when there is one
+    const char* statement;  // run in the transaction, when there is one
     bool flushed;
   } kCases[] = {
       {"nothing changed", nullptr, false},
-      {"a row inserted in a transaction", "INSERT INTO items VALUES ('a', '1')", true},
-      {"nothing changed since", nullptr, false},
-      {"a row changed at once", "update items set value = '2'", true},
+      {"a row inserted", "INSERT INTO items VALUES ('a', '1')", true},
       {"a statement that changed nothing", "DELETE FROM items WHERE name = 'none'", false},
   };
   for (const auto& c : kCases) {
     env.FailNth(customhooks::fs::EnvCall::kAny, 0);
+    Transaction transaction(*connection);
     if (c.statement != nullptr) {
       ASSERT_EQ(connection->Execute(c.statement), kOk) << c.what;
     }
-    ASSERT_EQ(connection->Commit(), kOk) << c.what;
+    ASSERT_EQ(transaction.Commit(), kOk) << c.what;
     const std::vector<std::string>& calls = env.CallsMade();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), c.flushed ? 1 : 0) << c.what;
   }
+  env.FailNth(customhooks::fs::EnvCall::kAny, 0);
+  ASSERT_EQ(connection->Execute("update items set value = '2'"), kOk);
+  ASSERT_EQ(connection->Close(), kOk);
+  const std::vector<std::string>& calls = env.CallsMade();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), 1) << "a change outside a transaction, at close";
 }
 
 TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
+  Transaction transaction(*connection);
   ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-  const Status duplicate = connection->Execute("INSERT INTO items VALUES ('a', '2')");
+  const Status duplicate = connection->Execute("INSERT INTO items VALUES (?1, '2')", {"a"});
   EXPECT_EQ(duplicate, Code::kConstraint);
   EXPECT_EQ(duplicate.context(), "UNIQUE constraint failed: items.name");
-  EXPECT_EQ(sqlite3_get_autocommit(connection->handle()), 0);
-  EXPECT_EQ(connection->Commit(), kOk);
+  EXPECT_EQ(transaction.Commit(), kOk);
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM items WHERE name = 'a'"), "1");
 }
@@ -470,17 +411,16 @@ TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   auto connection = Connect();
   ASSERT_EQ(connection->state(), kOk);
   EXPECT_EQ(connection->Close(), kOk);
-  EXPECT_EQ(connection->handle(), nullptr);
   EXPECT_EQ(connection->Close(), kOk);
   EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kUnusable);
-  char* value = nullptr;
-  EXPECT_EQ(connection->QueryValue(&value, "SELECT value FROM items"), Code::kNotFound);
-  EXPECT_EQ(value, SharedEmptyText());
-  char** list = nullptr;
-  EXPECT_EQ(connection->QueryList(&list, "SELECT value FROM items"), Code::kNotFound);
-  EXPECT_EQ(list, SharedEmptyList());
-  EXPECT_EQ(connection->Commit(), kOk);
-  EXPECT_EQ(connection->Rollback(), kOk);
+  std::string value = "kept";
+  EXPECT_EQ(connection->QueryText("SELECT value FROM items", {}, &value), Code::kNotFound);
+  EXPECT_EQ(value, "kept");
+  TextList list;
+  EXPECT_EQ(connection->QueryColumn("SELECT value FROM items", {}, &list), Code::kNotFound);
+  Transaction transaction(*connection);
+  EXPECT_EQ(transaction.begun(), Code::kUnusable);
+  EXPECT_EQ(transaction.Commit(), Code::kUnusable);
 }
 
 // ---- Status translation and version numbers --------------------------------

@@ -27,18 +27,18 @@ class PcdStoreTest : public ::testing::Test {
   std::string PcdFile() const { return PathOf(StoreFolder(), {"pcd.db"}); }
   std::string CacheFile() const { return PathOf(CacheFolder(), {"cache.db"}); }
 
-  PcdPtr Open() const {
-    PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), kOk);
-    EXPECT_NE(handle, nullptr);
-    return PcdPtr(handle);
+  std::unique_ptr<DomainStore> Open() const {
+    std::unique_ptr<DomainStore> store;
+    EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), kOk);
+    EXPECT_NE(store, nullptr);
+    return store;
   }
 
-  PcdPtr OpenCache() const {
-    PCDHandle* handle = nullptr;
-    EXPECT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk);
-    EXPECT_NE(handle, nullptr);
-    return PcdPtr(handle);
+  std::unique_ptr<DomainStore> OpenCache() const {
+    std::unique_ptr<DomainStore> store;
+    EXPECT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+    EXPECT_NE(store, nullptr);
+    return store;
   }
 
   static std::vector<std::string> Names(RawDatabase& raw, const char* type) {
@@ -57,7 +57,7 @@ class PcdStoreTest : public ::testing::Test {
 
 TEST_F(PcdStoreTest, FirstUseCreatesBothDatabasesWithTheirSchemas) {
   ASSERT_FALSE(IsFolderOnDisk(machine_.commonData()));
-  PcdPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
   ASSERT_TRUE(IsFileOnDisk(PcdFile()));
   ASSERT_TRUE(IsFileOnDisk(CacheFile()));
@@ -95,7 +95,7 @@ TEST_F(PcdStoreTest, FirstUseCreatesBothDatabasesWithTheirSchemas) {
 }
 
 TEST_F(PcdStoreTest, SchemaTextsAreTheInstallersOwn) {
-  PcdPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
   RawDatabase pcd(PcdFile());
   // Spot checks of texts other programs compare byte for byte.
@@ -109,7 +109,7 @@ TEST_F(PcdStoreTest, SchemaTextsAreTheInstallersOwn) {
 
 TEST_F(PcdStoreTest, VersionRecordsStayAtOneAcrossOpens) {
   for (int i = 0; i < 3; ++i) {
-    PcdPtr handle = Open();
+    auto handle = Open();
     ASSERT_TRUE(handle);
   }
   for (const std::string& file : {PcdFile(), CacheFile()}) {
@@ -121,7 +121,7 @@ TEST_F(PcdStoreTest, VersionRecordsStayAtOneAcrossOpens) {
 }
 
 TEST_F(PcdStoreTest, OpenCacheCreatesOnlyTheCache) {
-  PcdPtr cache = OpenCache();
+  auto cache = OpenCache();
   ASSERT_TRUE(cache);
   EXPECT_TRUE(IsFileOnDisk(CacheFile()));
   EXPECT_FALSE(IsFileOnDisk(PcdFile()));
@@ -129,31 +129,31 @@ TEST_F(PcdStoreTest, OpenCacheCreatesOnlyTheCache) {
 
 // ---- Records ---------------------------------------------------------------
 
-TEST_F(PcdStoreTest, GetSetAndDeleteThroughOneHandle) {
-  PcdPtr handle = Open();
-  ASSERT_TRUE(handle);
-  char* value = SharedEmptyText();
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
-  EXPECT_EQ(value, nullptr);
+TEST_F(PcdStoreTest, GetSetAndDeleteThroughOneStore) {
+  auto store = Open();
+  ASSERT_TRUE(store);
+  std::string value = "kept";
+  EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
+  EXPECT_EQ(value, "kept");
 
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", "LEID-42"), kOk);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), kOk);
-  EXPECT_STREQ(value, "LEID-42");
-  EXPECT_EQ(PCDGetDomain(handle.get(), 2, "SIG-1", "LicensingCode", &value), Code::kNotFound);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "licensingcode", &value), Code::kNotFound);
+  ASSERT_EQ(store->Set(1, "SIG-1", "LicensingCode", "LEID-42"), kOk);
+  EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), kOk);
+  EXPECT_EQ(value, "LEID-42");
+  EXPECT_EQ(store->Get(2, "SIG-1", "LicensingCode", &value), Code::kNotFound);
+  EXPECT_EQ(store->Get(1, "SIG-1", "licensingcode", &value), Code::kNotFound);
 
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "SIG-1", "LicensingCode", nullptr), kOk);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "SIG-1", "never-written"), kOk);
+  ASSERT_EQ(store->Delete(1, "SIG-1", "LicensingCode"), kOk);
+  EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
+  EXPECT_EQ(store->Delete(1, "SIG-1", "never-written"), kOk);
 }
 
 TEST_F(PcdStoreTest, SecondValueForTheSameRecordReplacesTheFirst) {
   {
-    PcdPtr handle = Open();
-    ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "first"), kOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "second"), kOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 2, "sub", "key", "other domain"), kOk);
+    auto store = Open();
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Set(1, "sub", "key", "first"), kOk);
+    ASSERT_EQ(store->Set(1, "sub", "key", "second"), kOk);
+    ASSERT_EQ(store->Set(2, "sub", "key", "other domain"), kOk);
   }
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Column("SELECT domain || '|' || typeof(domain) || '|' || value FROM domain_data ORDER BY domain"),
@@ -165,14 +165,14 @@ TEST_F(PcdStoreTest, QuotesAreStoredAndMatchedExactly) {
   const char* key = "it''s";
   const char* value = "'); DROP TABLE domain_data; --";
   {
-    PcdPtr handle = OpenCache();
-    ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, subdomain, key, value), kOk);
-    char* read = nullptr;
-    ASSERT_EQ(PCDGetDomain(handle.get(), 1, subdomain, key, &read), kOk);
-    EXPECT_STREQ(read, value);
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, subdomain, "it's", &read), Code::kNotFound);
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "OBriens 'suite'", key, &read), Code::kNotFound);
+    auto store = OpenCache();
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Set(1, subdomain, key, value), kOk);
+    std::string read;
+    ASSERT_EQ(store->Get(1, subdomain, key, &read), kOk);
+    EXPECT_EQ(read, value);
+    EXPECT_EQ(store->Get(1, subdomain, "it's", &read), Code::kNotFound);
+    EXPECT_EQ(store->Get(1, "OBriens 'suite'", key, &read), Code::kNotFound);
   }
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Value("SELECT subDomain FROM domain_data"), subdomain);
@@ -181,135 +181,89 @@ TEST_F(PcdStoreTest, QuotesAreStoredAndMatchedExactly) {
 }
 
 TEST_F(PcdStoreTest, NullValueWrittenByAnotherProgramReadsAsEmptyText) {
-  { PcdPtr handle = Open(); }
+  { auto store = Open(); }
   {
     RawDatabase raw(PcdFile());
     ASSERT_EQ(raw.Exec("INSERT INTO domain_data VALUES (1, 'sub', 'key', NULL)"), SQLITE_OK);
   }
-  PcdPtr handle = Open();
-  ASSERT_TRUE(handle);
-  char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "key", &value), kOk);
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "");
-}
-
-TEST_F(PcdStoreTest, ValuesStayReadableUntilClose) {
-  PcdPtr handle = Open();
-  ASSERT_TRUE(handle);
-  std::vector<char*> values;
-  for (int i = 0; i < 20; ++i) {
-    const std::string key = "key" + std::to_string(i);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", key.c_str(), ("value " + key).c_str()), kOk);
-    char* value = nullptr;
-    ASSERT_EQ(PCDGetDomain(handle.get(), 1, "sub", key.c_str(), &value), kOk);
-    values.push_back(value);
-  }
-  ASSERT_EQ(PCDCommit(handle.get()), kOk);
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(std::string(values[i]), "value key" + std::to_string(i));
+  auto store = Open();
+  ASSERT_TRUE(store);
+  std::string value = "kept";
+  EXPECT_EQ(store->Get(1, "sub", "key", &value), kOk);
+  EXPECT_EQ(value, "");
 }
 
 // ---- Transactions ----------------------------------------------------------
 
-TEST_F(PcdStoreTest, RollbackStoresNothing) {
+TEST_F(PcdStoreTest, TransactionWithoutCommitStoresNothing) {
   {
-    PcdPtr handle = Open();
-    ASSERT_TRUE(handle);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "kept", "yes"), kOk);
-    ASSERT_EQ(PCDCommit(handle.get()), kOk);
-    ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "dropped", "no"), kOk);
-    ASSERT_EQ(PCDDeleteDomain(handle.get(), 1, "sub", "kept"), kOk);
-    EXPECT_EQ(PCDRollback(handle.get()), kOk);
-    char* value = nullptr;
-    EXPECT_EQ(PCDGetDomain(handle.get(), 1, "sub", "dropped", &value), Code::kNotFound);
+    auto store = Open();
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Set(1, "sub", "kept", "yes"), kOk);
+    Transaction transaction = store->Begin();
+    ASSERT_EQ(store->Set(1, "sub", "dropped", "no"), kOk);
+    ASSERT_EQ(store->Delete(1, "sub", "kept"), kOk);
+    std::string value;
+    EXPECT_EQ(store->Get(1, "sub", "dropped", &value), kOk) << "pending changes are visible to the store";
+    {
+      RawDatabase raw(PcdFile());
+      EXPECT_EQ(raw.Column("SELECT key FROM domain_data"), (std::vector<std::optional<std::string>>{"kept"}))
+          << "and to no one else";
+    }
   }
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Column("SELECT key FROM domain_data"), (std::vector<std::optional<std::string>>{"kept"}));
 }
 
-TEST_F(PcdStoreTest, CloseWithoutCommitStores) {
-  PCDHandle* handle = nullptr;
-  ASSERT_EQ(PCDOpenCache(CacheFolder(), &handle), kOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_ACCEPTED", "1"), kOk);
-  ASSERT_EQ(PCDSetDomain(handle, 1, "EULA", "EULA_LANGUAGE", "fr_MA"), kOk);
-  EXPECT_EQ(PCDClose(handle), kOk);
+TEST_F(PcdStoreTest, CommittedTransactionStoresEverything) {
+  {
+    auto store = OpenCache();
+    ASSERT_TRUE(store);
+    Transaction transaction = store->Begin();
+    ASSERT_EQ(store->Set(1, "EULA", "EULA_ACCEPTED", "1"), kOk);
+    ASSERT_EQ(store->Set(1, "EULA", "EULA_LANGUAGE", "fr_MA"), kOk);
+    EXPECT_EQ(transaction.Commit(), kOk);
+  }
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Column("SELECT key || '=' || value FROM domain_data ORDER BY key"),
             (std::vector<std::optional<std::string>>{"EULA_ACCEPTED=1", "EULA_LANGUAGE=fr_MA"}));
 }
 
-TEST_F(PcdStoreTest, WritesReachOtherProgramsAtCommit) {
-  PcdPtr handle = Open();
-  ASSERT_TRUE(handle);
-  ASSERT_EQ(PCDSetDomain(handle.get(), 1, "sub", "key", "value"), kOk);
-  {
-    RawDatabase raw(PcdFile());
-    EXPECT_EQ(raw.Value("SELECT count(*) FROM domain_data"), "0");
-  }
-  ASSERT_EQ(PCDCommit(handle.get()), kOk);
-  RawDatabase raw(PcdFile());
-  EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
-}
-
 // ---- Refusals ----------------------------------------------------------------
 
 TEST_F(PcdStoreTest, DatabaseRequiringNewerSchemaIsRefused) {
+  std::unique_ptr<DomainStore> store;
   WriteVersionedDatabase(PcdFile(), "3", "3");
-  PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), Code::kSchemaTooNew);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), Code::kSchemaTooNew);
+  EXPECT_EQ(store, nullptr);
 
   WriteVersionedDatabase(CacheFile(), "1", "3");
-  handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache(CacheFolder(), &handle), Code::kSchemaTooNew);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), Code::kSchemaTooNew);
+  EXPECT_EQ(store, nullptr);
 }
 
-TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationHandle) {
+TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationStore) {
   MakeFolders(CacheFile());
-  PCDHandle* handle = nullptr;
-  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), &handle), Code::kUnusable);
-  ASSERT_NE(handle, nullptr);
-  EXPECT_EQ(PCDSetDomain(handle, 1, "sub", "key", "value"), kOk);
-  EXPECT_EQ(PCDClose(handle), kOk);
+  std::unique_ptr<DomainStore> store;
+  EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), Code::kUnusable);
+  ASSERT_NE(store, nullptr);
+  EXPECT_EQ(store->Set(1, "sub", "key", "value"), kOk);
+  EXPECT_EQ(store->Close(), kOk);
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
   EXPECT_TRUE(IsFolderOnDisk(CacheFile()));
 }
 
-TEST_F(PcdStoreTest, EmptyFoldersGiveNoHandle) {
+TEST_F(PcdStoreTest, EmptyFoldersOrNoOutputGiveNoStore) {
   // An empty folder would put the database wherever the process runs.
-  PCDHandle* handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpen("", CacheFolder(), &handle), Code::kInvalidArgument);
-  EXPECT_EQ(handle, nullptr);
-  handle = reinterpret_cast<PCDHandle*>(this);
-  EXPECT_EQ(PCDOpenCache("", &handle), Code::kInvalidArgument);
-  EXPECT_EQ(handle, nullptr);
+  std::unique_ptr<DomainStore> store;
+  EXPECT_EQ(OpenConfigurationStore("", CacheFolder(), &store), Code::kInvalidArgument);
+  EXPECT_EQ(store, nullptr);
+  EXPECT_EQ(OpenDomainStore(DomainFile::kCache, "", &store), Code::kInvalidArgument);
+  EXPECT_EQ(store, nullptr);
+  EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), nullptr), Code::kInvalidArgument);
   EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
-}
-
-TEST_F(PcdStoreTest, NullArgumentsAreRefused) {
-  EXPECT_EQ(PCDOpen(StoreFolder(), CacheFolder(), nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDOpenCache(CacheFolder(), nullptr), Code::kInvalidArgument);
-  EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
-
-  PcdPtr handle = Open();
-  ASSERT_TRUE(handle);
-  char* value = nullptr;
-  EXPECT_EQ(PCDGetDomain(nullptr, 1, "s", "k", &value), Code::kInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, nullptr, "k", &value), Code::kInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", nullptr, &value), Code::kInvalidArgument);
-  EXPECT_EQ(PCDGetDomain(handle.get(), 1, "s", "k", nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", "v"), Code::kInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(handle.get(), 1, nullptr, "k", "v"), Code::kInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(handle.get(), 1, "s", nullptr, "v"), Code::kInvalidArgument);
-  EXPECT_EQ(PCDSetDomain(nullptr, 1, "s", "k", nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(nullptr, 1, "s", "k"), Code::kInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, nullptr, "k"), Code::kInvalidArgument);
-  EXPECT_EQ(PCDDeleteDomain(handle.get(), 1, "s", nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDCommit(nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDRollback(nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(PCDClose(nullptr), Code::kInvalidArgument);
 }
 
 }  // namespace

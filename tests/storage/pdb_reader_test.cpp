@@ -3,6 +3,7 @@
 #include "storage/pdb_reader.h"
 
 #include <chrono>
+#include <climits>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -24,9 +25,9 @@ using namespace customhooks::fs;
 
 namespace {
 
-std::vector<std::string> ToStrings(char** list) {
+std::vector<std::string> ToStrings(const TextList& list) {
   std::vector<std::string> values;
-  for (; list != nullptr && *list != nullptr; ++list) values.emplace_back(*list);
+  for (std::size_t i = 0; i < list.size(); ++i) values.emplace_back(list[i]);
   return values;
 }
 
@@ -38,17 +39,19 @@ class PdbReaderTest : public ::testing::Test {
   std::string BackupFolder() const { return PathOf(machine_.commonData(), {"backup"}); }
   std::string BackupFile() const { return PathOf(BackupFolder(), {"caps.db"}); }
 
-  PdbPtr Open() const {
-    pdbHandle* handle = nullptr;
-    EXPECT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
-    EXPECT_NE(handle, nullptr);
-    return PdbPtr(handle);
+  std::unique_ptr<PayloadDatabase> Open() const {
+    std::unique_ptr<PayloadDatabase> database;
+    EXPECT_EQ(OpenPayloadDatabase(CapsFolder(), &database), kOk);
+    EXPECT_NE(database, nullptr);
+    return database;
   }
+
+  Status BackUp() const { return BackUpInstallerDatabase(CapsFolder(), BackupFolder()); }
 
   // Creates "pdb.db" through the reader, then adds rows as the installer
   // would.
   void Seed(const std::string& statements) const {
-    { PdbPtr handle = Open(); }
+    { auto handle = Open(); }
     RawDatabase raw(PdbFile());
     ASSERT_TRUE(raw.ok());
     ASSERT_EQ(raw.Exec(statements), SQLITE_OK) << statements;
@@ -61,7 +64,7 @@ class PdbReaderTest : public ::testing::Test {
 
 TEST_F(PdbReaderTest, FirstUseCreatesTheInstallersEmptySchema) {
   ASSERT_FALSE(IsFolderOnDisk(CapsFolder()));
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
   ASSERT_TRUE(IsFileOnDisk(PdbFile()));
   ASSERT_EQ(StatementCount(kPayloadSchemaSteps[0]), 22);
@@ -87,54 +90,38 @@ TEST_F(PdbReaderTest, FirstUseCreatesTheInstallersEmptySchema) {
             "0:Conflicts,1:Upgrades,2:Requires,3:Required,4:Critical,5:Recommended,6:loadPatch,"
             "7:loadLangPack");
 
-  char** ids = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), Code::kNotFound);
-  EXPECT_EQ(ids, SharedEmptyList());
+  TextList ids;
+  EXPECT_EQ(handle->PayloadIDs(kPayloadStateAll, &ids), Code::kNotFound);
+  EXPECT_TRUE(ids.empty());
 }
 
 TEST_F(PdbReaderTest, NewerButCompatibleDatabaseOpensWithoutStep) {
   WriteVersionedDatabase(PdbFile(), "2", "1");
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
   RawDatabase raw(PdbFile());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u);
 }
 
-TEST_F(PdbReaderTest, DatabaseRequiringNewerSchemaIsRefused) {
-  WriteVersionedDatabase(PdbFile(), "2", "2");
-  pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
-  EXPECT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), Code::kSchemaTooNew);
-  EXPECT_EQ(handle, nullptr);
-}
-
-TEST_F(PdbReaderTest, EmptyFolderGivesNoHandle) {
-  pdbHandle* handle = reinterpret_cast<pdbHandle*>(this);
-  EXPECT_EQ(pdbOpen("", BackupFolder(), &handle), Code::kInvalidArgument);
-  EXPECT_EQ(handle, nullptr);
+TEST_F(PdbReaderTest, RefusedOpensGiveNoDatabase) {
+  std::unique_ptr<PayloadDatabase> database;
+  EXPECT_EQ(OpenPayloadDatabase("", &database), Code::kInvalidArgument);
+  EXPECT_EQ(OpenPayloadDatabase(CapsFolder(), nullptr), Code::kInvalidArgument);
   EXPECT_FALSE(IsFolderOnDisk(machine_.commonData())) << "nothing may be touched";
+  WriteVersionedDatabase(PdbFile(), "2", "2");
+  EXPECT_EQ(OpenPayloadDatabase(CapsFolder(), &database), Code::kSchemaTooNew);
+  EXPECT_EQ(database, nullptr);
 }
 
-TEST_F(PdbReaderTest, NullArgumentsAndFilterRangeAreRefused) {
-  EXPECT_EQ(pdbOpen(CapsFolder(), BackupFolder(), nullptr), Code::kInvalidArgument);
-  EXPECT_FALSE(IsFolderOnDisk(CapsFolder()));
-  PdbPtr handle = Open();
+TEST_F(PdbReaderTest, NullOutputsAndFilterRangeAreRefused) {
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  char** ids = nullptr;
-  pdbPayload record{};
-  char* value = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(nullptr, 2, &ids), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 2, nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), -1, &ids), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 5, &ids), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(nullptr, "id", &record), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(handle.get(), nullptr, &record), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayload(handle.get(), "id", nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(nullptr, "id", 0, "k", &value), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), nullptr, 0, "k", &value), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, nullptr, &value), Code::kInvalidArgument);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "id", 0, "k", nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(pdbCommit(nullptr), Code::kInvalidArgument);
-  EXPECT_EQ(pdbClose(nullptr), Code::kInvalidArgument);
+  TextList ids;
+  EXPECT_EQ(handle->PayloadIDs(2, nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(handle->PayloadIDs(-1, &ids), Code::kInvalidArgument);
+  EXPECT_EQ(handle->PayloadIDs(5, &ids), Code::kInvalidArgument);
+  EXPECT_EQ(handle->ReadPayload("id", nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(handle->PayloadData("id", 0, "k", nullptr), Code::kInvalidArgument);
 }
 
 // ---- Reads -------------------------------------------------------------------
@@ -146,75 +133,82 @@ TEST_F(PdbReaderTest, PayloadIDsByInstallTimeAndFilter) {
        "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('untimed-2', 2, NULL);"
        "INSERT INTO payloads (PayloadID, installTime) VALUES ('default-0', 250);"
        "INSERT INTO payloads (PayloadID, installState, installTime) VALUES ('x''y', 3, 50);");
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  char** ids = nullptr;
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
-  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "early-2", "late-2"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), kPayloadStateAll, &ids), kOk);
-  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"untimed-2", "x'y", "early-2", "middle-1",
-                                                      "default-0", "late-2"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 0, &ids), kOk);
-  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"default-0"}));
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 3, &ids), kOk);
-  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"x'y"}));
+  const struct {
+    int filter;
+    std::vector<std::string> ids;
+  } kCases[] = {
+      {2, {"untimed-2", "early-2", "late-2"}},
+      {kPayloadStateAll, {"untimed-2", "x'y", "early-2", "middle-1", "default-0", "late-2"}},
+      {0, {"default-0"}},
+      {3, {"x'y"}},
+      {1, {"middle-1"}},
+  };
+  for (const auto& c : kCases) {
+    TextList ids;
+    ASSERT_EQ(handle->PayloadIDs(c.filter, &ids), kOk) << c.filter;
+    EXPECT_EQ(ToStrings(ids), c.ids) << c.filter;
+  }
   {
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("DELETE FROM payloads WHERE installState = 1"), SQLITE_OK);
   }
-  ids = nullptr;
-  EXPECT_EQ(pdbGetPayloadIDs(handle.get(), 1, &ids), Code::kNotFound);
-  EXPECT_EQ(ids, SharedEmptyList());
+  TextList ids;
+  EXPECT_EQ(handle->PayloadIDs(1, &ids), Code::kNotFound);
+  EXPECT_TRUE(ids.empty());
 }
 
 TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
   Seed("INSERT INTO payloads VALUES ('{AAA}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1', 'SIG', 2, 1234);"
        "INSERT INTO payloads VALUES ('{NULLS}', NULL, NULL, NULL, NULL, 0, NULL);"
        "INSERT INTO payloads VALUES ('{ODD}', 'f', 'n', 'v', 's', '12abc', ' 77 ');"
-       "INSERT INTO payloads VALUES ('{TEXT}', 'f', 'n', 'v', 's', 'two', '');");
-  PdbPtr handle = Open();
+       "INSERT INTO payloads VALUES ('{TEXT}', 'f', 'n', 'v', 's', 'two', '');"
+       "INSERT INTO payloads VALUES ('{BIG}', 'f', 'n', 'v', 's', 99999999999, -99999999999);"
+       "INSERT INTO payloads VALUES ('{REAL}', 'f', 'n', 'v', 's', 2.5, -7.9);");
+  auto handle = Open();
   ASSERT_TRUE(handle);
 
-  pdbPayload record{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{AAA}", &record), kOk);
-  EXPECT_STREQ(record.payloadID, "{AAA}");
-  EXPECT_STREQ(record.productFamily, "Weft");
-  EXPECT_STREQ(record.productName, "Orvik Tessel Studio 4.6");
-  EXPECT_STREQ(record.version, "4.6.1");
-  EXPECT_STREQ(record.signature, "SIG");
-  EXPECT_EQ(record.installState, 2);
-  EXPECT_EQ(record.installTime, 1234);
-
-  record = pdbPayload{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{NULLS}", &record), kOk);
-  for (char* text : {record.productFamily, record.productName, record.version, record.signature}) {
-    ASSERT_NE(text, nullptr) << "a NULL column must still give a readable text";
-    EXPECT_STREQ(text, "");
+  const struct {
+    const char* id;
+    std::vector<std::string> texts;  // family, name, version, signature
+    int state;
+    int time;
+  } kCases[] = {
+      {"{AAA}", {"Weft", "Orvik Tessel Studio 4.6", "4.6.1", "SIG"}, 2, 1234},
+      {"{NULLS}", {"", "", "", ""}, 0, 0},
+      {"{ODD}", {"f", "n", "v", "s"}, 12, 77},
+      {"{TEXT}", {"f", "n", "v", "s"}, 0, 0},
+      {"{BIG}", {"f", "n", "v", "s"}, INT_MAX, INT_MIN},
+      {"{REAL}", {"f", "n", "v", "s"}, 2, -7},
+  };
+  // One record read again and again, as a search reads it.
+  PayloadRecord record;
+  record.productFamily = "left over from a longer read";
+  for (const auto& c : kCases) {
+    ASSERT_EQ(handle->ReadPayload(c.id, &record), kOk) << c.id;
+    EXPECT_EQ(record.payloadID, c.id);
+    EXPECT_EQ((std::vector<std::string>{record.productFamily, record.productName, record.version, record.signature}),
+              c.texts)
+        << c.id;
+    EXPECT_EQ(record.installState, c.state) << c.id;
+    EXPECT_EQ(record.installTime, c.time) << c.id;
   }
-  EXPECT_EQ(record.installTime, 0);
-
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{ODD}", &record), kOk);
-  EXPECT_EQ(record.installState, 12);
-  EXPECT_EQ(record.installTime, 77);
-  ASSERT_EQ(pdbGetPayload(handle.get(), "{TEXT}", &record), kOk);
-  EXPECT_EQ(record.installState, 0);
-  EXPECT_EQ(record.installTime, 0);
 }
 
 TEST_F(PdbReaderTest, UnknownPayloadLeavesTheRecordUntouched) {
   Seed("INSERT INTO payloads VALUES ('it''s', 'f', 'n', 'v', 's', 2, 1);");
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  char sentinel[] = "untouched";
-  pdbPayload record{sentinel, sentinel, sentinel, sentinel, sentinel, -5, -6};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "its", &record), Code::kNotFound);
-  EXPECT_EQ(record.payloadID, sentinel);
-  EXPECT_EQ(record.signature, sentinel);
+  PayloadRecord record{"untouched", "untouched", "untouched", "untouched", "untouched", -5, -6};
+  EXPECT_EQ(handle->ReadPayload("its", &record), Code::kNotFound);
+  EXPECT_EQ(record.payloadID, "untouched");
+  EXPECT_EQ(record.signature, "untouched");
   EXPECT_EQ(record.installState, -5);
   EXPECT_EQ(record.installTime, -6);
 
-  ASSERT_EQ(pdbGetPayload(handle.get(), "it's", &record), kOk);
-  EXPECT_STREQ(record.payloadID, "it's");
+  ASSERT_EQ(handle->ReadPayload("it's", &record), kOk);
+  EXPECT_EQ(record.payloadID, "it's");
 }
 
 TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
@@ -229,10 +223,10 @@ TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
                        "INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1, 'x');"),
               SQLITE_OK);
   }
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  pdbPayload record{};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), kOk) << "the query names its columns";
+  PayloadRecord record;
+  EXPECT_EQ(handle->ReadPayload("p", &record), kOk) << "the query names its columns";
   {
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("DROP TABLE payloads;"
@@ -240,9 +234,9 @@ TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
                        "INSERT INTO payloads VALUES ('p', 2, 1);"),
               SQLITE_OK);
   }
-  record = pdbPayload{};
-  EXPECT_EQ(pdbGetPayload(handle.get(), "p", &record), Code::kDatabaseError);
-  EXPECT_EQ(record.payloadID, nullptr);
+  record = PayloadRecord{};
+  EXPECT_EQ(handle->ReadPayload("p", &record), Code::kDatabaseError);
+  EXPECT_EQ(record.payloadID, "");
 }
 
 TEST_F(PdbReaderTest, PayloadDataByIdDomainAndKey) {
@@ -250,50 +244,61 @@ TEST_F(PdbReaderTest, PayloadDataByIdDomainAndKey) {
        "INSERT INTO payload_data VALUES ('p''1', '5', 'mediaSignature', 'SIG-5');"
        "INSERT INTO payload_data VALUES ('p''1', '0', 'mediaSignature', 'SIG-0');"
        "INSERT INTO payload_data VALUES ('p''1', '0', 'RMTConfigPath', NULL);");
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  char* value = nullptr;
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 5, "mediaSignature", &value), kOk);
-  EXPECT_STREQ(value, "SIG-5");
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "mediaSignature", &value), kOk);
-  EXPECT_STREQ(value, "SIG-0");
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 0, "RMTConfigPath", &value), kOk);
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "");
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p'1", 1, "mediaSignature", &value), Code::kNotFound);
-  EXPECT_EQ(value, nullptr);
-  EXPECT_EQ(pdbGetPayloadData(handle.get(), "p1", 5, "mediaSignature", &value), Code::kNotFound);
+  const struct {
+    const char* id;
+    int domain;
+    const char* key;
+    Outcome outcome;
+    const char* value;
+  } kCases[] = {
+      {"p'1", 5, "mediaSignature", kOk, "SIG-5"},         {"p'1", 0, "mediaSignature", kOk, "SIG-0"},
+      {"p'1", 0, "RMTConfigPath", kOk, ""},               {"p'1", 1, "mediaSignature", Code::kNotFound, "kept"},
+      {"p1", 5, "mediaSignature", Code::kNotFound, "kept"},
+  };
+  for (const auto& c : kCases) {
+    std::string value = "kept";
+    EXPECT_EQ(handle->PayloadData(c.id, c.domain, c.key, &value), c.outcome) << c.id << c.domain << c.key;
+    EXPECT_EQ(value, c.value) << c.id << c.domain << c.key;
+  }
 }
 
-TEST_F(PdbReaderTest, ResultsStayValidUntilClose) {
-  Seed("INSERT INTO payloads VALUES ('a', 'fa', 'na', 'va', 'sa', 2, 1);"
-       "INSERT INTO payloads VALUES ('b', 'fb', 'nb', 'vb', 'sb', 2, 2);"
-       "INSERT INTO payload_data VALUES ('a', '0', 'k', 'data a');");
-  PdbPtr handle = Open();
-  ASSERT_TRUE(handle);
-  char** ids = nullptr;
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
-  pdbPayload first{};
-  pdbPayload second{};
-  ASSERT_EQ(pdbGetPayload(handle.get(), ids[0], &first), kOk);
-  ASSERT_EQ(pdbGetPayload(handle.get(), ids[1], &second), kOk);
-  char* value = nullptr;
-  ASSERT_EQ(pdbGetPayloadData(handle.get(), first.payloadID, 0, "k", &value), kOk);
-  ASSERT_EQ(pdbCommit(handle.get()), kOk);
-  EXPECT_EQ(ToStrings(ids), (std::vector<std::string>{"a", "b"}));
-  EXPECT_STREQ(first.productName, "na");
-  EXPECT_STREQ(second.productName, "nb");
-  EXPECT_STREQ(value, "data a");
-}
-
-TEST_F(PdbReaderTest, ReadsNeverOpenATransaction) {
+// A search reads the list and every row in one snapshot: the installer's
+// writes wait until it ends, and reach the next search.
+TEST_F(PdbReaderTest, ReadTransactionHoldsOneSnapshotUntilItEnds) {
   Seed("INSERT INTO payloads VALUES ('a', 'f', 'n', 'v', 's', 2, 1);");
-  PdbPtr handle = Open();
+  auto handle = Open();
   ASSERT_TRUE(handle);
-  char** ids = nullptr;
-  pdbPayload record{};
-  ASSERT_EQ(pdbGetPayloadIDs(handle.get(), 2, &ids), kOk);
-  ASSERT_EQ(pdbGetPayload(handle.get(), "a", &record), kOk);
+  PayloadRecord record;
+  {
+    Transaction snapshot = handle->BeginRead();
+    TextList ids;
+    ASSERT_EQ(handle->PayloadIDs(2, &ids), kOk);
+    {
+      RawDatabase raw(PdbFile());
+      ASSERT_EQ(raw.Exec("PRAGMA busy_timeout = 0"), SQLITE_OK);
+      EXPECT_EQ(raw.Exec("UPDATE payloads SET productName = 'changed'"), SQLITE_BUSY)
+          << "a writer waits for the snapshot";
+    }
+    ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
+    EXPECT_EQ(record.productName, "n");
+    EXPECT_EQ(snapshot.Commit(), kOk);
+  }
+  RawDatabase raw(PdbFile());
+  EXPECT_EQ(raw.Exec("UPDATE payloads SET productName = 'changed'"), SQLITE_OK);
+  ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
+  EXPECT_EQ(record.productName, "changed");
+}
+
+TEST_F(PdbReaderTest, ReadsOutsideATransactionHoldNoLock) {
+  Seed("INSERT INTO payloads VALUES ('a', 'f', 'n', 'v', 's', 2, 1);");
+  auto handle = Open();
+  ASSERT_TRUE(handle);
+  TextList ids;
+  PayloadRecord record;
+  ASSERT_EQ(handle->PayloadIDs(2, &ids), kOk);
+  ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
   RawDatabase raw(PdbFile());
   EXPECT_EQ(raw.Exec("BEGIN IMMEDIATE; INSERT INTO payloads (PayloadID) VALUES ('b'); COMMIT;"), SQLITE_OK)
       << "the installer must be able to write while a reader is open";
@@ -301,14 +306,11 @@ TEST_F(PdbReaderTest, ReadsNeverOpenATransaction) {
 
 // ---- Backup of the installer's database ---------------------------------------
 
-TEST_F(PdbReaderTest, CloseCopiesTheInstallersDatabase) {
+TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
   MakeFolders(CapsFolder());
   const std::string content(100000, 'c');
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
-  pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
-  EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
-  EXPECT_EQ(pdbClose(handle), kOk);
+  EXPECT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
@@ -316,24 +318,20 @@ TEST_F(PdbReaderTest, CloseCopiesTheInstallersDatabase) {
 TEST_F(PdbReaderTest, WithoutABackupFolderNothingIsCopied) {
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer"));
-  pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(CapsFolder(), "", &handle), kOk);
-  EXPECT_EQ(pdbClose(handle), kOk);
-  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{"caps.db", "pdb.db"}));
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), ""), Code::kNotFound);
+  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{"caps.db"}));
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
-TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
+TEST_F(PdbReaderTest, EveryBackupRefreshesTheCopyWhole) {
   MakeFolders(BackupFolder());
   ASSERT_TRUE(WriteWholeFile(BackupFile(), std::string(50000, 'o')));
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "first"));
-  PdbPtr handle = Open();
-  ASSERT_TRUE(handle);
-  ASSERT_EQ(pdbCommit(handle.get()), kOk);
+  ASSERT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "first");
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
-  ASSERT_EQ(pdbCommit(handle.get()), kOk);
+  ASSERT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
@@ -341,8 +339,6 @@ TEST_F(PdbReaderTest, EveryCommitRefreshesTheCopyWhole) {
 TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
   MakeFolders(BackupFolder());
   MakeFolders(CapsFolder());
-  PdbPtr handle = Open();
-  ASSERT_TRUE(handle);
   // Past the first block read, in the very last byte, and in length only.
   std::string content(200000, 'c');
   const std::vector<std::string> staleBackups = {
@@ -350,7 +346,7 @@ TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
   for (const std::string& stale : staleBackups) {
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
     ASSERT_TRUE(WriteWholeFile(BackupFile(), stale));
-    ASSERT_EQ(pdbCommit(handle.get()), kOk);
+    ASSERT_EQ(BackUp(), kOk);
     EXPECT_EQ(ReadWholeFile(BackupFile()), content) << "stale backup of " << stale.size() << " bytes";
   }
 }
@@ -364,18 +360,14 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   const auto path = std::filesystem::u8path(NativePath(BackupFile()));
   const auto old = std::filesystem::last_write_time(path) - std::chrono::hours(24);
   std::filesystem::last_write_time(path, old);
-  pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
-  EXPECT_EQ(pdbClose(handle), kOk);
+  EXPECT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
 }
 
 TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
-  pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
-  EXPECT_EQ(pdbClose(handle), kOk);
+  EXPECT_EQ(BackUp(), Code::kNotFound);
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
@@ -385,9 +377,7 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   // A folder in the target's place can't be replaced by a file.
   MakeFolders(BackupFile());
   ASSERT_TRUE(WriteWholeFile(PathOf(BackupFile(), {"inside"}), "previous"));
-  pdbHandle* handle = nullptr;
-  ASSERT_EQ(pdbOpen(CapsFolder(), BackupFolder(), &handle), kOk);
-  EXPECT_EQ(pdbClose(handle), kOk) << "backup problems are not reported";
+  EXPECT_EQ(BackUp(), Code::kFileError);
   EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
   EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))

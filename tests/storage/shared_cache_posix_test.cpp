@@ -63,20 +63,17 @@ class SharedCacheTest : public ::testing::Test {
     EXPECT_EQ(Write("before"), kOk);
   }
 
-  Status Open(PcdPtr& handle) {
-    PCDHandle* opened = nullptr;
-    Status status = PCDOpenCache(folder_, &opened);
-    handle.reset(opened);
-    return status;
+  Status Open(std::unique_ptr<DomainStore>& handle) {
+    return OpenDomainStore(DomainFile::kCache, folder_, &handle);
   }
 
   // One session's agreement record, as the pass writes it.
   Status Write(const char* value) {
-    PcdPtr handle;
+    std::unique_ptr<DomainStore> handle;
     Status opened = Open(handle);
     if (!opened.ok()) return opened;
-    Status set = PCDSetDomain(handle.get(), 1, "LEID", "EULA_ACCEPTED", value);
-    return set.ok() ? PCDClose(handle.release()) : set;
+    Status set = handle->Set(1, "LEID", "EULA_ACCEPTED", value);
+    return set.ok() ? handle->Close() : set;
   }
 
   std::string Stored() {
@@ -122,7 +119,7 @@ TEST_F(SharedCacheTest, PlantedLinksRefuseTheOpenAndAreRemoved) {
     for (const char* kind : {"symbolic link", "dangling link", "hard link"}) {
       SCOPED_TRACE(std::string(kind) + " at " + name);
       Plant(kind, name);
-      PcdPtr handle;
+      std::unique_ptr<DomainStore> handle;
       EXPECT_EQ(Open(handle), Code::kAccessRefused);
       EXPECT_EQ(handle, nullptr);
       EXPECT_FALSE(Exists(PathOf(folder_, {name})));
@@ -159,7 +156,7 @@ TEST_F(SharedCacheTest, WriteAheadLogIsRefused) {
     RawDatabase cache(Native(cache_));
     ASSERT_EQ(cache.Value("PRAGMA journal_mode = WAL"), "wal");
   }
-  PcdPtr handle;
+  std::unique_ptr<DomainStore> handle;
   EXPECT_NE(Open(handle), kOk);
   EXPECT_EQ(handle, nullptr);
   EXPECT_FALSE(Exists(cache_ + "-wal"));

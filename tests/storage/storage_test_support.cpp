@@ -171,8 +171,6 @@ bool operator!=(const Status& status, const Outcome& expected) { return !(status
 
 void PrintTo(Code code, std::ostream* out) { *out << StatusDomainOf(code).codeName(static_cast<int>(code)); }
 
-void PcdCloser::operator()(PCDHandle* handle) const { EXPECT_EQ(PCDClose(handle), kOk); }
 
-void PdbCloser::operator()(pdbHandle* handle) const { EXPECT_EQ(pdbClose(handle), kOk); }
 
 }  // namespace customhooks::storage

@@ -33,17 +33,6 @@ bool operator!=(const Status& status, const Outcome& expected);
 // gtest prints a code by its name.
 void PrintTo(Code code, std::ostream* out);
 
-// Handles that a test closes when they go out of scope; closing must
-// succeed.
-struct PcdCloser {
-  void operator()(PCDHandle* handle) const;
-};
-using PcdPtr = std::unique_ptr<PCDHandle, PcdCloser>;
-struct PdbCloser {
-  void operator()(pdbHandle* handle) const;
-};
-using PdbPtr = std::unique_ptr<pdbHandle, PdbCloser>;
-
 }  // namespace customhooks::storage
 
 // `base` joined with each of `parts` in turn ("\" separated, as the module

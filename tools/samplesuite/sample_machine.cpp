@@ -56,8 +56,8 @@ SampleDatabase::SampleDatabase(Which which) {
     if (!payloads) return;
     // Created with the module's own schema.
     // Opening created the file with its schema; closing adds nothing to it.
-    integration::PdbConnection pdb;
-    if (!integration::OpenPayloadDatabase(pdb)) return;
+    integration::PayloadConnection pdb;
+    if (!pdb.Open()) return;
   }
   sqlite3* db = nullptr;
   if (sqlite3_open(NativePath(path).c_str(), &db) != SQLITE_OK ||
@@ -125,22 +125,19 @@ bool SetPayloadData(const std::string& payloadId, int domain, const std::string&
 
 bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
                      bool cache) {
-  integration::PcdConnection handle;
-  const bool opened = cache ? integration::OpenCacheDatabase(handle) : integration::OpenConfigurationDatabase(handle);
-  if (!handle) return false;
-  const bool stored = opened &&
-                      storage::PCDSetDomain(handle.get(), 1, subdomain.c_str(), key.c_str(), value.c_str()).ok() &&
-                      storage::PCDCommit(handle.get()).ok();
-  return storage::PCDClose(handle.release()).ok() && stored;
+  integration::StoreConnection store;
+  const bool opened = cache ? integration::OpenCacheDatabase(store) : integration::OpenConfigurationDatabase(store);
+  if (!store) return false;
+  const bool stored = opened && store->Set(1, subdomain, key, value).ok();
+  return store->Close().ok() && stored;
 }
 
 bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
-  integration::PcdConnection handle;
-  const bool opened = integration::OpenConfigurationDatabase(handle);
-  if (!handle) return false;
-  const bool deleted = opened && storage::PCDDeleteDomain(handle.get(), 1, subdomain.c_str(), key.c_str()).ok() &&
-                       storage::PCDCommit(handle.get()).ok();
-  return storage::PCDClose(handle.release()).ok() && deleted;
+  integration::StoreConnection store;
+  const bool opened = integration::OpenConfigurationDatabase(store);
+  if (!store) return false;
+  const bool deleted = opened && store->Delete(1, subdomain, key).ok();
+  return store->Close().ok() && deleted;
 }
 
 bool WriteCapsDatabase(int rows) {
