@@ -109,8 +109,10 @@ using ContentWriter = std::function<Status(Env* env, const std::u16string& path,
 // replaces the target in one step, and the folder is flushed. When the
 // folder forbids new files, or the platform refuses the replacement because
 // another process holds the target open, the content is written in place
-// instead. A read-only target is never touched.
-Status ReplaceDurably(const std::string& path, const ContentWriter& write) {
+// instead, unless `whenNotReplaceable` says to leave the target. A read-only
+// target is never touched.
+Status ReplaceDurably(const std::string& path, const ContentWriter& write,
+                      WhenNotReplaceable whenNotReplaceable = WhenNotReplaceable::kWriteInPlace) {
   Env* env = CurrentEnv();
   const std::u16string target = Wide(path);
   if (target.empty()) return Status(Code::kBadPath, path);
@@ -148,19 +150,23 @@ Status ReplaceDurably(const std::string& path, const ContentWriter& write) {
     failure = written;
   }
   // Only an existing target that may still be written is rewritten in place.
+  if (whenNotReplaceable == WhenNotReplaceable::kLeaveTarget) return failure;
   if (!env->GetAttributes(target, &attributes).ok() || (attributes & kNotWritableAttributes) != 0) return failure;
   return write(env, target, WriteMode::kReplaceContent);
 }
 
 // A copy is made whole before it takes the target's place, so that a process
 // killed in the middle of it leaves the old target.
-Status CopyDurably(const std::string& source, const std::string& target) {
+Status CopyDurably(const std::string& source, const std::string& target, WhenNotReplaceable whenNotReplaceable) {
   const std::u16string from = Wide(source);
-  return ReplaceDurably(target, [&from](Env* env, const std::u16string& file, WriteMode mode) {
-    Status copied = env->CopyOver(from, file, mode);
-    if (copied.ok()) static_cast<void>(env->FlushFile(file));
-    return copied;
-  });
+  return ReplaceDurably(
+      target,
+      [&from](Env* env, const std::u16string& file, WriteMode mode) {
+        Status copied = env->CopyOver(from, file, mode);
+        if (copied.ok()) static_cast<void>(env->FlushFile(file));
+        return copied;
+      },
+      whenNotReplaceable);
 }
 
 // Whether the attributes of `path` can be had, and then them.
@@ -233,9 +239,10 @@ Status ClearFileAttributes(const std::string& path) {
   return Run([&path] { return CurrentEnv()->SetAttributesNormal(Wide(path)); });
 }
 
-Status CopyFileOver(const std::string& source, const std::string& target, CopiedAttributes attributes) {
-  return Run([&source, &target, attributes] {
-    Status copied = CopyDurably(source, target);
+Status CopyFileOver(const std::string& source, const std::string& target, CopiedAttributes attributes,
+                    WhenNotReplaceable whenNotReplaceable) {
+  return Run([&source, &target, attributes, whenNotReplaceable] {
+    Status copied = CopyDurably(source, target, whenNotReplaceable);
     if (copied.ok() && attributes == CopiedAttributes::kNormal) static_cast<void>(ClearFileAttributes(target));
     return copied;
   });

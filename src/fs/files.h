@@ -61,14 +61,21 @@ Status ClearFileAttributes(const std::string& path);
 // the copy; a failure to clear them does not fail the copy).
 enum class CopiedAttributes { kFromSource, kNormal };
 
+// What a copy does when its target cannot be replaced in one step (another
+// process holds it open, or its folder forbids new files): write it in
+// place, as Windows' CopyFileW would, or leave it as it was and fail. A
+// copy that must be whole or nothing (a backup) leaves it.
+enum class WhenNotReplaceable { kWriteInPlace, kLeaveTarget };
+
 // Copies `source` over `target` (an existing target is replaced). A
 // read-only target is refused, as Windows refuses it. The target is never
 // left half-written: the copy is made in a temporary file in the target's
-// folder, which then replaces the target; when another process holds the
-// target open, so that it cannot be replaced, the copy is made in place. A
-// refused target is left as it was.
+// folder, which then replaces the target; when the target cannot be
+// replaced, `whenNotReplaceable` decides. A refused target is left as it
+// was.
 Status CopyFileOver(const std::string& source, const std::string& target,
-                    CopiedAttributes attributes = CopiedAttributes::kFromSource);
+                    CopiedAttributes attributes = CopiedAttributes::kFromSource,
+                    WhenNotReplaceable whenNotReplaceable = WhenNotReplaceable::kWriteInPlace);
 
 // Replaces `target` by `source` in one step (the source name disappears),
 // then flushes the folder so that the new entry survives a power cut. A

@@ -16,6 +16,7 @@ namespace customhooks::storage {
 
 using fs::CopiedAttributes;
 using fs::CopyFileOver;
+using fs::WhenNotReplaceable;
 using fs::EnsureFolder;
 using fs::IsDirectory;
 using fs::IsRegularFile;
@@ -120,8 +121,11 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
     // database changes far less often.
     if (IsRegularFile(target) && SameContent(source, target)) return status;
     // The copy goes to a temporary file beside the target, which then
-    // replaces it: an interrupted copy never leaves a half-written backup.
-    if (!CopyFileOver(source, target, CopiedAttributes::kNormal).ok()) return Status(Code::kFileError, target);
+    // replaces it, or the backup is left as it was: an interrupted copy
+    // never leaves a half-written backup.
+    if (!CopyFileOver(source, target, CopiedAttributes::kNormal, WhenNotReplaceable::kLeaveTarget).ok()) {
+      return Status(Code::kFileError, target);
+    }
     return status;
   });
 }
