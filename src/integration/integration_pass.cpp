@@ -248,11 +248,13 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
     return;
   }
   // Both records or neither. They are committed before their lines are
-  // logged, so that a line that cannot be logged loses no record.
+  // logged, so that a line that cannot be logged loses no record, and a
+  // record whose commit failed (another process kept reading the file) is
+  // reported as failed rather than as written.
   storage::Transaction agreement = cache->Begin();
-  const bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_ACCEPTED", "1").ok();
-  const bool language = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_LANGUAGE", installLanguage_).ok();
-  static_cast<void>(agreement.Commit());
+  bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_ACCEPTED", "1").ok();
+  bool language = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_LANGUAGE", installLanguage_).ok();
+  if (!agreement.Commit().ok()) accepted = language = false;
   Log({accepted ? "EULA_ACCEPTED success" : "EULA_ACCEPTED failed"});
   Log({language ? "EULA_LANGUAGE success" : "EULA_LANGUAGE failed"});
 }

@@ -174,9 +174,10 @@ class HeldLock : public Contention {
  protected:
   // Holds the write lock of `database` for five seconds while a session
   // runs; returns the session's outcome.
-  SessionOutcome SessionBehindLock(const std::string& database) {
+  // `mode`: "immediate" holds the write lock, "shared" a reader's lock.
+  SessionOutcome SessionBehindLock(const std::string& database, const char* mode = "immediate") {
     const std::string marker = Scratch("locked");
-    ChildProcess holder(CH_LOCK_HOLDER_PATH, {database, "immediate", "5000", marker});
+    ChildProcess holder(CH_LOCK_HOLDER_PATH, {database, mode, "5000", marker});
     EXPECT_TRUE(holder.WaitForFile(marker));
     const auto started = std::chrono::steady_clock::now();
     SessionOutcome outcome = CloseInstallSession(properties_);
@@ -230,6 +231,20 @@ TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets
   EXPECT_EQ(DatabaseOf(now_, "pcd.db").records, DatabaseOf(complete_, "pcd.db").records);
   const std::vector<std::string> files = CompareExactly(complete_, now_, {".db"});
   EXPECT_TRUE(files.empty()) << Joined(files);
+}
+
+TEST_F(HeldLock, CacheReadForFiveSecondsFailsTheAgreementCommitItMeetsAndSaysSo) {
+  // The records can be written while another process reads the file, but
+  // not committed: a commit that waits out the busy timeout is a failure.
+  const SessionOutcome outcome = SessionBehindLock(Native("Orvik PCD\\cache\\cache.db"), "shared");
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kFirst + "EULA_ACCEPTED failed"))) << Joined(outcome.lines);
+  for (const std::string key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
+    ExpectRecordAsReported(outcome, "cache.db",
+                           {{kFirst + key + " success", kFirst + key + " failed"},
+                            {kSecond + key + " success", kSecond + key + " failed"}},
+                           RecordKey("1", suite_.licensingCode, key), key == "EULA_ACCEPTED" ? "1" : "fr_MA");
+  }
 }
 
 TEST_F(HeldLock, ConfigurationDatabaseLockedForFiveSecondsFailsTheDriverRecordWritesItMeets) {
