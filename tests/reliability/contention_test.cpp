@@ -188,6 +188,17 @@ class HeldLock : public Contention {
     return outcome;
   }
 
+  // ExpectRecordAsReported for both agreement records, written by both
+  // products.
+  void ExpectAgreementRecordsAsReported(const SessionOutcome& outcome) const {
+    for (const std::string key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
+      ExpectRecordAsReported(outcome, "cache.db",
+                             {{kFirst + key + " success", kFirst + key + " failed"},
+                              {kSecond + key + " success", kSecond + key + " failed"}},
+                             RecordKey("1", suite_.licensingCode, key), key == "EULA_ACCEPTED" ? "1" : "fr_MA");
+    }
+  }
+
   // Each write is reported as done or as failed, and a record is there
   // exactly when one of the writes of it (by both products, for the agreement
   // records) was reported done.
@@ -220,12 +231,7 @@ TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets
   EXPECT_LT(seconds_, 30.0);
   // The first product's first write waits out the busy timeout.
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kFirst + "EULA_ACCEPTED failed"))) << Joined(outcome.lines);
-  for (const std::string key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
-    ExpectRecordAsReported(outcome, "cache.db",
-                           {{kFirst + key + " success", kFirst + key + " failed"},
-                            {kSecond + key + " success", kSecond + key + " failed"}},
-                           RecordKey("1", suite_.licensingCode, key), key == "EULA_ACCEPTED" ? "1" : "fr_MA");
-  }
+  ExpectAgreementRecordsAsReported(outcome);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0")));
   // Everything else is done as without the lock.
   EXPECT_EQ(DatabaseOf(now_, "pcd.db").records, DatabaseOf(complete_, "pcd.db").records);
@@ -239,12 +245,7 @@ TEST_F(HeldLock, CacheReadForFiveSecondsFailsTheAgreementCommitItMeetsAndSaysSo)
   const SessionOutcome outcome = SessionBehindLock(Native("Orvik PCD\\cache\\cache.db"), "shared");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kFirst + "EULA_ACCEPTED failed"))) << Joined(outcome.lines);
-  for (const std::string key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
-    ExpectRecordAsReported(outcome, "cache.db",
-                           {{kFirst + key + " success", kFirst + key + " failed"},
-                            {kSecond + key + " success", kSecond + key + " failed"}},
-                           RecordKey("1", suite_.licensingCode, key), key == "EULA_ACCEPTED" ? "1" : "fr_MA");
-  }
+  ExpectAgreementRecordsAsReported(outcome);
 }
 
 TEST_F(HeldLock, ConfigurationDatabaseLockedForFiveSecondsFailsTheDriverRecordWritesItMeets) {
