@@ -29,9 +29,7 @@ bool LocateCommonDataFolder(std::string& folder) {
   return true;
 }
 
-bool LocateDataFolder(DataFolder which, std::string& folder) {
-  std::string common;
-  if (!LocateCommonDataFolder(common)) return false;
+bool DataFolderIn(const std::string& common, DataFolder which, std::string& folder) {
   switch (which) {
     case DataFolder::kConfiguration:
       return fs::JoinPath(common, "Orvik PCD", folder).ok();

@@ -28,8 +28,8 @@ bool LocatePcfFolder(std::string& folder);
 // untouched, when the Common Files folder cannot be determined.
 bool LocateCommonDataFolder(std::string& folder);
 
-// The databases' folders in the common data folder of the Common Files
-// folder; nothing is created here (opening a database creates its folder).
+// The databases' folders in their common data folder; nothing is created
+// here (opening a database creates its folder).
 enum class DataFolder {
   kConfiguration,  // "Orvik PCD": pcd.db
   kCache,          // "Orvik PCD\cache": cache.db
@@ -37,9 +37,10 @@ enum class DataFolder {
   kBackup,         // "backup": the copy of caps.db
 };
 
-// False, `folder` untouched, when the Common Files folder cannot be
-// determined or the path would be too long.
-bool LocateDataFolder(DataFolder which, std::string& folder);
+// The folder `which` in `commonData` (as LocateCommonDataFolder gives it):
+// a path computation only, so that one lookup serves every folder a caller
+// needs. False, `folder` untouched, when the path would be too long.
+bool DataFolderIn(const std::string& commonData, DataFolder which, std::string& folder);
 
 }  // namespace customhooks::integration
 

@@ -9,8 +9,9 @@ namespace customhooks::integration {
 bool PayloadConnection::Open() {
   Close();
   backupFolder_.clear();
-  if (!LocateDataFolder(DataFolder::kPayloads, folder_)) return false;
-  static_cast<void>(LocateDataFolder(DataFolder::kBackup, backupFolder_));
+  std::string common;
+  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kPayloads, folder_)) return false;
+  static_cast<void>(DataFolderIn(common, DataFolder::kBackup, backupFolder_));
   return storage::OpenPayloadDatabase(folder_, &database_).ok();
 }
 
@@ -23,9 +24,11 @@ void PayloadConnection::Close() {
 
 bool OpenConfigurationDatabase(StoreConnection& pcd) {
   pcd.reset();
+  std::string common;
   std::string folder;
   std::string cacheFolder;
-  if (!LocateDataFolder(DataFolder::kConfiguration, folder) || !LocateDataFolder(DataFolder::kCache, cacheFolder)) {
+  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kConfiguration, folder) ||
+      !DataFolderIn(common, DataFolder::kCache, cacheFolder)) {
     return false;
   }
   return storage::OpenConfigurationStore(folder, cacheFolder, &pcd).ok();
@@ -33,8 +36,9 @@ bool OpenConfigurationDatabase(StoreConnection& pcd) {
 
 bool OpenCacheDatabase(StoreConnection& cache) {
   cache.reset();
+  std::string common;
   std::string folder;
-  if (!LocateDataFolder(DataFolder::kCache, folder)) return false;
+  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kCache, folder)) return false;
   return storage::OpenDomainStore(storage::DomainFile::kCache, folder, &cache).ok();
 }
 

@@ -42,23 +42,23 @@ TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated
       {DataFolder::kPayloads, "\\caps"},
       {DataFolder::kBackup, "\\backup"},
   };
+  std::string common;
+  ASSERT_TRUE(LocateCommonDataFolder(common));
   for (const auto& folder : kFolders) {
     std::string path;
-    ASSERT_TRUE(LocateDataFolder(folder.which, path)) << folder.relative;
+    ASSERT_TRUE(DataFolderIn(common, folder.which, path)) << folder.relative;
     EXPECT_EQ(path, machine.commonData() + folder.relative);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(path)))) << path;
   }
 }
 
 TEST(ProductFoldersTest, UnknownCommonFilesFolderGivesNoFolder) {
+  SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
   TestMachine machine;
   SetTestEnv("CommonProgramFiles", nullptr);
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
   std::string path = "untouched";
-  if (LocateDataFolder(DataFolder::kConfiguration, path)) GTEST_SKIP() << "the platform's own folders can't be hidden";
-  for (const DataFolder which : {DataFolder::kCache, DataFolder::kPayloads, DataFolder::kBackup}) {
-    EXPECT_FALSE(LocateDataFolder(which, path));
-  }
+  EXPECT_FALSE(LocateCommonDataFolder(path));
   EXPECT_FALSE(LocatePcfFolder(path));
   EXPECT_EQ(path, "untouched");
 }
