@@ -24,6 +24,7 @@
 #include <string>
 
 #include "fs/env.h"
+#include "fs/files.h"
 #include "fs/platform.h"
 #include "fs/windows_emulation.h"
 
@@ -417,6 +418,21 @@ class PosixEnv final : public Env {
     if (!StatPath(Native(path), &info)) return LastError();
     *attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : ReadOnlyFile(info) ? kAttributeReadOnly
                                                                                    : kAttributeNormal;
+    return Status();
+  }
+
+  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
+    struct stat info;
+    if (::lstat(Native(path).c_str(), &info) != 0) return LastError();
+    const auto nanoseconds = [](const struct timespec& time) {
+      return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    stamp->volume = static_cast<std::uint64_t>(info.st_dev);
+    stamp->fileIndex = static_cast<std::uint64_t>(info.st_ino);
+    stamp->size = static_cast<std::uint64_t>(info.st_size);
+    stamp->lastWriteTime = nanoseconds(info.st_mtim);
+    stamp->changeTime = nanoseconds(info.st_ctim);
+    stamp->link = S_ISLNK(info.st_mode);
     return Status();
   }
 

@@ -167,6 +167,33 @@ TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
   EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
 }
 
+// A stamp never follows a link: a symbolic link gives its own, a second
+// name of a file the file's.
+TEST(FileStamps, LinksAreNotFollowed) {
+  TestMachine machine;
+  const std::string file = In(machine.scratch(), "caps.db");
+  const std::string symbolic = In(machine.scratch(), "symbolic.db");
+  const std::string hard = In(machine.scratch(), "hard.db");
+  ASSERT_TRUE(WriteWholeFile(file, "content"));
+  ASSERT_EQ(::symlink(NativePath(file).c_str(), NativePath(symbolic).c_str()), 0);
+  ASSERT_EQ(::link(NativePath(file).c_str(), NativePath(hard).c_str()), 0);
+  FileStamp ofFile;
+  FileStamp ofSymbolic;
+  FileStamp ofHard;
+  ASSERT_TRUE(StampFile(file, &ofFile).ok());
+  ASSERT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
+  ASSERT_TRUE(StampFile(hard, &ofHard).ok());
+  EXPECT_TRUE(ofSymbolic.link);
+  EXPECT_FALSE(ofSymbolic.SameFile(ofFile));
+  EXPECT_FALSE(ofHard.link);
+  EXPECT_EQ(ofHard, ofFile);
+  // A link to nothing is still something.
+  ASSERT_EQ(::unlink(NativePath(file).c_str()), 0);
+  ASSERT_EQ(::unlink(NativePath(hard).c_str()), 0);
+  EXPECT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
+  EXPECT_TRUE(StampFile(file, &ofFile).Is(Code::kNotFound));
+}
+
 TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   TestMachine machine;
   const std::string file = In(machine.scratch(), "ro");
