@@ -94,6 +94,11 @@ Status PayloadDatabase::PayloadData(std::string_view id, int domain, std::string
 
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
+  if (*out != nullptr && (*out)->connection_.Serves(folder, "pdb.db")) {
+    Status reopened = (*out)->connection_.Reopen();
+    if (!reopened.ok()) out->reset();
+    return reopened;
+  }
   out->reset();
   // An empty folder would put the file wherever the process happens to run.
   if (folder.empty()) return Status(Code::kInvalidArgument, "pdb.db");

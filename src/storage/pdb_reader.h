@@ -68,7 +68,10 @@ class PayloadDatabase {
   Transaction BeginRead() { return Transaction(connection_); }
 
   // Forces "pdb.db" to disk when this handle created it (the only write it
-  // ever makes) and closes it. The status of closing.
+  // ever makes).
+  void Flush() { connection_.Flush(); }
+
+  // Flush, then closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
  private:
@@ -82,7 +85,9 @@ class PayloadDatabase {
 // Code::kInvalidArgument for an empty `folder`, else the status of opening
 // (Code::kSchemaTooNew for a database that requires a schema newer than
 // version 1, Code::kBusy when it stays locked, Code::kAccessRefused when it
-// can't be opened).
+// can't be opened). When `*out` already holds the database of that folder,
+// it is reopened (DatabaseConnection::Reopen): the same outcome as a new
+// one's, for a fraction of the cost. No read transaction of it may be open.
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
 
 // Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
