@@ -46,8 +46,8 @@ struct SearchResult {
 // One product run: its header and the values it carries from step to step.
 class ProductRun {
  public:
-  ProductRun(const SuiteProduct& product, const IntegrationSession& session)
-      : product_(product), session_(session) {}
+  ProductRun(const SuiteProduct& product, const IntegrationSession& session, SessionDatabases& databases)
+      : product_(product), session_(session), databases_(databases) {}
 
   ProductOutcome Run();
 
@@ -67,6 +67,7 @@ class ProductRun {
 
   const SuiteProduct& product_;
   const IntegrationSession& session_;
+  SessionDatabases& databases_;
   std::string header_;
   std::string sessionSignature_;
   std::string installLanguage_;
@@ -100,7 +101,7 @@ ProductOutcome ProductRun::Run() {
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
-  PayloadConnection pdb;
+  PayloadConnection pdb(databases_);
   if (!pdb.Open()) {
     Log({"Failed to open pdb.db"});
     return ProductOutcome::kPayloadDatabaseUnavailable;
@@ -128,7 +129,7 @@ ProductOutcome ProductRun::Run() {
   // A failure that still hands out the store is the cache database's alone
   // (see OpenConfigurationStore): the failure is logged, and the
   // configuration records are read through the store all the same.
-  if (!OpenConfigurationDatabase(pcd)) {
+  if (!OpenConfigurationDatabase(databases_, pcd)) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
@@ -145,6 +146,9 @@ ProductOutcome ProductRun::Run() {
   } else {
     Log({"Fail to retrieve the LEID of the Driver Payload"});
   }
+  // The store has served its one read; giving it back now lets the driver
+  // records reuse its connection.
+  pcd.reset();
 
   Log({"iterating through the payload_data table to retreive the matching payload family, name "
        "and version for ",
@@ -157,10 +161,8 @@ ProductOutcome ProductRun::Run() {
     WriteEulaRecords(eulaSubdomain);
   }
 
-  // Payload database first (with the backup of caps.db), then the
-  // configuration database.
+  // The backup of caps.db comes with this close.
   pdb.Close();
-  pcd.reset();
   return ProductOutcome::kCompleted;
 }
 
@@ -210,11 +212,11 @@ void ProductRun::RunExtraStep(const std::string& payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
       if (installLanguage_ == "fr_MA") {
-        FixFrenchMoroccoLocale(session_, payloadId.c_str(), sessionSignature_.c_str());
+        FixFrenchMoroccoLocale(session_, databases_, payloadId.c_str(), sessionSignature_.c_str());
       }
       break;
     case ProductStep::kDriverRecords:
-      UpdateDriverPayloadEntry(payloadId.c_str(), session_);
+      UpdateDriverPayloadEntry(payloadId.c_str(), session_, databases_);
       break;
   }
 }
@@ -243,7 +245,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
 
 void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const {
   StoreConnection cache;
-  if (!OpenCacheDatabase(cache) || !eulaSubdomain) {
+  if (!OpenCacheDatabase(databases_, cache) || !eulaSubdomain) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }
@@ -261,15 +263,17 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
 
 }  // namespace
 
-ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session) {
-  return ProductRun(product, session).Run();
+ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session,
+                                SessionDatabases& databases) {
+  return ProductRun(product, session, databases).Run();
 }
 
 void IntegrateSuiteProducts(const IntegrationSession& session) {
+  SessionDatabases databases;
   for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {
-      if (IntegrateProduct(*product, session) != ProductOutcome::kCompleted) {
+      if (IntegrateProduct(*product, session, databases) != ProductOutcome::kCompleted) {
         outcome = "Failed to Update PCFClientFile and cache.db for ";
       }
     } catch (const std::exception&) {
