@@ -481,6 +481,25 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
   }
 }
 
+// A link's own stamp stays while what it leads to changes: a record never
+// spares the comparison of a file found under a link.
+TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
+  MakeFolders(CapsFolder());
+  const std::string real = PathOf(CapsFolder(), {"real.db"});
+  ASSERT_TRUE(WriteWholeFile(real, "installer database"));
+  std::error_code error;
+  std::filesystem::create_symlink(std::filesystem::u8path(NativePath(real)),
+                                  std::filesystem::u8path(NativePath(InstallerFile())), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  BackupRecord record;
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_TRUE(WriteWholeFile(real, "INSTALLER DATABASE"));
+  AgeLastWriteTime(real);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "INSTALLER DATABASE");
+}
+
 // A record learns nothing from a backup that failed: the next one copies.
 TEST_F(PdbReaderTest, AFailedBackupTeachesTheRecordNothing) {
   MakeFolders(BackupFolder());
