@@ -18,10 +18,12 @@ using fs::CopiedAttributes;
 using fs::CopyFileOver;
 using fs::WhenNotReplaceable;
 using fs::EnsureFolder;
+using fs::FileStamp;
 using fs::IsDirectory;
 using fs::IsRegularFile;
 using fs::JoinPath;
 using fs::OpenFileShared;
+using fs::StampFile;
 using fs::UniqueFile;
 
 namespace {
@@ -53,6 +55,10 @@ bool SameContent(const std::string& first, const std::string& second) {
     if (got < kChunk) return !std::ferror(a.get()) && !std::ferror(b.get());
   }
 }
+
+// The stamp of the file at `path` when it can vouch for the file's content:
+// a link's own stamp stays while what it leads to changes.
+bool StampOfFile(const std::string& path, FileStamp* stamp) { return StampFile(path, stamp).ok() && !stamp->link; }
 
 }  // namespace
 
@@ -110,8 +116,9 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
   });
 }
 
-Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder] {
+Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
+                               BackupRecord* record) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
     std::string source;
     std::string target;
     if (backupFolder.empty() || !JoinPath(payloadFolder, "caps.db", source).ok() || !IsRegularFile(source) ||
@@ -122,15 +129,28 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
     if (!IsDirectory(backupFolder) && !EnsureFolder(backupFolder).ok()) {
       status = Status(Code::kFileError, backupFolder);
     }
+    // Both stamps come before either file is read: a change made while it
+    // is read shows in the next stamp.
+    FileStamp sourceStamp;
+    FileStamp targetStamp;
+    const bool sourceStamped = record != nullptr && StampOfFile(source, &sourceStamp);
+    const bool targetStamped = sourceStamped && StampOfFile(target, &targetStamp);
+    if (targetStamped && record->KnowsIdentical(sourceStamp, targetStamp)) return status;
+    if (record != nullptr) record->Forget();
     // A session backs up several times within moments, and the installer's
     // database changes far less often.
-    if (IsRegularFile(target) && SameContent(source, target)) return status;
+    if (IsRegularFile(target) && SameContent(source, target)) {
+      if (targetStamped) record->RememberIdentical(sourceStamp, targetStamp);
+      return status;
+    }
     // The copy goes to a temporary file beside the target, which then
     // replaces it, or the backup is left as it was: an interrupted copy
     // never leaves a half-written backup.
     if (!CopyFileOver(source, target, CopiedAttributes::kNormal, WhenNotReplaceable::kLeaveTarget).ok()) {
       return Status(Code::kFileError, target);
     }
+    // The copy's stamp comes after its last change (its attributes).
+    if (sourceStamped && StampOfFile(target, &targetStamp)) record->RememberIdentical(sourceStamp, targetStamp);
     return status;
   });
 }

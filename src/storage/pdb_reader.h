@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "fs/files.h"
 #include "storage/database_connection.h"
 #include "storage/storage_status.h"
 
@@ -90,13 +91,56 @@ class PayloadDatabase {
 // one's, for a fraction of the cost. No read transaction of it may be open.
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
 
+// What backups of "caps.db" learnt about the installer's file and its copy,
+// kept by the caller from one backup to the next (a session holds one for
+// its backups); a new record knows nothing. After a backup found the copy
+// holding the source's bytes, or wrote them, it holds the stamps
+// (fs::FileStamp) of both files: the source's taken before any of its bytes
+// were read, the copy's before it was compared or after it was written, so
+// that any later change shows in a later stamp. A backup that finds both
+// stamps unchanged (same file, size, last-write and change time) knows the
+// copy identical without reading either file.
+//
+// A change goes unseen only when it keeps the file's identity and size and
+// leaves its times as they were: a write within the file system's timestamp
+// granularity of the change that gave the stamped times (the kernel's clock
+// tick on most POSIX file systems, 2 s on FAT), or, where the file system
+// records a writer's times only when it closes the file or changes its size
+// (NTFS delays them for cached writes), a same-size write through a handle
+// still open; and a change made to the copy between its write and its
+// stamp. A file found under a link is never vouched for by a stamp,
+// whose own stays while what it leads to changes.
+class BackupRecord {
+ public:
+  // Whether the copy was known identical to the source when the files had
+  // exactly these stamps.
+  bool KnowsIdentical(const fs::FileStamp& source, const fs::FileStamp& target) const {
+    return known_ && source == source_ && target == target_;
+  }
+  void RememberIdentical(const fs::FileStamp& source, const fs::FileStamp& target) {
+    source_ = source;
+    target_ = target;
+    known_ = true;
+  }
+  void Forget() { known_ = false; }
+
+ private:
+  bool known_ = false;
+  fs::FileStamp source_;
+  fs::FileStamp target_;
+};
+
 // Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
 // `backupFolder` up to date. A backup that already holds the same bytes is
 // left as it is; otherwise the target is replaced whole or not at all.
+// With a `record` (see BackupRecord), a backup it knows identical is left
+// without comparing the files, and the record learns what this backup
+// found; without one, the files are compared every time.
 // Code::kNotFound when there is nothing to copy (no "caps.db", an empty
 // `backupFolder`) or a path can't be built, Code::kFileError when the backup
 // folder can't be created or the copy fails.
-Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder);
+Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
+                               BackupRecord* record = nullptr);
 
 }  // namespace customhooks::storage
 

@@ -3,8 +3,10 @@
 #include "storage/pdb_reader.h"
 
 #include <chrono>
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/fault_env.h"
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
@@ -382,6 +385,137 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
       << "no temporary copy may be left behind";
+}
+
+// ---- Repeated backups with a record ------------------------------------------------
+
+// Moves the file's last-write time back by a day, as a copy that keeps times
+// or an archiver would set it.
+void AgeLastWriteTime(const std::string& path) {
+  const auto native = std::filesystem::u8path(NativePath(path));
+  std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) - std::chrono::hours(24));
+}
+
+bool Made(const FaultEnv& env, const char* call) {
+  const std::vector<std::string>& calls = env.CallsMade();
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+// A backup whose record knows both files unchanged reads neither and writes
+// nothing; any change to either file, seen in its stamp, makes the backup
+// compare (and copy where the bytes differ) as without a record, after
+// which the record knows the files again.
+TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) {
+  const std::string content(150000, 'c');
+  std::string sameSize = content;
+  sameSize[100000] = 'x';
+  const std::string otherBackup = PathOf(BackupFolder(), {"other"});
+  const struct {
+    const char* change;
+    std::function<void()> make;
+    bool compared;
+    bool copied;
+  } kCases[] = {
+      {"nothing", [] {}, false, false},
+      {"source: new content of another size",
+       [&] { ASSERT_TRUE(WriteWholeFile(InstallerFile(), content + "more")); }, true, true},
+      {"source: new content of the same size and time",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(InstallerFile(), sameSize));
+         AgeLastWriteTime(InstallerFile());
+       },
+       true, true},
+      {"source: the same bytes at a new time", [&] { AgeLastWriteTime(InstallerFile()); }, true, false},
+      {"backup: new content of the same size and time",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(BackupFile(), sameSize));
+         AgeLastWriteTime(BackupFile());
+       },
+       true, true},
+      {"backup: removed",
+       [&] { ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(NativePath(BackupFile())))); }, false, true},
+      {"backup: another file with the same bytes",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(otherBackup, ReadWholeFile(BackupFile())));
+         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+       },
+       true, false},
+      {"backup: another file with other bytes",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(otherBackup, sameSize));
+         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+       },
+       true, true},
+  };
+  MakeFolders(CapsFolder());
+  FaultEnv env;
+  const ScopedEnv scoped(&env);
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.change);
+    ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
+    BackupRecord record;
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_EQ(ReadWholeFile(BackupFile()), content);
+    AgeLastWriteTime(BackupFile());
+    // Ageing changed the backup's stamp: this backup compares and learns it.
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+
+    test.make();
+    const std::string expected = ReadWholeFile(InstallerFile());
+    const auto backupPath = std::filesystem::u8path(NativePath(BackupFile()));
+    std::error_code missing;
+    const auto before = std::filesystem::last_write_time(backupPath, missing);
+    env.FailNth(EnvCall::kAny, 0);
+    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_EQ(Made(env, "OpenShared"), test.compared);
+    EXPECT_EQ(Made(env, "CopyOver"), test.copied);
+    EXPECT_EQ(ReadWholeFile(BackupFile()), expected);
+    if (!test.copied) {
+      EXPECT_EQ(std::filesystem::last_write_time(backupPath), before) << "an identical backup is not written";
+    }
+    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+
+    env.FailNth(EnvCall::kAny, 0);
+    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_FALSE(Made(env, "OpenShared") || Made(env, "CopyOver")) << "the record knows the files again";
+  }
+}
+
+// A link's own stamp stays while what it leads to changes: a record never
+// spares the comparison of a file found under a link.
+TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
+  MakeFolders(CapsFolder());
+  const std::string real = PathOf(CapsFolder(), {"real.db"});
+  ASSERT_TRUE(WriteWholeFile(real, "installer database"));
+  std::error_code error;
+  std::filesystem::create_symlink(std::filesystem::u8path(NativePath(real)),
+                                  std::filesystem::u8path(NativePath(InstallerFile())), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  BackupRecord record;
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_TRUE(WriteWholeFile(real, "INSTALLER DATABASE"));
+  AgeLastWriteTime(real);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "INSTALLER DATABASE");
+}
+
+// A record learns nothing from a backup that failed: the next one copies.
+TEST_F(PdbReaderTest, AFailedBackupTeachesTheRecordNothing) {
+  MakeFolders(BackupFolder());
+  ASSERT_TRUE(WriteWholeFile(BackupFile(), "stale backup"));
+  MakeFolders(CapsFolder());
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer database"));
+  FaultEnv env;
+  const ScopedEnv scoped(&env);
+  BackupRecord record;
+  env.FailNth(EnvCall::kCopyOver, 1);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), Code::kFileError);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "stale backup");
+  env.FailNth(EnvCall::kAny, 0);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_TRUE(Made(env, "CopyOver"));
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "installer database");
 }
 
 }  // namespace
