@@ -24,7 +24,7 @@ bool PayloadConnection::Open() {
 void PayloadConnection::Close() {
   if (database_ == nullptr) return;
   // Problems of the backup are no part of the pass's outcome.
-  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_));
+  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_, &databases_.backup_));
   database_->database->Flush();
   database_->inUse = false;
   database_ = nullptr;

@@ -67,13 +67,16 @@ class SessionDatabases {
   friend bool OpenCacheDatabase(SessionDatabases&, class StoreConnection&);
 
   ConnectionPool<storage::PayloadDatabase> payloads_;
+  // What the pass's backups of "caps.db" found.
+  storage::BackupRecord backup_;
   ConnectionPool<storage::DomainStore> configuration_;
   ConnectionPool<storage::DomainStore> cache_;
 };
 
 // The payload database in the product's payload folder. Every close of an
 // open one (Close, or destruction) is also the moment the installer's
-// "caps.db" is backed up into the product's backup folder.
+// "caps.db" is backed up into the product's backup folder (with the pass's
+// backup record).
 class PayloadConnection {
  public:
   explicit PayloadConnection(SessionDatabases& databases) : databases_(databases) {}
