@@ -59,6 +59,7 @@ const char kAllCandidatesSql[] = CH_CANDIDATES_SELECT CH_CANDIDATES_FILTER;
 #undef CH_CANDIDATES_FILTER
 #undef CH_CANDIDATES_SELECT
 #undef CH_ODD_ID
+constexpr int kInstallTimeColumn = 6;
 // The two columns after the record's: the ID is not a plain text; the time
 // is an integer or NULL.
 constexpr int kOddIdColumn = kPayloadColumns;
@@ -78,7 +79,7 @@ void ReadRecord(const Row& row, PayloadRecord* record) {
   record->version.assign(row.Text(3));
   record->signature.assign(row.Text(4));
   record->installState = row.Number(5);
-  record->installTime = row.Number(6);
+  record->installTime = row.Number(kInstallTimeColumn);
 }
 
 bool IsProduct(const PayloadRecord& record, const ProductKey& product) {
@@ -148,8 +149,9 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
 }
 
 bool PayloadDatabase::IsInstallersTable() {
-  // A text is compared as the installer's code reads it only in UTF-8:
-  // from UTF-16, an ID that is not valid UTF-16 reads back as another.
+  // In a UTF-16 file every text is converted on its way out and back in,
+  // and an ID that is not valid UTF-16 reads back as another: such a file
+  // is walked.
   std::string value;
   if (!connection_.QueryText(kEncodingSql, {}, &value).ok() || value != "UTF-8") return false;
   // With this text, PayloadID is a unique text key with binary collation:
@@ -186,7 +188,7 @@ bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<Product
       ReadRecord(row, &record);
       for (std::size_t i = 0; i < count; ++i) {
         if (!IsProduct(record, products[first + i])) continue;
-        const std::string_view time = row.Text(6);
+        const std::string_view time = row.Text(kInstallTimeColumn);
         if (row.Number(kPlainTimeColumn) == 0 || (lastTimes[i] && *lastTimes[i] == time)) {
           doubtful = true;
           return false;
