@@ -1,6 +1,5 @@
 #include "integration/integration_pass.h"
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,9 +54,9 @@ class ProductRun {
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
   bool ReadProperty(const char* name, std::string& value, const char* missingLine);
-  bool IsProduct(const storage::PayloadRecord& record) const;
-  // Reads each payload of `ids` until the product's, with its signature.
-  void Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const;
+  // Goes through the payloads the search met until the product's that has
+  // a signature.
+  void Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met, SearchResult& result) const;
   void LogSearch(const SearchResult& result) const;
   void LogLocated() const;
   void RunExtraStep(const std::string& payloadId) const;
@@ -115,13 +114,14 @@ ProductOutcome ProductRun::Run() {
   SearchResult search;
   {
     storage::Transaction snapshot = pdb->BeginRead();
-    storage::TextList payloadIds;
-    if (!pdb->PayloadIDs(kInstalledState, &payloadIds).ok()) {
+    storage::ProductSearch found;
+    if (!pdb->FindProductPayloads(kInstalledState, {{product_.family, product_.name, product_.version}}, &found)
+             .ok()) {
       static_cast<void>(snapshot.Commit());
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, payloadIds, search);
+    Search(pdb, found.payloads.front(), search);
     static_cast<void>(snapshot.Commit());
   }
 
@@ -166,25 +166,20 @@ ProductOutcome ProductRun::Run() {
   return ProductOutcome::kCompleted;
 }
 
-bool ProductRun::IsProduct(const storage::PayloadRecord& record) const {
-  return record.productName == product_.name && record.productFamily == product_.family &&
-         record.version == product_.version;
-}
-
-void ProductRun::Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const {
-  storage::PayloadRecord record;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (!pdb->ReadPayload(ids[i], &record).ok()) {
+void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met,
+                        SearchResult& result) const {
+  for (const storage::ProductPayload& payload : met) {
+    if (payload.readFailed) {
       result.steps.push_back(SearchStep::kReadFailed);
       continue;
     }
-    if (!IsProduct(record)) continue;
-    if (!pdb->PayloadData(record.payloadID, product_.signatureDomain, "mediaSignature", &result.productSignature)
+    if (!pdb->PayloadData(payload.record.payloadID, product_.signatureDomain, "mediaSignature",
+                          &result.productSignature)
              .ok()) {
       result.steps.push_back(SearchStep::kLocatedWithoutSignature);
       continue;
     }
-    result.product = std::move(record);
+    result.product = payload.record;
     return;
   }
 }

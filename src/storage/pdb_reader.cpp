@@ -1,10 +1,13 @@
 #include "storage/pdb_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "fs/files.h"
 #include "fs/paths.h"
@@ -37,6 +40,54 @@ const char kPayloadDataSql[] = "SELECT value FROM payload_data WHERE payloadID =
 
 // The seven columns of the payload query.
 constexpr int kPayloadColumns = 7;
+
+// The scan for products selects, in the order of the list of IDs, every row
+// whose record may be one of two products', and every row that the list
+// could not read back by its own ID. For a text, `productName >= name AND
+// productName < name || x'01'` holds exactly for the name itself and the
+// name followed by a NUL (both read back as the name); the rest are names
+// that are not texts (NULL, a number, a blob), whose texts are compared once
+// read. Ordinary rows are thus set aside by a few comparisons, without a
+// call; only a text ID needs one, to find a NUL in it.
+#define CH_ODD_ID "(PayloadID >= '' AND PayloadID < x'') IS NOT TRUE OR instr(PayloadID, char(0)) > 0"
+#define CH_CANDIDATES_SELECT                                                                         \
+  "SELECT payloadID, productFamily, productName, version, signature, installState, installTime, " \
+  CH_ODD_ID ", typeof(installTime) IN ('integer', 'null') FROM payloads WHERE "
+#define CH_CANDIDATES_FILTER                                                                     \
+  "(productName >= ?2 AND productName < ?3 OR productName >= ?4 AND productName < ?5"            \
+  " OR (productName >= '' AND productName < x'') IS NOT TRUE OR " CH_ODD_ID ") ORDER BY installTime"
+const char kCandidatesInStateSql[] = CH_CANDIDATES_SELECT "installState = ?1 AND " CH_CANDIDATES_FILTER;
+const char kAllCandidatesSql[] = CH_CANDIDATES_SELECT CH_CANDIDATES_FILTER;
+#undef CH_CANDIDATES_FILTER
+#undef CH_CANDIDATES_SELECT
+#undef CH_ODD_ID
+constexpr int kInstallTimeColumn = 6;
+// The two columns after the record's: the ID is not a plain text; the time
+// is an integer or NULL.
+constexpr int kOddIdColumn = kPayloadColumns;
+constexpr int kPlainTimeColumn = kPayloadColumns + 1;
+// Products per scan: two name ranges.
+constexpr std::size_t kProductsPerScan = 2;
+
+const char kAnyInStateSql[] = "SELECT EXISTS (SELECT 1 FROM payloads WHERE installState = ?1)";
+const char kAnySql[] = "SELECT EXISTS (SELECT 1 FROM payloads)";
+const char kEncodingSql[] = "PRAGMA encoding";
+const char kPayloadsTableTextSql[] = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'payloads'";
+
+void ReadRecord(const Row& row, PayloadRecord* record) {
+  record->payloadID.assign(row.Text(0));
+  record->productFamily.assign(row.Text(1));
+  record->productName.assign(row.Text(2));
+  record->version.assign(row.Text(3));
+  record->signature.assign(row.Text(4));
+  record->installState = row.Number(5);
+  record->installTime = row.Number(kInstallTimeColumn);
+}
+
+bool IsProduct(const PayloadRecord& record, const ProductKey& product) {
+  return record.productName == product.name && record.productFamily == product.family &&
+         record.version == product.version;
+}
 
 // True when both files can be read and hold the same bytes. Any doubt
 // (a file that can't be opened or read, no memory for the buffers) is false.
@@ -79,18 +130,109 @@ Status PayloadDatabase::ReadPayload(std::string_view id, PayloadRecord* record) 
     found = true;
     shaped = row.ColumnCount() == kPayloadColumns;
     if (!shaped) return false;
-    record->payloadID.assign(row.Text(0));
-    record->productFamily.assign(row.Text(1));
-    record->productName.assign(row.Text(2));
-    record->version.assign(row.Text(3));
-    record->signature.assign(row.Text(4));
-    record->installState = row.Number(5);
-    record->installTime = row.Number(6);
+    ReadRecord(row, record);
     return false;
   });
   if (!status.ok()) return status;
   if (!found) return Status(Code::kNotFound, std::string(id));
   if (!shaped) return Status(Code::kDatabaseError, "payloads");
+  return Status();
+}
+
+Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products,
+                                            ProductSearch* out) {
+  if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    ProductSearch search;
+    if (!ScanForProducts(stateFilter, products, &search)) {
+      search = ProductSearch();
+      Status walked = WalkForProducts(stateFilter, products, &search);
+      if (!walked.ok()) return walked;
+    }
+    *out = std::move(search);
+    return Status();
+  });
+}
+
+bool PayloadDatabase::IsInstallersTable() {
+  // In a UTF-16 file every text is converted on its way out and back in,
+  // and an ID that is not valid UTF-16 reads back as another: such a file
+  // is walked.
+  std::string value;
+  if (!connection_.QueryText(kEncodingSql, {}, &value).ok() || value != "UTF-8") return false;
+  // With this text, PayloadID is a unique text key with binary collation:
+  // a text ID without a NUL finds exactly its own row, and the list holds
+  // each row once.
+  return connection_.QueryText(kPayloadsTableTextSql, {}, &value).ok() && value == kPayloadsTableSql;
+}
+
+bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<ProductKey>& products,
+                                      ProductSearch* out) {
+  if (!IsInstallersTable()) return false;
+  out->payloads.resize(products.size());
+  bool selectedAny = false;
+  for (std::size_t first = 0; first < products.size(); first += kProductsPerScan) {
+    // A lone last product is asked for twice.
+    const std::size_t count = std::min(kProductsPerScan, products.size() - first);
+    const ProductKey& one = products[first];
+    const ProductKey& two = products[first + count - 1];
+    const std::string oneEnd = one.name + '\x01';
+    const std::string twoEnd = two.name + '\x01';
+    // The install time of each product's last payload ("" for NULL): the
+    // list's order between equal times is SQLite's own.
+    std::vector<std::optional<std::string>> lastTimes(count);
+    bool doubtful = false;
+    PayloadRecord record;
+    const bool inState = stateFilter != kPayloadStateAll;
+    Status scanned = connection_.Query(inState ? kCandidatesInStateSql : kAllCandidatesSql,
+                                       {stateFilter, one.name, oneEnd, two.name, twoEnd}, [&](const Row& row) {
+      selectedAny = true;
+      if (row.Number(kOddIdColumn) != 0) {
+        doubtful = true;
+        return false;
+      }
+      ReadRecord(row, &record);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!IsProduct(record, products[first + i])) continue;
+        const std::string_view time = row.Text(kInstallTimeColumn);
+        if (row.Number(kPlainTimeColumn) == 0 || (lastTimes[i] && *lastTimes[i] == time)) {
+          doubtful = true;
+          return false;
+        }
+        lastTimes[i] = std::string(time);
+        out->payloads[first + i].push_back(ProductPayload{false, record});
+      }
+      return true;
+    });
+    if (!scanned.ok() || doubtful) return false;
+  }
+  if (selectedAny) return true;
+  // No candidate: the list may still hold payloads, or none at all.
+  std::string any;
+  const bool inState = stateFilter != kPayloadStateAll;
+  Status counted = inState ? connection_.QueryText(kAnyInStateSql, {stateFilter}, &any)
+                           : connection_.QueryText(kAnySql, {}, &any);
+  return counted.ok() && any == "1";
+}
+
+Status PayloadDatabase::WalkForProducts(int stateFilter, const std::vector<ProductKey>& products,
+                                        ProductSearch* out) {
+  TextList ids;
+  Status listed = PayloadIDs(stateFilter, &ids);
+  if (!listed.ok()) return listed;
+  out->walkedTheList = true;
+  out->payloads.resize(products.size());
+  PayloadRecord record;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const bool read = ReadPayload(ids[i], &record).ok();
+    for (std::size_t p = 0; p < products.size(); ++p) {
+      if (!read) {
+        out->payloads[p].push_back(ProductPayload{true, PayloadRecord()});
+      } else if (IsProduct(record, products[p])) {
+        out->payloads[p].push_back(ProductPayload{false, record});
+      }
+    }
+  }
   return Status();
 }
 

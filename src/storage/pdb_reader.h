@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fs/files.h"
 #include "storage/database_connection.h"
@@ -39,6 +40,32 @@ struct PayloadRecord {
 // state, 4 selects every payload.
 constexpr int kPayloadStateAll = 4;
 
+// A product as the payloads table names it.
+struct ProductKey {
+  std::string family;
+  std::string name;
+  std::string version;
+};
+
+// One payload that a search for a product meets: either the product's own
+// (`record` as ReadPayload reads it, its family, name and version equal to
+// the product's byte for byte), or a listed payload whose row could not be
+// read (`readFailed`, `record` empty).
+struct ProductPayload {
+  bool readFailed = false;
+  PayloadRecord record;
+};
+
+// The answer of FindProductPayloads.
+struct ProductSearch {
+  // For each product asked for, in the order asked, the payloads it meets
+  // in the order of the payload list.
+  std::vector<std::vector<ProductPayload>> payloads;
+  // True when the answer was found by reading each listed payload in turn
+  // rather than by one scan of the table.
+  bool walkedTheList = false;
+};
+
 // The open payload database. Destroying it closes it.
 class PayloadDatabase {
  public:
@@ -56,6 +83,29 @@ class PayloadDatabase {
   // payloads table does not have the seven expected columns; `*record` is
   // untouched unless the result is success.
   Status ReadPayload(std::string_view id, PayloadRecord* record);
+
+  // For each of `products`, what reading every payload of
+  // PayloadIDs(stateFilter) in turn with ReadPayload meets: the payloads that
+  // are the product, and the payloads whose read fails. Same status as
+  // PayloadIDs (Code::kNotFound when no payload is selected,
+  // Code::kInvalidArgument for a null `out` or a filter outside 0 to 4);
+  // `*out` is untouched unless the result is success.
+  //
+  // When the payloads table is the installer's own (created with its text,
+  // in a UTF-8 database) one scan of it answers for two products at a time,
+  // each payload being read once. The list is walked instead, in the same
+  // way as PayloadIDs and ReadPayload would, whenever that scan could answer
+  // otherwise: a selected payload whose ID is not a text or holds a NUL (its
+  // ID reads back as another), two of a product's payloads installed at the
+  // same time or one at a time that is not an integer (the list's order
+  // among them is SQLite's), any failure of the scan. The scan trusts the
+  // table's declared keys (IDs unique and not null), which SQLite keeps on
+  // every write: a damaged ID index that fails the reads of the walk is not
+  // consulted by the scan.
+  //
+  // Call it inside BeginRead, so that the scan, the list and the reads see
+  // one snapshot.
+  Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
 
   // The value of payload `id`'s data (`domain`, `key`) in `*value` (a NULL
   // value reads as the empty text); Code::kNotFound, `*value` untouched,
@@ -78,6 +128,10 @@ class PayloadDatabase {
  private:
   friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
   static constexpr int kPayloadSchemaVersion = 1;
+  // The scan of FindProductPayloads; false when the list must be walked.
+  bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+  bool IsInstallersTable();
+  Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   DatabaseConnection connection_;
 };
 
