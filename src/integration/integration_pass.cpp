@@ -114,14 +114,24 @@ ProductOutcome ProductRun::Run() {
   SearchResult search;
   {
     storage::Transaction snapshot = pdb->BeginRead();
+    // Each run asks for both products: the second run then finds its
+    // answer given already, as long as pdb.db has not changed.
+    const auto key = [](const SuiteProduct& product) {
+      return storage::ProductKey{product.family, product.name, product.version};
+    };
+    std::vector<storage::ProductKey> products = {key(kFirstSuiteProduct), key(kSecondSuiteProduct)};
+    std::size_t mine = &product_ == &kFirstSuiteProduct ? 0 : 1;
+    if (&product_ != &kFirstSuiteProduct && &product_ != &kSecondSuiteProduct) {
+      mine = products.size();
+      products.push_back(key(product_));
+    }
     storage::ProductSearch found;
-    if (!pdb->FindProductPayloads(kInstalledState, {{product_.family, product_.name, product_.version}}, &found)
-             .ok()) {
+    if (!pdb->FindProductPayloads(kInstalledState, products, &found).ok()) {
       static_cast<void>(snapshot.Commit());
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, found.payloads.front(), search);
+    Search(pdb, found.payloads[mine], search);
     static_cast<void>(snapshot.Commit());
   }
 

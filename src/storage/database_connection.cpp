@@ -47,6 +47,8 @@ int DecimalTextToInt(const char* text) {
 
 int Row::ColumnCount() const { return sqlite3_column_count(statement_); }
 
+std::int64_t Row::Number64(int column) const { return sqlite3_column_int64(statement_, column); }
+
 std::string_view Row::Text(int column) const {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
   // A text with a NUL inside ends there, as a C text always did for the
@@ -175,6 +177,7 @@ Status DatabaseConnection::Open() {
       return StatusFromSqlite(rc, path_);
     }
     db_ = db;
+    ++generation_;
     state_ = Status();
     // Without a stamp the next Reopen opens anew.
     if (!StampFile(path_, &opened_).ok()) opened_ = fs::FileStamp();
@@ -354,6 +357,16 @@ Status DatabaseConnection::QueryColumn(const char* sql, Parameters parameters, T
   if (values.empty()) return Status(Code::kNotFound);
   *out = std::move(values);
   return Status();
+}
+
+bool DatabaseConnection::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+Status DatabaseConnection::DataVersion(std::int64_t* version) {
+  if (version == nullptr) return Status(Code::kInvalidArgument);
+  return Query("PRAGMA data_version", {}, [version](const Row& row) {
+    *version = row.Number64(0);
+    return false;
+  });
 }
 
 void DatabaseConnection::Flush() {

@@ -80,6 +80,8 @@ class Row {
   std::string_view Text(int column) const;
   // The column's text read as DecimalTextToInt reads it.
   int Number(int column) const;
+  // The column as SQLite converts it to a 64-bit integer.
+  std::int64_t Number64(int column) const;
 
  private:
   sqlite3_stmt* statement_;
@@ -153,6 +155,18 @@ class DatabaseConnection {
   // First column of every row, in order (NULL columns read as the empty
   // text). Code::kNotFound, `*out` empty, when there is no row.
   Status QueryColumn(const char* sql, Parameters parameters, TextList* out);
+
+  // True while a transaction of this connection is open (its reads see
+  // one snapshot).
+  bool InTransaction() const;
+  // A number that changes whenever SQLite's connection is opened anew.
+  std::uint64_t Generation() const { return generation_; }
+
+  // SQLite's data version of the file ("PRAGMA data_version"): it changes
+  // when another connection, of this process or another, has committed a
+  // change to the file since this connection last read it. Numbers of two
+  // connections are not comparable.
+  Status DataVersion(std::int64_t* version);
 
   // Runs step `n` of the step table between "BEGIN" and "COMMIT".
   // Code::kUnusable when not open or when a statement fails (the step is
@@ -236,6 +250,7 @@ class DatabaseConnection {
   // SQLite's count of rows this connection has changed, as it was at the
   // last flush.
   int flushedChanges_ = 0;
+  std::uint64_t generation_ = 0;
   std::string folder_;
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.

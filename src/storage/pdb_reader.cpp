@@ -143,14 +143,25 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
                                             ProductSearch* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    // Only inside a snapshot does the data version describe what the
+    // search reads.
+    std::int64_t dataVersion = 0;
+    const bool snapshot = connection_.InTransaction() && connection_.DataVersion(&dataVersion).ok();
+    if (snapshot && last_.known && last_.generation == connection_.Generation() &&
+        last_.dataVersion == dataVersion && last_.stateFilter == stateFilter && last_.products == products) {
+      if (last_.status.ok()) *out = last_.search;
+      return last_.status;
+    }
+    last_.known = false;
     ProductSearch search;
+    Status status;
     if (!ScanForProducts(stateFilter, products, &search)) {
       search = ProductSearch();
-      Status walked = WalkForProducts(stateFilter, products, &search);
-      if (!walked.ok()) return walked;
+      status = WalkForProducts(stateFilter, products, &search);
     }
-    *out = std::move(search);
-    return Status();
+    if (snapshot) last_ = Answer{true, connection_.Generation(), dataVersion, stateFilter, products, status, search};
+    if (status.ok()) *out = std::move(search);
+    return status;
   });
 }
 

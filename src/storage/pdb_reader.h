@@ -45,6 +45,10 @@ struct ProductKey {
   std::string family;
   std::string name;
   std::string version;
+
+  friend bool operator==(const ProductKey& a, const ProductKey& b) {
+    return a.family == b.family && a.name == b.name && a.version == b.version;
+  }
 };
 
 // One payload that a search for a product meets: either the product's own
@@ -104,7 +108,10 @@ class PayloadDatabase {
   // consulted by the scan.
   //
   // Call it inside BeginRead, so that the scan, the list and the reads see
-  // one snapshot.
+  // one snapshot. There, the same question asked again (same filter, same
+  // products) while the file has not changed since it was last answered
+  // (SQLite's data version, on the same connection) gets the same answer
+  // without reading the table again.
   Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
 
   // The value of payload `id`'s data (`domain`, `key`) in `*value` (a NULL
@@ -132,6 +139,19 @@ class PayloadDatabase {
   bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   bool IsInstallersTable();
   Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+
+  // The last answer of FindProductPayloads given in a snapshot, and the
+  // state of the file it was given for.
+  struct Answer {
+    bool known = false;
+    std::uint64_t generation = 0;
+    std::int64_t dataVersion = 0;
+    int stateFilter = 0;
+    std::vector<ProductKey> products;
+    Status status;
+    ProductSearch search;
+  };
+  Answer last_;
   DatabaseConnection connection_;
 };
 

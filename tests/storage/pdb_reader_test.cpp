@@ -511,6 +511,48 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
   }
 }
 
+// A search asked again in a later snapshot is answered as the file is then:
+// another connection's change, a different filter or other products each
+// get an answer of their own.
+TEST_F(PdbReaderTest, FindingProductsAgainSeesEveryChange) {
+  const std::string kFirst = "'Weft', 'Orvik Tessel Studio 4.6', '4.6.1'";
+  Seed(std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1500);");
+  auto db = Open();
+  ASSERT_TRUE(db);
+  const std::vector<ProductKey> kFirstOnly = {kProducts.front()};
+  const struct {
+    const char* what;
+    const char* change;  // run by another connection before the search
+    int filter;
+    const std::vector<ProductKey>* products;
+  } kSteps[] = {
+      {"first answer", nullptr, 2, &kProducts},
+      {"unchanged", nullptr, 2, &kProducts},
+      {"another copy installed earlier", "INSERT INTO payloads VALUES ('{P0}', 'Weft', 'Orvik Tessel Studio 4.6',"
+       " '4.6.1', 'b', 2, 3)", 2, &kProducts},
+      {"other products", nullptr, 2, &kFirstOnly},
+      {"another filter", nullptr, kPayloadStateAll, &kProducts},
+      {"the copy uninstalled", "UPDATE payloads SET installState = 1 WHERE PayloadID = '{P0}'", 2, &kProducts},
+      {"nothing installed", "UPDATE payloads SET installState = 0", 2, &kProducts},
+      {"installed again", "UPDATE payloads SET installState = 2", 2, &kProducts},
+  };
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.what);
+    if (step.change != nullptr) {
+      ASSERT_EQ(RawDatabase(PdbFile()).Exec(step.change), SQLITE_OK);
+    }
+    Transaction snapshot = db->BeginRead();
+    std::vector<std::vector<ProductPayload>> walked;
+    const Status expected = WalkTheList(*db, step.filter, *step.products, &walked);
+    ProductSearch found;
+    const Status status = db->FindProductPayloads(step.filter, *step.products, &found);
+    ASSERT_EQ(status.ok(), expected.ok());
+    if (status.ok()) {
+      EXPECT_EQ(Describe(found.payloads), Describe(walked));
+    }
+  }
+}
+
 TEST_F(PdbReaderTest, FindingProductsRefusesANullAnswerAndFiltersOutOfRange) {
   auto handle = Open();
   ASSERT_TRUE(handle);
