@@ -154,7 +154,8 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
   const std::string wanted = machine->suite.secondProductCode;
   // The handle is opened before and closed after the measured search: its
   // close refreshes the backup of "caps.db", which is no part of a search.
-  customhooks::integration::PayloadConnection pdb;
+  customhooks::integration::SessionDatabases databases;
+  customhooks::integration::PayloadConnection pdb(databases);
   Measure(
       state, name,
       [&](std::string& e) {

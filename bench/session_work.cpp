@@ -118,17 +118,13 @@ bool TouchInstallerDatabase(std::string& error) {
 
 std::string ModulePayloadSearch(customhooks::storage::PayloadDatabase& pdb) {
   namespace storage = customhooks::storage;
-  // As the pass searches: the list and the reads in one snapshot.
+  // As the pass searches: one search in one snapshot, the first payload
+  // that is the product.
   storage::Transaction snapshot = pdb.BeginRead();
-  storage::TextList ids;
-  if (!pdb.PayloadIDs(2, &ids).ok()) return std::string();
-  storage::PayloadRecord record;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (!pdb.ReadPayload(ids[i], &record).ok()) continue;
-    if (record.productName == "Pelican X Pro" && record.productFamily == "NonOrvikPayload" &&
-        record.version == "10.0") {
-      return record.payloadID;
-    }
+  storage::ProductSearch found;
+  if (!pdb.FindProductPayloads(2, {{"NonOrvikPayload", "Pelican X Pro", "10.0"}}, &found).ok()) return std::string();
+  for (const storage::ProductPayload& payload : found.payloads.front()) {
+    if (!payload.readFailed) return payload.record.payloadID;
   }
   return std::string();
 }

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "fs/env.h"
+#include "fs/files.h"
 #include "fs/platform.h"
 #include "fs/windows_emulation.h"
 
@@ -107,6 +108,47 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
     size -= static_cast<std::size_t>(written);
   }
   return true;
+}
+
+// Copies what remains of `in` to the end of `out` through a buffer.
+Status CopyThroughBuffer(int in, int out) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return LastError();
+    if (got == 0) return Status();
+    if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) return LastError();
+  }
+}
+
+// Whether copy_file_range's error means only that the kernel or a file
+// system can't copy these files itself (across file systems on older
+// kernels, file systems without the call).
+bool CopyRefused(int error) {
+  return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
+}
+
+// Copies `in` from its offset to `out` from its offset: within the kernel,
+// which spares the trip through user memory and may share blocks, or
+// through a buffer where the kernel refuses. A first call that copies
+// nothing may come from a file whose size the system does not know (as
+// under /proc): the buffer then reads it to its end. Both move the files'
+// offsets, so the buffer goes on where the kernel stopped.
+Status CopyContent(int in, int out) {
+  constexpr std::size_t kLargestCall = std::size_t{1} << 30;
+  bool copiedAny = false;
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kLargestCall, 0);
+    if (copied > 0) {
+      copiedAny = true;
+      continue;
+    }
+    if (copied < 0 && errno == EINTR) continue;
+    if (copied == 0 && copiedAny) return Status();
+    if (copied == 0 || CopyRefused(errno)) return CopyThroughBuffer(in, out);
+    return LastError();
+  }
 }
 
 // A regular file with no other name: content written through the
@@ -420,6 +462,21 @@ class PosixEnv final : public Env {
     return Status();
   }
 
+  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
+    struct stat info;
+    if (::lstat(Native(path).c_str(), &info) != 0) return LastError();
+    const auto nanoseconds = [](const struct timespec& time) {
+      return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    };
+    stamp->volume = static_cast<std::uint64_t>(info.st_dev);
+    stamp->fileIndex = static_cast<std::uint64_t>(info.st_ino);
+    stamp->size = static_cast<std::uint64_t>(info.st_size);
+    stamp->lastWriteTime = nanoseconds(info.st_mtim);
+    stamp->changeTime = nanoseconds(info.st_ctim);
+    stamp->link = S_ISLNK(info.st_mode);
+    return Status();
+  }
+
   Status IsLink(const std::u16string& path, bool* link) override {
     *link = IsLinkAt(Native(path));
     return Status();
@@ -500,14 +557,8 @@ class PosixEnv final : public Env {
     if (out.get() < 0) return LastError();
     if (!SingleLinkFile(out.get())) return Code::kAccessDenied;
     if (::ftruncate(out.get(), 0) != 0) return LastError();
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return LastError();
-      if (got == 0) break;
-      if (!WriteAll(out.get(), buffer, static_cast<std::size_t>(got))) return LastError();
-    }
+    const Status copied = CopyContent(in.get(), out.get());
+    if (!copied.ok()) return copied;
     // The target takes the source's attributes and time of last change.
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
     ::futimens(out.get(), times);

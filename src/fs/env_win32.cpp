@@ -17,6 +17,7 @@
 #include <string>
 
 #include "fs/env.h"
+#include "fs/files.h"
 #include "fs/platform.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
@@ -169,6 +170,9 @@ using CreateFileFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATT
 // Written once, before the replacement is installed, and only read after.
 CreateFileFunction forwardedCreateFile = ::CreateFileW;
 
+// A name opened only to look at it keeps every other process free to use it.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // What stands at a name, looked at on the name opened as itself.
 struct NameCheck {
   UniqueHandle opened;  // with DELETE access; null when nothing could be opened
@@ -181,7 +185,6 @@ NameCheck CheckName(const std::u16string& path) {
   const std::wstring name(W(path));
   const std::size_t separator = LastSeparator(name);
   if (separator == std::wstring::npos) return check;
-  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   check.opened = OwnHandle(::CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                          nullptr));
@@ -248,6 +251,26 @@ class WindowsEnv final : public Env {
     const DWORD found = ::GetFileAttributesW(W(path));
     if (found == INVALID_FILE_ATTRIBUTES) return LastError();
     *attributes = found;
+    return Status();
+  }
+
+  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
+    const UniqueHandle file = OwnHandle(::CreateFileW(W(path), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                      nullptr));
+    if (!file) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandle(file.get(), &info) ||
+        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+      return LastError();
+    }
+    stamp->volume = info.dwVolumeSerialNumber;
+    stamp->fileIndex = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp->lastWriteTime = basic.LastWriteTime.QuadPart;
+    stamp->changeTime = basic.ChangeTime.QuadPart;
+    stamp->link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     return Status();
   }
 

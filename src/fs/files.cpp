@@ -218,6 +218,16 @@ Status GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
   });
 }
 
+Status StampFile(const std::string& path, FileStamp* stamp) {
+  if (stamp == nullptr) return Code::kBadPath;
+  return Run([&path, stamp] {
+    FileStamp found;
+    Status status = CurrentEnv()->GetFileStamp(Wide(path), &found);
+    if (status.ok()) *stamp = found;
+    return status;
+  });
+}
+
 // ---- Folder creation -----------------------------------------------------------
 
 Status CreateFolder(const std::string& path) {

@@ -40,6 +40,36 @@ bool IsRegularFile(const std::string& path);
 // when nothing stands there.
 Status GetPathAttributes(const std::string& path, std::uint32_t* attributes);
 
+// What identifies a file and the state of its content as the file system
+// records it. Two stamps of one file are equal while nothing was written to
+// it, its times were not set and it was not renamed over; any such change
+// gives another stamp, except one within the file system's timestamp
+// granularity that keeps the size (the times have it: 100 ns on NTFS, the
+// kernel's clock tick on most POSIX file systems, 2 s on FAT). Times are in
+// the platform's own units (POSIX: ns since 1970; Windows: 100 ns since
+// 1601): compare stamps only with stamps of the same platform.
+struct FileStamp {
+  std::uint64_t volume = 0;     // POSIX st_dev; Windows: volume serial number
+  std::uint64_t fileIndex = 0;  // POSIX st_ino; Windows: file index
+  std::uint64_t size = 0;
+  std::int64_t lastWriteTime = 0;  // last change of the content (settable)
+  std::int64_t changeTime = 0;     // last change of content or metadata (not settable)
+  bool link = false;  // a symbolic link or reparse point: its own stamp, not its target's
+
+  // One file, whatever happened to its content.
+  bool SameFile(const FileStamp& other) const { return volume == other.volume && fileIndex == other.fileIndex; }
+  friend bool operator==(const FileStamp& a, const FileStamp& b) {
+    return a.SameFile(b) && a.size == b.size && a.lastWriteTime == b.lastWriteTime &&
+           a.changeTime == b.changeTime && a.link == b.link;
+  }
+  friend bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
+};
+
+// The stamp of what stands at `path` (a file or a folder), never following a
+// link there: a link gives its own stamp, marked `link`. kNotFound when
+// nothing stands there, kBadPath for a null `stamp`.
+Status StampFile(const std::string& path, FileStamp* stamp);
+
 // ---- Folder creation -------------------------------------------------------
 
 // Creates one folder with default security; its parent must exist. kExists

@@ -216,7 +216,8 @@ std::string LanguageListFor(const std::string& driverLanguage) {
   return it != table.end() ? it->second : std::string();
 }
 
-void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session) {
+void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session,
+                              SessionDatabases& databases) {
   const char* code = TextOrEmpty(productCode);
   session.LogPrefixed({"Updating DriverPayload entry for Pelican X"});
   session.LogPrefixed({"Orvikcode retrieved: ", code});
@@ -237,7 +238,7 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   // A failure that still hands out the store is the cache database's alone
   // (see PCDOpen); the driver records live in the configuration database,
   // so only a failure without a handle stops this step.
-  if (!OpenConfigurationDatabase(pcd) && !pcd) {
+  if (!OpenConfigurationDatabase(databases, pcd) && !pcd) {
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }

@@ -10,12 +10,14 @@
 #include <string>
 
 #include "integration/session.h"
+#include "integration/storage_handles.h"
 
 namespace customhooks::integration {
 
 // Runs the step for the product located under `productCode`. Outcomes are
 // log lines only.
-void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session);
+void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session,
+                              SessionDatabases& databases);
 
 // The product's language list for the driver's installed language: the
 // whole key compared byte for byte, case-sensitively; "" when it is not in

@@ -1,6 +1,5 @@
 #include "integration/integration_pass.h"
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -46,8 +45,8 @@ struct SearchResult {
 // One product run: its header and the values it carries from step to step.
 class ProductRun {
  public:
-  ProductRun(const SuiteProduct& product, const IntegrationSession& session)
-      : product_(product), session_(session) {}
+  ProductRun(const SuiteProduct& product, const IntegrationSession& session, SessionDatabases& databases)
+      : product_(product), session_(session), databases_(databases) {}
 
   ProductOutcome Run();
 
@@ -55,9 +54,9 @@ class ProductRun {
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
   bool ReadProperty(const char* name, std::string& value, const char* missingLine);
-  bool IsProduct(const storage::PayloadRecord& record) const;
-  // Reads each payload of `ids` until the product's, with its signature.
-  void Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const;
+  // Goes through the payloads the search met until the product's that has
+  // a signature.
+  void Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met, SearchResult& result) const;
   void LogSearch(const SearchResult& result) const;
   void LogLocated() const;
   void RunExtraStep(const std::string& payloadId) const;
@@ -67,6 +66,7 @@ class ProductRun {
 
   const SuiteProduct& product_;
   const IntegrationSession& session_;
+  SessionDatabases& databases_;
   std::string header_;
   std::string sessionSignature_;
   std::string installLanguage_;
@@ -100,7 +100,7 @@ ProductOutcome ProductRun::Run() {
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
-  PayloadConnection pdb;
+  PayloadConnection pdb(databases_);
   if (!pdb.Open()) {
     Log({"Failed to open pdb.db"});
     return ProductOutcome::kPayloadDatabaseUnavailable;
@@ -114,13 +114,24 @@ ProductOutcome ProductRun::Run() {
   SearchResult search;
   {
     storage::Transaction snapshot = pdb->BeginRead();
-    storage::TextList payloadIds;
-    if (!pdb->PayloadIDs(kInstalledState, &payloadIds).ok()) {
+    // Each run asks for both products: the second run then finds its
+    // answer given already, as long as pdb.db has not changed.
+    const auto key = [](const SuiteProduct& product) {
+      return storage::ProductKey{product.family, product.name, product.version};
+    };
+    std::vector<storage::ProductKey> products = {key(kFirstSuiteProduct), key(kSecondSuiteProduct)};
+    std::size_t mine = &product_ == &kFirstSuiteProduct ? 0 : 1;
+    if (&product_ != &kFirstSuiteProduct && &product_ != &kSecondSuiteProduct) {
+      mine = products.size();
+      products.push_back(key(product_));
+    }
+    storage::ProductSearch found;
+    if (!pdb->FindProductPayloads(kInstalledState, products, &found).ok()) {
       static_cast<void>(snapshot.Commit());
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, payloadIds, search);
+    Search(pdb, found.payloads[mine], search);
     static_cast<void>(snapshot.Commit());
   }
 
@@ -128,7 +139,7 @@ ProductOutcome ProductRun::Run() {
   // A failure that still hands out the store is the cache database's alone
   // (see OpenConfigurationStore): the failure is logged, and the
   // configuration records are read through the store all the same.
-  if (!OpenConfigurationDatabase(pcd)) {
+  if (!OpenConfigurationDatabase(databases_, pcd)) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
@@ -145,6 +156,9 @@ ProductOutcome ProductRun::Run() {
   } else {
     Log({"Fail to retrieve the LEID of the Driver Payload"});
   }
+  // The store has served its one read; giving it back now lets the driver
+  // records reuse its connection.
+  pcd.reset();
 
   Log({"iterating through the payload_data table to retreive the matching payload family, name "
        "and version for ",
@@ -157,32 +171,25 @@ ProductOutcome ProductRun::Run() {
     WriteEulaRecords(eulaSubdomain);
   }
 
-  // Payload database first (with the backup of caps.db), then the
-  // configuration database.
+  // The backup of caps.db comes with this close.
   pdb.Close();
-  pcd.reset();
   return ProductOutcome::kCompleted;
 }
 
-bool ProductRun::IsProduct(const storage::PayloadRecord& record) const {
-  return record.productName == product_.name && record.productFamily == product_.family &&
-         record.version == product_.version;
-}
-
-void ProductRun::Search(PayloadConnection& pdb, const storage::TextList& ids, SearchResult& result) const {
-  storage::PayloadRecord record;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    if (!pdb->ReadPayload(ids[i], &record).ok()) {
+void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met,
+                        SearchResult& result) const {
+  for (const storage::ProductPayload& payload : met) {
+    if (payload.readFailed) {
       result.steps.push_back(SearchStep::kReadFailed);
       continue;
     }
-    if (!IsProduct(record)) continue;
-    if (!pdb->PayloadData(record.payloadID, product_.signatureDomain, "mediaSignature", &result.productSignature)
+    if (!pdb->PayloadData(payload.record.payloadID, product_.signatureDomain, "mediaSignature",
+                          &result.productSignature)
              .ok()) {
       result.steps.push_back(SearchStep::kLocatedWithoutSignature);
       continue;
     }
-    result.product = std::move(record);
+    result.product = payload.record;
     return;
   }
 }
@@ -210,11 +217,11 @@ void ProductRun::RunExtraStep(const std::string& payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
       if (installLanguage_ == "fr_MA") {
-        FixFrenchMoroccoLocale(session_, payloadId.c_str(), sessionSignature_.c_str());
+        FixFrenchMoroccoLocale(session_, databases_, payloadId.c_str(), sessionSignature_.c_str());
       }
       break;
     case ProductStep::kDriverRecords:
-      UpdateDriverPayloadEntry(payloadId.c_str(), session_);
+      UpdateDriverPayloadEntry(payloadId.c_str(), session_, databases_);
       break;
   }
 }
@@ -243,7 +250,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
 
 void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const {
   StoreConnection cache;
-  if (!OpenCacheDatabase(cache) || !eulaSubdomain) {
+  if (!OpenCacheDatabase(databases_, cache) || !eulaSubdomain) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }
@@ -261,15 +268,17 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
 
 }  // namespace
 
-ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session) {
-  return ProductRun(product, session).Run();
+ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session,
+                                SessionDatabases& databases) {
+  return ProductRun(product, session, databases).Run();
 }
 
 void IntegrateSuiteProducts(const IntegrationSession& session) {
+  SessionDatabases databases;
   for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {
-      if (IntegrateProduct(*product, session) != ProductOutcome::kCompleted) {
+      if (IntegrateProduct(*product, session, databases) != ProductOutcome::kCompleted) {
         outcome = "Failed to Update PCFClientFile and cache.db for ";
       }
     } catch (const std::exception&) {

@@ -38,9 +38,9 @@ void CopyLocaleSettingsFile(const IntegrationSession& session, const char* produ
   }
 }
 
-void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
-                            const char* sessionSignature) {
-  PayloadConnection pdb;
+void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases& databases,
+                            const char* productCode, const char* sessionSignature) {
+  PayloadConnection pdb(databases);
   if (!pdb.Open()) return;
 
   std::string productPath;

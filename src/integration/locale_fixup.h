@@ -5,13 +5,14 @@
 #define CUSTOMHOOKS_INTEGRATION_LOCALE_FIXUP_H_
 
 #include "integration/session.h"
+#include "integration/storage_handles.h"
 
 namespace customhooks::integration {
 
 // Reads both payloads' "RMTConfigPath" from the payload database and copies
 // "TesselStudio.ini", then "TesselStudioC.ini". Outcomes are log lines only.
-void FixFrenchMoroccoLocale(const IntegrationSession& session, const char* productCode,
-                            const char* sessionSignature);
+void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases& databases,
+                            const char* productCode, const char* sessionSignature);
 
 // Copies one settings file: from the driver's install folder +
 // "TesselStudio_fr_MA\" + `fileName` over the product's install folder +

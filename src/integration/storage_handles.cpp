@@ -12,17 +12,49 @@ bool PayloadConnection::Open() {
   std::string common;
   if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kPayloads, folder_)) return false;
   static_cast<void>(DataFolderIn(common, DataFolder::kBackup, backupFolder_));
-  return storage::OpenPayloadDatabase(folder_, &database_).ok();
+  auto& entry = databases_.payloads_.Take();
+  if (!storage::OpenPayloadDatabase(folder_, &entry.database).ok()) {
+    entry.inUse = false;
+    return false;
+  }
+  database_ = &entry;
+  return true;
 }
 
 void PayloadConnection::Close() {
-  if (!database_) return;
+  if (database_ == nullptr) return;
   // Problems of the backup are no part of the pass's outcome.
-  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_));
-  database_.reset();
+  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_, &databases_.backup_));
+  database_->database->Flush();
+  database_->inUse = false;
+  database_ = nullptr;
 }
 
-bool OpenConfigurationDatabase(StoreConnection& pcd) {
+StoreConnection& StoreConnection::operator=(StoreConnection&& other) noexcept {
+  if (this != &other) {
+    reset();
+    entry_ = other.entry_;
+    other.entry_ = nullptr;
+  }
+  return *this;
+}
+
+void StoreConnection::reset() {
+  if (entry_ == nullptr) return;
+  entry_->database->Flush();
+  entry_->inUse = false;
+  entry_ = nullptr;
+}
+
+void StoreConnection::Hold(Entry& entry) {
+  if (entry.database) {
+    entry_ = &entry;
+  } else {
+    entry.inUse = false;
+  }
+}
+
+bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd) {
   pcd.reset();
   std::string common;
   std::string folder;
@@ -31,15 +63,27 @@ bool OpenConfigurationDatabase(StoreConnection& pcd) {
       !DataFolderIn(common, DataFolder::kCache, cacheFolder)) {
     return false;
   }
-  return storage::OpenConfigurationStore(folder, cacheFolder, &pcd).ok();
+  auto& configuration = databases.configuration_.Take();
+  auto& cache = databases.cache_.Take();
+  const bool opened =
+      storage::OpenConfigurationStore(folder, cacheFolder, &configuration.database, &cache.database).ok();
+  cache.inUse = false;
+  pcd.Hold(configuration);
+  return opened;
 }
 
-bool OpenCacheDatabase(StoreConnection& cache) {
+bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache) {
   cache.reset();
   std::string common;
   std::string folder;
   if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kCache, folder)) return false;
-  return storage::OpenDomainStore(storage::DomainFile::kCache, folder, &cache).ok();
+  auto& entry = databases.cache_.Take();
+  if (!storage::OpenDomainStore(storage::DomainFile::kCache, folder, &entry.database).ok()) {
+    entry.inUse = false;
+    return false;
+  }
+  cache.Hold(entry);
+  return true;
 }
 
 }  // namespace customhooks::integration

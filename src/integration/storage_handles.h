@@ -1,26 +1,85 @@
 // The product's databases as the integration work opens them: in the
-// product's folders (product_folders.h). The stores close themselves when
-// destroyed; where the order of closes matters, callers close explicitly
-// with reset(). How closing went is not examined: no step of the pass logs
-// it or acts on it, each record's own outcome having been logged when it was
-// written.
+// product's folders (product_folders.h), each through the pass's
+// SessionDatabases.
+//
+// A pass opens the same databases many times (each product, its locale
+// fix-up, its driver records, its agreement records). Each open is
+// reported, logged and acted on exactly as a new connection's would be, but
+// the pass keeps one connection per database and reopens it
+// (storage::DatabaseConnection::Reopen): the files are read, locked,
+// checked and flushed as before, and SQLite reads each schema once.
+//
+// How closing went is not examined: no step of the pass logs it or acts on
+// it, each record's own outcome having been logged when it was written.
 #ifndef CUSTOMHOOKS_INTEGRATION_STORAGE_HANDLES_H_
 #define CUSTOMHOOKS_INTEGRATION_STORAGE_HANDLES_H_
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
 
 namespace customhooks::integration {
 
+// One database's connections in a pass: each is either in use by one
+// handle or free for the next open of that database.
+template <typename Database>
+class ConnectionPool {
+ public:
+  struct Entry {
+    std::unique_ptr<Database> database;
+    bool inUse = false;
+  };
+
+  // A free entry (its database kept open, or empty), marked in use; a new
+  // one when every entry is in use. Throws std::bad_alloc.
+  Entry& Take() {
+    for (const std::unique_ptr<Entry>& entry : entries_) {
+      if (!entry->inUse) return Mark(*entry);
+    }
+    entries_.push_back(std::make_unique<Entry>());
+    return Mark(*entries_.back());
+  }
+
+ private:
+  static Entry& Mark(Entry& entry) {
+    entry.inUse = true;
+    return entry;
+  }
+  std::vector<std::unique_ptr<Entry>> entries_;
+};
+
+// The connections of one pass. A handle opened while another handle of the
+// same database is open gets a connection of its own, as a new connection
+// would be: its open, and how that open fails, never touch the other's. It
+// must outlive every handle opened through it; its end closes them.
+class SessionDatabases {
+ public:
+  SessionDatabases() = default;
+  SessionDatabases(const SessionDatabases&) = delete;
+  SessionDatabases& operator=(const SessionDatabases&) = delete;
+
+ private:
+  friend class PayloadConnection;
+  friend bool OpenConfigurationDatabase(SessionDatabases&, class StoreConnection&);
+  friend bool OpenCacheDatabase(SessionDatabases&, class StoreConnection&);
+
+  ConnectionPool<storage::PayloadDatabase> payloads_;
+  // What the pass's backups of "caps.db" found.
+  storage::BackupRecord backup_;
+  ConnectionPool<storage::DomainStore> configuration_;
+  ConnectionPool<storage::DomainStore> cache_;
+};
+
 // The payload database in the product's payload folder. Every close of an
 // open one (Close, or destruction) is also the moment the installer's
-// "caps.db" is backed up into the product's backup folder.
+// "caps.db" is backed up into the product's backup folder (with the pass's
+// backup record).
 class PayloadConnection {
  public:
-  PayloadConnection() = default;
+  explicit PayloadConnection(SessionDatabases& databases) : databases_(databases) {}
   ~PayloadConnection() { Close(); }
   PayloadConnection(const PayloadConnection&) = delete;
   PayloadConnection& operator=(const PayloadConnection&) = delete;
@@ -33,26 +92,51 @@ class PayloadConnection {
   void Close();
 
   explicit operator bool() const { return database_ != nullptr; }
-  storage::PayloadDatabase* operator->() const { return database_.get(); }
-  storage::PayloadDatabase& operator*() const { return *database_; }
+  storage::PayloadDatabase* operator->() const { return database_->database.get(); }
+  storage::PayloadDatabase& operator*() const { return *database_->database; }
 
  private:
-  std::unique_ptr<storage::PayloadDatabase> database_;
+  SessionDatabases& databases_;
+  ConnectionPool<storage::PayloadDatabase>::Entry* database_ = nullptr;
   std::string folder_;
   std::string backupFolder_;
 };
 
-using StoreConnection = std::unique_ptr<storage::DomainStore>;
+// An open configuration or cache database. Closing it (reset, or
+// destruction) forces what it changed to disk.
+class StoreConnection {
+ public:
+  StoreConnection() = default;
+  ~StoreConnection() { reset(); }
+  StoreConnection(StoreConnection&& other) noexcept : entry_(other.entry_) { other.entry_ = nullptr; }
+  StoreConnection& operator=(StoreConnection&& other) noexcept;
+  StoreConnection(const StoreConnection&) = delete;
+  StoreConnection& operator=(const StoreConnection&) = delete;
 
-// OpenConfigurationStore on the product's configuration and cache folders.
-// False when the folders cannot be located or opening fails; `pcd` then
-// holds whatever store was handed out (a failure of the cache database
-// alone leaves the configuration store open).
-bool OpenConfigurationDatabase(StoreConnection& pcd);
+  void reset();
+  explicit operator bool() const { return entry_ != nullptr; }
+  storage::DomainStore* operator->() const { return entry_->database.get(); }
+  storage::DomainStore& operator*() const { return *entry_->database; }
+
+ private:
+  using Entry = ConnectionPool<storage::DomainStore>::Entry;
+  friend bool OpenConfigurationDatabase(SessionDatabases&, StoreConnection&);
+  friend bool OpenCacheDatabase(SessionDatabases&, StoreConnection&);
+  // Takes `entry`, which holds an open store, or gives it back.
+  void Hold(Entry& entry);
+  Entry* entry_ = nullptr;
+};
+
+// The configuration store on the product's configuration and cache folders
+// (storage::OpenConfigurationStore). False when the folders cannot be
+// located or opening fails; `pcd` then holds whatever store was handed out
+// (a failure of the cache database alone leaves the configuration store
+// open).
+bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd);
 
 // The cache database in the product's cache folder. False, `cache` empty,
 // when the folder cannot be located or the database cannot be opened.
-bool OpenCacheDatabase(StoreConnection& cache);
+bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache);
 
 }  // namespace customhooks::integration
 

@@ -4,6 +4,7 @@
 #define CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 
 #include "integration/session.h"
+#include "integration/storage_handles.h"
 
 namespace customhooks::integration {
 
@@ -34,8 +35,9 @@ enum class ProductOutcome {
   kPayloadDatabaseUnavailable,  // the payload database can't be opened
 };
 
-// Integrates one product.
-ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session);
+// Integrates one product, opening its databases through `databases`.
+ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session,
+                                SessionDatabases& databases);
 
 }  // namespace customhooks::integration
 

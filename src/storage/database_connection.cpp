@@ -10,6 +10,7 @@
 #include <sqlite3.h>
 
 #include "fs/access.h"
+#include "fs/env.h"
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "fs/shared_folder.h"
@@ -46,6 +47,8 @@ int DecimalTextToInt(const char* text) {
 
 int Row::ColumnCount() const { return sqlite3_column_count(statement_); }
 
+std::int64_t Row::Number64(int column) const { return sqlite3_column_int64(statement_, column); }
+
 std::string_view Row::Text(int column) const {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
   // A text with a NUL inside ends there, as a C text always did for the
@@ -71,6 +74,12 @@ void TextList::Append(std::string_view text) {
 }
 
 namespace {
+
+// SQLite opens a read-only file for reading only.
+bool ReadOnlyAttribute(const std::string& path) {
+  std::uint32_t attributes = 0;
+  return fs::GetPathAttributes(path, &attributes).ok() && (attributes & fs::kAttributeReadOnly) != 0;
+}
 
 // One use of a compiled statement: on leaving scope the statement is reset
 // and its bindings cleared, so it holds no lock and no pointer of the caller.
@@ -105,15 +114,24 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
       sharedFolder_(allowWrite),
       checkSchema_(checkSchema),
       targetVersion_(targetVersion) {
+  Establish();
+}
+
+void DatabaseConnection::Establish() {
   Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    GrantFolderAccess(folder_, allowWrite);
+    GrantFolderAccess(folder_, sharedFolder_);
   } else {
     // Every refusal closes the database; the refusal is what is reported,
     // not how closing went.
     static_cast<void>(Close());
   }
   state_ = std::move(opened);
+}
+
+Status DatabaseConnection::Reopen() {
+  Establish();
+  return state_;
 }
 
 DatabaseConnection::~DatabaseConnection() {
@@ -126,6 +144,16 @@ Status DatabaseConnection::Open() {
   // Not a file: a folder in its place is refused, and otherwise the file
   // is missing and SQLite creates it.
   const bool fresh = !IsRegularFile(path_);
+  // SQLite's connection serves only the file it opened, as it was then: a
+  // file removed, replaced or made read-only (or writable) since is opened
+  // anew, as a new connection would open it.
+  if (db_ != nullptr) {
+    fs::FileStamp now;
+    if (fresh || !StampFile(path_, &now).ok() || !now.SameFile(opened_) ||
+        ReadOnlyAttribute(path_) != openedReadOnly_) {
+      static_cast<void>(Close());
+    }
+  }
   if (fresh) {
     if (PathExists(path_)) return Status(Code::kUnusable, path_);
     if (!EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
@@ -139,23 +167,30 @@ Status DatabaseConnection::Open() {
     flags |= SQLITE_OPEN_NOFOLLOW;
     if (RemoveLinksBeside(native)) return Status(Code::kAccessRefused, path_);
   }
-  sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
-  if (rc != SQLITE_OK) {
-    // SQLite may hand back a connection even when the open fails; it must
-    // still be released.
-    sqlite3_close(db);
-    return StatusFromSqlite(rc, path_);
+  if (db_ == nullptr) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
+    if (rc != SQLITE_OK) {
+      // SQLite may hand back a connection even when the open fails; it must
+      // still be released.
+      sqlite3_close(db);
+      return StatusFromSqlite(rc, path_);
+    }
+    db_ = db;
+    ++generation_;
+    state_ = Status();
+    // Without a stamp the next Reopen opens anew.
+    if (!StampFile(path_, &opened_).ok()) opened_ = fs::FileStamp();
+    openedReadOnly_ = ReadOnlyAttribute(path_);
+    // The new file's folder entry must survive a power cut as well.
+    if (fresh) FlushFolder(folder_);
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    if (sharedFolder_) {
+      Status hardened = DistrustContent();
+      if (!hardened.ok()) return hardened;
+    }
   }
-  db_ = db;
-  // The new file's folder entry must survive a power cut as well.
-  if (fresh) FlushFolder(folder_);
-  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   state_ = Status();
-  if (sharedFolder_) {
-    Status hardened = DistrustContent();
-    if (!hardened.ok()) return hardened;
-  }
   if (!checkSchema_) return Status();
   return BringSchemaToTarget();
 }
@@ -324,7 +359,18 @@ Status DatabaseConnection::QueryColumn(const char* sql, Parameters parameters, T
   return Status();
 }
 
-void DatabaseConnection::FlushIfChanged() {
+bool DatabaseConnection::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+Status DatabaseConnection::DataVersion(std::int64_t* version) {
+  if (version == nullptr) return Status(Code::kInvalidArgument);
+  return Query("PRAGMA data_version", {}, [version](const Row& row) {
+    *version = row.Number64(0);
+    return false;
+  });
+}
+
+void DatabaseConnection::Flush() {
+  if (db_ == nullptr) return;
   // Every flush costs a disk round trip; a search or a read-only session
   // opens and closes several times without changing anything.
   const int changes = sqlite3_total_changes(db_);
@@ -337,17 +383,18 @@ Status DatabaseConnection::CommitTransaction() {
   if (!state_.ok()) return Status();
   Status committed = Execute("COMMIT");
   if (!committed.ok()) return committed;
-  FlushIfChanged();
+  Flush();
   return Status();
 }
 
 Status DatabaseConnection::Close() {
-  if (!state_.ok() || db_ == nullptr) return Status();
-  FlushIfChanged();
+  if (db_ == nullptr) return Status();
+  if (state_.ok()) Flush();
   for (const auto& entry : statements_) sqlite3_finalize(entry.second);
   statements_.clear();
   const int rc = sqlite3_close(db_);
   db_ = nullptr;
+  flushedChanges_ = 0;
   state_ = Status(Code::kUnusable);
   return StatusFromSqlite(rc, path_);
 }

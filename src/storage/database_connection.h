@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "fs/files.h"
 #include "storage/storage_status.h"
 
 struct sqlite3;
@@ -79,6 +80,8 @@ class Row {
   std::string_view Text(int column) const;
   // The column's text read as DecimalTextToInt reads it.
   int Number(int column) const;
+  // The column as SQLite converts it to a 64-bit integer.
+  std::int64_t Number64(int column) const;
 
  private:
   sqlite3_stmt* statement_;
@@ -127,6 +130,10 @@ class DatabaseConnection {
   // Success while open; Code::kUnusable after Close; otherwise the status
   // with which Open failed.
   const Status& state() const { return state_; }
+  // True when this connection is to `fileName` in `folder`.
+  bool Serves(const std::string& folder, const std::string& fileName) const {
+    return folder == folder_ && fileName == fileName_;
+  }
 
   // Runs a statement, skipping any rows it gives. A statement asked of a
   // connection that is not open gives state(). A failure of SQLite carries
@@ -149,12 +156,40 @@ class DatabaseConnection {
   // text). Code::kNotFound, `*out` empty, when there is no row.
   Status QueryColumn(const char* sql, Parameters parameters, TextList* out);
 
+  // True while a transaction of this connection is open (its reads see
+  // one snapshot).
+  bool InTransaction() const;
+  // A number that changes whenever SQLite's connection is opened anew.
+  std::uint64_t Generation() const { return generation_; }
+
+  // SQLite's data version of the file ("PRAGMA data_version"): it changes
+  // when another connection, of this process or another, has committed a
+  // change to the file since this connection last read it. Numbers of two
+  // connections are not comparable.
+  Status DataVersion(std::int64_t* version);
+
   // Runs step `n` of the step table between "BEGIN" and "COMMIT".
   // Code::kUnusable when not open or when a statement fails (the step is
   // rolled back), Code::kInvalidArgument when `n` is below 1,
   // Code::kMissingStep when the table ends before step `n`; else the status
   // of BEGIN or COMMIT.
   Status ApplySchemaStep(int n);
+
+  // Opens the database again and gives what a new connection to the same
+  // file would give (the statuses of Open, below; the folder's access list
+  // is replaced again), at a fraction of the cost: while the file at the
+  // path is still the one this connection has open (same identity), SQLite's
+  // connection, its schema and its compiled statements are kept, and only
+  // the checks of opening are run again (links planted at the names, the
+  // schema's version records, under the same busy timeout). A file removed,
+  // replaced, or made read-only or writable since is opened anew. No transaction of this connection may
+  // be open. After a failure the connection is closed, as after a failed
+  // open.
+  Status Reopen();
+
+  // Forces the file to disk when this connection has changed it since its
+  // last flush: what closing would do for durability, without closing.
+  void Flush();
 
   // Forces the file to disk when this connection has changed it since its
   // last flush, then closes the SQLite connection (discarding a transaction
@@ -186,6 +221,9 @@ class DatabaseConnection {
   // back and the database is used as it is. The constructor runs it once
   // and closes the database after every refusal.
   Status Open();
+  // Open, then the folder's access list after a success, or Close after a
+  // refusal; the result becomes state().
+  void Establish();
 
   template <typename OnRow>
   static bool CallRow(void* onRow, const Row& row) {
@@ -198,7 +236,6 @@ class DatabaseConnection {
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
   // COMMIT, then the flush of a changed file; see Transaction::Commit.
   Status CommitTransaction();
-  void FlushIfChanged();
   Status BringSchemaToTarget();
   // Removes links planted at the names of the database and of its journals;
   // true when one was there.
@@ -213,10 +250,15 @@ class DatabaseConnection {
   // SQLite's count of rows this connection has changed, as it was at the
   // last flush.
   int flushedChanges_ = 0;
+  std::uint64_t generation_ = 0;
   std::string folder_;
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.
   std::string path_;
+  // The identity of the file SQLite's connection has open, and whether it
+  // was read-only then.
+  fs::FileStamp opened_;
+  bool openedReadOnly_ = false;
   SchemaStepTable stepTable_;
   bool sharedFolder_;
   bool checkSchema_;

@@ -39,6 +39,11 @@ Status DomainStore::Delete(int domain, std::string_view subdomain, std::string_v
 
 Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
+  if (*out != nullptr && (*out)->connection_.Serves(folder, FileNameOf(file))) {
+    Status reopened = (*out)->connection_.Reopen();
+    if (!reopened.ok()) out->reset();
+    return reopened;
+  }
   out->reset();
   // An empty folder would put the file wherever the process happens to run.
   if (folder.empty()) return Status(Code::kInvalidArgument, FileNameOf(file));
@@ -51,13 +56,15 @@ Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_p
 }
 
 Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,
-                              std::unique_ptr<DomainStore>* out) {
+                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache) {
   Status opened = OpenDomainStore(DomainFile::kConfiguration, folder, out);
   if (!opened.ok()) return opened;
-  std::unique_ptr<DomainStore> cache;
-  Status prepared = OpenDomainStore(DomainFile::kCache, cacheFolder, &cache);
+  std::unique_ptr<DomainStore> ownCache;
+  if (cache == nullptr) cache = &ownCache;
+  Status prepared = OpenDomainStore(DomainFile::kCache, cacheFolder, cache);
   if (!prepared.ok()) return prepared;
-  return cache->Close();
+  (*cache)->Flush();
+  return Status();
 }
 
 }  // namespace customhooks::storage

@@ -56,6 +56,10 @@ class DomainStore {
   Transaction Begin() { return Transaction(connection_); }
 
   // Forces the file to disk when this store has changed it since its last
+  // commit.
+  void Flush() { connection_.Flush(); }
+
+  // Forces the file to disk when this store has changed it since its last
   // commit, and closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
@@ -70,15 +74,20 @@ class DomainStore {
 // empty and the status says why: Code::kInvalidArgument for an empty
 // folder, Code::kSchemaTooNew for a database that requires a newer schema,
 // Code::kBusy when it stays locked, ... (see DatabaseConnection).
+// When `*out` already holds the store of that file and folder, it is
+// reopened (DatabaseConnection::Reopen): the same outcome as a new store's,
+// for a fraction of the cost. None of its transactions may be open.
 Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out);
 
-// Opens the configuration database in `folder`, then makes sure the cache
-// database in `cacheFolder` exists with its schema (opening and closing it
-// once). The status of opening the configuration database, `*out` empty,
-// when that fails. When only the cache database can't be prepared, its
-// status is returned and `*out` still holds the open configuration store.
+// Opens the configuration database in `folder` into `*out`, then makes sure
+// the cache database in `cacheFolder` exists with its schema, opening it
+// into `*cache` (both as OpenDomainStore does) and forcing it to disk; with
+// no `cache`, the cache database is closed again. The status of opening the
+// configuration database, `*out` empty, when that fails. When only the
+// cache database can't be prepared, its status is returned and `*out` still
+// holds the open configuration store.
 Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,
-                              std::unique_ptr<DomainStore>* out);
+                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache = nullptr);
 
 }  // namespace customhooks::storage
 

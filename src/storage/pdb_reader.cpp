@@ -1,10 +1,13 @@
 #include "storage/pdb_reader.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "fs/files.h"
 #include "fs/paths.h"
@@ -18,10 +21,12 @@ using fs::CopiedAttributes;
 using fs::CopyFileOver;
 using fs::WhenNotReplaceable;
 using fs::EnsureFolder;
+using fs::FileStamp;
 using fs::IsDirectory;
 using fs::IsRegularFile;
 using fs::JoinPath;
 using fs::OpenFileShared;
+using fs::StampFile;
 using fs::UniqueFile;
 
 namespace {
@@ -35,6 +40,54 @@ const char kPayloadDataSql[] = "SELECT value FROM payload_data WHERE payloadID =
 
 // The seven columns of the payload query.
 constexpr int kPayloadColumns = 7;
+
+// The scan for products selects, in the order of the list of IDs, every row
+// whose record may be one of two products', and every row that the list
+// could not read back by its own ID. For a text, `productName >= name AND
+// productName < name || x'01'` holds exactly for the name itself and the
+// name followed by a NUL (both read back as the name); the rest are names
+// that are not texts (NULL, a number, a blob), whose texts are compared once
+// read. Ordinary rows are thus set aside by a few comparisons, without a
+// call; only a text ID needs one, to find a NUL in it.
+#define CH_ODD_ID "(PayloadID >= '' AND PayloadID < x'') IS NOT TRUE OR instr(PayloadID, char(0)) > 0"
+#define CH_CANDIDATES_SELECT                                                                         \
+  "SELECT payloadID, productFamily, productName, version, signature, installState, installTime, " \
+  CH_ODD_ID ", typeof(installTime) IN ('integer', 'null') FROM payloads WHERE "
+#define CH_CANDIDATES_FILTER                                                                     \
+  "(productName >= ?2 AND productName < ?3 OR productName >= ?4 AND productName < ?5"            \
+  " OR (productName >= '' AND productName < x'') IS NOT TRUE OR " CH_ODD_ID ") ORDER BY installTime"
+const char kCandidatesInStateSql[] = CH_CANDIDATES_SELECT "installState = ?1 AND " CH_CANDIDATES_FILTER;
+const char kAllCandidatesSql[] = CH_CANDIDATES_SELECT CH_CANDIDATES_FILTER;
+#undef CH_CANDIDATES_FILTER
+#undef CH_CANDIDATES_SELECT
+#undef CH_ODD_ID
+constexpr int kInstallTimeColumn = 6;
+// The two columns after the record's: the ID is not a plain text; the time
+// is an integer or NULL.
+constexpr int kOddIdColumn = kPayloadColumns;
+constexpr int kPlainTimeColumn = kPayloadColumns + 1;
+// Products per scan: two name ranges.
+constexpr std::size_t kProductsPerScan = 2;
+
+const char kAnyInStateSql[] = "SELECT EXISTS (SELECT 1 FROM payloads WHERE installState = ?1)";
+const char kAnySql[] = "SELECT EXISTS (SELECT 1 FROM payloads)";
+const char kEncodingSql[] = "PRAGMA encoding";
+const char kPayloadsTableTextSql[] = "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'payloads'";
+
+void ReadRecord(const Row& row, PayloadRecord* record) {
+  record->payloadID.assign(row.Text(0));
+  record->productFamily.assign(row.Text(1));
+  record->productName.assign(row.Text(2));
+  record->version.assign(row.Text(3));
+  record->signature.assign(row.Text(4));
+  record->installState = row.Number(5);
+  record->installTime = row.Number(kInstallTimeColumn);
+}
+
+bool IsProduct(const PayloadRecord& record, const ProductKey& product) {
+  return record.productName == product.name && record.productFamily == product.family &&
+         record.version == product.version;
+}
 
 // True when both files can be read and hold the same bytes. Any doubt
 // (a file that can't be opened or read, no memory for the buffers) is false.
@@ -53,6 +106,10 @@ bool SameContent(const std::string& first, const std::string& second) {
     if (got < kChunk) return !std::ferror(a.get()) && !std::ferror(b.get());
   }
 }
+
+// The stamp of the file at `path` when it can vouch for the file's content:
+// a link's own stamp stays while what it leads to changes.
+bool StampOfFile(const std::string& path, FileStamp* stamp) { return StampFile(path, stamp).ok() && !stamp->link; }
 
 }  // namespace
 
@@ -73,18 +130,120 @@ Status PayloadDatabase::ReadPayload(std::string_view id, PayloadRecord* record) 
     found = true;
     shaped = row.ColumnCount() == kPayloadColumns;
     if (!shaped) return false;
-    record->payloadID.assign(row.Text(0));
-    record->productFamily.assign(row.Text(1));
-    record->productName.assign(row.Text(2));
-    record->version.assign(row.Text(3));
-    record->signature.assign(row.Text(4));
-    record->installState = row.Number(5);
-    record->installTime = row.Number(6);
+    ReadRecord(row, record);
     return false;
   });
   if (!status.ok()) return status;
   if (!found) return Status(Code::kNotFound, std::string(id));
   if (!shaped) return Status(Code::kDatabaseError, "payloads");
+  return Status();
+}
+
+Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products,
+                                            ProductSearch* out) {
+  if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    // Only inside a snapshot does the data version describe what the
+    // search reads.
+    std::int64_t dataVersion = 0;
+    const bool snapshot = connection_.InTransaction() && connection_.DataVersion(&dataVersion).ok();
+    if (snapshot && last_.known && last_.generation == connection_.Generation() &&
+        last_.dataVersion == dataVersion && last_.stateFilter == stateFilter && last_.products == products) {
+      if (last_.status.ok()) *out = last_.search;
+      return last_.status;
+    }
+    last_.known = false;
+    ProductSearch search;
+    Status status;
+    if (!ScanForProducts(stateFilter, products, &search)) {
+      search = ProductSearch();
+      status = WalkForProducts(stateFilter, products, &search);
+    }
+    if (snapshot) last_ = Answer{true, connection_.Generation(), dataVersion, stateFilter, products, status, search};
+    if (status.ok()) *out = std::move(search);
+    return status;
+  });
+}
+
+bool PayloadDatabase::IsInstallersTable() {
+  // In a UTF-16 file every text is converted on its way out and back in,
+  // and an ID that is not valid UTF-16 reads back as another: such a file
+  // is walked.
+  std::string value;
+  if (!connection_.QueryText(kEncodingSql, {}, &value).ok() || value != "UTF-8") return false;
+  // With this text, PayloadID is a unique text key with binary collation:
+  // a text ID without a NUL finds exactly its own row, and the list holds
+  // each row once.
+  return connection_.QueryText(kPayloadsTableTextSql, {}, &value).ok() && value == kPayloadsTableSql;
+}
+
+bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<ProductKey>& products,
+                                      ProductSearch* out) {
+  if (!IsInstallersTable()) return false;
+  out->payloads.resize(products.size());
+  bool selectedAny = false;
+  for (std::size_t first = 0; first < products.size(); first += kProductsPerScan) {
+    // A lone last product is asked for twice.
+    const std::size_t count = std::min(kProductsPerScan, products.size() - first);
+    const ProductKey& one = products[first];
+    const ProductKey& two = products[first + count - 1];
+    const std::string oneEnd = one.name + '\x01';
+    const std::string twoEnd = two.name + '\x01';
+    // The install time of each product's last payload ("" for NULL): the
+    // list's order between equal times is SQLite's own.
+    std::vector<std::optional<std::string>> lastTimes(count);
+    bool doubtful = false;
+    PayloadRecord record;
+    const bool inState = stateFilter != kPayloadStateAll;
+    Status scanned = connection_.Query(inState ? kCandidatesInStateSql : kAllCandidatesSql,
+                                       {stateFilter, one.name, oneEnd, two.name, twoEnd}, [&](const Row& row) {
+      selectedAny = true;
+      if (row.Number(kOddIdColumn) != 0) {
+        doubtful = true;
+        return false;
+      }
+      ReadRecord(row, &record);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!IsProduct(record, products[first + i])) continue;
+        const std::string_view time = row.Text(kInstallTimeColumn);
+        if (row.Number(kPlainTimeColumn) == 0 || (lastTimes[i] && *lastTimes[i] == time)) {
+          doubtful = true;
+          return false;
+        }
+        lastTimes[i] = std::string(time);
+        out->payloads[first + i].push_back(ProductPayload{false, record});
+      }
+      return true;
+    });
+    if (!scanned.ok() || doubtful) return false;
+  }
+  if (selectedAny) return true;
+  // No candidate: the list may still hold payloads, or none at all.
+  std::string any;
+  const bool inState = stateFilter != kPayloadStateAll;
+  Status counted = inState ? connection_.QueryText(kAnyInStateSql, {stateFilter}, &any)
+                           : connection_.QueryText(kAnySql, {}, &any);
+  return counted.ok() && any == "1";
+}
+
+Status PayloadDatabase::WalkForProducts(int stateFilter, const std::vector<ProductKey>& products,
+                                        ProductSearch* out) {
+  TextList ids;
+  Status listed = PayloadIDs(stateFilter, &ids);
+  if (!listed.ok()) return listed;
+  out->walkedTheList = true;
+  out->payloads.resize(products.size());
+  PayloadRecord record;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const bool read = ReadPayload(ids[i], &record).ok();
+    for (std::size_t p = 0; p < products.size(); ++p) {
+      if (!read) {
+        out->payloads[p].push_back(ProductPayload{true, PayloadRecord()});
+      } else if (IsProduct(record, products[p])) {
+        out->payloads[p].push_back(ProductPayload{false, record});
+      }
+    }
+  }
   return Status();
 }
 
@@ -94,6 +253,11 @@ Status PayloadDatabase::PayloadData(std::string_view id, int domain, std::string
 
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
+  if (*out != nullptr && (*out)->connection_.Serves(folder, "pdb.db")) {
+    Status reopened = (*out)->connection_.Reopen();
+    if (!reopened.ok()) out->reset();
+    return reopened;
+  }
   out->reset();
   // An empty folder would put the file wherever the process happens to run.
   if (folder.empty()) return Status(Code::kInvalidArgument, "pdb.db");
@@ -105,8 +269,9 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
   });
 }
 
-Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder] {
+Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
+                               BackupRecord* record) {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
     std::string source;
     std::string target;
     if (backupFolder.empty() || !JoinPath(payloadFolder, "caps.db", source).ok() || !IsRegularFile(source) ||
@@ -117,15 +282,28 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
     if (!IsDirectory(backupFolder) && !EnsureFolder(backupFolder).ok()) {
       status = Status(Code::kFileError, backupFolder);
     }
+    // Both stamps come before either file is read: a change made while it
+    // is read shows in the next stamp.
+    FileStamp sourceStamp;
+    FileStamp targetStamp;
+    const bool sourceStamped = record != nullptr && StampOfFile(source, &sourceStamp);
+    const bool targetStamped = sourceStamped && StampOfFile(target, &targetStamp);
+    if (targetStamped && record->KnowsIdentical(sourceStamp, targetStamp)) return status;
+    if (record != nullptr) record->Forget();
     // A session backs up several times within moments, and the installer's
     // database changes far less often.
-    if (IsRegularFile(target) && SameContent(source, target)) return status;
+    if (IsRegularFile(target) && SameContent(source, target)) {
+      if (targetStamped) record->RememberIdentical(sourceStamp, targetStamp);
+      return status;
+    }
     // The copy goes to a temporary file beside the target, which then
     // replaces it, or the backup is left as it was: an interrupted copy
     // never leaves a half-written backup.
     if (!CopyFileOver(source, target, CopiedAttributes::kNormal, WhenNotReplaceable::kLeaveTarget).ok()) {
       return Status(Code::kFileError, target);
     }
+    // The copy's stamp comes after its last change (its attributes).
+    if (sourceStamped && StampOfFile(target, &targetStamp)) record->RememberIdentical(sourceStamp, targetStamp);
     return status;
   });
 }

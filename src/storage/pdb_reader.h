@@ -16,7 +16,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "fs/files.h"
 #include "storage/database_connection.h"
 #include "storage/storage_status.h"
 
@@ -38,6 +40,36 @@ struct PayloadRecord {
 // state, 4 selects every payload.
 constexpr int kPayloadStateAll = 4;
 
+// A product as the payloads table names it.
+struct ProductKey {
+  std::string family;
+  std::string name;
+  std::string version;
+
+  friend bool operator==(const ProductKey& a, const ProductKey& b) {
+    return a.family == b.family && a.name == b.name && a.version == b.version;
+  }
+};
+
+// One payload that a search for a product meets: either the product's own
+// (`record` as ReadPayload reads it, its family, name and version equal to
+// the product's byte for byte), or a listed payload whose row could not be
+// read (`readFailed`, `record` empty).
+struct ProductPayload {
+  bool readFailed = false;
+  PayloadRecord record;
+};
+
+// The answer of FindProductPayloads.
+struct ProductSearch {
+  // For each product asked for, in the order asked, the payloads it meets
+  // in the order of the payload list.
+  std::vector<std::vector<ProductPayload>> payloads;
+  // True when the answer was found by reading each listed payload in turn
+  // rather than by one scan of the table.
+  bool walkedTheList = false;
+};
+
 // The open payload database. Destroying it closes it.
 class PayloadDatabase {
  public:
@@ -56,6 +88,32 @@ class PayloadDatabase {
   // untouched unless the result is success.
   Status ReadPayload(std::string_view id, PayloadRecord* record);
 
+  // For each of `products`, what reading every payload of
+  // PayloadIDs(stateFilter) in turn with ReadPayload meets: the payloads that
+  // are the product, and the payloads whose read fails. Same status as
+  // PayloadIDs (Code::kNotFound when no payload is selected,
+  // Code::kInvalidArgument for a null `out` or a filter outside 0 to 4);
+  // `*out` is untouched unless the result is success.
+  //
+  // When the payloads table is the installer's own (created with its text,
+  // in a UTF-8 database) one scan of it answers for two products at a time,
+  // each payload being read once. The list is walked instead, in the same
+  // way as PayloadIDs and ReadPayload would, whenever that scan could answer
+  // otherwise: a selected payload whose ID is not a text or holds a NUL (its
+  // ID reads back as another), two of a product's payloads installed at the
+  // same time or one at a time that is not an integer (the list's order
+  // among them is SQLite's), any failure of the scan. The scan trusts the
+  // table's declared keys (IDs unique and not null), which SQLite keeps on
+  // every write: a damaged ID index that fails the reads of the walk is not
+  // consulted by the scan.
+  //
+  // Call it inside BeginRead, so that the scan, the list and the reads see
+  // one snapshot. There, the same question asked again (same filter, same
+  // products) while the file has not changed since it was last answered
+  // (SQLite's data version, on the same connection) gets the same answer
+  // without reading the table again.
+  Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+
   // The value of payload `id`'s data (`domain`, `key`) in `*value` (a NULL
   // value reads as the empty text); Code::kNotFound, `*value` untouched,
   // when there is none.
@@ -68,12 +126,32 @@ class PayloadDatabase {
   Transaction BeginRead() { return Transaction(connection_); }
 
   // Forces "pdb.db" to disk when this handle created it (the only write it
-  // ever makes) and closes it. The status of closing.
+  // ever makes).
+  void Flush() { connection_.Flush(); }
+
+  // Flush, then closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
  private:
   friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
   static constexpr int kPayloadSchemaVersion = 1;
+  // The scan of FindProductPayloads; false when the list must be walked.
+  bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+  bool IsInstallersTable();
+  Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+
+  // The last answer of FindProductPayloads given in a snapshot, and the
+  // state of the file it was given for.
+  struct Answer {
+    bool known = false;
+    std::uint64_t generation = 0;
+    std::int64_t dataVersion = 0;
+    int stateFilter = 0;
+    std::vector<ProductKey> products;
+    Status status;
+    ProductSearch search;
+  };
+  Answer last_;
   DatabaseConnection connection_;
 };
 
@@ -82,16 +160,61 @@ class PayloadDatabase {
 // Code::kInvalidArgument for an empty `folder`, else the status of opening
 // (Code::kSchemaTooNew for a database that requires a schema newer than
 // version 1, Code::kBusy when it stays locked, Code::kAccessRefused when it
-// can't be opened).
+// can't be opened). When `*out` already holds the database of that folder,
+// it is reopened (DatabaseConnection::Reopen): the same outcome as a new
+// one's, for a fraction of the cost. No read transaction of it may be open.
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
+
+// What backups of "caps.db" learnt about the installer's file and its copy,
+// kept by the caller from one backup to the next (a session holds one for
+// its backups); a new record knows nothing. After a backup found the copy
+// holding the source's bytes, or wrote them, it holds the stamps
+// (fs::FileStamp) of both files: the source's taken before any of its bytes
+// were read, the copy's before it was compared or after it was written, so
+// that any later change shows in a later stamp. A backup that finds both
+// stamps unchanged (same file, size, last-write and change time) knows the
+// copy identical without reading either file.
+//
+// A change goes unseen only when it keeps the file's identity and size and
+// leaves its times as they were: a write within the file system's timestamp
+// granularity of the change that gave the stamped times (the kernel's clock
+// tick on most POSIX file systems, 2 s on FAT), or, where the file system
+// records a writer's times only when it closes the file or changes its size
+// (NTFS delays them for cached writes), a same-size write through a handle
+// still open; and a change made to the copy between its write and its
+// stamp. A file found under a link is never vouched for by a stamp,
+// whose own stays while what it leads to changes.
+class BackupRecord {
+ public:
+  // Whether the copy was known identical to the source when the files had
+  // exactly these stamps.
+  bool KnowsIdentical(const fs::FileStamp& source, const fs::FileStamp& target) const {
+    return known_ && source == source_ && target == target_;
+  }
+  void RememberIdentical(const fs::FileStamp& source, const fs::FileStamp& target) {
+    source_ = source;
+    target_ = target;
+    known_ = true;
+  }
+  void Forget() { known_ = false; }
+
+ private:
+  bool known_ = false;
+  fs::FileStamp source_;
+  fs::FileStamp target_;
+};
 
 // Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
 // `backupFolder` up to date. A backup that already holds the same bytes is
 // left as it is; otherwise the target is replaced whole or not at all.
+// With a `record` (see BackupRecord), a backup it knows identical is left
+// without comparing the files, and the record learns what this backup
+// found; without one, the files are compared every time.
 // Code::kNotFound when there is nothing to copy (no "caps.db", an empty
 // `backupFolder`) or a path can't be built, Code::kFileError when the backup
 // folder can't be created or the copy fails.
-Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder);
+Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
+                               BackupRecord* record = nullptr);
 
 }  // namespace customhooks::storage
 

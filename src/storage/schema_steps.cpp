@@ -2,6 +2,11 @@
 
 namespace customhooks::storage {
 
+const char kPayloadsTableSql[] =
+    "CREATE TABLE payloads( PayloadID TEXT NOT NULL, productFamily TEXT ,productName TEXT ,"
+    " version TEXT , signature TEXT ,\tinstallState INT NOT NULL DEFAULT 0, installTime"
+    " INT, PRIMARY KEY (PayloadID) )";
+
 namespace {
 
 const char* const kNoStatements[] = {nullptr};
@@ -95,9 +100,7 @@ const char* const kCacheStep1[] = {
 // Payload database, version 1, as the installer creates it.
 const char* const kPayloadStep1[] = {
     "CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );",
-    "CREATE TABLE payloads( PayloadID TEXT NOT NULL, productFamily TEXT ,productName TEXT ,"
-    " version TEXT , signature TEXT ,\tinstallState INT NOT NULL DEFAULT 0, installTime"
-    " INT, PRIMARY KEY (PayloadID) );",
+    kPayloadsTableSql,
     "CREATE TABLE dependencies( PayloadID TEXT NOT NULL REFERENCES payloads(PayloadID) ON"
     " DELETE CASCADE, PayloadIDb TEXT NOT NULL, type INTEGER NOT NULL REFERENCES"
     " dependency_types(type), PRIMARY KEY (PayloadID, PayloadIDb) );",

@@ -12,6 +12,9 @@ extern const SchemaStep kConfigurationSchemaSteps[];
 extern const SchemaStep kCacheSchemaSteps[];
 // "pdb.db": step 1 (22 statements) creates version 1.
 extern const SchemaStep kPayloadSchemaSteps[];
+// The payloads table of "pdb.db" as step 1 creates it: the text SQLite keeps
+// for it in sqlite_master.
+extern const char kPayloadsTableSql[];
 
 }  // namespace customhooks::storage
 

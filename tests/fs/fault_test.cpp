@@ -251,6 +251,19 @@ TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
   }
 }
 
+TEST_F(FaultTest, FailedStampLeavesTheStampAlone) {
+  Write(Path("caps.db"), "content");
+  FileStamp stamp;
+  stamp.size = 42;
+  env_.FailNth(EnvCall::kGetFileStamp, 1, Code::kAccessDenied);
+  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).Is(Code::kAccessDenied));
+  EXPECT_EQ(env_.CallsMade(), std::vector<std::string>{"GetFileStamp"});
+  EXPECT_EQ(stamp.size, 42u);
+  FailNthCall(0);
+  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).ok());
+  EXPECT_EQ(stamp.size, 7u);
+}
+
 TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
   Write(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};

@@ -2,8 +2,11 @@
 // backslash, which POSIX turns into "/" at the call.
 #include "fs/files.h"
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -252,6 +255,78 @@ TEST_F(FilesTest, NextWriteRemovesTemporariesOfEndedWriters) {
   File("~ch7ffffff0-3.tmp", "ended writer");
   EXPECT_TRUE(CopyFileOver(Path("doc.xml"), Path("copy.xml"), CopiedAttributes::kNormal).ok());
   EXPECT_FALSE(PathExists(Path("~ch7ffffff0-3.tmp")));
+}
+
+// ---- File stamps --------------------------------------------------------------------
+
+// The stamp of `path`; a failure of the test when it can't be had.
+FileStamp StampOf(const std::string& path) {
+  FileStamp stamp;
+  EXPECT_TRUE(StampFile(path, &stamp).ok()) << path;
+  return stamp;
+}
+
+// Moves the file's last-write time by `shift`, as a copy or an archiver sets
+// it.
+void ShiftLastWriteTime(const std::string& path, std::chrono::hours shift) {
+  const std::filesystem::path native = std::filesystem::u8path(NativePath(path));
+  std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) + shift);
+}
+
+// Change times have the file system's granularity (the kernel's clock tick,
+// under Wine too); a change after this pause gets a later one.
+void WaitOutTimestampGranularity() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
+
+TEST_F(FilesTest, StampTellsTheFileAndEveryChangeToIt) {
+  const std::string file = File("caps.db", "content");
+  const FileStamp first = StampOf(file);
+  EXPECT_EQ(first.size, 7u);
+  EXPECT_FALSE(first.link);
+  EXPECT_EQ(StampOf(file), first) << "nothing changed";
+
+  const std::string other = File("other.db", "content");
+  EXPECT_FALSE(StampOf(other).SameFile(first));
+
+  WaitOutTimestampGranularity();
+  ShiftLastWriteTime(file, std::chrono::hours(-1));
+  const FileStamp retimed = StampOf(file);
+  EXPECT_TRUE(retimed.SameFile(first));
+  EXPECT_EQ(retimed.size, first.size);
+  EXPECT_NE(retimed.lastWriteTime, first.lastWriteTime);
+  EXPECT_NE(retimed.changeTime, first.changeTime);
+  EXPECT_NE(retimed, first);
+
+  // Content of the same size, its last-write time put back: the change time
+  // still tells.
+  const std::filesystem::path native = std::filesystem::u8path(NativePath(file));
+  const auto lastWrite = std::filesystem::last_write_time(native);
+  WaitOutTimestampGranularity();
+  ASSERT_TRUE(WriteWholeFile(file, "CONTENT"));
+  std::filesystem::last_write_time(native, lastWrite);
+  const FileStamp rewritten = StampOf(file);
+  EXPECT_TRUE(rewritten.SameFile(first));
+  EXPECT_EQ(rewritten.size, retimed.size);
+  EXPECT_EQ(rewritten.lastWriteTime, retimed.lastWriteTime);
+  EXPECT_NE(rewritten.changeTime, retimed.changeTime);
+  EXPECT_NE(rewritten, retimed);
+
+  ASSERT_TRUE(WriteWholeFile(file, "longer content"));
+  EXPECT_EQ(StampOf(file).size, 14u);
+
+  const FileStamp moved = StampOf(other);
+  ASSERT_TRUE(MoveFileReplacing(other, file).ok());
+  const FileStamp replaced = StampOf(file);
+  EXPECT_TRUE(replaced.SameFile(moved));
+  EXPECT_FALSE(replaced.SameFile(first));
+}
+
+TEST_F(FilesTest, StampOfNothingLeavesTheStampAlone) {
+  FileStamp stamp;
+  stamp.size = 42;
+  EXPECT_TRUE(StampFile(Path("missing"), &stamp).Is(Code::kNotFound));
+  EXPECT_TRUE(StampFile(In(Path("no-folder"), "caps.db"), &stamp).Is(Code::kNotFound));
+  EXPECT_EQ(stamp.size, 42u);
+  EXPECT_TRUE(StampFile(File("caps.db"), nullptr).Is(Code::kBadPath));
 }
 
 // ---- Shared file access --------------------------------------------------------------

@@ -167,6 +167,66 @@ TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
   EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
 }
 
+// A stamp never follows a link: a symbolic link gives its own, a second
+// name of a file the file's.
+TEST(FileStamps, LinksAreNotFollowed) {
+  TestMachine machine;
+  const std::string file = In(machine.scratch(), "caps.db");
+  const std::string symbolic = In(machine.scratch(), "symbolic.db");
+  const std::string hard = In(machine.scratch(), "hard.db");
+  ASSERT_TRUE(WriteWholeFile(file, "content"));
+  ASSERT_EQ(::symlink(NativePath(file).c_str(), NativePath(symbolic).c_str()), 0);
+  ASSERT_EQ(::link(NativePath(file).c_str(), NativePath(hard).c_str()), 0);
+  FileStamp ofFile;
+  FileStamp ofSymbolic;
+  FileStamp ofHard;
+  ASSERT_TRUE(StampFile(file, &ofFile).ok());
+  ASSERT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
+  ASSERT_TRUE(StampFile(hard, &ofHard).ok());
+  EXPECT_TRUE(ofSymbolic.link);
+  EXPECT_FALSE(ofSymbolic.SameFile(ofFile));
+  EXPECT_FALSE(ofHard.link);
+  EXPECT_EQ(ofHard, ofFile);
+  // A link to nothing is still something.
+  ASSERT_EQ(::unlink(NativePath(file).c_str()), 0);
+  ASSERT_EQ(::unlink(NativePath(hard).c_str()), 0);
+  EXPECT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
+  EXPECT_TRUE(StampFile(file, &ofFile).Is(Code::kNotFound));
+}
+
+// The kernel copies what it can itself; what it refuses or can't size (a
+// file under /proc) is read and written instead. Either way the target holds
+// exactly the source's bytes and takes its last-write time.
+TEST(FileCopies, WholeWhetherTheKernelCopiesOrNot) {
+  TestMachine machine;
+  std::string large(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 7919 % 251);
+  const std::string scratchLarge = In(machine.scratch(), "large.db");
+  const std::string scratchEmpty = In(machine.scratch(), "empty.db");
+  ASSERT_TRUE(WriteWholeFile(scratchLarge, large));
+  ASSERT_TRUE(WriteWholeFile(scratchEmpty, ""));
+  const struct {
+    std::string source;
+    bool timed;  // a file whose last-write time the target takes
+  } kCases[] = {{scratchLarge, true}, {scratchEmpty, true}, {"/proc/self/mountinfo", false}};
+  for (const auto& copy : kCases) {
+    const std::string target = In(machine.scratch(), "copy.db");
+    ASSERT_TRUE(WriteWholeFile(target, "old content"));
+    ASSERT_TRUE(CopyFileOver(copy.source, target, CopiedAttributes::kNormal).ok()) << copy.source;
+    const std::string expected = ReadWholeFile(copy.source);
+    EXPECT_EQ(ReadWholeFile(target), expected) << copy.source;
+    if (copy.timed) {
+      struct stat source;
+      struct stat copied;
+      ASSERT_EQ(::stat(NativePath(copy.source).c_str(), &source), 0);
+      ASSERT_EQ(::stat(NativePath(target).c_str(), &copied), 0);
+      EXPECT_EQ(copied.st_mtim.tv_sec, source.st_mtim.tv_sec) << copy.source;
+      EXPECT_EQ(copied.st_mtim.tv_nsec, source.st_mtim.tv_nsec) << copy.source;
+    }
+  }
+  EXPECT_FALSE(ReadWholeFile("/proc/self/mountinfo").empty());
+}
+
 TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   TestMachine machine;
   const std::string file = In(machine.scratch(), "ro");

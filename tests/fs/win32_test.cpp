@@ -131,6 +131,38 @@ TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) 
   EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
 }
 
+// The stamp is the system's own record of the file, and it can be had while
+// another process holds the file open without sharing it.
+TEST(FileStampsOnWindows, TheSystemsRecordEvenOfAFileHeldOpen) {
+  TestMachine machine;
+  const std::string file = In(machine.scratch(), "caps.db");
+  const std::string hard = In(machine.scratch(), "hard.db");
+  ASSERT_TRUE(WriteWholeFile(file, "content"));
+  ASSERT_TRUE(CreateHardLinkW(WidePath(hard).c_str(), WidePath(file).c_str(), nullptr));
+  const HANDLE held =
+      CreateFileW(WidePath(file).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  const bool known = GetFileInformationByHandle(held, &info) &&
+                     GetFileInformationByHandleEx(held, FileBasicInfo, &basic, sizeof basic);
+  FileStamp stamp;
+  FileStamp ofHard;
+  const customhooks::Status stamped = StampFile(file, &stamp);
+  const customhooks::Status hardStamped = StampFile(hard, &ofHard);
+  CloseHandle(held);
+  ASSERT_TRUE(known);
+  ASSERT_TRUE(stamped.ok()) << stamped.ToString();
+  ASSERT_TRUE(hardStamped.ok()) << hardStamped.ToString();
+  EXPECT_EQ(stamp.volume, info.dwVolumeSerialNumber);
+  EXPECT_EQ(stamp.fileIndex, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+  EXPECT_EQ(stamp.size, 7u);
+  EXPECT_EQ(stamp.lastWriteTime, basic.LastWriteTime.QuadPart);
+  EXPECT_EQ(stamp.changeTime, basic.ChangeTime.QuadPart);
+  EXPECT_FALSE(stamp.link);
+  EXPECT_EQ(ofHard, stamp);
+}
+
 // The checked open in a folder that others can write, as SQLite calls it.
 using CreateFileCall = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 

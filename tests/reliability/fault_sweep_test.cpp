@@ -164,8 +164,9 @@ TEST(NewDatabases, FlushTheirFolder) {
   };
   for (const long expected : {2L, 0L}) {
     env.FailNth(EnvCall::kAny, 0);
+    customhooks::integration::SessionDatabases databases;
     customhooks::integration::StoreConnection store;
-    ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(store));
+    ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(databases, store));
     ASSERT_TRUE(store->Close().ok());
     EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
   }

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +14,7 @@
 #include <sqlite3.h>
 
 #include "fs/env.h"
+#include "fs/paths.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/fault_env.h"
@@ -152,6 +156,77 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
+}
+
+// A reopen gives what a new connection to the file would give, whatever
+// happened to the file since the connection opened it; only while the file
+// is the one it opened does it keep SQLite's connection (and so a
+// temporary table made on it).
+TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
+  std::string junk;
+  for (int i = 0; i < 200; ++i) junk += "this is not an SQLite database, line " + std::to_string(i) + "\n";
+  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const struct {
+    const char* what;
+    std::function<bool()> change;  // false when this platform can't do it
+    Outcome reopened;
+    bool kept;           // the temporary table is still there
+    const char* opens;   // the step's count afterwards (each open runs it)
+  } kCases[] = {
+      {"nothing happened", [] { return true; }, kOk, true, "2"},
+      {"a record written by another connection",
+       [this] { return RawDatabase(File()).Exec("INSERT INTO items VALUES ('b', '2')") == SQLITE_OK; }, kOk,
+       true, "2"},
+      {"a newer schema required",
+       [this] {
+         return RawDatabase(File()).Exec(
+                    "UPDATE pcd_meta SET value = '3' WHERE key IN ('schema_version', "
+                    "'schema_compatibility_version')") == SQLITE_OK;
+       },
+       Code::kSchemaTooNew, false, "1"},
+      // SQLite opens a read-only file for reading; whether writes then fail
+      // depends on the privileges the test runs with.
+      {"the file made read-only", [this] { return MakeReadOnly(File()); }, kOk, false, nullptr},
+      // An open file can be removed or renamed over on POSIX only.
+      {"the file removed", [this] { return std::remove(fs::NativePath(File()).c_str()) == 0; }, kOk, false, "1"},
+      {"the file replaced by another database",
+       [this, &other] {
+         {
+           RawDatabase raw(other, true);
+           if (raw.Exec("CREATE TABLE pcd_meta ( key TEXT, value TEXT ); CREATE TABLE items ( name TEXT, value "
+                        "TEXT ); CREATE TABLE opens ( n INT ); INSERT INTO pcd_meta VALUES "
+                        "('schema_version', '1'), ('schema_compatibility_version', '1'); INSERT INTO opens "
+                        "VALUES (1), (1), (1)") != SQLITE_OK) {
+             return false;
+           }
+         }
+         return std::rename(fs::NativePath(other).c_str(), fs::NativePath(File()).c_str()) == 0;
+       },
+       kOk, false, "4"},
+      {"the file replaced by one that is no database",
+       [this, &junk, &other] {
+         return WriteWholeFile(other, junk) && std::rename(fs::NativePath(other).c_str(), fs::NativePath(File()).c_str()) == 0;
+       },
+       Code::kFileError, false, nullptr},
+  };
+  for (const auto& c : kCases) {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
+    auto connection = Connect();
+    ASSERT_EQ(connection->state(), kOk) << c.what;
+    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk) << c.what;
+    if (!c.change()) {
+      std::printf("[ SKIPPED  ] %s: not possible on this platform\n", c.what);
+      continue;
+    }
+    EXPECT_EQ(connection->Reopen(), c.reopened) << c.what;
+    EXPECT_EQ(connection->state(), c.reopened) << c.what;
+    EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept) << c.what;
+    connection.reset();
+    if (c.opens != nullptr) {
+      EXPECT_EQ(Count("opens"), c.opens) << c.what;
+    }
+  }
 }
 
 TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {

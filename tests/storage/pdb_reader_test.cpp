@@ -3,8 +3,10 @@
 #include "storage/pdb_reader.h"
 
 #include <chrono>
+#include <algorithm>
 #include <climits>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/fault_env.h"
 #include "support/test_machine.h"
 
 namespace customhooks::storage {
@@ -304,6 +307,261 @@ TEST_F(PdbReaderTest, ReadsOutsideATransactionHoldNoLock) {
       << "the installer must be able to write while a reader is open";
 }
 
+// ---- Finding products ----------------------------------------------------------
+
+// What the search for each product meets when the list is walked the way the
+// module always walked it: every listed ID read in turn.
+Status WalkTheList(PayloadDatabase& db, int filter, const std::vector<ProductKey>& products,
+                   std::vector<std::vector<ProductPayload>>* out) {
+  TextList ids;
+  Status listed = db.PayloadIDs(filter, &ids);
+  if (!listed.ok()) return listed;
+  out->assign(products.size(), {});
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    PayloadRecord record;
+    const bool read = db.ReadPayload(ids[i], &record).ok();
+    for (std::size_t p = 0; p < products.size(); ++p) {
+      const ProductKey& key = products[p];
+      if (!read) {
+        (*out)[p].push_back({true, {}});
+      } else if (record.productName == key.name && record.productFamily == key.family &&
+                 record.version == key.version) {
+        (*out)[p].push_back({false, record});
+      }
+    }
+  }
+  return Status();
+}
+
+std::string Describe(const std::vector<std::vector<ProductPayload>>& found) {
+  std::string text;
+  for (const auto& payloads : found) {
+    text += "[";
+    for (const ProductPayload& payload : payloads) {
+      const PayloadRecord& r = payload.record;
+      text += payload.readFailed ? std::string("(read failed)")
+                                 : "(" + r.payloadID + "|" + r.productFamily + "|" + r.productName + "|" +
+                                       r.version + "|" + r.signature + "|" + std::to_string(r.installState) +
+                                       "|" + std::to_string(r.installTime) + ")";
+    }
+    text += "] ";
+  }
+  return text;
+}
+
+// The installer's schema with nothing of it changed, so that the reader does
+// not give the file its own.
+std::string InstallersSchema(const char* encoding) {
+  std::string sql = std::string("PRAGMA encoding = '") + encoding + "';";
+  for (SchemaStep step = kPayloadSchemaSteps[0]; *step != nullptr; ++step) sql += std::string(*step) + ";";
+  return sql;
+}
+
+// Three products: the first one has a look-alike of another version, which is
+// asked for as the third (a scan answers for two products at a time).
+const std::vector<ProductKey> kProducts = {
+    {"Weft", "Orvik Tessel Studio 4.6", "4.6.1"},
+    {"NonOrvikPayload", "Pelican X Pro", "10.0"},
+    {"Weft", "Orvik Tessel Studio 4.6", "4.5.0"},
+};
+// 300 installed payloads of other products, installed at times 1001 to 1300.
+const char kFiller[] =
+    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300)"
+    " INSERT INTO payloads SELECT printf('{F%04d}', i), 'Shared', 'Orvik Component ' || i, '1.' || i, 'S',"
+    " 2, 1000 + i FROM n;";
+
+TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
+  const std::string kFirst = "'Weft', 'Orvik Tessel Studio 4.6', '4.6.1'";
+  const std::string kSecond = "'NonOrvikPayload', 'Pelican X Pro', '10.0'";
+  const std::string kThird = "'Weft', 'Orvik Tessel Studio 4.6', '4.5.0'";
+  const std::string kForeign =
+      "CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );"
+      "INSERT INTO pcd_meta VALUES ('schema_version', '1');"
+      "INSERT INTO pcd_meta VALUES ('schema_compatibility_version', '1');"
+      "CREATE TABLE payloads ( PayloadID TEXT, productFamily TEXT, productName TEXT, version TEXT,"
+      " signature TEXT, installState INT, installTime INT );";
+  const struct {
+    const char* name;
+    std::string schema;  // "" for the schema the reader creates
+    std::string rows;
+    int filter;
+    bool walked;
+  } kCases[] = {
+      {"ordinary rows", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'SIG1', 2, 1500);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'SIG2', 2, 5);",
+       2, false},
+      {"the product several times", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1c}', " + kFirst + ", 'c', 2, 1200);" +
+           "INSERT INTO payloads VALUES ('{P1a}', " + kFirst + ", 'a', 2, 7);" +
+           "INSERT INTO payloads VALUES ('{P1n}', " + kFirst + ", 'n', 2, NULL);" +
+           "INSERT INTO payloads VALUES ('{P3}', " + kThird + ", 'old', 2, 8);" +
+           "INSERT INTO payloads VALUES ('{P1b}', " + kFirst + ", 'b', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", NULL, 2, 99999999999);",
+       2, false},
+      {"ties in install time", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1b}', " + kFirst + ", 'b', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P1a}', " + kFirst + ", 'a', 2, 1100);",
+       2, true},
+      {"equal times of different products", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'b', 2, 1100);",
+       2, false},
+      {"two NULL times", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P2b}', " + kSecond + ", 'b', 2, NULL);" +
+           "INSERT INTO payloads VALUES ('{P2a}', " + kSecond + ", 'a', 2, NULL);",
+       2, true},
+      {"a text time", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 'soon');" +
+           "INSERT INTO payloads VALUES ('{P1b}', " + kFirst + ", 'b', 2, 3);",
+       2, true},
+      {"a real time", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'a', 2, 1100.5);", 2, true},
+      {"not installed duplicates", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1x}', " + kFirst + ", 'x', 1, 1100);" +
+           "INSERT INTO payloads VALUES ('{P1y}', " + kFirst + ", 'y', 3, 1100);" +
+           "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{BLOB}', " + kFirst + ", 'z', 0, 1100);" +
+           "UPDATE payloads SET PayloadID = CAST('{F0001}' || char(0) AS BLOB) WHERE PayloadID = '{BLOB}';",
+       2, false},
+      {"a name with a NUL and a suffix", "",
+       std::string(kFiller) +
+           "INSERT INTO payloads VALUES ('{P1}', 'Weft', 'Orvik Tessel Studio 4.6' || char(0) || 'x', '4.6.1', 'a',"
+           " 2, 1100);"
+           "INSERT INTO payloads VALUES ('{N1}', 'Weft', 'Orvik Tessel Studio 4.6' || char(1), '4.6.1', 'b', 2, 1);"
+           "INSERT INTO payloads VALUES ('{N2}', 'Weft', 'Orvik Tessel Studio 4.', '4.6.1', 'c', 2, 2);"
+           "INSERT INTO payloads VALUES ('{N3}', 'Weft', 'Orvik Tessel Studio 4.6 ', '4.6.1', 'd', 2, 3);"
+           "INSERT INTO payloads VALUES ('{P1v}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1' || char(0) || '9',"
+           " 'e', 2, 4);",
+       2, false},
+      {"blob and NULL names", "",
+       std::string(kFiller) +
+           "INSERT INTO payloads VALUES ('{P2}', 'NonOrvikPayload', CAST('Pelican X Pro' AS BLOB), '10.0', 'a', 2,"
+           " 1100);"
+           "INSERT INTO payloads VALUES ('{P2n}', 'NonOrvikPayload', CAST('Pelican X Pro' || char(0) || '!' AS BLOB),"
+           " '10.0', 'b', 2, 1101);"
+           "INSERT INTO payloads VALUES ('{NULL}', 'NonOrvikPayload', NULL, '10.0', 'c', 2, 1102);"
+           "INSERT INTO payloads VALUES ('{P1}', CAST('Weft' AS BLOB), 'Orvik Tessel Studio 4.6', '4.6.1', 'd', 2, 3);",
+       2, false},
+      {"a blob ID", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES (CAST('{P2}' AS BLOB), " + kSecond + ", 'b', 2, 1101);",
+       2, true},
+      {"an ID with a NUL that reads back as another", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P1}' || char(0) || 'x', 'Other', 'Other', '1', 'b', 2, 1);",
+       2, true},
+      {"an ID with a NUL that reads back as none", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{Q}' || char(0) || 'x', 'Other', 'Other', '1', 'b', 2, 1);",
+       2, true},
+      {"a foreign table: no key, IDs twice", kForeign,
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', 'Other', 'Other', '1', 'x', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 5);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'b', 2, 6);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'c', 1, 7);" +
+           "INSERT INTO payloads VALUES ('{P3}', " + kThird + ", 'd', 2, 8);",
+       2, true},
+      {"a UTF-16 database", InstallersSchema("UTF-16le"),
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P2}\u00e9', 'NonOrvikPayload', 'Pelican X Pro' || char(0) || 'x', '10.0',"
+           " 'b', 2, 6);",
+       2, true},
+      {"no installed payloads", "",
+       "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 1, 1100);", 2, false},
+      {"no payloads at all", "", "", kPayloadStateAll, false},
+      {"every state", "",
+       std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1x}', " + kFirst + ", 'x', 1, 1150);" +
+           "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1100);" +
+           "INSERT INTO payloads VALUES ('{P3}', " + kThird + ", 'b', 0, NULL);" +
+           "INSERT INTO payloads VALUES ('{P2}', " + kSecond + ", 'c', 3, 2);",
+       kPayloadStateAll, false},
+  };
+  int number = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = PathOf(machine_.commonData(), {"case", std::to_string(++number).c_str()});
+    if (!c.schema.empty()) {
+      MakeFolders(folder);
+      RawDatabase raw(PathOf(folder, {"pdb.db"}), true);
+      ASSERT_EQ(raw.Exec(c.schema), SQLITE_OK);
+    }
+    std::unique_ptr<PayloadDatabase> db;
+    ASSERT_EQ(OpenPayloadDatabase(folder, &db), kOk);
+    {
+      RawDatabase raw(PathOf(folder, {"pdb.db"}));
+      ASSERT_EQ(raw.Exec(c.rows), SQLITE_OK);
+    }
+    Transaction snapshot = db->BeginRead();
+    std::vector<std::vector<ProductPayload>> walked;
+    const Status expected = WalkTheList(*db, c.filter, kProducts, &walked);
+    ProductSearch found;
+    found.payloads = {{{true, {}}}};
+    const Status status = db->FindProductPayloads(c.filter, kProducts, &found);
+    ASSERT_EQ(status.ok(), expected.ok());
+    if (!expected.ok()) {
+      ASSERT_EQ(status, Outcome(expected.code<Code>()));
+    }
+    if (!status.ok()) {
+      EXPECT_EQ(found.payloads.size(), 1u) << "untouched";
+      continue;
+    }
+    EXPECT_EQ(Describe(found.payloads), Describe(walked));
+    EXPECT_EQ(found.walkedTheList, c.walked);
+  }
+}
+
+// A search asked again in a later snapshot is answered as the file is then:
+// another connection's change, a different filter or other products each
+// get an answer of their own.
+TEST_F(PdbReaderTest, FindingProductsAgainSeesEveryChange) {
+  const std::string kFirst = "'Weft', 'Orvik Tessel Studio 4.6', '4.6.1'";
+  Seed(std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1500);");
+  auto db = Open();
+  ASSERT_TRUE(db);
+  const std::vector<ProductKey> kFirstOnly = {kProducts.front()};
+  const struct {
+    const char* what;
+    const char* change;  // run by another connection before the search
+    int filter;
+    const std::vector<ProductKey>* products;
+  } kSteps[] = {
+      {"first answer", nullptr, 2, &kProducts},
+      {"unchanged", nullptr, 2, &kProducts},
+      {"another copy installed earlier", "INSERT INTO payloads VALUES ('{P0}', 'Weft', 'Orvik Tessel Studio 4.6',"
+       " '4.6.1', 'b', 2, 3)", 2, &kProducts},
+      {"other products", nullptr, 2, &kFirstOnly},
+      {"another filter", nullptr, kPayloadStateAll, &kProducts},
+      {"the copy uninstalled", "UPDATE payloads SET installState = 1 WHERE PayloadID = '{P0}'", 2, &kProducts},
+      {"nothing installed", "UPDATE payloads SET installState = 0", 2, &kProducts},
+      {"installed again", "UPDATE payloads SET installState = 2", 2, &kProducts},
+  };
+  for (const auto& step : kSteps) {
+    SCOPED_TRACE(step.what);
+    if (step.change != nullptr) {
+      ASSERT_EQ(RawDatabase(PdbFile()).Exec(step.change), SQLITE_OK);
+    }
+    Transaction snapshot = db->BeginRead();
+    std::vector<std::vector<ProductPayload>> walked;
+    const Status expected = WalkTheList(*db, step.filter, *step.products, &walked);
+    ProductSearch found;
+    const Status status = db->FindProductPayloads(step.filter, *step.products, &found);
+    ASSERT_EQ(status.ok(), expected.ok());
+    if (status.ok()) {
+      EXPECT_EQ(Describe(found.payloads), Describe(walked));
+    }
+  }
+}
+
+TEST_F(PdbReaderTest, FindingProductsRefusesANullAnswerAndFiltersOutOfRange) {
+  auto handle = Open();
+  ASSERT_TRUE(handle);
+  ProductSearch found;
+  EXPECT_EQ(handle->FindProductPayloads(2, kProducts, nullptr), Code::kInvalidArgument);
+  EXPECT_EQ(handle->FindProductPayloads(-1, kProducts, &found), Code::kInvalidArgument);
+  EXPECT_EQ(handle->FindProductPayloads(5, kProducts, &found), Code::kInvalidArgument);
+}
+
 // ---- Backup of the installer's database ---------------------------------------
 
 TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
@@ -382,6 +640,137 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
       << "no temporary copy may be left behind";
+}
+
+// ---- Repeated backups with a record ------------------------------------------------
+
+// Moves the file's last-write time back by a day, as a copy that keeps times
+// or an archiver would set it.
+void AgeLastWriteTime(const std::string& path) {
+  const auto native = std::filesystem::u8path(NativePath(path));
+  std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) - std::chrono::hours(24));
+}
+
+bool Made(const FaultEnv& env, const char* call) {
+  const std::vector<std::string>& calls = env.CallsMade();
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+// A backup whose record knows both files unchanged reads neither and writes
+// nothing; any change to either file, seen in its stamp, makes the backup
+// compare (and copy where the bytes differ) as without a record, after
+// which the record knows the files again.
+TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) {
+  const std::string content(150000, 'c');
+  std::string sameSize = content;
+  sameSize[100000] = 'x';
+  const std::string otherBackup = PathOf(BackupFolder(), {"other"});
+  const struct {
+    const char* change;
+    std::function<void()> make;
+    bool compared;
+    bool copied;
+  } kCases[] = {
+      {"nothing", [] {}, false, false},
+      {"source: new content of another size",
+       [&] { ASSERT_TRUE(WriteWholeFile(InstallerFile(), content + "more")); }, true, true},
+      {"source: new content of the same size and time",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(InstallerFile(), sameSize));
+         AgeLastWriteTime(InstallerFile());
+       },
+       true, true},
+      {"source: the same bytes at a new time", [&] { AgeLastWriteTime(InstallerFile()); }, true, false},
+      {"backup: new content of the same size and time",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(BackupFile(), sameSize));
+         AgeLastWriteTime(BackupFile());
+       },
+       true, true},
+      {"backup: removed",
+       [&] { ASSERT_TRUE(std::filesystem::remove(std::filesystem::u8path(NativePath(BackupFile())))); }, false, true},
+      {"backup: another file with the same bytes",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(otherBackup, ReadWholeFile(BackupFile())));
+         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+       },
+       true, false},
+      {"backup: another file with other bytes",
+       [&] {
+         ASSERT_TRUE(WriteWholeFile(otherBackup, sameSize));
+         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+       },
+       true, true},
+  };
+  MakeFolders(CapsFolder());
+  FaultEnv env;
+  const ScopedEnv scoped(&env);
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.change);
+    ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
+    BackupRecord record;
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_EQ(ReadWholeFile(BackupFile()), content);
+    AgeLastWriteTime(BackupFile());
+    // Ageing changed the backup's stamp: this backup compares and learns it.
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+
+    test.make();
+    const std::string expected = ReadWholeFile(InstallerFile());
+    const auto backupPath = std::filesystem::u8path(NativePath(BackupFile()));
+    std::error_code missing;
+    const auto before = std::filesystem::last_write_time(backupPath, missing);
+    env.FailNth(EnvCall::kAny, 0);
+    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_EQ(Made(env, "OpenShared"), test.compared);
+    EXPECT_EQ(Made(env, "CopyOver"), test.copied);
+    EXPECT_EQ(ReadWholeFile(BackupFile()), expected);
+    if (!test.copied) {
+      EXPECT_EQ(std::filesystem::last_write_time(backupPath), before) << "an identical backup is not written";
+    }
+    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+
+    env.FailNth(EnvCall::kAny, 0);
+    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_FALSE(Made(env, "OpenShared") || Made(env, "CopyOver")) << "the record knows the files again";
+  }
+}
+
+// A link's own stamp stays while what it leads to changes: a record never
+// spares the comparison of a file found under a link.
+TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
+  MakeFolders(CapsFolder());
+  const std::string real = PathOf(CapsFolder(), {"real.db"});
+  ASSERT_TRUE(WriteWholeFile(real, "installer database"));
+  std::error_code error;
+  std::filesystem::create_symlink(std::filesystem::u8path(NativePath(real)),
+                                  std::filesystem::u8path(NativePath(InstallerFile())), error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  BackupRecord record;
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_TRUE(WriteWholeFile(real, "INSTALLER DATABASE"));
+  AgeLastWriteTime(real);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "INSTALLER DATABASE");
+}
+
+// A record learns nothing from a backup that failed: the next one copies.
+TEST_F(PdbReaderTest, AFailedBackupTeachesTheRecordNothing) {
+  MakeFolders(BackupFolder());
+  ASSERT_TRUE(WriteWholeFile(BackupFile(), "stale backup"));
+  MakeFolders(CapsFolder());
+  ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer database"));
+  FaultEnv env;
+  const ScopedEnv scoped(&env);
+  BackupRecord record;
+  env.FailNth(EnvCall::kCopyOver, 1);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), Code::kFileError);
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "stale backup");
+  env.FailNth(EnvCall::kAny, 0);
+  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_TRUE(Made(env, "CopyOver"));
+  EXPECT_EQ(ReadWholeFile(BackupFile()), "installer database");
 }
 
 }  // namespace

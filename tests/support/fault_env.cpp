@@ -4,7 +4,7 @@ namespace customhooks::fs {
 
 const char* NameOf(EnvCall call) {
   static const char* const kNames[] = {
-      "any",           "GetSpecialFolder",  "LocateSpecialFolder", "GetAttributes",       "IsLink",
+      "any",           "GetSpecialFolder",  "LocateSpecialFolder", "GetAttributes",       "GetFileStamp",        "IsLink",
       "ListFolder",    "OpenShared",        "CreateFolder",        "CreateFolderChain",   "SetAttributesNormal",
       "MoveFileReplacing", "CopyOver",      "WriteWholeFile",      "RemoveFile",          "RemoveLink",
       "FlushFile",     "FlushFolder",       "SetFolderAccess",     "ProcessId",           "ProcessRunning",
@@ -43,6 +43,10 @@ Status FaultEnv::LocateSpecialFolder(SpecialFolder folder, std::optional<std::u1
 
 Status FaultEnv::GetAttributes(const std::u16string& path, std::uint32_t* attributes) {
   return Through(EnvCall::kGetAttributes, [&] { return EnvWrapper::GetAttributes(path, attributes); });
+}
+
+Status FaultEnv::GetFileStamp(const std::u16string& path, FileStamp* stamp) {
+  return Through(EnvCall::kGetFileStamp, [&] { return EnvWrapper::GetFileStamp(path, stamp); });
 }
 
 Status FaultEnv::IsLink(const std::u16string& path, bool* link) {

@@ -56,7 +56,8 @@ SampleDatabase::SampleDatabase(Which which) {
     if (!payloads) return;
     // Created with the module's own schema.
     // Opening created the file with its schema; closing adds nothing to it.
-    integration::PayloadConnection pdb;
+    integration::SessionDatabases databases;
+    integration::PayloadConnection pdb(databases);
     if (!pdb.Open()) return;
   }
   sqlite3* db = nullptr;
@@ -125,16 +126,19 @@ bool SetPayloadData(const std::string& payloadId, int domain, const std::string&
 
 bool SetConfigRecord(const std::string& subdomain, const std::string& key, const std::string& value,
                      bool cache) {
+  integration::SessionDatabases databases;
   integration::StoreConnection store;
-  const bool opened = cache ? integration::OpenCacheDatabase(store) : integration::OpenConfigurationDatabase(store);
+  const bool opened = cache ? integration::OpenCacheDatabase(databases, store)
+                            : integration::OpenConfigurationDatabase(databases, store);
   if (!store) return false;
   const bool stored = opened && store->Set(1, subdomain, key, value).ok();
   return store->Close().ok() && stored;
 }
 
 bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
+  integration::SessionDatabases databases;
   integration::StoreConnection store;
-  const bool opened = integration::OpenConfigurationDatabase(store);
+  const bool opened = integration::OpenConfigurationDatabase(databases, store);
   if (!store) return false;
   const bool deleted = opened && store->Delete(1, subdomain, key).ok();
   return store->Close().ok() && deleted;
