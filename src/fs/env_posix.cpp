@@ -254,6 +254,17 @@ void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
   ::acl_free(acl);
 }
 
+// True when the entry's access list of `type` already is the one
+// SetAccessList would set.
+bool HasAccessList(int fd, mode_t permissions, acl_type_t type) {
+  acl_t acl = type == ACL_TYPE_ACCESS ? ::acl_get_fd(fd) : ::acl_get_file(ProcName(fd).c_str(), type);
+  if (acl == nullptr) return false;
+  mode_t equivalent = 0;
+  const bool same = ::acl_equiv_mode(acl, &equivalent) == 0 && (equivalent & 0777) == permissions;
+  ::acl_free(acl);
+  return same;
+}
+
 void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks) {
   const bool folder = S_ISDIR(info.st_mode);
   const mode_t owner = PermissionsOf(masks.owner, folder);
@@ -264,9 +275,16 @@ void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks
     if ((info.st_mode & S_IXUSR) == 0) permissions &= ~static_cast<mode_t>(0111);
     if ((info.st_mode & 0222) == 0) permissions &= ~static_cast<mode_t>(0222);
   }
+  const mode_t mode = (info.st_mode & 07000) | permissions;
+  // A grant repeated on an entry that already has it writes nothing: its
+  // change time stays, and with it what the stamps of fs::StampFile know.
+  if ((info.st_mode & 07777) == mode && HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
+      (!folder || HasAccessList(fd, permissions, ACL_TYPE_DEFAULT))) {
+    return;
+  }
   SetAccessList(fd, permissions, ACL_TYPE_ACCESS);
   if (folder) SetAccessList(fd, permissions, ACL_TYPE_DEFAULT);
-  ::fchmod(fd, (info.st_mode & 07000) | permissions);
+  ::fchmod(fd, mode);
 }
 
 // Marks a folder whose list was set explicitly, as Windows marks its list
@@ -275,8 +293,10 @@ void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks
 // neither forge the mark nor take it away.
 constexpr char kProtectedMark[] = "trusted.CustomHooks.protected";
 
-void MarkProtected(int fd) { ::fsetxattr(fd, kProtectedMark, "1", 1, 0); }
 bool IsProtected(int fd) { return ::fgetxattr(fd, kProtectedMark, nullptr, 0) >= 0; }
+void MarkProtected(int fd) {
+  if (!IsProtected(fd)) ::fsetxattr(fd, kProtectedMark, "1", 1, 0);
+}
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
 

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -114,6 +116,33 @@ TEST_F(GrantTest, ReplacesWhatWasThere) {
   ::acl_free(acl);
   GrantFolderAccess(folder_, false);
   EXPECT_EQ(AccessList(folder_, ACL_TYPE_ACCESS), "user::rwx,group::r-x,other::r-x");
+}
+
+// A grant repeated on entries that have it already writes nothing (their
+// change times stay); an entry changed since gets it again.
+TEST_F(GrantTest, RepeatedGrantWritesOnlyWhatChanged) {
+  const std::vector<std::string> entries = {folder_, In(folder_, "sub"), In(folder_, "pcd.db"),
+                                            In(In(folder_, "sub"), "deep.db")};
+  const auto stamps = [&entries] {
+    std::vector<FileStamp> all(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_TRUE(StampFile(entries[i], &all[i]).ok());
+    return all;
+  };
+  GrantFolderAccess(folder_, false);
+  const std::vector<FileStamp> granted = stamps();
+  // Past the file system's clock tick, any write would show in a change time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  GrantFolderAccess(folder_, false);
+  EXPECT_TRUE(stamps() == granted);
+
+  ::chmod(NativePath(entries[3]).c_str(), 0600);
+  const std::vector<FileStamp> changed = stamps();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  GrantFolderAccess(folder_, false);
+  const std::vector<FileStamp> regranted = stamps();
+  EXPECT_EQ(Mode(entries[3]), 0644u);
+  EXPECT_TRUE(regranted[3] != changed[3]);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(regranted[i] == granted[i]) << entries[i];
 }
 
 TEST_F(GrantTest, KeepsExecuteAndReadOnlyOfFiles) {
