@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -74,6 +75,18 @@ void TextList::Append(std::string_view text) {
 }
 
 namespace {
+
+// is_plain_text(X): 1 when X is a text holding no NUL, else 0.
+void IsPlainText(sqlite3_context* context, int, sqlite3_value** arguments) {
+  sqlite3_value* value = arguments[0];
+  int plain = 0;
+  if (sqlite3_value_type(value) == SQLITE_TEXT) {
+    const void* text = sqlite3_value_text(value);
+    const int bytes = sqlite3_value_bytes(value);
+    plain = text != nullptr && std::memchr(text, '\0', static_cast<std::size_t>(bytes)) == nullptr;
+  }
+  sqlite3_result_int(context, plain);
+}
 
 // SQLite opens a read-only file for reading only.
 bool ReadOnlyAttribute(const std::string& path) {
@@ -185,6 +198,12 @@ Status DatabaseConnection::Open() {
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    // Only statements of this module call it: never a view or trigger of
+    // the file.
+    const int defined = sqlite3_create_function_v2(db_, "is_plain_text", 1,
+                                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                                   nullptr, IsPlainText, nullptr, nullptr, nullptr);
+    if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
     if (sharedFolder_) {
       Status hardened = DistrustContent();
       if (!hardened.ok()) return hardened;

@@ -12,6 +12,9 @@
 // Transactions are explicit (Transaction, below); a statement run outside
 // one is a transaction of its own (SQLite's autocommit mode).
 //
+// Besides SQLite's own, the statements may call is_plain_text(X): 1 when X
+// is a text holding no NUL, else 0 (a view or trigger of the file cannot).
+//
 // Every operation returns a Status with a code of storage_status.h and never
 // throws; running out of memory anywhere in an operation gives
 // Code::kNoMemory. The one exception is the constructor, which throws

@@ -43,19 +43,22 @@ constexpr int kPayloadColumns = 7;
 
 // The scan for products selects, in the order of the list of IDs, every row
 // whose record may be one of two products', and every row that the list
-// could not read back by its own ID. For a text, `productName >= name AND
-// productName < name || x'01'` holds exactly for the name itself and the
-// name followed by a NUL (both read back as the name); the rest are names
-// that are not texts (NULL, a number, a blob), whose texts are compared once
-// read. Ordinary rows are thus set aside by a few comparisons, without a
-// call; only a text ID needs one, to find a NUL in it.
-#define CH_ODD_ID "(PayloadID >= '' AND PayloadID < x'') IS NOT TRUE OR instr(PayloadID, char(0)) > 0"
+// could not read back by its own ID. In the installer's table (the only one
+// scanned) productName holds a text, a blob or NULL, and PayloadID a text
+// or a blob. For a text, `productName >= name AND productName < name ||
+// x'01'` holds exactly for the name itself and the name followed by a NUL
+// (both read back as the name); every blob sorts after every text
+// (`productName >= x''`), and its bytes are compared once read; NULL reads
+// as the empty text, which is no product's name (see ScanForProducts).
+// Ordinary rows are thus set aside by a few comparisons and one call, which
+// finds an ID that is not a text or holds a NUL (it reads back as another).
+#define CH_ODD_ID "NOT is_plain_text(PayloadID)"
 #define CH_CANDIDATES_SELECT                                                                         \
   "SELECT payloadID, productFamily, productName, version, signature, installState, installTime, " \
   CH_ODD_ID ", typeof(installTime) IN ('integer', 'null') FROM payloads WHERE "
 #define CH_CANDIDATES_FILTER                                                                     \
   "(productName >= ?2 AND productName < ?3 OR productName >= ?4 AND productName < ?5"            \
-  " OR (productName >= '' AND productName < x'') IS NOT TRUE OR " CH_ODD_ID ") ORDER BY installTime"
+  " OR productName >= x'' OR " CH_ODD_ID ") ORDER BY installTime"
 const char kCandidatesInStateSql[] = CH_CANDIDATES_SELECT "installState = ?1 AND " CH_CANDIDATES_FILTER;
 const char kAllCandidatesSql[] = CH_CANDIDATES_SELECT CH_CANDIDATES_FILTER;
 #undef CH_CANDIDATES_FILTER
@@ -179,6 +182,11 @@ bool PayloadDatabase::IsInstallersTable() {
 
 bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<ProductKey>& products,
                                       ProductSearch* out) {
+  // A NULL name reads as the empty text: an empty name would need every
+  // NULL name selected too.
+  for (const ProductKey& product : products) {
+    if (product.name.empty()) return false;
+  }
   if (!IsInstallersTable()) return false;
   out->payloads.resize(products.size());
   bool selectedAny = false;
