@@ -44,16 +44,28 @@ bool SecondByteAllowed(unsigned lead, unsigned second) {
   }
 }
 
-// The result of a conversion, as the Windows converters hand it over.
-template <typename Char, typename Converted>
-int Finish(const Converted& converted, Char* out, int capacity) {
-  if (converted.size() > static_cast<std::size_t>(INT32_MAX)) return 0;
-  const int size = static_cast<int>(converted.size());
-  if (capacity == 0) return size;
-  if (size > capacity) return 0;
-  std::copy(converted.begin(), converted.end(), out);
-  return size;
-}
+// Where a conversion puts its units, as the Windows converters hand them
+// over: with no capacity it only counts them; otherwise it writes them while
+// they fit, and a result that does not fit gives 0.
+template <typename Char>
+class ConvertedUnits {
+ public:
+  ConvertedUnits(Char* out, int capacity) : out_(out), capacity_(static_cast<std::size_t>(capacity)) {}
+  void operator()(Char unit) {
+    if (count_ < capacity_) out_[count_] = unit;
+    ++count_;
+  }
+  int Result() const {
+    if (count_ > static_cast<std::size_t>(INT32_MAX)) return 0;
+    if (capacity_ != 0 && count_ > capacity_) return 0;
+    return static_cast<int>(count_);
+  }
+
+ private:
+  Char* out_;
+  std::size_t capacity_;
+  std::size_t count_ = 0;
+};
 
 // ---- Paths ----------------------------------------------------------------------
 
@@ -116,24 +128,26 @@ constexpr UpperRun kUpperRuns[] = {
 
 // ---- Text -------------------------------------------------------------------------
 
-std::u16string DecodeUtf8(const char* text, std::size_t length) {
-  std::u16string out;
-  out.reserve(length);
+namespace {
+
+// The units of the text, in order, handed to `out` one at a time.
+template <typename Put>
+void DecodeUtf8Into(const char* text, std::size_t length, Put&& out) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   std::size_t i = 0;
   while (i < length) {
     const unsigned lead = bytes[i++];
     if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
+      out(static_cast<char16_t>(lead));
       continue;
     }
     const unsigned more = Continuations(lead);
     if (more == 0) {
-      out += kReplacement;
+      out(kReplacement);
       continue;
     }
     if (length - i < more) {
-      out += kReplacement;  // the rest of the input with it
+      out(kReplacement);  // the rest of the input with it
       break;
     }
     unsigned codePoint = lead & (0x3Fu >> more);
@@ -152,21 +166,19 @@ std::u16string DecodeUtf8(const char* text, std::size_t length) {
       }
     }
     if (!wellFormed) {
-      out += kReplacement;
+      out(kReplacement);
     } else if (codePoint >= 0x10000) {
       codePoint -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (codePoint >> 10));
-      out += static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF));
+      out(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
+      out(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
     } else {
-      out += static_cast<char16_t>(codePoint);
+      out(static_cast<char16_t>(codePoint));
     }
   }
-  return out;
 }
 
-std::string EncodeUtf8(const char16_t* text, std::size_t length) {
-  std::string out;
-  out.reserve(length);
+template <typename Put>
+void EncodeUtf8Into(const char16_t* text, std::size_t length, Put&& out) {
   for (std::size_t i = 0; i < length; ++i) {
     unsigned codePoint = text[i];
     if (codePoint >= 0xD800 && codePoint <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
@@ -177,34 +189,53 @@ std::string EncodeUtf8(const char16_t* text, std::size_t length) {
       codePoint = kReplacement;
     }
     if (codePoint < 0x80) {
-      out += static_cast<char>(codePoint);
+      out(static_cast<char>(codePoint));
     } else if (codePoint < 0x800) {
-      out += static_cast<char>(0xC0 | (codePoint >> 6));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+      out(static_cast<char>(0xC0 | (codePoint >> 6)));
+      out(static_cast<char>(0x80 | (codePoint & 0x3F)));
     } else if (codePoint < 0x10000) {
-      out += static_cast<char>(0xE0 | (codePoint >> 12));
-      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+      out(static_cast<char>(0xE0 | (codePoint >> 12)));
+      out(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+      out(static_cast<char>(0x80 | (codePoint & 0x3F)));
     } else {
-      out += static_cast<char>(0xF0 | (codePoint >> 18));
-      out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (codePoint & 0x3F));
+      out(static_cast<char>(0xF0 | (codePoint >> 18)));
+      out(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+      out(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+      out(static_cast<char>(0x80 | (codePoint & 0x3F)));
     }
   }
+}
+
+}  // namespace
+
+std::u16string DecodeUtf8(const char* text, std::size_t length) {
+  std::u16string out;
+  out.reserve(length);
+  DecodeUtf8Into(text, length, [&out](char16_t unit) { out += unit; });
+  return out;
+}
+
+std::string EncodeUtf8(const char16_t* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  EncodeUtf8Into(text, length, [&out](char unit) { out += unit; });
   return out;
 }
 
 int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
   if (text == nullptr || length == 0 || capacity < 0 || (out == nullptr && capacity > 0)) return 0;
   const std::size_t size = length < 0 ? std::strlen(text) + 1 : static_cast<std::size_t>(length);
-  return Finish(DecodeUtf8(text, size), out, capacity);
+  ConvertedUnits<char16_t> units(out, capacity);
+  DecodeUtf8Into(text, size, units);
+  return units.Result();
 }
 
 int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
   if (text == nullptr || length == 0 || capacity < 0 || (out == nullptr && capacity > 0)) return 0;
   const std::size_t size = length < 0 ? WideLength(text) + 1 : static_cast<std::size_t>(length);
-  return Finish(EncodeUtf8(text, size), out, capacity);
+  ConvertedUnits<char> units(out, capacity);
+  EncodeUtf8Into(text, size, units);
+  return units.Result();
 }
 
 // ---- Shell path functions -----------------------------------------------------------
