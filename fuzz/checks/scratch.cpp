@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 namespace stdfs = std::filesystem;
@@ -63,14 +62,13 @@ bool ReadBytes(const std::string& path, std::string& bytes) {
   stdfs::path file;
   std::error_code ec;
   if (!ToPath(path, file) || !stdfs::is_regular_file(file, ec)) return false;
+  const auto size = stdfs::file_size(file, ec);
   std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  try {
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::ios_base::failure&) {
-    return false;
-  }
-  return !in.bad();
+  if (ec || !in) return false;
+  // One read of the whole file: a session's check reads "pdb.db" twice.
+  bytes.resize(static_cast<std::size_t>(size));
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return in.gcount() == static_cast<std::streamsize>(bytes.size()) && in.peek() == std::ifstream::traits_type::eof();
 }
 
 void RemoveTree(const std::string& path) {
