@@ -256,6 +256,7 @@ bool IsRoot(const std::u16string& path) {
 std::u16string Canonicalize(const std::u16string& source) {
   if (source.empty()) return u"\\";
   std::u16string out;
+  out.reserve(source.size() + 1);
   std::size_t i = 0;
   const auto at = [&source](std::size_t index) -> char16_t { return index < source.size() ? source[index] : u'\0'; };
   if (source[0] == u'\\') {
@@ -325,6 +326,7 @@ bool AppendPath(char16_t* path, const char16_t* more) {
   const std::u16string file(more);
   constexpr std::size_t kLongest = platform::kMaxPath - 1;
   std::u16string joined;
+  joined.reserve(folder.size() + file.size() + 1);
   if (file.empty()) {
     joined = folder.substr(0, kLongest);
   } else if (folder.empty() || !IsRelative(file)) {
