@@ -25,7 +25,6 @@ using fs::FlushFileToDisk;
 using fs::FlushFolder;
 using fs::GrantFolderAccess;
 using fs::IsPlantedLink;
-using fs::IsRegularFile;
 using fs::JoinPath;
 using fs::NativePath;
 using fs::PathExists;
@@ -86,12 +85,6 @@ void IsPlainText(sqlite3_context* context, int, sqlite3_value** arguments) {
     plain = text != nullptr && std::memchr(text, '\0', static_cast<std::size_t>(bytes)) == nullptr;
   }
   sqlite3_result_int(context, plain);
-}
-
-// SQLite opens a read-only file for reading only.
-bool ReadOnlyAttribute(const std::string& path) {
-  std::uint32_t attributes = 0;
-  return fs::GetPathAttributes(path, &attributes).ok() && (attributes & fs::kAttributeReadOnly) != 0;
 }
 
 // One use of a compiled statement: on leaving scope the statement is reset
@@ -155,15 +148,17 @@ DatabaseConnection::~DatabaseConnection() {
 Status DatabaseConnection::Open() {
   if (!JoinPath(folder_, fileName_, path_).ok()) return Status(Code::kInvalidArgument, fileName_);
   // Not a file: a folder in its place is refused, and otherwise the file
-  // is missing and SQLite creates it.
-  const bool fresh = !IsRegularFile(path_);
+  // is missing and SQLite creates it (writable).
+  std::uint32_t attributes = 0;
+  const bool fresh = !fs::GetPathAttributes(path_, &attributes).ok() || (attributes & fs::kAttributeDirectory) != 0;
+  // SQLite opens a read-only file for reading only.
+  const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
   // SQLite's connection serves only the file it opened, as it was then: a
   // file removed, replaced or made read-only (or writable) since is opened
   // anew, as a new connection would open it.
   if (db_ != nullptr) {
     fs::FileStamp now;
-    if (fresh || !StampFile(path_, &now).ok() || !now.SameFile(opened_) ||
-        ReadOnlyAttribute(path_) != openedReadOnly_) {
+    if (fresh || readOnly != openedReadOnly_ || !StampFile(path_, &now).ok() || !now.SameFile(opened_)) {
       static_cast<void>(Close());
     }
   }
@@ -194,7 +189,7 @@ Status DatabaseConnection::Open() {
     state_ = Status();
     // Without a stamp the next Reopen opens anew.
     if (!StampFile(path_, &opened_).ok()) opened_ = fs::FileStamp();
-    openedReadOnly_ = ReadOnlyAttribute(path_);
+    openedReadOnly_ = readOnly;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);

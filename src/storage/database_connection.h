@@ -185,9 +185,9 @@ class DatabaseConnection {
   // connection, its schema and its compiled statements are kept, and only
   // the checks of opening are run again (links planted at the names, the
   // schema's version records, under the same busy timeout). A file removed,
-  // replaced, or made read-only or writable since is opened anew. No transaction of this connection may
-  // be open. After a failure the connection is closed, as after a failed
-  // open.
+  // replaced, or made read-only or writable since is opened anew. No
+  // transaction of this connection may be open. After a failure the
+  // connection is closed, as after a failed open.
   Status Reopen();
 
   // Forces the file to disk when this connection has changed it since its
