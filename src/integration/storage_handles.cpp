@@ -78,12 +78,10 @@ bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache) {
   std::string folder;
   if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kCache, folder)) return false;
   auto& entry = databases.cache_.Take();
-  if (!storage::OpenDomainStore(storage::DomainFile::kCache, folder, &entry.database).ok()) {
-    entry.inUse = false;
-    return false;
-  }
+  // A refused open leaves the entry empty, and Hold gives it back.
+  const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, folder, &entry.database).ok();
   cache.Hold(entry);
-  return true;
+  return opened;
 }
 
 }  // namespace customhooks::integration

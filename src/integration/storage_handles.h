@@ -122,7 +122,7 @@ class StoreConnection {
   using Entry = ConnectionPool<storage::DomainStore>::Entry;
   friend bool OpenConfigurationDatabase(SessionDatabases&, StoreConnection&);
   friend bool OpenCacheDatabase(SessionDatabases&, StoreConnection&);
-  // Takes `entry`, which holds an open store, or gives it back.
+  // Takes `entry` when it holds an open store; gives an empty one back.
   void Hold(Entry& entry);
   Entry* entry_ = nullptr;
 };
