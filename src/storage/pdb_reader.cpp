@@ -189,6 +189,7 @@ bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<Product
   }
   if (!IsInstallersTable()) return false;
   out->payloads.resize(products.size());
+  const bool inState = stateFilter != kPayloadStateAll;
   bool selectedAny = false;
   for (std::size_t first = 0; first < products.size(); first += kProductsPerScan) {
     // A lone last product is asked for twice.
@@ -202,7 +203,6 @@ bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<Product
     std::vector<std::optional<std::string>> lastTimes(count);
     bool doubtful = false;
     PayloadRecord record;
-    const bool inState = stateFilter != kPayloadStateAll;
     Status scanned = connection_.Query(inState ? kCandidatesInStateSql : kAllCandidatesSql,
                                        {stateFilter, one.name, oneEnd, two.name, twoEnd}, [&](const Row& row) {
       selectedAny = true;
@@ -228,7 +228,6 @@ bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<Product
   if (selectedAny) return true;
   // No candidate: the list may still hold payloads, or none at all.
   std::string any;
-  const bool inState = stateFilter != kPayloadStateAll;
   Status counted = inState ? connection_.QueryText(kAnyInStateSql, {stateFilter}, &any)
                            : connection_.QueryText(kAnySql, {}, &any);
   return counted.ok() && any == "1";
