@@ -21,6 +21,12 @@ std::u16string Utf8ToWide(const std::string& utf8);
 // or the conversion fails.
 std::string WideToUtf8(const std::u16string& wide);
 
+// Whether every unit of the counted text is below 0x80. Such a text holds
+// the same units in UTF-8 and in UTF-16, one for one, and converts by a plain
+// copy (the platform's converters give that copy too, NULs included).
+bool IsAscii(const char* text, std::size_t length);
+bool IsAscii(const char16_t* text, std::size_t length);
+
 // Bounded, always-terminating copy with strncpy_s semantics: copies at most
 // `count` bytes of `src`; fails (returns null, dst[0] set to NUL when dst is
 // usable) when the copy and its terminator don't fit `dstSize`. After a

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "fs/platform.h"
+#include "fs/text.h"
 
 namespace customhooks::fs::emulation {
 namespace {
@@ -209,6 +210,10 @@ void EncodeUtf8Into(const char16_t* text, std::size_t length, Put&& out) {
 }  // namespace
 
 std::u16string DecodeUtf8(const char* text, std::size_t length) {
+  if (IsAscii(text, length)) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    return std::u16string(bytes, bytes + length);
+  }
   std::u16string out;
   out.reserve(length);
   DecodeUtf8Into(text, length, [&out](char16_t unit) { out += unit; });
@@ -216,6 +221,7 @@ std::u16string DecodeUtf8(const char* text, std::size_t length) {
 }
 
 std::string EncodeUtf8(const char16_t* text, std::size_t length) {
+  if (IsAscii(text, length)) return std::string(text, text + length);
   std::string out;
   out.reserve(length);
   EncodeUtf8Into(text, length, [&out](char unit) { out += unit; });

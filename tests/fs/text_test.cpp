@@ -60,6 +60,25 @@ TEST(WideToUtf8, LoneSurrogateBecomesReplacementCharacter) {
   EXPECT_EQ(WideToUtf8(u"a" + std::u16string(1, char16_t(0xDC00)) + u"b"), "a\xEF\xBF\xBD" "b");
 }
 
+// ASCII text converts by a copy, checked several units at a time: a
+// non-ASCII unit at any place of a longer text (in a whole word or in the
+// tail) still goes through the converter, in both directions.
+TEST(TextConversion, OneNonAsciiUnitAnywhereIsConverted) {
+  for (std::size_t at = 0; at < 19; ++at) {
+    std::string utf8(19, 'a');
+    std::u16string wide(19, u'a');
+    utf8.replace(at, 1, "\xC3\xA9");
+    wide[at] = u'\u00E9';
+    EXPECT_EQ(Utf8ToWide(utf8), wide) << "at " << at;
+    EXPECT_EQ(WideToUtf8(wide), utf8) << "at " << at;
+    utf8.replace(at, 2, "\xFF");
+    wide[at] = u'\uFFFD';
+    EXPECT_EQ(Utf8ToWide(utf8), wide) << "invalid at " << at;
+  }
+  EXPECT_FALSE(IsAscii(u"abcdefg\u0080", 8));
+  EXPECT_TRUE(IsAscii(u"abcdefg\u007F", 8));
+}
+
 TEST(CopyStringPadded, CopiesAndZeroPadsUpToCount) {
   char buffer[16];
   std::memset(buffer, 'x', sizeof buffer);
