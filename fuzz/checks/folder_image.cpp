@@ -16,15 +16,17 @@ bool ReadWhole(const stdfs::path& path, std::string& bytes) {
   return !in.bad();
 }
 
-// True when the file holds exactly `bytes`; the size is compared first, so
-// most changed files are told apart without reading them.
+// True when the file holds exactly `bytes`: one unbuffered read of one byte
+// more than expected tells a longer file apart without asking its size.
 bool HoldsBytes(const stdfs::path& path, const std::string& bytes, std::string& scratch) {
-  std::error_code ec;
-  const auto size = stdfs::file_size(path, ec);
-  if (ec || size != bytes.size()) return false;
-  std::ifstream in(path, std::ios::binary);
-  scratch.resize(bytes.size());
-  return in.read(scratch.data(), static_cast<std::streamsize>(scratch.size())) && scratch == bytes;
+  std::ifstream in;
+  in.rdbuf()->pubsetbuf(nullptr, 0);
+  in.open(path, std::ios::binary);
+  if (!in.is_open()) return false;
+  scratch.resize(bytes.size() + 1);
+  in.read(scratch.data(), static_cast<std::streamsize>(scratch.size()));
+  return !in.bad() && in.gcount() == static_cast<std::streamsize>(bytes.size()) &&
+         std::equal(bytes.begin(), bytes.end(), scratch.begin());
 }
 
 // A read-only file or folder (a check may have made one) must not stop a
@@ -69,7 +71,7 @@ bool FolderImage::Capture(const std::vector<std::string>& roots) {
     folder.permissions = stdfs::status(top, ec).permissions();
     if (ec || !stdfs::is_directory(top, ec)) return false;
     roots_.push_back(top);
-    entries_[top] = folder;
+    entries_[top.native()] = folder;
     for (auto it = stdfs::recursive_directory_iterator(top, ec);
          !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
       const stdfs::file_status status = it->symlink_status(ec);
@@ -82,7 +84,7 @@ bool FolderImage::Capture(const std::vector<std::string>& roots) {
         ec = std::make_error_code(std::errc::not_supported);
         break;
       }
-      entries_[it->path()] = std::move(entry);
+      entries_[it->path().native()] = std::move(entry);
     }
     if (ec) {
       roots_.clear();
@@ -93,22 +95,22 @@ bool FolderImage::Capture(const std::vector<std::string>& roots) {
   return true;
 }
 
-bool FolderImage::RemoveAdded(const stdfs::path& folder, std::vector<stdfs::path>& present) {
+bool FolderImage::RemoveAdded(const stdfs::path& folder) {
   std::error_code ec;
   std::vector<stdfs::path> added;
   for (stdfs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const stdfs::path& path = it->path();
     const bool isFolder = stdfs::is_directory(it->symlink_status(ec));
-    const auto entry = entries_.find(path);
+    const auto entry = entries_.find(path.native());
     if (entry == entries_.end() || entry->second.folder != isFolder) {
       // Removed after the listing ends: removing under a running listing
       // is not portable.
       added.push_back(path);
       continue;
     }
-    present.push_back(path);
+    entry->second.present = true;
     if (isFolder) {
-      if (!RemoveAdded(path, present)) return false;
+      if (!RemoveAdded(path)) return false;
     }
   }
   if (ec) return false;
@@ -117,11 +119,11 @@ bool FolderImage::RemoveAdded(const stdfs::path& folder, std::vector<stdfs::path
   return removed;
 }
 
-bool FolderImage::RestoreEntry(const stdfs::path& path, const Entry& entry, bool present) {
+bool FolderImage::RestoreEntry(const stdfs::path& path, const Entry& entry) {
   std::error_code ec;
-  if (entry.folder) return present || stdfs::create_directory(path, ec);
-  if (present && HoldsBytes(path, entry.bytes, scratch_)) return SetPermissions(path, entry.permissions);
-  if (present) MakeWritable(path);
+  if (entry.folder) return entry.present || stdfs::create_directory(path, ec);
+  if (entry.present && HoldsBytes(path, entry.bytes, scratch_)) return SetPermissions(path, entry.permissions);
+  if (entry.present) MakeWritable(path);
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(entry.bytes.data(), static_cast<std::streamsize>(entry.bytes.size()));
@@ -131,22 +133,18 @@ bool FolderImage::RestoreEntry(const stdfs::path& path, const Entry& entry, bool
 }
 
 bool FolderImage::Restore() {
-  std::vector<stdfs::path> present;
+  for (auto& [path, entry] : entries_) entry.present = false;
   bool restored = true;
   for (const stdfs::path& root : roots_) {
     std::error_code ec;
     if (!stdfs::is_directory(root, ec)) {
       restored = RemoveWhole(root) && stdfs::create_directories(root, ec) && restored;
     } else {
-      present.push_back(root);
+      entries_[root.native()].present = true;
     }
-    restored = RemoveAdded(root, present) && restored;
+    restored = RemoveAdded(root) && restored;
   }
-  std::sort(present.begin(), present.end());
-  for (const auto& [path, entry] : entries_) {
-    restored = RestoreEntry(path, entry, std::binary_search(present.begin(), present.end(), path)) &&
-               restored;
-  }
+  for (const auto& [path, entry] : entries_) restored = RestoreEntry(path, entry) && restored;
   // Folders last, deepest first: a folder that is read-only again must not
   // stop the restoring of what it holds.
   for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {

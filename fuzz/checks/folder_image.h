@@ -28,16 +28,19 @@ class FolderImage {
     bool folder = false;
     std::filesystem::perms permissions = std::filesystem::perms::none;
     std::string bytes;
+    bool present = false;  // found in place by the running Restore
   };
+  using Entries = std::map<std::filesystem::path::string_type, Entry>;
 
   // Removes whatever below `folder` the image does not hold, or holds as the
-  // other kind; records what stays in `present`.
-  bool RemoveAdded(const std::filesystem::path& folder, std::vector<std::filesystem::path>& present);
-  bool RestoreEntry(const std::filesystem::path& path, const Entry& entry, bool present);
+  // other kind; marks what stays present.
+  bool RemoveAdded(const std::filesystem::path& folder);
+  bool RestoreEntry(const std::filesystem::path& path, const Entry& entry);
 
   std::vector<std::filesystem::path> roots_;
-  // Ordered so that a folder comes before everything inside it.
-  std::map<std::filesystem::path, Entry> entries_;
+  // Keyed by native path text, which puts a folder before everything inside
+  // it (a prefix sorts first) and compares cheaply.
+  Entries entries_;
   // Reused for the comparisons of file contents.
   std::string scratch_;
 };
