@@ -25,7 +25,7 @@ void GetParentPath(const std::string& path, std::string& out) {
     const std::size_t lastLength = std::char_traits<char16_t>::length(last.data());
     std::string parent = ".";
     if (lastLength < wide.size()) {
-      parent = WideToUtf8(wide.substr(0, wide.size() - lastLength));
+      parent = WideToUtf8(std::u16string_view(wide).substr(0, wide.size() - lastLength));
       StripTrailingSeparator(parent);
     }
     out.swap(parent);
@@ -51,7 +51,7 @@ Status JoinPath(const std::string& base, const std::string& more, std::string& o
     // and then nothing is joined rather than a cut or empty path.
     if (!platform::AppendPath(working, wideMore.c_str())) return Code::kBadPath;
     platform::RemoveBackslash(working);
-    std::string joined = WideToUtf8(std::u16string(working));
+    std::string joined = WideToUtf8(working);
     // A joined path that did not convert back would turn into a relative
     // name below the process's working folder.
     if (joined.empty()) return Code::kBadPath;

@@ -10,16 +10,17 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace customhooks::fs {
 
 // Converts the whole counted length of `utf8` (embedded NULs included).
 // Empty when the input is empty or the conversion fails.
-std::u16string Utf8ToWide(const std::string& utf8);
+std::u16string Utf8ToWide(std::string_view utf8);
 
 // Converts the whole counted length of `wide`. Empty when the input is empty
 // or the conversion fails.
-std::string WideToUtf8(const std::u16string& wide);
+std::string WideToUtf8(std::u16string_view wide);
 
 // Whether every unit of the counted text is below 0x80. Such a text holds
 // the same units in UTF-8 and in UTF-16, one for one, and converts by a plain

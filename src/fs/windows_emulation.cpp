@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 #include "fs/platform.h"
 #include "fs/text.h"
@@ -73,7 +74,7 @@ class ConvertedUnits {
 bool IsUnc(const std::u16string& path) { return path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\'; }
 
 // PathIsRelativeW.
-bool IsRelative(const std::u16string& path) {
+bool IsRelative(std::u16string_view path) {
   return path.empty() || !(path[0] == u'\\' || (path.size() >= 2 && path[1] == u':'));
 }
 
@@ -328,8 +329,8 @@ bool AppendPath(char16_t* path, const char16_t* more) {
   if (!(more[0] == u'\\' && more[1] == u'\\')) {
     while (*more == u'\\') ++more;
   }
-  const std::u16string folder(path);
-  const std::u16string file(more);
+  const std::u16string_view folder(path);
+  const std::u16string_view file(more);
   constexpr std::size_t kLongest = platform::kMaxPath - 1;
   std::u16string joined;
   joined.reserve(folder.size() + file.size() + 1);
@@ -348,9 +349,10 @@ bool AppendPath(char16_t* path, const char16_t* more) {
     }
     joined += file;
   }
-  const std::u16string result = Canonicalize(joined).substr(0, kLongest);
-  std::copy(result.begin(), result.end(), path);
-  path[result.size()] = u'\0';
+  const std::u16string result = Canonicalize(joined);
+  const std::size_t length = std::min(result.size(), kLongest);
+  std::copy_n(result.begin(), length, path);
+  path[length] = u'\0';
   return true;
 }
 
