@@ -11,8 +11,8 @@ namespace customhooks::fs {
 
 namespace {
 
-// Eight bytes at a time: paths and keys are mostly ASCII, and a check per
-// unit would cost more than the copy it saves.
+// Eight bytes at a time: the texts are mostly ASCII paths and keys, and a
+// check unit by unit would cost about as much as the conversion it saves.
 template <typename Char>
 bool AllBelow0x80(const Char* text, std::size_t length, std::uint64_t highBits) {
   constexpr std::size_t kPerWord = sizeof(std::uint64_t) / sizeof(Char);
