@@ -82,3 +82,17 @@ cmake --build --preset fuzz -j"$jobs"
 # A fixed seed: every run explores the same inputs first, so a clean tree
 # stays green; the long runs explore further.
 fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+# The coverage-only build that long runs put beside these (fuzz/README.md):
+# built, and run once over each saved input, so that it stays usable.
+explore_tinyxml=$(fuzz/build-tinyxml.sh explore)
+cmake --preset fuzz-explore -DTINYXML_LIBRARY="$explore_tinyxml/lib/libtinyxml.a" \
+  -DTINYXML_INCLUDE_DIR="$explore_tinyxml/include" >/dev/null
+cmake --build --preset fuzz-explore -j"$jobs"
+for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close; do
+  saved=(fuzz/corpus/"$target"/*)
+  if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
+  "build/fuzz-explore/bin/$target" "${saved[@]}" >build/fuzz-explore/"$target".log 2>&1 || {
+    tail -n 40 build/fuzz-explore/"$target".log >&2
+    exit 1
+  }
+done
