@@ -2,19 +2,13 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "checks/scratch.h"
 
 namespace stdfs = std::filesystem;
 
 namespace {
-
-bool ReadWhole(const stdfs::path& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 // True when the file holds exactly `bytes`: one unbuffered read of one byte
 // more than expected tells a longer file apart without asking its size.
@@ -80,7 +74,7 @@ bool FolderImage::Capture(const std::vector<std::string>& roots) {
       entry.permissions = status.permissions();
       if (stdfs::is_directory(status)) {
         entry.folder = true;
-      } else if (!stdfs::is_regular_file(status) || !ReadWhole(it->path(), entry.bytes)) {
+      } else if (!stdfs::is_regular_file(status) || !ReadBytes(it->path().u8string(), entry.bytes)) {
         ec = std::make_error_code(std::errc::not_supported);
         break;
       }
