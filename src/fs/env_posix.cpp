@@ -391,7 +391,6 @@ struct platform::CheckedFolder {
   OpenedFacts facts;
   std::string path;      // as the library names files in it, without a final "/"
   std::string realPath;  // as the system names the opened folder
-  CheckedFolder* outer;
 };
 
 namespace {
@@ -401,11 +400,9 @@ OpenedFacts FactsOf(const struct stat& info) {
           static_cast<std::uint64_t>(info.st_dev), std::u16string()};
 }
 
-thread_local CheckedFolder* checkedFolder = nullptr;
-
 // The checked folder that directly holds `path`, or null.
 CheckedFolder* HoldingFolder(const char* path) {
-  CheckedFolder* folder = checkedFolder;
+  CheckedFolder* folder = platform::ActiveCheckedFolder();
   if (folder == nullptr || path == nullptr) return nullptr;
   const char* slash = std::strrchr(path, '/');
   if (slash == nullptr || static_cast<std::size_t>(slash - path) != folder->path.size() ||
@@ -418,13 +415,17 @@ CheckedFolder* HoldingFolder(const char* path) {
 int CheckedOpen(const char* path, int flags, int mode) {
   CheckedFolder* folder = HoldingFolder(path);
   if (folder == nullptr) return forwardedOpen(path, flags, mode);
-  // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target.
   const char* name = std::strrchr(path, '/') + 1;
-  const int fd = ::openat(folder->fd, name, flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target,
+  // and O_NONBLOCK keeps a pipe planted at the name from stalling the open
+  // until a writer comes; a regular file opened so is then made blocking
+  // as asked.
+  const int fd = ::openat(folder->fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
   if (fd < 0) return fd;
   struct stat info;
   if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string()) ||
-      !OnlyLinkIsEntry(folder->fd, folder->realPath, name, fd, info)) {
+      !OnlyLinkIsEntry(folder->fd, folder->realPath, name, fd, info) ||
+      ((flags & O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
     ::close(fd);
     errno = ELOOP;
     return -1;
@@ -707,7 +708,7 @@ std::string NativePath(const std::string& path) {
 
 // ---- Files in folders that others can write -------------------------------------------------
 
-CheckedFolder* CheckFolder(const std::string& folder) {
+CheckedFolder* OpenCheckedFolder(const std::string& folder) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -715,20 +716,26 @@ CheckedFolder* CheckFolder(const std::string& folder) {
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !IsOwnFolder(FactsOf(info))) return nullptr;
   std::string realPath = DescriptorPath(fd.get());
   if (realPath.empty() || realPath[0] != '/') return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), std::string(), checkedFolder};
+  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), std::string()};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
   checked->realPath.swap(realPath);
   checked->fd = fd.Release();
-  checkedFolder = checked;
   return checked;
 }
 
-void UncheckFolder(CheckedFolder* folder) {
+void CloseCheckedFolder(CheckedFolder* folder) {
   if (folder == nullptr) return;
-  if (checkedFolder == folder) checkedFolder = folder->outer;
   ::close(folder->fd);
   delete folder;
+}
+
+Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& name, bool flush) {
+  // unlinkat removes the name itself, whatever stands there, never what a
+  // link leads to; a folder is refused (EISDIR).
+  if (::unlinkat(folder.fd, name.c_str(), 0) != 0) return LastError();
+  if (flush && ::fsync(folder.fd) != 0) return LastError();
+  return Status();
 }
 
 const char* OpenCallName() { return "open"; }

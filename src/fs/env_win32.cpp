@@ -488,16 +488,13 @@ struct platform::CheckedFolder {
   HANDLE handle;
   std::wstring path;  // as the library names files in it, without a final separator
   OpenedFacts facts;
-  CheckedFolder* outer;
 };
 
 namespace {
 
-thread_local CheckedFolder* checkedFolder = nullptr;
-
 // The checked folder that directly holds `path`, or null.
 CheckedFolder* HoldingFolder(LPCWSTR path) {
-  CheckedFolder* folder = checkedFolder;
+  CheckedFolder* folder = platform::ActiveCheckedFolder();
   if (folder == nullptr || path == nullptr) return nullptr;
   const std::wstring name(path);
   const std::size_t separator = LastSeparator(name);
@@ -506,10 +503,11 @@ CheckedFolder* HoldingFolder(LPCWSTR path) {
 }
 
 // The opened file is the very name the library asked for in the checked
-// folder, and nothing else has its content.
+// folder, a file on a disk (no device or pipe), and nothing else has its
+// content.
 bool InCheckedFolder(const CheckedFolder& folder, LPCWSTR path, HANDLE file) {
   OpenedFacts facts;
-  if (!FactsOf(file, facts)) return false;
+  if (::GetFileType(file) != FILE_TYPE_DISK || !FactsOf(file, facts)) return false;
   const std::wstring name(path);
   const std::wstring leaf = name.substr(LastSeparator(name) + 1);
   return IsOwnFile(facts, folder.facts, std::u16string(leaf.begin(), leaf.end()));
@@ -548,30 +546,42 @@ HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECUR
 
 namespace platform {
 
-CheckedFolder* CheckFolder(const std::string& folder) {
+CheckedFolder* OpenCheckedFolder(const std::string& folder) {
   std::wstring path = WideNative(folder);
   while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
   if (path.empty()) return nullptr;
   // Without FILE_SHARE_DELETE nobody can rename or remove the folder while
-  // it is checked.
+  // it is held.
   UniqueHandle opened = OwnHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   OpenedFacts facts;
   if (!opened || !FactsOf(opened.get(), facts) || !IsOwnFolder(facts)) return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), facts, checkedFolder};
+  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), facts};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
   checked->handle = opened.release();
-  checkedFolder = checked;
   return checked;
 }
 
-void UncheckFolder(CheckedFolder* folder) {
+void CloseCheckedFolder(CheckedFolder* folder) {
   if (folder == nullptr) return;
-  if (checkedFolder == folder) checkedFolder = folder->outer;
   ::CloseHandle(folder->handle);
   delete folder;
+}
+
+Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& name, bool) {
+  // The name is opened as itself and deleted on that handle only when it
+  // is a file of its own in this folder: a delete by path could follow
+  // what a link there leads to (as Wine does with a POSIX link).
+  const std::wstring path = folder.path + L"\\" + WideNative(name);
+  const UniqueHandle file = OwnHandle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return LastError();
+  if (!InCheckedFolder(folder, path.c_str(), file.get())) return Code::kAccessDenied;
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  // Windows writes the folder's entries through: nothing to flush.
+  return Succeeded(::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition));
 }
 
 const char* OpenCallName() { return "CreateFileW"; }

@@ -19,6 +19,8 @@
 #include <cstdint>
 #include <string>
 
+#include "fs/fs_status.h"
+
 namespace customhooks::fs::platform {
 
 // Largest path, in UTF-16 units with its terminator, of the shell path
@@ -69,17 +71,23 @@ struct OpenedFacts {
 bool IsOwnFolder(const OpenedFacts& folder);
 bool IsOwnFile(const OpenedFacts& file, const OpenedFacts& folder, const std::u16string& name);
 
-// The folder, held open while it is checked. Opaque.
+// The folder, held open by descriptor or handle. Opaque.
 struct CheckedFolder;
 
 // Opens `folder` (a native path, as the library will name its files there)
-// without following a link or reparse point at its last component and makes
-// it the calling thread's checked folder. Null when it can't be opened or is
-// not a folder; then nothing is checked.
-CheckedFolder* CheckFolder(const std::string& folder);
-// Ends the check and closes the folder; the thread's earlier checked folder,
-// if any, applies again.
-void UncheckFolder(CheckedFolder* folder);
+// without following a link or reparse point at its last component. Null
+// when it can't be opened or is not a folder.
+CheckedFolder* OpenCheckedFolder(const std::string& folder);
+void CloseCheckedFolder(CheckedFolder* folder);
+
+// The calling thread's checked folder, or null; the checked open call
+// serves names directly inside it (portable code keeps it).
+CheckedFolder* ActiveCheckedFolder();
+
+// Removes the entry `name` of `folder` relative to the held folder (see
+// HeldFolder::Remove in fs/shared_folder.h), then flushes the folder's
+// entries when `flush` is set. Code::kAccessDenied when refused.
+Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& name, bool flush);
 
 // The name of the platform's open call in a system-call table ("open" on
 // POSIX, "CreateFileW" on Windows), the replacement, and where the

@@ -33,10 +33,34 @@ bool IsOwnFile(const OpenedFacts& file, const OpenedFacts& folder, const std::u1
 
 }  // namespace platform
 
-CheckedFolderScope::CheckedFolderScope(const std::string& folder)
-    : folder_(Guarded<platform::CheckedFolder*>(nullptr, [&folder] { return platform::CheckFolder(folder); })) {}
+namespace {
 
-CheckedFolderScope::~CheckedFolderScope() { platform::UncheckFolder(folder_); }
+// The checked folder of each thread; the library's opens on that thread
+// are checked against it.
+thread_local platform::CheckedFolder* activeFolder = nullptr;
+
+}  // namespace
+
+platform::CheckedFolder* platform::ActiveCheckedFolder() { return activeFolder; }
+
+HeldFolder::HeldFolder(const std::string& folder)
+    : folder_(Guarded<platform::CheckedFolder*>(nullptr, [&folder] { return platform::OpenCheckedFolder(folder); })) {}
+
+HeldFolder::~HeldFolder() { platform::CloseCheckedFolder(folder_); }
+
+Status HeldFolder::Remove(const std::string& name, bool flush) const {
+  if (folder_ == nullptr || name.empty() || name.find_first_of("\\/") != std::string::npos) {
+    return Code::kAccessDenied;
+  }
+  return StatusUnlessOutOfMemory(Code::kNoMemory,
+                                 [&] { return platform::RemoveFromCheckedFolder(*folder_, name, flush); });
+}
+
+CheckedFolderScope::CheckedFolderScope(const HeldFolder& folder) : previous_(activeFolder) {
+  activeFolder = folder.folder_;
+}
+
+CheckedFolderScope::~CheckedFolderScope() { activeFolder = previous_; }
 
 SystemCallReplacement CheckedOpenCall() { return {platform::OpenCallName(), platform::CheckedOpenCall()}; }
 

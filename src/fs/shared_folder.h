@@ -1,14 +1,16 @@
 // Files in a folder that others can write.
 //
-// An elevated process must assume that a plain user planted links there. A
-// library that opens files by path itself (SQLite) is kept from following
-// them by replacing the open call in its system-call table with
-// CheckedOpenCall(): while a CheckedFolderScope lives on the calling thread,
-// that call opens a name directly inside the scope's folder only as itself
-// (never through a symbolic link or reparse point, creating only where no
-// name stands) and accepts only a regular file with exactly one link that
-// lies in that very folder, checked on the opened handle. Any other open is
-// forwarded unchanged to the library's original call.
+// An elevated process must assume that a plain user planted links, pipes or
+// devices there. A library that opens files by path itself (SQLite) is kept
+// from following them by replacing the open call in its system-call table
+// with CheckedOpenCall(): while a CheckedFolderScope is active on the calling
+// thread, that call opens a name directly inside the scope's HeldFolder,
+// relative to the folder's own descriptor or handle, as itself (never
+// through a symbolic link or reparse point, creating only where no name
+// stands, never waiting for a pipe's other end) and accepts only a regular
+// file with exactly one link that lies in that very folder, checked on the
+// opened handle. Any other open is forwarded unchanged to the library's
+// original call.
 //
 // The checked open call and the folder it checks are platform functions
 // outside the Env (fs/env.h): the library calls them itself, with its own
@@ -19,7 +21,7 @@
 
 #include <string>
 
-#include "fs/status.h"
+#include "fs/fs_status.h"
 
 namespace customhooks::fs {
 
@@ -27,23 +29,47 @@ namespace platform {
 struct CheckedFolder;
 }
 
-class CheckedFolderScope {
+// A folder that others can write, held open by its descriptor (POSIX) or
+// handle (Windows) for as long as the object lives.
+class HeldFolder {
  public:
   // Opens `folder` (a native path, spelt as the library spells the files in
-  // it) as itself, never through a link or reparse point, and holds it until
-  // the scope ends; a scope opened inside another one takes over until it
-  // ends.
-  explicit CheckedFolderScope(const std::string& folder);
+  // it) as itself, never through a link or reparse point.
+  explicit HeldFolder(const std::string& folder);
+  ~HeldFolder();
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+
+  // False when the folder could not be opened as a folder of its own: then
+  // nothing may be opened or removed through it.
+  bool held() const { return folder_ != nullptr; }
+
+  // Removes the entry `name` (a plain name, no separator) of the held
+  // folder, relative to its descriptor or handle: the name goes, never what
+  // a link there leads to. On Windows only a regular file of its own in
+  // this folder is removed, on the handle it was opened as. Forces the
+  // folder's entries to disk afterwards when `flush` is set.
+  // Code::kAccessDenied when not held or refused; else the platform's
+  // failure.
+  Status Remove(const std::string& name, bool flush) const;
+
+ private:
+  friend class CheckedFolderScope;
+  platform::CheckedFolder* folder_;
+};
+
+// Makes `folder` the calling thread's checked folder until the scope ends;
+// the thread's earlier one, if any, applies again afterwards. `folder` must
+// be held and outlive the scope.
+class CheckedFolderScope {
+ public:
+  explicit CheckedFolderScope(const HeldFolder& folder);
   ~CheckedFolderScope();
   CheckedFolderScope(const CheckedFolderScope&) = delete;
   CheckedFolderScope& operator=(const CheckedFolderScope&) = delete;
 
-  // False when the folder could not be opened as a folder of its own: then
-  // nothing is checked, and the caller must not open files there.
-  bool held() const { return folder_ != nullptr; }
-
  private:
-  platform::CheckedFolder* folder_;
+  platform::CheckedFolder* previous_;
 };
 
 // A system call of a library's replaceable table: its name there ("open" on

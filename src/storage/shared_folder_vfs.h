@@ -1,13 +1,19 @@
 // SQLite's file layer for databases in a folder that others can write.
 //
 // The cache database lives in a folder that every user can write, while the
-// module runs elevated. The VFS named here wraps the platform's default one:
-// every file it opens by name (the database, its journal) is opened through
-// the checked open call of fs/shared_folder.h, in the folder that SQLite
-// names, so that no link planted there is ever followed and no file outside
-// the folder is created or written. A write-ahead log is refused: its shared
-// memory would be opened outside that check. A journal name that has become
-// a link is not deleted (Wine would delete what it leads to).
+// module runs elevated. The VFS named here wraps the platform's default one
+// and lets SQLite use, by name, only the database and its own rollback
+// journal:
+// - the database's folder is held open (fs::HeldFolder) while the database
+//   is, and both files are opened relative to it through the checked open
+//   call of fs/shared_folder.h: no link planted there is followed, no pipe
+//   or device is taken, and no file outside the folder is created or
+//   written;
+// - the journal is deleted by its name relative to that folder;
+// - a super-journal, a write-ahead log or any other named file is refused,
+//   and asked about, any file but the database's own is absent;
+// - neither file may grow past 64 MiB (SQLITE_FULL), whatever a planted
+//   journal claims.
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 #define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 

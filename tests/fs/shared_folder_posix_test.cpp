@@ -160,8 +160,9 @@ TEST_F(SharedFolderTest, CheckedOpenTakesOnlyFilesOfTheirOwn) {
   HardLink(secret_, "hard");
   EXPECT_TRUE(EnsureFolder(In(shared_, "folder")).ok());
 
-  const CheckedFolderScope scope(Native(shared_));
-  ASSERT_TRUE(scope.held());
+  const HeldFolder folder(Native(shared_));
+  ASSERT_TRUE(folder.held());
+  const CheckedFolderScope scope(folder);
   const struct {
     const char* name;
     int flags;
@@ -191,16 +192,17 @@ TEST_F(SharedFolderTest, CheckedOpenTakesOnlyFilesOfTheirOwn) {
 TEST_F(SharedFolderTest, CheckedFolderMustNotBeALink) {
   const std::string link = In(machine_.scratch(), "link-to-private");
   ASSERT_EQ(::symlink(Native(private_).c_str(), Native(link).c_str()), 0);
-  const CheckedFolderScope scope(Native(link));
-  EXPECT_FALSE(scope.held());
-  const CheckedFolderScope missing(Native(In(shared_, "missing")));
+  const HeldFolder throughLink(Native(link));
+  EXPECT_FALSE(throughLink.held());
+  const HeldFolder missing(Native(In(shared_, "missing")));
   EXPECT_FALSE(missing.held());
 }
 
 TEST_F(SharedFolderTest, CheckedOpenEndsWithItsScope) {
   SymbolicLink(secret_, "file-link");
   {
-    const CheckedFolderScope scope(Native(shared_));
+    const HeldFolder folder(Native(shared_));
+    const CheckedFolderScope scope(folder);
     EXPECT_LT(CheckedOpen(In(shared_, "file-link"), O_RDONLY), 0);
   }
   const int fd = CheckedOpen(In(shared_, "file-link"), O_RDONLY);

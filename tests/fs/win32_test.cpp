@@ -182,8 +182,9 @@ TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
   ASSERT_TRUE(WriteWholeFile(In(shared, "plain"), "plain"));
   ASSERT_TRUE(CreateHardLinkW(WidePath(In(shared, "hard")).c_str(), WidePath(secret).c_str(), nullptr));
 
-  const CheckedFolderScope scope(shared);
-  ASSERT_TRUE(scope.held());
+  const HeldFolder folder(shared);
+  ASSERT_TRUE(folder.held());
+  const CheckedFolderScope scope(folder);
   const struct {
     const char* name;
     DWORD disposition;
