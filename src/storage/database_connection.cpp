@@ -47,6 +47,8 @@ int DecimalTextToInt(const char* text) {
 
 int Row::ColumnCount() const { return sqlite3_column_count(statement_); }
 
+bool Row::IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
+
 std::int64_t Row::Number64(int column) const { return sqlite3_column_int64(statement_, column); }
 
 std::string_view Row::Text(int column) const {
@@ -205,6 +207,8 @@ Status DatabaseConnection::Open() {
     }
   }
   state_ = Status();
+  Status checked = CheckSchema();
+  if (!checked.ok()) return checked;
   if (!checkSchema_) return Status();
   return BringSchemaToTarget();
 }
@@ -219,6 +223,41 @@ bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
     }
   }
   return planted;
+}
+
+namespace {
+
+// What a statement on a file that others can write may take. The module's
+// own statements need a small part of each; a planted schema that needs
+// more fails to load rather than being run.
+constexpr struct {
+  int limit;
+  int value;
+} kContentLimits[] = {
+    {SQLITE_LIMIT_LENGTH, 16 << 20},      // bytes of a text, blob or row
+    {SQLITE_LIMIT_SQL_LENGTH, 10000},     // bytes of a statement, the schema's too
+    {SQLITE_LIMIT_COLUMN, 64},            // columns of a table, index or result
+    {SQLITE_LIMIT_EXPR_DEPTH, 64},
+    {SQLITE_LIMIT_COMPOUND_SELECT, 4},
+    {SQLITE_LIMIT_VDBE_OP, 10000},        // instructions of one compiled statement
+    {SQLITE_LIMIT_FUNCTION_ARG, 8},
+    {SQLITE_LIMIT_ATTACHED, 0},
+    {SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 256},
+    {SQLITE_LIMIT_VARIABLE_NUMBER, 16},
+    {SQLITE_LIMIT_TRIGGER_DEPTH, 1},
+    {SQLITE_LIMIT_WORKER_THREADS, 0},
+};
+
+// The work one statement may do, loading the schema included, counted in
+// steps of SQLite's virtual machine rather than in time, so that the same
+// file always gives the same result: kProgressPeriod instructions a step.
+constexpr int kProgressPeriod = 1000;
+constexpr int kProgressSteps = 200;
+
+}  // namespace
+
+int DatabaseConnection::SpendProgress(void* connection) {
+  return --static_cast<DatabaseConnection*>(connection)->progressLeft_ < 0 ? 1 : 0;
 }
 
 Status DatabaseConnection::DistrustContent() {
@@ -237,8 +276,92 @@ Status DatabaseConnection::DistrustContent() {
     if (rc != SQLITE_OK) return StatusFromSqlite(rc, path_);
     if (applied != setting.value) return Status(Code::kAccessRefused, path_);
   }
+  for (const auto& bound : kContentLimits) sqlite3_limit(db_, bound.limit, bound.value);
+  sqlite3_progress_handler(db_, kProgressPeriod, &DatabaseConnection::SpendProgress, this);
   Status checked = Execute("PRAGMA cell_size_check = ON");
   return checked.ok() ? Execute("PRAGMA mmap_size = 0") : checked;
+}
+
+namespace {
+
+// The next word of `sql` (letters only), as SQLite's tokenizer reads it:
+// blanks and comments before it are skipped. Empty when no word comes next.
+std::string_view NextWord(std::string_view& sql) {
+  for (;;) {
+    const std::size_t start = sql.find_first_not_of(" \t\n\f\r");
+    sql.remove_prefix(start == std::string_view::npos ? sql.size() : start);
+    if (sql.compare(0, 2, "--") == 0) {
+      const std::size_t end = sql.find('\n');
+      sql.remove_prefix(end == std::string_view::npos ? sql.size() : end);
+    } else if (sql.compare(0, 2, "/*") == 0) {
+      const std::size_t end = sql.find("*/", 2);
+      sql.remove_prefix(end == std::string_view::npos ? sql.size() : end + 2);
+    } else {
+      break;
+    }
+  }
+  std::size_t length = 0;
+  while (length < sql.size() && ((sql[length] | 0x20) >= 'a' && (sql[length] | 0x20) <= 'z')) ++length;
+  const std::string_view word = sql.substr(0, length);
+  sql.remove_prefix(length);
+  return word;
+}
+
+bool SameWord(std::string_view word, std::string_view upper) {
+  if (word.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if ((word[i] & ~0x20) != upper[i]) return false;
+  }
+  return true;
+}
+
+// A trigger or a view: on these connections neither ever runs.
+bool CreatesTriggerOrView(std::string_view sql) {
+  if (!SameWord(NextWord(sql), "CREATE")) return false;
+  std::string_view kind = NextWord(sql);
+  if (SameWord(kind, "TEMP") || SameWord(kind, "TEMPORARY")) kind = NextWord(sql);
+  return SameWord(kind, "TRIGGER") || SameWord(kind, "VIEW");
+}
+
+}  // namespace
+
+bool DatabaseConnection::IsOwnSchemaEntry(const Row& row) const {
+  // SQLite builds its schema from the statements alone: an entry without
+  // one only places an automatic index (of a PRIMARY KEY or UNIQUE) that a
+  // table's statement made. Statements are stored without their final ";".
+  const std::string_view sql = row.Text(0);
+  if (row.IsNull(0) || sql.empty() || CreatesTriggerOrView(sql)) return true;
+  for (const SchemaStep* step = stepTable_; step != nullptr && *step != nullptr; ++step) {
+    for (SchemaStep statement = *step; *statement != nullptr; ++statement) {
+      std::string_view own = *statement;
+      if (!own.empty() && own.back() == ';') own.remove_suffix(1);
+      if (sql == own && own.compare(0, 13, "CREATE TABLE ") == 0) return true;
+    }
+  }
+  return false;
+}
+
+Status DatabaseConnection::CheckSchema() {
+  if (!sharedFolder_) return Status();
+  bool foreign = false;
+  Status read = Query("SELECT sql FROM sqlite_schema", {}, [this, &foreign](const Row& row) {
+    foreign = !IsOwnSchemaEntry(row);
+    return !foreign;
+  });
+  // A schema SQLite cannot load within the limits is as unusable as a
+  // damaged file, and so is one with anything of its own.
+  if (foreign || read.Is(Code::kDatabaseError)) return Status(Code::kFileError, path_);
+  return read;
+}
+
+Status DatabaseConnection::Begin() {
+  Status begun = Execute("BEGIN");
+  if (!begun.ok()) return begun;
+  // The check's read takes the shared lock: what it checked is what the
+  // transaction's statements see.
+  Status checked = CheckSchema();
+  if (!checked.ok()) static_cast<void>(Execute("ROLLBACK"));
+  return checked;
 }
 
 Status DatabaseConnection::BringSchemaToTarget() {
@@ -279,7 +402,7 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   for (int i = 0; i < n; ++i) {
     if (stepTable_ == nullptr || stepTable_[i] == nullptr) return Status(Code::kMissingStep);
   }
-  Status begun = Execute("BEGIN");
+  Status begun = Begin();
   if (!begun.ok()) return begun;
   for (SchemaStep statement = stepTable_[n - 1]; *statement != nullptr; ++statement) {
     if (!Execute(*statement).ok()) {
@@ -334,6 +457,7 @@ Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
   if (!state_.ok()) return Status(Code::kNotFound);
+  progressLeft_ = kProgressSteps;
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
     Status prepared = Prepare(sql, parameters, &compiled);
@@ -414,7 +538,7 @@ Status DatabaseConnection::Close() {
 }
 
 Transaction::Transaction(DatabaseConnection& connection)
-    : connection_(&connection), begun_(connection.Execute("BEGIN")), open_(begun_.ok()) {}
+    : connection_(&connection), begun_(connection.Begin()), open_(begun_.ok()) {}
 
 Transaction::Transaction(Transaction&& other) noexcept
     : connection_(other.connection_), begun_(std::move(other.begun_)), open_(other.open_) {

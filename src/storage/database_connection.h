@@ -79,6 +79,7 @@ class Row {
  public:
   explicit Row(sqlite3_stmt* statement) : statement_(statement) {}
   int ColumnCount() const;
+  bool IsNull(int column) const;
   // The column as text; a NULL column reads as the empty text.
   std::string_view Text(int column) const;
   // The column's text read as DecimalTextToInt reads it.
@@ -118,8 +119,8 @@ class DatabaseConnection {
   // their own in that folder (see storage/shared_folder_vfs.h), links
   // planted at their names are removed and refuse this open
   // (Code::kAccessRefused), and the content is not
-  // trusted: no trigger or view of the file runs, the schema cannot be
-  // written, pages are checked as they are read and the file is not mapped.
+  // trusted (DistrustContent, CheckSchema, below): its schema is checked
+  // before any statement uses it, and every statement's work is bounded.
   // `checkSchema` makes Open read the version records and apply the steps of
   // `stepTable` up to `targetVersion`.
   DatabaseConnection(const std::string& folder, const std::string& fileName,
@@ -211,6 +212,9 @@ class DatabaseConnection {
   //  kAccessRefused    SQLite can't open the file, or (in a folder others
   //                    can write) the file or a journal is a link, or is
   //                    refused as one;
+  //  kFileError        (in a folder others can write) the schema is not
+  //                    this connection's own (CheckSchema), or a journal
+  //                    would grow the file past its bound;
   //  kSchemaTooNew     the database requires a newer schema than the target
   //                    version;
   //  kBusy, kFileError, kAccessRefused  the version records can't be read
@@ -243,8 +247,23 @@ class DatabaseConnection {
   // Removes links planted at the names of the database and of its journals;
   // true when one was there.
   static bool RemoveLinksBeside(const std::string& database);
-  // Settings for a database that others can write.
+  // Settings for a database that others can write: no trigger or view
+  // runs, the schema can't be written, pages are checked as they are read,
+  // the file is not mapped, SQLite's limits are set for untrusted content,
+  // and each statement may take a bounded number of virtual-machine steps.
   Status DistrustContent();
+  static int SpendProgress(void* connection);
+  // In a folder others can write, the file's schema must be made of this
+  // connection's own: the tables of the step table's CREATE TABLE
+  // statements, as written there, and their automatic indexes; an empty
+  // schema is one. Triggers and views are let be: they never run there. Code::kFileError (as for a damaged file) otherwise, or
+  // when SQLite can't load the schema within the limits; kBusy when the
+  // file stays locked. Success for other connections.
+  Status CheckSchema();
+  bool IsOwnSchemaEntry(const Row& row) const;
+  // "BEGIN", then (in a folder others can write) the schema check, whose
+  // read takes the shared lock; a failed check rolls back.
+  Status Begin();
 
   Status state_{Code::kUnusable};
   sqlite3* db_ = nullptr;
@@ -254,6 +273,9 @@ class DatabaseConnection {
   // last flush.
   int flushedChanges_ = 0;
   std::uint64_t generation_ = 0;
+  // Virtual-machine steps the running statement may still take (in a
+  // folder others can write).
+  int progressLeft_ = 0;
   std::string folder_;
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.
