@@ -108,7 +108,9 @@ class Env {
   virtual Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) = 0;
 
   // ---- Changes ----------------------------------------------------------------
-  // CreateDirectoryW: one folder, whose parent must exist.
+  // CreateDirectoryW: one folder, whose parent must exist. On POSIX a new
+  // folder has mode 0755 and a new file 0644 whatever the umask, as a new
+  // folder or file on Windows takes its parent's inherited list.
   virtual Status CreateFolder(const std::u16string& path) = 0;
   // SHCreateDirectoryExW: the folder and every missing parent; the path must
   // be absolute (kBadPath), kExists when anything stands at it already.
@@ -127,6 +129,12 @@ class Env {
   // before the file is closed. kReplaceContent shares the open file with
   // other processes and refuses a read-only target.
   virtual Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) = 0;
+  // Gives the file `path`, just made to take the place of `model`, the
+  // owner and permission bits of `model` (POSIX: fchown, then fchmod, on
+  // `path` opened without following a link). Nothing is done when `model`
+  // is not a plain file with one link, or on Windows, where a new file takes
+  // its folder's inherited access list as the file it replaces did.
+  virtual Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) = 0;
   // Deletes a file; a folder or a read-only file is refused.
   virtual Status RemoveFile(const std::u16string& path) = 0;
   // Removes a link (see IsLink) itself, never the file it leads to.
@@ -144,7 +152,9 @@ class Env {
   // point (a link is left alone). On POSIX the entries are also carried down
   // to what the folder holds, as Windows propagates inheritable entries: by
   // descriptor, never through a link, never into a file that has other links
-  // or into a folder whose own list was set this way, never out of the tree.
+  // or into a folder whose own list was set this way, never out of the tree,
+  // and only to what this process owns: an entry of another user is neither
+  // opened nor changed (a folder of another user: kAccessDenied).
   virtual Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) = 0;
 
   // ---- Processes --------------------------------------------------------------
@@ -192,6 +202,9 @@ class EnvWrapper : public Env {
   }
   Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
     return target_->WriteWholeFile(path, bytes, mode);
+  }
+  Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) override {
+    return target_->TakeOwnerAndMode(path, model);
   }
   Status RemoveFile(const std::u16string& path) override { return target_->RemoveFile(path); }
   Status RemoveLink(const std::u16string& path) override { return target_->RemoveLink(path); }

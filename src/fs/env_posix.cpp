@@ -84,6 +84,44 @@ bool StatPath(const std::string& native, struct stat* info) { return ::stat(nati
 // A plain file without any write permission bit: what Windows calls read-only.
 bool ReadOnlyFile(const struct stat& info) { return !S_ISDIR(info.st_mode) && (info.st_mode & 0222) == 0; }
 
+// Modes of what the module creates where its folder passes nothing down,
+// set explicitly: the umask of whoever started the process must not make
+// them writable by everyone (nor unreadable by the product). A folder with
+// a default access list (a granted one) passes that down instead, as
+// Windows passes inheritable entries down, and the system then ignores the
+// umask.
+constexpr mode_t kFolderMode = 0755;
+constexpr mode_t kFileMode = 0644;
+
+// Whether the folder holding `native` passes a default access list down.
+bool PassesAccessDown(const std::string& native) {
+  const std::size_t slash = native.find_last_of('/');
+  const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  acl_t acl = ::acl_get_file(parent.c_str(), ACL_TYPE_DEFAULT);
+  if (acl == nullptr) return false;
+  const bool passes = ::acl_entries(acl) > 0;
+  ::acl_free(acl);
+  return passes;
+}
+
+// Gives a folder or file that this process has just created at `native`,
+// opened as itself, its mode where nothing was passed down to it; one that
+// another user put in its place is left alone.
+void SetCreatedMode(int fd, const std::string& native, mode_t mode) {
+  struct stat info;
+  if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_uid != ::geteuid() || PassesAccessDown(native)) return;
+  ::fchmod(fd, mode);
+}
+
+// One folder, with kFolderMode or what its parent passes down.
+bool MakeFolder(const std::string& native) {
+  if (::mkdir(native.c_str(), 0777) != 0) return false;
+  const int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  SetCreatedMode(fd, native, kFolderMode);
+  if (fd >= 0) ::close(fd);
+  return true;
+}
+
 // The folder and every missing parent (mkdir -p).
 Status MakeChain(const std::string& native) {
   std::size_t position = 0;
@@ -91,7 +129,7 @@ Status MakeChain(const std::string& native) {
     position = native.find('/', position + 1);
     const std::string prefix = native.substr(0, position);
     if (prefix.empty()) continue;
-    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return LastError();
+    if (!MakeFolder(prefix) && errno != EEXIST) return LastError();
   }
   struct stat info;
   if (!StatPath(native, &info)) return LastError();
@@ -361,6 +399,8 @@ void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) 
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     struct stat found;
     if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
+    // What another user owns is theirs: it is neither opened nor changed.
+    if (found.st_uid != ::geteuid()) continue;
     if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
     struct stat info;
     const Descriptor child(OpenEntry(fd, path, entry->d_name, found, &info));
@@ -530,7 +570,7 @@ class PosixEnv final : public Env {
   }
 
   Status CreateFolder(const std::u16string& path) override {
-    return ::mkdir(Native(path).c_str(), 0777) == 0 ? Status() : LastError();
+    return MakeFolder(Native(path)) ? Status() : LastError();
   }
 
   Status CreateFolderChain(const std::u16string& path) override {
@@ -601,12 +641,31 @@ class PosixEnv final : public Env {
     Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
     if (file.get() < 0) return LastError();
     if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
+    if (mode == WriteMode::kCreateNew) SetCreatedMode(file.get(), native, kFileMode);
     if (!WriteAll(file.get(), bytes.data(), bytes.size())) return LastError();
     if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
       return LastError();
     }
     if (::fsync(file.get()) != 0) return LastError();
     return file.Close() ? Status() : LastError();
+  }
+
+  Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) override {
+    struct stat original;
+    if (::lstat(Native(model).c_str(), &original) != 0 || !S_ISREG(original.st_mode) || original.st_nlink != 1) {
+      return Status();
+    }
+    const Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) return LastError();
+    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
+    struct stat info;
+    if (::fstat(file.get(), &info) != 0) return LastError();
+    // A change of owner clears the set-id bits: the mode comes after it.
+    if ((info.st_uid != original.st_uid || info.st_gid != original.st_gid) &&
+        ::fchown(file.get(), original.st_uid, original.st_gid) != 0) {
+      return LastError();
+    }
+    return ::fchmod(file.get(), original.st_mode & 07777) == 0 ? Status() : LastError();
   }
 
   Status RemoveFile(const std::u16string& path) override {
@@ -649,6 +708,7 @@ class PosixEnv final : public Env {
     const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat info;
     if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return LastError();
+    if (info.st_uid != ::geteuid()) return Code::kAccessDenied;
     // Past this point the platform's own calls fail silently, as Windows
     // leaves an entry it cannot change.
     if (S_ISREG(info.st_mode)) {

@@ -349,6 +349,8 @@ class WindowsEnv final : public Env {
     return Succeeded(Close(file));
   }
 
+  Status TakeOwnerAndMode(const std::u16string&, const std::u16string&) override { return Status(); }
+
   Status RemoveFile(const std::u16string& path) override { return Succeeded(::DeleteFileW(W(path))); }
 
   Status RemoveLink(const std::u16string& path) override {

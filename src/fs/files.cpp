@@ -281,8 +281,13 @@ void FlushFileToDisk(const std::string& path) {
 
 Status WriteFileDurably(const std::string& path, const std::string& bytes) {
   return Run([&path, &bytes] {
-    return ReplaceDurably(path, [&bytes](Env* env, const std::u16string& file, WriteMode mode) {
-      return env->WriteWholeFile(file, bytes, mode);
+    const std::u16string target = Wide(path);
+    return ReplaceDurably(path, [&bytes, &target](Env* env, const std::u16string& file, WriteMode mode) {
+      Status written = env->WriteWholeFile(file, bytes, mode);
+      // A file rewritten through a new one keeps its owner and mode: the
+      // product that reads it may not be the process that rewrites it.
+      if (!written.ok() || mode != WriteMode::kCreateNew) return written;
+      return env->TakeOwnerAndMode(file, target);
     });
   });
 }

@@ -125,8 +125,9 @@ void FlushFileToDisk(const std::string& path);
 
 // Writes `bytes` as the whole content of `path` without ever leaving a
 // half-written file: the bytes go to a temporary file in the same folder,
-// which is flushed and then replaces the target, and the folder is flushed.
-// When the folder forbids new files, or the platform refuses the replacement
+// which is flushed and then replaces the target, and the folder is flushed;
+// it keeps the target's owner and mode (POSIX). When the folder forbids
+// new files, or the platform refuses the replacement
 // because another process holds the target open, the bytes are written in
 // place instead (and flushed). A read-only target is never touched
 // (kAccessDenied). Temporary files that writers which no longer run left in

@@ -128,7 +128,12 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
 void DatabaseConnection::Establish() {
   Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    GrantFolderAccess(folder_, sharedFolder_);
+    // The folder's list is granted once for each SQLite connection: a kept
+    // connection's reopen does not walk the folder again.
+    if (grantedGeneration_ != generation_) {
+      GrantFolderAccess(folder_, sharedFolder_);
+      grantedGeneration_ = generation_;
+    }
   } else {
     // Every refusal closes the database; the refusal is what is reported,
     // not how closing went.

@@ -180,13 +180,15 @@ class DatabaseConnection {
   Status ApplySchemaStep(int n);
 
   // Opens the database again and gives what a new connection to the same
-  // file would give (the statuses of Open, below; the folder's access list
-  // is replaced again), at a fraction of the cost: while the file at the
+  // file would give (the statuses of Open, below), at a fraction of the
+  // cost: while the file at the
   // path is still the one this connection has open (same identity), SQLite's
   // connection, its schema and its compiled statements are kept, and only
   // the checks of opening are run again (links planted at the names, the
-  // schema's version records, under the same busy timeout). A file removed,
-  // replaced, or made read-only or writable since is opened anew. No
+  // schema's version records, under the same busy timeout); the folder's
+  // access list, granted when the connection was opened, is not walked
+  // again. A file removed, replaced, or made read-only or writable since is
+  // opened anew, and its folder granted again. No
   // transaction of this connection may be open. After a failure the
   // connection is closed, as after a failed open.
   Status Reopen();
@@ -273,6 +275,8 @@ class DatabaseConnection {
   // last flush.
   int flushedChanges_ = 0;
   std::uint64_t generation_ = 0;
+  // The generation whose open granted the folder's access list.
+  std::uint64_t grantedGeneration_ = 0;
   // Virtual-machine steps the running statement may still take (in a
   // folder others can write).
   int progressLeft_ = 0;

@@ -6,7 +6,7 @@ const char* NameOf(EnvCall call) {
   static const char* const kNames[] = {
       "any",           "GetSpecialFolder",  "LocateSpecialFolder", "GetAttributes",       "GetFileStamp",        "IsLink",
       "ListFolder",    "OpenShared",        "CreateFolder",        "CreateFolderChain",   "SetAttributesNormal",
-      "MoveFileReplacing", "CopyOver",      "WriteWholeFile",      "RemoveFile",          "RemoveLink",
+      "MoveFileReplacing", "CopyOver",      "WriteWholeFile",      "TakeOwnerAndMode",    "RemoveFile",          "RemoveLink",
       "FlushFile",     "FlushFolder",       "SetFolderAccess",     "ProcessId",           "ProcessRunning",
   };
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<std::size_t>(EnvCall::kProcessRunning) + 1,
@@ -83,6 +83,10 @@ Status FaultEnv::CopyOver(const std::u16string& source, const std::u16string& ta
 
 Status FaultEnv::WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) {
   return Through(EnvCall::kWriteWholeFile, [&] { return EnvWrapper::WriteWholeFile(path, bytes, mode); });
+}
+
+Status FaultEnv::TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) {
+  return Through(EnvCall::kTakeOwnerAndMode, [&] { return EnvWrapper::TakeOwnerAndMode(path, model); });
 }
 
 Status FaultEnv::RemoveFile(const std::u16string& path) {

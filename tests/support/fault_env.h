@@ -28,6 +28,7 @@ enum class EnvCall {
   kMoveFileReplacing,
   kCopyOver,
   kWriteWholeFile,
+  kTakeOwnerAndMode,
   kRemoveFile,
   kRemoveLink,
   kFlushFile,
@@ -70,6 +71,7 @@ class FaultEnv : public EnvWrapper {
   Status MoveFileReplacing(const std::u16string& source, const std::u16string& target) override;
   Status CopyOver(const std::u16string& source, const std::u16string& target, WriteMode mode) override;
   Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override;
+  Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) override;
   Status RemoveFile(const std::u16string& path) override;
   Status RemoveLink(const std::u16string& path) override;
   Status FlushFile(const std::u16string& path) override;
