@@ -103,7 +103,7 @@ void DriverRecordsRun::Run() {
 
   std::string documentPath;
   if (pcd_->Get(kConfigDomain, productCode_, "RMTConfigPath", &documentPath).ok()) {
-    Log({"Retreived the path to Application xml: ", documentPath});
+    Log({"Retreived the path to Application xml: ", FileValue{documentPath}});
     if (PrepareDocument(documentPath.c_str())) {
       SetDocumentValue("RMTConfigPath", documentPath.c_str(),
                        "Update to PCF client is successful for 'RMTConfigPath'!");
@@ -204,7 +204,7 @@ void DriverRecordsRun::SaveDocument() {
     return;
   }
   for (const PCFUnsavedDocument& document : unsaved) {
-    Log({"Failed to save ", document.path, ": ", SaveProblemText(document)});
+    Log({"Failed to save ", FileValue{document.path}, ": ", FileValue{SaveProblemText(document)}});
   }
 }
 
@@ -220,7 +220,7 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
                               SessionDatabases& databases) {
   const char* code = TextOrEmpty(productCode);
   session.LogPrefixed({"Updating DriverPayload entry for Pelican X"});
-  session.LogPrefixed({"Orvikcode retrieved: ", code});
+  session.LogPrefixed({"Orvikcode retrieved: ", FileValue{code}});
 
   std::string signature;
   if (!session.Property("mediaSignature", signature)) {

@@ -205,7 +205,8 @@ void ProductRun::LogSearch(const SearchResult& result) const {
   }
   if (!result.product) return;
   LogLocated();
-  Log({product_.name, " : pdbGetPayloadData Successful. Orvik Code retrieved: ", result.productSignature});
+  Log({product_.name, " : pdbGetPayloadData Successful. Orvik Code retrieved: ",
+       FileValue{result.productSignature}});
 }
 
 void ProductRun::LogLocated() const {
@@ -242,7 +243,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
     return;
   }
   Log({product_.name, " : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code retrieved: ",
-       sessionId});
+       FileValue{sessionId}});
   if (sessionId == sessionSignature_) {
     Log({product_.name, " has mostRecentSessionID matching Suite driver payload.", sessionSignature_});
   }

@@ -5,6 +5,7 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_SESSION_H_
 #define CUSTOMHOOKS_INTEGRATION_SESSION_H_
 
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -14,17 +15,31 @@ namespace customhooks::integration {
 // The prefix of every line of the integration work (24 characters).
 extern const char kIntegrationLogPrefix[];
 
-// One piece of a log message: a fixed text or a value. A null C string is
-// the empty text. Valid while the text it views is.
+// A value read from a file (a database, a document, a folder listing),
+// which a plain user may have written: in a log line its control
+// characters (below 0x20, and 0x7F) read as "\xNN", and past
+// kLongestLoggedValue bytes it is cut, with "[... N bytes in all]" after
+// it. Ordinary values read as they are.
+constexpr std::size_t kLongestLoggedValue = 1024;
+struct FileValue {
+  std::string_view text;
+};
+
+// One piece of a log message: a fixed text, a value, or a FileValue. A
+// null C string is the empty text. Valid while the text it views is.
 class LogPiece {
  public:
   LogPiece(const char* text) : text_(text ? text : "") {}  // NOLINT: implicit by design
   LogPiece(std::string_view text) : text_(text) {}         // NOLINT
   LogPiece(const std::string& text) : text_(text) {}       // NOLINT
+  LogPiece(FileValue value) : text_(value.text), fromFile_(true) {}  // NOLINT
+
   std::string_view view() const { return text_; }
+  bool fromFile() const { return fromFile_; }
 
  private:
   std::string_view text_;
+  bool fromFile_ = false;
 };
 
 // A caller's text, or "" where there is none.
