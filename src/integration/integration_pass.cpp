@@ -72,12 +72,7 @@ class ProductRun {
   std::string installLanguage_;
 };
 
-void ProductRun::Log(std::initializer_list<LogPiece> pieces) const {
-  std::string message;
-  message.append(header_);
-  for (const LogPiece& piece : pieces) message.append(piece.view());
-  session_.LogPrefixed({message});
-}
+void ProductRun::Log(std::initializer_list<LogPiece> pieces) const { session_.LogPrefixed(pieces, header_); }
 
 bool ProductRun::ReadProperty(const char* name, std::string& value, const char* missingLine) {
   if (!session_.Property(name, value)) {

@@ -36,13 +36,14 @@ void AppendFileValue(std::string& line, std::string_view value) {
 
 }  // namespace
 
-void IntegrationSession::LogPrefixed(std::initializer_list<LogPiece> pieces) const {
+void IntegrationSession::LogPrefixed(std::initializer_list<LogPiece> pieces, std::string_view header) const {
   std::string line;
   try {
-    std::size_t size = sizeof(kIntegrationLogPrefix) - 1;
+    std::size_t size = sizeof(kIntegrationLogPrefix) - 1 + header.size();
     for (const LogPiece& piece : pieces) size += piece.view().size();
     line.reserve(size);
     line.append(kIntegrationLogPrefix);
+    line.append(header);
     for (const LogPiece& piece : pieces) {
       if (piece.fromFile()) {
         AppendFileValue(line, piece.view());

@@ -58,9 +58,10 @@ class IntegrationSession {
   // Hands one whole line (NUL-terminated, never null) to the host.
   virtual void Log(const char* line) const = 0;
 
-  // Logs kIntegrationLogPrefix followed by the pieces, joined with nothing in
-  // between. When memory runs out while the line is formed, nothing is sent.
-  void LogPrefixed(std::initializer_list<LogPiece> pieces) const;
+  // Logs kIntegrationLogPrefix, `header` (a fixed text), then the pieces,
+  // joined with nothing in between. When memory runs out while the line is
+  // formed, nothing is sent.
+  void LogPrefixed(std::initializer_list<LogPiece> pieces, std::string_view header = {}) const;
 };
 
 }  // namespace customhooks::integration
