@@ -1,0 +1,93 @@
+# What a plain user plants in the cache folder, which every user can write,
+# while kxhost drives the built library through install sessions of the
+# sample suite: a hot journal whose trailer names a file elsewhere as its
+# super-journal (SQLite would delete that file), and a schema whose CHECK
+# costs seconds and gigabytes on every insert. The named file stays, the
+# session goes on as usual; the schema is refused as a damaged file is, and
+# left as it is.
+#   cmake -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe> -DKXHOST=<exe> -DLIBRARY=<lib>
+#         -DPLANTER=<exe> -DMACHINE=<dir> -P check_planted_cache.cmake
+cmake_policy(SET CMP0009 NEW)
+include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
+reset_machine()
+file(MAKE_DIRECTORY "${MACHINE}/private")
+
+program_path(programs "${MACHINE}/Program Files")
+run_program(properties rc ${SAMPLESUITE} "${programs}")
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
+endif()
+file(WRITE "${MACHINE}/session.properties" "${properties}")
+program_path(properties_file "${MACHINE}/session.properties")
+program_path(library "${LIBRARY}")
+
+function(run_session out_var)
+  run_program(out rc ${KXHOST} --mode install --entry SessionClose --props-file "${properties_file}" "${library}")
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kxhost exited ${rc}:\n${out}")
+  endif()
+  set(${out_var} "${out}" PARENT_SCOPE)
+endfunction()
+
+function(plant)
+  run_program(out rc ${PLANTER} ${ARGN})
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cache_planter ${ARGN} exited ${rc}:\n${out}")
+  endif()
+endfunction()
+
+run_session(first)
+if(prefix_common_data)
+  set(cache_folder "${prefix_common_data}/Orvik PCD/cache")
+else()
+  set(cache_folder "${MACHINE}/Common Files/Orvik/Orvik PCD/cache")
+endif()
+set(cache "${cache_folder}/cache.db")
+if(NOT EXISTS "${cache}")
+  message(FATAL_ERROR "no cache.db in ${cache_folder} after a session:\n${first}")
+endif()
+program_path(cache_program "${cache}")
+
+# A hot journal naming a file elsewhere as its super-journal.
+set(victim "${MACHINE}/private/victim")
+file(WRITE "${victim}" "not the cache's")
+program_path(victim_program "${victim}")
+plant(journal "${cache_program}" "${victim_program}")
+if(NOT EXISTS "${cache}-journal")
+  message(FATAL_ERROR "no journal was planted")
+endif()
+run_session(out)
+if(NOT EXISTS "${victim}")
+  message(FATAL_ERROR "the file a planted journal named was deleted; the session printed:\n${out}")
+endif()
+file(READ "${victim}" victim_text)
+if(NOT victim_text STREQUAL "not the cache's")
+  message(FATAL_ERROR "the file a planted journal named was changed")
+endif()
+if(NOT out STREQUAL first)
+  message(FATAL_ERROR "with a planted journal the session printed:\n${out}\nexpected:\n${first}")
+endif()
+
+# What a session prints for a damaged cache.
+file(COPY_FILE "${cache}" "${MACHINE}/cache.kept")
+string(REPEAT "Z" 8192 junk)
+file(WRITE "${cache}" "${junk}")
+run_session(damaged)
+file(COPY_FILE "${MACHINE}/cache.kept" "${cache}")
+if(damaged STREQUAL first)
+  message(FATAL_ERROR "a damaged cache changed nothing the session printed")
+endif()
+
+# A schema with an expensive CHECK on the cache's own table.
+plant(schema "${cache_program}")
+file(SHA256 "${cache}" planted_hash)
+run_session(out)
+if(NOT out STREQUAL damaged)
+  message(FATAL_ERROR "with a hostile schema the session printed:\n${out}\nexpected, as for a damaged cache:\n${damaged}")
+endif()
+file(SHA256 "${cache}" hash)
+if(NOT hash STREQUAL planted_hash)
+  message(FATAL_ERROR "the refused cache was changed")
+endif()
+reset_machine()
+message(STATUS "planted cache checks passed")
