@@ -15,6 +15,9 @@
 #include "integration/product_folders.h"
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
+#include "support/hot_journal.h"
+
+#include <sqlite3.h>
 
 using namespace customhooks::fs;
 
@@ -44,6 +47,10 @@ enum SessionField : std::size_t {
   kExtraId,
   kProductDocument,       // text of the second product's document
   kSharedDocument,        // text of a document in the PCF folder
+  kCacheSchema,           // SQL a plain user runs on "cache.db" before the session
+  kCacheJournal,          // bytes planted as "cache.db-journal" (0x01 for NUL)
+  kSuperJournal,          // a super-journal name in that journal's trailer,
+                          //   "$SENTINEL" for a file outside the machine
   kFieldCount
 };
 
@@ -152,6 +159,30 @@ bool WriteDocument(const std::string& path, const std::string& text) {
   return !ec && WriteBytes(native.u8string(), text);
 }
 
+// A file outside the machine that a planted journal may name: no session
+// may remove or change it.
+const std::string& SentinelPath() {
+  static const std::string path = [] {
+    const std::string sentinel = ScratchPath("sentinel");
+    WriteBytes(sentinel, "outside the machine");
+    return sentinel;
+  }();
+  return path;
+}
+
+// Runs what a plain user writes into the cache, itself bounded: a planted
+// statement may cost as much as the schema it plants.
+void PlantInCache(const std::string& cache, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(cache.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 1 << 20);
+    int budget = 1000;
+    sqlite3_progress_handler(db, 1000, [](void* left) { return --*static_cast<int*>(left) < 0 ? 1 : 0; }, &budget);
+    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  sqlite3_close(db);
+}
+
 struct Layout {
   std::string signature;
   std::string productDocument;
@@ -242,6 +273,27 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     // A path no file can have leaves nothing to run.
     layout.run = layout.run && WriteDocument(path, WithRoot(machine, *f[field])) &&
                  SavesInsideMachine(machine, path);
+  }
+
+  const std::string cache = NativePath(machine.commonData + "\\Orvik PCD\\cache\\cache.db");
+  if (f[kCacheSchema] || f[kCacheJournal]) {
+    std::error_code ec;
+    stdfs::create_directories(stdfs::u8path(cache).parent_path(), ec);
+  }
+  if (f[kCacheSchema]) PlantInCache(cache, Text(*f[kCacheSchema]));
+  if (f[kCacheJournal]) {
+    std::string journal = *f[kCacheJournal];
+    std::replace(journal.begin(), journal.end(), '\x01', '\0');
+    if (f[kSuperJournal]) {
+      std::string name = *f[kSuperJournal];
+      const std::string token = "$SENTINEL";
+      for (std::string::size_type at = 0; (at = name.find(token, at)) != std::string::npos;) {
+        name.replace(at, token.size(), SentinelPath());
+        at += SentinelPath().size();
+      }
+      journal += SuperJournalTrailer(4096, name);
+    }
+    WriteBytes(cache + "-journal", journal);
   }
 
   if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\caps\\pdb.db"));
@@ -350,6 +402,10 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
   g_received = nullptr;
 
   if (status != KXHOOK_STATUS_OK) return "the hook procedure returned " + std::to_string(status);
+  std::string sentinel;
+  if (!ReadBytes(SentinelPath(), sentinel) || sentinel != "outside the machine") {
+    return "a file outside the machine that a planted journal named was changed or removed";
+  }
   const std::string lines = CheckLines(received, reinstall);
   if (!lines.empty()) return lines;
 

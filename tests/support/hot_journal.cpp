@@ -21,17 +21,21 @@ std::string HotJournal(std::uint32_t pageSize, std::uint32_t databasePages, cons
   AppendBigEndian(journal, kSectorSize);
   AppendBigEndian(journal, pageSize);
   journal.resize(kSectorSize, '\0');
-  if (superJournal.empty()) return journal;
-  // The trailer: the lock page's number, the name, its length, the sum of
-  // its bytes, and the magic again.
-  AppendBigEndian(journal, (0x40000000u / pageSize) + 1);
-  journal += superJournal;
+  return superJournal.empty() ? journal : journal + SuperJournalTrailer(pageSize, superJournal);
+}
+
+std::string SuperJournalTrailer(std::uint32_t pageSize, const std::string& superJournal) {
+  // The lock page's number, the name, its length, the sum of its bytes, and
+  // the magic again.
+  std::string trailer;
+  AppendBigEndian(trailer, (0x40000000u / pageSize) + 1);
+  trailer += superJournal;
   std::uint32_t sum = 0;
   for (char c : superJournal) sum += static_cast<std::uint32_t>(static_cast<int>(static_cast<signed char>(c)));
-  AppendBigEndian(journal, static_cast<std::uint32_t>(superJournal.size()));
-  AppendBigEndian(journal, sum);
-  journal.append(kJournalMagic, 8);
-  return journal;
+  AppendBigEndian(trailer, static_cast<std::uint32_t>(superJournal.size()));
+  AppendBigEndian(trailer, sum);
+  trailer.append(kJournalMagic, 8);
+  return trailer;
 }
 
 std::uint32_t DatabasePageSize(const std::string& header) {

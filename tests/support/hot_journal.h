@@ -14,6 +14,10 @@
 // done).
 std::string HotJournal(std::uint32_t pageSize, std::uint32_t databasePages, const std::string& superJournal);
 
+// The trailer a journal of a database of `pageSize`-byte pages ends with
+// when a commit across several databases names `superJournal` in it.
+std::string SuperJournalTrailer(std::uint32_t pageSize, const std::string& superJournal);
+
 // The page size a database file's header gives; 0 when the bytes are no
 // database header.
 std::uint32_t DatabasePageSize(const std::string& header);
