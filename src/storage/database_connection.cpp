@@ -257,7 +257,7 @@ constexpr struct {
 // steps of SQLite's virtual machine rather than in time, so that the same
 // file always gives the same result: kProgressPeriod instructions a step.
 constexpr int kProgressPeriod = 1000;
-constexpr int kProgressSteps = 200;
+constexpr int kProgressSteps = 20;
 
 }  // namespace
 

@@ -209,6 +209,11 @@ TEST_F(PlantedCache, HostileSchemaIsRefusedLikeADamagedFile) {
     for (int column = 0; column < 100; ++column) wide += (column ? ", c" : "c") + std::to_string(column);
     wide += ");";
   }
+  // Views, which never run, within every limit, but so many that loading
+  // them takes more steps than a statement may.
+  std::string many = "BEGIN;";
+  for (int view = 0; view < 5000; ++view) many += "CREATE VIEW v" + std::to_string(view) + " AS SELECT 1;";
+  many += "COMMIT;";
   const struct {
     const char* what;
     std::string sql;
@@ -224,6 +229,7 @@ TEST_F(PlantedCache, HostileSchemaIsRefusedLikeADamagedFile) {
                               " > 0;"},
       {"a table of its own", "CREATE TABLE planted (x);"},
       {"2,000 wide tables", wide},
+      {"5,000 views", many},
   };
   const std::vector<std::string> damaged = DamagedCacheLines();
   const std::string kept = ReadWholeFile(cache_);
