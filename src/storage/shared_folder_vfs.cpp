@@ -205,12 +205,18 @@ int Open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* out
       file->pMethods = nullptr;
       return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
     }
+    self->header.pMethods = &kMethods;
     if (database) {
-      const RegistryLock lock;
-      OpenDatabases().push_back({registered, folder});
+      try {
+        const RegistryLock lock;
+        OpenDatabases().push_back({registered, folder});
+      } catch (const std::bad_alloc&) {
+        Close(file);
+        file->pMethods = nullptr;
+        return SQLITE_NOMEM;
+      }
       self->database = std::move(registered);
     }
-    self->header.pMethods = &kMethods;
     return SQLITE_OK;
   } catch (const std::bad_alloc&) {
     return SQLITE_NOMEM;
