@@ -25,7 +25,7 @@ void PayloadConnection::Close() {
   if (database_ == nullptr) return;
   // Problems of the backup are no part of the pass's outcome.
   static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_, &databases_.backup_));
-  database_->database->Flush();
+  database_->database->Settle();
   database_->inUse = false;
   database_ = nullptr;
 }
@@ -41,7 +41,7 @@ StoreConnection& StoreConnection::operator=(StoreConnection&& other) noexcept {
 
 void StoreConnection::reset() {
   if (entry_ == nullptr) return;
-  entry_->database->Flush();
+  entry_->database->Settle();
   entry_->inUse = false;
   entry_ = nullptr;
 }

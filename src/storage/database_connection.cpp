@@ -360,12 +360,12 @@ Status DatabaseConnection::CheckSchema() {
 }
 
 Status DatabaseConnection::Begin() {
-  Status begun = Execute("BEGIN");
+  Status begun = Control("BEGIN");
   if (!begun.ok()) return begun;
   // The check's read takes the shared lock: what it checked is what the
   // transaction's statements see.
   Status checked = CheckSchema();
-  if (!checked.ok()) static_cast<void>(Execute("ROLLBACK"));
+  if (!checked.ok()) static_cast<void>(Control("ROLLBACK"));
   return checked;
 }
 
@@ -415,11 +415,16 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
       // rolled the transaction back and this ROLLBACK finds none; either
       // way nothing of the step is left, and the step's failure is what
       // counts.
-      static_cast<void>(Execute("ROLLBACK"));
+      static_cast<void>(Control("ROLLBACK"));
       return Status(Code::kUnusable, *statement);
     }
   }
-  return Execute("COMMIT");
+  Status committed = Control("COMMIT");
+  // A COMMIT refused (another process keeps reading the file) leaves the
+  // step's transaction open: it is rolled back, so that the connection is
+  // as the step found it.
+  if (!committed.ok()) static_cast<void>(Control("ROLLBACK"));
+  return committed;
 }
 
 Status DatabaseConnection::Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out) {
@@ -459,9 +464,26 @@ Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
   return QueryRows(sql, parameters, nullptr, nullptr);
 }
 
+Status DatabaseConnection::Control(const char* sql) {
+  if (!state_.ok()) return state_;
+  return RunStatement(sql, {}, nullptr, nullptr);
+}
+
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
   if (!state_.ok()) return Status(Code::kNotFound);
+  // SQLite ends a transaction by itself after some failures (an I/O error,
+  // a full disk, memory running out). The unit's later statements begin one
+  // again, so that its rollback undoes them and its commit stores them.
+  if (unitOpen_ && sqlite3_get_autocommit(db_) != 0) {
+    Status begun = Begin();
+    if (!begun.ok()) return begun;
+  }
+  return RunStatement(sql, parameters, callback, context);
+}
+
+Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, RowCallback callback,
+                                        void* context) {
   progressLeft_ = kProgressSteps;
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
@@ -524,10 +546,17 @@ void DatabaseConnection::Flush() {
 
 Status DatabaseConnection::CommitTransaction() {
   if (!state_.ok()) return Status();
-  Status committed = Execute("COMMIT");
+  Status committed = Control("COMMIT");
   if (!committed.ok()) return committed;
   Flush();
   return Status();
+}
+
+void DatabaseConnection::Settle() {
+  if (db_ == nullptr) return;
+  unitOpen_ = false;
+  if (sqlite3_get_autocommit(db_) == 0) static_cast<void>(Control("ROLLBACK"));
+  Flush();
 }
 
 Status DatabaseConnection::Close() {
@@ -537,13 +566,16 @@ Status DatabaseConnection::Close() {
   statements_.clear();
   const int rc = sqlite3_close(db_);
   db_ = nullptr;
+  unitOpen_ = false;
   flushedChanges_ = 0;
   state_ = Status(Code::kUnusable);
   return StatusFromSqlite(rc, path_);
 }
 
 Transaction::Transaction(DatabaseConnection& connection)
-    : connection_(&connection), begun_(connection.Begin()), open_(begun_.ok()) {}
+    : connection_(&connection), begun_(connection.Begin()), open_(begun_.ok()) {
+  connection.unitOpen_ = open_;
+}
 
 Transaction::Transaction(Transaction&& other) noexcept
     : connection_(other.connection_), begun_(std::move(other.begun_)), open_(other.open_) {
@@ -554,13 +586,18 @@ Transaction::~Transaction() {
   // After some failures (a full disk, an I/O error) SQLite has already
   // rolled the transaction back and this ROLLBACK finds none; either way
   // nothing of it is left.
-  if (open_) static_cast<void>(connection_->Execute("ROLLBACK"));
+  if (!open_) return;
+  connection_->unitOpen_ = false;
+  static_cast<void>(connection_->Control("ROLLBACK"));
 }
 
 Status Transaction::Commit() {
   if (!open_) return begun_;
   Status committed = connection_->CommitTransaction();
-  if (committed.ok()) open_ = false;
+  if (committed.ok()) {
+    open_ = false;
+    connection_->unitOpen_ = false;
+  }
   return committed;
 }
 

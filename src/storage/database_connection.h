@@ -197,6 +197,11 @@ class DatabaseConnection {
   // last flush: what closing would do for durability, without closing.
   void Flush();
 
+  // Makes the connection as a new one would be, to be used again: a
+  // transaction still open is rolled back (as closing would discard it),
+  // then Flush.
+  void Settle();
+
   // Forces the file to disk when this connection has changed it since its
   // last flush, then closes the SQLite connection (discarding a transaction
   // still open). The connection is closed afterwards whatever SQLite
@@ -240,6 +245,9 @@ class DatabaseConnection {
   }
   using RowCallback = bool (*)(void*, const Row&);
   Status QueryRows(const char* sql, Parameters parameters, RowCallback callback, void* context);
+  Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context);
+  // "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
+  Status Control(const char* sql);
   // The compiled statement of `sql`, compiled on first use, with
   // `parameters` bound.
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
@@ -277,6 +285,9 @@ class DatabaseConnection {
   std::uint64_t generation_ = 0;
   // The generation whose open granted the folder's access list.
   std::uint64_t grantedGeneration_ = 0;
+  // True while a Transaction of this connection is open, whether or not
+  // SQLite ended its transaction by itself since.
+  bool unitOpen_ = false;
   // Virtual-machine steps the running statement may still take (in a
   // folder others can write).
   int progressLeft_ = 0;
@@ -315,6 +326,12 @@ class Transaction {
   // it since its last flush. A failed COMMIT (Code::kBusy when another
   // process keeps the file locked) leaves the transaction open: Commit may
   // be called again, and the destructor rolls it back.
+  //
+  // Where SQLite ended the transaction by itself after a failure (an I/O
+  // error, a full disk, memory running out), what was written in it is
+  // gone; the statements that follow begin a transaction again, which this
+  // Commit stores and the destructor rolls back. A Commit with nothing
+  // begun again fails.
   Status Commit();
 
  private:

@@ -58,6 +58,10 @@ class DomainStore {
   // Forces the file to disk when this store has changed it since its last
   // commit.
   void Flush() { connection_.Flush(); }
+  // Readies the database for another open of the pass
+  // (DatabaseConnection::Settle): a transaction still open is rolled back,
+  // then Flush.
+  void Settle() { connection_.Settle(); }
 
   // Forces the file to disk when this store has changed it since its last
   // commit, and closes the database. The status of closing.

@@ -128,6 +128,10 @@ class PayloadDatabase {
   // Forces "pdb.db" to disk when this handle created it (the only write it
   // ever makes).
   void Flush() { connection_.Flush(); }
+  // Readies the database for another open of the pass
+  // (DatabaseConnection::Settle): a transaction still open is rolled back,
+  // then Flush.
+  void Settle() { connection_.Settle(); }
 
   // Flush, then closes the database. The status of closing.
   Status Close() { return connection_.Close(); }

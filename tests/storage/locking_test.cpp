@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/files.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
 #include "storage/storage_status.h"
@@ -161,6 +162,28 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
   EXPECT_EQ(database->ReadPayload("p", &record), kOk);
   EXPECT_EQ(record.productName, "n");
   EXPECT_EQ(database->Close(), kOk);
+}
+
+// An empty cache that another process keeps reading while it is first
+// opened: the schema step's COMMIT is refused, and the step is rolled back,
+// leaving the connection with no transaction. The next open gives the file
+// its schema, and the records are stored.
+TEST_F(LockingTest, RefusedSchemaCommitLeavesTheConnectionClean) {
+  ASSERT_TRUE(fs::EnsureFolder(CacheFolder()).ok());
+  ASSERT_TRUE(WriteWholeFile(CacheFile(), ""));
+  std::unique_ptr<DomainStore> store;
+  {
+    LockHolder holder(CacheFile(), "shared", kHoldMs, Marker());
+    ASSERT_TRUE(holder.WaitUntilLocked());
+    ASSERT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+    EXPECT_EQ(holder.Finish(), 0);
+  }
+  ASSERT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+  Transaction records = store->Begin();
+  ASSERT_EQ(records.begun(), kOk);
+  EXPECT_EQ(store->Set(1, "sub", "EULA_ACCEPTED", "1"), kOk);
+  EXPECT_EQ(records.Commit(), kOk);
+  EXPECT_EQ(Stored(CacheFile(), "EULA_ACCEPTED"), "1");
 }
 
 }  // namespace
