@@ -24,6 +24,7 @@
 #include <string>
 
 #include "fs/env.h"
+#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/platform.h"
 #include "fs/windows_emulation.h"
@@ -316,7 +317,8 @@ void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks
   const mode_t mode = (info.st_mode & 07000) | permissions;
   // A grant repeated on an entry that already has it writes nothing: its
   // change time stays, and with it what the stamps of fs::StampFile know.
-  if ((info.st_mode & 07777) == mode && HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
+  if (CurrentFastPaths().skippedRegrant && (info.st_mode & 07777) == mode &&
+      HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
       (!folder || HasAccessList(fd, permissions, ACL_TYPE_DEFAULT))) {
     return;
   }

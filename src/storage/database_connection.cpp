@@ -12,6 +12,7 @@
 
 #include "fs/access.h"
 #include "fs/env.h"
+#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "fs/shared_folder.h"
@@ -130,7 +131,7 @@ void DatabaseConnection::Establish() {
   if (opened.ok()) {
     // The folder's list is granted once for each SQLite connection: a kept
     // connection's reopen does not walk the folder again.
-    if (grantedGeneration_ != generation_) {
+    if (!fs::CurrentFastPaths().skippedRegrant || grantedGeneration_ != generation_) {
       GrantFolderAccess(folder_, sharedFolder_);
       grantedGeneration_ = generation_;
     }
@@ -165,7 +166,8 @@ Status DatabaseConnection::Open() {
   // anew, as a new connection would open it.
   if (db_ != nullptr) {
     fs::FileStamp now;
-    if (fresh || readOnly != openedReadOnly_ || !StampFile(path_, &now).ok() || !now.SameFile(opened_)) {
+    if (!fs::CurrentFastPaths().keptConnections || fresh || readOnly != openedReadOnly_ ||
+        !StampFile(path_, &now).ok() || !now.SameFile(opened_)) {
       static_cast<void>(Close());
     }
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "storage/database_connection.h"
@@ -150,7 +151,8 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
     // search reads.
     std::int64_t dataVersion = 0;
     const bool snapshot = connection_.InTransaction() && connection_.DataVersion(&dataVersion).ok();
-    if (snapshot && last_.known && last_.generation == connection_.Generation() &&
+    const fs::FastPaths& fast = fs::CurrentFastPaths();
+    if (fast.rememberedAnswers && snapshot && last_.known && last_.generation == connection_.Generation() &&
         last_.dataVersion == dataVersion && last_.stateFilter == stateFilter && last_.products == products) {
       if (last_.status.ok()) *out = last_.search;
       return last_.status;
@@ -158,7 +160,7 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
     last_.known = false;
     ProductSearch search;
     Status status;
-    if (!ScanForProducts(stateFilter, products, &search)) {
+    if (!fast.oneScanSearch || !ScanForProducts(stateFilter, products, &search)) {
       search = ProductSearch();
       status = WalkForProducts(stateFilter, products, &search);
     }
@@ -278,6 +280,7 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
 
 Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
                                BackupRecord* record) {
+  if (!fs::CurrentFastPaths().backupRecord) record = nullptr;
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
     std::string source;
     std::string target;
