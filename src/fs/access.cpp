@@ -1,5 +1,6 @@
 #include "fs/access.h"
 
+#include "fs/fast_paths.h"
 #include "fs/guard.h"
 #include "fs/text.h"
 
@@ -23,8 +24,29 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite) {
   return {administrators, everyone};
 }
 
+namespace {
+
+GrantsOnce* grantsOnce = nullptr;
+
+}  // namespace
+
+GrantsOnce::GrantsOnce() : previous_(grantsOnce) { grantsOnce = this; }
+
+GrantsOnce::~GrantsOnce() { grantsOnce = previous_; }
+
+bool GrantsOnce::First(const std::string& folder, bool allowWrite) {
+  for (const auto& grant : granted_) {
+    if (grant.second == allowWrite && grant.first == folder) return false;
+  }
+  granted_.emplace_back(folder, allowWrite);
+  return true;
+}
+
 void GrantFolderAccess(const std::string& folder, bool allowWrite) {
   Guarded(true, [&folder, allowWrite] {
+    if (grantsOnce != nullptr && CurrentFastPaths().skippedRegrant && !grantsOnce->First(folder, allowWrite)) {
+      return true;
+    }
     // Best effort (see the header): the result is not the caller's concern.
     return CurrentEnv()->SetFolderAccess(Utf8ToWide(folder), FolderAccessEntries(allowWrite)).ok();
   });

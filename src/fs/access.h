@@ -3,6 +3,7 @@
 #define CUSTOMHOOKS_FS_ACCESS_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fs/env.h"
@@ -22,6 +23,25 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite);
 // Best effort: a folder whose list cannot be set stays usable as it is, so
 // failures are not reported.
 void GrantFolderAccess(const std::string& folder, bool allowWrite);
+
+// While it lives, GrantFolderAccess grants each folder (with the same
+// `allowWrite`) once: a session opens its databases many times, and each
+// open asks for its folder's grant. Without fs::FastPaths::skippedRegrant
+// every call grants. Not thread-safe, like fs::ScopedEnv: one per session.
+class GrantsOnce {
+ public:
+  GrantsOnce();
+  ~GrantsOnce();
+  GrantsOnce(const GrantsOnce&) = delete;
+  GrantsOnce& operator=(const GrantsOnce&) = delete;
+
+  // True the first time `folder` is asked for with `allowWrite`.
+  bool First(const std::string& folder, bool allowWrite);
+
+ private:
+  GrantsOnce* previous_;
+  std::vector<std::pair<std::string, bool>> granted_;
+};
 
 }  // namespace customhooks::fs
 

@@ -34,6 +34,9 @@ namespace customhooks::fs {
 
 struct FileStamp;  // fs/files.h
 
+// Whether a look at a path takes a link there as itself or follows it.
+enum class Links { kOwn, kFollowed };
+
 // Attribute bits as GetFileAttributesW reports them. On POSIX a folder has
 // kAttributeDirectory, a file without any write permission bit
 // kAttributeReadOnly, and any other file kAttributeNormal.
@@ -88,12 +91,15 @@ class Env {
   // The attribute bits of an existing file or folder; kNotFound when nothing
   // stands at `path`.
   virtual Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) = 0;
-  // The stamp (fs/files.h) of what stands at `path`, a link itself rather
-  // than what it leads to; kNotFound when nothing stands there. POSIX: lstat.
-  // Windows: the name opened with FILE_FLAG_OPEN_REPARSE_POINT and no rights
-  // but FILE_READ_ATTRIBUTES, sharing everything (Wine opens a POSIX link as
-  // the file it leads to).
-  virtual Status GetFileStamp(const std::u16string& path, FileStamp* stamp) = 0;
+  // The stamp (fs/files.h) of what stands at `path`: with Links::kOwn a
+  // link itself rather than what it leads to, with Links::kFollowed the
+  // file an open of `path` reaches; kNotFound when nothing stands there.
+  // POSIX: lstat or stat. Windows: the name opened (with
+  // FILE_FLAG_OPEN_REPARSE_POINT for kOwn) with no rights but
+  // FILE_READ_ATTRIBUTES, sharing everything (Wine opens a POSIX link as the
+  // file it leads to). The stamp's `racy` comes from RacyStamp
+  // (fs/platform.h).
+  virtual Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) = 0;
   // Whether `path` is a symbolic link, a reparse point or one of several
   // links to a file (under Wine also: a name that opens a file elsewhere);
   // false when nothing stands there.
@@ -181,8 +187,8 @@ class EnvWrapper : public Env {
   Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override {
     return target_->GetAttributes(path, attributes);
   }
-  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
-    return target_->GetFileStamp(path, stamp);
+  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
+    return target_->GetFileStamp(path, links, stamp);
   }
   Status IsLink(const std::u16string& path, bool* link) override { return target_->IsLink(path, link); }
   Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override {

@@ -13,6 +13,7 @@
 #include <sys/time.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -525,18 +526,25 @@ class PosixEnv final : public Env {
     return Status();
   }
 
-  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
+  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
     struct stat info;
-    if (::lstat(Native(path).c_str(), &info) != 0) return LastError();
+    const std::string native = Native(path);
+    if ((links == Links::kOwn ? ::lstat(native.c_str(), &info) : ::stat(native.c_str(), &info)) != 0) {
+      return LastError();
+    }
     const auto nanoseconds = [](const struct timespec& time) {
       return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
     };
+    // The file system stamps with the kernel's real-time clock.
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
     stamp->volume = static_cast<std::uint64_t>(info.st_dev);
     stamp->fileIndex = static_cast<std::uint64_t>(info.st_ino);
     stamp->size = static_cast<std::uint64_t>(info.st_size);
     stamp->lastWriteTime = nanoseconds(info.st_mtim);
     stamp->changeTime = nanoseconds(info.st_ctim);
     stamp->link = S_ISLNK(info.st_mode);
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, nanoseconds(now), 1000000000);
     return Status();
   }
 

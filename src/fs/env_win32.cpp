@@ -254,10 +254,11 @@ class WindowsEnv final : public Env {
     return Status();
   }
 
-  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override {
-    const UniqueHandle file = OwnHandle(::CreateFileW(W(path), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                                      nullptr));
+  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (links == Links::kOwn ? FILE_FLAG_OPEN_REPARSE_POINT : DWORD{0});
+    const UniqueHandle file =
+        OwnHandle(::CreateFileW(W(path), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
     if (!file) return LastError();
     BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
@@ -271,6 +272,11 @@ class WindowsEnv final : public Env {
     stamp->lastWriteTime = basic.LastWriteTime.QuadPart;
     stamp->changeTime = basic.ChangeTime.QuadPart;
     stamp->link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    // The file system stamps with the system time.
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const std::int64_t takenAt = (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, takenAt, 10000000);
     return Status();
   }
 

@@ -191,6 +191,17 @@ Status EnsureFolderIn(Env* env, const std::string& path) {
 
 }  // namespace
 
+bool platform::RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
+                         std::int64_t ticksPerSecond) {
+  // A file system that records whole seconds (FAT: two) shows it in every
+  // time it records; any other records the kernel's clock, which moves on
+  // in ticks of at most 20 ms. A write sets both times, so the last-write
+  // time tells how close the stamp came to the last write.
+  const bool wholeSeconds = lastWriteTime % ticksPerSecond == 0 && changeTime % ticksPerSecond == 0;
+  const std::int64_t granularity = wholeSeconds ? 2 * ticksPerSecond : ticksPerSecond / 50;
+  return takenAt - lastWriteTime <= granularity;
+}
+
 // ---- Tests -------------------------------------------------------------------
 
 bool PathExists(const std::string& path) {
@@ -218,11 +229,11 @@ Status GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
   });
 }
 
-Status StampFile(const std::string& path, FileStamp* stamp) {
+Status StampFile(const std::string& path, FileStamp* stamp, Links links) {
   if (stamp == nullptr) return Code::kBadPath;
-  return Run([&path, stamp] {
+  return Run([&path, stamp, links] {
     FileStamp found;
-    Status status = CurrentEnv()->GetFileStamp(Wide(path), &found);
+    Status status = CurrentEnv()->GetFileStamp(Wide(path), links, &found);
     if (status.ok()) *stamp = found;
     return status;
   });

@@ -55,9 +55,21 @@ struct FileStamp {
   std::int64_t lastWriteTime = 0;  // last change of the content (settable)
   std::int64_t changeTime = 0;     // last change of content or metadata (not settable)
   bool link = false;  // a symbolic link or reparse point: its own stamp, not its target's
+  // Taken within the file system's timestamp granularity of the file's last
+  // write: a write made right after it may leave the same stamp, so it
+  // vouches for nothing (git's "racily clean"). Not compared by ==.
+  bool racy = false;
 
   // One file, whatever happened to its content.
   bool SameFile(const FileStamp& other) const { return volume == other.volume && fileIndex == other.fileIndex; }
+  // `earlier`, a stamp of the same file that is not racy, shows its content
+  // unchanged since: same size and last-write time. Changes of its
+  // attributes alone (the change time) do not count.
+  bool ContentSince(const FileStamp& earlier) const {
+    return !earlier.racy && SameFile(earlier) && size == earlier.size && lastWriteTime == earlier.lastWriteTime;
+  }
+  // `earlier` is not racy and equal to this stamp.
+  bool Vouches(const FileStamp& earlier) const { return !earlier.racy && *this == earlier; }
   friend bool operator==(const FileStamp& a, const FileStamp& b) {
     return a.SameFile(b) && a.size == b.size && a.lastWriteTime == b.lastWriteTime &&
            a.changeTime == b.changeTime && a.link == b.link;
@@ -65,10 +77,11 @@ struct FileStamp {
   friend bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 };
 
-// The stamp of what stands at `path` (a file or a folder), never following a
-// link there: a link gives its own stamp, marked `link`. kNotFound when
+// The stamp of what stands at `path` (a file or a folder): with Links::kOwn
+// a link there gives its own stamp, marked `link`; with Links::kFollowed the
+// stamp is that of the file an open of `path` reaches. kNotFound when
 // nothing stands there, kBadPath for a null `stamp`.
-Status StampFile(const std::string& path, FileStamp* stamp);
+Status StampFile(const std::string& path, FileStamp* stamp, Links links = Links::kOwn);
 
 // ---- Folder creation -------------------------------------------------------
 

@@ -42,6 +42,14 @@ void RemoveBackslash(char16_t* path);
 // PathStripPathW.
 void StripPath(char16_t* path);
 
+// ---- File stamps -------------------------------------------------------------------
+// Whether a stamp taken at `takenAt` of a file last changed at the later of
+// `lastWriteTime` and `changeTime` (times in `ticksPerSecond`, on the clock
+// the file system stamps with) is racy (see FileStamp in fs/files.h).
+// Portable code, for both implementations.
+bool RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
+               std::int64_t ticksPerSecond);
+
 // ---- Paths handed to libraries --------------------------------------------------
 // The path as the OS expects it (see NativePath in files.h).
 std::string NativePath(const std::string& path);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "fs/access.h"
 #include "integration/driver_records.h"
 #include "integration/locale_fixup.h"
 #include "integration/storage_handles.h"
@@ -270,6 +271,9 @@ ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSe
 }
 
 void IntegrateSuiteProducts(const IntegrationSession& session) {
+  // Every open of a database asks for its folder's access; the session
+  // walks each folder once.
+  const fs::GrantsOnce grants;
   SessionDatabases databases;
   for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";

@@ -129,12 +129,11 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
 void DatabaseConnection::Establish() {
   Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    // The folder's list is granted once for each SQLite connection: a kept
-    // connection's reopen does not walk the folder again.
-    if (!fs::CurrentFastPaths().skippedRegrant || grantedGeneration_ != generation_) {
-      GrantFolderAccess(folder_, sharedFolder_);
-      grantedGeneration_ = generation_;
-    }
+    GrantFolderAccess(folder_, sharedFolder_);
+    // The grant may have changed the file's attributes (its change time),
+    // not its content: the stamp takes that change in.
+    fs::FileStamp granted;
+    if (StampFile(path_, &granted, fs::Links::kFollowed).ok() && granted.ContentSince(opened_)) opened_ = granted;
   } else {
     // Every refusal closes the database; the refusal is what is reported,
     // not how closing went.
@@ -161,16 +160,12 @@ Status DatabaseConnection::Open() {
   const bool fresh = !fs::GetPathAttributes(path_, &attributes).ok() || (attributes & fs::kAttributeDirectory) != 0;
   // SQLite opens a read-only file for reading only.
   const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
-  // SQLite's connection serves only the file it opened, as it was then: a
-  // file removed, replaced or made read-only (or writable) since is opened
-  // anew, as a new connection would open it.
-  if (db_ != nullptr) {
-    fs::FileStamp now;
-    if (!fs::CurrentFastPaths().keptConnections || fresh || readOnly != openedReadOnly_ ||
-        !StampFile(path_, &now).ok() || !now.SameFile(opened_)) {
-      static_cast<void>(Close());
-    }
-  }
+  // SQLite's connection serves only the file it holds, as it was when it
+  // was last stamped: a file removed, replaced (at the path, or at the end
+  // of a link there, as SQLite follows it), written by another writer, made
+  // read-only or writable, or stamped too soon after a change to tell, is
+  // opened anew, as a new connection would open it.
+  if (db_ != nullptr && !KeepsServing(fresh, readOnly)) static_cast<void>(Close());
   if (fresh) {
     if (PathExists(path_)) return Status(Code::kUnusable, path_);
     if (!EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
@@ -185,6 +180,10 @@ Status DatabaseConnection::Open() {
     if (RemoveLinksBeside(native)) return Status(Code::kAccessRefused, path_);
   }
   if (db_ == nullptr) {
+    // The file SQLite opens is the one stamped before and after the open
+    // only when both stamps are of one file; otherwise it may be either.
+    fs::FileStamp before;
+    const bool stampedBefore = StampFile(path_, &before, fs::Links::kFollowed).ok();
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
     if (rc != SQLITE_OK) {
@@ -196,8 +195,12 @@ Status DatabaseConnection::Open() {
     db_ = db;
     ++generation_;
     state_ = Status();
-    // Without a stamp the next Reopen opens anew.
-    if (!StampFile(path_, &opened_).ok()) opened_ = fs::FileStamp();
+    // Without a stamp that vouches for the file, the next Reopen opens anew.
+    if (!stampedBefore || !StampFile(path_, &opened_, fs::Links::kFollowed).ok() || !opened_.SameFile(before)) {
+      opened_.racy = true;
+    }
+    stampedChanges_ = 0;
+    stampedDataVersion_ = -1;
     openedReadOnly_ = readOnly;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
@@ -216,8 +219,10 @@ Status DatabaseConnection::Open() {
   state_ = Status();
   Status checked = CheckSchema();
   if (!checked.ok()) return checked;
-  if (!checkSchema_) return Status();
-  return BringSchemaToTarget();
+  Status brought = checkSchema_ ? BringSchemaToTarget() : Status();
+  // The data version the stamp goes with, read once after a new open.
+  if (brought.ok() && stampedDataVersion_ < 0 && !DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
+  return brought;
 }
 
 bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
@@ -487,7 +492,7 @@ Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, Row
 Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, RowCallback callback,
                                         void* context) {
   progressLeft_ = kProgressSteps;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  Status run = StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
     Status prepared = Prepare(sql, parameters, &compiled);
     if (!prepared.ok()) return prepared;
@@ -499,6 +504,37 @@ Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, 
       if (callback != nullptr && !callback(context, Row(statement.get()))) return Status();
     }
   });
+  Restamp();
+  return run;
+}
+
+bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
+  fs::FileStamp now;
+  if (!fs::CurrentFastPaths().keptConnections || fresh || readOnly != openedReadOnly_ ||
+      !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(opened_)) {
+    return false;
+  }
+  if (now.Vouches(opened_)) return true;
+  // The file changed since the stamp, or the stamp can't tell. Another
+  // SQLite writer's commit changes the file's change counter, which makes
+  // SQLite read the file afresh (its data version moves on); a change that
+  // leaves the counter as it was is seen by a new connection only.
+  std::int64_t version = 0;
+  if (!DataVersion(&version).ok() || stampedDataVersion_ < 0 || version == stampedDataVersion_) return false;
+  opened_ = now;
+  stampedDataVersion_ = version;
+  stampedChanges_ = sqlite3_total_changes(db_);
+  return true;
+}
+
+void DatabaseConnection::Restamp() {
+  // A stamp taken right after this connection's own change is always
+  // within the file system's timestamp granularity of it: another writer's
+  // change in the same tick would leave the same stamp. It vouches for
+  // nothing, and the next Reopen opens anew.
+  if (db_ == nullptr || sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == stampedChanges_) return;
+  stampedChanges_ = sqlite3_total_changes(db_);
+  opened_.racy = true;
 }
 
 Status DatabaseConnection::QueryText(const char* sql, Parameters parameters, std::string* out) {

@@ -181,14 +181,15 @@ class DatabaseConnection {
 
   // Opens the database again and gives what a new connection to the same
   // file would give (the statuses of Open, below), at a fraction of the
-  // cost: while the file at the
-  // path is still the one this connection has open (same identity), SQLite's
+  // cost: while the file at the path (followed as SQLite follows links) is
+  // still the one this connection holds, as this connection last left it
+  // (same identity, size and times, stamped clear of the file system's
+  // timestamp granularity), SQLite's
   // connection, its schema and its compiled statements are kept, and only
   // the checks of opening are run again (links planted at the names, the
-  // schema's version records, under the same busy timeout); the folder's
-  // access list, granted when the connection was opened, is not walked
-  // again. A file removed, replaced, or made read-only or writable since is
-  // opened anew, and its folder granted again. No
+  // schema's version records, under the same busy timeout, the folder's
+  // access list). A file removed, replaced, written by another writer or by
+  // this connection, or made read-only or writable since is opened anew. No
   // transaction of this connection may be open. After a failure the
   // connection is closed, as after a failed open.
   Status Reopen();
@@ -248,6 +249,12 @@ class DatabaseConnection {
   Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context);
   // "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
   Status Control(const char* sql);
+  // Marks the stamp racy once this connection's changes reached the file.
+  void Restamp();
+  // Whether SQLite's connection still serves the file at the path as a new
+  // connection would: the stamp vouches for it, or SQLite has seen another
+  // writer's commit itself (its data version moved on).
+  bool KeepsServing(bool fresh, bool readOnly);
   // The compiled statement of `sql`, compiled on first use, with
   // `parameters` bound.
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
@@ -283,8 +290,6 @@ class DatabaseConnection {
   // last flush.
   int flushedChanges_ = 0;
   std::uint64_t generation_ = 0;
-  // The generation whose open granted the folder's access list.
-  std::uint64_t grantedGeneration_ = 0;
   // True while a Transaction of this connection is open, whether or not
   // SQLite ended its transaction by itself since.
   bool unitOpen_ = false;
@@ -295,10 +300,15 @@ class DatabaseConnection {
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.
   std::string path_;
-  // The identity of the file SQLite's connection has open, and whether it
-  // was read-only then.
+  // The stamp of the file SQLite's connection holds, taken at the open
+  // (racy when it vouches for nothing, as after this connection's own
+  // changes), and whether the file was read-only then.
   fs::FileStamp opened_;
   bool openedReadOnly_ = false;
+  // SQLite's count of this connection's changes, and its data version
+  // (-1: not read), when the file was last stamped.
+  int stampedChanges_ = 0;
+  std::int64_t stampedDataVersion_ = -1;
   SchemaStepTable stepTable_;
   bool sharedFolder_;
   bool checkSchema_;

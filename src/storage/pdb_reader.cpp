@@ -312,8 +312,9 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
     if (!CopyFileOver(source, target, CopiedAttributes::kNormal, WhenNotReplaceable::kLeaveTarget).ok()) {
       return Status(Code::kFileError, target);
     }
-    // The copy's stamp comes after its last change (its attributes).
-    if (sourceStamped && StampOfFile(target, &targetStamp)) record->RememberIdentical(sourceStamp, targetStamp);
+    // A stamp of the copy taken now, right after it was written, would be
+    // within the timestamp granularity of that write: the next backup
+    // compares the files, and its stamps are the ones remembered.
     return status;
   });
 }

@@ -273,10 +273,6 @@ void ShiftLastWriteTime(const std::string& path, std::chrono::hours shift) {
   std::filesystem::last_write_time(native, std::filesystem::last_write_time(native) + shift);
 }
 
-// Change times have the file system's granularity (the kernel's clock tick,
-// under Wine too); a change after this pause gets a later one.
-void WaitOutTimestampGranularity() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
-
 TEST_F(FilesTest, StampTellsTheFileAndEveryChangeToIt) {
   const std::string file = File("caps.db", "content");
   const FileStamp first = StampOf(file);

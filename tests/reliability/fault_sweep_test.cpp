@@ -39,6 +39,9 @@ class FaultSweep : public ::testing::Test {
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
     properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
     before_ = roots_.Capture();
+    // Every session of the sweep starts from files whose stamps vouch for
+    // them, so that each makes the same calls.
+    WaitOutTimestampGranularity();
 
     sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);
     env_.FailNth(EnvCall::kAny, 0);
@@ -100,6 +103,7 @@ TEST_F(FaultSweep, EveryPlatformCallOfASessionMayFail) {
   unsigned long injected = 0;
   for (unsigned long n = 1;; ++n) {
     roots_.Restore(before_);
+    WaitOutTimestampGranularity();
     env_.FailNth(EnvCall::kAny, n);
     const SessionOutcome outcome = CloseInstallSession(properties_);
     const unsigned long made = env_.CallsSinceArmed();
@@ -134,6 +138,7 @@ TEST_F(FaultSweep, EverySqliteFileOperationOfASessionMayFail) {
     for (unsigned long n = 1; n <= calls && !HasFailure(); ++n) {
       for (Failure failure : sqlitefaults::FailuresOf(op)) {
         roots_.Restore(before_);
+        WaitOutTimestampGranularity();
         sqlitefaults::FailNth(op, n, failure);
         const SessionOutcome outcome = CloseInstallSession(properties_);
         const unsigned long made = sqlitefaults::CallsSinceArmed(op);

@@ -173,10 +173,12 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
     bool kept;           // the temporary table is still there
     const char* opens;   // the step's count afterwards (each open runs it)
   } kCases[] = {
-      {"nothing happened", [] { return true; }, kOk, true, "2"},
+      // This connection's own open wrote (the counting step): its stamp
+      // can't vouch for the file, and the reopen opens anew.
+      {"nothing happened", [] { return true; }, kOk, false, "2"},
       {"a record written by another connection",
        [this] { return RawDatabase(File()).Exec("INSERT INTO items VALUES ('b', '2')") == SQLITE_OK; }, kOk,
-       true, "2"},
+       false, "2"},
       {"a newer schema required",
        [this] {
          return RawDatabase(File()).Exec(
@@ -215,6 +217,7 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
     auto connection = Connect();
     ASSERT_EQ(connection->state(), kOk) << c.what;
     ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk) << c.what;
+    WaitOutTimestampGranularity();
     if (!c.change()) {
       std::printf("[ SKIPPED  ] %s: not possible on this platform\n", c.what);
       continue;
@@ -227,6 +230,116 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
       EXPECT_EQ(Count("opens"), c.opens) << c.what;
     }
   }
+}
+
+// A connection whose opens write nothing is kept while its stamp vouches
+// for the file, or while SQLite itself sees what changed (another SQLite
+// writer's commit moves the file's change counter on). A writer that keeps
+// the counter, or a link's target replaced, is seen by a new connection
+// only: the reopen opens anew, and reads what a new connection reads.
+TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
+  const std::string target = PathOf(machine_.scratch(), {"target.db"});
+  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  // The file with another value for 'a', its header's change counter (and
+  // the counter SQLite checks it against) as before.
+  const auto rewriteKeepingTheCounter = [](const std::string& file, const std::string& copy) {
+    const std::string before = ReadWholeFile(file);
+    if (!WriteWholeFile(copy, before) || RawDatabase(copy).Exec("UPDATE items SET value = '3'") != SQLITE_OK) {
+      return false;
+    }
+    std::string after = ReadWholeFile(copy);
+    if (after.size() != before.size()) return false;
+    after.replace(24, 4, before, 24, 4);
+    after.replace(92, 4, before, 92, 4);
+    std::FILE* out = std::fopen(fs::NativePath(file).c_str(), "r+b");
+    const bool written = out != nullptr && std::fwrite(after.data(), 1, after.size(), out) == after.size();
+    return out != nullptr && std::fclose(out) == 0 && written;
+  };
+  const struct {
+    const char* what;
+    bool link;  // the database's name is a link to `target`
+    std::function<bool()> change;
+    bool kept;
+  } kCases[] = {
+      {"nothing happened", false, [] { return true; }, true},
+      {"a record written by another connection", false,
+       [this] { return RawDatabase(File()).Exec("UPDATE items SET value = '3'") == SQLITE_OK; }, true},
+      {"rewritten in place, the change counter kept", false,
+       [&] { return rewriteKeepingTheCounter(File(), other); }, false},
+      {"the link's target replaced", true,
+       [&] {
+         return WriteWholeFile(other, ReadWholeFile(target)) && RawDatabase(other).Exec("UPDATE items SET value = '3'") == SQLITE_OK &&
+                std::rename(fs::NativePath(other).c_str(), fs::NativePath(target).c_str()) == 0;
+       },
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
+    std::filesystem::remove(std::filesystem::u8path(fs::NativePath(target)), ignored);
+    ASSERT_EQ(Connect(kFirstStepOnly, 1)->state(), kOk);
+    ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', '2')"), SQLITE_OK);
+    if (c.link) {
+      std::filesystem::rename(std::filesystem::u8path(fs::NativePath(File())), std::filesystem::u8path(fs::NativePath(target)));
+      std::filesystem::create_symlink(std::filesystem::u8path(fs::NativePath(target)),
+                                      std::filesystem::u8path(fs::NativePath(File())), ignored);
+      if (ignored) {
+        std::printf("[ SKIPPED  ] %s: no symbolic links here\n", c.what);
+        continue;
+      }
+    }
+    WaitOutTimestampGranularity();
+    auto connection = Connect(kFirstStepOnly, 1);
+    ASSERT_EQ(connection->state(), kOk);
+    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk);
+    std::string value;
+    ASSERT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    ASSERT_TRUE(c.change());
+    EXPECT_EQ(connection->Reopen(), kOk);
+    EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
+    EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    EXPECT_EQ(value, c.what == std::string("nothing happened") ? "2" : "3");
+  }
+}
+
+// The file SQLite opens is known only when the path named one file before
+// and after the open: a file renamed over the path meanwhile is not taken
+// for the one SQLite holds, and the next reopen opens anew.
+TEST_F(DatabaseConnectionTest, FileReplacedDuringTheOpenIsNotTakenForTheOneOpened) {
+  CreateFile();
+  ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', 'first')"), SQLITE_OK);
+  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  ASSERT_TRUE(WriteWholeFile(other, ReadWholeFile(File())));
+  ASSERT_EQ(RawDatabase(other).Exec("UPDATE items SET value = 'second'"), SQLITE_OK);
+  // Renames the other file over the database's name just before the first
+  // stamp after SQLite's open answers.
+  class RenamingEnv : public fs::EnvWrapper {
+   public:
+    RenamingEnv(const std::string& from, const std::string& to)
+        : EnvWrapper(fs::Env::Default()), from_(from), to_(to) {}
+    Status GetFileStamp(const std::u16string& path, fs::Links links, fs::FileStamp* stamp) override {
+      if (++stamps_ == 2) std::rename(fs::NativePath(from_).c_str(), fs::NativePath(to_).c_str());
+      return EnvWrapper::GetFileStamp(path, links, stamp);
+    }
+
+   private:
+    std::string from_;
+    std::string to_;
+    int stamps_ = 0;
+  };
+  WaitOutTimestampGranularity();
+  std::unique_ptr<DatabaseConnection> connection;
+  {
+    RenamingEnv env(other, File());
+    const fs::ScopedEnv scoped(&env);
+    connection = Connect(kFirstStepOnly, 1);
+  }
+  ASSERT_EQ(connection->state(), kOk);
+  EXPECT_EQ(connection->Reopen(), kOk);
+  std::string value;
+  EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+  EXPECT_EQ(value, "second");
 }
 
 TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {

@@ -45,8 +45,8 @@ Status FaultEnv::GetAttributes(const std::u16string& path, std::uint32_t* attrib
   return Through(EnvCall::kGetAttributes, [&] { return EnvWrapper::GetAttributes(path, attributes); });
 }
 
-Status FaultEnv::GetFileStamp(const std::u16string& path, FileStamp* stamp) {
-  return Through(EnvCall::kGetFileStamp, [&] { return EnvWrapper::GetFileStamp(path, stamp); });
+Status FaultEnv::GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) {
+  return Through(EnvCall::kGetFileStamp, [&] { return EnvWrapper::GetFileStamp(path, links, stamp); });
 }
 
 Status FaultEnv::IsLink(const std::u16string& path, bool* link) {

@@ -61,7 +61,7 @@ class FaultEnv : public EnvWrapper {
   Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override;
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override;
   Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override;
-  Status GetFileStamp(const std::u16string& path, FileStamp* stamp) override;
+  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override;
   Status IsLink(const std::u16string& path, bool* link) override;
   Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override;
   Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) override;

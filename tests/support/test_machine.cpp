@@ -1,10 +1,12 @@
 #include "support/test_machine.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -93,3 +95,5 @@ TestMachine::~TestMachine() {
   }
   stdfs::remove_all(stdfs::u8path(scratch_), ec);
 }
+
+void WaitOutTimestampGranularity() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }

@@ -46,6 +46,13 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes);
 // read-only attribute). True on success.
 bool MakeReadOnly(const std::string& path);
 
+// Waits until a stamp of any file changed so far is clear of the file
+// system's timestamp granularity (the kernel's clock tick, under Wine too;
+// fs::FileStamp::racy): a change after it gets a later time, and a test
+// that counts what a fast path spares starts from files whose stamps vouch
+// for them.
+void WaitOutTimestampGranularity();
+
 // True when the Windows build runs under Wine, which differs from Windows
 // where a test says so.
 bool RunningUnderWine();
