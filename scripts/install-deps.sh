@@ -28,6 +28,8 @@ case "$purpose" in
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
       tcl dpkg-dev zip
+      # Authenticode signing of the Windows package, and its check's throwaway CA.
+      osslsigncode openssl
       # The pictures of scripts/bench.sh.
       gnuplot-nox
       # The upper-case table's check regenerates it from UnicodeData.txt.

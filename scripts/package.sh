@@ -11,6 +11,9 @@
 #   CustomHooks-<version>-linux-x86_64-debug/   their .debug files
 #   SHA256SUMS                               of every file above
 #
+#   scripts/package.sh [--sign-pkcs12 FILE | --sign-pkcs11 MODULE KEYID --sign-cert FILE]
+#                      [--timestamp URL]
+#
 # Each package is built in Release from a clean build folder (presets
 # release-windows and release-posix), installed with `cmake --install`, its
 # binaries stripped and linked to their debug files (objcopy --only-keep-debug,
@@ -20,8 +23,42 @@
 # release-windows, under Wine in the 64-bit prefix, and release-posix): its
 # files and checksums, and a whole install session on the sample suite driven
 # by the packaged kxhost.
+#
+# Signing: with --sign-pkcs12 (a PKCS#12 file) or --sign-pkcs11 (MODULE the
+# token's PKCS#11 library, KEYID the key's id or URI, --sign-cert its PEM
+# certificate chain), CustomHooks.dll and kxhost.exe get an Authenticode
+# signature (osslsigncode, SHA-256, the PE checksum set), with an RFC 3161
+# time stamp from URL when --timestamp is given. The password or PIN is read
+# from CUSTOMHOOKS_SIGN_PASSWORD. The two builds are compared unsigned; the
+# signed copies (build/release/stage-windows-signed) make the zip, and its
+# SHA256SUMS covers them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+usage() {
+  echo "usage: scripts/package.sh [--sign-pkcs12 FILE | --sign-pkcs11 MODULE KEYID --sign-cert FILE] [--timestamp URL]" >&2
+  exit 2
+}
+sign=()
+sign_cert=
+timestamp=
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --sign-pkcs12) [ $# -ge 2 ] || usage; sign=(-pkcs12 "$(realpath "$2")"); shift 2 ;;
+    --sign-pkcs11) [ $# -ge 3 ] || usage; sign=(-pkcs11module "$2" -key "$3"); shift 3 ;;
+    --sign-cert) [ $# -ge 2 ] || usage; sign_cert=$(realpath "$2"); shift 2 ;;
+    --timestamp) [ $# -ge 2 ] || usage; timestamp=$2; shift 2 ;;
+    *) usage ;;
+  esac
+done
+if [ "${sign[0]:-}" = -pkcs11module ]; then
+  [ -n "$sign_cert" ] || { echo "package: --sign-pkcs11 needs --sign-cert FILE" >&2; exit 2; }
+  sign+=(-certs "$sign_cert")
+fi
+if [ "${#sign[@]}" -gt 0 ] && [ -z "${CUSTOMHOOKS_SIGN_PASSWORD+set}" ]; then
+  echo "package: set CUSTOMHOOKS_SIGN_PASSWORD to the key's password or PIN" >&2
+  exit 2
+fi
 
 scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -73,6 +110,23 @@ fi
 echo "the two builds are bit-identical"
 rm -rf "$again"
 
+win_stage=build/release/stage-windows
+rm -rf "$win_stage-signed"
+if [ "${#sign[@]}" -gt 0 ]; then
+  echo "== signing CustomHooks.dll and kxhost.exe"
+  cp -r "$win_stage" "$win_stage-signed"
+  win_stage=$win_stage-signed
+  for binary in "$win_stage/$win"/*.dll "$win_stage/$win"/*.exe; do
+    args=("${sign[@]}" -h sha256 -n CustomHooks -in "$binary" -out "$binary.signed")
+    if [ -n "$timestamp" ]; then args+=(-ts "$timestamp"); fi
+    # The password goes through a pipe, not the command line.
+    osslsigncode sign "${args[@]}" -readpass <(printf '%s' "$CUSTOMHOOKS_SIGN_PASSWORD") >&2
+    mv "$binary.signed" "$binary"
+  done
+  (cd "$win_stage/$win" && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort |
+     xargs sha256sum > SHA256SUMS)
+fi
+
 echo "== POSIX package: Release build from a clean folder"
 posix=$(stage release-posix build/release/posix build/release/stage-posix)
 
@@ -81,13 +135,13 @@ rm -rf dist
 mkdir -p dist
 # Entries in name order, stamped with the commit time, without the owner and
 # access times an archiver would take from the file system.
-(cd build/release/stage-windows && find "$win" -type f | LC_ALL=C sort > ../files-windows &&
+(cd "$win_stage" && find "$win" -type f | LC_ALL=C sort > ../files-windows &&
    xargs -a ../files-windows touch -d "$stamp UTC" &&
    TZ=UTC zip -X -D -q "$OLDPWD/dist/$win.zip" -@ < ../files-windows)
 (cd build/release/stage-posix &&
    tar --sort=name --mtime="$stamp UTC" --owner=0 --group=0 --numeric-owner -cf - "$posix" |
    gzip -9n > "$OLDPWD/dist/$posix.tar.gz")
-cp -r "build/release/stage-windows/$win-debug" "build/release/stage-posix/$posix-debug" dist/
+cp -r "$win_stage/$win-debug" "build/release/stage-posix/$posix-debug" dist/
 (cd dist && find . -type f ! -name SHA256SUMS | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum > SHA256SUMS)
 
 echo "== checks of the packages as a customer gets them"
