@@ -34,6 +34,9 @@ case "$purpose" in
       gnuplot-nox
       # The upper-case table's check regenerates it from UnicodeData.txt.
       unicode-data
+      # The Windows DLL: clang and lld for i686-w64-mingw32, on mingw-w64's
+      # headers and gcc's libstdc++; llvm's archiver, objcopy and PDB tools.
+      lld llvm
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       # A 64-bit prefix needs both loaders: the 32-bit DLL runs under WoW64.
       wine wine64 wine32:i386
