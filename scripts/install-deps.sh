@@ -27,7 +27,7 @@ case "$purpose" in
       "${native[@]}" build-essential pkg-config
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
-      tcl dpkg-dev zip
+      tcl dpkg-dev zip unzip
       # Authenticode signing of the Windows package, and its check's throwaway CA.
       osslsigncode openssl
       # The pictures of scripts/bench.sh.
