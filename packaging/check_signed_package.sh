@@ -36,6 +36,9 @@ fail() {
 
 verify() { osslsigncode verify -CAfile "$ca" -in "$1" >"$work/verify.log" 2>&1; }
 
+# exports FILE: the export directory and the names it lists, as objdump shows them.
+exports() { "$objdump" -p "$1" | sed -n '/^The Export Tables/,/^$/p;/Ordinal\/Name Pointer/,/^$/p'; }
+
 # section_range FILE SECTION: the section's file offset and size, in decimal.
 section_range() {
   local off size
@@ -46,7 +49,6 @@ section_range() {
 }
 
 # flip_byte FILE OFFSET: adds one to the byte at OFFSET.
-
 flip_byte() {
   local file=$1 offset=$2 byte
   byte=$(od -An -tu1 -j "$offset" -N1 "$file" | tr -d ' ')
@@ -71,15 +73,16 @@ for name in CustomHooks.dll kxhost.exe; do
   "$objcopy" --dump-section .rsrc="$work/signed.rsrc" "$signed" "$work/scratch"
   "$objcopy" --dump-section .rsrc="$work/unsigned.rsrc" "$unsigned/$name" "$work/scratch"
   cmp -s "$work/signed.rsrc" "$work/unsigned.rsrc" || fail "$name: signing changed the version resource"
-  exports() { "$objdump" -p "$1" | sed -n '/^The Export Tables/,/^$/p;/Ordinal\/Name Pointer/,/^$/p'; }
   [ "$(exports "$signed")" = "$(exports "$unsigned/$name")" ] || fail "$name: signing changed the export table"
 
   # A byte of the version resource's "FileVersion" string, then one of the code.
   read -r rsrc_off rsrc_size < <(section_range "$signed" .rsrc)
+  [ -n "${rsrc_size:-}" ] || fail "$name has no .rsrc section"
   key=$(printf 'FileVersion' | iconv -f ASCII -t UTF-16LE | od -An -tx1 | tr -d ' \n')
   at=$(od -An -v -tx1 -j "$rsrc_off" -N "$rsrc_size" "$signed" | tr -d ' \n' | grep -bo "$key" | head -n 1 | cut -d: -f1)
   [ -n "$at" ] && [ $((at % 2)) -eq 0 ] || fail "$name: no FileVersion string in its version resource"
   read -r text_off _ < <(section_range "$signed" .text)
+  [ -n "${text_off:-}" ] || fail "$name has no .text section"
   for offset in $((rsrc_off + at / 2)) $((text_off + 64)); do
     cp "$signed" "$work/tampered"
     flip_byte "$work/tampered" "$offset"
