@@ -1,12 +1,16 @@
 # Checks a release package as a customer gets it:
 #   cmake -DPACKAGE=<archive> -DNAME=<top folder> -DLIBRARY_NAME=<file> -DKXHOST_NAME=<file>
 #         -DKIND=pe|elf -DOBJDUMP=<objdump> -DOBJCOPY=<objcopy> -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe>
-#         -DWORK=<dir> -DSOURCE=<source tree> -P check_package.cmake
+#         -DWORK=<dir> -DSOURCE=<source tree>
+#         [-DSYMBOLS=<symbols zip> -DREADOBJ=<llvm-readobj> -DPDBUTIL=<llvm-pdbutil>
+#          -DSYMBOLIZER=<llvm-symbolizer>] -P check_package.cmake
 # Unpacks it into WORK and checks that it holds exactly its files, that they
-# match SHA256SUMS, that both binaries are stripped and name their debug file,
-# that the library exports and imports what it must, and that the packaged
-# kxhost drives the packaged library through a whole install session on the
-# sample suite with the same lines as the tests expect.
+# match SHA256SUMS, that both binaries carry no debug sections (an ELF binary
+# names its debug file; a PE binary's debug directory names its PDB, and the
+# symbol store SYMBOLS holds both, check_symbols.cmake), that the library
+# exports and imports what it must, and that the packaged kxhost drives the
+# packaged library through a whole install session on the sample suite with
+# the same lines as the tests expect.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 if(NOT EXISTS "${PACKAGE}")
@@ -46,7 +50,13 @@ endif()
 
 foreach(binary ${LIBRARY_NAME} ${KXHOST_NAME})
   execute_process(COMMAND ${OBJDUMP} -h "${top}/${binary}" OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR sections MATCHES "\\.debug_" OR NOT sections MATCHES "\\.gnu_debuglink")
+  if(NOT rc EQUAL 0 OR sections MATCHES "\\.debug_")
+    message(FATAL_ERROR "${binary} holds debug sections:\n${sections}")
+  endif()
+  if(KIND STREQUAL "pe")
+    continue()
+  endif()
+  if(NOT sections MATCHES "\\.gnu_debuglink")
     message(FATAL_ERROR "${binary} is not stripped with a debug link:\n${sections}")
   endif()
   # The section holds the debug file's name, NUL-padded, then its CRC.
@@ -58,6 +68,18 @@ foreach(binary ${LIBRARY_NAME} ${KXHOST_NAME})
     message(FATAL_ERROR "${binary} links to the debug file '${link}', expected ${binary}.debug")
   endif()
 endforeach()
+
+if(KIND STREQUAL "pe")
+  execute_process(COMMAND ${CMAKE_COMMAND} -DSTORE=${SYMBOLS} -DBINARIES=${top}
+                          -DNAMES=${LIBRARY_NAME},${KXHOST_NAME} -DFUNCTION=KXInstallerCustomHookProc
+                          -DFUNCTION_SOURCE=src/hook/exports.cpp -DSOURCE=${SOURCE}
+                          -DREADOBJ=${READOBJ} -DPDBUTIL=${PDBUTIL} -DSYMBOLIZER=${SYMBOLIZER}
+                          -DWORK=${WORK}/symbols -P ${CMAKE_CURRENT_LIST_DIR}/check_symbols.cmake
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "the symbol store does not match the packaged binaries")
+  endif()
+endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -DLIBRARY=${top}/${LIBRARY_NAME} -DOBJDUMP=${OBJDUMP} -DKIND=${KIND}
                         -P ${SOURCE}/cmake/check_library_interface.cmake RESULT_VARIABLE rc)

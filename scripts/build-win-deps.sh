@@ -3,6 +3,15 @@
 # source packages, Debian's patches applied, once per source version, into a
 # cache outside the source tree. Prints the prefix (include/, lib/) on stdout;
 # everything else goes to stderr.
+#
+# They are compiled as the DLL is (cmake/toolchain-i686-mingw.cmake): clang
+# for i686-w64-mingw32, with CodeView debug information for the DLL's PDB.
+# Each compile runs in its source folder on relative names, and names that
+# folder /win-deps/<package>-<version>, so that the command line and folders
+# clang writes into the debug information are the same on every machine.
+#
+# It also lays out, in runtime/, the parts of the gcc runtime that lld 14
+# links wrongly as Debian ships them, made right (see there).
 set -euo pipefail
 
 cache="${CUSTOMHOOKS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/customhooks}"
@@ -17,7 +26,9 @@ if [ -z "$sqlite_ver" ] || [ -z "$tinyxml_ver" ]; then
   echo "build-win-deps: no source package found; run scripts/install-deps.sh" >&2
   exit 1
 fi
-prefix="$cache/win-deps/sqlite3-${sqlite_ver}_tinyxml-${tinyxml_ver}"
+clang_ver=$(clang -dumpversion)
+gcc_ver=$(dpkg-query -W -f '${Version}' g++-mingw-w64-i686-posix)
+prefix="$cache/win-deps/clang-${clang_ver}_gcc-${gcc_ver}_sqlite3-${sqlite_ver}_tinyxml-${tinyxml_ver}"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -31,26 +42,53 @@ echo "build-win-deps: fetching sqlite3 $sqlite_ver and tinyxml $tinyxml_ver sour
 apt-get source -qq "sqlite3=$sqlite_ver" "tinyxml=$tinyxml_ver" >&2 2>/dev/null ||
   apt-get source -qq "sqlite3=$sqlite_ver" "tinyxml=$tinyxml_ver" >&2
 
-CC=i686-w64-mingw32-gcc
-CXX=i686-w64-mingw32-g++
-AR=i686-w64-mingw32-ar
+triple=i686-w64-mingw32
+gcc_dir=$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")
+CC=(clang "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview)
+CXX=(clang++ "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview
+     -isystem "$gcc_dir/include/c++" -isystem "$gcc_dir/include/c++/$triple"
+     -isystem "$gcc_dir/include/c++/backward")
+AR=llvm-ar
 
 # SQLite: the amalgamation made by the source tree's own "make sqlite3.c".
 sqlite_src=$(find . -maxdepth 1 -type d -name 'sqlite3-*' | head -n 1)
 mkdir -p sqlite-build
 (cd sqlite-build && "../$sqlite_src/configure" >/dev/null && make -s sqlite3.c >/dev/null) >&2
-$CC -O2 -DSQLITE_THREADSAFE=1 -c sqlite-build/sqlite3.c -o sqlite3.o >&2
-$AR rcs "$prefix/lib/libsqlite3.a" sqlite3.o
+(cd sqlite-build &&
+   "${CC[@]}" -ffile-compilation-dir="/win-deps/sqlite3-$sqlite_ver" -DSQLITE_THREADSAFE=1 \
+     -c sqlite3.c -o sqlite3.o) >&2
+$AR rcs "$prefix/lib/libsqlite3.a" sqlite-build/sqlite3.o
 cp sqlite-build/sqlite3.h "$prefix/include/"
 
 # TinyXML with Debian's patches (dpkg-source applied them on extraction).
 tinyxml_src=$(find . -maxdepth 1 -type d -name 'tinyxml-*' | head -n 1)
 for f in tinyxml tinystr tinyxmlerror tinyxmlparser; do
-  $CXX -O2 -DTIXML_USE_STL -c "$tinyxml_src/$f.cpp" -o "$f.o" >&2
+  (cd "$tinyxml_src" &&
+     "${CXX[@]}" -ffile-compilation-dir="/win-deps/tinyxml-$tinyxml_ver" -DTIXML_USE_STL \
+       -c "$f.cpp" -o "$f.o") >&2
 done
-$AR rcs "$prefix/lib/libtinyxml.a" tinyxml.o tinystr.o tinyxmlerror.o tinyxmlparser.o
+(cd "$tinyxml_src" && $AR rcs "$prefix/lib/libtinyxml.a" tinyxml.o tinystr.o tinyxmlerror.o tinyxmlparser.o)
 cp "$tinyxml_src/tinyxml.h" "$tinyxml_src/tinystr.h" "$prefix/include/"
 cp "$tinyxml_src/debian/patches/series" "$prefix/tinyxml-patches.txt"
+
+# The gcc runtime, for lld. libgcc's unwinder finds a function's DWARF unwind
+# entry (FDE) only between crtbegin.o's .eh_frame and the terminator in
+# crtend.o's. Two things keep libstdc++'s entries out of that range:
+# - gcc writes the entry of each COMDAT function (the template instances of
+#   libstdc++.a) to a COMDAT section .eh_frame$<function> without a symbol,
+#   which lld 14 drops; a C++ exception thrown through such a function (a
+#   std::bad_alloc out of std::string, say) then ends in std::terminate.
+#   Here they become plain .eh_frame sections.
+# - lld places archive members loaded after crtend.o, libstdc++'s among them,
+#   after its terminator; named .eh_frame$~, crtend.o's section sorts last in
+#   lld's .eh_frame output section.
+mkdir -p "$prefix/runtime"
+(i686-w64-mingw32-objdump -h "$gcc_dir/libstdc++.a" |
+   awk '$2 ~ /^\.eh_frame\$/ { print "--rename-section " $2 "=.eh_frame,contents,alloc,load,readonly,data" }' |
+   sort -u > runtime.args)
+"$triple-objcopy" @runtime.args "$gcc_dir/libstdc++.a" "$prefix/runtime/libstdc++.a"
+cp "$gcc_dir/crtbegin.o" "$prefix/runtime/"
+"$triple-objcopy" --rename-section '.eh_frame=.eh_frame$~' "$gcc_dir/crtend.o" "$prefix/runtime/crtend.o"
 
 cd /
 rm -rf "$work"

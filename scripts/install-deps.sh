@@ -27,11 +27,16 @@ case "$purpose" in
       "${native[@]}" build-essential pkg-config
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
-      tcl dpkg-dev zip
+      tcl dpkg-dev zip unzip
+      # Authenticode signing of the Windows package, and its check's throwaway CA.
+      osslsigncode openssl
       # The pictures of scripts/bench.sh.
       gnuplot-nox
       # The upper-case table's check regenerates it from UnicodeData.txt.
       unicode-data
+      # The Windows DLL: clang and lld for i686-w64-mingw32, on mingw-w64's
+      # headers and gcc's libstdc++; llvm's archiver, objcopy and PDB tools.
+      lld llvm
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
       # A 64-bit prefix needs both loaders: the 32-bit DLL runs under WoW64.
       wine wine64 wine32:i386

@@ -55,9 +55,30 @@ WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
 trap - EXIT
 
 # ---- Release packages (README "Release"): built twice to be compared byte
-# for byte, then each unpacked and run through a session by its own kxhost.
-echo "== release packages and their checks"
-scripts/package.sh
+# for byte, the Windows binaries then signed with a throwaway code-signing
+# certificate of a throwaway CA, then each package unpacked and run through a
+# session by its own kxhost, and the signatures checked against that CA.
+echo "== release packages, signed with a throwaway certificate, and their checks"
+signing=$(mktemp -d)
+CUSTOMHOOKS_SIGN_PASSWORD=$(openssl rand -hex 16)
+export CUSTOMHOOKS_SIGN_PASSWORD
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=CustomHooks throwaway CA" \
+  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+  -keyout "$signing/ca.key" -out "$signing/ca.pem" 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj "/CN=CustomHooks throwaway signer" \
+  -keyout "$signing/signer.key" -out "$signing/signer.csr" 2>/dev/null
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+  > "$signing/signer.ext"
+openssl x509 -req -days 1 -in "$signing/signer.csr" -CA "$signing/ca.pem" -CAkey "$signing/ca.key" \
+  -CAcreateserial -extfile "$signing/signer.ext" -out "$signing/signer.pem" 2>/dev/null
+openssl pkcs12 -export -in "$signing/signer.pem" -inkey "$signing/signer.key" -certfile "$signing/ca.pem" \
+  -passout env:CUSTOMHOOKS_SIGN_PASSWORD -out "$signing/signer.p12"
+scripts/package.sh --sign-pkcs12 "$signing/signer.p12"
+win_package=$(basename dist/CustomHooks-*-win32.zip .zip)
+packaging/check_signed_package.sh "dist/$win_package.zip" "$signing/ca.pem" \
+  "build/release/stage-windows/$win_package"
+rm -rf "$signing"
+unset CUSTOMHOOKS_SIGN_PASSWORD
 
 # ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
