@@ -2,8 +2,8 @@
 // machine.
 #include "storage/pdb_reader.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <functional>
@@ -16,6 +16,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "fs/platform.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
@@ -746,6 +747,60 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
     EXPECT_FALSE(Made(env, "OpenShared") || Made(env, "CopyOver")) << "the record knows the files again";
   }
+}
+
+// Stamps as a file system that records whole two seconds (FAT) gives them:
+// a write within the same two seconds as a stamp leaves it as it was.
+class TwoSecondTimesEnv : public EnvWrapper {
+ public:
+  TwoSecondTimesEnv() : EnvWrapper(Env::Default()) {}
+  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
+#if defined(_WIN32)
+    constexpr std::int64_t kPerSecond = 10000000;  // 100 ns since 1601
+    constexpr std::int64_t kEpoch = 11644473600LL * kPerSecond;
+#else
+    constexpr std::int64_t kPerSecond = 1000000000;  // ns since 1970
+    constexpr std::int64_t kEpoch = 0;
+#endif
+    Status status = EnvWrapper::GetFileStamp(path, links, stamp);
+    if (!status.ok()) return status;
+    stamp->lastWriteTime -= stamp->lastWriteTime % (2 * kPerSecond);
+    stamp->changeTime -= stamp->changeTime % (2 * kPerSecond);
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch()).count() / (1000000000 / kPerSecond);
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, now + kEpoch, kPerSecond);
+    return status;
+  }
+};
+
+// A write within the file system's timestamp granularity of the stamp
+// before it leaves the stamp as it was (git's "racily clean"): a record
+// never vouches for a stamp taken that soon after a write, and the backup
+// compares, finding the new bytes.
+TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
+  const std::string first(150000, 'a');
+  std::string second = first;
+  second[75000] = 'b';
+  MakeFolders(CapsFolder());
+  TwoSecondTimesEnv env;
+  const ScopedEnv scoped(&env);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    ASSERT_TRUE(WriteWholeFile(InstallerFile(), first));
+    BackupRecord record;
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    FileStamp stamped;
+    ASSERT_TRUE(StampFile(InstallerFile(), &stamped).ok());
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_TRUE(WriteWholeFile(InstallerFile(), second));
+    FileStamp now;
+    ASSERT_TRUE(StampFile(InstallerFile(), &now).ok());
+    // A two-second boundary fell between the stamp and the write: again.
+    if (now != stamped) continue;
+    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_EQ(ReadWholeFile(BackupFile()), second);
+    return;
+  }
+  FAIL() << "every write fell into later two seconds than the stamp before it";
 }
 
 // A link's own stamp stays while what it leads to changes: a record never
