@@ -39,8 +39,10 @@ class FaultSweep : public ::testing::Test {
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
     properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
     before_ = roots_.Capture();
-    // Every session of the sweep starts from files whose stamps vouch for
-    // them, so that each makes the same calls.
+    // Every session of the sweep starts from the machine as Restore lays it
+    // out, on files whose stamps vouch for them, so that each makes the
+    // same calls.
+    roots_.Restore(before_);
     WaitOutTimestampGranularity();
 
     sqlitefaults::FailNth(Operation::kWrite, 0, Failure::kIoError);

@@ -319,9 +319,10 @@ TEST_F(DatabaseConnectionTest, FileReplacedDuringTheOpenIsNotTakenForTheOneOpene
     RenamingEnv(const std::string& from, const std::string& to)
         : EnvWrapper(fs::Env::Default()), from_(from), to_(to) {}
     Status GetFileStamp(const std::u16string& path, fs::Links links, fs::FileStamp* stamp) override {
-      if (++stamps_ == 2) std::rename(fs::NativePath(from_).c_str(), fs::NativePath(to_).c_str());
+      if (++stamps_ == 2) renamed = std::rename(fs::NativePath(from_).c_str(), fs::NativePath(to_).c_str()) == 0;
       return EnvWrapper::GetFileStamp(path, links, stamp);
     }
+    bool renamed = false;
 
    private:
     std::string from_;
@@ -334,6 +335,8 @@ TEST_F(DatabaseConnectionTest, FileReplacedDuringTheOpenIsNotTakenForTheOneOpene
     RenamingEnv env(other, File());
     const fs::ScopedEnv scoped(&env);
     connection = Connect(kFirstStepOnly, 1);
+    // An open file can be renamed over on POSIX only.
+    if (!env.renamed) GTEST_SKIP() << "an open file cannot be renamed over here";
   }
   ASSERT_EQ(connection->state(), kOk);
   EXPECT_EQ(connection->Reopen(), kOk);
