@@ -251,6 +251,17 @@ bool ReadFolderVariable(SpecialFolder folder, std::u16string& path) {
   return true;
 }
 
+// The step of the clock file times come from: the kernel's coarse clock
+// (its tick, 1 to 10 ms), twice over for safety.
+std::int64_t ClockStep() {
+  static const std::int64_t step = [] {
+    struct timespec resolution;
+    if (::clock_getres(CLOCK_REALTIME_COARSE, &resolution) != 0) return std::int64_t{20000000};
+    return 2 * (static_cast<std::int64_t>(resolution.tv_sec) * 1000000000 + resolution.tv_nsec);
+  }();
+  return step;
+}
+
 // ---- Access lists ------------------------------------------------------------------
 
 constexpr std::uint32_t kGenericAll = 0x10000000u;
@@ -544,7 +555,8 @@ class PosixEnv final : public Env {
     stamp->lastWriteTime = nanoseconds(info.st_mtim);
     stamp->changeTime = nanoseconds(info.st_ctim);
     stamp->link = S_ISLNK(info.st_mode);
-    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, nanoseconds(now), 1000000000);
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, nanoseconds(now), 1000000000,
+                                      ClockStep());
     return Status();
   }
 

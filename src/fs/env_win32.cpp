@@ -206,6 +206,21 @@ NameCheck CheckName(const std::u16string& path) {
   return check;
 }
 
+// The step of the system time that file times come from (the timer
+// interval, 15.6 ms by default), twice over for safety.
+std::int64_t ClockStep() {
+  static const std::int64_t step = [] {
+    DWORD adjustment = 0;
+    DWORD increment = 0;
+    BOOL disabled = FALSE;
+    if (!::GetSystemTimeAdjustment(&adjustment, &increment, &disabled) || increment == 0) {
+      return std::int64_t{200000};
+    }
+    return 2 * static_cast<std::int64_t>(increment);
+  }();
+  return step;
+}
+
 // ---- The Env ----------------------------------------------------------------------
 
 int CsidlOf(SpecialFolder folder) {
@@ -276,7 +291,7 @@ class WindowsEnv final : public Env {
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);
     const std::int64_t takenAt = (static_cast<std::int64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, takenAt, 10000000);
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, takenAt, 10000000, ClockStep());
     return Status();
   }
 

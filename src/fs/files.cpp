@@ -192,13 +192,13 @@ Status EnsureFolderIn(Env* env, const std::string& path) {
 }  // namespace
 
 bool platform::RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
-                         std::int64_t ticksPerSecond) {
+                         std::int64_t ticksPerSecond, std::int64_t clockStep) {
   // A file system that records whole seconds (FAT: two) shows it in every
-  // time it records; any other records the kernel's clock, which moves on
-  // in ticks of at most 20 ms. A write sets both times, so the last-write
-  // time tells how close the stamp came to the last write.
+  // time it records; any other records the clock as it stood, one step at
+  // a time. A write sets both times, so the last-write time tells how close
+  // the stamp came to the last write.
   const bool wholeSeconds = lastWriteTime % ticksPerSecond == 0 && changeTime % ticksPerSecond == 0;
-  const std::int64_t granularity = wholeSeconds ? 2 * ticksPerSecond : ticksPerSecond / 50;
+  const std::int64_t granularity = wholeSeconds ? 2 * ticksPerSecond : clockStep;
   return takenAt - lastWriteTime <= granularity;
 }
 

@@ -43,12 +43,12 @@ void RemoveBackslash(char16_t* path);
 void StripPath(char16_t* path);
 
 // ---- File stamps -------------------------------------------------------------------
-// Whether a stamp taken at `takenAt` of a file last changed at the later of
-// `lastWriteTime` and `changeTime` (times in `ticksPerSecond`, on the clock
-// the file system stamps with) is racy (see FileStamp in fs/files.h).
-// Portable code, for both implementations.
+// Whether a stamp taken at `takenAt` of a file last written at
+// `lastWriteTime` is racy (see FileStamp in fs/files.h): times in
+// `ticksPerSecond`, on the clock the file system stamps with, which moves
+// on in steps of `clockStep`. Portable code, for both implementations.
 bool RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
-               std::int64_t ticksPerSecond);
+               std::int64_t ticksPerSecond, std::int64_t clockStep);
 
 // ---- Paths handed to libraries --------------------------------------------------
 // The path as the OS expects it (see NativePath in files.h).

@@ -312,9 +312,12 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
     if (!CopyFileOver(source, target, CopiedAttributes::kNormal, WhenNotReplaceable::kLeaveTarget).ok()) {
       return Status(Code::kFileError, target);
     }
-    // A stamp of the copy taken now, right after it was written, would be
-    // within the timestamp granularity of that write: the next backup
-    // compares the files, and its stamps are the ones remembered.
+    // The copy's stamp comes after its last change (its attributes). Taken
+    // right after the module's own write, it vouches for that write.
+    if (sourceStamped && StampOfFile(target, &targetStamp)) {
+      targetStamp.racy = false;
+      record->RememberIdentical(sourceStamp, targetStamp);
+    }
     return status;
   });
 }

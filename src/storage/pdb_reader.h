@@ -172,17 +172,20 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
 // What backups of "caps.db" learnt about the installer's file and its copy,
 // kept by the caller from one backup to the next (a session holds one for
 // its backups); a new record knows nothing. After a backup found the copy
-// holding the source's bytes, it holds the stamps (fs::FileStamp) of both
-// files, taken before either was read, so that any later change shows in a
-// later stamp; a backup that wrote the copy leaves the record knowing
-// nothing, since a stamp taken right after a write can't vouch for it. A backup that finds both
+// holding the source's bytes, or wrote them, it holds the stamps
+// (fs::FileStamp) of both files: the source's taken before any of its bytes
+// were read, the copy's before it was compared or after it was written, so
+// that any later change shows in a later stamp. A backup that finds both
 // stamps unchanged (same file, size, last-write and change time) knows the
 // copy identical without reading either file.
 //
 // A stamp taken within the file system's timestamp granularity of the
-// file's last change (fs::FileStamp::racy) vouches for nothing: the next
-// backup compares the files. A change goes unseen only when it keeps the
-// file's identity and size and leaves its times as they were: where the
+// file's last write (fs::FileStamp::racy) vouches for nothing: the next
+// backup compares the files. The copy's stamp taken right after the
+// module's own write is the exception, as the copy is the module's. A
+// change goes unseen only when it keeps the file's identity and size and
+// leaves its times as they were: another writer's change to the copy
+// within the granularity of the module's write; where the
 // file system records a writer's times only when it closes the file or
 // changes its size (NTFS delays them for cached writes), a same-size write
 // through a handle still open; and a change made to the copy between its
