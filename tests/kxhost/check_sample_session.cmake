@@ -7,15 +7,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
 reset_machine()
 
-program_path(programs "${MACHINE}/Program Files")
-run_program(properties rc ${SAMPLESUITE} "${programs}")
-if(NOT rc EQUAL 0 OR NOT properties MATCHES "\nmediaSignature=")
-  message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
-endif()
-file(WRITE "${MACHINE}/session.properties" "${properties}")
-
-program_path(properties_file "${MACHINE}/session.properties")
-program_path(library "${LIBRARY}")
+lay_out_sample_suite()
 run_program(out rc ${KXHOST} --mode install --entry all --props-file "${properties_file}" "${library}")
 string(REPLACE "${programs}" "PROGRAM_FILES" out "${out}")
 file(READ "${EXPECTED}" expected)

@@ -10,22 +10,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
 reset_machine()
 file(MAKE_DIRECTORY "${MACHINE}/private/inner")
 
-program_path(programs "${MACHINE}/Program Files")
-run_program(properties rc ${SAMPLESUITE} "${programs}")
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
-endif()
-file(WRITE "${MACHINE}/session.properties" "${properties}")
-program_path(properties_file "${MACHINE}/session.properties")
-program_path(library "${LIBRARY}")
-
-function(run_session out_var)
-  run_program(out rc ${KXHOST} --mode install --entry SessionClose --props-file "${properties_file}" "${library}")
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "kxhost exited ${rc}:\n${out}")
-  endif()
-  set(${out_var} "${out}" PARENT_SCOPE)
-endfunction()
+lay_out_sample_suite()
 
 # A first session makes the cache.
 run_session(first)

@@ -51,3 +51,26 @@ function(run_program out_var rc_var)
   set(${out_var} "${out}${err}" PARENT_SCOPE)
   set(${rc_var} "${rc}" PARENT_SCOPE)
 endfunction()
+
+# Lays the sample suite out with samplesuite and keeps its session
+# properties: sets `programs`, `properties_file` and `library` in the
+# caller, in the programs' form.
+macro(lay_out_sample_suite)
+  program_path(programs "${MACHINE}/Program Files")
+  run_program(properties rc ${SAMPLESUITE} "${programs}")
+  if(NOT rc EQUAL 0 OR NOT properties MATCHES "\nmediaSignature=")
+    message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
+  endif()
+  file(WRITE "${MACHINE}/session.properties" "${properties}")
+  program_path(properties_file "${MACHINE}/session.properties")
+  program_path(library "${LIBRARY}")
+endmacro()
+
+# One install session's close through the library; what kxhost printed.
+function(run_session out_var)
+  run_program(out rc ${KXHOST} --mode install --entry SessionClose --props-file "${properties_file}" "${library}")
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kxhost exited ${rc}:\n${out}")
+  endif()
+  set(${out_var} "${out}" PARENT_SCOPE)
+endfunction()
