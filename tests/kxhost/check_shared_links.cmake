@@ -14,11 +14,6 @@ lay_out_sample_suite()
 
 # A first session makes the cache.
 run_session(first)
-if(prefix_common_data)
-  set(cache_folder "${prefix_common_data}/Orvik PCD/cache")
-else()
-  set(cache_folder "${MACHINE}/Common Files/Orvik/Orvik PCD/cache")
-endif()
 if(NOT EXISTS "${cache_folder}/cache.db")
   message(FATAL_ERROR "no cache.db in ${cache_folder} after a session:\n${first}")
 endif()

@@ -74,3 +74,11 @@ function(run_session out_var)
   endif()
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
+
+# The cache folder, which every user can write: in the prefix's common data
+# folder under Wine, in the machine's natively.
+if(prefix_common_data)
+  set(cache_folder "${prefix_common_data}/Orvik PCD/cache")
+else()
+  set(cache_folder "${MACHINE}/Common Files/Orvik/Orvik PCD/cache")
+endif()
