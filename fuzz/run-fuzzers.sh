@@ -2,7 +2,7 @@
 # Runs fuzz targets of a build made with the "fuzz" preset for a while,
 # starting from their seed corpora and saved regressions.
 #   fuzz/run-fuzzers.sh <build folder> <seconds per target> [libFuzzer option...]
-# FUZZ_TARGETS: the targets to run, in turn (all three when unset).
+# FUZZ_TARGETS: the targets to run, in turn (all four when unset).
 # FUZZ_EXPLORE: a build made with the "fuzz-explore" preset. Each target of
 #   it then runs beside the checked one for the same time, on the same corpus
 #   folder: it tries inputs about twice as fast, without the sanitizers, and
@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 build=$1
 seconds=$2
 shift 2
-targets=${FUZZ_TARGETS:-fuzz_document_reader fuzz_document_roundtrip fuzz_session_close}
+targets=${FUZZ_TARGETS:-fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain}
 explore=${FUZZ_EXPLORE:-}
 # The session target lays a machine out for every input: a memory-backed
 # folder keeps that from waiting on the disk.

@@ -109,7 +109,7 @@ explore_tinyxml=$(fuzz/build-tinyxml.sh explore)
 cmake --preset fuzz-explore -DTINYXML_LIBRARY="$explore_tinyxml/lib/libtinyxml.a" \
   -DTINYXML_INCLUDE_DIR="$explore_tinyxml/include" >/dev/null
 cmake --build --preset fuzz-explore -j"$jobs"
-for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close; do
+for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
   saved=(fuzz/corpus/"$target"/*)
   if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
   "build/fuzz-explore/bin/$target" "${saved[@]}" >build/fuzz-explore/"$target".log 2>&1 || {

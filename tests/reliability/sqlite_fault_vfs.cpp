@@ -16,6 +16,7 @@ struct Counters {
   unsigned long failingCall = 0;
   Failure failure = Failure::kIoError;
   bool syncReachesDisk = true;
+  bool sleepsWait = true;
 };
 Counters g_counters;
 
@@ -190,7 +191,9 @@ void DlClose(sqlite3_vfs*, void* handle) { g_real->xDlClose(g_real, handle); }
 
 int Randomness(sqlite3_vfs*, int size, char* out) { return g_real->xRandomness(g_real, size, out); }
 
-int Sleep(sqlite3_vfs*, int microseconds) { return g_real->xSleep(g_real, microseconds); }
+int Sleep(sqlite3_vfs*, int microseconds) {
+  return g_counters.sleepsWait ? g_real->xSleep(g_real, microseconds) : microseconds;
+}
 
 int CurrentTime(sqlite3_vfs*, double* out) { return g_real->xCurrentTime(g_real, out); }
 
@@ -294,5 +297,7 @@ void FailNth(Operation operation, unsigned long n, Failure failure) {
 unsigned long CallsSinceArmed(Operation operation) { return g_counters.calls[static_cast<int>(operation)]; }
 
 void SetSyncReachesDisk(bool reaches) { g_counters.syncReachesDisk = reaches; }
+
+void SetSleepsWait(bool wait) { g_counters.sleepsWait = wait; }
 
 }  // namespace sqlitefaults

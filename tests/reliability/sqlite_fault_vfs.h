@@ -39,6 +39,11 @@ unsigned long CallsSinceArmed(Operation operation);
 // only the disk's flushes are saved. True at start.
 void SetSyncReachesDisk(bool reaches);
 
+// When false, xSleep returns at once as if it had slept: a connection's busy
+// timeout then runs out without the wall clock moving, so a test can keep a
+// file locked past it many times over. True at start.
+void SetSleepsWait(bool wait);
+
 }  // namespace sqlitefaults
 
 #endif  // CUSTOMHOOKS_TESTS_RELIABILITY_SQLITE_FAULT_VFS_H_
