@@ -195,12 +195,12 @@ Status DatabaseConnection::Open() {
     db_ = db;
     ++generation_;
     state_ = Status();
-    // Without a stamp that vouches for the file, the next Reopen opens anew.
-    if (!stampedBefore || !StampFile(path_, &opened_, fs::Links::kFollowed).ok() || !opened_.SameFile(before)) {
-      opened_.racy = true;
-    }
+    // Which file SQLite holds is known only when the path named one file
+    // before and after the open; otherwise the next Reopen opens anew.
+    heldKnown_ = stampedBefore && StampFile(path_, &opened_, fs::Links::kFollowed).ok() && opened_.SameFile(before);
     stampedChanges_ = 0;
     stampedDataVersion_ = -1;
+    schemaRead_.clear();
     openedReadOnly_ = readOnly;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
@@ -220,8 +220,12 @@ Status DatabaseConnection::Open() {
   Status checked = CheckSchema();
   if (!checked.ok()) return checked;
   Status brought = checkSchema_ ? BringSchemaToTarget() : Status();
-  // The data version the stamp goes with, read once after a new open.
-  if (brought.ok() && stampedDataVersion_ < 0 && !DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
+  // The data version the stamp goes with, and the schema SQLite loaded,
+  // read once after a new open.
+  if (brought.ok() && stampedDataVersion_ < 0) {
+    if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
+    if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
+  }
   return brought;
 }
 
@@ -510,21 +514,63 @@ Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, 
 
 bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   fs::FileStamp now;
-  if (!fs::CurrentFastPaths().keptConnections || fresh || readOnly != openedReadOnly_ ||
-      !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(opened_)) {
+  if (!fs::CurrentFastPaths().keptConnections || !heldKnown_ || fresh || readOnly != openedReadOnly_ ||
+      InTransaction() || !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(opened_)) {
     return false;
   }
-  if (now.Vouches(opened_)) return true;
-  // The file changed since the stamp, or the stamp can't tell. Another
-  // SQLite writer's commit changes the file's change counter, which makes
-  // SQLite read the file afresh (its data version moves on); a change that
-  // leaves the counter as it was is seen by a new connection only.
-  std::int64_t version = 0;
-  if (!DataVersion(&version).ok() || stampedDataVersion_ < 0 || version == stampedDataVersion_) return false;
+  if (now != opened_) {
+    // Changed since the stamp. Another SQLite writer's commit moves the
+    // file's change counter on, and SQLite reloads what it keeps; a change
+    // that leaves the counter is seen by a new connection only.
+    std::int64_t version = 0;
+    if (!DataVersion(&version).ok() || stampedDataVersion_ < 0 || version == stampedDataVersion_) return false;
+    stampedDataVersion_ = version;
+  } else if (opened_.racy && !KeepsFilesSchema()) {
+    // A stamp too close to a change to tell: a write in the same tick
+    // leaves it as it was, and may have changed the schema too.
+    return false;
+  }
+  // SQLite keeps pages between transactions while the change counter stays.
+  // Without them every read from here on comes from the file, as a new
+  // connection's would, whatever another writer does from now on.
+  sqlite3_db_release_memory(db_);
   opened_ = now;
-  stampedDataVersion_ = version;
   stampedChanges_ = sqlite3_total_changes(db_);
   return true;
+}
+
+bool DatabaseConnection::KeepsFilesSchema() {
+  if (schemaRead_.empty()) return false;
+  // The entries must be read from the file, not from pages SQLite keeps.
+  sqlite3_db_release_memory(db_);
+  std::string schema;
+  return ReadSchema(&schema).ok() && schema == schemaRead_;
+}
+
+Status DatabaseConnection::ReadSchema(std::string* entries) {
+  entries->clear();
+  return Query("SELECT type, name, tbl_name, rootpage, sql FROM sqlite_schema ORDER BY rowid", {},
+               [entries](const Row& row) {
+                 for (int column = 0; column < 5; ++column) {
+                   entries->append(row.Text(column));
+                   entries->push_back('\0');
+                 }
+                 return true;
+               });
+}
+
+Status DatabaseConnection::MarkContent(ContentMark* mark) {
+  if (!InTransaction()) return Status(Code::kInvalidArgument);
+  mark->generation = generation_;
+  Status read = DataVersion(&mark->dataVersion);
+  if (!read.ok()) return read;
+  return StampFile(path_, &mark->stamp, fs::Links::kFollowed);
+}
+
+bool DatabaseConnection::ShowsContentOf(const ContentMark& mark) {
+  ContentMark now;
+  return MarkContent(&now).ok() && now.generation == mark.generation && now.dataVersion == mark.dataVersion &&
+         now.stamp.Vouches(mark.stamp);
 }
 
 void DatabaseConnection::Restamp() {

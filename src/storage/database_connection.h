@@ -163,8 +163,21 @@ class DatabaseConnection {
   // True while a transaction of this connection is open (its reads see
   // one snapshot).
   bool InTransaction() const;
-  // A number that changes whenever SQLite's connection is opened anew.
-  std::uint64_t Generation() const { return generation_; }
+  // What a transaction's reads are drawn from: SQLite's connection, its data
+  // version and the file's stamp.
+  struct ContentMark {
+    std::uint64_t generation = 0;
+    std::int64_t dataVersion = 0;
+    fs::FileStamp stamp;
+  };
+  // Marks what the open transaction reads; taken before its reads, so that
+  // a later change shows in a later mark. Requires: InTransaction().
+  Status MarkContent(ContentMark* mark);
+  // True when what the open transaction reads is known to be unchanged
+  // since `mark`: the same connection and data version, and a stamp that
+  // `mark`'s vouches for (a writer that is not SQLite leaves the data
+  // version as it was).
+  bool ShowsContentOf(const ContentMark& mark);
 
   // SQLite's data version of the file ("PRAGMA data_version"): it changes
   // when another connection, of this process or another, has committed a
@@ -252,9 +265,16 @@ class DatabaseConnection {
   // Marks the stamp racy once this connection's changes reached the file.
   void Restamp();
   // Whether SQLite's connection still serves the file at the path as a new
-  // connection would: the stamp vouches for it, or SQLite has seen another
-  // writer's commit itself (its data version moved on).
+  // connection would: the same file, unchanged since the stamp (its schema
+  // as loaded where the stamp can't tell) or changed by another SQLite
+  // writer's commit, which SQLite sees itself. A kept connection drops the
+  // pages it holds.
   bool KeepsServing(bool fresh, bool readOnly);
+  // True when the schema's entries, read from the file, are those read when
+  // SQLite's connection loaded it.
+  bool KeepsFilesSchema();
+  // The schema's entries, each column followed by a NUL.
+  Status ReadSchema(std::string* entries);
   // The compiled statement of `sql`, compiled on first use, with
   // `parameters` bound.
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
@@ -305,10 +325,14 @@ class DatabaseConnection {
   // changes), and whether the file was read-only then.
   fs::FileStamp opened_;
   bool openedReadOnly_ = false;
+  // Whether opened_ is known to be of the file SQLite holds.
+  bool heldKnown_ = false;
   // SQLite's count of this connection's changes, and its data version
   // (-1: not read), when the file was last stamped.
   int stampedChanges_ = 0;
   std::int64_t stampedDataVersion_ = -1;
+  // The schema's entries as read right after the open (ReadSchema).
+  std::string schemaRead_;
   SchemaStepTable stepTable_;
   bool sharedFolder_;
   bool checkSchema_;

@@ -147,24 +147,23 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
                                             ProductSearch* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
-    // Only inside a snapshot does the data version describe what the
-    // search reads.
-    std::int64_t dataVersion = 0;
-    const bool snapshot = connection_.InTransaction() && connection_.DataVersion(&dataVersion).ok();
+    // Only inside a snapshot does a mark describe what the search reads.
     const fs::FastPaths& fast = fs::CurrentFastPaths();
-    if (fast.rememberedAnswers && snapshot && last_.known && last_.generation == connection_.Generation() &&
-        last_.dataVersion == dataVersion && last_.stateFilter == stateFilter && last_.products == products) {
+    if (fast.rememberedAnswers && last_.known && last_.stateFilter == stateFilter && last_.products == products &&
+        connection_.InTransaction() && connection_.ShowsContentOf(last_.mark)) {
       if (last_.status.ok()) *out = last_.search;
       return last_.status;
     }
     last_.known = false;
+    DatabaseConnection::ContentMark mark;
+    const bool snapshot = connection_.InTransaction() && connection_.MarkContent(&mark).ok();
     ProductSearch search;
     Status status;
     if (!fast.oneScanSearch || !ScanForProducts(stateFilter, products, &search)) {
       search = ProductSearch();
       status = WalkForProducts(stateFilter, products, &search);
     }
-    if (snapshot) last_ = Answer{true, connection_.Generation(), dataVersion, stateFilter, products, status, search};
+    if (snapshot) last_ = Answer{true, mark, stateFilter, products, status, search};
     if (status.ok()) *out = std::move(search);
     return status;
   });

@@ -148,8 +148,7 @@ class PayloadDatabase {
   // state of the file it was given for.
   struct Answer {
     bool known = false;
-    std::uint64_t generation = 0;
-    std::int64_t dataVersion = 0;
+    DatabaseConnection::ContentMark mark;
     int stateFilter = 0;
     std::vector<ProductKey> products;
     Status status;

@@ -41,6 +41,21 @@ bool WriteInPlace(const std::string& file, const std::string& bytes) {
   return out != nullptr && std::fclose(out) == 0 && written;
 }
 
+// Rewrites `file` in place with what `sql` makes of a copy (at `spare`),
+// keeping the header's change counter and the counter SQLite checks it
+// against, so that a connection holding the file sees no commit. Nothing
+// happens when the copy's size differs.
+void RewriteKeepingTheCounter(const std::string& file, const std::string& spare, const char* sql) {
+  const std::string before = ReadWholeFile(file);
+  WriteWholeFile(spare, before);
+  Exec(spare, sql);
+  std::string after = ReadWholeFile(spare);
+  if (after.size() != before.size()) return;
+  after.replace(24, 4, before, 24, 4);
+  after.replace(92, 4, before, 92, 4);
+  WriteInPlace(file, after);
+}
+
 bool Rename(const std::string& from, const std::string& to) {
   std::error_code ec;
   stdfs::rename(stdfs::u8path(NativePath(from)), stdfs::u8path(NativePath(to)), ec);
@@ -117,16 +132,7 @@ struct AdversaryBench::Machine {
            Rename(m.Spare(), m.Pdb());
          }},
         {"pcd.db rewritten in place, same size and change counter", Staging::kNone,
-         [](Machine& m) {
-           const std::string before = ReadWholeFile(m.Pcd());
-           WriteWholeFile(m.Spare(), before);
-           Exec(m.Spare(), "UPDATE domain_data SET value = upper(value)");
-           std::string after = ReadWholeFile(m.Spare());
-           if (after.size() != before.size()) return;
-           after.replace(24, 4, before, 24, 4);
-           after.replace(92, 4, before, 92, 4);
-           WriteInPlace(m.Pcd(), after);
-         }},
+         [](Machine& m) { RewriteKeepingTheCounter(m.Pcd(), m.Spare(), "UPDATE domain_data SET value = upper(value)"); }},
         {"caps.db rewritten in place within the timestamp granularity", Staging::kNone,
          [](Machine& m) {
            std::string bytes = ReadWholeFile(m.Caps());
@@ -163,6 +169,10 @@ struct AdversaryBench::Machine {
            WriteWholeFile(m.Spare(), ReadWholeFile(m.Pcd()));
            Exec(m.Spare(), "UPDATE domain_data SET value = 'renamed' WHERE key = 'InstallDate'");
            Rename(m.Spare(), m.Linked("pcd.db"));
+         }},
+        {"pdb.db rewritten in place, same size and change counter", Staging::kNone,
+         [](Machine& m) {
+           RewriteKeepingTheCounter(m.Pdb(), m.Spare(), "UPDATE payloads SET version = '10.1' WHERE version = '10.0'");
          }},
     };
     return actions;

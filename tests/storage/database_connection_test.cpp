@@ -43,6 +43,20 @@ const SchemaStep kCountingSteps[] = {kCreateVersion1, kCountOpen, nullptr};
 const SchemaStep kFailingSecondStep[] = {kCreateVersion1, kFailingStep, nullptr};
 const SchemaStep kFirstStepOnly[] = {kCreateVersion1, nullptr};
 
+// The file with what `sql` makes of a copy (at `copy`), its header's change
+// counter, the counter SQLite checks it against and the schema's cookie as
+// before, written over the file in place.
+bool RewriteKeepingTheCounter(const std::string& file, const std::string& copy, const char* sql) {
+  const std::string before = ReadWholeFile(file);
+  if (!WriteWholeFile(copy, before) || RawDatabase(copy).Exec(sql) != SQLITE_OK) return false;
+  std::string after = ReadWholeFile(copy);
+  if (after.size() != before.size()) return false;
+  for (const std::size_t offset : {24, 40, 92}) after.replace(offset, 4, before, offset, 4);
+  std::FILE* out = std::fopen(fs::NativePath(file).c_str(), "r+b");
+  const bool written = out != nullptr && std::fwrite(after.data(), 1, after.size(), out) == after.size();
+  return out != nullptr && std::fclose(out) == 0 && written;
+}
+
 class DatabaseConnectionTest : public ::testing::Test {
  protected:
   std::string Folder() const { return PathOf(machine_.scratch(), {"one", "two", "three"}); }
@@ -240,21 +254,6 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
 TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
   const std::string target = PathOf(machine_.scratch(), {"target.db"});
   const std::string other = PathOf(machine_.scratch(), {"other.db"});
-  // The file with another value for 'a', its header's change counter (and
-  // the counter SQLite checks it against) as before.
-  const auto rewriteKeepingTheCounter = [](const std::string& file, const std::string& copy) {
-    const std::string before = ReadWholeFile(file);
-    if (!WriteWholeFile(copy, before) || RawDatabase(copy).Exec("UPDATE items SET value = '3'") != SQLITE_OK) {
-      return false;
-    }
-    std::string after = ReadWholeFile(copy);
-    if (after.size() != before.size()) return false;
-    after.replace(24, 4, before, 24, 4);
-    after.replace(92, 4, before, 92, 4);
-    std::FILE* out = std::fopen(fs::NativePath(file).c_str(), "r+b");
-    const bool written = out != nullptr && std::fwrite(after.data(), 1, after.size(), out) == after.size();
-    return out != nullptr && std::fclose(out) == 0 && written;
-  };
   const struct {
     const char* what;
     bool link;  // the database's name is a link to `target`
@@ -265,7 +264,13 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
       {"a record written by another connection", false,
        [this] { return RawDatabase(File()).Exec("UPDATE items SET value = '3'") == SQLITE_OK; }, true},
       {"rewritten in place, the change counter kept", false,
-       [&] { return rewriteKeepingTheCounter(File(), other); }, false},
+       [&] { return RewriteKeepingTheCounter(File(), other, "UPDATE items SET value = '3'"); }, false},
+      {"rewritten in place with a schema of its own, the counters kept", false,
+       [&] {
+         return RewriteKeepingTheCounter(File(), other,
+                                         "UPDATE items SET value = '3'; CREATE VIEW planted AS SELECT 1");
+       },
+       false},
       {"the link's target replaced", true,
        [&] {
          return WriteWholeFile(other, ReadWholeFile(target)) && RawDatabase(other).Exec("UPDATE items SET value = '3'") == SQLITE_OK &&
@@ -300,6 +305,41 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
     EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
     EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
     EXPECT_EQ(value, c.what == std::string("nothing happened") ? "2" : "3");
+  }
+}
+
+// Where the stamp can't tell a write that keeps the change counter (it fell
+// in the same two seconds as the stamp), the kept connection drops the pages
+// it holds and reads the file as a new connection would; a schema that is no
+// longer the one it loaded opens anew.
+TEST_F(DatabaseConnectionTest, KeptConnectionReadsAWriteItsStampCannotTell) {
+  TwoSecondTimesEnv env;
+  const fs::ScopedEnv scoped(&env);
+  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const struct {
+    const char* sql;
+    bool kept;
+  } kCases[] = {
+      {"UPDATE items SET value = '3'", true},
+      {"UPDATE items SET value = '3'; CREATE VIEW planted AS SELECT 1", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.sql);
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
+    ASSERT_EQ(Connect(kFirstStepOnly, 1)->state(), kOk);
+    TwoSecondTimesEnv::WaitForFreshTwoSeconds();
+    ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', '2')"), SQLITE_OK);
+    auto connection = Connect(kFirstStepOnly, 1);
+    ASSERT_EQ(connection->state(), kOk);
+    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk);
+    std::string value;
+    ASSERT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    ASSERT_TRUE(RewriteKeepingTheCounter(File(), other, c.sql));
+    EXPECT_EQ(connection->Reopen(), kOk);
+    EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
+    EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    EXPECT_EQ(value, "3");
   }
 }
 

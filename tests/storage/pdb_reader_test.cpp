@@ -740,30 +740,6 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
   }
 }
 
-// Stamps as a file system that records whole two seconds (FAT) gives them:
-// a write within the same two seconds as a stamp leaves it as it was.
-class TwoSecondTimesEnv : public EnvWrapper {
- public:
-  TwoSecondTimesEnv() : EnvWrapper(Env::Default()) {}
-  Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
-#if defined(_WIN32)
-    constexpr std::int64_t kPerSecond = 10000000;  // 100 ns since 1601
-    constexpr std::int64_t kEpoch = 11644473600LL * kPerSecond;
-#else
-    constexpr std::int64_t kPerSecond = 1000000000;  // ns since 1970
-    constexpr std::int64_t kEpoch = 0;
-#endif
-    Status status = EnvWrapper::GetFileStamp(path, links, stamp);
-    if (!status.ok()) return status;
-    stamp->lastWriteTime -= stamp->lastWriteTime % (2 * kPerSecond);
-    stamp->changeTime -= stamp->changeTime % (2 * kPerSecond);
-    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::system_clock::now().time_since_epoch()).count() / (1000000000 / kPerSecond);
-    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, now + kEpoch, kPerSecond, 0);
-    return status;
-  }
-};
-
 // A write within the file system's timestamp granularity of the stamp
 // before it leaves the stamp as it was (git's "racily clean"): a record
 // never vouches for a stamp taken that soon after a write, and the backup

@@ -1,6 +1,8 @@
 #include "storage_test_support.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 
@@ -9,6 +11,7 @@
 
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "fs/platform.h"
 
 using namespace customhooks::fs;
 
@@ -149,6 +152,31 @@ void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+customhooks::Status TwoSecondTimesEnv::GetFileStamp(const std::u16string& path, customhooks::fs::Links links,
+                                                         customhooks::fs::FileStamp* stamp) {
+#if defined(_WIN32)
+  constexpr std::int64_t kPerSecond = 10000000;  // 100 ns since 1601
+  constexpr std::int64_t kEpoch = 11644473600LL * kPerSecond;
+#else
+  constexpr std::int64_t kPerSecond = 1000000000;  // ns since 1970
+  constexpr std::int64_t kEpoch = 0;
+#endif
+  customhooks::Status status = EnvWrapper::GetFileStamp(path, links, stamp);
+  if (!status.ok()) return status;
+  stamp->lastWriteTime -= stamp->lastWriteTime % (2 * kPerSecond);
+  stamp->changeTime -= stamp->changeTime % (2 * kPerSecond);
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::system_clock::now().time_since_epoch()).count() / (1000000000 / kPerSecond);
+  stamp->racy = customhooks::fs::platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, now + kEpoch,
+                                                      kPerSecond, 0);
+  return status;
+}
+
+void TwoSecondTimesEnv::WaitForFreshTwoSeconds() {
+  const auto since = std::chrono::system_clock::now().time_since_epoch() % std::chrono::seconds(2);
+  if (since > std::chrono::seconds(1)) std::this_thread::sleep_for(std::chrono::seconds(2) - since);
 }
 
 LockHolder::LockHolder(const std::string& databasePath, const char* mode, int holdMs,

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/env.h"
 #include "storage/database_connection.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
@@ -86,6 +87,18 @@ void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
 
 // Seconds elapsed since `start`.
 double SecondsSince(std::chrono::steady_clock::time_point start);
+
+// Stamps as a file system that records whole two seconds (FAT) gives them:
+// a write within the same two seconds as a stamp leaves it as it was.
+class TwoSecondTimesEnv : public customhooks::fs::EnvWrapper {
+ public:
+  TwoSecondTimesEnv() : EnvWrapper(customhooks::fs::Env::Default()) {}
+  customhooks::Status GetFileStamp(const std::u16string& path, customhooks::fs::Links links,
+                                       customhooks::fs::FileStamp* stamp) override;
+  // Waits, when needed, until a new two seconds begin with more than one
+  // second left, so that what follows at once falls in one two seconds.
+  static void WaitForFreshTwoSeconds();
+};
 
 // Runs tests/storage/lock_holder as a separate process that takes a lock on
 // a database file and holds it for `holdMs` milliseconds.
