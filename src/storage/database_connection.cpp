@@ -574,12 +574,15 @@ bool DatabaseConnection::ShowsContentOf(const ContentMark& mark) {
 }
 
 void DatabaseConnection::Restamp() {
+  if (db_ == nullptr || sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == stampedChanges_) return;
+  stampedChanges_ = sqlite3_total_changes(db_);
   // A stamp taken right after this connection's own change is always
   // within the file system's timestamp granularity of it: another writer's
   // change in the same tick would leave the same stamp. It vouches for
-  // nothing, and the next Reopen opens anew.
-  if (db_ == nullptr || sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == stampedChanges_) return;
-  stampedChanges_ = sqlite3_total_changes(db_);
+  // nothing; a later change still shows.
+  fs::FileStamp after;
+  heldKnown_ = heldKnown_ && StampFile(path_, &after, fs::Links::kFollowed).ok() && after.SameFile(opened_);
+  if (heldKnown_) opened_ = after;
   opened_.racy = true;
 }
 

@@ -262,7 +262,8 @@ class DatabaseConnection {
   Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context);
   // "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
   Status Control(const char* sql);
-  // Marks the stamp racy once this connection's changes reached the file.
+  // Stamps the file again once this connection's changes reached it; the
+  // stamp is racy.
   void Restamp();
   // Whether SQLite's connection still serves the file at the path as a new
   // connection would: the same file, unchanged since the stamp (its schema
