@@ -345,11 +345,11 @@ int main(int argc, char** argv) {
   const std::string documents = g_machinesFolder + "/documents";
   for (const auto& [bytes, label] : documentSizes) {
     const std::string path = documents + "/document-" + label + ".xml";
-    const customhooks::pcf::PCFSectionMap sections = SizedDocumentSections(
+    const customhooks::pcf::SectionMap sections = SizedDocumentSections(
         "{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}",
         {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
         bytes);
-    if (!WriteTextFile(path, customhooks::pcf::PCFFormatDocument("{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}", sections))) {
+    if (!WriteTextFile(path, customhooks::pcf::FormatDocument("{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}", sections))) {
       std::fprintf(stderr, "ch_bench: cannot write %s\n", path.c_str());
       return 1;
     }

@@ -19,9 +19,9 @@
 using namespace customhooks::fs;
 
 namespace stdfs = std::filesystem;
-using customhooks::pcf::PCFEntryMap;
-using customhooks::pcf::PCFFormatDocument;
-using customhooks::pcf::PCFSectionMap;
+using customhooks::pcf::EntryMap;
+using customhooks::pcf::FormatDocument;
+using customhooks::pcf::SectionMap;
 
 namespace {
 
@@ -267,12 +267,12 @@ bool LayOut(ScaledMachine& machine, std::string& error) {
       !GrowCapsDatabase(machine.scale.capsBytes, error)) {
     return false;
   }
-  const PCFSectionMap document = SizedDocumentSections(
+  const SectionMap document = SizedDocumentSections(
       machine.suite.secondProductCode,
       {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
       machine.scale.documentBytes);
   if (!WriteTextFile(machine.suite.secondProductDocument,
-                     PCFFormatDocument(machine.suite.secondProductCode, document))) {
+                     FormatDocument(machine.suite.secondProductCode, document))) {
     error = "the second product's document could not be written";
     return false;
   }
@@ -350,19 +350,19 @@ bool PrepareMachine(const std::string& root, const MachineScale& scale, ScaledMa
   return true;
 }
 
-PCFSectionMap SizedDocumentSections(
+SectionMap SizedDocumentSections(
     const std::string& payloadCode,
     const std::vector<std::pair<std::string, std::string>>& payloadEntries, std::int64_t bytes) {
-  PCFSectionMap sections;
-  PCFEntryMap& payload = sections[payloadCode];
+  SectionMap sections;
+  EntryMap& payload = sections[payloadCode];
   for (const auto& entry : payloadEntries) payload[entry.first] = entry.second;
-  std::int64_t size = static_cast<std::int64_t>(PCFFormatDocument(payloadCode, sections).size());
+  std::int64_t size = static_cast<std::int64_t>(FormatDocument(payloadCode, sections).size());
 
   // Line sizes of the formatted text: a section's head and tail, one entry.
   constexpr std::int64_t kSectionLines = 2 + 22 + 38 + 4 + 11;
   constexpr int kEntriesPerSection = 20;
   std::uint32_t section = 0;
-  PCFEntryMap* current = nullptr;
+  EntryMap* current = nullptr;
   int inSection = kEntriesPerSection;
   for (int entry = 0; size < bytes; ++entry) {
     if (inSection == kEntriesPerSection) {

@@ -53,7 +53,7 @@ bool OpenMachine(const std::string& root, ScaledMachine& machine, std::string& e
 // The sections of a configuration document of about `bytes` bytes once
 // formatted: `payloadCode` with `payloadEntries`, then Other sections of
 // twenty entries each until the size is reached.
-customhooks::pcf::PCFSectionMap SizedDocumentSections(
+customhooks::pcf::SectionMap SizedDocumentSections(
     const std::string& payloadCode,
     const std::vector<std::pair<std::string, std::string>>& payloadEntries, std::int64_t bytes);
 

@@ -303,19 +303,18 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
 
   // The second product's document: read, four values set, written to the
   // shared copy and to its own path.
-  customhooks::pcf::PCFSectionMap sections;
-  std::string payloadCode;
-  if (!customhooks::pcf::PCFReadDocument(documentPath.c_str(), &sections, &payloadCode).ok()) {
+  customhooks::pcf::Document document;
+  if (!customhooks::pcf::ReadDocument(documentPath, &document).ok()) {
     error = "the floor cannot read " + documentPath;
     return false;
   }
-  customhooks::pcf::PCFEntryMap& entries = sections[secondId];
+  customhooks::pcf::EntryMap& entries = document.sections[secondId];
   entries["RMTConfigPath"] = documentPath;
   entries["DefaultDriverPayload"] = defaultDriver;
   entries["InstallDate"] = installDate;
   entries["installedLanguages"] = languages;
-  const std::string text = customhooks::pcf::PCFFormatDocument(payloadCode, sections);
-  const std::string shared = common + "PCF/" + payloadCode + "." + entries["LicensingCode"] + ".xml";
+  const std::string text = customhooks::pcf::FormatDocument(document.payloadCode, document.sections);
+  const std::string shared = common + "PCF/" + document.payloadCode + "." + entries["LicensingCode"] + ".xml";
   const std::string own = Native(documentPath);
   if (!WriteDurably(shared, text) || !FlushFolder(FolderOf(shared)) || !WriteDurably(own, text) ||
       !FlushFolder(FolderOf(own))) {

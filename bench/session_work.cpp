@@ -18,9 +18,9 @@ using namespace customhooks::fs;
 
 namespace {
 
-using customhooks::pcf::PCFFormatDocument;
-using customhooks::pcf::PCFReadDocument;
-using customhooks::pcf::PCFSectionMap;
+using customhooks::pcf::FormatDocument;
+using customhooks::pcf::Document;
+using customhooks::pcf::ReadDocument;
 
 const char kInstallLanguage[] = "fr_MA";
 const char kHeaderFirst[] = "KX6 Suites Custom hook: Orvik Tessel Studio 4.6 :";
@@ -162,10 +162,9 @@ std::string FloorPayloadSearch::Run() {
 }
 
 long long ModuleReadAndFormat(const std::string& path) {
-  PCFSectionMap sections;
-  std::string payloadCode;
-  if (!PCFReadDocument(path.c_str(), &sections, &payloadCode).ok()) return -1;
-  return static_cast<long long>(PCFFormatDocument(payloadCode, sections).size());
+  Document document;
+  if (!ReadDocument(path, &document).ok()) return -1;
+  return static_cast<long long>(FormatDocument(document.payloadCode, document.sections).size());
 }
 
 long long TinyXmlLoad(const std::string& path) {

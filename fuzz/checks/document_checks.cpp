@@ -19,13 +19,12 @@ using customhooks::Status;
 
 struct ReadResult {
   Status status;
-  PCFSectionMap sections;
-  std::string payloadCode;
+  Document document;
 };
 
 // What the caller's outputs hold before a read; a refused read leaves them so.
-const PCFSectionMap& SentinelSections() {
-  static const PCFSectionMap sentinel = {{"\x01untouched", {{"key", "value"}}}};
+const SectionMap& SentinelSections() {
+  static const SectionMap sentinel = {{"\x01untouched", {{"key", "value"}}}};
   return sentinel;
 }
 const char kSentinelCode[] = "\x01untouched";
@@ -35,9 +34,8 @@ const char kSentinelCode[] = "\x01untouched";
 bool ReadThroughFile(const std::string& bytes, const char* name, ReadResult& result) {
   const std::string path = ScratchPath(name);
   if (!WriteBytes(path, bytes)) return false;
-  result.sections = SentinelSections();
-  result.payloadCode = kSentinelCode;
-  result.status = PCFReadDocument(path.c_str(), &result.sections, &result.payloadCode);
+  result.document = {kSentinelCode, SentinelSections()};
+  result.status = ReadDocument(path, &result.document);
   return true;
 }
 
@@ -65,11 +63,11 @@ int ElementDepth(const TiXmlDocument& document) {
 std::string NestingCheckMissed(const std::string& bytes) {
   std::string text = bytes;
   NormalizeForParser(text);
-  if (!FitsParserLimits(text, kPCFMaxNesting)) return std::string();
+  if (!FitsParserLimits(text, kMaxNesting)) return std::string();
   TiXmlDocument document;
   document.Parse(text.c_str());
   const int depth = ElementDepth(document);
-  for (const int limit : {1, 2, 3, 5, 8, kPCFMaxNesting}) {
+  for (const int limit : {1, 2, 3, 5, 8, kMaxNesting}) {
     if (depth > limit + 1 && FitsParserLimits(text, limit)) {
       return "the nesting check let " + std::to_string(depth) + " levels through a limit of " +
              std::to_string(limit);
@@ -80,16 +78,17 @@ std::string NestingCheckMissed(const std::string& bytes) {
 
 // Status and outputs of one read that a caller may rely on.
 std::string ReaderContractBroken(const ReadResult& read) {
+  const Document& document = read.document;
   if (read.status.ok()) {
-    if (read.payloadCode.size() >= kPCFPayloadCodeSize) {
-      return "read, but the payload code has " + std::to_string(read.payloadCode.size()) + " bytes";
+    if (document.payloadCode.size() >= kPayloadCodeSize) {
+      return "read, but the payload code has " + std::to_string(document.payloadCode.size()) + " bytes";
     }
-    if (read.sections.count(read.payloadCode) != 1) return "read, but no section has the payload code";
+    if (document.sections.count(document.payloadCode) != 1) return "read, but no section has the payload code";
     return std::string();
   }
   if (read.status == Code::kNotConfigurationDocument || read.status == Code::kSectionWithoutCode ||
       read.status == Code::kDataWithoutKey) {
-    if (read.sections != SentinelSections() || read.payloadCode != kSentinelCode) {
+    if (document.sections != SentinelSections() || document.payloadCode != kSentinelCode) {
       return "refused with " + read.status.ToString() + ", but the outputs were changed";
     }
     return std::string();
@@ -119,7 +118,7 @@ bool HasParsedTextForm(const std::string& value) {
 }
 
 // The first place where two models differ, for the failure line.
-std::string FirstDifference(const PCFSectionMap& expected, const PCFSectionMap& actual) {
+std::string FirstDifference(const SectionMap& expected, const SectionMap& actual) {
   for (const auto& [code, entries] : expected) {
     const auto section = actual.find(code);
     if (section == actual.end()) return "section \"" + code + "\" lost";
@@ -170,7 +169,7 @@ bool IsValidUtf8(const std::string& text) {
   return true;
 }
 
-DocumentForms ExamineDocument(const PCFSectionMap& sections) {
+DocumentForms ExamineDocument(const SectionMap& sections) {
   DocumentForms forms;
   auto attribute = [&forms](const std::string& text) {
     forms.utf8 = forms.utf8 && IsValidUtf8(text);
@@ -202,26 +201,27 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size) {
     return "the input cannot be written to a file";
   }
   if (!original.status.ok()) return std::string();
+  const Document& read = original.document;
 
-  const std::string text = PCFFormatDocument(original.payloadCode, original.sections);
+  const std::string text = FormatDocument(read.payloadCode, read.sections);
   if (text.empty()) {
     // Only a document without payload entries has no text.
-    if (original.sections.at(original.payloadCode).empty()) return std::string();
+    if (read.sections.at(read.payloadCode).empty()) return std::string();
     return "a document with payload entries gave no text";
   }
   ReadResult again;
   if (!ReadThroughFile(text, "written.xml", again)) return "the written text cannot be written to a file";
 
-  const DocumentForms forms = ExamineDocument(original.sections);
+  const DocumentForms forms = ExamineDocument(read.sections);
   if (forms.utf8 && !again.status.ok()) {
     return "the written document reads with " + again.status.ToString();
   }
   if (!forms.exact) return std::string();
-  if (again.payloadCode != original.payloadCode) {
-    return "payload code \"" + original.payloadCode + "\" read back as \"" + again.payloadCode + "\"";
+  if (again.document.payloadCode != read.payloadCode) {
+    return "payload code \"" + read.payloadCode + "\" read back as \"" + again.document.payloadCode + "\"";
   }
-  if (again.sections != original.sections) {
-    return "read back differently: " + FirstDifference(original.sections, again.sections);
+  if (again.document.sections != read.sections) {
+    return "read back differently: " + FirstDifference(read.sections, again.document.sections);
   }
   return std::string();
 }

@@ -19,6 +19,6 @@ struct DocumentForms {
   bool exact = true;
 };
 
-DocumentForms ExamineDocument(const customhooks::pcf::PCFSectionMap& sections);
+DocumentForms ExamineDocument(const customhooks::pcf::SectionMap& sections);
 
 #endif  // CUSTOMHOOKS_FUZZ_CHECKS_DOCUMENT_FORMS_H_

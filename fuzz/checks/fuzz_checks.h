@@ -13,17 +13,17 @@
 #include <cstdint>
 #include <string>
 
-// The bytes, as a document file, go through PCFReadDocument: the status is
-// one the reader may give for a file that exists, a document read with 0 has
-// a Payload section under a payload code of fewer than 64 bytes, and a
-// refused document leaves the caller's map and code untouched. And the
+// The bytes, as a document file, go through ReadDocument: the status is one
+// the reader may give for a file that exists, a document read successfully
+// has a Payload section under a payload code of fewer than 64 bytes, and a
+// refused document leaves the caller's document untouched. And the
 // nesting check in front of the parser never lets text through whose parse
 // nests elements deeper than the limit it was given (self-closing elements
 // open no level, so they may sit one below it).
 std::string CheckDocumentReader(const std::uint8_t* data, std::size_t size);
 
-// What reads with 0 is formatted by PCFFormatDocument and read back. The
-// written document must read with 0 when every code, key and value is valid
+// What reads successfully is formatted by FormatDocument and read back. The
+// written document must read successfully when every code, key and value is valid
 // UTF-8 (the writer copies bytes; the client does not save a text that would
 // not read back), and must give back the same payload code and sections when,
 // in addition, no code or key holds a CR and every value has the form the

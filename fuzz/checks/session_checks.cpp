@@ -133,10 +133,9 @@ std::string WithRoot(const Machine& machine, std::string text) {
 // whose documents name a place outside the machine's program folder (a
 // relative path included) are not run.
 bool SavesInsideMachine(const Machine& machine, const std::string& path) {
-  pcf::PCFSectionMap sections;
-  std::string code;
-  if (!pcf::PCFReadDocument(path.c_str(), &sections, &code).ok()) return true;
-  for (const auto& section : sections) {
+  pcf::Document document;
+  if (!pcf::ReadDocument(path, &document).ok()) return true;
+  for (const auto& section : document.sections) {
     const auto entry = section.second.find("RMTConfigPath");
     if (entry == section.second.end() || entry->second.empty()) continue;
     const std::string& target = entry->second;
@@ -363,9 +362,8 @@ struct DocumentState {
 DocumentState Snapshot(const std::string& path) {
   DocumentState state;
   state.present = ReadBytes(NativePath(path), state.bytes);
-  pcf::PCFSectionMap sections;
-  std::string code;
-  state.status = pcf::PCFReadDocument(path.c_str(), &sections, &code);
+  pcf::Document document;
+  state.status = pcf::ReadDocument(path, &document);
   return state;
 }
 

@@ -49,6 +49,9 @@ constexpr std::uint32_t kAttributeNormal = 0x80;
 // CommonProgramFiles(x86) and ProgramData; an unset or empty one is kNotFound.
 enum class SpecialFolder { kCommonFiles, kCommonFilesX86, kCommonAppData };
 
+// What stands at a path, as an open for reading found it.
+enum class Found { kNothing, kFolder, kFile };
+
 // How content reaches a file: under a name that must be free (kCreateNew,
 // kExists when it is taken, by a link too), or in place over an existing
 // file or a new one (kReplaceContent), never through a link and never into a
@@ -112,6 +115,14 @@ class Env {
   // read and write meanwhile; the caller closes it with fclose. A read-only
   // file is refused for a writing mode.
   virtual Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) = 0;
+  // Opens `path` as _wfsopen(path, "rb", _SH_DENYNO) does, in one look at
+  // the path that also tells a folder from a file: `*found` is kFile with
+  // `*file` the open stream (the caller closes it with fclose), or kFolder
+  // with nothing opened; kNotFound when nothing stands at `path`. POSIX:
+  // fopen, then fstat of what it opened. Windows: CreateFileW with
+  // FILE_FLAG_BACKUP_SEMANTICS, which opens a folder too, then the handle's
+  // attributes, then a C stream on the handle.
+  virtual Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) = 0;
 
   // ---- Changes ----------------------------------------------------------------
   // CreateDirectoryW: one folder, whose parent must exist. On POSIX a new
@@ -196,6 +207,9 @@ class EnvWrapper : public Env {
   }
   Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) override {
     return target_->OpenShared(path, mode, file);
+  }
+  Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override {
+    return target_->OpenForReading(path, found, file);
   }
   Status CreateFolder(const std::u16string& path) override { return target_->CreateFolder(path); }
   Status CreateFolderChain(const std::u16string& path) override { return target_->CreateFolderChain(path); }

@@ -591,6 +591,17 @@ class PosixEnv final : public Env {
     return Status();
   }
 
+  Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override {
+    // fopen opens a folder as well; what it opened tells the two apart.
+    UniqueFile opened(std::fopen(Native(path).c_str(), "rb"));
+    if (!opened) return LastError();
+    struct stat info;
+    if (::fstat(::fileno(opened.get()), &info) != 0) return LastError();
+    *found = S_ISDIR(info.st_mode) ? Found::kFolder : Found::kFile;
+    if (*found == Found::kFile) *file = opened.release();
+    return Status();
+  }
+
   Status CreateFolder(const std::u16string& path) override {
     return MakeFolder(Native(path)) ? Status() : LastError();
   }

@@ -5,12 +5,14 @@
 
 #include <aclapi.h>
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <share.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -328,6 +330,33 @@ class WindowsEnv final : public Env {
     // The runtime opens with CreateFileW and leaves its error in place.
     if (opened == nullptr) return LastError();
     *file = opened;
+    return Status();
+  }
+
+  Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override {
+    // As _wfsopen opens for "rb" with _SH_DENYNO; the backup semantics let
+    // the same open take a folder, so that one look at the path says which.
+    UniqueHandle handle = OwnHandle(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS,
+                                                  nullptr));
+    if (!handle) return LastError();
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle.get(), &info)) return LastError();
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *found = Found::kFolder;
+      return Status();
+    }
+    const int descriptor = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle.get()), _O_RDONLY | _O_BINARY);
+    if (descriptor == -1) return Code::kFailed;
+    // The descriptor owns the handle now, and the stream the descriptor.
+    handle.release();
+    std::FILE* stream = ::_fdopen(descriptor, "rb");
+    if (stream == nullptr) {
+      ::_close(descriptor);
+      return Code::kFailed;
+    }
+    *found = Found::kFile;
+    *file = stream;
     return Status();
   }
 

@@ -319,6 +319,24 @@ Status OpenFileShared(const std::string& path, const char* mode, UniqueFile& fil
   });
 }
 
+Status OpenForReading(const std::string& path, OpenedForReading* opened) {
+  return Run([&path, opened] {
+    Found found = Found::kNothing;
+    std::FILE* file = nullptr;
+    const Status status = CurrentEnv()->OpenForReading(Wide(path), &found, &file);
+    UniqueFile owned(file);
+    // A name that cannot be looked up has nothing standing at it either.
+    if (status.Is(Code::kNotFound) || status.Is(Code::kBadPath)) {
+      found = Found::kNothing;
+    } else if (!status.ok()) {
+      return status;
+    }
+    opened->found = found;
+    opened->file = std::move(owned);
+    return Status();
+  });
+}
+
 // ---- Folder listing ------------------------------------------------------------------
 
 Status ListFolder(const std::string& folder, std::vector<std::u16string>& names) {

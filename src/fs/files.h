@@ -159,6 +159,19 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // mode is refused on a read-only file. kBadPath for a null mode.
 Status OpenFileShared(const std::string& path, const char* mode, UniqueFile& file);
 
+// A file opened for reading, or what stands in its place.
+struct OpenedForReading {
+  Found found = Found::kNothing;
+  UniqueFile file;  // the open file when `found` is kFile, else null
+};
+
+// Opens `path` for reading, with no sharing restriction, in one look at the
+// path: `*opened` says whether a file stands there (then open, at its
+// start), a folder (not opened) or nothing (no such path, or a name nothing
+// can stand at). A failure, `*opened` untouched, when something stands there
+// that cannot be opened (refused, held by another process without sharing).
+Status OpenForReading(const std::string& path, OpenedForReading* opened);
+
 // ---- Folder listing --------------------------------------------------------
 
 // Lists the names in `folder` (without "." and ".."), in the order the

@@ -2,8 +2,8 @@
 //
 // On POSIX the special folders come from the environment variables Windows
 // sets, read at every call: CommonProgramFiles, CommonProgramFiles(x86)
-// (unset: the lookup fails and is retried as kind 1) and ProgramData. An
-// unset variable is a failed lookup.
+// (unset: the lookup fails, and FindSpecialFolder falls back to
+// CommonProgramFiles) and ProgramData. An unset variable is a failed lookup.
 #ifndef CUSTOMHOOKS_FS_FOLDERS_H_
 #define CUSTOMHOOKS_FS_FOLDERS_H_
 

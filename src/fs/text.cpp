@@ -65,23 +65,4 @@ std::string WideToUtf8(std::u16string_view wide) {
   });
 }
 
-char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::size_t count) {
-  // strncpy_s: a null or empty destination cannot even hold the terminator.
-  if (dst == nullptr || dstSize == 0) return nullptr;
-  if (src == nullptr) {
-    dst[0] = '\0';
-    return nullptr;
-  }
-  const std::size_t length = strnlen(src, count);
-  if (length >= dstSize) {
-    dst[0] = '\0';
-    return nullptr;
-  }
-  std::memcpy(dst, src, length);
-  dst[length] = '\0';
-  const std::size_t padEnd = count < dstSize ? count : dstSize;
-  if (padEnd > length) std::memset(dst + length, 0, padEnd - length);
-  return dst;
-}
-
 }  // namespace customhooks::fs

@@ -28,13 +28,6 @@ std::string WideToUtf8(std::u16string_view wide);
 bool IsAscii(const char* text, std::size_t length);
 bool IsAscii(const char16_t* text, std::size_t length);
 
-// Bounded, always-terminating copy with strncpy_s semantics: copies at most
-// `count` bytes of `src`; fails (returns null, dst[0] set to NUL when dst is
-// usable) when the copy and its terminator don't fit `dstSize`. After a
-// successful copy, zero bytes are written from strlen(src) up to
-// min(count, dstSize). Returns `dst` on success.
-char* CopyStringPadded(char* dst, const char* src, std::size_t dstSize, std::size_t count);
-
 }  // namespace customhooks::fs
 
 #endif  // CUSTOMHOOKS_FS_TEXT_H_

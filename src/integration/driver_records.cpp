@@ -1,11 +1,11 @@
 #include "integration/driver_records.h"
 
-#include <utility>
-
 #include <cstring>
 #include <map>
-#include <optional>
 #include <memory>
+#include <new>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "integration/product_folders.h"
@@ -16,9 +16,9 @@ namespace customhooks::integration {
 
 namespace {
 
-using pcf::PCFSaveProblem;
-using pcf::PCFUnsavedDocument;
-using pcf::UniquePCFClientSession;
+using pcf::DocumentSession;
+using pcf::SaveProblem;
+using pcf::UnsavedDocument;
 
 constexpr int kConfigDomain = 1;
 
@@ -40,18 +40,18 @@ std::map<std::string, std::string> BuildLanguageListTable() {
 }
 
 // Why a document was not saved, as its line tells it.
-std::string SaveProblemText(const PCFUnsavedDocument& document) {
+std::string SaveProblemText(const UnsavedDocument& document) {
   const std::string target = document.target == document.path ? "the file" : document.target;
   switch (document.problem) {
-    case PCFSaveProblem::kWouldNotReadBack:
+    case SaveProblem::kWouldNotReadBack:
       return "its text would not read back";
-    case PCFSaveProblem::kReadOnly:
+    case SaveProblem::kReadOnly:
       return target + " is read-only";
-    case PCFSaveProblem::kNotWritable:
+    case SaveProblem::kNotWritable:
       return target + " cannot be written";
-    case PCFSaveProblem::kNoConfigPath:
+    case SaveProblem::kNoConfigPath:
       return "it has no RMTConfigPath";
-    case PCFSaveProblem::kConfigPathTooLong:
+    case SaveProblem::kConfigPathTooLong:
       return "its RMTConfigPath is too long";
   }
   return std::string();
@@ -90,7 +90,7 @@ class DriverRecordsRun {
   StoreConnection pcd_;
   // The run's records: committed at its end, or rolled back.
   std::optional<storage::Transaction> records_;
-  UniquePCFClientSession document_;
+  std::unique_ptr<DocumentSession> document_;
   bool success_ = true;
 };
 
@@ -119,17 +119,16 @@ void DriverRecordsRun::Run() {
 }
 
 bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
-  pcf::PCFClientSession* raw = nullptr;
-  if (!pcf::PCFClientCreateSession(&raw, LocatePcfFolder).ok()) {
+  document_.reset(new (std::nothrow) DocumentSession(LocatePcfFolder));
+  if (!document_) {
     Log({"Not able to create PCF client session"});
     return false;
   }
-  document_.reset(raw);
   if (documentPath[0] == '\0') {
     Log({"Path to application.xml is Empty"});
     return false;
   }
-  if (!pcf::PCFClientLoadFile(document_.get(), documentPath, false).ok()) {
+  if (!document_->Load(documentPath).ok()) {
     Log({"Failed to load application.xml at the time of init."});
     return false;
   }
@@ -137,7 +136,7 @@ bool DriverRecordsRun::PrepareDocument(const char* documentPath) {
 }
 
 bool DriverRecordsRun::SetDocumentValue(const char* key, const char* value, const char* successLine) {
-  if (!pcf::PCFClientSetValueForKeyInSubDomain(document_.get(), key, productCode_, value).ok()) {
+  if (!document_->SetValue(productCode_, key, value).ok()) {
     success_ = false;
     Log({"PCFClientSetValueForKeyInSubDomain failed"});
     return false;
@@ -197,13 +196,13 @@ void DriverRecordsRun::Finish() {
 }
 
 void DriverRecordsRun::SaveDocument() {
-  std::vector<PCFUnsavedDocument> unsaved;
-  if (pcf::PCFClientSave(document_.get(), &unsaved) == pcf::Code::kNoMemory) {
+  std::vector<UnsavedDocument> unsaved;
+  if (document_->Save(&unsaved) == pcf::Code::kNoMemory) {
     // Which documents were written is not known.
     Log({"Failed to save application.xml: memory ran out"});
     return;
   }
-  for (const PCFUnsavedDocument& document : unsaved) {
+  for (const UnsavedDocument& document : unsaved) {
     Log({"Failed to save ", FileValue{document.path}, ": ", FileValue{SaveProblemText(document)}});
   }
 }
@@ -236,8 +235,9 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
 
   StoreConnection pcd;
   // A failure that still hands out the store is the cache database's alone
-  // (see PCDOpen); the driver records live in the configuration database,
-  // so only a failure without a handle stops this step.
+  // (see OpenConfigurationDatabase); the driver records live in the
+  // configuration database, so only a failure without a handle stops this
+  // step.
   if (!OpenConfigurationDatabase(databases, pcd) && !pcd) {
     session.LogPrefixed({"Error opening pcd session"});
     return;

@@ -2,33 +2,29 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include <tinyxml.h>
 
 #include "fs/files.h"
 #include "pcf/parser_input.h"
-#include "pcf/pcf_status.h"
 
 namespace customhooks::pcf {
 
-using fs::IsDirectory;
-using fs::OpenFileShared;
-using fs::UniqueFile;
 namespace {
 
-// Reads the whole file through a handle that lets other processes read and
-// write it meanwhile.
-Status ReadDocumentBytes(const char* path, std::string& bytes) {
-  // A folder is not a document; some platforms would open it all the same.
-  if (IsDirectory(path)) return Status(Code::kCannotOpen, path);
-  UniqueFile file;
-  if (!OpenFileShared(path, "rb", file).ok()) return Status(Code::kCannotOpen, path);
+// Reads the whole file through one open that also says what stands at the
+// path: a folder is no document, though some platforms would open it. The
+// file stays open to other processes' reads and writes meanwhile.
+Status ReadDocumentBytes(const std::string& path, std::string& bytes) {
+  fs::OpenedForReading opened;
+  if (!fs::OpenForReading(path, &opened).ok()) return Status(Code::kCannotOpen, path);
+  if (opened.found == fs::Found::kNothing) return Status(Code::kNotFound, path);
+  if (opened.found == fs::Found::kFolder) return Status(Code::kCannotOpen, path);
   char chunk[16384];
   std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, got);
-  return std::ferror(file.get()) ? Status(Code::kCannotOpen, path) : Status();
+  while ((got = std::fread(chunk, 1, sizeof chunk, opened.file.get())) > 0) bytes.append(chunk, got);
+  return std::ferror(opened.file.get()) ? Status(Code::kCannotOpen, path) : Status();
 }
 
 // The text of an element: the value of its first child when that child is
@@ -57,68 +53,21 @@ void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) 
   out.append(text, from, std::string::npos);
 }
 
-}  // namespace
-
-Status PCFReadDocument(const char* path, PCFSectionMap* sections, std::string* payloadCode) noexcept {
-  if (path == nullptr || sections == nullptr || payloadCode == nullptr) return Code::kBadArgument;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
-    std::string bytes;
-    Status read = ReadDocumentBytes(path, bytes);
-    if (!read.ok()) return read;
-    return PCFReadDocumentText(std::move(bytes), sections, payloadCode);
-  });
+// The first element of the document has a name beginning with
+// "Configuration" and exactly one child element named "Payload".
+bool IsConfigurationDocument(const TiXmlDocument& document) {
+  const TiXmlElement* root = document.FirstChildElement();
+  if (root == nullptr || std::strncmp(root->Value(), "Configuration", 13) != 0) return false;
+  const TiXmlElement* payload = root->FirstChildElement("Payload");
+  return payload != nullptr && payload->NextSiblingElement("Payload") == nullptr;
 }
 
-Status PCFReadDocumentText(std::string bytes, PCFSectionMap* sections, std::string* payloadCode) noexcept {
-  if (sections == nullptr || payloadCode == nullptr) return Code::kBadArgument;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
-    // The parser gets exactly the bytes that were checked, so a file that
-    // changes meanwhile cannot slip past the check.
-    NormalizeForParser(bytes);
-    // The model is UTF-8, the encoding the writer declares: a document in a
-    // legacy encoding is converted, keys and codes included, and one that is
-    // not text in its encoding is refused rather than read byte for byte.
-    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) {
-      return Status(Code::kNotConfigurationDocument, "not text in its encoding");
-    }
-    if (!FitsParserLimits(bytes, kPCFMaxNesting)) {
-      return Status(Code::kNotConfigurationDocument, "beyond the parser's limits");
-    }
-    // Parsed as UTF-8 whatever the document declares: the bytes are UTF-8 by
-    // now, and character references must become the same UTF-8 bytes a later
-    // read expects (in any other mode the parser keeps only the low byte of
-    // each, which a UTF-8 read then takes as the start of a longer character).
-    TiXmlDocument document;
-    document.Parse(bytes.c_str(), nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error()) return Status(Code::kNotConfigurationDocument, document.ErrorDesc());
-    if (!PCFIsConfigurationDocument(document)) return Status(Code::kNotConfigurationDocument);
-
-    const TiXmlElement* root = document.FirstChildElement();
-    PCFSectionMap read;
-    std::string payload;
-    PCFEntryMap payloadEntries;
-    Status status = PCFReadSection(*root->FirstChildElement("Payload"), true, &payload, &payloadEntries);
-    if (!status.ok()) return status;
-    read.emplace(payload, std::move(payloadEntries));
-
-    for (const TiXmlElement* other = root->FirstChildElement("Other"); other != nullptr;
-         other = other->NextSiblingElement("Other")) {
-      std::string code;
-      PCFEntryMap entries;
-      status = PCFReadSection(*other, false, &code, &entries);
-      if (!status.ok()) return status;
-      // The first section with a code keeps it; a later one is ignored whole.
-      read.emplace(std::move(code), std::move(entries));
-    }
-    sections->swap(read);
-    payloadCode->swap(payload);
-    return Status();
-  });
-}
-
-Status PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* code,
-                   PCFEntryMap* entries) {
-  PCFEntryMap read;
+// Reads one section element into its code and entries (see ReadDocument).
+// A payload code of kPayloadCodeSize bytes or more could not serve as one:
+// kNotConfigurationDocument. On failure the outputs are untouched. May throw
+// std::bad_alloc.
+Status ReadSection(const TiXmlElement& section, bool isPayload, std::string* code, EntryMap* entries) {
+  EntryMap read;
   for (const TiXmlElement* data = section.FirstChildElement("Data"); data != nullptr;
        data = data->NextSiblingElement("Data")) {
     const char* key = data->Attribute("key");
@@ -138,7 +87,7 @@ Status PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* 
     if (entry == read.end()) return Code::kSectionWithoutCode;
     sectionCode = entry->second;
   }
-  if (isPayload && sectionCode.size() >= kPCFPayloadCodeSize) {
+  if (isPayload && sectionCode.size() >= kPayloadCodeSize) {
     return Status(Code::kNotConfigurationDocument, "payload code too long");
   }
 
@@ -147,14 +96,64 @@ Status PCFReadSection(const TiXmlElement& section, bool isPayload, std::string* 
   return Status();
 }
 
-bool PCFIsConfigurationDocument(const TiXmlDocument& document) {
-  const TiXmlElement* root = document.FirstChildElement();
-  if (root == nullptr || std::strncmp(root->Value(), "Configuration", 13) != 0) return false;
-  const TiXmlElement* payload = root->FirstChildElement("Payload");
-  return payload != nullptr && payload->NextSiblingElement("Payload") == nullptr;
+}  // namespace
+
+Status ReadDocument(const std::string& path, Document* document) noexcept {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    std::string bytes;
+    Status read = ReadDocumentBytes(path, bytes);
+    if (!read.ok()) return read;
+    return ReadDocumentText(std::move(bytes), document);
+  });
 }
 
-std::string PCFFormatDocument(const std::string& payloadCode, const PCFSectionMap& sections) {
+Status ReadDocumentText(std::string bytes, Document* document) noexcept {
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    // The parser gets exactly the bytes that were checked, so a file that
+    // changes meanwhile cannot slip past the check.
+    NormalizeForParser(bytes);
+    // The model is UTF-8, the encoding the writer declares: a document in a
+    // legacy encoding is converted, keys and codes included, and one that is
+    // not text in its encoding is refused rather than read byte for byte.
+    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) {
+      return Status(Code::kNotConfigurationDocument, "not text in its encoding");
+    }
+    // TinyXML recurses once per element level, parsing and freeing alike.
+    if (!FitsParserLimits(bytes, kMaxNesting)) {
+      return Status(Code::kNotConfigurationDocument, "beyond the parser's limits");
+    }
+    // Parsed as UTF-8 whatever the document declares: the bytes are UTF-8 by
+    // now, and character references must become the same UTF-8 bytes a later
+    // read expects (in any other mode the parser keeps only the low byte of
+    // each, which a UTF-8 read then takes as the start of a longer character).
+    TiXmlDocument parsed;
+    parsed.Parse(bytes.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    if (parsed.Error()) return Status(Code::kNotConfigurationDocument, parsed.ErrorDesc());
+    if (!IsConfigurationDocument(parsed)) return Status(Code::kNotConfigurationDocument);
+
+    const TiXmlElement* root = parsed.FirstChildElement();
+    Document read;
+    EntryMap payloadEntries;
+    Status status = ReadSection(*root->FirstChildElement("Payload"), true, &read.payloadCode, &payloadEntries);
+    if (!status.ok()) return status;
+    read.sections.emplace(read.payloadCode, std::move(payloadEntries));
+
+    for (const TiXmlElement* other = root->FirstChildElement("Other"); other != nullptr;
+         other = other->NextSiblingElement("Other")) {
+      std::string code;
+      EntryMap entries;
+      status = ReadSection(*other, false, &code, &entries);
+      if (!status.ok()) return status;
+      // A document is never taken in part: a later save would write it back
+      // without the failing section.
+      read.sections.emplace(std::move(code), std::move(entries));
+    }
+    *document = std::move(read);
+    return Status();
+  });
+}
+
+std::string FormatDocument(const std::string& payloadCode, const SectionMap& sections) {
   const auto payload = sections.find(payloadCode);
   if (payload == sections.end() || payload->second.empty()) return std::string();
 
@@ -182,32 +181,6 @@ std::string PCFFormatDocument(const std::string& payloadCode, const PCFSectionMa
   }
   text += "</Configuration>";
   return text;
-}
-
-void PCFMergeSections(std::vector<PCFSectionMap>& documents, PCFSectionMap incoming, bool merge) {
-  if (!merge || documents.empty()) {
-    documents.push_back(std::move(incoming));
-    return;
-  }
-  // Every changed section is built aside first and swapped in at the end, so
-  // running out of memory halfway leaves the documents as they were.
-  std::vector<std::pair<PCFEntryMap*, PCFEntryMap>> changes;
-  changes.reserve(incoming.size());
-  for (const auto& [code, entries] : incoming) {
-    PCFEntryMap* target = nullptr;
-    for (PCFSectionMap& document : documents) {
-      const auto section = document.find(code);
-      if (section != document.end()) {
-        target = &section->second;
-        break;
-      }
-    }
-    if (target == nullptr) continue;
-    PCFEntryMap updated = *target;
-    for (const auto& [key, value] : entries) updated[key] = value;
-    changes.emplace_back(target, std::move(updated));
-  }
-  for (auto& [target, updated] : changes) target->swap(updated);
 }
 
 }  // namespace customhooks::pcf

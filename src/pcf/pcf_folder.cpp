@@ -1,6 +1,5 @@
 #include "pcf/pcf_folder.h"
 
-#include <cstdint>
 #include <new>
 #include <vector>
 
@@ -9,15 +8,9 @@
 
 namespace customhooks::pcf {
 
-using fs::CreateFolder;
-using fs::ListFolder;
-using fs::PathExists;
-using fs::Utf8ToWide;
-using fs::WideToUtf8;
-
 namespace {
 
-constexpr std::string::size_type kSharedCopyCodeLength = 38;
+constexpr std::size_t kSharedCopyCodeLength = 38;
 
 // Characters no Windows file name may hold; a separator or drive colon would
 // also let a document's own values steer the write out of the PCF folder.
@@ -36,45 +29,30 @@ bool IsPlainFileName(const std::string& name) {
 
 }  // namespace
 
-bool FindInPCFFolder(const std::string& folder, const std::string& part, std::string& name) {
-  const std::u16string wanted = Utf8ToWide(part);
-  if (wanted.empty()) return false;
+std::string FindNameContaining(const std::string& folder, std::string_view part) {
+  const std::u16string wanted = fs::Utf8ToWide(part);
+  if (wanted.empty()) return std::string();
   std::vector<std::u16string> names;
-  if (!ListFolder(folder, names).ok()) return false;
-  for (const std::u16string& entry : names) {
-    if (entry.find(wanted) != std::u16string::npos) {
-      name = WideToUtf8(entry);
-      return true;
-    }
+  if (!fs::ListFolder(folder, names).ok()) return std::string();
+  for (const std::u16string& name : names) {
+    if (name.find(wanted) != std::u16string::npos) return fs::WideToUtf8(name);
   }
-  return false;
+  return std::string();
 }
 
-bool IsSharedCopyCode(const std::string& payloadCode) {
-  return payloadCode.size() == kSharedCopyCodeLength && payloadCode.front() == '{' &&
-         payloadCode.back() == '}';
+bool IsSharedCopyCode(std::string_view payloadCode) {
+  return payloadCode.size() == kSharedCopyCodeLength && payloadCode.front() == '{' && payloadCode.back() == '}';
 }
 
-std::string PCFClientFindDocumentFile(const std::string& folder, const char* payloadCode) {
-  try {
-    std::string name;
-    if (payloadCode == nullptr || !FindInPCFFolder(folder, payloadCode, name)) return std::string();
-    return folder + "\\" + name;
-  } catch (const std::bad_alloc&) {
+std::string SharedCopyPath(const std::string& folder, std::string_view payloadCode, std::string_view licensingCode) {
+  if (!IsSharedCopyCode(payloadCode) || licensingCode.empty() || licensingCode.size() >= kLicensingCodeSize) {
     return std::string();
   }
-}
-
-std::string PCFClientDocumentPath(const std::string& folder, const char* payloadCode,
-                                  const char* licensingCode) {
   try {
-    if (payloadCode == nullptr || licensingCode == nullptr) return std::string();
-    const std::string code = payloadCode;
-    const std::string licence = licensingCode;
-    if (!IsSharedCopyCode(code) || licence.empty() || licence.size() >= kPCFLicensingCodeSize) {
-      return std::string();
-    }
-    const std::string name = code + "." + licence + ".xml";
+    std::string name(payloadCode);
+    name += '.';
+    name += licensingCode;
+    name += ".xml";
     if (!IsPlainFileName(name)) return std::string();
     return folder + "\\" + name;
   } catch (const std::bad_alloc&) {
@@ -82,8 +60,8 @@ std::string PCFClientDocumentPath(const std::string& folder, const char* payload
   }
 }
 
-void PCFClientEnsureFolder(const std::string& folder) {
-  if (!PathExists(folder)) static_cast<void>(CreateFolder(folder));
+void CreatePcfFolder(const std::string& folder) {
+  if (!fs::PathExists(folder)) static_cast<void>(fs::CreateFolder(folder));
 }
 
 }  // namespace customhooks::pcf

@@ -1,4 +1,5 @@
-// The shared PCF folder, where each document has a shared copy.
+// The PCF folder, where each document has a shared copy named
+// <payload code>.<LicensingCode>.xml.
 //
 // Where that folder lies is the product's business: the caller says it with
 // a locator, asked each time the folder is needed.
@@ -8,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace customhooks::pcf {
 
@@ -18,36 +20,29 @@ namespace customhooks::pcf {
 // folder itself. May throw std::bad_alloc.
 using PcfFolderLocator = std::function<bool(std::string& folder)>;
 
-// Size of the buffer the save reads "LicensingCode" into: a "LicensingCode"
-// of 64 bytes or more counts as empty, and the document then has no shared
-// copy.
-constexpr std::size_t kPCFLicensingCodeSize = 64;
+// A "LicensingCode" of kLicensingCodeSize bytes or more counts as empty: the
+// document then has no shared copy.
+constexpr std::size_t kLicensingCodeSize = 64;
 
-// Lists `folder` and stores the first name, in listing order, that contains
-// `part` (compared in UTF-16, case-sensitive) in `name`, converted to UTF-8.
-// False when `part` is empty, the folder cannot be listed or no name
-// contains it. May throw std::bad_alloc.
-bool FindInPCFFolder(const std::string& folder, const std::string& part, std::string& name);
+// The first name in `folder`, in listing order, that contains `part`
+// (compared in UTF-16, case-sensitive), in UTF-8; "" when `part` is empty,
+// the folder cannot be listed or no name contains it. May throw
+// std::bad_alloc.
+std::string FindNameContaining(const std::string& folder, std::string_view part);
 
 // True for a payload code that names a shared copy: 38 bytes, "{" first and
 // "}" last.
-bool IsSharedCopyCode(const std::string& payloadCode);
+bool IsSharedCopyCode(std::string_view payloadCode);
 
-// Full path of the first file in `folder` whose name contains `payloadCode`
-// (compared in UTF-16); "" when there is none, the folder cannot be listed,
-// or the code is empty.
-std::string PCFClientFindDocumentFile(const std::string& folder, const char* payloadCode);
+// The path of a document's shared copy in `folder`. "" unless
+// IsSharedCopyCode(payloadCode), the licensing code is not empty and shorter
+// than kLicensingCodeSize, and the file name holds no path separator, drive
+// colon, wildcard or other character a file name may not have; "" also when
+// memory runs out.
+std::string SharedCopyPath(const std::string& folder, std::string_view payloadCode, std::string_view licensingCode);
 
-// Path of a document's shared copy: <folder>\<payloadCode>.<licensingCode>.xml.
-// "" unless the payload code has 38 bytes, begins with "{" and ends with "}",
-// the licensing code is not empty and shorter than kPCFLicensingCodeSize, and
-// the file name holds no path separator, drive colon, wildcard or other
-// character a file name may not have.
-std::string PCFClientDocumentPath(const std::string& folder, const char* payloadCode,
-                                  const char* licensingCode);
-
-// Creates the PCF folder when it is missing. Failures are ignored.
-void PCFClientEnsureFolder(const std::string& folder);
+// Creates the PCF folder `folder` when it is missing. Failures are ignored.
+void CreatePcfFolder(const std::string& folder);
 
 }  // namespace customhooks::pcf
 

@@ -12,9 +12,7 @@ const char* CodeName(int code) {
     case Code::kNotConfigurationDocument: return "not a configuration document";
     case Code::kSectionWithoutCode: return "section without code";
     case Code::kDataWithoutKey: return "data without key";
-    case Code::kUnknownSubDomain: return "unknown subdomain";
     case Code::kWriteFailed: return "write failed";
-    case Code::kValueTooLong: return "value too long";
   }
   return "unknown code";
 }

@@ -1,4 +1,4 @@
-// The codes of the configuration-document layer (reader and client
+// The codes of the configuration-document layer (reader and document
 // session). Every operation of this layer that reports an outcome returns a
 // Status (fs/status.h) carrying one of these.
 #ifndef CUSTOMHOOKS_PCF_PCF_STATUS_H_
@@ -9,14 +9,15 @@
 namespace customhooks::pcf {
 
 enum class Code {
-  // Memory for the session, a payload code or a document is not available.
+  // Memory ran out.
   kNoMemory = 1,
-  // A required argument is null or empty.
+  // An argument is empty, or text no document can hold.
   kBadArgument,
-  // The document file does not exist; or the PCF folder cannot be listed or
-  // holds no file whose name contains the subdomain.
+  // Nothing stands at the document file's path; or the PCF folder cannot be
+  // located or listed or holds no file whose name contains the subdomain.
   kNotFound,
-  // The document file cannot be opened or read.
+  // A folder stands at the document file's path, or the file cannot be
+  // opened or read.
   kCannotOpen,
   // The file is not a configuration document: not text in its encoding, not
   // well-formed XML, nested too deeply, a root that is not a "Configuration"
@@ -27,12 +28,8 @@ enum class Code {
   kSectionWithoutCode,
   // A Data element has no "key" attribute.
   kDataWithoutKey,
-  // The subdomain cannot be made known (reading a value).
-  kUnknownSubDomain,
   // A target file cannot be written.
   kWriteFailed,
-  // The value does not fit the caller's buffer.
-  kValueTooLong,
 };
 
 const StatusDomain& StatusDomainOf(Code);

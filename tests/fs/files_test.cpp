@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "fs/platform.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -364,6 +366,48 @@ TEST_F(FilesTest, OpenSharedRefusesWritingReadOnlyFile) {
   EXPECT_TRUE(OpenFileShared(file, "wb", opened).Is(Code::kAccessDenied));
   EXPECT_FALSE(opened);
   EXPECT_EQ(ReadWholeFile(file), "kept");
+}
+
+TEST_F(FilesTest, OpenForReadingSaysWhatStandsAtThePath) {
+  const std::string folder = Path("folder");
+  ASSERT_OK(CreateFolder(folder));
+  const std::string readOnly = File("ro", "read-only");
+  SetReadOnly(readOnly, true);
+  const struct {
+    std::string path;
+    Found found;
+    const char* content;
+  } kCases[] = {
+      {File("doc.xml", "abc"), Found::kFile, "abc"},
+      {readOnly, Found::kFile, "read-only"},
+      {folder, Found::kFolder, nullptr},
+      {Path("missing"), Found::kNothing, nullptr},
+      {In(Path("no-folder"), "x"), Found::kNothing, nullptr},
+      {"", Found::kNothing, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path);
+    OpenedForReading opened;
+    opened.found = Found::kFile;
+    ASSERT_OK(OpenForReading(c.path, &opened));
+    EXPECT_EQ(opened.found, c.found);
+    ASSERT_EQ(opened.file != nullptr, c.content != nullptr);
+    if (c.content == nullptr) continue;
+    char text[16] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text - 1, opened.file.get()), std::strlen(c.content));
+    EXPECT_STREQ(text, c.content);
+  }
+  SetReadOnly(readOnly, false);
+}
+
+TEST_F(FilesTest, OpenForReadingLetsOthersWriteMeanwhile) {
+  const std::string path = File("shared", "abc");
+  OpenedForReading opened;
+  ASSERT_OK(OpenForReading(path, &opened));
+  ASSERT_EQ(opened.found, Found::kFile);
+  UniqueFile writer;
+  EXPECT_OK(OpenFileShared(path, "ab", writer));
+  EXPECT_TRUE(writer);
 }
 
 TEST_F(FilesTest, WriteDurablyCreatesAndReplaces) {

@@ -79,38 +79,6 @@ TEST(TextConversion, OneNonAsciiUnitAnywhereIsConverted) {
   EXPECT_TRUE(IsAscii(u"abcdefg\u007F", 8));
 }
 
-TEST(CopyStringPadded, CopiesAndZeroPadsUpToCount) {
-  char buffer[16];
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(CopyStringPadded(buffer, "abc", sizeof buffer, 10), buffer);
-  EXPECT_STREQ(buffer, "abc");
-  for (int i = 3; i < 10; ++i) EXPECT_EQ(buffer[i], '\0') << i;
-  for (int i = 10; i < 16; ++i) EXPECT_EQ(buffer[i], 'x') << i;
-}
-
-TEST(CopyStringPadded, PadsToBufferSizeWhenCountIsLarger) {
-  char buffer[8];
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(CopyStringPadded(buffer, "ab", sizeof buffer, 1024), buffer);
-  for (int i = 2; i < 8; ++i) EXPECT_EQ(buffer[i], '\0') << i;
-}
-
-TEST(CopyStringPadded, CopiesAtMostCountBytes) {
-  char buffer[8];
-  EXPECT_EQ(CopyStringPadded(buffer, "abcdef", sizeof buffer, 3), buffer);
-  EXPECT_STREQ(buffer, "abc");
-}
-
-TEST(CopyStringPadded, FailsWhenTerminatorDoesNotFit) {
-  char buffer[4];
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(CopyStringPadded(buffer, "abcd", sizeof buffer, 1024), nullptr);
-  EXPECT_EQ(buffer[0], '\0');
-  EXPECT_EQ(CopyStringPadded(buffer, "abc", sizeof buffer, 1024), buffer);
-  EXPECT_STREQ(buffer, "abc");
-  EXPECT_EQ(CopyStringPadded(buffer, "abc", 0, 1024), nullptr);
-}
-
 TEST(FormatToBuffer, FormatsWhenTheTextFits) {
   char buffer[8];
   EXPECT_TRUE(FormatToBuffer(buffer, sizeof buffer, "%s=%d", "ab", 1234));

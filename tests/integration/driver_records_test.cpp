@@ -191,10 +191,9 @@ TEST_F(DriverRecords, LegacyDocumentIsSavedAsUtf8) {
             std::string::npos)
       << saved;
   EXPECT_EQ(ReadWholeFile(SharedCopyPath()), saved);
-  customhooks::pcf::PCFSectionMap sections;
-  std::string code;
-  ASSERT_OK(customhooks::pcf::PCFReadDocument(doc.c_str(), &sections, &code));
-  EXPECT_EQ(sections.at(code).at("Soci\xC3\xA9t\xC3\xA9"), "Orvik \xE2\x82\xAC \xE2\x80\x9C\xC2\xA9\xE2\x80\x9D");
+  customhooks::pcf::Document document;
+  ASSERT_OK(customhooks::pcf::ReadDocument(doc, &document));
+  EXPECT_EQ(document.sections.at(document.payloadCode).at("Soci\xC3\xA9t\xC3\xA9"), "Orvik \xE2\x82\xAC \xE2\x80\x9C\xC2\xA9\xE2\x80\x9D");
 }
 
 TEST_F(DriverRecords, EmptyDocumentPathIsReported) {

@@ -1,24 +1,26 @@
-// Fixture of the client tests: a private machine and one open session.
+// Fixture of the client tests: a private machine and one document session.
 #ifndef CUSTOMHOOKS_TESTS_PCF_CLIENT_FIXTURE_H_
 #define CUSTOMHOOKS_TESTS_PCF_CLIENT_FIXTURE_H_
 
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "support/status_test_support.h"
-
 #include "pcf/pcf_client.h"
+#include "pcf/pcf_document.h"
 #include "pcf_test_support.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 namespace customhooks::pcf {
 
+// An Other section "Weft" with one entry.
+inline constexpr char kWeftOther[] =
+    "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
+
 class ClientTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder)); }
-  void TearDown() override { PCFClientCloseSession(session_); }
-
   std::string Scratch(const std::string& name) const { return Child(machine_.scratch(), name); }
 
   // Writes `bytes` to `path` and gives the path back.
@@ -43,22 +45,27 @@ class ClientTest : public ::testing::Test {
     return Child(PcfFolder(), std::string(code) + "." + licensing + ".xml");
   }
 
-  // Loads `path` (merge false) and expects 0.
-  void Load(const std::string& path) { ASSERT_OK(PCFClientLoadFile(session_, path.c_str(), false)); }
+  // Replaces the session by a new one without documents.
+  void NewSession() { session_.emplace(LocateTestPcfFolder); }
 
-  Status Set(const char* key, const std::string& subDomain, const char* value) {
-    return PCFClientSetValueForKeyInSubDomain(session_, key, subDomain.c_str(), value);
+  // Loads `path` and expects success.
+  void Load(const std::string& path) { ASSERT_OK(session_->Load(path)); }
+
+  Status Set(const std::string& subdomain, const std::string& key, const std::string& value) {
+    return session_->SetValue(subdomain, key, value);
   }
 
-  // The value of `key` in `subDomain`; "<the failure>" when it fails.
-  std::string Get(const char* key, const std::string& subDomain) {
-    char buffer[260];
-    const Status status = PCFClientGetValueForKeyInSubDomain(session_, key, subDomain.c_str(), buffer, sizeof buffer);
-    return status.ok() ? std::string(buffer) : "<" + status.ToString() + ">";
+  // Saves the session, whatever the outcome, and gives the sections of the
+  // document then at `path`.
+  SectionMap SaveAndRead(const std::string& path) {
+    static_cast<void>(session_->Save());
+    Document saved;
+    EXPECT_OK(ReadDocument(path, &saved)) << path;
+    return saved.sections;
   }
 
   TestMachine machine_;
-  PCFClientSession* session_ = nullptr;
+  std::optional<DocumentSession> session_{std::in_place, LocateTestPcfFolder};
 };
 
 }  // namespace customhooks::pcf

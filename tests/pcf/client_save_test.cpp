@@ -21,12 +21,8 @@ using namespace customhooks::fs;
 
 namespace {
 
-const char kWeftOther[] =
-    "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
-
 class ClientSaveTest : public ClientTest {
  protected:
-
   // The product document at scratch\application.xml, naming itself as its
   // "RMTConfigPath".
   std::string LoadProduct(const std::string& licensing = "TS46", const std::string& rest = kWeftOther) {
@@ -38,12 +34,12 @@ class ClientSaveTest : public ClientTest {
 
 TEST_F(ClientSaveTest, SaveWritesTheSameTextToBothTargets) {
   const std::string path = LoadProduct();
-  ASSERT_OK(Set("DefaultDriverPayload", kProductCode, kDriverCode));
-  ASSERT_OK(Set("InstallDate", "Weft", "2012-02-02"));
-  ASSERT_OK(Set("installedLanguages", "Weft", "en_US,fr_FR"));
+  ASSERT_OK(Set(kProductCode, "DefaultDriverPayload", kDriverCode));
+  ASSERT_OK(Set("Weft", "InstallDate", "2012-02-02"));
+  ASSERT_OK(Set("Weft", "installedLanguages", "en_US,fr_FR"));
   EXPECT_FALSE(FileOnDisk(SharedCopy())) << "nothing reaches the disk before the save";
 
-  ASSERT_OK(PCFClientSave(session_));
+  ASSERT_OK(session_->Save());
   const std::string expected =
       std::string("<?xml version=\"1.0\" encoding=\"utf-8\" ?>\r\n<Configuration>\r\n") +
       "\t<Other orvikCode=\"Weft\">\r\n"
@@ -70,10 +66,9 @@ TEST_F(ClientSaveTest, CloseWithoutSaveLeavesEveryFileAsItWas) {
   const std::string folder = MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "old shared copy");
   Load(path);
-  ASSERT_OK(Set("Version", kProductCode, "9.9"));
-  ASSERT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound);
-  PCFClientCloseSession(session_);
-  session_ = nullptr;
+  ASSERT_OK(Set(kProductCode, "Version", "9.9"));
+  ASSERT_EQ(Set(kDriverCode, "k", "v"), Code::kNotFound);
+  session_.reset();
   EXPECT_EQ(ReadWholeFile(path), original);
   EXPECT_EQ(ReadWholeFile(shared), "old shared copy");
   EXPECT_EQ(FolderNames(folder).size(), 1u);
@@ -81,22 +76,20 @@ TEST_F(ClientSaveTest, CloseWithoutSaveLeavesEveryFileAsItWas) {
 
 TEST_F(ClientSaveTest, SaveLeavesTheSessionAsItWas) {
   const std::string path = LoadProduct();
-  ASSERT_OK(PCFClientSave(session_));
+  ASSERT_OK(session_->Save());
   const std::string written = ReadWholeFile(path);
   Put(path, "changed by someone else");
   Put(SharedCopy(), "changed too");
-  ASSERT_OK(PCFClientSave(session_));
+  ASSERT_OK(session_->Save());
   EXPECT_EQ(ReadWholeFile(path), written);
   EXPECT_EQ(ReadWholeFile(SharedCopy()), written);
-  EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
 }
 
 TEST_F(ClientSaveTest, MissingConfigPathFailsTheWriteAfterWritingTheSharedCopy) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
-  EXPECT_EQ(ReadWholeFile(SharedCopy()), PCFFormatDocument(kProductCode, {{kProductCode,
-                                                                           {{"LicensingCode", "TS46"},
-                                                                            {"Version", "4.6.1"}}}}));
+  EXPECT_EQ(session_->Save(), Code::kWriteFailed);
+  EXPECT_EQ(ReadWholeFile(SharedCopy()),
+            FormatDocument(kProductCode, {{kProductCode, {{"LicensingCode", "TS46"}, {"Version", "4.6.1"}}}}));
 }
 
 TEST_F(ClientSaveTest, DocumentWithoutSharedCopyNameWritesOnlyItsOwnPath) {
@@ -104,8 +97,8 @@ TEST_F(ClientSaveTest, DocumentWithoutSharedCopyNameWritesOnlyItsOwnPath) {
   Put(path, DocumentText("<Payload orvikCode=\"Weft\"><Data key=\"LicensingCode\">TS46</Data>"
                          "<Data key=\"RMTConfigPath\">" + path + "</Data></Payload>"));
   Load(path);
-  ASSERT_OK(Set("k", "Weft", "v"));
-  EXPECT_OK(PCFClientSave(session_)) << "the last write decides";
+  ASSERT_OK(Set("Weft", "k", "v"));
+  EXPECT_OK(session_->Save()) << "the last write decides";
   EXPECT_NE(ReadWholeFile(path).find("<Data key=\"k\">v</Data>"), std::string::npos);
   EXPECT_TRUE(FolderNames(PcfFolder()).empty());
 }
@@ -114,17 +107,17 @@ TEST_F(ClientSaveTest, LicensingCodeDecidesTheSharedCopy) {
   const std::string path = Scratch("application.xml");
   Put(path, ProductDocument(path, ""));
   Load(path);
-  EXPECT_OK(PCFClientSave(session_));
+  EXPECT_OK(session_->Save());
   EXPECT_TRUE(FolderNames(PcfFolder()).empty()) << "no LicensingCode, no shared copy";
 
   const std::string longest(63, 'L');
-  ASSERT_OK(Set("LicensingCode", kProductCode, longest.c_str()));
-  EXPECT_OK(PCFClientSave(session_));
+  ASSERT_OK(Set(kProductCode, "LicensingCode", longest));
+  EXPECT_OK(session_->Save());
   EXPECT_TRUE(FileOnDisk(SharedCopy(kProductCode, longest)));
 
-  ASSERT_OK(Set("LicensingCode", kProductCode, (longest + "L").c_str()));
-  ASSERT_OK(Set("Version", kProductCode, "changed"));
-  EXPECT_OK(PCFClientSave(session_));
+  ASSERT_OK(Set(kProductCode, "LicensingCode", longest + "L"));
+  ASSERT_OK(Set(kProductCode, "Version", "changed"));
+  EXPECT_OK(session_->Save());
   EXPECT_EQ(FolderNames(PcfFolder()).size(), 1u) << "64 bytes count as empty";
   EXPECT_EQ(ReadWholeFile(SharedCopy(kProductCode, longest)).find("changed"), std::string::npos);
 }
@@ -133,7 +126,7 @@ TEST_F(ClientSaveTest, LicensingCodeCannotLeadOutOfThePcfFolder) {
   const std::string path = Scratch("application.xml");
   Put(path, ProductDocument(path, "..\\..\\escaped"));
   Load(path);
-  EXPECT_OK(PCFClientSave(session_));
+  EXPECT_OK(session_->Save());
   EXPECT_TRUE(FolderNames(PcfFolder()).empty());
   EXPECT_EQ(FolderNames(machine_.commonData()), std::vector<std::string>{"PCF"});
 }
@@ -145,21 +138,21 @@ TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
   ASSERT_EQ(longPath.size(), 260u);
   Put(path, ProductDocument(longPath));
   Load(path);
-  EXPECT_OK(PCFClientSave(session_)) << "the shared copy was the last write";
+  EXPECT_OK(session_->Save()) << "the shared copy was the last write";
   EXPECT_TRUE(FileOnDisk(SharedCopy()));
   EXPECT_FALSE(FileOnDisk(longPath));
 
   // Without a shared copy the failed attempt at it stays the outcome.
-  ASSERT_OK(Set("LicensingCode", kProductCode, std::string(64, 'L').c_str()));
-  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
+  ASSERT_OK(Set(kProductCode, "LicensingCode", std::string(64, 'L')));
+  EXPECT_EQ(session_->Save(), Code::kWriteFailed);
 }
 
 TEST_F(ClientSaveTest, ReadOnlyConfigPathFailsTheWriteAndStaysAsItWas) {
   const std::string path = LoadProduct();
   const std::string before = ReadWholeFile(path);
   SetReadOnly(path, true);
-  ASSERT_OK(Set("Version", kProductCode, "5.0"));
-  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
+  ASSERT_OK(Set(kProductCode, "Version", "5.0"));
+  EXPECT_EQ(session_->Save(), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(path), before);
   EXPECT_NE(ReadWholeFile(SharedCopy()).find("<Data key=\"Version\">5.0</Data>"), std::string::npos)
       << "the other copy is written all the same";
@@ -171,8 +164,8 @@ TEST_F(ClientSaveTest, ReadOnlySharedCopyStaysAsItWas) {
   MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "read-only copy");
   SetReadOnly(shared, true);
-  ASSERT_OK(Set("Version", kProductCode, "5.0"));
-  EXPECT_OK(PCFClientSave(session_)) << "the own path was written last";
+  ASSERT_OK(Set(kProductCode, "Version", "5.0"));
+  EXPECT_OK(session_->Save()) << "the own path was written last";
   EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
   EXPECT_NE(ReadWholeFile(path).find("5.0"), std::string::npos);
   SetReadOnly(shared, false);
@@ -185,13 +178,12 @@ TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
   const std::string bad = Put(Scratch("bad.xml"), ProductDocument(""));
   Load(bad);
   Load(Put(good, goodText));
-  EXPECT_OK(PCFClientSave(session_));
+  EXPECT_OK(session_->Save());
 
-  PCFClientCloseSession(session_);
-  ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder));
+  NewSession();
   Load(good);
   Load(bad);
-  EXPECT_EQ(PCFClientSave(session_), Code::kWriteFailed);
+  EXPECT_EQ(session_->Save(), Code::kWriteFailed);
 }
 
 TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
@@ -203,8 +195,8 @@ TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
       DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
                    "<Data key=\"RMTConfigPath\" protected=\"0\">" + path + "</Data></Payload>" + kWeftOther);
   Load(Put(path, original));
-  ASSERT_OK(Set("InstallDate", "Weft", "2013"));
-  EXPECT_OK(PCFClientSave(session_)) << "nothing was written";
+  ASSERT_OK(Set("Weft", "InstallDate", "2013"));
+  EXPECT_OK(session_->Save()) << "nothing was written";
   EXPECT_FALSE(FileOnDisk(shared));
   EXPECT_EQ(ReadWholeFile(unrelated), "driver");
   EXPECT_EQ(ReadWholeFile(path), original);
@@ -214,7 +206,7 @@ TEST_F(ClientSaveTest, EmptyPayloadSectionWithoutSharedCopyNameDeletesNothing) {
   const std::string folder = MakePcfFolder();
   const std::string other = Put(Child(folder, "Weft-settings.xml"), "someone else's");
   Load(Put(Scratch("weft.xml"), DocumentText("<Payload orvikCode=\"Weft\"/>")));
-  EXPECT_OK(PCFClientSave(session_));
+  EXPECT_OK(session_->Save());
   EXPECT_EQ(ReadWholeFile(other), "someone else's");
 }
 
@@ -228,18 +220,18 @@ TEST_F(ClientSaveTest, EveryDocumentIsSavedUnderItsOwnPayloadCode) {
                                 "<Data key=\"LicensingCode\">KX6</Data>"
                                 "<Data key=\"RMTConfigPath\">" + driver + "</Data></Payload>"
                                 "<Other orvikCode=\"" + kProductCode + "\"><Data key=\"Seen\">yes</Data></Other>")));
-  ASSERT_OK(Set("DriverOnly", kDriverCode, "d"));
-  ASSERT_OK(PCFClientSave(session_));
+  ASSERT_OK(Set(kDriverCode, "DriverOnly", "d"));
+  ASSERT_OK(session_->Save());
 
-  const PCFSectionMap productModel = {
+  const SectionMap productModel = {
       {kProductCode, {{"LicensingCode", "TS46"}, {"RMTConfigPath", product}, {"Version", "4.6.1"}}}};
-  const PCFSectionMap driverModel = {
+  const SectionMap driverModel = {
       {kDriverCode, {{"DriverOnly", "d"}, {"LicensingCode", "KX6"}, {"RMTConfigPath", driver}}},
       {kProductCode, {{"Seen", "yes"}}}};
-  EXPECT_EQ(ReadWholeFile(product), PCFFormatDocument(kProductCode, productModel));
-  EXPECT_EQ(ReadWholeFile(SharedCopy()), PCFFormatDocument(kProductCode, productModel));
-  EXPECT_EQ(ReadWholeFile(driver), PCFFormatDocument(kDriverCode, driverModel));
-  EXPECT_EQ(ReadWholeFile(SharedCopy(kDriverCode, "KX6")), PCFFormatDocument(kDriverCode, driverModel));
+  EXPECT_EQ(ReadWholeFile(product), FormatDocument(kProductCode, productModel));
+  EXPECT_EQ(ReadWholeFile(SharedCopy()), FormatDocument(kProductCode, productModel));
+  EXPECT_EQ(ReadWholeFile(driver), FormatDocument(kDriverCode, driverModel));
+  EXPECT_EQ(ReadWholeFile(SharedCopy(kDriverCode, "KX6")), FormatDocument(kDriverCode, driverModel));
 }
 
 TEST_F(ClientSaveTest, DocumentLoadedFromThePcfFolderIsSavedToo) {
@@ -250,8 +242,8 @@ TEST_F(ClientSaveTest, DocumentLoadedFromThePcfFolderIsSavedToo) {
                                    DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                                                 "<Data key=\"LicensingCode\">KX6</Data>"
                                                 "<Data key=\"RMTConfigPath\">" + driverPath + "</Data></Payload>"));
-  ASSERT_OK(Set("installedLanguages", kDriverCode, "en_US"));
-  ASSERT_OK(PCFClientSave(session_));
+  ASSERT_OK(Set(kDriverCode, "installedLanguages", "en_US"));
+  ASSERT_OK(session_->Save());
   EXPECT_NE(ReadWholeFile(inFolder).find("<Data key=\"installedLanguages\">en_US</Data>"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(driverPath), ReadWholeFile(inFolder));
 }
@@ -260,8 +252,8 @@ TEST_F(ClientSaveTest, TargetHeldOpenByAnotherProcessIsStillWritten) {
   const std::string path = LoadProduct();
   FileHolder holder(path, machine_.scratch());
   ASSERT_TRUE(holder.WaitUntilHeld());
-  ASSERT_OK(Set("Version", kProductCode, "5.0"));
-  EXPECT_OK(PCFClientSave(session_));
+  ASSERT_OK(Set(kProductCode, "Version", "5.0"));
+  EXPECT_OK(session_->Save());
   EXPECT_EQ(holder.Release(), 0);
   EXPECT_NE(ReadWholeFile(path).find("<Data key=\"Version\">5.0</Data>"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(SharedCopy()));
@@ -279,17 +271,17 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     Change change;
     Status status;
     bool listed;
-    PCFSaveProblem problem;
+    SaveProblem problem;
     Target target;
   } kCases[] = {
       {"written", kNothing, Status(), false, {}, kNoTarget},
       {"", kNothing, Status(), false, {}, kNoTarget},
-      {"readonly", kReadOnly, Code::kWriteFailed, true, PCFSaveProblem::kReadOnly, kOwnPath},
-      {"sharedreadonly", kSharedReadOnly, Status(), true, PCFSaveProblem::kReadOnly, kSharedCopy},
-      {"folder", kPathIsAFolder, Code::kWriteFailed, true, PCFSaveProblem::kNotWritable, kOwnPath},
-      {"nopath", kNoPath, Code::kWriteFailed, true, PCFSaveProblem::kNoConfigPath, kNoTarget},
-      {"longpath", kLongPath, Status(), true, PCFSaveProblem::kConfigPathTooLong, kNoTarget},
-      {"surrogate", kSurrogate, Code::kWriteFailed, true, PCFSaveProblem::kWouldNotReadBack, kNoTarget},
+      {"readonly", kReadOnly, Code::kWriteFailed, true, SaveProblem::kReadOnly, kOwnPath},
+      {"sharedreadonly", kSharedReadOnly, Status(), true, SaveProblem::kReadOnly, kSharedCopy},
+      {"folder", kPathIsAFolder, Code::kWriteFailed, true, SaveProblem::kNotWritable, kOwnPath},
+      {"nopath", kNoPath, Code::kWriteFailed, true, SaveProblem::kNoConfigPath, kNoTarget},
+      {"longpath", kLongPath, Status(), true, SaveProblem::kConfigPathTooLong, kNoTarget},
+      {"surrogate", kSurrogate, Code::kWriteFailed, true, SaveProblem::kWouldNotReadBack, kNoTarget},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -299,8 +291,7 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     std::string rest;
     if (c.change == kNoPath) ownPath.clear();
     if (c.change == kSurrogate) rest = "<Other orvikCode=\"o\"><Data key=\"k\">&#xD800;</Data></Other>";
-    PCFClientCloseSession(session_);
-    ASSERT_OK(PCFClientCreateSession(&session_, LocateTestPcfFolder));
+    NewSession();
     Load(Put(path, ProductDocument(ownPath, c.name, rest)));
     switch (c.change) {
       case kReadOnly:
@@ -312,18 +303,18 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
         break;
       case kPathIsAFolder:
         ownPath = path + ".d";
-        ASSERT_TRUE(EnsureFolder(ownPath).ok());
-        ASSERT_OK(Set("RMTConfigPath", kProductCode, ownPath.c_str()));
+        ASSERT_OK(EnsureFolder(ownPath));
+        ASSERT_OK(Set(kProductCode, "RMTConfigPath", ownPath));
         break;
       case kLongPath:
-        ASSERT_OK(Set("RMTConfigPath", kProductCode, (path + std::string(300, 'x')).c_str()));
+        ASSERT_OK(Set(kProductCode, "RMTConfigPath", path + std::string(300, 'x')));
         break;
       default:
         break;
     }
     const std::string before = ReadWholeFile(path);
-    std::vector<PCFUnsavedDocument> unsaved;
-    EXPECT_EQ(PCFClientSave(session_, &unsaved), c.status);
+    std::vector<UnsavedDocument> unsaved;
+    EXPECT_EQ(session_->Save(&unsaved), c.status);
     ASSERT_EQ(unsaved.size(), c.listed ? 1u : 0u);
     if (c.listed) {
       EXPECT_EQ(unsaved[0].path, path);
@@ -348,63 +339,64 @@ TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
   Load(Put(second, DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                                 "<Data key=\"RMTConfigPath\">" + second + "</Data></Payload>")));
   SetReadOnly(second, true);
-  std::vector<PCFUnsavedDocument> unsaved;
-  EXPECT_EQ(PCFClientSave(session_, &unsaved), Code::kWriteFailed);
+  std::vector<UnsavedDocument> unsaved;
+  EXPECT_EQ(session_->Save(&unsaved), Code::kWriteFailed);
   ASSERT_EQ(unsaved.size(), 2u);
   EXPECT_EQ(unsaved[0].path, first);
-  EXPECT_EQ(unsaved[0].problem, PCFSaveProblem::kNoConfigPath);
+  EXPECT_EQ(unsaved[0].problem, SaveProblem::kNoConfigPath);
   EXPECT_EQ(unsaved[1].path, second);
-  EXPECT_EQ(unsaved[1].problem, PCFSaveProblem::kReadOnly);
+  EXPECT_EQ(unsaved[1].problem, SaveProblem::kReadOnly);
   EXPECT_EQ(unsaved[1].target, second);
   SetReadOnly(second, false);
 }
 
 TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {
-  EXPECT_OK(PCFClientSave(session_));
-  EXPECT_EQ(PCFClientSave(nullptr), Code::kBadArgument);
+  EXPECT_OK(session_->Save());
   EXPECT_TRUE(FolderNames(machine_.commonData()).empty());
 }
 
-TEST(PcfFolderTest, EnsureFolderCreatesThePcfFolder) {
+TEST(PcfFolderTest, CreatePcfFolderCreatesItOnce) {
   TestMachine machine;
-  PCFClientEnsureFolder(PcfFolder());
+  CreatePcfFolder(PcfFolder());
   const std::vector<std::string> names = FolderNames(machine.commonData());
   EXPECT_EQ(names, std::vector<std::string>{"PCF"});
-  PCFClientEnsureFolder(PcfFolder());
+  CreatePcfFolder(PcfFolder());
   EXPECT_EQ(FolderNames(machine.commonData()), names);
 }
 
-TEST(PcfFolderTest, DocumentPathNeedsABracedCodeAndAPlainLicensingCode) {
+TEST(PcfFolderTest, SharedCopyPathNeedsABracedCodeAndAPlainLicensingCode) {
   TestMachine machine;
-  const std::string expected = Child(Child(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, "TS46"), expected);
+  const std::string folder = PcfFolder();
+  EXPECT_EQ(SharedCopyPath(folder, kProductCode, "TS46"),
+            Child(Child(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml"));
+  EXPECT_NE(SharedCopyPath(folder, kProductCode, std::string(63, 'L')), "");
   const std::string code = kProductCode;
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), code.substr(0, 37).c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), (code + "}").c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), ("(" + code.substr(1)).c_str(), "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, ""), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, nullptr), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), nullptr, "TS46"), "");
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, std::string(64, 'L').c_str()), "");
-  EXPECT_NE(PCFClientDocumentPath(PcfFolder(), kProductCode, std::string(63, 'L').c_str()), "");
-  for (const char* unsafe : {"a\\b", "a/b", "C:x", "a*", "a?", "a|b", "a\"b", "a<b", "a>b", "a\tb"}) {
-    EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), kProductCode, unsafe), "") << unsafe;
-  }
   std::string unsafeCode = code;
   unsafeCode[5] = '\\';
-  EXPECT_EQ(PCFClientDocumentPath(PcfFolder(), unsafeCode.c_str(), "TS46"), "");
+  const struct {
+    std::string payloadCode;
+    std::string licensingCode;
+  } kRefused[] = {
+      {code.substr(0, 37), "TS46"}, {code + "}", "TS46"}, {"(" + code.substr(1), "TS46"}, {unsafeCode, "TS46"},
+      {"", "TS46"},                 {code, ""},           {code, std::string(64, 'L')},
+      {code, "a\\b"}, {code, "a/b"}, {code, "C:x"}, {code, "a*"}, {code, "a?"}, {code, "a|b"}, {code, "a\"b"},
+      {code, "a<b"}, {code, "a>b"}, {code, "a\tb"},
+  };
+  for (const auto& c : kRefused) {
+    EXPECT_EQ(SharedCopyPath(folder, c.payloadCode, c.licensingCode), "") << c.payloadCode << " " << c.licensingCode;
+  }
 }
 
-TEST(PcfFolderTest, FindDocumentFileGivesTheFileContainingTheCode) {
+TEST(PcfFolderTest, FindNameContainingGivesTheFirstNameHoldingThePart) {
   TestMachine machine;
-  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), "") << "no PCF folder";
+  EXPECT_EQ(FindNameContaining(PcfFolder(), kProductCode), "") << "no PCF folder";
   const std::string folder = MakePcfFolder();
-  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), "");
+  EXPECT_EQ(FindNameContaining(folder, kProductCode), "");
   ASSERT_TRUE(WriteWholeFile(Child(folder, "other.xml"), "x"));
-  ASSERT_TRUE(WriteWholeFile(Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"), "x"));
-  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), kProductCode), Child(folder, std::string("copy-") + kProductCode + ".TS46.xml"));
-  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), ""), "");
-  EXPECT_EQ(PCFClientFindDocumentFile(PcfFolder(), nullptr), "");
+  const std::string name = std::string("copy-") + kProductCode + ".TS46.xml";
+  ASSERT_TRUE(WriteWholeFile(Child(folder, name), "x"));
+  EXPECT_EQ(FindNameContaining(folder, kProductCode), name);
+  EXPECT_EQ(FindNameContaining(folder, ""), "");
 }
 
 }  // namespace

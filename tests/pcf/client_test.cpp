@@ -1,220 +1,162 @@
-// The client session: loading, knowing subdomains, finding them in the PCF
-// folder, setting and getting values.
-#include <cstring>
+// The document session: loading, setting values, knowing subdomains and
+// finding them in the PCF folder. Values are checked in the documents the
+// session saves.
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "support/status_test_support.h"
-
 #include "client_fixture.h"
+#include "fs/files.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
+#include "support/status_test_support.h"
 
 namespace customhooks::pcf {
 
 namespace {
 
-const char kWeftOther[] =
-    "\t<Other orvikCode=\"Weft\">\r\n\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n\t</Other>\r\n";
-
-TEST(ClientSessionTest, CreateNeedsAnOutPointer) {
-  EXPECT_EQ(PCFClientCreateSession(nullptr, LocateTestPcfFolder), Code::kBadArgument);
-  PCFClientSession* session = nullptr;
-  EXPECT_EQ(PCFClientCreateSession(&session, PcfFolderLocator()), Code::kBadArgument) << "no locator";
-  EXPECT_EQ(session, nullptr);
-  ASSERT_OK(PCFClientCreateSession(&session, LocateTestPcfFolder));
-  EXPECT_NE(session, nullptr);
-  PCFClientCloseSession(session);
-  PCFClientCloseSession(nullptr);
+// A document whose Payload section `code` holds `payload` (Data elements),
+// followed by `rest`.
+std::string PayloadDocument(const std::string& code, const std::string& payload, const std::string& rest = "") {
+  return DocumentText("<Payload orvikCode=\"" + code + "\">" + payload + "</Payload>" + rest);
 }
 
-TEST_F(ClientTest, LoadRefusesMissingArguments) {
-  const std::string path = Put(Scratch("application.xml"), ProductDocument(""));
-  EXPECT_EQ(PCFClientLoadFile(nullptr, path.c_str(), false), Code::kBadArgument);
-  EXPECT_EQ(PCFClientLoadFile(session_, nullptr, false), Code::kBadArgument);
-  EXPECT_EQ(PCFClientLoadFile(session_, "", false), Code::kBadArgument);
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, kProductCode));
+std::string DataText(const std::string& key, const std::string& value) {
+  return "<Data key=\"" + key + "\">" + value + "</Data>";
 }
 
-TEST_F(ClientTest, LoadOfAMissingFileIsNotFoundAndChangesNothing) {
-  EXPECT_EQ(PCFClientLoadFile(session_, Scratch("missing.xml").c_str(), false), Code::kNotFound);
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, kProductCode));
-  EXPECT_EQ(Get("Version", kProductCode), "<pcf unknown subdomain: " + std::string(kProductCode) + ">");
-}
-
-TEST_F(ClientTest, LoadOfSomethingElseGivesTheReadersStatus) {
-  EXPECT_EQ(PCFClientLoadFile(session_, Put(Scratch("a.xml"), "<Settings/>").c_str(), false),
-            Code::kNotConfigurationDocument);
-  EXPECT_EQ(PCFClientLoadFile(session_, Put(Scratch("b.xml"), DocumentText("<Payload/>")).c_str(), false),
-            Code::kSectionWithoutCode);
-  EXPECT_EQ(PCFClientLoadFile(session_, machine_.scratch().c_str(), false), Code::kCannotOpen);
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "Payload"));
+TEST_F(ClientTest, FailedLoadsLeaveTheSessionAsItWas) {
+  const std::string folder = Scratch("folder");
+  ASSERT_OK(fs::EnsureFolder(folder));
+  const struct {
+    const char* what;
+    std::string path;
+    Code code;
+  } kCases[] = {
+      {"empty path", "", Code::kBadArgument},
+      {"path holding a NUL", Put(Scratch("a.xml"), ProductDocument("")) + std::string("\0x", 2), Code::kBadArgument},
+      {"missing file", Scratch("missing.xml"), Code::kNotFound},
+      {"missing folder", Child(Scratch("missing"), "a.xml"), Code::kNotFound},
+      {"folder in its place", folder, Code::kCannotOpen},
+      {"no configuration document", Put(Scratch("b.xml"), "<Settings/>"), Code::kNotConfigurationDocument},
+      {"section without code", Put(Scratch("c.xml"), DocumentText("<Payload/>")), Code::kSectionWithoutCode},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(session_->Load(c.path), c.code);
+    EXPECT_EQ(Set(kProductCode, "k", "v"), Code::kNotFound) << "nothing was loaded";
+    EXPECT_EQ(Set("Payload", "k", "v"), Code::kNotFound);
+  }
+  EXPECT_OK(session_->Save());
+  EXPECT_TRUE(FolderNames(machine_.commonData()).empty()) << "an empty session saves nothing";
 }
 
 TEST_F(ClientTest, KnownSubdomainsArePayloadCodePartsAndExactSectionCodes) {
   Load(Put(Scratch("application.xml"), ProductDocument("", "TS46", kWeftOther)));
-  EXPECT_TRUE(PCFClientHasSubDomain(session_, kProductCode));
-  EXPECT_TRUE(PCFClientHasSubDomain(session_, "6C1A0B5E")) << "part of a payload code";
-  EXPECT_TRUE(PCFClientHasSubDomain(session_, "Weft"));
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "Wef")) << "Other codes must match whole";
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "weft"));
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, ""));
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, nullptr));
-  EXPECT_FALSE(PCFClientHasSubDomain(nullptr, "Weft"));
+  // Without a PCF folder, a subdomain that is not known cannot be made so.
+  for (const char* known : {kProductCode, "6C1A0B5E", "Weft"}) EXPECT_OK(Set(known, "k", "v")) << known;
+  for (const char* unknown : {"Wef", "weft", "Weft "}) EXPECT_EQ(Set(unknown, "k", "v"), Code::kNotFound) << unknown;
+  const SectionMap saved = SaveAndRead(SharedCopy());
+  EXPECT_EQ(saved.count("6C1A0B5E"), 0u) << "known only as part of a payload code: nothing is stored";
+  EXPECT_EQ(saved.at("Weft").at("k"), "v");
 }
 
-TEST_F(ClientTest, SetAndGetInLoadedSections) {
+TEST_F(ClientTest, SetChangesTheLoadedSections) {
   Load(Put(Scratch("application.xml"), ProductDocument("", "TS46", kWeftOther)));
-  EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
-  EXPECT_OK(Set("Version", kProductCode, "4.6.2"));
-  EXPECT_OK(Set("DefaultDriverPayload", kProductCode, kDriverCode));
-  EXPECT_OK(Set("InstallDate", "Weft", "2012-01-01"));
-  EXPECT_EQ(Get("Version", kProductCode), "4.6.2");
-  EXPECT_EQ(Get("DefaultDriverPayload", kProductCode), kDriverCode);
-  EXPECT_EQ(Get("InstallDate", "Weft"), "2012-01-01");
-  EXPECT_EQ(Get("InstallDate", kProductCode), "") << "keys belong to their section";
+  EXPECT_OK(Set(kProductCode, "Version", "4.6.2"));
+  EXPECT_OK(Set(kProductCode, "DefaultDriverPayload", kDriverCode));
+  EXPECT_OK(Set("Weft", "InstallDate", "2012-01-01"));
+  const SectionMap expected = {
+      {kProductCode, {{"DefaultDriverPayload", kDriverCode}, {"LicensingCode", "TS46"}, {"Version", "4.6.2"}}},
+      {"Weft", {{"InstallDate", "2012-01-01"}}},
+  };
+  EXPECT_EQ(SaveAndRead(SharedCopy()), expected) << "keys belong to their section";
 }
 
-TEST_F(ClientTest, SetRefusesEmptyArgumentsAndChangesNothing) {
+TEST_F(ClientTest, SetRefusesTextNoDocumentCanHoldAndChangesNothing) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(PCFClientSetValueForKeyInSubDomain(nullptr, "k", kProductCode, "v"), Code::kBadArgument);
-  EXPECT_EQ(Set(nullptr, kProductCode, "v"), Code::kBadArgument);
-  EXPECT_EQ(Set("", kProductCode, "v"), Code::kBadArgument);
-  EXPECT_EQ(Set("Version", "", "v"), Code::kBadArgument);
-  EXPECT_EQ(Set("Version", kProductCode, ""), Code::kBadArgument) << "an empty value cannot be stored";
-  EXPECT_EQ(Set("Version", kProductCode, nullptr), Code::kBadArgument);
-  EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
-}
-
-TEST_F(ClientTest, GetOfAMissingKeyGivesAnEmptyValue) {
-  Load(Put(Scratch("application.xml"), ProductDocument("")));
-  char buffer[16];
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_OK(PCFClientGetValueForKeyInSubDomain(session_, "Absent", kProductCode, buffer, sizeof buffer));
-  EXPECT_STREQ(buffer, "");
-}
-
-TEST_F(ClientTest, GetNeedsRoomForTheTerminator) {
-  Load(Put(Scratch("application.xml"), ProductDocument("")));
-  char buffer[8];
-  std::memset(buffer, 'x', sizeof buffer);
-  // "4.6.1" has five bytes.
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 5), Code::kValueTooLong);
-  EXPECT_STREQ(buffer, "");
-  std::memset(buffer, 'x', sizeof buffer);
-  EXPECT_OK(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 7));
-  EXPECT_EQ(std::string(buffer, 7), std::string("4.6.1\0\0", 7)) << "the rest is padded";
-  EXPECT_EQ(buffer[7], 'x') << "nothing beyond the given size";
-}
-
-TEST_F(ClientTest, GetRefusesMissingArguments) {
-  Load(Put(Scratch("application.xml"), ProductDocument("")));
-  char buffer[16] = "untouched";
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(nullptr, "Version", kProductCode, buffer, 16), Code::kBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, nullptr, 16), Code::kBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", kProductCode, buffer, 0), Code::kBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "", kProductCode, buffer, 16), Code::kBadArgument);
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", nullptr, buffer, 16), Code::kBadArgument);
-  EXPECT_STREQ(buffer, "untouched");
-}
-
-TEST_F(ClientTest, GetOfAnUnknownSubdomainFails) {
-  Load(Put(Scratch("application.xml"), ProductDocument("")));
-  char buffer[16] = "untouched";
-  EXPECT_EQ(PCFClientGetValueForKeyInSubDomain(session_, "Version", "Nowhere", buffer, 16), Code::kUnknownSubDomain);
-  EXPECT_STREQ(buffer, "");
+  const std::string nul("a\0b", 3);
+  const struct {
+    std::string subdomain;
+    std::string key;
+    std::string value;
+  } kCases[] = {
+      {kProductCode, "", "v"},   {"", "Version", "v"},          {kProductCode, "Version", ""},
+      {kProductCode, nul, "v"},  {nul, "Version", "v"},         {kProductCode, "Version", nul},
+      {kProductCode, "\xFF", "v"}, {kProductCode, "Version", "a\xC3"},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Set(c.subdomain, c.key, c.value), Code::kBadArgument) << c.subdomain << " " << c.key << " " << c.value;
+  }
+  EXPECT_EQ(SaveAndRead(SharedCopy()).at(kProductCode).at("Version"), "4.6.1");
 }
 
 TEST_F(ClientTest, SetChangesOnlyTheFirstDocumentWithTheSection) {
-  Load(Put(Scratch("first.xml"), ProductDocument("", "TS46", kWeftOther)));
-  Load(Put(Scratch("second.xml"),
-           DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\"><Data key=\"a\">1</Data></Payload>" +
-                        "<Other orvikCode=\"Weft\"><Data key=\"InstallDate\">second</Data>"
-                        "<Data key=\"OnlySecond\">2</Data></Other>")));
-  EXPECT_EQ(Get("OnlySecond", "Weft"), "2") << "a key only a later document has is found there";
-  EXPECT_OK(Set("OnlySecond", "Weft", "set"));
-  EXPECT_EQ(Get("OnlySecond", "Weft"), "set") << "added to the first document, which now answers";
-  EXPECT_OK(Set("InstallDate", "Weft", "changed"));
-  EXPECT_EQ(Get("InstallDate", "Weft"), "changed");
+  const std::string first = Scratch("first.xml");
+  const std::string second = Scratch("second.xml");
+  Load(Put(first, ProductDocument(first, "TS46", kWeftOther)));
+  const std::string secondText = PayloadDocument(kDriverCode, DataText("RMTConfigPath", second),
+                                                 "<Other orvikCode=\"Weft\">" + DataText("InstallDate", "second") +
+                                                     DataText("OnlySecond", "2") + "</Other>");
+  Load(Put(second, secondText));
+  EXPECT_OK(Set("Weft", "OnlySecond", "set"));
+  EXPECT_OK(Set("Weft", "InstallDate", "changed"));
+  EXPECT_EQ(SaveAndRead(first).at("Weft"), (EntryMap{{"InstallDate", "changed"}, {"OnlySecond", "set"}}))
+      << "a key only a later document has is added to the first";
+  Document secondSaved;
+  ASSERT_OK(ReadDocument(second, &secondSaved));
+  EXPECT_EQ(secondSaved.sections.at("Weft"), (EntryMap{{"InstallDate", "second"}, {"OnlySecond", "2"}}));
 }
 
 TEST_F(ClientTest, UnknownSubdomainWithoutADocumentInThePcfFolderIsNotFound) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  EXPECT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound) << "no PCF folder";
-  MakePcfFolder();
-  Put(Child(PcfFolder(), "unrelated.xml"), ProductDocument(""));
-  EXPECT_EQ(Set("k", kDriverCode, "v"), Code::kNotFound);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, kDriverCode), Code::kNotFound);
+  EXPECT_EQ(Set(kDriverCode, "k", "v"), Code::kNotFound) << "no PCF folder";
+  Put(Child(MakePcfFolder(), "unrelated.xml"), ProductDocument(""));
+  EXPECT_EQ(Set(kDriverCode, "k", "v"), Code::kNotFound);
 }
 
 TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
-  const std::string folder = MakePcfFolder();
-  Put(Child(folder, std::string(kDriverCode) + ".KX6.xml"),
-      DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
-                   "<Data key=\"InstallDate\">2010-10-10</Data></Payload>"
-                   "<Other orvikCode=\"Languages\"><Data key=\"list\">en_US</Data></Other>"));
-  EXPECT_OK(Set("installedLanguages", kDriverCode, "en_US,fr_FR"));
-  EXPECT_TRUE(PCFClientHasSubDomain(session_, "Languages")) << "the whole document was loaded";
-  EXPECT_EQ(Get("InstallDate", kDriverCode), "2010-10-10");
-  EXPECT_EQ(Get("installedLanguages", kDriverCode), "en_US,fr_FR");
-}
-
-TEST_F(ClientTest, SubdomainIsLoadedOnTheSpotByGetToo) {
-  const std::string folder = MakePcfFolder();
-  Put(Child(folder, "Weft.xml"), DocumentText("<Payload orvikCode=\"Weft\"><Data key=\"k\">from folder</Data></Payload>"));
-  EXPECT_EQ(Get("k", "Weft"), "from folder");
+  const std::string inFolder =
+      Put(Child(MakePcfFolder(), std::string(kDriverCode) + ".KX6.xml"),
+          PayloadDocument(kDriverCode, DataText("InstallDate", "2010-10-10") + DataText("LicensingCode", "KX6"),
+                          "<Other orvikCode=\"Languages\">" + DataText("list", "en_US") + "</Other>"));
+  EXPECT_OK(Set(kDriverCode, "installedLanguages", "en_US,fr_FR"));
+  EXPECT_OK(Set("Languages", "list", "fr_FR")) << "the whole document was loaded";
+  const SectionMap expected = {
+      {kDriverCode, {{"InstallDate", "2010-10-10"}, {"LicensingCode", "KX6"}, {"installedLanguages", "en_US,fr_FR"}}},
+      {"Languages", {{"list", "fr_FR"}}},
+  };
+  EXPECT_EQ(SaveAndRead(inFolder), expected);
 }
 
 TEST_F(ClientTest, FolderSearchMatchesUtf8NamesExactly) {
-  const std::string folder = MakePcfFolder();
   const std::string code = "Gr\xC3\xBC\xC3\x9F" "e";
-  Put(Child(folder, "Lizenz-" + code + ".xml"),
-      DocumentText("<Payload orvikCode=\"" + code + "\"><Data key=\"k\">\xE2\x82\xAC</Data></Payload>"));
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, "GR\xC3\x9C\xC3\x9F" "E"), Code::kNotFound) << "case-sensitive";
-  EXPECT_EQ(Get("k", code), "\xE2\x82\xAC");
-  EXPECT_TRUE(PCFClientHasSubDomain(session_, code.c_str()));
+  const std::string own = Scratch("own.xml");
+  Put(Child(MakePcfFolder(), "Lizenz-" + code + ".xml"),
+      PayloadDocument(code, DataText("k", "\xE2\x82\xAC") + DataText("RMTConfigPath", own)));
+  EXPECT_EQ(Set("GR\xC3\x9C\xC3\x9F" "E", "k", "v"), Code::kNotFound) << "case-sensitive";
+  EXPECT_OK(Set(code, "added", "v"));
+  EXPECT_EQ(SaveAndRead(own).at(code), (EntryMap{{"RMTConfigPath", own}, {"added", "v"}, {"k", "\xE2\x82\xAC"}}));
 }
 
 TEST_F(ClientTest, FileWhoseNameBaseIsKnownIsNotLoadedAgain) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   // The name contains "TS46" and its base is the loaded payload code.
-  const std::string folder = MakePcfFolder();
-  Put(Child(folder, std::string(kProductCode) + ".TS46.xml"),
-      DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\"><Data key=\"k\">v</Data></Payload>"
-                   "<Other orvikCode=\"OnlyInFolderCopy\"><Data key=\"k\">v</Data></Other>"));
-  EXPECT_OK(PCFClientEnsureSubDomain(session_, "TS46"));
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "OnlyInFolderCopy"));
-  EXPECT_OK(Set("k", "TS46", "v")) << "known only by name: nothing is stored";
-  EXPECT_EQ(Get("k", "TS46"), "");
+  MakePcfFolder();
+  Put(SharedCopy(), PayloadDocument(kProductCode, DataText("k", "v"),
+                                    "<Other orvikCode=\"OnlyInFolderCopy\">" + DataText("k", "v") + "</Other>"));
+  EXPECT_OK(Set("TS46", "k", "v")) << "known only by name: nothing is stored";
+  EXPECT_EQ(Set("OnlyInFolderCopy", "k", "v"), Code::kNotFound);
+  const SectionMap expected = {{kProductCode, {{"LicensingCode", "TS46"}, {"Version", "4.6.1"}}}};
+  EXPECT_EQ(SaveAndRead(SharedCopy()), expected);
 }
 
 TEST_F(ClientTest, FolderDocumentThatCannotBeReadGivesItsStatus) {
-  const std::string folder = MakePcfFolder();
-  Put(Child(folder, "Broken.xml"), "<Configuration><Payload orvikCode=\"Broken\">");
-  EXPECT_EQ(Set("k", "Broken", "v"), Code::kNotConfigurationDocument);
-  EXPECT_EQ(Get("k", "Broken"), "<pcf unknown subdomain: Broken>");
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "Broken"));
-}
-
-TEST_F(ClientTest, EnsureSubDomainRefusesMissingArguments) {
-  EXPECT_EQ(PCFClientEnsureSubDomain(nullptr, "Weft"), Code::kBadArgument);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, nullptr), Code::kBadArgument);
-  EXPECT_EQ(PCFClientEnsureSubDomain(session_, ""), Code::kBadArgument);
-}
-
-TEST_F(ClientTest, MergedLoadAddsValuesToTheLoadedDocument) {
-  Load(Put(Scratch("application.xml"), ProductDocument("", "TS46", kWeftOther)));
-  const std::string update = Put(Scratch("update.xml"),
-                                 DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
-                                              "<Data key=\"Version\">5.0</Data></Payload>"
-                                              "<Other orvikCode=\"Unknown\"><Data key=\"x\">1</Data></Other>"));
-  ASSERT_OK(PCFClientLoadFile(session_, update.c_str(), true));
-  EXPECT_EQ(Get("Version", kProductCode), "5.0");
-  EXPECT_EQ(Get("LicensingCode", kProductCode), "TS46");
-  EXPECT_FALSE(PCFClientHasSubDomain(session_, "Unknown")) << "sections nobody has are dropped";
+  Put(Child(MakePcfFolder(), "Broken.xml"), "<Configuration><Payload orvikCode=\"Broken\">");
+  EXPECT_EQ(Set("Broken", "k", "v"), Code::kNotConfigurationDocument);
+  EXPECT_EQ(Set("Broken", "k", "v"), Code::kNotConfigurationDocument) << "it is still not known";
 }
 
 TEST_F(ClientTest, DocumentHeldOpenByAnotherProcessCanBeRead) {
@@ -222,8 +164,22 @@ TEST_F(ClientTest, DocumentHeldOpenByAnotherProcessCanBeRead) {
   FileHolder holder(path, machine_.scratch());
   ASSERT_TRUE(holder.WaitUntilHeld());
   Load(path);
-  EXPECT_EQ(Get("Version", kProductCode), "4.6.1");
   EXPECT_EQ(holder.Release(), 0);
+  EXPECT_EQ(SaveAndRead(SharedCopy()).at(kProductCode).at("Version"), "4.6.1");
+}
+
+TEST(ClientWithoutPcfFolderTest, SavesOnlyTheDocumentsOwnPath) {
+  TestMachine machine;
+  const std::string path = Child(machine.scratch(), "application.xml");
+  ASSERT_TRUE(WriteWholeFile(path, PayloadDocument(kProductCode, DataText("LicensingCode", "TS46") +
+                                                                     DataText("RMTConfigPath", path))));
+  DocumentSession session{PcfFolderLocator()};
+  ASSERT_OK(session.Load(path));
+  EXPECT_EQ(session.SetValue(kDriverCode, "k", "v"), Code::kNotFound);
+  ASSERT_OK(session.SetValue(kProductCode, "k", "v"));
+  EXPECT_OK(session.Save());
+  EXPECT_NE(ReadWholeFile(path).find(DataText("k", "v")), std::string::npos);
+  EXPECT_TRUE(FolderNames(machine.commonData()).empty());
 }
 
 }  // namespace

@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "support/status_test_support.h"
-#include <tinyxml.h>
-
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
 #include "pcf_test_support.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 namespace customhooks::pcf {
@@ -24,10 +22,8 @@ class DocumentReaderTest : public ::testing::Test {
     return path;
   }
 
-  // Reads `bytes` from a file into sections_ and code_.
-  Status Read(const std::string& bytes) {
-    return PCFReadDocument(Write(bytes).c_str(), &sections_, &code_);
-  }
+  // Reads `bytes` from a file into document_.
+  Status Read(const std::string& bytes) { return ReadDocument(Write(bytes), &document_); }
 
   // Reads a document whose only section is a Payload "P" holding `data`.
   Status ReadPayload(const std::string& data) {
@@ -35,8 +31,7 @@ class DocumentReaderTest : public ::testing::Test {
   }
 
   TestMachine machine_;
-  PCFSectionMap sections_;
-  std::string code_;
+  Document document_;
 };
 
 TEST_F(DocumentReaderTest, ReadsThePayloadAndEveryOtherSection) {
@@ -48,68 +43,76 @@ TEST_F(DocumentReaderTest, ReadsThePayloadAndEveryOtherSection) {
                               "\t\t<Data key=\"InstallDate\">2011-03-01</Data>\r\n"
                               "\t</Other>\r\n"
                               "\t<Other orvikCode=\"Driver\"><Data key=\"a\">1</Data></Other>\r\n")));
-  EXPECT_EQ(code_, "{P}");
-  const PCFSectionMap expected = {
+  EXPECT_EQ(document_.payloadCode, "{P}");
+  const SectionMap expected = {
       {"{P}", {{"LicensingCode", "L-1"}, {"RMTConfigPath", "C:\\x\\application.xml"}}},
       {"Weft", {{"InstallDate", "2011-03-01"}}},
       {"Driver", {{"a", "1"}}},
   };
-  EXPECT_EQ(sections_, expected);
+  EXPECT_EQ(document_.sections, expected);
 }
 
-TEST_F(DocumentReaderTest, FileThatCannotBeOpenedCannotBeOpened) {
-  sections_ = {{"kept", {}}};
-  EXPECT_EQ(PCFReadDocument(Child(machine_.scratch(), "missing.xml").c_str(), &sections_, &code_),
-            Code::kCannotOpen);
-  EXPECT_EQ(PCFReadDocument(machine_.scratch().c_str(), &sections_, &code_), Code::kCannotOpen)
-      << "a folder is not a document";
-  EXPECT_EQ(sections_, (PCFSectionMap{{"kept", {}}}));
+TEST_F(DocumentReaderTest, WhatIsNoFileIsNotRead) {
+  document_ = {"kept", {{"kept", {}}}};
+  EXPECT_EQ(ReadDocument(Child(machine_.scratch(), "missing.xml"), &document_), Code::kNotFound);
+  EXPECT_EQ(ReadDocument(Child(machine_.scratch(), "missing\\a.xml"), &document_), Code::kNotFound);
+  EXPECT_EQ(ReadDocument(machine_.scratch(), &document_), Code::kCannotOpen) << "a folder is not a document";
+  EXPECT_EQ(document_.payloadCode, "kept");
+  EXPECT_EQ(document_.sections, (SectionMap{{"kept", {}}}));
 }
 
-TEST_F(DocumentReaderTest, NullArgumentsAreBadArguments) {
-  const std::string path = Write(DocumentText("<Payload orvikCode=\"P\"/>"));
-  EXPECT_EQ(PCFReadDocument(nullptr, &sections_, &code_), Code::kBadArgument);
-  EXPECT_EQ(PCFReadDocument(path.c_str(), nullptr, &code_), Code::kBadArgument);
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections_, nullptr), Code::kBadArgument);
+TEST_F(DocumentReaderTest, OnlyAConfigurationRootWithOnePayloadIsADocument) {
+  const char* const kRefused[] = {
+      "",
+      "not xml at all",
+      "<Configuration><Payload orvikCode=\"P\"></Configuration>",
+      "<Configuration><Payload orvikCode=\"P></Payload></Configuration>",
+      "<Settings><Payload orvikCode=\"P\"/></Settings>",
+      "<configuration><Payload orvikCode=\"P\"/></configuration>",
+      // The first element is the root.
+      "<!-- c --><Other/><Configuration><Payload orvikCode=\"P\"/></Configuration>",
+      "<Configuration><Other orvikCode=\"O\"/></Configuration>",
+      "<Configuration><Payload orvikCode=\"P\"/><Other orvikCode=\"O\"/><Payload orvikCode=\"Q\"/></Configuration>",
+      // A Payload element deeper down does not count.
+      "<Configuration><Other orvikCode=\"O\"><Payload orvikCode=\"P\"/></Other></Configuration>",
+  };
+  for (const char* text : kRefused) EXPECT_EQ(Read(text), Code::kNotConfigurationDocument) << text;
+
+  // The root's name only has to begin with "Configuration", and the Payload
+  // need not come first.
+  EXPECT_OK(Read("<ConfigurationV2><Other orvikCode=\"O\"/><Payload orvikCode=\"P\"><Data key=\"k\">v</Data>"
+                 "</Payload></ConfigurationV2>"));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"k", "v"}}}, {"O", {}}}));
 }
 
-TEST_F(DocumentReaderTest, TextThatIsNotWellFormedIsRefused) {
-  EXPECT_EQ(Read(""), Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read("not xml at all"), Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read("<Configuration><Payload orvikCode=\"P\"></Configuration>"),
-            Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read("<Configuration><Payload orvikCode=\"P></Payload></Configuration>"),
-            Code::kNotConfigurationDocument);
-}
-
-TEST_F(DocumentReaderTest, RootMustBeAConfigurationElementWithOnePayload) {
-  EXPECT_EQ(Read("<Settings><Payload orvikCode=\"P\"/></Settings>"), Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read("<configuration><Payload orvikCode=\"P\"/></configuration>"),
-            Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read("<!-- c --><Other/><Configuration><Payload orvikCode=\"P\"/></Configuration>"),
-            Code::kNotConfigurationDocument)
-      << "the first element is the root";
-  EXPECT_EQ(Read(DocumentText("<Other orvikCode=\"O\"/>")), Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"/><Other orvikCode=\"O\"/>"
-                              "<Payload orvikCode=\"Q\"/>")),
-            Code::kNotConfigurationDocument);
-  EXPECT_EQ(Read(DocumentText("<Other orvikCode=\"O\"><Payload orvikCode=\"P\"/></Other>")),
-            Code::kNotConfigurationDocument)
-      << "a Payload element deeper down does not count";
-
-  // The root's name only has to begin with "Configuration".
-  EXPECT_OK(Read("<ConfigurationV2><Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload>"
-                 "</ConfigurationV2>"));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "v"}}}}));
-}
-
-TEST_F(DocumentReaderTest, DataWithoutKeyGivesTenInAnySection) {
-  EXPECT_EQ(ReadPayload("<Data key=\"a\">1</Data><Data>2</Data>"), Code::kDataWithoutKey);
-  EXPECT_EQ(ReadPayload("<Data Key=\"a\">1</Data>"), Code::kDataWithoutKey) << "names are case-sensitive";
-  EXPECT_EQ(ReadPayload("<Data protected=\"0\">set aside all the same</Data>"), Code::kDataWithoutKey);
-  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"a\">1</Data></Payload>"
-                              "<Other orvikCode=\"O\"><Data>x</Data></Other>")),
-            Code::kDataWithoutKey);
+TEST_F(DocumentReaderTest, SectionWithoutCodeOrDataWithoutKeyFailsTheWholeRead) {
+  const struct {
+    const char* body;
+    Code code;
+    const char* why;
+  } kCases[] = {
+      {"<Payload orvikCode=\"P\"><Data key=\"a\">1</Data><Data>2</Data></Payload>", Code::kDataWithoutKey, ""},
+      {"<Payload orvikCode=\"P\"><Data Key=\"a\">1</Data></Payload>", Code::kDataWithoutKey,
+       "names are case-sensitive"},
+      {"<Payload orvikCode=\"P\"><Data protected=\"0\">x</Data></Payload>", Code::kDataWithoutKey,
+       "set aside all the same"},
+      {"<Payload orvikCode=\"P\"/><Other orvikCode=\"O\"><Data key=\"a\">1</Data></Other>"
+       "<Other orvikCode=\"Q\"><Data>no key</Data></Other>",
+       Code::kDataWithoutKey, "in any section"},
+      {"<Payload><Data key=\"a\">1</Data></Payload>", Code::kSectionWithoutCode, ""},
+      {"<Payload><Data key=\"defaultOrvikCode\" protected=\"0\">D</Data></Payload>", Code::kSectionWithoutCode,
+       "a set-aside entry does not name the section"},
+      {"<Payload orvikCode=\"P\"/><Other><Data key=\"a\">no code</Data></Other>"
+       "<Other orvikCode=\"O\"><Data key=\"a\">1</Data></Other>",
+       Code::kSectionWithoutCode, "a document is never taken without one of its sections"},
+  };
+  const Document before = {"before", {{"before", {}}}};
+  for (const auto& c : kCases) {
+    document_ = before;
+    EXPECT_EQ(Read(DocumentText(c.body)), c.code) << c.body << ": " << c.why;
+    EXPECT_EQ(document_.payloadCode, before.payloadCode);
+    EXPECT_EQ(document_.sections, before.sections);
+  }
 }
 
 TEST_F(DocumentReaderTest, SectionCodeComesFromTheAttributesOrTheDefaultEntry) {
@@ -117,26 +120,16 @@ TEST_F(DocumentReaderTest, SectionCodeComesFromTheAttributesOrTheDefaultEntry) {
                               "<Other defaultOrvikCode=\"FromAttribute\"><Data key=\"a\">1</Data></Other>"
                               "<Other><Data key=\"b\">2</Data><Data key=\"defaultOrvikCode\">FromEntry</Data>"
                               "</Other>")));
-  EXPECT_EQ(code_, "P") << "orvikCode wins over defaultOrvikCode";
-  const PCFSectionMap expected = {
+  EXPECT_EQ(document_.payloadCode, "P") << "orvikCode wins over defaultOrvikCode";
+  const SectionMap expected = {
       {"P", {}},
       {"FromAttribute", {{"a", "1"}}},
       {"FromEntry", {{"b", "2"}, {"defaultOrvikCode", "FromEntry"}}},
   };
-  EXPECT_EQ(sections_, expected);
+  EXPECT_EQ(document_.sections, expected);
 
   ASSERT_OK(Read(DocumentText("<Payload><Data key=\"defaultOrvikCode\">{D}</Data></Payload>")));
-  EXPECT_EQ(code_, "{D}");
-}
-
-TEST_F(DocumentReaderTest, SectionWithoutAnyCodeGivesNine) {
-  EXPECT_EQ(Read(DocumentText("<Payload><Data key=\"a\">1</Data></Payload>")), Code::kSectionWithoutCode);
-  EXPECT_EQ(Read(DocumentText("<Payload><Data key=\"defaultOrvikCode\" protected=\"0\">D</Data>"
-                              "</Payload>")),
-            Code::kSectionWithoutCode)
-      << "a set-aside entry does not name the section";
-  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"/><Other><Data key=\"a\">1</Data></Other>")),
-            Code::kSectionWithoutCode);
+  EXPECT_EQ(document_.payloadCode, "{D}");
 }
 
 TEST_F(DocumentReaderTest, ProtectedEntriesAreRetainedOnlyWhenTheValueBeginsWithOne) {
@@ -147,14 +140,14 @@ TEST_F(DocumentReaderTest, ProtectedEntriesAreRetainedOnlyWhenTheValueBeginsWith
                         "<Data key=\"empty\" protected=\"\">e</Data>"
                         "<Data key=\"word\" protected=\"yes\">f</Data>"
                         "<Data key=\"spaced\" protected=\" 1\">g</Data>"));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"plain", "a"}, {"one", "b"}, {"ten", "c"}}}}));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"plain", "a"}, {"one", "b"}, {"ten", "c"}}}}));
 }
 
 TEST_F(DocumentReaderTest, FirstRetainedEntryOfAKeyWins) {
   ASSERT_OK(ReadPayload("<Data key=\"k\" protected=\"0\">hidden</Data>"
                         "<Data key=\"k\">first</Data>"
                         "<Data key=\"k\">second</Data>"));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "first"}}}}));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"k", "first"}}}}));
 }
 
 TEST_F(DocumentReaderTest, FirstSectionWithACodeIsTakenWhole) {
@@ -164,27 +157,11 @@ TEST_F(DocumentReaderTest, FirstSectionWithACodeIsTakenWhole) {
                               "<Other orvikCode=\"O\"><Data key=\"a\">first</Data></Other>"
                               "<Other orvikCode=\"O\"><Data key=\"a\">second</Data><Data key=\"c\">y</Data>"
                               "</Other>")));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"a", "payload"}}}, {"O", {{"a", "first"}}}}));
-}
-
-TEST_F(DocumentReaderTest, AnyFailingOtherSectionFailsTheWholeRead) {
-  sections_ = {{"before", {}}};
-  code_ = "before";
-  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"a\">1</Data></Payload>"
-                              "<Other><Data key=\"a\">no code</Data></Other>"
-                              "<Other orvikCode=\"O\"><Data key=\"a\">1</Data></Other>")),
-            Code::kSectionWithoutCode)
-      << "a document is never taken without one of its sections";
-  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"a\">1</Data></Payload>"
-                              "<Other orvikCode=\"O\"><Data key=\"a\">1</Data></Other>"
-                              "<Other orvikCode=\"Q\"><Data>no key</Data></Other>")),
-            Code::kDataWithoutKey);
-  EXPECT_EQ(sections_, (PCFSectionMap{{"before", {}}}));
-  EXPECT_EQ(code_, "before");
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"a", "payload"}}}, {"O", {{"a", "first"}}}}));
 }
 
 TEST_F(DocumentReaderTest, ValueIsTheTextOfTheFirstChildOnly) {
-  ASSERT_EQ(ReadPayload("<Data key=\"empty\"></Data>"
+  ASSERT_OK(ReadPayload("<Data key=\"empty\"></Data>"
                         "<Data key=\"selfClosed\"/>"
                         "<Data key=\"nested\"><b>inner</b>after</Data>"
                         "<Data key=\"comment\"><!-- note -->after</Data>"
@@ -192,9 +169,8 @@ TEST_F(DocumentReaderTest, ValueIsTheTextOfTheFirstChildOnly) {
                         "<Data key=\"cdata\"><![CDATA[<raw> & text]]></Data>"
                         "<Data key=\"entities\">a &lt; b &amp;&amp; c &gt; d &quot;&apos;&#65;&#x42;</Data>"
                         "<Data key=\"spaces\">  two\r\n\t words  </Data>"
-                        "<Data key=\"utf8\">Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC</Data>"),
-            Status());
-  const PCFEntryMap expected = {
+                        "<Data key=\"utf8\">Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC</Data>"));
+  const EntryMap expected = {
       {"empty", ""},
       {"selfClosed", ""},
       {"nested", ""},
@@ -205,15 +181,14 @@ TEST_F(DocumentReaderTest, ValueIsTheTextOfTheFirstChildOnly) {
       {"spaces", "two words"},
       {"utf8", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"},
   };
-  EXPECT_EQ(sections_["P"], expected);
+  EXPECT_EQ(document_.sections["P"], expected);
 }
 
 TEST_F(DocumentReaderTest, AttributesAreDecodedAndKeptVerbatim) {
-  ASSERT_EQ(Read(DocumentText("<Payload orvikCode=\"a&amp;b&lt;c&quot;d\">"
-                              "<Data key=\" spaced  key \">v</Data></Payload>")),
-            Status());
-  EXPECT_EQ(code_, "a&b<c\"d");
-  EXPECT_EQ(sections_, (PCFSectionMap{{"a&b<c\"d", {{" spaced  key ", "v"}}}}));
+  ASSERT_OK(Read(DocumentText("<Payload orvikCode=\"a&amp;b&lt;c&quot;d\">"
+                              "<Data key=\" spaced  key \">v</Data></Payload>")));
+  EXPECT_EQ(document_.payloadCode, "a&b<c\"d");
+  EXPECT_EQ(document_.sections, (SectionMap{{"a&b<c\"d", {{" spaced  key ", "v"}}}}));
 }
 
 TEST_F(DocumentReaderTest, OnlyChildElementsNamedExactlyOtherAndDataCount) {
@@ -221,28 +196,28 @@ TEST_F(DocumentReaderTest, OnlyChildElementsNamedExactlyOtherAndDataCount) {
                               "<Item key=\"y\">2</Item>text</Payload>"
                               "<other orvikCode=\"lower\"/><OtherSection orvikCode=\"longer\"/>"
                               "<Comment orvikCode=\"c\"/><!-- <Other orvikCode=\"commented\"/> -->")));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"a", "1"}}}}));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"a", "1"}}}}));
 }
 
 TEST_F(DocumentReaderTest, PayloadCodeOfSixtyFourBytesOrMoreIsRefused) {
   const std::string longest(63, 'c');
   ASSERT_OK(Read(DocumentText("<Payload orvikCode=\"" + longest + "\"/>")));
-  EXPECT_EQ(code_, longest);
+  EXPECT_EQ(document_.payloadCode, longest);
   EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"" + longest + "c\"/>")), Code::kNotConfigurationDocument);
   EXPECT_EQ(Read(DocumentText("<Payload><Data key=\"defaultOrvikCode\">" + longest + "c</Data></Payload>")),
             Code::kNotConfigurationDocument);
-  EXPECT_EQ(code_, longest);
+  EXPECT_EQ(document_.payloadCode, longest);
 
   // Other sections have no such limit.
   const std::string longOther(300, 'o');
   ASSERT_OK(Read(DocumentText("<Payload orvikCode=\"P\"/><Other orvikCode=\"" + longOther + "\"/>")));
-  EXPECT_EQ(sections_.count(longOther), 1u);
+  EXPECT_EQ(document_.sections.count(longOther), 1u);
 }
 
 TEST_F(DocumentReaderTest, ByteOrderMarkDeclarationAndLineEndsAreAccepted) {
   ASSERT_OK(Read("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?>\r<Configuration>\r\n"
                  "<Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload>\n</Configuration>\r\n"));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "v"}}}}));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"k", "v"}}}}));
 }
 
 // ---- Encodings ---------------------------------------------------------------
@@ -255,7 +230,7 @@ std::string DeclaredDocument(const std::string& encoding, const std::string& tex
          codeText + "\"><Data key=\"k" + text + "\">v" + text + "</Data></Payload></Configuration>";
 }
 
-PCFSectionMap DeclaredModel(const std::string& utf8, const std::string& codeUtf8 = std::string()) {
+SectionMap DeclaredModel(const std::string& utf8, const std::string& codeUtf8 = std::string()) {
   return {{"P" + codeUtf8, {{"k" + utf8, "v" + utf8}}}};
 }
 
@@ -267,13 +242,13 @@ TEST_F(DocumentReaderTest, LegacyEncodingsAreReadAsUtf8KeysAndCodesIncluded) {
                             "windows-1252", "Windows-1252", "cp1252", " iso-8859-1 "}) {
     SCOPED_TRACE(label);
     ASSERT_OK(Read(DeclaredDocument(label, legacy, legacy)));
-    EXPECT_EQ(sections_, DeclaredModel(utf8, utf8));
-    EXPECT_EQ(code_, "P" + utf8);
+    EXPECT_EQ(document_.sections, DeclaredModel(utf8, utf8));
+    EXPECT_EQ(document_.payloadCode, "P" + utf8);
   }
   // Single quotes, other pseudo-attributes and white space around "=".
   ASSERT_OK(Read("<?xml version='1.0' standalone = 'yes' encoding = 'latin1' ?><Configuration>"
                  "<Payload orvikCode='P'><Data key='k'>\xE9</Data></Payload></Configuration>"));
-  EXPECT_EQ(sections_, (PCFSectionMap{{"P", {{"k", "\xC3\xA9"}}}}));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"k", "\xC3\xA9"}}}}));
 }
 
 TEST_F(DocumentReaderTest, EveryLatin1ByteIsItsOwnCodePoint) {
@@ -285,7 +260,7 @@ TEST_F(DocumentReaderTest, EveryLatin1ByteIsItsOwnCodePoint) {
     utf8 += static_cast<char>(0x80 | (b & 0x3F));
   }
   ASSERT_OK(Read(DeclaredDocument("ISO-8859-1", bytes)));
-  EXPECT_EQ(sections_, DeclaredModel(utf8));
+  EXPECT_EQ(document_.sections, DeclaredModel(utf8));
 }
 
 TEST_F(DocumentReaderTest, Windows1252MapsTheRangeFrom0x80To0x9FByItsTable) {
@@ -312,19 +287,19 @@ TEST_F(DocumentReaderTest, Windows1252MapsTheRangeFrom0x80To0x9FByItsTable) {
   }
   ASSERT_EQ(bytes.size(), 32u);
   ASSERT_OK(Read(DeclaredDocument("windows-1252", bytes)));
-  EXPECT_EQ(sections_, DeclaredModel(utf8));
+  EXPECT_EQ(document_.sections, DeclaredModel(utf8));
   // ISO-8859-1 reads the same bytes as the C1 controls U+0080-U+009F.
   ASSERT_OK(Read(DeclaredDocument("ISO-8859-1", "\x80\x93")));
-  EXPECT_EQ(sections_, DeclaredModel("\xC2\x80\xC2\x93"));
+  EXPECT_EQ(document_.sections, DeclaredModel("\xC2\x80\xC2\x93"));
 }
 
 TEST_F(DocumentReaderTest, UsAsciiAboveSevenBitsIsRefused) {
   for (const char* label : {"US-ASCII", "us-ascii", "ASCII", "ANSI_X3.4-1968"}) {
     SCOPED_TRACE(label);
     ASSERT_OK(Read(DeclaredDocument(label, "plain")));
-    EXPECT_EQ(sections_, DeclaredModel("plain"));
+    EXPECT_EQ(document_.sections, DeclaredModel("plain"));
     EXPECT_EQ(Read(DeclaredDocument(label, "caf\xE9")), Code::kNotConfigurationDocument);
-    EXPECT_EQ(sections_, DeclaredModel("plain")) << "a refused document leaves the outputs alone";
+    EXPECT_EQ(document_.sections, DeclaredModel("plain")) << "a refused document leaves the outputs alone";
   }
 }
 
@@ -349,7 +324,7 @@ TEST_F(DocumentReaderTest, DocumentsReadAsUtf8MustBeWellFormedUtf8) {
     const std::string body = "<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">";
     const std::string tail = "</Data></Payload></Configuration>";
     ASSERT_OK(Read(head + body + "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF" + tail));
-    EXPECT_EQ(sections_.at("P").at("k"), "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF");
+    EXPECT_EQ(document_.sections.at("P").at("k"), "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBF");
     for (const char* bytes : malformed) {
       EXPECT_EQ(Read(head + body + bytes + " x" + tail), Code::kNotConfigurationDocument) << bytes;
       // In markup too, where the parser would never look at it as a value.
@@ -359,24 +334,13 @@ TEST_F(DocumentReaderTest, DocumentsReadAsUtf8MustBeWellFormedUtf8) {
 }
 
 TEST_F(DocumentReaderTest, LegacyDocumentWrittenBackReadsTheSame) {
-  ASSERT_EQ(Read(DeclaredDocument("windows-1252", "\x80 \xE9 &#xE9; &amp;")), Status());
-  const PCFSectionMap read = sections_;
+  ASSERT_OK(Read(DeclaredDocument("windows-1252", "\x80 \xE9 &#xE9; &amp;")));
+  const SectionMap read = document_.sections;
   EXPECT_EQ(read, DeclaredModel("\xE2\x82\xAC \xC3\xA9 \xC3\xA9 &"));
-  const std::string written = PCFFormatDocument(code_, read);
+  const std::string written = FormatDocument(document_.payloadCode, read);
   EXPECT_EQ(written.rfind("<?xml version=\"1.0\" encoding=\"utf-8\" ?>", 0), 0u);
   ASSERT_OK(Read(written));
-  EXPECT_EQ(sections_, read);
-}
-
-TEST_F(DocumentReaderTest, ConfigurationDocumentCheckLooksAtTheParsedTree) {
-  TiXmlDocument yes;
-  yes.Parse("<?xml version=\"1.0\"?><ConfigurationX><Other/><Payload/></ConfigurationX>");
-  EXPECT_TRUE(PCFIsConfigurationDocument(yes));
-  TiXmlDocument twoPayloads;
-  twoPayloads.Parse("<Configuration><Payload/><Payload/></Configuration>");
-  EXPECT_FALSE(PCFIsConfigurationDocument(twoPayloads));
-  TiXmlDocument empty;
-  EXPECT_FALSE(PCFIsConfigurationDocument(empty));
+  EXPECT_EQ(document_.sections, read);
 }
 
 }  // namespace

@@ -59,20 +59,19 @@ class HostileDocumentTest : public ::testing::Test {
   Status Read(const std::string& bytes) {
     const std::string path = machine_.scratch() + "\\hostile.xml";
     EXPECT_TRUE(WriteWholeFile(path, bytes));
-    return PCFReadDocument(path.c_str(), &sections_, &code_);
+    return ReadDocument(path, &document_);
   }
 
   // The value of `key` in the Payload "P", or "<missing>".
   std::string Value(const std::string& key) const {
-    const auto section = sections_.find("P");
-    if (section == sections_.end()) return "<missing>";
+    const auto section = document_.sections.find("P");
+    if (section == document_.sections.end()) return "<missing>";
     const auto entry = section->second.find(key);
     return entry == section->second.end() ? "<missing>" : entry->second;
   }
 
   TestMachine machine_;
-  PCFSectionMap sections_;
-  std::string code_;
+  Document document_;
 };
 
 // ---- A million levels ----------------------------------------------------
@@ -85,7 +84,7 @@ TEST_F(HostileDocumentTest, MillionNestedSectionsOpenedAndClosedAreRefused) {
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(Read(text), Code::kNotConfigurationDocument);
   EXPECT_LT(SecondsSince(start), kReasonableSeconds);
-  EXPECT_TRUE(sections_.empty());
+  EXPECT_TRUE(document_.sections.empty());
 }
 
 TEST_F(HostileDocumentTest, MillionUnclosedLevelsWithAttributesAndLineEndsAreRefused) {
@@ -100,10 +99,8 @@ TEST_F(HostileDocumentTest, MillionLevelsAsTheRootAreRefusedThroughTheClient) {
   AppendTimes(text, "</Configuration>", 1000000);
   const std::string path = machine_.scratch() + "\\deep-root.xml";
   ASSERT_TRUE(WriteWholeFile(path, text));
-  PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session, MachinePcfFolder()));
-  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
-  PCFClientCloseSession(session);
+  DocumentSession session(MachinePcfFolder());
+  EXPECT_EQ(session.Load(path), Code::kNotConfigurationDocument);
 }
 
 // ---- Character references ------------------------------------------------
@@ -159,11 +156,11 @@ TEST_F(HostileDocumentTest, HundredMegabyteDocumentIsReadWhole) {
   }
   const std::string path = machine_.scratch() + "\\huge.xml";
   const Clock::time_point start = Clock::now();
-  ASSERT_OK(PCFReadDocument(path.c_str(), &sections_, &code_));
+  ASSERT_OK(ReadDocument(path, &document_));
   const double seconds = SecondsSince(start);
   std::printf("reading a 100 MB document took %.1f s\n", seconds);
   EXPECT_LT(seconds, kReasonableSeconds);
-  EXPECT_EQ(sections_.at("P").size(), entries);
+  EXPECT_EQ(document_.sections.at("P").size(), entries);
   EXPECT_EQ(Value("k0"), "0" + filler);
   EXPECT_EQ(Value("k99999"), "99999" + filler);
 }
@@ -178,9 +175,9 @@ TEST_F(HostileDocumentTest, TenMegabyteAttributeIsKeptWholeAndWrittenBackWhole) 
   EXPECT_EQ(Value(key), "v");
 
   // The writer has no head limit: the key survives a save and a new read.
-  const PCFSectionMap read = sections_;
-  ASSERT_OK(Read(PCFFormatDocument(code_, read)));
-  EXPECT_EQ(sections_, read);
+  const SectionMap read = document_.sections;
+  ASSERT_OK(Read(FormatDocument(document_.payloadCode, read)));
+  EXPECT_EQ(document_.sections, read);
 }
 
 TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCodeIsKept) {
@@ -190,8 +187,8 @@ TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCo
             Code::kNotConfigurationDocument);
   ASSERT_OK(Read("<Configuration><Payload orvikCode=\"P\"><Data key=\"k\">v</Data></Payload><Other orvikCode=\"" +
                  code + "\"><Data key=\"o\">w</Data></Other></Configuration>"));
-  ASSERT_EQ(sections_.count(code), 1u);
-  EXPECT_EQ(sections_.at(code).at("o"), "w");
+  ASSERT_EQ(document_.sections.count(code), 1u);
+  EXPECT_EQ(document_.sections.at(code).at("o"), "w");
 }
 
 // ---- Text in other encodings ----------------------------------------------
@@ -201,16 +198,15 @@ TEST_F(HostileDocumentTest, TenMegabytePayloadCodeIsRefusedAndTenMegabyteOtherCo
 
 TEST_F(HostileDocumentTest, ReferencesBeyondAsciiAreReadAsUtf8WhateverTheDeclaration) {
   for (const std::string head : {"", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", kDeclaration}) {
-    ASSERT_EQ(Read(head + "<Configuration><Payload orvikCode=\"P\"><Data key=\"caf&#xE9;\">&#x20AC;</Data>"
-                          "<Data key=\"k\">caf&#233;</Data></Payload></Configuration>"),
-              Status())
+    ASSERT_OK(Read(head + "<Configuration><Payload orvikCode=\"P\"><Data key=\"caf&#xE9;\">&#x20AC;</Data>"
+                          "<Data key=\"k\">caf&#233;</Data></Payload></Configuration>"))
         << head;
     EXPECT_EQ(Value("caf\xC3\xA9"), "\xE2\x82\xAC") << head;
     EXPECT_EQ(Value("k"), "caf\xC3\xA9") << head;
 
-    const PCFSectionMap read = sections_;
-    ASSERT_OK(Read(PCFFormatDocument(code_, read))) << head;
-    EXPECT_EQ(sections_, read) << head;
+    const SectionMap read = document_.sections;
+    ASSERT_OK(Read(FormatDocument(document_.payloadCode, read))) << head;
+    EXPECT_EQ(document_.sections, read) << head;
   }
 }
 
@@ -222,14 +218,12 @@ TEST_F(HostileDocumentTest, SaveLeavesADocumentWhoseTextWouldNotReadBackAsItWas)
                                "<Configuration><Payload orvikCode=\"P\"><Data key=\"RMTConfigPath\">" + path +
                                "</Data><Data key=\"name\">caf&#xD800;</Data></Payload></Configuration>";
   ASSERT_TRUE(WriteWholeFile(path, original));
-  PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session, MachinePcfFolder()));
-  ASSERT_OK(PCFClientLoadFile(session, path.c_str(), false));
-  ASSERT_OK(PCFClientSetValueForKeyInSubDomain(session, "Version", "P", "2"));
-  EXPECT_EQ(PCFClientSave(session), Code::kWriteFailed);
-  PCFClientCloseSession(session);
+  DocumentSession session(MachinePcfFolder());
+  ASSERT_OK(session.Load(path));
+  ASSERT_OK(session.SetValue("P", "Version", "2"));
+  EXPECT_EQ(session.Save(), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(path), original);
-  EXPECT_OK(PCFReadDocument(path.c_str(), &sections_, &code_));
+  EXPECT_OK(ReadDocument(path, &document_));
 }
 
 TEST_F(HostileDocumentTest, CdataThatIsNoUtf8IsRefused) {
@@ -241,15 +235,14 @@ TEST_F(HostileDocumentTest, CdataThatIsNoUtf8IsRefused) {
 }
 
 TEST_F(HostileDocumentTest, ReferenceToCharacterZeroEndsTheValue) {
-  ASSERT_EQ(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"a\">ab&#0;cd</Data>"
-                 "<Data key=\"b\">&#x;&amp;t</Data></Payload></Configuration>"),
-            Status());
+  ASSERT_OK(Read(std::string(kDeclaration) + "<Configuration><Payload orvikCode=\"P\"><Data key=\"a\">ab&#0;cd</Data>"
+                 "<Data key=\"b\">&#x;&amp;t</Data></Payload></Configuration>"));
   EXPECT_EQ(Value("a"), "ab");
   EXPECT_EQ(Value("b"), "");
 
-  const PCFSectionMap read = sections_;
-  ASSERT_OK(Read(PCFFormatDocument(code_, read)));
-  EXPECT_EQ(sections_, read);
+  const SectionMap read = document_.sections;
+  ASSERT_OK(Read(FormatDocument(document_.payloadCode, read)));
+  EXPECT_EQ(document_.sections, read);
 }
 
 // ---- The parser's security fixes ------------------------------------------

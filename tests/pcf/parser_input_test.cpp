@@ -155,61 +155,47 @@ TEST(ParserInputTest, NormalisationCutsAtNulAndUnifiesLineEnds) {
 
 class DeepDocumentTest : public ::testing::Test {
  protected:
-  std::string Write(const std::string& bytes) {
-    const std::string path = Child(machine_.scratch(), "deep.xml");
-    EXPECT_TRUE(WriteWholeFile(path, bytes));
-    return path;
+  // Writes `bytes` to a file and reads it into document_.
+  Status Read(const std::string& bytes) {
+    path_ = Child(machine_.scratch(), "deep.xml");
+    EXPECT_TRUE(WriteWholeFile(path_, bytes));
+    return ReadDocument(path_, &document_);
   }
 
   TestMachine machine_;
+  std::string path_;
+  Document document_;
 };
 
 TEST_F(DeepDocumentTest, MillionLevelsAreRefusedAsNoConfigurationDocument) {
-  const std::string path = Write(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">" +
-                                              Nested(1000000) + "</Data></Payload>"));
-  PCFSectionMap sections;
-  std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
-
-  PCFClientSession* session = nullptr;
-  ASSERT_OK(PCFClientCreateSession(&session, LocateTestPcfFolder));
-  EXPECT_EQ(PCFClientLoadFile(session, path.c_str(), false), Code::kNotConfigurationDocument);
-  EXPECT_FALSE(PCFClientHasSubDomain(session, "P"));
-  PCFClientCloseSession(session);
+  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">" + Nested(1000000) + "</Data></Payload>")),
+            Code::kNotConfigurationDocument);
+  DocumentSession session(LocateTestPcfFolder);
+  EXPECT_EQ(session.Load(path_), Code::kNotConfigurationDocument);
+  EXPECT_EQ(session.SetValue("P", "k", "v"), Code::kNotFound) << "nothing of the document was taken";
 }
 
-TEST_F(DeepDocumentTest, MillionUnclosedLevelsAreRefusedToo) {
-  const std::string path = Write("<Configuration><Payload orvikCode=\"P\">" + Repeat("<a>", 1000000));
-  PCFSectionMap sections;
-  std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
-}
-
-TEST_F(DeepDocumentTest, HiddenEndTagsDoNotLetADeepDocumentThrough) {
+TEST_F(DeepDocumentTest, DeepDocumentsInDisguiseAreRefused) {
   // 200 levels, a declaration whose value hides 200 end tags, then 200 more
   // levels: 400 for the parser, whatever a naive count says.
-  const std::string body = Repeat("<a>", 200) + "<?xml version=\"" + Repeat("</a>", 200) + "\"?>" +
-                            Repeat("<a>", 200) + Repeat("</a>", 400);
-  const std::string path = Write(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">" + body +
-                                              "</Data></Payload>"));
-  PCFSectionMap sections;
-  std::string code;
-  EXPECT_EQ(PCFReadDocument(path.c_str(), &sections, &code), Code::kNotConfigurationDocument);
+  const std::string hidden = Repeat("<a>", 200) + "<?xml version=\"" + Repeat("</a>", 200) + "\"?>" +
+                             Repeat("<a>", 200) + Repeat("</a>", 400);
+  for (const std::string& text :
+       {"<Configuration><Payload orvikCode=\"P\">" + Repeat("<a>", 1000000),
+        DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">" + hidden + "</Data></Payload>")}) {
+    EXPECT_EQ(Read(text), Code::kNotConfigurationDocument) << text.substr(0, 60);
+  }
 }
 
 TEST_F(DeepDocumentTest, DocumentAtTheLimitIsRead) {
   // Configuration and Payload are two levels; the Data element and what it
   // holds make up the rest.
-  const std::string atLimit = DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">v" +
-                                           Nested(kPCFMaxNesting - 3) + "</Data></Payload>");
-  PCFSectionMap sections;
-  std::string code;
-  EXPECT_OK(PCFReadDocument(Write(atLimit).c_str(), &sections, &code));
-  EXPECT_EQ(sections, (PCFSectionMap{{"P", {{"k", "v"}}}}));
-
-  const std::string overLimit = DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">v" +
-                                             Nested(kPCFMaxNesting - 2) + "</Data></Payload>");
-  EXPECT_EQ(PCFReadDocument(Write(overLimit).c_str(), &sections, &code), Code::kNotConfigurationDocument);
+  ASSERT_OK(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">v" + Nested(kMaxNesting - 3) +
+                              "</Data></Payload>")));
+  EXPECT_EQ(document_.sections, (SectionMap{{"P", {{"k", "v"}}}}));
+  EXPECT_EQ(Read(DocumentText("<Payload orvikCode=\"P\"><Data key=\"k\">v" + Nested(kMaxNesting - 2) +
+                              "</Data></Payload>")),
+            Code::kNotConfigurationDocument);
 }
 
 }  // namespace

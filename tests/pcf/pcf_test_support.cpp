@@ -9,6 +9,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -35,7 +36,7 @@ std::string PcfFolder() {
   }
   const std::string common = Child(commonFiles, "Orvik");
   if (!PathExists(common)) {
-    EXPECT_TRUE(CreateFolder(common).ok()) << common;
+    EXPECT_OK(CreateFolder(common)) << common;
   }
   return Child(common, "PCF");
 }

@@ -132,16 +132,13 @@ struct CopyFiles {
     // The same four values as the driver records of a session.
     // A failed load or set shows in the document the save writes, which the
     // parent checks.
-    pcf::PCFClientSession* session = nullptr;
-    if (!pcf::PCFClientCreateSession(&session, customhooks::integration::LocatePcfFolder).ok()) ::_exit(7);
-    (void)pcf::PCFClientLoadFile(session, document.c_str(), false);
-    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", product.c_str(), document.c_str());
-    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "DefaultDriverPayload", product.c_str(), driver.c_str());
-    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", product.c_str(), DateOf(k).c_str());
-    (void)pcf::PCFClientSetValueForKeyInSubDomain(session, "installedLanguages", product.c_str(), "fr_MA,fr_FR");
-    const bool saved = pcf::PCFClientSave(session).ok();
-    pcf::PCFClientCloseSession(session);
-    if (!saved) ::_exit(8);
+    pcf::DocumentSession session(customhooks::integration::LocatePcfFolder);
+    (void)session.Load(document);
+    (void)session.SetValue(product, "RMTConfigPath", document);
+    (void)session.SetValue(product, "DefaultDriverPayload", driver);
+    (void)session.SetValue(product, "InstallDate", DateOf(k));
+    (void)session.SetValue(product, "installedLanguages", "fr_MA,fr_FR");
+    if (!session.Save().ok()) ::_exit(8);
     Report(fd, 'W', k);
   }
 }

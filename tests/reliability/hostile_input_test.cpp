@@ -120,12 +120,11 @@ class HostileInput : public ::testing::Test {
   }
 
   // Reads the second product's document as the module would.
-  pcf::PCFEntryMap SecondDocumentValues(const std::string& payloadCode) const {
-    pcf::PCFSectionMap sections;
-    std::string code;
-    EXPECT_OK(pcf::PCFReadDocument(suite_.secondProductDocument.c_str(), &sections, &code));
-    EXPECT_EQ(code, payloadCode);
-    return sections[payloadCode];
+  pcf::EntryMap SecondDocumentValues(const std::string& payloadCode) const {
+    pcf::Document document;
+    EXPECT_OK(pcf::ReadDocument(suite_.secondProductDocument, &document));
+    EXPECT_EQ(document.payloadCode, payloadCode);
+    return document.sections[payloadCode];
   }
 
   TestMachine machine_;
@@ -211,7 +210,7 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
   cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = "fr_MA";
   EXPECT_EQ(Records(after_, kCache), cache);
 
-  const pcf::PCFEntryMap values = SecondDocumentValues(second_);
+  const pcf::EntryMap values = SecondDocumentValues(second_);
   EXPECT_EQ(values.at("InstallDate"), installDate_);
   EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
   EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
@@ -319,20 +318,17 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 }
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
-  pcf::PCFClientSession* session = nullptr;
-  ASSERT_OK(pcf::PCFClientCreateSession(&session, customhooks::integration::LocatePcfFolder));
-  pcf::UniquePCFClientSession owner(session);
-  ASSERT_OK(pcf::PCFClientLoadFile(session, suite_.secondProductDocument.c_str(), false));
-  const char* code = suite_.secondProductCode.c_str();
+  pcf::DocumentSession session(customhooks::integration::LocatePcfFolder);
+  ASSERT_OK(session.Load(suite_.secondProductDocument));
+  const std::string& code = suite_.secondProductCode;
   for (const char* text : {"\xFF", "a\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80z"}) {
-    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, text), pcf::Code::kBadArgument) << "value";
-    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, text, code, "v"), pcf::Code::kBadArgument) << "key";
-    EXPECT_EQ(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", text, "v"), pcf::Code::kBadArgument) << "subdomain";
+    EXPECT_EQ(session.SetValue(code, "InstallDate", text), pcf::Code::kBadArgument) << "value";
+    EXPECT_EQ(session.SetValue(code, text, "v"), pcf::Code::kBadArgument) << "key";
+    EXPECT_EQ(session.SetValue(text, "InstallDate", "v"), pcf::Code::kBadArgument) << "subdomain";
   }
-  EXPECT_OK(pcf::PCFClientSetValueForKeyInSubDomain(session, "InstallDate", code, "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"));
-  EXPECT_OK(pcf::PCFClientSetValueForKeyInSubDomain(session, "RMTConfigPath", code, suite_.secondProductDocument.c_str()));
-  EXPECT_OK(pcf::PCFClientSave(session));
-  owner.reset();
+  EXPECT_OK(session.SetValue(code, "InstallDate", "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"));
+  EXPECT_OK(session.SetValue(code, "RMTConfigPath", suite_.secondProductDocument));
+  EXPECT_OK(session.Save());
   EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89");
 }
 

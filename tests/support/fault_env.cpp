@@ -5,7 +5,7 @@ namespace customhooks::fs {
 const char* NameOf(EnvCall call) {
   static const char* const kNames[] = {
       "any",           "GetSpecialFolder",  "LocateSpecialFolder", "GetAttributes",       "GetFileStamp",        "IsLink",
-      "ListFolder",    "OpenShared",        "CreateFolder",        "CreateFolderChain",   "SetAttributesNormal",
+      "ListFolder",    "OpenShared",        "OpenForReading",      "CreateFolder",        "CreateFolderChain",   "SetAttributesNormal",
       "MoveFileReplacing", "CopyOver",      "WriteWholeFile",      "TakeOwnerAndMode",    "RemoveFile",          "RemoveLink",
       "FlushFile",     "FlushFolder",       "SetFolderAccess",     "ProcessId",           "ProcessRunning",
   };
@@ -59,6 +59,10 @@ Status FaultEnv::ListFolder(const std::u16string& folder, std::vector<std::u16st
 
 Status FaultEnv::OpenShared(const std::u16string& path, const char* mode, std::FILE** file) {
   return Through(EnvCall::kOpenShared, [&] { return EnvWrapper::OpenShared(path, mode, file); });
+}
+
+Status FaultEnv::OpenForReading(const std::u16string& path, Found* found, std::FILE** file) {
+  return Through(EnvCall::kOpenForReading, [&] { return EnvWrapper::OpenForReading(path, found, file); });
 }
 
 Status FaultEnv::CreateFolder(const std::u16string& path) {

@@ -22,6 +22,7 @@ enum class EnvCall {
   kIsLink,
   kListFolder,
   kOpenShared,
+  kOpenForReading,
   kCreateFolder,
   kCreateFolderChain,
   kSetAttributesNormal,
@@ -65,6 +66,7 @@ class FaultEnv : public EnvWrapper {
   Status IsLink(const std::u16string& path, bool* link) override;
   Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override;
   Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) override;
+  Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override;
   Status CreateFolder(const std::u16string& path) override;
   Status CreateFolderChain(const std::u16string& path) override;
   Status SetAttributesNormal(const std::u16string& path) override;

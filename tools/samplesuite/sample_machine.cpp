@@ -168,10 +168,10 @@ bool WriteCapsDatabase(int rows) {
 
 bool WriteConfigurationDocument(const std::string& path, const std::string& payloadCode,
                                 const std::vector<std::pair<std::string, std::string>>& entries) {
-  customhooks::pcf::PCFSectionMap sections;
-  customhooks::pcf::PCFEntryMap& payload = sections[payloadCode];
+  customhooks::pcf::SectionMap sections;
+  customhooks::pcf::EntryMap& payload = sections[payloadCode];
   for (const auto& entry : entries) payload[entry.first] = entry.second;
-  return WriteTextFile(path, customhooks::pcf::PCFFormatDocument(payloadCode, sections));
+  return WriteTextFile(path, customhooks::pcf::FormatDocument(payloadCode, sections));
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
