@@ -251,17 +251,6 @@ bool ReadFolderVariable(SpecialFolder folder, std::u16string& path) {
   return true;
 }
 
-// The step of the clock file times come from: the kernel's coarse clock
-// (its tick, 1 to 10 ms), twice over for safety.
-std::int64_t ClockStep() {
-  static const std::int64_t step = [] {
-    struct timespec resolution;
-    if (::clock_getres(CLOCK_REALTIME_COARSE, &resolution) != 0) return std::int64_t{20000000};
-    return 2 * (static_cast<std::int64_t>(resolution.tv_sec) * 1000000000 + resolution.tv_nsec);
-  }();
-  return step;
-}
-
 // ---- Access lists ------------------------------------------------------------------
 
 constexpr std::uint32_t kGenericAll = 0x10000000u;
@@ -546,17 +535,19 @@ class PosixEnv final : public Env {
     const auto nanoseconds = [](const struct timespec& time) {
       return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
     };
-    // The file system stamps with the kernel's real-time clock.
+    // The file system stamps with the kernel's coarse real-time clock (or,
+    // on kernels with fine-grained stamps, with a finer time later than
+    // any stamp already read): once that clock has moved past the last
+    // write, every later write shows in a later time.
     struct timespec now;
-    ::clock_gettime(CLOCK_REALTIME, &now);
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     stamp->volume = static_cast<std::uint64_t>(info.st_dev);
     stamp->fileIndex = static_cast<std::uint64_t>(info.st_ino);
     stamp->size = static_cast<std::uint64_t>(info.st_size);
     stamp->lastWriteTime = nanoseconds(info.st_mtim);
     stamp->changeTime = nanoseconds(info.st_ctim);
     stamp->link = S_ISLNK(info.st_mode);
-    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, nanoseconds(now), 1000000000,
-                                      ClockStep());
+    stamp->racy = platform::RacyStamp(stamp->lastWriteTime, stamp->changeTime, nanoseconds(now), 1000000000, 0);
     return Status();
   }
 

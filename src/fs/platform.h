@@ -45,8 +45,12 @@ void StripPath(char16_t* path);
 // ---- File stamps -------------------------------------------------------------------
 // Whether a stamp taken at `takenAt` of a file last written at
 // `lastWriteTime` is racy (see FileStamp in fs/files.h): times in
-// `ticksPerSecond`, on the clock the file system stamps with, which moves
-// on in steps of `clockStep`. Portable code, for both implementations.
+// `ticksPerSecond`. It is racy until `takenAt`, less `clockStep`, is past
+// the last write: `takenAt` read from the very clock the file system stamps
+// with needs no step; one read from a finer clock needs the coarse clock's
+// step, with a margin for its lag. A file system that records whole seconds
+// (FAT: two) is racy for two seconds. Portable code, for both
+// implementations.
 bool RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
                std::int64_t ticksPerSecond, std::int64_t clockStep);
 

@@ -217,16 +217,27 @@ Status DatabaseConnection::Open() {
     }
   }
   state_ = Status();
-  Status checked = CheckSchema();
-  if (!checked.ok()) return checked;
-  Status brought = checkSchema_ ? BringSchemaToTarget() : Status();
+  // Open's reads go in one snapshot: one shared lock and one look for a
+  // hot journal, not one of each per statement. Begin checks the schema.
+  Status begun = Begin();
+  if (!begun.ok()) return begun;
+  SchemaVersions versions;
+  if (checkSchema_) ReadSchemaVersions(&versions);
+  const bool stepsDue = checkSchema_ && versions.stored < targetVersion_;
   // The data version the stamp goes with, and the schema SQLite loaded,
-  // read once after a new open.
-  if (brought.ok() && stampedDataVersion_ < 0) {
-    if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
-    if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
-  }
+  // read once after a new open (after the steps, when some are due).
+  const bool stampDue = stampedDataVersion_ < 0;
+  if (stampDue && !stepsDue) ReadStampedState();
+  static_cast<void>(Control("COMMIT"));
+  if (!checkSchema_) return Status();
+  Status brought = BringSchemaToTarget(versions);
+  if (brought.ok() && stampDue && stepsDue) ReadStampedState();
   return brought;
+}
+
+void DatabaseConnection::ReadStampedState() {
+  if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
+  if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
 }
 
 bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
@@ -380,16 +391,19 @@ Status DatabaseConnection::Begin() {
   return checked;
 }
 
-Status DatabaseConnection::BringSchemaToTarget() {
-  long long stored = 0;
-  int compat = 0;
+void DatabaseConnection::ReadSchemaVersions(SchemaVersions* versions) {
   std::string value;
-  Status provisional = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_version'", {}, &value);
-  if (provisional.ok()) {
-    stored = DecimalTextToInt(value.c_str());
-    provisional = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'", {}, &value);
-    if (provisional.ok()) compat = DecimalTextToInt(value.c_str());
-  }
+  versions->read = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_version'", {}, &value);
+  if (!versions->read.ok()) return;
+  versions->stored = DecimalTextToInt(value.c_str());
+  versions->read = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'", {}, &value);
+  if (versions->read.ok()) versions->compat = DecimalTextToInt(value.c_str());
+}
+
+Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
+  const long long stored = versions.stored;
+  const int compat = versions.compat;
+  const Status& provisional = versions.read;
   // A missing row or a missing table (kDatabaseError) means the file has
   // not been given its schema yet. Any other failure means the file can't be
   // read at all (locked beyond the timeout, not a database, unreadable), and

@@ -281,7 +281,18 @@ class DatabaseConnection {
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
   // COMMIT, then the flush of a changed file; see Transaction::Commit.
   Status CommitTransaction();
-  Status BringSchemaToTarget();
+  // The version records, as Open reads them in its snapshot: `read` is the
+  // status of reading them (a missing row or table included).
+  struct SchemaVersions {
+    long long stored = 0;
+    int compat = 0;
+    Status read;
+  };
+  void ReadSchemaVersions(SchemaVersions* versions);
+  // Applies the steps from the stored version up to the target.
+  Status BringSchemaToTarget(const SchemaVersions& versions);
+  // Reads the data version and the schema a new stamp goes with.
+  void ReadStampedState();
   // Removes links planted at the names of the database and of its journals;
   // true when one was there.
   static bool RemoveLinksBeside(const std::string& database);

@@ -318,6 +318,50 @@ TEST_F(FilesTest, StampTellsTheFileAndEveryChangeToIt) {
   EXPECT_FALSE(replaced.SameFile(first));
 }
 
+// A stamp is racy until the clock it is read against, less its step, has
+// moved past the last write; a file system of whole seconds is racy for two.
+TEST(RacyStamp, HoldsUntilTheClockIsPastTheLastWrite) {
+  constexpr std::int64_t kSecond = 1000000000;
+  const std::int64_t write = 1700000000 * kSecond + 123456789;
+  const struct {
+    const char* what;
+    std::int64_t lastWrite;
+    std::int64_t takenAt;
+    std::int64_t step;
+    bool racy;
+  } kCases[] = {
+      {"the coarse clock still at the write's tick", write, write, 0, true},
+      {"the coarse clock one nanosecond past it", write, write + 1, 0, false},
+      {"a written time ahead of the coarse clock (fine-grained)", write + 5, write, 0, true},
+      {"a finer clock within the step", write, write + 4000000, 8000000, true},
+      {"a finer clock past the step", write, write + 8000001, 8000000, false},
+      {"whole seconds, within two", 1700000000 * kSecond, 1700000001 * kSecond, 0, true},
+      {"whole seconds, past two", 1700000000 * kSecond, 1700000002 * kSecond + 1, 0, false},
+  };
+  for (const auto& c : kCases) {
+    const std::int64_t change = c.lastWrite;
+    EXPECT_EQ(platform::RacyStamp(c.lastWrite, change, c.takenAt, kSecond, c.step), c.racy) << c.what;
+  }
+}
+
+// Right after a write the stamp is racy; once the clock file times come
+// from has moved on, it is not, and a later write shows in it.
+TEST_F(FilesTest, StampRightAfterAWriteIsRacyUntilTheClockMovesOn) {
+  const std::string file = File("caps.db", "content");
+  // The clock may move on between the write and the stamp: a few tries.
+  bool racy = false;
+  for (int attempt = 0; attempt < 10 && !racy; ++attempt) {
+    ASSERT_TRUE(WriteWholeFile(file, "CONTENT"));
+    racy = StampOf(file).racy;
+  }
+  EXPECT_TRUE(racy);
+  WaitOutTimestampGranularity();
+  const FileStamp settled = StampOf(file);
+  EXPECT_FALSE(settled.racy);
+  ASSERT_TRUE(WriteWholeFile(file, "content"));
+  EXPECT_NE(StampOf(file), settled);
+}
+
 TEST_F(FilesTest, StampOfNothingLeavesTheStampAlone) {
   FileStamp stamp;
   stamp.size = 42;
