@@ -115,21 +115,15 @@ class StatementUse {
 }  // namespace
 
 DatabaseConnection::DatabaseConnection(const std::string& folder, const std::string& fileName,
-                                       SchemaStepTable stepTable, bool allowWrite,
-                                       int targetVersion, bool checkSchema)
-    : folder_(folder),
-      fileName_(fileName),
-      stepTable_(stepTable),
-      sharedFolder_(allowWrite),
-      checkSchema_(checkSchema),
-      targetVersion_(targetVersion) {
+                                       const DatabaseOptions& options)
+    : folder_(folder), fileName_(fileName), options_(options) {
   Establish();
 }
 
 void DatabaseConnection::Establish() {
   Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    GrantFolderAccess(folder_, sharedFolder_);
+    GrantFolderAccess(folder_, options_.folderOthersCanWrite);
     // The grant may have changed the file's attributes (its change time),
     // not its content: the stamp takes that change in.
     fs::FileStamp granted;
@@ -173,7 +167,7 @@ Status DatabaseConnection::Open() {
   const std::string native = NativePath(path_);
   const char* vfs = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-  if (sharedFolder_) {
+  if (options_.folderOthersCanWrite) {
     vfs = SharedFolderVfs();
     if (vfs == nullptr) return Status(Code::kAccessRefused, path_);
     flags |= SQLITE_OPEN_NOFOLLOW;
@@ -211,7 +205,7 @@ Status DatabaseConnection::Open() {
                                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
                                                    nullptr, IsPlainText, nullptr, nullptr, nullptr);
     if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
-    if (sharedFolder_) {
+    if (options_.folderOthersCanWrite) {
       Status hardened = DistrustContent();
       if (!hardened.ok()) return hardened;
     }
@@ -222,14 +216,14 @@ Status DatabaseConnection::Open() {
   Status begun = Begin();
   if (!begun.ok()) return begun;
   SchemaVersions versions;
-  if (checkSchema_) ReadSchemaVersions(&versions);
-  const bool stepsDue = checkSchema_ && versions.stored < targetVersion_;
+  if (options_.applySteps) ReadSchemaVersions(&versions);
+  const bool stepsDue = options_.applySteps && versions.stored < options_.targetVersion;
   // The data version the stamp goes with, and the schema SQLite loaded,
   // read once after a new open (after the steps, when some are due).
   const bool stampDue = stampedDataVersion_ < 0;
   if (stampDue && !stepsDue) ReadStampedState();
   static_cast<void>(Control("COMMIT"));
-  if (!checkSchema_) return Status();
+  if (!options_.applySteps) return Status();
   Status brought = BringSchemaToTarget(versions);
   if (brought.ok() && stampDue && stepsDue) ReadStampedState();
   return brought;
@@ -358,7 +352,7 @@ bool DatabaseConnection::IsOwnSchemaEntry(const Row& row) const {
   // table's statement made. Statements are stored without their final ";".
   const std::string_view sql = row.Text(0);
   if (row.IsNull(0) || sql.empty() || CreatesTriggerOrView(sql)) return true;
-  for (const SchemaStep* step = stepTable_; step != nullptr && *step != nullptr; ++step) {
+  for (const SchemaStep* step = options_.steps; step != nullptr && *step != nullptr; ++step) {
     for (SchemaStep statement = *step; *statement != nullptr; ++statement) {
       std::string_view own = *statement;
       if (!own.empty() && own.back() == ';') own.remove_suffix(1);
@@ -369,7 +363,7 @@ bool DatabaseConnection::IsOwnSchemaEntry(const Row& row) const {
 }
 
 Status DatabaseConnection::CheckSchema() {
-  if (!sharedFolder_) return Status();
+  if (!options_.folderOthersCanWrite) return Status();
   bool foreign = false;
   Status read = Query("SELECT sql FROM sqlite_schema", {}, [this, &foreign](const Row& row) {
     foreign = !IsOwnSchemaEntry(row);
@@ -411,9 +405,9 @@ Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
   if (!provisional.ok() && !provisional.Is(Code::kNotFound) && !provisional.Is(Code::kDatabaseError)) {
     return provisional;
   }
-  if (targetVersion_ < compat) return Status(Code::kSchemaTooNew, path_);
+  if (options_.targetVersion < compat) return Status(Code::kSchemaTooNew, path_);
   const long long first = stored + 1;
-  for (long long n = first; n <= targetVersion_; ++n) {
+  for (long long n = first; n <= options_.targetVersion; ++n) {
     Status applied = ApplySchemaStep(static_cast<int>(n));
     if (applied.ok()) continue;
     // The first step failing means the file already holds (part of) what
@@ -422,7 +416,7 @@ Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
     if (n == first) return Status();
     return applied;
   }
-  if (first <= targetVersion_) return Status();
+  if (first <= options_.targetVersion) return Status();
   return provisional;
 }
 
@@ -430,11 +424,11 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   if (db_ == nullptr) return Status(Code::kUnusable);
   if (n < 1) return Status(Code::kInvalidArgument);
   for (int i = 0; i < n; ++i) {
-    if (stepTable_ == nullptr || stepTable_[i] == nullptr) return Status(Code::kMissingStep);
+    if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
   }
   Status begun = Begin();
   if (!begun.ok()) return begun;
-  for (SchemaStep statement = stepTable_[n - 1]; *statement != nullptr; ++statement) {
+  for (SchemaStep statement = options_.steps[n - 1]; *statement != nullptr; ++statement) {
     if (!Execute(*statement).ok()) {
       // After some failures (a full disk, an I/O error) SQLite has already
       // rolled the transaction back and this ROLLBACK finds none; either
@@ -496,7 +490,7 @@ Status DatabaseConnection::Control(const char* sql) {
 
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
-  if (!state_.ok()) return Status(Code::kNotFound);
+  if (!state_.ok()) return Status(Code::kNotOpen);
   // SQLite ends a transaction by itself after some failures (an I/O error,
   // a full disk, memory running out). The unit's later statements begin one
   // again, so that its rollback undoes them and its commit stores them.

@@ -109,23 +109,30 @@ class TextList {
 
 class Transaction;
 
+// How a database is opened.
+struct DatabaseOptions {
+  // The steps that give the file its schema, and the version they bring it
+  // to. With `applySteps`, Open reads the version records and applies the
+  // steps due.
+  SchemaStepTable steps = nullptr;
+  int targetVersion = 0;
+  bool applySteps = false;
+  // The file lies in a folder that others can write: the database and its
+  // journal are opened only as regular files of their own in that folder
+  // (see storage/shared_folder_vfs.h), links planted at their names are
+  // removed and refuse the open (Code::kAccessRefused), and the content is
+  // not trusted: its schema is checked before any statement uses it, and
+  // every statement's work is bounded.
+  bool folderOthersCanWrite = false;
+};
+
 class DatabaseConnection {
  public:
   // Keeps the parameters and opens the database at once; state() holds the
   // status of opening (listed at Open, below). After a successful open the
-  // folder's access list is replaced (write access for everyone only with
-  // `allowWrite`). `allowWrite` also says that others can write the folder:
-  // the database and its journal are then opened only as regular files of
-  // their own in that folder (see storage/shared_folder_vfs.h), links
-  // planted at their names are removed and refuse this open
-  // (Code::kAccessRefused), and the content is not
-  // trusted (DistrustContent, CheckSchema, below): its schema is checked
-  // before any statement uses it, and every statement's work is bounded.
-  // `checkSchema` makes Open read the version records and apply the steps of
-  // `stepTable` up to `targetVersion`.
-  DatabaseConnection(const std::string& folder, const std::string& fileName,
-                     SchemaStepTable stepTable, bool allowWrite, int targetVersion,
-                     bool checkSchema);
+  // folder's access list is replaced (write access for everyone only in a
+  // folder others can write).
+  DatabaseConnection(const std::string& folder, const std::string& fileName, const DatabaseOptions& options);
   // Closes, dropping the status.
   ~DatabaseConnection();
   DatabaseConnection(const DatabaseConnection&) = delete;
@@ -145,7 +152,7 @@ class DatabaseConnection {
   Status Execute(const char* sql, Parameters parameters = {});
 
   // Runs a query and calls `onRow` for each row until it returns false.
-  // Code::kNotFound when the connection is not open; otherwise success or
+  // Code::kNotOpen when the connection is not open; otherwise success or
   // the failure of SQLite (rows already handed on stay handed on).
   template <typename OnRow>
   Status Query(const char* sql, Parameters parameters, OnRow&& onRow) {
@@ -345,10 +352,7 @@ class DatabaseConnection {
   std::int64_t stampedDataVersion_ = -1;
   // The schema's entries as read right after the open (ReadSchema).
   std::string schemaRead_;
-  SchemaStepTable stepTable_;
-  bool sharedFolder_;
-  bool checkSchema_;
-  int targetVersion_;
+  DatabaseOptions options_;
 };
 
 // One transaction of a connection: "BEGIN" (deferred: no lock is taken
@@ -385,6 +389,31 @@ class Transaction {
   Status begun_;
   bool open_ = false;
 };
+
+// Reopens `*held` when it holds a connection (its member `connection`) to
+// `fileName` in `folder`, dropping it when the reopen fails; otherwise
+// drops it and opens a new one made by `make`. Code::kInvalidArgument for an
+// empty folder, which would put the file wherever the process happens to
+// run; otherwise the status of the reopen or of the open.
+template <typename Holder, typename Make>
+Status OpenOrReopen(std::unique_ptr<Holder>* held, DatabaseConnection Holder::*connection, const std::string& folder,
+                    const std::string& fileName, Make&& make) {
+  if (held == nullptr) return Status(Code::kInvalidArgument);
+  if (*held != nullptr && ((**held).*connection).Serves(folder, fileName)) {
+    Status reopened = ((**held).*connection).Reopen();
+    if (!reopened.ok()) held->reset();
+    return reopened;
+  }
+  held->reset();
+  if (folder.empty()) return Status(Code::kInvalidArgument, fileName);
+  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    std::unique_ptr<Holder> opened = make();
+    const Status& state = ((*opened).*connection).state();
+    if (!state.ok()) return state;
+    *held = std::move(opened);
+    return Status();
+  });
+}
 
 }  // namespace customhooks::storage
 

@@ -22,8 +22,8 @@ const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? "c
 
 DomainStore::DomainStore(DomainFile file, const std::string& folder)
     : connection_(folder, FileNameOf(file),
-                  file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps,
-                  file == DomainFile::kCache, kStoreSchemaVersion, true) {}
+                  DatabaseOptions{file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps,
+                                  kStoreSchemaVersion, true, file == DomainFile::kCache}) {}
 
 Status DomainStore::Get(int domain, std::string_view subdomain, std::string_view key, std::string* value) {
   return connection_.QueryText(kGetSql, {domain, subdomain, key}, value);
@@ -38,21 +38,8 @@ Status DomainStore::Delete(int domain, std::string_view subdomain, std::string_v
 }
 
 Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  if (*out != nullptr && (*out)->connection_.Serves(folder, FileNameOf(file))) {
-    Status reopened = (*out)->connection_.Reopen();
-    if (!reopened.ok()) out->reset();
-    return reopened;
-  }
-  out->reset();
-  // An empty folder would put the file wherever the process happens to run.
-  if (folder.empty()) return Status(Code::kInvalidArgument, FileNameOf(file));
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
-    auto store = std::make_unique<DomainStore>(file, folder);
-    if (!store->connection_.state().ok()) return store->connection_.state();
-    *out = std::move(store);
-    return Status();
-  });
+  return OpenOrReopen(out, &DomainStore::connection_, folder, FileNameOf(file),
+                      [&] { return std::make_unique<DomainStore>(file, folder); });
 }
 
 Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,

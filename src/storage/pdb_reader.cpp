@@ -118,7 +118,7 @@ bool StampOfFile(const std::string& path, FileStamp* stamp) { return StampFile(p
 }  // namespace
 
 PayloadDatabase::PayloadDatabase(const std::string& folder)
-    : connection_(folder, "pdb.db", kPayloadSchemaSteps, false, kPayloadSchemaVersion, true) {}
+    : connection_(folder, "pdb.db", DatabaseOptions{kPayloadSchemaSteps, kPayloadSchemaVersion, true, false}) {}
 
 Status PayloadDatabase::PayloadIDs(int stateFilter, TextList* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
@@ -260,21 +260,8 @@ Status PayloadDatabase::PayloadData(std::string_view id, int domain, std::string
 }
 
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out) {
-  if (out == nullptr) return Status(Code::kInvalidArgument);
-  if (*out != nullptr && (*out)->connection_.Serves(folder, "pdb.db")) {
-    Status reopened = (*out)->connection_.Reopen();
-    if (!reopened.ok()) out->reset();
-    return reopened;
-  }
-  out->reset();
-  // An empty folder would put the file wherever the process happens to run.
-  if (folder.empty()) return Status(Code::kInvalidArgument, "pdb.db");
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
-    auto database = std::make_unique<PayloadDatabase>(folder);
-    if (!database->connection_.state().ok()) return database->connection_.state();
-    *out = std::move(database);
-    return Status();
-  });
+  return OpenOrReopen(out, &PayloadDatabase::connection_, folder, "pdb.db",
+                      [&] { return std::make_unique<PayloadDatabase>(folder); });
 }
 
 Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,

@@ -30,6 +30,8 @@ const char* CodeName(int code) {
       return "schema too new";
     case Code::kBusy:
       return "busy";
+    case Code::kNotOpen:
+      return "not open";
   }
   return "unknown";
 }

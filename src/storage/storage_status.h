@@ -28,8 +28,7 @@ enum class Code {
   kMissingStep,
   // A constraint was violated (SQLITE_CONSTRAINT).
   kConstraint,
-  // Not found: the query gave no row (also SQLITE_NOTFOUND, SQLITE_EMPTY),
-  // or a SELECT was asked of a connection that is not open.
+  // Not found: the query gave no row (also SQLITE_NOTFOUND, SQLITE_EMPTY).
   kNotFound,
   // A required pointer is null, a number is out of range, or a joined path
   // is too long.
@@ -44,6 +43,9 @@ enum class Code {
   // Another process held a lock for longer than the busy timeout
   // (SQLITE_BUSY).
   kBusy,
+  // A query was asked of a connection that is not open (closed, or its
+  // open failed).
+  kNotOpen,
 };
 
 // The layer "storage" and the names of its codes ("not found", ...).

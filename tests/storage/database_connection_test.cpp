@@ -64,8 +64,7 @@ class DatabaseConnectionTest : public ::testing::Test {
 
   std::unique_ptr<DatabaseConnection> Connect(SchemaStepTable steps = kCountingSteps,
                                               int targetVersion = 2) const {
-    return std::make_unique<DatabaseConnection>(Folder(), "test.db", steps, false, targetVersion,
-                                                true);
+    return std::make_unique<DatabaseConnection>(Folder(), "test.db", DatabaseOptions{steps, targetVersion, true});
   }
 
   // Opens and closes once, leaving a version-1 file with one recorded open.
@@ -428,7 +427,7 @@ TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
 TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::vector<std::string> before = FolderEntries(machine_.scratch());
   const std::string longName(300, 'n');
-  DatabaseConnection connection(machine_.scratch(), longName, kCountingSteps, false, 2, true);
+  DatabaseConnection connection(machine_.scratch(), longName, DatabaseOptions{kCountingSteps, 2, true});
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
   EXPECT_NE(connection.Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
   EXPECT_EQ(FolderEntries(machine_.scratch()), before);
@@ -645,10 +644,10 @@ TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   EXPECT_EQ(connection->Close(), kOk);
   EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kUnusable);
   std::string value = "kept";
-  EXPECT_EQ(connection->QueryText("SELECT value FROM items", {}, &value), Code::kNotFound);
+  EXPECT_EQ(connection->QueryText("SELECT value FROM items", {}, &value), Code::kNotOpen);
   EXPECT_EQ(value, "kept");
   TextList list;
-  EXPECT_EQ(connection->QueryColumn("SELECT value FROM items", {}, &list), Code::kNotFound);
+  EXPECT_EQ(connection->QueryColumn("SELECT value FROM items", {}, &list), Code::kNotOpen);
   Transaction transaction(*connection);
   EXPECT_EQ(transaction.begun(), Code::kUnusable);
   EXPECT_EQ(transaction.Commit(), Code::kUnusable);
