@@ -1,9 +1,11 @@
-// The Env and the platform functions on POSIX: the results the Windows
-// services give, built from POSIX calls. Special folders come from the
-// environment, "\" is a separator, a file without write permission bits
-// behaves as a read-only file, and folder listings come in NTFS order. What
-// the Windows services compute without the system (text conversion, the
-// shell's path functions, the listing order) is windows_emulation.cpp's.
+// The Env on POSIX: the results the Windows services give, built from
+// POSIX calls. Special folders come from the environment, "\" is a
+// separator, a file without write permission bits behaves as a read-only
+// file, and folder listings come in NTFS order. Beside it: access lists in
+// posix_access.cpp, folders that others can write in
+// posix_shared_folder.cpp, the text and path functions in posix_text.cpp,
+// and what they share in posix_calls.h. What the Windows services compute
+// without the system is windows_emulation.cpp's.
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,56 +30,18 @@
 #include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/platform.h"
+#include "fs/posix_calls.h"
 #include "fs/windows_emulation.h"
 
 namespace customhooks::fs {
 namespace {
 
-using platform::CheckedFolder;
-using platform::IsOwnFile;
-using platform::IsOwnFolder;
-using platform::OpenedFacts;
-
-// ---- Error translation (the only place errno becomes a Code) ------------------
-
-Status FromErrno(int error) {
-  switch (error) {
-    case 0:
-      return Status();
-    case ENOENT:
-    case ENOTDIR:
-      return Code::kNotFound;
-    case EEXIST:
-    case ENOTEMPTY:
-      return Code::kExists;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case ELOOP:
-      return Code::kAccessDenied;
-    case EBUSY:
-    case ETXTBSY:
-      return Code::kSharingViolation;
-    case ENOSPC:
-    case EDQUOT:
-      return Code::kDiskFull;
-    case EINVAL:
-    case ENAMETOOLONG:
-      return Code::kBadPath;
-    case ENOMEM:
-      return Code::kNoMemory;
-    default:
-      return Code::kFailed;
-  }
-}
-
-Status LastError() { return FromErrno(errno); }
-
-// The OS form of a wide path.
-std::string Native(const std::u16string& path) {
-  return platform::NativePath(emulation::EncodeUtf8(path.data(), path.size()));
-}
+using posix::Descriptor;
+using posix::LastError;
+using posix::Native;
+using posix::SameFile;
+using posix::SingleLinkFile;
+using posix::UniqueFolder;
 
 // ---- Files ---------------------------------------------------------------------
 
@@ -192,42 +156,6 @@ Status CopyContent(int in, int out) {
 }
 
 // A regular file with no other name: content written through the
-// descriptor reaches no file elsewhere.
-bool SingleLinkFile(int fd) {
-  struct stat info;
-  return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
-}
-
-struct FolderCloser {
-  void operator()(DIR* folder) const { ::closedir(folder); }
-};
-using UniqueFolder = std::unique_ptr<DIR, FolderCloser>;
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Hands the descriptor over to the caller.
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 // ---- Special folders ------------------------------------------------------------
 
@@ -249,231 +177,6 @@ bool ReadFolderVariable(SpecialFolder folder, std::u16string& path) {
   if (value == nullptr || *value == '\0') return false;
   path = emulation::DecodeUtf8(value, std::strlen(value));
   return true;
-}
-
-// ---- Access lists ------------------------------------------------------------------
-
-constexpr std::uint32_t kGenericAll = 0x10000000u;
-constexpr std::uint32_t kGenericRead = 0x80000000u;
-constexpr std::uint32_t kGenericWrite = 0x40000000u;
-constexpr std::uint32_t kGenericExecute = 0x20000000u;
-constexpr std::uint32_t kFileDeleteChild = 0x00000040u;
-
-// rwx bits (as for "others") that an access mask grants on a folder or a file.
-mode_t PermissionsOf(std::uint32_t mask, bool folder) {
-  mode_t bits = 0;
-  const bool read = (mask & (kGenericAll | kGenericRead)) != 0;
-  if (read) bits |= S_IROTH;
-  if ((mask & (kGenericAll | kGenericWrite)) != 0 || (folder && (mask & kFileDeleteChild) != 0)) bits |= S_IWOTH;
-  // A folder is entered with x; ApplyToEntry takes x from a file that did
-  // not have it.
-  if ((mask & (kGenericAll | kGenericExecute)) != 0 || (folder && read)) bits |= S_IXOTH;
-  return bits;
-}
-
-struct ClassPermissions {
-  std::uint32_t owner = 0;   // mask of the Administrators entry
-  std::uint32_t others = 0;  // mask of the Everyone entry
-};
-
-// The name in /proc of an open descriptor: a link to exactly the file that
-// was opened, whatever happens to its path.
-std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// Sets an access list on an open file or folder. The default list of a
-// folder can only be set by name, its descriptor's name in /proc.
-void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
-  acl_t acl = ::acl_from_mode(permissions);
-  if (acl == nullptr) return;
-  // File systems without access lists refuse: ignored.
-  if (type == ACL_TYPE_ACCESS) {
-    ::acl_set_fd(fd, acl);
-  } else {
-    ::acl_set_file(ProcName(fd).c_str(), type, acl);
-  }
-  ::acl_free(acl);
-}
-
-// True when the entry's access list of `type` already is the one
-// SetAccessList would set.
-bool HasAccessList(int fd, mode_t permissions, acl_type_t type) {
-  acl_t acl = type == ACL_TYPE_ACCESS ? ::acl_get_fd(fd) : ::acl_get_file(ProcName(fd).c_str(), type);
-  if (acl == nullptr) return false;
-  mode_t equivalent = 0;
-  const bool same = ::acl_equiv_mode(acl, &equivalent) == 0 && (equivalent & 0777) == permissions;
-  ::acl_free(acl);
-  return same;
-}
-
-void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks) {
-  const bool folder = S_ISDIR(info.st_mode);
-  const mode_t owner = PermissionsOf(masks.owner, folder);
-  const mode_t others = PermissionsOf(masks.others, folder);
-  mode_t permissions = (owner << 6) | (others << 3) | others;
-  if (!folder) {
-    // Execute stays as it was, and so does the read-only attribute.
-    if ((info.st_mode & S_IXUSR) == 0) permissions &= ~static_cast<mode_t>(0111);
-    if ((info.st_mode & 0222) == 0) permissions &= ~static_cast<mode_t>(0222);
-  }
-  const mode_t mode = (info.st_mode & 07000) | permissions;
-  // A grant repeated on an entry that already has it writes nothing: its
-  // change time stays, and with it what the stamps of fs::StampFile know.
-  if (CurrentFastPaths().skippedRegrant && (info.st_mode & 07777) == mode &&
-      HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
-      (!folder || HasAccessList(fd, permissions, ACL_TYPE_DEFAULT))) {
-    return;
-  }
-  SetAccessList(fd, permissions, ACL_TYPE_ACCESS);
-  if (folder) SetAccessList(fd, permissions, ACL_TYPE_DEFAULT);
-  ::fchmod(fd, mode);
-}
-
-// Marks a folder whose list was set explicitly, as Windows marks its list
-// protected: a grant on a folder above it leaves it alone. Only a privileged
-// process can set or remove a "trusted." attribute, so a plain user can
-// neither forge the mark nor take it away.
-constexpr char kProtectedMark[] = "trusted.CustomHooks.protected";
-
-bool IsProtected(int fd) { return ::fgetxattr(fd, kProtectedMark, nullptr, 0) >= 0; }
-void MarkProtected(int fd) {
-  if (!IsProtected(fd)) ::fsetxattr(fd, kProtectedMark, "1", 1, 0);
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
-
-// The path the system gives an open descriptor's file (its name in /proc),
-// with " (deleted)" when that name was removed; "" when there is none.
-std::string DescriptorPath(int fd) {
-  char target[4096];
-  const ssize_t length = ::readlink(ProcName(fd).c_str(), target, sizeof target);
-  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return std::string();
-  return std::string(target, static_cast<std::size_t>(length));
-}
-
-// True when `fd`, a file opened as the entry `name` of the folder `parent`
-// and seen by `counted` (its fstat) with a single link, is that file of the
-// folder and of no other. A link count read while another process removes a
-// second link may already leave that link out; renaming the entry onto
-// itself takes the folder's lock, so such a removal has ended after it, and
-// the name the file was opened by then shows whether it was the one removed.
-// A name once removed never comes back, and one the count left out was.
-bool OnlyLinkIsEntry(int parent, const std::string& parentPath, const char* name, int fd,
-                     const struct stat& counted) {
-  if (counted.st_nlink != 1) return false;
-  ::renameat(parent, name, parent, name);
-  return !parentPath.empty() && DescriptorPath(fd) == parentPath + "/" + name;
-}
-
-// Nesting below the granted folder that the walk follows. Others can write
-// some of these folders and could nest them without end; past this depth
-// nothing more is changed.
-constexpr int kDeepestWalk = 64;
-
-// Opens the entry `name` of the folder `parent` (whose system path is
-// `parentPath`) as it was found by `found`: never through a link, never a
-// file with other links, never another file system, and only when it is
-// still the entry that was looked at.
-int OpenEntry(int parent, const std::string& parentPath, const char* name, const struct stat& found,
-              struct stat* opened) {
-  const int fd = ::openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  const bool kept = ::fstat(fd, opened) == 0 && SameFile(*opened, found) &&
-                    (S_ISDIR(opened->st_mode) ||
-                     (S_ISREG(opened->st_mode) && OnlyLinkIsEntry(parent, parentPath, name, fd, *opened)));
-  if (!kept) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Carries the entries down to what the folder `fd` holds, by descriptor.
-void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) {
-  if (depth > kDeepestWalk) return;
-  const std::string path = DescriptorPath(fd);
-  const int listed = ::dup(fd);
-  if (listed < 0) return;
-  const UniqueFolder folder(::fdopendir(listed));
-  if (!folder) {
-    ::close(listed);
-    return;
-  }
-  while (const dirent* entry = ::readdir(folder.get())) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    struct stat found;
-    if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
-    // What another user owns is theirs: it is neither opened nor changed.
-    if (found.st_uid != ::geteuid()) continue;
-    if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
-    struct stat info;
-    const Descriptor child(OpenEntry(fd, path, entry->d_name, found, &info));
-    if (child.get() < 0) continue;
-    if (S_ISDIR(info.st_mode)) {
-      if (IsProtected(child.get())) continue;
-      ApplyToEntry(child.get(), info, masks);
-      ApplyBelow(child.get(), device, masks, depth + 1);
-    } else {
-      ApplyToEntry(child.get(), info, masks);
-    }
-  }
-}
-
-// ---- Files in folders that others can write ---------------------------------------
-
-using OpenFunction = int (*)(const char*, int, int);
-
-int PlainOpen(const char* path, int flags, int mode) { return ::open(path, flags, mode); }
-
-// Written once, before the replacement is installed, and only read after.
-OpenFunction forwardedOpen = PlainOpen;
-
-}  // namespace
-
-struct platform::CheckedFolder {
-  int fd;
-  OpenedFacts facts;
-  std::string path;      // as the library names files in it, without a final "/"
-  std::string realPath;  // as the system names the opened folder
-};
-
-namespace {
-
-OpenedFacts FactsOf(const struct stat& info) {
-  return {S_ISREG(info.st_mode), S_ISLNK(info.st_mode), static_cast<unsigned long>(info.st_nlink),
-          static_cast<std::uint64_t>(info.st_dev), std::u16string()};
-}
-
-// The checked folder that directly holds `path`, or null.
-CheckedFolder* HoldingFolder(const char* path) {
-  CheckedFolder* folder = platform::ActiveCheckedFolder();
-  if (folder == nullptr || path == nullptr) return nullptr;
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr || static_cast<std::size_t>(slash - path) != folder->path.size() ||
-      folder->path.compare(0, folder->path.size(), path, folder->path.size()) != 0) {
-    return nullptr;
-  }
-  return folder;
-}
-
-int CheckedOpen(const char* path, int flags, int mode) {
-  CheckedFolder* folder = HoldingFolder(path);
-  if (folder == nullptr) return forwardedOpen(path, flags, mode);
-  const char* name = std::strrchr(path, '/') + 1;
-  // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target,
-  // and O_NONBLOCK keeps a pipe planted at the name from stalling the open
-  // until a writer comes; a regular file opened so is then made blocking
-  // as asked.
-  const int fd = ::openat(folder->fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
-  if (fd < 0) return fd;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string()) ||
-      !OnlyLinkIsEntry(folder->fd, folder->realPath, name, fd, info) ||
-      ((flags & O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
-    ::close(fd);
-    errno = ELOOP;
-    return -1;
-  }
-  return fd;
 }
 
 }  // namespace
@@ -723,27 +426,9 @@ class PosixEnv final : public Env {
   }
 
   Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) override {
-    ClassPermissions masks;
-    for (const AccessEntry& entry : entries) {
-      (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
-    }
     const std::string native = Native(folder);
     if (native.empty()) return Code::kBadPath;
-    const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat info;
-    if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return LastError();
-    if (info.st_uid != ::geteuid()) return Code::kAccessDenied;
-    // Past this point the platform's own calls fail silently, as Windows
-    // leaves an entry it cannot change.
-    if (S_ISREG(info.st_mode)) {
-      if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
-      return Status();
-    }
-    if (!S_ISDIR(info.st_mode)) return Code::kAccessDenied;
-    ApplyToEntry(top.get(), info, masks);
-    MarkProtected(top.get());
-    ApplyBelow(top.get(), info.st_dev, masks, 1);
-    return Status();
+    return posix::ApplyFolderAccess(native, entries);
   }
 
   std::uint32_t ProcessId() override { return static_cast<std::uint32_t>(::getpid()); }
@@ -760,76 +445,5 @@ Env* Env::Default() {
   static PosixEnv env;
   return &env;
 }
-
-// ---- Text ------------------------------------------------------------------------
-
-namespace platform {
-
-int Utf8ToUtf16(const char* text, int length, char16_t* out, int capacity) {
-  return emulation::Utf8ToUtf16(text, length, out, capacity);
-}
-
-int Utf16ToUtf8(const char16_t* text, int length, char* out, int capacity) {
-  return emulation::Utf16ToUtf8(text, length, out, capacity);
-}
-
-// ---- Shell path functions ---------------------------------------------------------------
-
-bool AppendPath(char16_t* path, const char16_t* more) { return emulation::AppendPath(path, more); }
-
-void RemoveBackslash(char16_t* path) { emulation::RemoveBackslash(path); }
-
-void StripPath(char16_t* path) { emulation::StripPath(path); }
-
-// ---- Paths handed to libraries -------------------------------------------------------------------
-
-std::string NativePath(const std::string& path) {
-  std::string native = path;
-  // find() scans with the C library rather than a compare per byte.
-  for (auto at = native.find('\\'); at != std::string::npos; at = native.find('\\', at + 1)) native[at] = '/';
-  return native;
-}
-
-// ---- Files in folders that others can write -------------------------------------------------
-
-CheckedFolder* OpenCheckedFolder(const std::string& folder) {
-  std::string path = folder;
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat info;
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !IsOwnFolder(FactsOf(info))) return nullptr;
-  std::string realPath = DescriptorPath(fd.get());
-  if (realPath.empty() || realPath[0] != '/') return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{-1, FactsOf(info), std::string(), std::string()};
-  if (checked == nullptr) return nullptr;
-  checked->path.swap(path);
-  checked->realPath.swap(realPath);
-  checked->fd = fd.Release();
-  return checked;
-}
-
-void CloseCheckedFolder(CheckedFolder* folder) {
-  if (folder == nullptr) return;
-  ::close(folder->fd);
-  delete folder;
-}
-
-Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& name, bool flush) {
-  // unlinkat removes the name itself, whatever stands there, never what a
-  // link leads to; a folder is refused (EISDIR).
-  if (::unlinkat(folder.fd, name.c_str(), 0) != 0) return LastError();
-  if (flush && ::fsync(folder.fd) != 0) return LastError();
-  return Status();
-}
-
-const char* OpenCallName() { return "open"; }
-
-SystemCall CheckedOpenCall() { return reinterpret_cast<SystemCall>(&CheckedOpen); }
-
-void ForwardOpenCallTo(SystemCall original) {
-  if (original != nullptr) forwardedOpen = reinterpret_cast<OpenFunction>(original);
-}
-
-}  // namespace platform
 
 }  // namespace customhooks::fs
