@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -200,18 +201,19 @@ class DatabaseConnection {
   Status ApplySchemaStep(int n);
 
   // Opens the database again and gives what a new connection to the same
-  // file would give (the statuses of Open, below), at a fraction of the
-  // cost: while the file at the path (followed as SQLite follows links) is
-  // still the one this connection holds, as this connection last left it
-  // (same identity, size and times, stamped clear of the file system's
-  // timestamp granularity), SQLite's
-  // connection, its schema and its compiled statements are kept, and only
-  // the checks of opening are run again (links planted at the names, the
-  // schema's version records, under the same busy timeout, the folder's
-  // access list). A file removed, replaced, written by another writer or by
-  // this connection, or made read-only or writable since is opened anew. No
-  // transaction of this connection may be open. After a failure the
-  // connection is closed, as after a failed open.
+  // file would give: the statuses of Open, below, and afterwards the same
+  // reads. SQLite's connection, its schema and its compiled statements are
+  // kept while the path (followed as SQLite follows links) still names the
+  // file it holds, read-only or writable as before, and that file is
+  // unchanged since its stamp, changed by another SQLite writer's commit, or
+  // (where the stamp can't tell) still has the schema SQLite loaded; the
+  // pages SQLite held are dropped, so every later read comes from the file.
+  // Otherwise the file is opened anew. The checks of opening run again
+  // either way. Requires: no transaction of this connection open. After a
+  // failure the connection is closed, as after a failed open.
+  // Known difference: a file made unreadable (not read-only) within the
+  // file system's timestamp granularity of this connection's own last write
+  // is still read through the kept connection, where a new open would fail.
   Status Reopen();
 
   // Forces the file to disk when this connection has changed it since its
