@@ -11,6 +11,7 @@
 #include "integration/product_folders.h"
 #include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
+#include "storage/product_names.h"
 
 namespace customhooks::integration {
 
@@ -20,7 +21,7 @@ using pcf::DocumentSession;
 using pcf::SaveProblem;
 using pcf::UnsavedDocument;
 
-constexpr int kConfigDomain = 1;
+using names::kConfigDomain;
 
 // Driver language -> the product's language list. Built for each run.
 std::map<std::string, std::string> BuildLanguageListTable() {
@@ -222,12 +223,12 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   session.LogPrefixed({"Orvikcode retrieved: ", FileValue{code}});
 
   std::string signature;
-  if (!session.Property("mediaSignature", signature)) {
+  if (!session.Property(names::kMediaSignatureProperty, signature)) {
     session.LogPrefixed({"Failed to get mediaSignature."});
     return;
   }
   std::string installLanguage;
-  if (!session.Property("installLanguage", installLanguage)) {
+  if (!session.Property(names::kInstallLanguageProperty, installLanguage)) {
     session.LogPrefixed({"Failed to get installLanguage."});
     return;
   }

@@ -10,24 +10,24 @@
 #include "integration/locale_fixup.h"
 #include "integration/storage_handles.h"
 #include "integration/suite_products.h"
+#include "storage/product_names.h"
 
 namespace customhooks::integration {
 
 const SuiteProduct kFirstSuiteProduct = {
-    "Weft", "4.6.1", "Orvik Tessel Studio 4.6", 0, "Orvik Tessel Studio 4.6",
+    "Weft", "4.6.1", "Orvik Tessel Studio 4.6", names::kPayloadDataDomain, "Orvik Tessel Studio 4.6",
     ProductStep::kFrenchMoroccoLocale,
 };
 
 const SuiteProduct kSecondSuiteProduct = {
-    "NonOrvikPayload", "10.0", "Pelican X Pro", 5, "Pelican Professional 10.0",
+    "NonOrvikPayload", "10.0", "Pelican X Pro", names::kSecondProductDataDomain, "Pelican Professional 10.0",
     ProductStep::kDriverRecords,
 };
 
 namespace {
 
-constexpr int kConfigDomain = 1;
+using names::kConfigDomain;
 constexpr int kInstalledState = 2;
-constexpr int kSessionDataDomain = 0;
 
 // What the search met, in the order it met it; logged once the search's
 // snapshot has ended.
@@ -87,11 +87,11 @@ ProductOutcome ProductRun::Run() {
   header_ = std::string(product_.name) + " :";
   Log({});
 
-  if (!ReadProperty("mediaSignature", sessionSignature_, "Failed to get mediaSignature.")) {
+  if (!ReadProperty(names::kMediaSignatureProperty, sessionSignature_, "Failed to get mediaSignature.")) {
     return ProductOutcome::kMissingProperty;
   }
   Log({"Successfully retreived the mediaSignature: ", sessionSignature_});
-  if (!ReadProperty("installLanguage", installLanguage_, "Failed to get installLanguage.")) {
+  if (!ReadProperty(names::kInstallLanguageProperty, installLanguage_, "Failed to get installLanguage.")) {
     return ProductOutcome::kMissingProperty;
   }
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
@@ -179,7 +179,7 @@ void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::Produ
       result.steps.push_back(SearchStep::kReadFailed);
       continue;
     }
-    if (!pdb->PayloadData(payload.record.payloadID, product_.signatureDomain, "mediaSignature",
+    if (!pdb->PayloadData(payload.record.payloadID, product_.signatureDomain, names::kMediaSignatureProperty,
                           &result.productSignature)
              .ok()) {
       result.steps.push_back(SearchStep::kLocatedWithoutSignature);
@@ -234,7 +234,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
        "mostRecentSessionID",
        sessionSignature_});
   std::string sessionId;
-  if (!pdb->PayloadData(payloadId, kSessionDataDomain, "mostRecentSessionID", &sessionId).ok()) {
+  if (!pdb->PayloadData(payloadId, names::kPayloadDataDomain, "mostRecentSessionID", &sessionId).ok()) {
     Log({" : pdbGetPayloadData unsuccessful for mostRecentSessionID"});
     return;
   }

@@ -4,6 +4,7 @@
 
 #include "fs/files.h"
 #include "integration/storage_handles.h"
+#include "storage/product_names.h"
 
 namespace customhooks::integration {
 
@@ -11,7 +12,7 @@ using fs::CopyFileOver;
 
 namespace {
 
-constexpr int kPayloadDataDomain = 0;
+using names::kPayloadDataDomain;
 const char kDocumentTail[] = "RMT\\application.xml";
 const char kLocaleFolder[] = "TesselStudio_fr_MA\\";
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "storage/database_connection.h"
+#include "storage/product_names.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 
@@ -16,7 +17,7 @@ const char kSetSql[] =
     "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (?1, ?2, ?3, ?4)";
 const char kDeleteSql[] = "DELETE FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3";
 
-const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? "cache.db" : "pcd.db"; }
+const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? names::kCacheFile : names::kConfigurationFile; }
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "storage/database_connection.h"
+#include "storage/product_names.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 
@@ -118,7 +119,7 @@ bool StampOfFile(const std::string& path, FileStamp* stamp) { return StampFile(p
 }  // namespace
 
 PayloadDatabase::PayloadDatabase(const std::string& folder)
-    : connection_(folder, "pdb.db", DatabaseOptions{kPayloadSchemaSteps, kPayloadSchemaVersion, true, false}) {}
+    : connection_(folder, names::kPayloadsFile, DatabaseOptions{kPayloadSchemaSteps, kPayloadSchemaVersion, true, false}) {}
 
 Status PayloadDatabase::PayloadIDs(int stateFilter, TextList* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
@@ -260,7 +261,7 @@ Status PayloadDatabase::PayloadData(std::string_view id, int domain, std::string
 }
 
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out) {
-  return OpenOrReopen(out, &PayloadDatabase::connection_, folder, "pdb.db",
+  return OpenOrReopen(out, &PayloadDatabase::connection_, folder, names::kPayloadsFile,
                       [&] { return std::make_unique<PayloadDatabase>(folder); });
 }
 
@@ -270,8 +271,8 @@ Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::stri
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
     std::string source;
     std::string target;
-    if (backupFolder.empty() || !JoinPath(payloadFolder, "caps.db", source).ok() || !IsRegularFile(source) ||
-        !JoinPath(backupFolder, "caps.db", target).ok()) {
+    if (backupFolder.empty() || !JoinPath(payloadFolder, names::kInstallerFile, source).ok() || !IsRegularFile(source) ||
+        !JoinPath(backupFolder, names::kInstallerFile, target).ok()) {
       return Status(Code::kNotFound);
     }
     Status status;
