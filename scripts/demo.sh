@@ -40,11 +40,20 @@ step "installing build tools" scripts/install-deps.sh demo
 step "building" build
 bin="$PWD/build/demo/bin"
 
+# The module's names (src/storage/product_names.h) as samplesuite prints
+# them, folders with "/" separators.
+declare -A name
+while IFS='=' read -r key value; do name[$key]=${value//\\//}; done < <("$bin/samplesuite" --names)
+
 machine=$(mktemp -d "${TMPDIR:-/tmp}/customhooks-demo.XXXXXX")
 export CommonProgramFiles="$machine/Program Files/Common Files"
 export ProgramData="$machine/ProgramData"
 mkdir -p "$CommonProgramFiles" "$ProgramData"
-common="$CommonProgramFiles/Orvik"
+common="$CommonProgramFiles/${name[common_data_folder]}"
+pcd="$common/${name[configuration_folder]}/${name[configuration_file]}"
+cache="$common/${name[cache_folder]}/${name[cache_file]}"
+caps="$common/${name[payloads_folder]}/${name[installer_file]}"
+backup="$common/${name[backup_folder]}/${name[installer_file]}"
 programs="$machine/Program Files"
 document="$programs/Pelican/Pelican X Pro/RMT/application.xml"
 studio="$programs/Orvik/Tessel Studio 4.6"
@@ -54,7 +63,7 @@ on_machine() { env "CommonProgramFiles(x86)=$CommonProgramFiles" "$@"; }
 heading() { printf '\n== %s\n' "$1"; }
 records() {  # records FILE: the domain_data records of a database, one a line
   sqlite3 -separator ' | ' "$1" \
-    "SELECT subDomain, key, value FROM domain_data WHERE domain = '1' ORDER BY subDomain, key"
+    "SELECT subDomain, key, value FROM domain_data WHERE domain = '${name[config_domain]}' ORDER BY subDomain, key"
 }
 
 lay_out() { on_machine "$bin/samplesuite" "$programs" >"$machine/session.properties"; }
@@ -65,23 +74,24 @@ cat "$machine/session.properties"
 cp "$document" "$machine/application.xml.before"
 cp "$studio/TesselStudio.ini" "$machine/TesselStudio.ini.before"
 cp "$studio/TesselStudioC.ini" "$machine/TesselStudioC.ini.before"
-records "$common/Orvik PCD/pcd.db" > "$machine/pcd.before"
+records "$pcd" > "$machine/pcd.before"
 
 heading "Install session driven by kxhost"
 on_machine "$bin/kxhost" --mode install --entry all --props-file "$machine/session.properties" \
   "$bin/libCustomHooks.so"
 
-heading "Agreement records in cache.db"
-records "$common/Orvik PCD/cache/cache.db"
+heading "Agreement records in ${name[cache_file]}"
+records "$cache"
 
-heading "Records added to pcd.db"
-{ records "$common/Orvik PCD/pcd.db" | diff "$machine/pcd.before" - || true; } | sed -n 's/^> /  + /p'
+heading "Records added to ${name[configuration_file]}"
+{ records "$pcd" | diff "$machine/pcd.before" - || true; } | sed -n 's/^> /  + /p'
 
-heading "Backup of caps.db"
-if cmp -s "$common/caps/caps.db" "$common/backup/caps.db"; then
-  echo "backup/caps.db is an up-to-date copy of caps/caps.db ($(wc -c < "$common/backup/caps.db") bytes)"
+heading "Backup of ${name[installer_file]}"
+saved="${name[backup_folder]}/${name[installer_file]}"
+if cmp -s "$caps" "$backup"; then
+  echo "$saved is an up-to-date copy of ${name[payloads_folder]}/${name[installer_file]} ($(wc -c < "$backup") bytes)"
 else
-  echo "backup/caps.db is missing or differs"
+  echo "$saved is missing or differs"
 fi
 
 heading "Pelican X Pro's application.xml (before -> after)"
@@ -89,7 +99,7 @@ diff -u --label before --label after <(tr -d '\r' < "$machine/application.xml.be
   <(tr -d '\r' < "$document") || true
 
 heading "Shared copy in the PCF folder"
-for f in "$common/PCF"/*; do
+for f in "$common/${name[pcf_folder]}"/*; do
   echo "$(basename "$f")"
   cmp -s "$f" "$document" && echo "  (same bytes as the product's own document)"
 done

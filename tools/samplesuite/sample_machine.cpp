@@ -12,6 +12,7 @@
 #include "pcf/pcf_document.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
+#include "storage/product_names.h"
 
 using customhooks::fs::EnsureFolder;
 using customhooks::fs::GetParentPath;
@@ -24,6 +25,7 @@ namespace {
 
 namespace integration = customhooks::integration;
 namespace storage = customhooks::storage;
+namespace names = customhooks::names;
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -35,9 +37,11 @@ struct SqlTextFree {
 };
 using SqlText = std::unique_ptr<char, SqlTextFree>;
 
-bool CommonDataPath(const std::string& folder, const std::string& file, std::string& path) {
+// `file` in the database folder `folder` of the machine's common data folder.
+bool CommonDataPath(integration::DataFolder folder, const char* file, std::string& path) {
   std::string common, dir;
-  return integration::LocateCommonDataFolder(common) && JoinPath(common, folder, dir).ok() && JoinPath(dir, file, path).ok();
+  return integration::LocateCommonDataFolder(common) && integration::DataFolderIn(common, folder, dir) &&
+         JoinPath(dir, file, path).ok();
 }
 
 std::string ParentOf(const std::string& path) {
@@ -51,7 +55,10 @@ std::string ParentOf(const std::string& path) {
 SampleDatabase::SampleDatabase(Which which) {
   std::string path;
   const bool payloads = which == Which::kPayloads;
-  if (!CommonDataPath(payloads ? "caps" : "Orvik PCD", payloads ? "pdb.db" : "pcd.db", path)) return;
+  if (!CommonDataPath(payloads ? integration::DataFolder::kPayloads : integration::DataFolder::kConfiguration,
+                      payloads ? names::kPayloadsFile : names::kConfigurationFile, path)) {
+    return;
+  }
   if (!IsRegularFile(path)) {
     if (!payloads) return;
     // Created with the module's own schema.
@@ -97,13 +104,13 @@ bool SampleDatabase::SetPayloadData(const std::string& payloadId, int domain, co
 bool SampleDatabase::SetConfigRecord(const std::string& subdomain, const std::string& key,
                                      const std::string& value) {
   return Run(sqlite3_mprintf(
-      "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (1, %Q, %Q, %Q)",
-      subdomain.c_str(), key.c_str(), value.c_str()));
+      "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (%d, %Q, %Q, %Q)",
+      names::kConfigDomain, subdomain.c_str(), key.c_str(), value.c_str()));
 }
 
 bool SampleDatabase::DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
-  return Run(sqlite3_mprintf("DELETE FROM domain_data WHERE domain = 1 AND subdomain = %Q AND key = %Q",
-                             subdomain.c_str(), key.c_str()));
+  return Run(sqlite3_mprintf("DELETE FROM domain_data WHERE domain = %d AND subdomain = %Q AND key = %Q",
+                             names::kConfigDomain, subdomain.c_str(), key.c_str()));
 }
 
 bool SampleDatabase::Commit() {
@@ -131,7 +138,7 @@ bool SetConfigRecord(const std::string& subdomain, const std::string& key, const
   const bool opened = cache ? integration::OpenCacheDatabase(databases, store)
                             : integration::OpenConfigurationDatabase(databases, store);
   if (!store) return false;
-  const bool stored = opened && store->Set(1, subdomain, key, value).ok();
+  const bool stored = opened && store->Set(names::kConfigDomain, subdomain, key, value).ok();
   return store->Close().ok() && stored;
 }
 
@@ -140,13 +147,13 @@ bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
   integration::StoreConnection store;
   const bool opened = integration::OpenConfigurationDatabase(databases, store);
   if (!store) return false;
-  const bool deleted = opened && store->Delete(1, subdomain, key).ok();
+  const bool deleted = opened && store->Delete(names::kConfigDomain, subdomain, key).ok();
   return store->Close().ok() && deleted;
 }
 
 bool WriteCapsDatabase(int rows) {
   std::string path;
-  if (!CommonDataPath("caps", "caps.db", path) || !EnsureFolder(ParentOf(path)).ok()) {
+  if (!CommonDataPath(integration::DataFolder::kPayloads, names::kInstallerFile, path) || !EnsureFolder(ParentOf(path)).ok()) {
     return false;
   }
   sqlite3* raw = nullptr;
@@ -206,11 +213,11 @@ bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
   const std::string localeFolder = suite.driverFolder + "TesselStudio_fr_MA\\";
 
   return AddPayloads(payloads) &&
-         SetPayloadData(suite.driverCode, 0, "RMTConfigPath", driverDocument) &&
-         SetPayloadData(suite.firstProductCode, 0, "mediaSignature", suite.driverCode) &&
-         SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", firstDocument) &&
-         SetPayloadData(suite.secondProductCode, 5, "mediaSignature", otherSession) &&
-         SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", suite.driverCode) &&
+         SetPayloadData(suite.driverCode, names::kPayloadDataDomain, "RMTConfigPath", driverDocument) &&
+         SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, suite.driverCode) &&
+         SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, "RMTConfigPath", firstDocument) &&
+         SetPayloadData(suite.secondProductCode, names::kSecondProductDataDomain, names::kMediaSignatureProperty, otherSession) &&
+         SetPayloadData(suite.secondProductCode, names::kPayloadDataDomain, "mostRecentSessionID", suite.driverCode) &&
          SetConfigRecord(suite.driverCode, "LicensingCode", suite.licensingCode) &&
          SetConfigRecord(suite.driverCode, "DefaultDriverPayload", suite.driverCode) &&
          SetConfigRecord(suite.driverCode, "InstallDate", "2026-12-07 09:30:00") &&

@@ -35,8 +35,8 @@ struct sqlite3;
 class SampleDatabase {
  public:
   enum class Which {
-    kPayloads,       // "caps\pdb.db", created with its schema when missing
-    kConfiguration,  // "Orvik PCD\pcd.db", which must exist
+    kPayloads,       // the payload database, created with its schema when missing
+    kConfiguration,  // the configuration database, which must exist
   };
   explicit SampleDatabase(Which which);
   ~SampleDatabase();

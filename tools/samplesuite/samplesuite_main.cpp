@@ -6,14 +6,53 @@
 // (on POSIX: below $CommonProgramFiles); the payloads are installed below
 // PROGRAM_FILES. Prints the session properties of an install session of the
 // suite, one NAME=VALUE a line, ready for kxhost --props-file.
+//
+//   samplesuite --names
+//
+// Prints the names of storage/product_names.h, one KEY=VALUE a line (folders
+// relative to the common data folder, "\" separated), for the scripts and
+// checks that look at a machine.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "samplesuite/sample_machine.h"
+#include "storage/product_names.h"
+
+namespace {
+
+void PrintNames() {
+  namespace names = customhooks::names;
+  const struct {
+    const char* key;
+    std::string value;
+  } printed[] = {
+      {"common_data_folder", names::kCommonDataFolder},
+      {"pcf_folder", names::kPcfFolder},
+      {"configuration_folder", names::kConfigurationFolder},
+      {"cache_folder", names::kCacheFolder},
+      {"payloads_folder", names::kPayloadsFolder},
+      {"backup_folder", names::kBackupFolder},
+      {"configuration_file", names::kConfigurationFile},
+      {"cache_file", names::kCacheFile},
+      {"payloads_file", names::kPayloadsFile},
+      {"installer_file", names::kInstallerFile},
+      {"config_domain", std::to_string(names::kConfigDomain)},
+      {"media_signature_property", names::kMediaSignatureProperty},
+      {"install_language_property", names::kInstallLanguageProperty},
+  };
+  for (const auto& name : printed) std::printf("%s=%s\n", name.key, name.value.c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--names") == 0) {
+    PrintNames();
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: samplesuite PROGRAM_FILES\n");
+    std::fprintf(stderr, "usage: samplesuite PROGRAM_FILES | samplesuite --names\n");
     return 2;
   }
   SampleSuite suite;
@@ -22,8 +61,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("# driver payload (Orvik Creative Suite 6 Design)\n");
-  std::printf("mediaSignature=%s\n", suite.driverCode.c_str());
-  std::printf("installLanguage=fr_MA\n");
+  std::printf("%s=%s\n", customhooks::names::kMediaSignatureProperty, suite.driverCode.c_str());
+  std::printf("%s=fr_MA\n", customhooks::names::kInstallLanguageProperty);
   std::printf("# Orvik Tessel Studio 4.6: %s\n", suite.firstProductCode.c_str());
   std::printf("# Pelican X Pro: %s\n", suite.secondProductCode.c_str());
   return 0;
