@@ -89,7 +89,7 @@ endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} "-DRUNNER=${RUNNER}" -DSAMPLESUITE=${SAMPLESUITE}
                         -DKXHOST=${top}/${KXHOST_NAME} -DLIBRARY=${top}/${LIBRARY_NAME}
-                        -DMACHINE=${WORK}/machine -DEXPECTED=${SOURCE}/tests/kxhost/sample_suite_session.expected
+                        -DMACHINE=${WORK}/machine -DTRANSCRIPT=${SOURCE}/tests/transcripts/sample_suite_install.txt
                         -P ${SOURCE}/tests/kxhost/check_sample_session.cmake RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the packaged kxhost and library did not run the sample suite session as expected")

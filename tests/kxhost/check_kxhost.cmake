@@ -1,7 +1,7 @@
 # Runs kxhost against the built library on an empty machine and compares what
-# it prints with the expected lines; then checks its error handling.
-#   cmake -DRUNNER=<emulator or empty> -DKXHOST=<exe> -DLIBRARY=<lib> -DMACHINE=<dir>
-#         -DEXPECTED=<file> -P check_kxhost.cmake
+# it prints with the scenario's transcript; then checks its error handling.
+#   cmake -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe> -DKXHOST=<exe> -DLIBRARY=<lib>
+#         -DMACHINE=<dir> -DTRANSCRIPT=<file> -P check_kxhost.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/kxhost_machine.cmake)
 reset_machine()
 
@@ -11,9 +11,9 @@ function(run_kxhost out_var rc_var)
   set(${rc_var} "${rc}" PARENT_SCOPE)
 endfunction()
 
-run_kxhost(out rc --mode install --entry all --prop mediaSignature=X --prop installLanguage=fr_MA
-           ${LIBRARY})
-file(READ "${EXPECTED}" expected)
+run_kxhost(out rc --mode install --entry all --prop ${name_media_signature_property}=X
+           --prop ${name_install_language_property}=fr_MA ${LIBRARY})
+file(READ "${TRANSCRIPT}" expected)
 if(NOT rc EQUAL 0 OR NOT out STREQUAL expected)
   message(FATAL_ERROR "kxhost exited ${rc} and printed:\n${out}\nexpected:\n${expected}")
 endif()

@@ -22,9 +22,8 @@ function(plant)
 endfunction()
 
 run_session(first)
-set(cache "${cache_folder}/cache.db")
 if(NOT EXISTS "${cache}")
-  message(FATAL_ERROR "no cache.db in ${cache_folder} after a session:\n${first}")
+  message(FATAL_ERROR "no ${cache} after a session:\n${first}")
 endif()
 program_path(cache_program "${cache}")
 

@@ -14,20 +14,20 @@ lay_out_sample_suite()
 
 # A first session makes the cache.
 run_session(first)
-if(NOT EXISTS "${cache_folder}/cache.db")
-  message(FATAL_ERROR "no cache.db in ${cache_folder} after a session:\n${first}")
+if(NOT EXISTS "${cache}")
+  message(FATAL_ERROR "no ${cache} after a session:\n${first}")
 endif()
 
 # A root-only database with the cache's schema, and bytes of its own so that
 # it is told apart from any cache a session makes.
 set(secret "${MACHINE}/private/secret.db")
-file(COPY_FILE "${cache_folder}/cache.db" "${secret}")
+file(COPY_FILE "${cache}" "${secret}")
 file(APPEND "${secret}" "root only")
 file(CHMOD "${secret}" PERMISSIONS OWNER_READ OWNER_WRITE)
 file(SHA256 "${secret}" secret_hash)
 set(created "${MACHINE}/private/inner/created")
 
-foreach(name cache.db cache.db-journal)
+foreach(name ${name_cache_file} ${name_cache_file}-journal)
   foreach(kind symbolic dangling hard)
     set(planted "${cache_folder}/${name}")
     file(REMOVE "${planted}")

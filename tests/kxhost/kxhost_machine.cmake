@@ -1,11 +1,27 @@
-# The machine the kxhost checks run on, included by check_kxhost.cmake and
-# check_sample_session.cmake. Expects:
-#   MACHINE  a folder of the check's own
-#   RUNNER   the emulator that runs Windows programs (wine), or empty
+# The machine the kxhost checks run on, included by each check. Expects:
+#   MACHINE      a folder of the check's own
+#   RUNNER       the emulator that runs Windows programs (wine), or empty
+#   SAMPLESUITE  the samplesuite tool, which lays out the sample suite and
+#                prints the module's names
 # Natively the special folders point into MACHINE through the environment.
 # Under Wine they are the prefix's own, so the common data folder there
-# ("Orvik" in the prefix's Common Files folder) is emptied by reset_machine,
-# and paths handed to the programs are given in Windows form.
+# (in the prefix's Common Files folder) is emptied by reset_machine, and
+# paths handed to the programs are given in Windows form.
+
+# The module's names (storage/product_names.h) as `samplesuite --names`
+# prints them: name_<key> for each, folders with "/" separators.
+execute_process(COMMAND ${RUNNER} ${SAMPLESUITE} --names OUTPUT_VARIABLE printed RESULT_VARIABLE rc)
+string(REPLACE "\r" "" printed "${printed}")
+string(REGEX MATCHALL "[^\n]+" printed_lines "${printed}")
+foreach(line IN LISTS printed_lines)
+  if(NOT line MATCHES "^([a-z_]+)=(.*)$")
+    message(FATAL_ERROR "samplesuite --names printed: ${line}")
+  endif()
+  string(REPLACE "\\" "/" name_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+if(NOT rc EQUAL 0 OR NOT name_cache_folder OR NOT name_common_data_folder)
+  message(FATAL_ERROR "samplesuite --names exited ${rc} and printed:\n${printed}")
+endif()
 
 if(RUNNER)
   # Asked before the environment below is set: Wine would import it.
@@ -14,10 +30,10 @@ if(RUNNER)
   if(NOT rc EQUAL 0 OR common STREQUAL "")
     message(FATAL_ERROR "the prefix's Common Files folder cannot be found: ${rc} ${common}")
   endif()
-  execute_process(COMMAND winepath -u "${common}\\Orvik"
+  execute_process(COMMAND winepath -u "${common}\\${name_common_data_folder}"
                   OUTPUT_VARIABLE prefix_common_data OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0 OR NOT prefix_common_data MATCHES "/Orvik$")
-    message(FATAL_ERROR "winepath failed on ${common}\\Orvik: ${prefix_common_data}")
+  if(NOT rc EQUAL 0 OR NOT prefix_common_data MATCHES "/${name_common_data_folder}$")
+    message(FATAL_ERROR "winepath failed on ${common}\\${name_common_data_folder}: ${prefix_common_data}")
   endif()
 endif()
 
@@ -58,7 +74,7 @@ endfunction()
 macro(lay_out_sample_suite)
   program_path(programs "${MACHINE}/Program Files")
   run_program(properties rc ${SAMPLESUITE} "${programs}")
-  if(NOT rc EQUAL 0 OR NOT properties MATCHES "\nmediaSignature=")
+  if(NOT rc EQUAL 0 OR NOT properties MATCHES "\n${name_media_signature_property}=")
     message(FATAL_ERROR "samplesuite exited ${rc} and printed:\n${properties}")
   endif()
   file(WRITE "${MACHINE}/session.properties" "${properties}")
@@ -75,10 +91,12 @@ function(run_session out_var)
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
-# The cache folder, which every user can write: in the prefix's common data
-# folder under Wine, in the machine's natively.
+# The cache folder, which every user can write, and the cache database in
+# it: in the prefix's common data folder under Wine, in the machine's
+# natively.
 if(prefix_common_data)
-  set(cache_folder "${prefix_common_data}/Orvik PCD/cache")
+  set(cache_folder "${prefix_common_data}/${name_cache_folder}")
 else()
-  set(cache_folder "${MACHINE}/Common Files/Orvik/Orvik PCD/cache")
+  set(cache_folder "${MACHINE}/Common Files/${name_common_data_folder}/${name_cache_folder}")
 endif()
+set(cache "${cache_folder}/${name_cache_file}")
