@@ -6,6 +6,8 @@
 #include "pcf/pcf_document.h"
 #include "integration/session_fixture.h"
 #include "support/status_test_support.h"
+#include "support/transcripts.h"
+#include "storage/product_names.h"
 
 using namespace customhooks::fs;
 
@@ -27,11 +29,7 @@ std::string SavedDocument(const SampleSuite& suite, const std::string& languages
 
 // The lines of the driver-records step within a session's lines.
 Lines StepLines(const Lines& lines) {
-  auto begin = std::find(lines.begin(), lines.end(), P("Updating DriverPayload entry for Pelican X"));
-  auto end = std::find_if(begin, lines.end(), [](const std::string& l) {
-    return l.rfind(P("Pelican X Pro :"), 0) == 0;
-  });
-  return Lines(begin, end);
+  return LinesFrom(lines, P("Updating DriverPayload entry for Pelican X"), P("Pelican X Pro :"));
 }
 
 class DriverRecords : public SessionTest {
@@ -40,18 +38,19 @@ class DriverRecords : public SessionTest {
     return PcfFolder() + "\\" + suite_.secondProductCode + ".PXP-10-4471-2093.xml";
   }
 
-  // The lines of a step that got as far as the save, in "fr_MA".
+  // The lines of a step that got as far as the save, in "fr_MA": those of
+  // the sample suite's install session.
   Lines SavingStep() const {
-    return {P("Updating DriverPayload entry for Pelican X"),
-            P("Orvikcode retrieved: " + suite_.secondProductCode),
-            P("Successfully retreived the installLanguage: fr_MA"),
-            P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
-            P("Retreived the path to Application xml: " + suite_.secondProductDocument),
-            P("Update to PCF client is successful for 'RMTConfigPath'!"),
-            P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
-            P("Update to PCF client is successful for 'InstallDate'!"),
-            P("Update to PCF client is successful for 'installedLanguages' "),
-            P("and updated the pcd as well with the language(s): !fr_MA,fr_FR")};
+    return StepLines(TranscriptOfEntry("sample_suite_install", "SessionClose", suite_.programFiles).lines);
+  }
+
+  // The lines of that step that come before the document's.
+  Lines StepBeforeTheDocument() const {
+    const Lines saving = SavingStep();
+    const auto document = std::find_if(saving.begin(), saving.end(), [](const std::string& line) {
+      return line.rfind(P("Retreived the path to Application xml: "), 0) == 0;
+    });
+    return Lines(saving.begin(), document);
   }
 };
 
@@ -93,12 +92,9 @@ TEST_F(DriverRecords, LanguageOutsideTheTableRollsEverythingBack) {
 TEST_F(DriverRecords, NoDocumentPathCommitsTheDriverEntry) {
   WipeCommonData();
   ASSERT_TRUE(AddPayloads({{suite_.secondProductCode, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1}}));
-  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, 5, "mediaSignature", suite_.driverCode));
+  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, customhooks::names::kSecondProductDataDomain, customhooks::names::kMediaSignatureProperty, suite_.driverCode));
   const Lines step = StepLines(CloseSession(SuiteProperties()));
-  EXPECT_EQ(step, (Lines{P("Updating DriverPayload entry for Pelican X"),
-                         P("Orvikcode retrieved: " + suite_.secondProductCode),
-                         P("Successfully retreived the installLanguage: fr_MA"),
-                         P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode")}));
+  EXPECT_EQ(step, StepBeforeTheDocument());
   EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
 }
 
@@ -108,16 +104,14 @@ TEST_F(DriverRecords, DriverWithoutInstallDateRollsBack) {
   const Properties props = SuiteProperties();
 
   const Lines step = StepLines(CloseSession(props));
-  EXPECT_EQ(step, (Lines{P("Updating DriverPayload entry for Pelican X"),
-                         P("Orvikcode retrieved: " + suite_.secondProductCode),
-                         P("Successfully retreived the installLanguage: fr_MA"),
-                         P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
-                         P("Retreived the path to Application xml: " + suite_.secondProductDocument),
-                         P("Update to PCF client is successful for 'RMTConfigPath'!"),
-                         P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
-                         P("Couldn't retrieve the value for 'InstallDate' from pcd"),
-                         P("Update to PCF client is successful for 'installedLanguages' "),
-                         P("and updated the pcd as well with the language(s): !fr_MA,fr_FR")}));
+  // The saving step, with the one value it cannot read reported instead.
+  Lines expected = SavingStep();
+  const auto date = std::find_if(expected.begin(), expected.end(), [](const std::string& line) {
+    return line.find("'InstallDate'") != std::string::npos;
+  });
+  ASSERT_NE(date, expected.end());
+  *date = P("Couldn't retrieve the value for 'InstallDate' from pcd");
+  EXPECT_EQ(step, expected);
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
   const Records config = ConfigRecords();
   EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);

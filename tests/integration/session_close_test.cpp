@@ -3,77 +3,56 @@
 
 #include "fs/files.h"
 #include "integration/session_fixture.h"
+#include "support/transcripts.h"
+#include "support/data_files.h"
+#include "storage/product_names.h"
 
 using namespace customhooks::fs;
+namespace names = customhooks::names;
 
 namespace {
 
 const std::string kFirst = "Orvik Tessel Studio 4.6 :";
 const std::string kSecond = "Pelican X Pro :";
 
-// The lines of a product run up to the start of the payload search.
-Lines RunOpening(const std::string& header, const std::string& name, const std::string& signature,
-                 const std::string& language, bool licensingCodeRead = true) {
-  return {P(header),
-          P(header + "Successfully retreived the mediaSignature: " + signature),
-          P(header + "Successfully retreived the installLanguage: " + language),
-          P(header + "Getting payloads from pdb.db"),
-          P(header + "Opened PCD session"),
-          P(header + (licensingCodeRead ? "Succesfully retrieved the LEID of the Driver Payload"
-                                        : "Fail to retrieve the LEID of the Driver Payload")),
-          P(header + "iterating through the payload_data table to retreive the matching payload "
-                     "family, name and version for " + name)};
+// The lines of the sample suite's install session at SessionClose, in "fr_MA".
+Lines SampleSessionLog(const SampleSuite& suite) {
+  return TranscriptOfEntry("sample_suite_install", "SessionClose", suite.programFiles).lines;
+}
+
+// The same session for a driver whose licensing code cannot be read: each
+// run reads no LEID and writes no agreement.
+Lines SessionLogWithoutLicensingCode(const SampleSuite& suite) {
+  Lines lines;
+  for (const std::string& line : SampleSessionLog(suite)) {
+    bool kept = true;
+    for (const std::string& header : {kFirst, kSecond}) {
+      if (line == P(header + "Succesfully retrieved the LEID of the Driver Payload")) {
+        lines.push_back(P(header + "Fail to retrieve the LEID of the Driver Payload"));
+        kept = false;
+      } else if (line == P(header + "EULA_ACCEPTED success")) {
+        lines.push_back(P(header + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
+        kept = false;
+      } else if (line == P(header + "EULA_LANGUAGE success")) {
+        kept = false;
+      }
+    }
+    if (kept) lines.push_back(line);
+  }
+  return lines;
+}
+
+// The lines of a product run of `session` up to the start of the payload
+// search.
+Lines RunOpening(const Lines& session, const std::string& header) {
+  const auto begin = std::find(session.begin(), session.end(), P(header));
+  const auto search = std::find_if(begin, session.end(), [&header](const std::string& line) {
+    return line.rfind(P(header + "iterating through the payload_data table"), 0) == 0;
+  });
+  return Lines(begin, search == session.end() ? search : search + 1);
 }
 
 void Append(Lines& lines, const Lines& more) { lines.insert(lines.end(), more.begin(), more.end()); }
-
-// The agreement lines of a product run.
-Lines AgreementLines(const std::string& header, bool licensingCodeRead) {
-  if (!licensingCodeRead) return {P(header + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")};
-  return {P(header + "EULA_ACCEPTED success"), P(header + "EULA_LANGUAGE success")};
-}
-
-// The whole log of an install session of the sample suite in "fr_MA".
-Lines SampleSessionLog(const SampleSuite& suite, bool licensingCodeRead = true) {
-  const std::string sig = suite.driverCode;
-  Lines expected = {"In InstallSessionCloseProc"};
-  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", sig, "fr_MA", licensingCodeRead));
-  Append(expected, {
-      P(kFirst + "Orvik Tessel Studio 4.6 is successfully located for the family Weft and version 4.6.1"),
-      P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. Orvik Code retrieved: " + sig),
-      P("Replacing en_US to fr_FR in TesselStudio.ini"),
-      P("Successfully Updated fr_FR in TesselStudio.ini"),
-      P("Replacing en_US to fr_FR in TesselStudioC.ini"),
-      P("Successfully Updated fr_FR in TesselStudioC.ini"),
-      P(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + sig),
-  });
-  Append(expected, AgreementLines(kFirst, licensingCodeRead));
-  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"));
-  Append(expected, RunOpening(kSecond, "Pelican X Pro", sig, "fr_MA", licensingCodeRead));
-  Append(expected, {
-      P(kSecond + "Pelican X Pro is successfully located for the family NonOrvikPayload and version 10.0"),
-      P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful. Orvik Code retrieved: "
-                  "{5D4C3B2A-1F0E-4D9C-8B7A-6F5E4D3C2B1A}"),
-      P("Updating DriverPayload entry for Pelican X"),
-      P("Orvikcode retrieved: " + suite.secondProductCode),
-      P("Successfully retreived the installLanguage: fr_MA"),
-      P("Succesfully updated driver payload entry for Pelican X Installer OrvikCode"),
-      P("Retreived the path to Application xml: " + suite.secondProductDocument),
-      P("Update to PCF client is successful for 'RMTConfigPath'!"),
-      P("Update to PCF client is successful for 'DefaultDriverPayload'!"),
-      P("Update to PCF client is successful for 'InstallDate'!"),
-      P("Update to PCF client is successful for 'installedLanguages' "),
-      P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"),
-      P(kSecond + "Pelican X Pro does not have mediaSignature matching Suite driver payload. Will "
-                  "query for mostRecentSessionID" + sig),
-      P(kSecond + "Pelican X Pro : pdbGetPayloadData Successful for mostRecentSessionID. Orvik Code "
-                  "retrieved: " + sig),
-      P(kSecond + "Pelican X Pro has mostRecentSessionID matching Suite driver payload." + sig),
-  });
-  Append(expected, AgreementLines(kSecond, licensingCodeRead));
-  expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
-  return expected;
-}
 
 bool Contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -92,7 +71,7 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
   EXPECT_EQ(config.at(suite_.secondProductCode + "|DefaultDriverPayload"), sig);
   EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
   // The installer's caps.db was backed up whole.
-  EXPECT_EQ(ReadWholeFile(CommonDataPath("backup\\caps.db")), ReadWholeFile(CommonDataPath("caps\\caps.db")));
+  EXPECT_EQ(ReadWholeFile(CommonDataPath(InstallerBackup())), ReadWholeFile(CommonDataPath(InstallerDatabase())));
 }
 
 TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
@@ -143,9 +122,10 @@ TEST_F(SessionTest, ProductNotInstalledStopsAfterTheSearchLine) {
   ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", suite_.licensingCode));
   const Lines lines = CloseSession(SuiteProperties());
   Lines expected = {"In InstallSessionCloseProc"};
-  Append(expected, RunOpening(kFirst, "Orvik Tessel Studio 4.6", suite_.driverCode, "fr_MA"));
+  const Lines sample = SampleSessionLog(suite_);
+  Append(expected, RunOpening(sample, kFirst));
   expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6"));
-  Append(expected, RunOpening(kSecond, "Pelican X Pro", suite_.driverCode, "fr_MA"));
+  Append(expected, RunOpening(sample, kSecond));
   expected.push_back(P("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0"));
   EXPECT_EQ(lines, expected);
   EXPECT_TRUE(CacheRecords().empty());
@@ -154,7 +134,7 @@ TEST_F(SessionTest, ProductNotInstalledStopsAfterTheSearchLine) {
 TEST_F(SessionTest, EarlierOfTwoMatchingPayloadsWins) {
   const std::string earlier = "{00000000-AAAA-4AAA-8AAA-000000000001}";
   ASSERT_TRUE(AddPayloads({{earlier, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1000}}));
-  ASSERT_TRUE(SetPayloadData(earlier, 0, "mediaSignature", "{EARLIER}"));
+  ASSERT_TRUE(SetPayloadData(earlier, names::kPayloadDataDomain, names::kMediaSignatureProperty, "{EARLIER}"));
   const Lines lines = CloseSession(SuiteProperties("en_US"));
   EXPECT_TRUE(Contains(lines, P(kFirst + "Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. "
                                          "Orvik Code retrieved: {EARLIER}")));
@@ -191,7 +171,7 @@ TEST_F(SessionTest, SignatureMismatchWithoutMatchingSessionStillWritesTheAgreeme
 TEST_F(SessionTest, MissingSessionRecordIsReported) {
   const std::string only = "{00000000-AAAA-4AAA-8AAA-000000000004}";
   ASSERT_TRUE(AddPayloads({{only, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1}}));
-  ASSERT_TRUE(SetPayloadData(only, 5, "mediaSignature", "{X}"));
+  ASSERT_TRUE(SetPayloadData(only, names::kSecondProductDataDomain, names::kMediaSignatureProperty, "{X}"));
   const Lines lines = CloseSession(SuiteProperties());
   EXPECT_TRUE(Contains(lines, P(kSecond + " : pdbGetPayloadData unsuccessful for mostRecentSessionID")));
   EXPECT_TRUE(Contains(lines, P(kSecond + "EULA_ACCEPTED success")));
@@ -199,7 +179,7 @@ TEST_F(SessionTest, MissingSessionRecordIsReported) {
 
 TEST_F(SessionTest, NoLicensingCodeMeansNoAgreementRecords) {
   // The session names a driver without records in "pcd.db".
-  const Lines lines = CloseSession({{"mediaSignature", "{NOT-THE-DRIVER}"}, {"installLanguage", "fr_MA"}});
+  const Lines lines = CloseSession({{names::kMediaSignatureProperty, "{NOT-THE-DRIVER}"}, {names::kInstallLanguageProperty, "fr_MA"}});
   EXPECT_TRUE(Contains(lines, P(kFirst + "Fail to retrieve the LEID of the Driver Payload")));
   EXPECT_TRUE(Contains(lines, P(kFirst + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")));
   EXPECT_TRUE(Contains(lines, P(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE")));
@@ -215,7 +195,7 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
     } else {
       ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", ""));
     }
-    EXPECT_EQ(CloseSession(SuiteProperties()), SampleSessionLog(suite_, false));
+    EXPECT_EQ(CloseSession(SuiteProperties()), SessionLogWithoutLicensingCode(suite_));
     EXPECT_EQ(status_, 0);
     EXPECT_TRUE(CacheRecords().empty()) << "nothing under an empty subdomain";
   }
@@ -224,7 +204,7 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
 TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
   WipeCommonData();
   // A folder stands where "pdb.db" should be.
-  ASSERT_TRUE(EnsureFolder(CommonDataPath("caps\\pdb.db")).ok());
+  ASSERT_TRUE(EnsureFolder(CommonDataPath(PayloadDatabase())).ok());
   const Lines lines = CloseSession(SuiteProperties());
   const Lines expected = {
       "In InstallSessionCloseProc",
@@ -241,18 +221,18 @@ TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
   };
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(status_, 0);
-  EXPECT_TRUE(IsDirectory(CommonDataPath("caps\\pdb.db")));
+  EXPECT_TRUE(IsDirectory(CommonDataPath(PayloadDatabase())));
 }
 
 TEST_F(SessionTest, MissingPropertyFailsEachProductAndGoesOn) {
-  const Lines lines = CloseSession({{"installLanguage", "fr_MA"}});
+  const Lines lines = CloseSession({{names::kInstallLanguageProperty, "fr_MA"}});
   EXPECT_EQ(lines, (Lines{"In InstallSessionCloseProc", P(kFirst), P(kFirst + "Failed to get mediaSignature."),
                           P("Failed to Update PCFClientFile and cache.db for Orvik Tessel Studio 4.6"),
                           P(kSecond), P(kSecond + "Failed to get mediaSignature."),
                           P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0")}));
   EXPECT_EQ(status_, 0);
 
-  const Lines noLanguage = CloseSession({{"mediaSignature", suite_.driverCode}});
+  const Lines noLanguage = CloseSession({{names::kMediaSignatureProperty, suite_.driverCode}});
   EXPECT_EQ(noLanguage[3], P(kFirst + "Failed to get installLanguage."));
   EXPECT_EQ(noLanguage.back(), P("Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0"));
   EXPECT_TRUE(CacheRecords().empty());

@@ -20,6 +20,11 @@
 #include "samplesuite/sample_machine.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
+#include "support/transcripts.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -34,10 +39,10 @@ const std::string kSecondSummaryFailed =
     "Failed to Update PCFClientFile and cache.db for Pelican Professional 10.0";
 
 // Files a session of the sample suite may change, by the end of their keys.
-const std::string kPcd = "Orvik PCD/pcd.db";
-const std::string kCache = "Orvik PCD/cache/cache.db";
-const std::string kPdb = "caps/pdb.db";
-const std::string kBackup = "backup/caps.db";
+const std::string kPcd = Slashed(ConfigurationDatabase());
+const std::string kCache = Slashed(CacheDatabase());
+const std::string kPdb = Slashed(PayloadDatabase());
+const std::string kBackup = Slashed(InstallerBackup());
 const std::string kSecondDocument = "Pelican X Pro/RMT/application.xml";
 const std::string kSharedCopy = ".PXP-10-4471-2093.xml";
 const std::string kFirstIni = "Tessel Studio 4.6/TesselStudio.ini";
@@ -62,7 +67,12 @@ class HostileInput : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LayOutSampleSuite(programFiles_, suite_));
-    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+  }
+
+  // The lines of the sample suite's install session at SessionClose.
+  std::vector<std::string> SampleSessionLines() const {
+    return TranscriptOfEntry("sample_suite_install", "SessionClose", programFiles_).lines;
   }
 
   // Runs a session and keeps its outcome and what it left on disk.
@@ -154,9 +164,9 @@ class SqlText : public HostileInput {
     const std::string firstDocument = firstFolder_ + "RMT\\application.xml";
     suite_.secondProductDocument = programFiles_ + "\\Pelican'; DROP TABLE payloads;--\\RMT\\application.xml";
     ASSERT_TRUE(SetPayloadData(driver_, 0, "RMTConfigPath", driverDocument));
-    ASSERT_TRUE(SetPayloadData(first_, 0, "mediaSignature", driver_));
+    ASSERT_TRUE(SetPayloadData(first_, names::kPayloadDataDomain, names::kMediaSignatureProperty, driver_));
     ASSERT_TRUE(SetPayloadData(first_, 0, "RMTConfigPath", firstDocument));
-    ASSERT_TRUE(SetPayloadData(second_, 5, "mediaSignature", "{other'); DELETE FROM payload_data;--}"));
+    ASSERT_TRUE(SetPayloadData(second_, names::kSecondProductDataDomain, names::kMediaSignatureProperty, "{other'); DELETE FROM payload_data;--}"));
     ASSERT_TRUE(SetPayloadData(second_, 0, "mostRecentSessionID", driver_));
     ASSERT_TRUE(SetConfigRecord(driver_, "LicensingCode", licensing_));
     ASSERT_TRUE(SetConfigRecord(driver_, "DefaultDriverPayload", driver_));
@@ -188,7 +198,7 @@ class SqlText : public HostileInput {
 };
 
 TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
-  RunSession({{"x'); DROP TABLE domain_data;--", "y'"}, {"mediaSignature", driver_}, {"installLanguage", "fr_MA"}});
+  RunSession({{"x'); DROP TABLE domain_data;--", "y'"}, {names::kMediaSignatureProperty, driver_}, {names::kInstallLanguageProperty, "fr_MA"}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + driver_));
   ExpectLine(Prefixed(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + driver_));
@@ -227,7 +237,7 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
 
 TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
   const std::string language = "fr_MA'); DROP TABLE domain_data; SELECT ('";
-  RunSession({{"mediaSignature", driver_}, {"installLanguage", language}});
+  RunSession({{names::kMediaSignatureProperty, driver_}, {names::kInstallLanguageProperty, language}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
   ExpectLine(Prefixed("Successfully retreived the installLanguage: " + language));
@@ -244,7 +254,7 @@ TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
 
 TEST_F(HostileInput, MegabyteInstallLanguageIsStoredWhole) {
   const std::string language(1 << 20, 'L');
-  RunSession({{"mediaSignature", suite_.driverCode}, {"installLanguage", language}});
+  RunSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, language}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
   ExpectLine(Prefixed(kSecond + "EULA_LANGUAGE success"));
@@ -255,7 +265,7 @@ TEST_F(HostileInput, MegabyteInstallLanguageIsStoredWhole) {
 
 TEST_F(HostileInput, MegabyteSignatureMatchesNothingAndWritesNothing) {
   const std::string signature(1 << 20, 'S');
-  RunSession({{"mediaSignature", signature}, {"installLanguage", "fr_MA"}});
+  RunSession({{names::kMediaSignatureProperty, signature}, {names::kInstallLanguageProperty, "fr_MA"}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + signature));
   ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
@@ -271,21 +281,21 @@ TEST_F(HostileInput, MegabyteStoredValueReachesTheDocumentWhole) {
   ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", date));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
-  ExpectLine(Prefixed("Update to PCF client is successful for 'InstallDate'!"));
+  EXPECT_EQ(outcome_.lines, SampleSessionLines());
   EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), date);
   ExpectSchemasAndOtherTablesIntact();
 }
 
 TEST_F(HostileInput, InvalidUtf8PropertiesAreStoredAsBytesOrMatchNothing) {
   const std::string language = "fr_MA\xC3\x28\xFF\xFE\xED\xA0\x80\xF8\x88\x80\x80\x80";
-  RunSession({{"mediaSignature", suite_.driverCode}, {"installLanguage", language}});
+  RunSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, language}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kSecond + "Successfully retreived the installLanguage: " + language));
   EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE")), language);
   ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kSharedCopy});
 
   const std::string signature = "{\xC0\xAF\xC0\xAE\xFF}";
-  RunSession({{"mediaSignature", signature}, {"installLanguage", "fr_MA"}});
+  RunSession({{names::kMediaSignatureProperty, signature}, {names::kInstallLanguageProperty, "fr_MA"}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
   ExpectUnchangedBut({kBackup});
@@ -313,7 +323,7 @@ TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
 
   ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", "2026-12-08"));
   RunSession(properties_);
-  ExpectLine(Prefixed("Update to PCF client is successful for 'InstallDate'!"));
+  EXPECT_EQ(outcome_.lines, SampleSessionLines());
   EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "2026-12-08");
 }
 
@@ -333,7 +343,7 @@ TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
 }
 
 TEST_F(HostileInput, EmptyPropertiesMatchNothingAndWriteNothing) {
-  RunSession({{"mediaSignature", ""}, {"installLanguage", ""}});
+  RunSession({{names::kMediaSignatureProperty, ""}, {names::kInstallLanguageProperty, ""}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: "));
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: "));
@@ -396,38 +406,38 @@ class DamagedDatabase : public HostileInput {
 };
 
 TEST_F(DamagedDatabase, PayloadDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
-  Damage("caps\\pdb.db", Bytes(3 * 4096 + 123, 1));
+  Damage(PayloadDatabase(), Bytes(3 * 4096 + 123, 1));
   RunSession(properties_);
   ExpectPayloadDatabaseRefused();
 }
 
 TEST_F(DamagedDatabase, PayloadDatabaseCutMidPageIsRefusedAndLeftAlone) {
-  Truncate("caps\\pdb.db");
+  Truncate(PayloadDatabase());
   RunSession(properties_);
   ExpectPayloadDatabaseRefused();
 }
 
 TEST_F(DamagedDatabase, ConfigurationDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
-  Damage("Orvik PCD\\pcd.db", Bytes(2 * 4096, 2));
+  Damage(ConfigurationDatabase(), Bytes(2 * 4096, 2));
   RunSession(properties_);
   ExpectConfigurationDatabaseRefused();
 }
 
 TEST_F(DamagedDatabase, ConfigurationDatabaseCutMidPageIsRefusedAndLeftAlone) {
-  Truncate("Orvik PCD\\pcd.db");
+  Truncate(ConfigurationDatabase());
   RunSession(properties_);
   ExpectConfigurationDatabaseRefused();
 }
 
 TEST_F(DamagedDatabase, CacheDatabaseOfRandomBytesIsRefusedAndLeftAlone) {
-  Damage("Orvik PCD\\cache\\cache.db", Bytes(4096 + 7, 3));
+  Damage(CacheDatabase(), Bytes(4096 + 7, 3));
   RunSession(properties_);
   ExpectCacheDatabaseRefused();
 }
 
 TEST_F(DamagedDatabase, CacheDatabaseCutMidPageIsRefusedAndLeftAlone) {
   ASSERT_TRUE(SetConfigRecord("filler", "value", std::string(20000, 'f'), true));
-  Truncate("Orvik PCD\\cache\\cache.db");
+  Truncate(CacheDatabase());
   RunSession(properties_);
   ExpectCacheDatabaseRefused();
 }
@@ -437,7 +447,7 @@ TEST_F(DamagedDatabase, EveryCutOfEveryDatabaseIsRefusedOrMadeNoWorse) {
   RunSession(properties_);
   const MachineState complete = after_;
   unsigned cuts = 0;
-  for (const std::string relative : {"caps\\pdb.db", "Orvik PCD\\pcd.db", "Orvik PCD\\cache\\cache.db"}) {
+  for (const std::string relative : {PayloadDatabase(), ConfigurationDatabase(), CacheDatabase()}) {
     const std::string key = "/" + relative.substr(relative.rfind('\\') + 1);
     roots_.Restore(initial);
     const std::string whole = ReadWholeFile(CommonDataPath(relative));

@@ -1,0 +1,34 @@
+// The transcripts of session scenarios: tests/transcripts/NAME.txt holds
+// what kxhost prints when it drives the library through the scenario's whole
+// session, with the machine's program files folder written as PROGRAM_FILES.
+// The kxhost checks compare kxhost's output with the file whole; the suites
+// here compare the lines the library logs at one entry with the file's
+// lines for that entry. A log line is written in src and in the transcripts
+// that show it, nowhere else.
+#ifndef CUSTOMHOOKS_TESTS_SUPPORT_TRANSCRIPTS_H_
+#define CUSTOMHOOKS_TESTS_SUPPORT_TRANSCRIPTS_H_
+
+#include <string>
+#include <vector>
+
+// What the library did at one entry of a transcript's session.
+struct EntryTranscript {
+  std::vector<std::string> lines;  // logged through the host's callback, in order
+  int status = -1;                 // returned to the host
+};
+
+// The lines the library logged at `entry` (as kxhost names it:
+// "SessionClose", "PrePayload", ...) in the transcript `name`, with
+// PROGRAM_FILES replaced by `programFiles`: those after kxhost's line of the
+// entry before it, up to "kxhost: <entry> returned <status>". Adds a test
+// failure, and gives no lines, when the file or the entry is missing.
+EntryTranscript TranscriptOfEntry(const std::string& name, const std::string& entry,
+                                  const std::string& programFiles = std::string());
+
+// The lines of `lines` from the first one equal to `first` up to, not
+// including, the next one that starts with `stop` (to the end when none
+// does); none when no line equals `first`.
+std::vector<std::string> LinesFrom(const std::vector<std::string>& lines, const std::string& first,
+                                   const std::string& stop);
+
+#endif  // CUSTOMHOOKS_TESTS_SUPPORT_TRANSCRIPTS_H_
