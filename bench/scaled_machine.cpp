@@ -15,6 +15,9 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "storage/product_names.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -106,7 +109,7 @@ bool StepDone(sqlite3* db, sqlite3_stmt* statement, std::string& error) {
 // 97th carries the first product's name and family with another version.
 bool AddFillerPayloads(const ScaledMachine& machine, int count, std::string& error) {
   std::string path;
-  if (!CommonDataFile("caps", "pdb.db", path)) {
+  if (!CommonDataFile(names::kPayloadsFolder, names::kPayloadsFile, path)) {
     error = "no path for pdb.db";
     return false;
   }
@@ -150,7 +153,7 @@ bool AddFillerPayloads(const ScaledMachine& machine, int count, std::string& err
 // Records of other payloads in "pcd.db", four keys per payload.
 bool AddDomainRecords(int count, std::string& error) {
   std::string path;
-  if (!CommonDataFile("Orvik PCD", "pcd.db", path)) {
+  if (!CommonDataFile(names::kConfigurationFolder, names::kConfigurationFile, path)) {
     error = "no path for pcd.db";
     return false;
   }
@@ -177,7 +180,7 @@ bool AddDomainRecords(int count, std::string& error) {
 // Grows the installer's "caps.db" with random blobs to about `bytes`.
 bool GrowCapsDatabase(std::int64_t bytes, std::string& error) {
   std::string path;
-  if (!CommonDataFile("caps", "caps.db", path)) {
+  if (!CommonDataFile(names::kPayloadsFolder, names::kInstallerFile, path)) {
     error = "no path for caps.db";
     return false;
   }

@@ -30,6 +30,9 @@
 #include "integration/driver_records.h"
 #include "integration/suite_products.h"
 #include "pcf/pcf_document.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 namespace {
 
@@ -205,8 +208,7 @@ bool FindProducts(const Connection& pdb, ProductRow& first, ProductRow& second) 
 
 bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   const SampleSuite& suite = machine.suite;
-  const std::string common = machine.commonFiles + "/Orvik/";
-  const std::string store = common + "Orvik PCD/";
+  const std::string common = machine.commonFiles + "/" + names::kCommonDataFolder + "/";
 
   // The payload database: the two products, the paths of the locale
   // fix-up, and the session IDs of a product whose signature is not the
@@ -215,7 +217,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   std::string driverDocument;
   std::string secondId;
   {
-    Connection pdb(common + "caps/pdb.db", SQLITE_OPEN_READONLY);
+    Connection pdb(common + Slashed(PayloadDatabase()), SQLITE_OPEN_READONLY);
     ProductRow first;
     ProductRow second;
     if (!FindProducts(pdb, first, second)) {
@@ -245,7 +247,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   std::string installDate;
   std::string languages;
   {
-    Connection pcd(store + "pcd.db", SQLITE_OPEN_READWRITE);
+    Connection pcd(common + Slashed(ConfigurationDatabase()), SQLITE_OPEN_READWRITE);
     if (!pcd.Run("PRAGMA synchronous = NORMAL; BEGIN")) {
       error = "the floor cannot open pcd.db";
       return false;
@@ -271,7 +273,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
 
   // The cache database: both agreement records in one transaction.
   {
-    Connection cache(store + "cache/cache.db", SQLITE_OPEN_READWRITE);
+    Connection cache(common + Slashed(CacheDatabase()), SQLITE_OPEN_READWRITE);
     Statement write(cache,
                     "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
     if (!cache.Run("PRAGMA synchronous = NORMAL; BEGIN") ||
@@ -295,8 +297,8 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
       return false;
     }
   }
-  if (!FlushFolder(settingsFolder) || !CopyDurably(common + "caps/caps.db", common + "backup/caps.db", true) ||
-      !FlushFolder(common + "backup")) {
+  if (!FlushFolder(settingsFolder) || !CopyDurably(common + Slashed(InstallerDatabase()), common + Slashed(InstallerBackup()), true) ||
+      !FlushFolder(common + names::kBackupFolder)) {
     error = "the floor cannot copy the settings files or back up caps.db";
     return false;
   }

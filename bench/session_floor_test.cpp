@@ -16,6 +16,7 @@
 
 #include "scaled_machine.h"
 #include "session_work.h"
+#include "support/data_files.h"
 
 namespace {
 
@@ -144,11 +145,11 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
     std::ofstream(settings / name, std::ios::binary) << "[Language]\nlocale=en_US\n";
   }
-  const std::string store = machine.commonFiles + "/Orvik/Orvik PCD/";
-  ASSERT_TRUE(Execute(store + "pcd.db", "DELETE FROM domain_data WHERE subDomain = '" + machine.suite.secondProductCode +
+  const std::string common = machine.commonFiles + "/" + customhooks::names::kCommonDataFolder + "/";
+  ASSERT_TRUE(Execute(common + Slashed(ConfigurationDatabase()), "DELETE FROM domain_data WHERE subDomain = '" + machine.suite.secondProductCode +
                                             "' AND key IN ('DefaultDriverPayload', 'installedLanguages')"));
-  ASSERT_TRUE(Execute(store + "cache/cache.db", "DELETE FROM domain_data"));
-  const stdfs::path pcf = machine.commonFiles + "/Orvik/PCF";
+  ASSERT_TRUE(Execute(common + Slashed(CacheDatabase()), "DELETE FROM domain_data"));
+  const stdfs::path pcf = common + customhooks::names::kPcfFolder;
   ASSERT_GT(stdfs::remove_all(pcf), 1u);
   stdfs::create_directory(pcf);
   stdfs::copy(root, saved, stdfs::copy_options::recursive);
@@ -164,7 +165,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   // end state being the same says that the floor wrote them as well).
   const std::vector<stdfs::path> written = {
       document, settings / "TesselStudio.ini", settings / "TesselStudioC.ini",
-      machine.commonFiles + "/Orvik/backup/caps.db", store + "pcd.db", store + "cache/cache.db"};
+      common + Slashed(InstallerBackup()), common + Slashed(ConfigurationDatabase()), common + Slashed(CacheDatabase())};
   for (const stdfs::path& file : written) {
     const std::string name = stdfs::relative(file, root).string();
     EXPECT_NE(before.count(name) ? before.at(name) : "", module.count(name) ? module.at(name) : "") << name;

@@ -13,6 +13,10 @@
 #include "fs/folders.h"
 #include "fs/paths.h"
 #include "storage/pdb_reader.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -64,8 +68,8 @@ std::string Join(const std::string& base, const std::string& part) {
 SessionOutcome RunModuleSession(const ScaledMachine& machine) {
   SessionOutcome outcome;
   const HookProperty properties[] = {
-      {"mediaSignature", reinterpret_cast<std::uintptr_t>(machine.suite.driverCode.c_str())},
-      {"installLanguage", reinterpret_cast<std::uintptr_t>(kInstallLanguage)},
+      {names::kMediaSignatureProperty, reinterpret_cast<std::uintptr_t>(machine.suite.driverCode.c_str())},
+      {names::kInstallLanguageProperty, reinterpret_cast<std::uintptr_t>(kInstallLanguage)},
       {nullptr, 0},
   };
   g_lines = &outcome.lines;
@@ -106,7 +110,7 @@ bool TouchInstallerDatabase(std::string& error) {
     error = "no common data folder";
     return false;
   }
-  Database caps = OpenDatabase(Join(Join(common, "caps"), "caps.db"), SQLITE_OPEN_READWRITE);
+  Database caps = OpenDatabase(Join(common, InstallerDatabase()), SQLITE_OPEN_READWRITE);
   if (!caps || !Exec(caps.get(),
                      "INSERT OR REPLACE INTO install_log (id, entry) "
                      "VALUES (1, 'payload 0 installed at ' || strftime('%Y-%m-%d %H:%M:%f', 'now'))")) {
@@ -132,7 +136,7 @@ std::string ModulePayloadSearch(customhooks::storage::PayloadDatabase& pdb) {
 FloorPayloadSearch::FloorPayloadSearch() {
   std::string common;
   if (!customhooks::integration::LocateCommonDataFolder(common)) return;
-  db_ = OpenDatabase(Join(Join(common, "caps"), "pdb.db"), SQLITE_OPEN_READONLY).release();
+  db_ = OpenDatabase(Join(common, PayloadDatabase()), SQLITE_OPEN_READONLY).release();
 }
 
 FloorPayloadSearch::~FloorPayloadSearch() { sqlite3_close(db_); }

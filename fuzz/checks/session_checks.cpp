@@ -16,6 +16,10 @@
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 #include "support/hot_journal.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 #include <sqlite3.h>
 
@@ -241,7 +245,7 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
   }
   if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
   if (f[kFirstProductSignature]) {
-    payloads().SetPayloadData(suite.firstProductCode, 0, "mediaSignature", Text(*f[kFirstProductSignature]));
+    payloads().SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, Text(*f[kFirstProductSignature]));
   }
   if (f[kMostRecentSession]) {
     payloads().SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
@@ -254,8 +258,8 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     extra.version = f[kExtraVersion] ? Text(*f[kExtraVersion]) : "4.6.1";
     extra.installTime = 1765000000;
     if (payloads().AddPayload(extra)) {
-      payloads().SetPayloadData(extra.id, 0, "mediaSignature", signature);
-      payloads().SetPayloadData(extra.id, 5, "mediaSignature", signature);
+      payloads().SetPayloadData(extra.id, names::kPayloadDataDomain, names::kMediaSignatureProperty, signature);
+      payloads().SetPayloadData(extra.id, names::kSecondProductDataDomain, names::kMediaSignatureProperty, signature);
     }
   }
   if (pdb) pdb->Commit();
@@ -274,7 +278,7 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
                  SavesInsideMachine(machine, path);
   }
 
-  const std::string cache = NativePath(machine.commonData + "\\Orvik PCD\\cache\\cache.db");
+  const std::string cache = NativePath(machine.commonData + "\\" + CacheDatabase());
   if (f[kCacheSchema] || f[kCacheJournal]) {
     std::error_code ec;
     stdfs::create_directories(stdfs::u8path(cache).parent_path(), ec);
@@ -296,7 +300,7 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
   }
 
   if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\caps\\pdb.db"));
-  if (HasOption(f, 'C')) static_cast<void>(RemoveFile(machine.commonData + "\\Orvik PCD\\pcd.db"));
+  if (HasOption(f, 'C')) static_cast<void>(RemoveFile(machine.commonData + "\\" + ConfigurationDatabase()));
   layout.payloadDatabase = NativePath(machine.commonData + "\\caps\\pdb.db");
   return true;
 }
@@ -385,10 +389,10 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
   auto value = [](const char* text) { return reinterpret_cast<std::uintptr_t>(text); };
   std::vector<HookProperty> map;
   if (!HasOption(fields, 'S')) {
-    map.push_back({"mediaSignature", HasOption(fields, 'N') ? 0 : value(layout.signature.c_str())});
+    map.push_back({names::kMediaSignatureProperty, HasOption(fields, 'N') ? 0 : value(layout.signature.c_str())});
   }
-  if (!HasOption(fields, 'L')) map.push_back({"installLanguage", value(language.c_str())});
-  if (HasOption(fields, 'D')) map.push_back({"installLanguage", value("de_DE")});
+  if (!HasOption(fields, 'L')) map.push_back({names::kInstallLanguageProperty, value(language.c_str())});
+  if (HasOption(fields, 'D')) map.push_back({names::kInstallLanguageProperty, value("de_DE")});
   map.push_back({nullptr, 0});
 
   const bool reinstall = HasOption(fields, 'R');

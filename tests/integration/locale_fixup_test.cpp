@@ -3,6 +3,7 @@
 
 #include "fs/files.h"
 #include "integration/session_fixture.h"
+#include "storage/product_names.h"
 
 using namespace customhooks::fs;
 
@@ -77,7 +78,7 @@ TEST_F(LocaleFixup, CaseDifferentDocumentTailTakesTheWholePath) {
   // "RMT\APPLICATION.xml" is not the tail: the whole path is the install
   // folder, so the copy lands beside it, not over the product's file.
   const std::string path = suite_.firstProductFolder + "RMT\\APPLICATION.xml";
-  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath", path));
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, customhooks::names::kPayloadDataDomain, "RMTConfigPath", path));
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1], P("Successfully Updated fr_FR in TesselStudio.ini"));
@@ -88,8 +89,8 @@ TEST_F(LocaleFixup, CaseDifferentDocumentTailTakesTheWholePath) {
 TEST_F(LocaleFixup, UnreadableDocumentPathCopiesNothing) {
   WipeCommonData();
   ASSERT_TRUE(AddPayloads({{suite_.firstProductCode, "Weft", "Orvik Tessel Studio 4.6", "4.6.1", 2, 1}}));
-  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "mediaSignature", suite_.driverCode));
-  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, customhooks::names::kPayloadDataDomain, customhooks::names::kMediaSignatureProperty, suite_.driverCode));
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, customhooks::names::kPayloadDataDomain, "RMTConfigPath",
                              suite_.firstProductFolder + "RMT\\application.xml"));
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   ASSERT_EQ(lines.size(), 1u);
@@ -102,9 +103,9 @@ TEST_F(LocaleFixup, UnreadableDocumentPathCopiesNothing) {
 // into the installer's working folder.
 TEST_F(LocaleFixup, EmptyDocumentPathCopiesNothing) {
   for (const bool product : {true, false}) {
-    ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "RMTConfigPath",
+    ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, customhooks::names::kPayloadDataDomain, "RMTConfigPath",
                                product ? "" : suite_.firstProductFolder + "RMT\\application.xml"));
-    ASSERT_TRUE(SetPayloadData(suite_.driverCode, 0, "RMTConfigPath",
+    ASSERT_TRUE(SetPayloadData(suite_.driverCode, customhooks::names::kPayloadDataDomain, "RMTConfigPath",
                                product ? suite_.driverFolder + "RMT\\application.xml" : ""));
     const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
     ASSERT_EQ(lines.size(), 1u);

@@ -8,6 +8,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
+#include "storage/product_names.h"
 #include "support/test_machine.h"
 
 namespace customhooks::integration {
@@ -26,9 +27,9 @@ TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMis
   std::filesystem::remove_all(commonData);
   std::string folder;
   ASSERT_TRUE(LocatePcfFolder(folder));
-  EXPECT_EQ(folder, machine.commonData() + "\\PCF");
+  EXPECT_EQ(folder, machine.commonData() + "\\" + names::kPcfFolder);
   EXPECT_TRUE(std::filesystem::is_directory(commonData)) << "the common data folder is created";
-  EXPECT_FALSE(std::filesystem::exists(commonData / "PCF")) << "the PCF folder is not";
+  EXPECT_FALSE(std::filesystem::exists(commonData / names::kPcfFolder)) << "the PCF folder is not";
 }
 
 TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated) {
@@ -37,17 +38,17 @@ TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated
     DataFolder which;
     const char* relative;
   } kFolders[] = {
-      {DataFolder::kConfiguration, "\\Orvik PCD"},
-      {DataFolder::kCache, "\\Orvik PCD\\cache"},
-      {DataFolder::kPayloads, "\\caps"},
-      {DataFolder::kBackup, "\\backup"},
+      {DataFolder::kConfiguration, names::kConfigurationFolder},
+      {DataFolder::kCache, names::kCacheFolder},
+      {DataFolder::kPayloads, names::kPayloadsFolder},
+      {DataFolder::kBackup, names::kBackupFolder},
   };
   std::string common;
   ASSERT_TRUE(LocateCommonDataFolder(common));
   for (const auto& folder : kFolders) {
     std::string path;
     ASSERT_TRUE(DataFolderIn(common, folder.which, path)) << folder.relative;
-    EXPECT_EQ(path, machine.commonData() + folder.relative);
+    EXPECT_EQ(path, machine.commonData() + "\\" + folder.relative);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(path)))) << path;
   }
 }
@@ -90,8 +91,8 @@ TEST(ProductFoldersTest, PcfFolderPrefersASeparateX86Folder) {
   SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
   std::string pcf;
   ASSERT_TRUE(LocatePcfFolder(pcf));
-  EXPECT_EQ(pcf, x86 + "\\Orvik\\PCF");
-  EXPECT_TRUE(std::filesystem::is_directory(OnDisk(x86 + "\\Orvik")));
+  EXPECT_EQ(pcf, x86 + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
+  EXPECT_TRUE(std::filesystem::is_directory(OnDisk(x86 + "\\" + names::kCommonDataFolder)));
   std::string common;
   ASSERT_TRUE(LocateCommonDataFolder(common));
   EXPECT_EQ(common, machine.commonData()) << "the databases stay in the Common Files folder";
@@ -112,7 +113,7 @@ TEST(ProductFoldersTest, CommonDataFolderOfTheDocumentsMustFitThePathBuffer) {
     std::string pcf = "untouched";
     if (length == 1017u) {
       ASSERT_TRUE(LocatePcfFolder(pcf));
-      EXPECT_EQ(pcf, common + "\\Orvik\\PCF");
+      EXPECT_EQ(pcf, common + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
     } else {
       EXPECT_FALSE(LocatePcfFolder(pcf));
       EXPECT_EQ(pcf, "untouched");

@@ -9,8 +9,11 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "integration/product_folders.h"
+#include "support/data_files.h"
+#include "storage/product_names.h"
 
 using namespace customhooks::fs;
+namespace names = customhooks::names;
 
 namespace {
 
@@ -22,8 +25,9 @@ Records ReadRecords(const std::string& path) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(NativePath(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT subDomain, key, value FROM domain_data WHERE domain = 1", -1,
-                           &stmt, nullptr) == SQLITE_OK) {
+    const std::string select =
+        "SELECT subDomain, key, value FROM domain_data WHERE domain = " + std::to_string(names::kConfigDomain);
+    if (sqlite3_prepare_v2(db, select.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
       while (sqlite3_step(stmt) == SQLITE_ROW) {
         auto text = [&](int i) {
           const unsigned char* t = sqlite3_column_text(stmt, i);
@@ -47,7 +51,7 @@ void SessionTest::SetUp() {
 }
 
 Properties SessionTest::SuiteProperties(const std::string& language) const {
-  return {{"mediaSignature", suite_.driverCode}, {"installLanguage", language}};
+  return {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, language}};
 }
 
 Lines SessionTest::CloseSession(const Properties& properties, int installMode) {
@@ -76,17 +80,15 @@ std::string SessionTest::PcfFolder() const {
   return customhooks::integration::LocatePcfFolder(folder) ? folder : std::string();
 }
 
-Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath("Orvik PCD\\pcd.db")); }
+Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath(ConfigurationDatabase())); }
 
 void SessionTest::StoreNullConfigValue(const std::string& subdomain, const std::string& key) const {
   sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(NativePath(CommonDataPath("Orvik PCD\\pcd.db")).c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(NativePath(CommonDataPath(ConfigurationDatabase())).c_str(), &db), SQLITE_OK);
   sqlite3_stmt* stmt = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) "
-                               "VALUES (1, ?, ?, NULL)",
-                               -1, &stmt, nullptr),
-            SQLITE_OK);
+  const std::string insert = "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (" +
+                             std::to_string(names::kConfigDomain) + ", ?, ?, NULL)";
+  ASSERT_EQ(sqlite3_prepare_v2(db, insert.c_str(), -1, &stmt, nullptr), SQLITE_OK);
   sqlite3_bind_text(stmt, 1, subdomain.c_str(), -1, SQLITE_TRANSIENT);
   sqlite3_bind_text(stmt, 2, key.c_str(), -1, SQLITE_TRANSIENT);
   EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
@@ -95,7 +97,7 @@ void SessionTest::StoreNullConfigValue(const std::string& subdomain, const std::
 }
 
 Records SessionTest::CacheRecords() const {
-  return ReadRecords(CommonDataPath("Orvik PCD\\cache\\cache.db"));
+  return ReadRecords(CommonDataPath(CacheDatabase()));
 }
 
 void SessionTest::WipeCommonData() const {

@@ -19,6 +19,10 @@
 #include "support/child_process.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -97,10 +101,10 @@ struct AdversaryBench::Machine {
   std::vector<std::string> lines;
   std::vector<std::pair<std::string, std::unique_ptr<ChildProcess>>> holders;
 
-  std::string In(const char* relative) const { return machine.commonData() + "\\" + relative; }
-  std::string Pdb() const { return In("caps\\pdb.db"); }
-  std::string Pcd() const { return In("Orvik PCD\\pcd.db"); }
-  std::string Caps() const { return In("caps\\caps.db"); }
+  std::string In(const std::string& relative) const { return machine.commonData() + "\\" + relative; }
+  std::string Pdb() const { return In(PayloadDatabase()); }
+  std::string Pcd() const { return In(ConfigurationDatabase()); }
+  std::string Caps() const { return In(InstallerDatabase()); }
   std::string Linked(const char* name) const { return machine.scratch() + "\\linked\\" + name; }
   std::string Spare() const { return machine.scratch() + "\\spare.db"; }
 
@@ -140,9 +144,9 @@ struct AdversaryBench::Machine {
            WriteInPlace(m.Caps(), bytes);
          }},
         {"cache.db removed", Staging::kNone,
-         [](Machine& m) { std::remove(NativePath(m.In("Orvik PCD\\cache\\cache.db")).c_str()); }},
+         [](Machine& m) { std::remove(NativePath(m.In(CacheDatabase())).c_str()); }},
         {"the backup removed", Staging::kNone,
-         [](Machine& m) { std::remove(NativePath(m.In("backup\\caps.db")).c_str()); }},
+         [](Machine& m) { std::remove(NativePath(m.In(InstallerBackup())).c_str()); }},
         {"pdb.db made read-only", Staging::kNone, [](Machine& m) { MakeReadOnly(m.Pdb()); }},
         {"pcd.db written by another SQLite writer", Staging::kNone,
          [](Machine& m) { Exec(m.Pcd(), "UPDATE domain_data SET value = 'written' WHERE key = 'InstallDate'"); }},
@@ -267,7 +271,7 @@ AdversaryBench::AdversaryBench() : machine_(std::make_unique<Machine>()) {
   sqlitefaults::Install();
   sqlitefaults::SetSleepsWait(false);
   m.ready = LayOutSampleSuite(m.machine.scratch() + "\\Program Files", m.suite);
-  m.properties = {{"mediaSignature", m.suite.driverCode}, {"installLanguage", "fr_MA"}};
+  m.properties = {{names::kMediaSignatureProperty, m.suite.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
   m.linksWork = SymbolicLinksWork(m.machine.scratch());
   m.initial = m.roots.Capture();
   Machine::running = &m;

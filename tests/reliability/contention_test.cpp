@@ -25,6 +25,10 @@
 #include "samplesuite/sample_machine.h"
 #include "support/child_process.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -52,7 +56,7 @@ class Contention : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
     initial_ = roots_.Capture();
     // What one session alone leaves behind.
     ASSERT_EQ(CloseInstallSession(properties_).status, 0);
@@ -85,7 +89,7 @@ class Contention : public ::testing::Test {
 TEST_F(Contention, EightSessionsAndAnInstallerWritingAtOnceLoseNothing) {
   const char* rounds = std::getenv("CH_CONTENTION_ROUNDS");
   const int roundCount = rounds != nullptr ? std::atoi(rounds) : 2;
-  const std::vector<std::string> databases = {Native("Orvik PCD\\pcd.db"), Native("Orvik PCD\\cache\\cache.db")};
+  const std::vector<std::string> databases = {Native(ConfigurationDatabase()), Native(CacheDatabase())};
   int sessions = 0;
   int lockLines = 0;
   std::size_t writerRecords = 0;
@@ -226,7 +230,7 @@ class HeldLock : public Contention {
 };
 
 TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets) {
-  const SessionOutcome outcome = SessionBehindLock(Native("Orvik PCD\\cache\\cache.db"));
+  const SessionOutcome outcome = SessionBehindLock(Native(CacheDatabase()));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_LT(seconds_, 30.0);
   // The first product's first write waits out the busy timeout.
@@ -242,14 +246,14 @@ TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets
 TEST_F(HeldLock, CacheReadForFiveSecondsFailsTheAgreementCommitItMeetsAndSaysSo) {
   // The records can be written while another process reads the file, but
   // not committed: a commit that waits out the busy timeout is a failure.
-  const SessionOutcome outcome = SessionBehindLock(Native("Orvik PCD\\cache\\cache.db"), "shared");
+  const SessionOutcome outcome = SessionBehindLock(Native(CacheDatabase()), "shared");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kFirst + "EULA_ACCEPTED failed"))) << Joined(outcome.lines);
   ExpectAgreementRecordsAsReported(outcome);
 }
 
 TEST_F(HeldLock, ConfigurationDatabaseLockedForFiveSecondsFailsTheDriverRecordWritesItMeets) {
-  const SessionOutcome outcome = SessionBehindLock(Native("Orvik PCD\\pcd.db"));
+  const SessionOutcome outcome = SessionBehindLock(Native(ConfigurationDatabase()));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_LT(seconds_, 30.0);
   ExpectRecordAsReported(outcome, "pcd.db",

@@ -37,6 +37,10 @@
 #include "samplesuite/sample_machine.h"
 #include "storage/pcd_store.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 
@@ -113,7 +117,7 @@ struct CopyFiles {
     if (work == Work::kSessions) {
       if (!SetConfigRecord(driver, "InstallDate", DateOf(k))) ::_exit(4);
       Report(fd, 'D', k);
-      CloseInstallSession({{"mediaSignature", driver}, {"installLanguage", LanguageOf(k)}});
+      CloseInstallSession({{names::kMediaSignatureProperty, driver}, {names::kInstallLanguageProperty, LanguageOf(k)}});
       Report(fd, 'S', k);
       continue;
     }
@@ -184,7 +188,7 @@ class CrashTest : public ::testing::Test {
     ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", std::string("date-") + kDatePlaceholder));
     const auto started = std::chrono::steady_clock::now();
     const SessionOutcome outcome =
-        CloseInstallSession({{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}});
+        CloseInstallSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}});
     sessionTime_ = std::chrono::steady_clock::now() - started;
     ASSERT_EQ(outcome.status, 0);
     documentTemplate_ = ReadWholeFile(suite_.secondProductDocument);
@@ -278,9 +282,9 @@ class CrashTest : public ::testing::Test {
     const std::string backup = ReadWholeFile(machine_.commonData() + "\\backup\\caps.db");
     EXPECT_TRUE(backup.empty() || backup == caps_) << "backup of caps.db holds " << backup.size() << " bytes";
 
-    ExpectDateRecord(Records(now, "Orvik PCD/pcd.db"), RecordKey("1", suite_.driverCode, "InstallDate"), dated,
+    ExpectDateRecord(Records(now, Slashed(ConfigurationDatabase())), RecordKey("1", suite_.driverCode, "InstallDate"), dated,
                      kInitialInstallDate, "driver's InstallDate");
-    const DomainRecords cache = Records(now, "Orvik PCD/cache/cache.db");
+    const DomainRecords cache = Records(now, Slashed(CacheDatabase()));
     const auto language = cache.find(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE"));
     if (language == cache.end()) {
       EXPECT_EQ(finished, 0u) << "EULA_LANGUAGE lost";
@@ -295,7 +299,7 @@ class CrashTest : public ::testing::Test {
     const unsigned long saved = reports.count('W') ? reports.at('W') : 0;
     ExpectDocumentVersion(suite_.secondProductDocument, false, saved, "application.xml");
     ExpectDocumentVersion(sharedCopy_, true, saved, "shared copy");
-    const DomainRecords cache = Records(now, "Orvik PCD/cache/cache.db");
+    const DomainRecords cache = Records(now, Slashed(CacheDatabase()));
     std::map<std::string, int> values;
     for (int r = 0; r < kBatchRecords; ++r) {
       const std::string key = RecordKey("1", kBatchSubdomain, "r" + std::to_string(r));
@@ -386,7 +390,7 @@ TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
                             problem.find("application.xml") != std::string::npos ||
                             problem.find(".PXP-10-4471-2093.xml") != std::string::npos ||
                             problem.find("TesselStudio") != std::string::npos ||
-                            problem.find("backup/caps.db") != std::string::npos ||
+                            problem.find(Slashed(InstallerBackup())) != std::string::npos ||
                             problem.find("record ") != std::string::npos ||
                             problem.find("copy-target") != std::string::npos;
       EXPECT_TRUE(expected) << "after kill " << i << ": " << problem;

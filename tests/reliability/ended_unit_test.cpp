@@ -12,6 +12,7 @@
 #include "fs/files.h"
 #include "reliability/sqlite_fault_vfs.h"
 #include "storage/pcd_store.h"
+#include "storage/product_names.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
@@ -37,8 +38,8 @@ std::optional<std::string> Stored(const std::string& file, const std::string& ke
 TEST(EndedUnit, WritesAfterSqliteEndedTheTransactionBelongToTheUnit) {
   ASSERT_TRUE(sqlitefaults::Install());
   TestMachine machine;
-  const std::string folder = machine.commonData() + "\\\\Orvik PCD";
-  const std::string file = folder + "\\\\pcd.db";
+  const std::string folder = machine.commonData() + "\\\\" + customhooks::names::kConfigurationFolder;
+  const std::string file = folder + "\\\\" + customhooks::names::kConfigurationFile;
   for (const bool commit : {true, false}) {
     SCOPED_TRACE(commit ? "committed" : "rolled back");
     std::unique_ptr<DomainStore> store;

@@ -20,6 +20,10 @@
 #include "storage/pcd_store.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 namespace {
 
@@ -37,7 +41,7 @@ class FaultSweep : public ::testing::Test {
     sqlitefaults::SetSyncReachesDisk(false);
     env_.FailNth(EnvCall::kAny, 0);
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
     before_ = roots_.Capture();
     // Every session of the sweep starts from the machine as Restore lays it
     // out, on files whose stamps vouch for them, so that each makes the

@@ -25,6 +25,10 @@
 #include "samplesuite/sample_machine.h"
 #include "support/hot_journal.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
+#include "support/data_files.h"
+
+namespace names = customhooks::names;
 
 using customhooks::fs::NativePath;
 
@@ -86,7 +90,7 @@ class PlantedCache : public ::testing::Test {
   void SetUp() override {
     if (::geteuid() != 0 || PlainUser() == nullptr) GTEST_SKIP() << "needs root and the user nobody";
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{"mediaSignature", suite_.driverCode}, {"installLanguage", "fr_MA"}};
+    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
     first_ = CloseInstallSession(properties_);
     ASSERT_EQ(first_.status, 0);
     ASSERT_TRUE(Exists(cache_));
@@ -144,8 +148,8 @@ class PlantedCache : public ::testing::Test {
   SampleSuite suite_;
   Properties properties_;
   SessionOutcome first_;
-  const std::string cacheFolder_ = Native(machine_.commonData() + "\\Orvik PCD\\cache");
-  const std::string cache_ = cacheFolder_ + "/cache.db";
+  const std::string cacheFolder_ = Native(machine_.commonData() + "\\" + names::kCacheFolder);
+  const std::string cache_ = cacheFolder_ + "/" + names::kCacheFile;
   const std::string journal_ = cache_ + "-journal";
   const std::string private_ = Native(machine_.scratch() + "\\private");
   const std::string victim_ = private_ + "/victim";
@@ -323,7 +327,7 @@ TEST_F(PlantedCache, ModesDoNotFollowTheUmask) {
     EXPECT_EQ(outcome.status, 0);
     EXPECT_EQ(StatOf(common + "/PCF").st_mode & 07777, 0755u);
     EXPECT_EQ(StatOf(common + "/backup").st_mode & 07777, 0755u);
-    EXPECT_EQ(StatOf(common + "/backup/caps.db").st_mode & 0022, 0u);
+    EXPECT_EQ(StatOf(common + "/" + Slashed(InstallerBackup())).st_mode & 0022, 0u);
     EXPECT_EQ(StatOf(document).st_mode & 07777, 0644u);
     EXPECT_EQ(StatOf(document).st_uid, PlainUser()->pw_uid);
     int documents = 0;
@@ -339,7 +343,7 @@ TEST_F(PlantedCache, ModesDoNotFollowTheUmask) {
 // breaks and escapes are spelt out, and a long value is cut with a mark.
 TEST_F(PlantedCache, StoredValuesReachTheLogAsPlainText) {
   const std::string forged = "C:\\x\r\nKX6 Suites Custom hook: forged\x1b[2J";
-  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, 0, "mediaSignature", forged));
+  ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, forged));
   ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", std::string(100000, 'p')));
   const SessionOutcome outcome = CloseInstallSession(properties_);
   EXPECT_TRUE(HasLine(outcome.lines,

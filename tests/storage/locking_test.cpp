@@ -13,6 +13,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
 
 namespace customhooks::storage {
 namespace {
@@ -22,13 +23,13 @@ constexpr int kHoldMs = 6000;
 
 class LockingTest : public ::testing::Test {
  protected:
-  std::string StoreFolder() const { return PathOf(machine_.commonData(), {"Orvik PCD"}); }
-  std::string CacheFolder() const { return PathOf(StoreFolder(), {"cache"}); }
-  std::string PcdFile() const { return PathOf(StoreFolder(), {"pcd.db"}); }
-  std::string CacheFile() const { return PathOf(CacheFolder(), {"cache.db"}); }
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {"caps"}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {"backup"}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {"pdb.db"}); }
+  std::string StoreFolder() const { return PathOf(machine_.commonData(), {names::kConfigurationFolder}); }
+  std::string CacheFolder() const { return PathOf(machine_.commonData(), {names::kCacheFolder}); }
+  std::string PcdFile() const { return PathOf(StoreFolder(), {names::kConfigurationFile}); }
+  std::string CacheFile() const { return PathOf(CacheFolder(), {names::kCacheFile}); }
+  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
+  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
+  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
   std::string Marker() const { return PathOf(machine_.scratch(), {"locked.marker"}); }
 
   // Writes and commits one record through a configuration handle.

@@ -13,6 +13,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
 
 namespace customhooks::storage {
 
@@ -22,10 +23,10 @@ namespace {
 
 class PcdStoreTest : public ::testing::Test {
  protected:
-  std::string StoreFolder() const { return PathOf(machine_.commonData(), {"Orvik PCD"}); }
-  std::string CacheFolder() const { return PathOf(StoreFolder(), {"cache"}); }
-  std::string PcdFile() const { return PathOf(StoreFolder(), {"pcd.db"}); }
-  std::string CacheFile() const { return PathOf(CacheFolder(), {"cache.db"}); }
+  std::string StoreFolder() const { return PathOf(machine_.commonData(), {names::kConfigurationFolder}); }
+  std::string CacheFolder() const { return PathOf(machine_.commonData(), {names::kCacheFolder}); }
+  std::string PcdFile() const { return PathOf(StoreFolder(), {names::kConfigurationFile}); }
+  std::string CacheFile() const { return PathOf(CacheFolder(), {names::kCacheFile}); }
 
   std::unique_ptr<DomainStore> Open() const {
     std::unique_ptr<DomainStore> store;

@@ -22,6 +22,7 @@
 #include "storage_test_support.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
 
 namespace customhooks::storage {
 
@@ -37,11 +38,11 @@ std::vector<std::string> ToStrings(const TextList& list) {
 
 class PdbReaderTest : public ::testing::Test {
  protected:
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {"caps"}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {"pdb.db"}); }
-  std::string InstallerFile() const { return PathOf(CapsFolder(), {"caps.db"}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {"backup"}); }
-  std::string BackupFile() const { return PathOf(BackupFolder(), {"caps.db"}); }
+  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
+  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
+  std::string InstallerFile() const { return PathOf(CapsFolder(), {names::kInstallerFile}); }
+  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
+  std::string BackupFile() const { return PathOf(BackupFolder(), {names::kInstallerFile}); }
 
   std::unique_ptr<PayloadDatabase> Open() const {
     std::unique_ptr<PayloadDatabase> database;
@@ -484,13 +485,13 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
     const std::string folder = PathOf(machine_.commonData(), {"case", std::to_string(++number).c_str()});
     if (!c.schema.empty()) {
       MakeFolders(folder);
-      RawDatabase raw(PathOf(folder, {"pdb.db"}), true);
+      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}), true);
       ASSERT_EQ(raw.Exec(c.schema), SQLITE_OK);
     }
     std::unique_ptr<PayloadDatabase> db;
     ASSERT_EQ(OpenPayloadDatabase(folder, &db), kOk);
     {
-      RawDatabase raw(PathOf(folder, {"pdb.db"}));
+      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}));
       ASSERT_EQ(raw.Exec(c.rows), SQLITE_OK);
     }
     Transaction snapshot = db->BeginRead();
@@ -571,14 +572,14 @@ TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
   EXPECT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, WithoutABackupFolderNothingIsCopied) {
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer"));
   EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), ""), Code::kNotFound);
-  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{"caps.db"}));
+  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{names::kInstallerFile}));
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
@@ -592,7 +593,7 @@ TEST_F(PdbReaderTest, EveryBackupRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
   ASSERT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
@@ -622,7 +623,7 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   EXPECT_EQ(BackUp(), kOk);
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
@@ -639,7 +640,7 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   EXPECT_EQ(BackUp(), Code::kFileError);
   EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
   EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}))
+  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}))
       << "no temporary copy may be left behind";
 }
 
@@ -732,7 +733,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     if (!test.copied) {
       EXPECT_EQ(std::filesystem::last_write_time(backupPath), before) << "an identical backup is not written";
     }
-    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{"caps.db"}));
+    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 
     env.FailNth(EnvCall::kAny, 0);
     EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);

@@ -20,6 +20,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/test_machine.h"
+#include "storage/product_names.h"
 
 namespace customhooks::storage {
 
@@ -44,8 +45,8 @@ bool Exists(const std::string& path) {
 class SharedCacheTest : public ::testing::Test {
  protected:
   SharedCacheTest()
-      : folder_(PathOf(machine_.commonData(), {"Orvik PCD", "cache"})),
-        cache_(PathOf(folder_, {"cache.db"})),
+      : folder_(PathOf(machine_.commonData(), {names::kCacheFolder})),
+        cache_(PathOf(folder_, {names::kCacheFile})),
         private_(PathOf(machine_.scratch(), {"private"})),
         secret_(PathOf(private_, {"secret.db"})),
         inner_(PathOf(private_, {"inner"})) {
