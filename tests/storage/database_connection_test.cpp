@@ -70,7 +70,7 @@ class DatabaseConnectionTest : public ::testing::Test {
   // Opens and closes once, leaving a version-1 file with one recorded open.
   void CreateFile() const {
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kOk);
+    ASSERT_OK(connection->state());
   }
 
   std::string Count(const char* table) const {
@@ -86,8 +86,8 @@ class DatabaseConnectionTest : public ::testing::Test {
 TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
   ASSERT_FALSE(IsFolderOnDisk(PathOf(machine_.scratch(), {"one"})));
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  EXPECT_EQ(connection->Execute("SELECT 1"), kOk);
+  ASSERT_OK(connection->state());
+  EXPECT_OK(connection->Execute("SELECT 1"));
   EXPECT_TRUE(IsFileOnDisk(File()));
 
   RawDatabase raw(File());
@@ -101,7 +101,7 @@ TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
 TEST_F(DatabaseConnectionTest, StepThatKeepsTheVersionRunsAgainAtEveryOpen) {
   for (int i = 0; i < 3; ++i) {
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kOk);
+    ASSERT_OK(connection->state());
   }
   EXPECT_EQ(Count("opens"), "3");
   RawDatabase raw(File());
@@ -115,7 +115,7 @@ TEST_F(DatabaseConnectionTest, DatabaseAtTargetVersionGetsNoStep) {
     ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '2' WHERE key = 'schema_version'"), SQLITE_OK);
   }
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kOk);
+  EXPECT_OK(connection->state());
   connection.reset();
   EXPECT_EQ(Count("opens"), "1");
 }
@@ -127,7 +127,7 @@ TEST_F(DatabaseConnectionTest, NewerButCompatibleDatabaseIsUsedWithoutSteps) {
     ASSERT_EQ(raw.Exec("UPDATE pcd_meta SET value = '7' WHERE key = 'schema_version'"), SQLITE_OK);
   }
   auto connection = Connect();
-  EXPECT_EQ(connection->state(), kOk);
+  EXPECT_OK(connection->state());
   connection.reset();
   EXPECT_EQ(Count("opens"), "1");
 }
@@ -137,7 +137,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
   EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
 }
@@ -146,7 +146,7 @@ TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
   WriteVersionedDatabase(File(), "2", nullptr);
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kNotFound);
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
 }
 
 TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
@@ -154,7 +154,7 @@ TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   ASSERT_TRUE(WriteWholeFile(PathOf(File(), {"inside.txt"}), "keep me"));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   EXPECT_TRUE(IsFolderOnDisk(File()));
   EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
 }
@@ -166,7 +166,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   ASSERT_TRUE(WriteWholeFile(File(), junk));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kFileError);
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
 }
@@ -228,8 +228,8 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kOk) << c.what;
-    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk) << c.what;
+    ASSERT_OK(connection->state()) << c.what;
+    ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )")) << c.what;
     WaitOutTimestampGranularity();
     if (!c.change()) {
       std::printf("[ SKIPPED  ] %s: not possible on this platform\n", c.what);
@@ -282,7 +282,7 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
     std::filesystem::remove(std::filesystem::u8path(fs::NativePath(target)), ignored);
-    ASSERT_EQ(Connect(kFirstStepOnly, 1)->state(), kOk);
+    ASSERT_OK(Connect(kFirstStepOnly, 1)->state());
     ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', '2')"), SQLITE_OK);
     if (c.link) {
       std::filesystem::rename(std::filesystem::u8path(fs::NativePath(File())), std::filesystem::u8path(fs::NativePath(target)));
@@ -295,14 +295,14 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
     }
     WaitOutTimestampGranularity();
     auto connection = Connect(kFirstStepOnly, 1);
-    ASSERT_EQ(connection->state(), kOk);
-    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk);
+    ASSERT_OK(connection->state());
+    ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )"));
     std::string value;
-    ASSERT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    ASSERT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
     ASSERT_TRUE(c.change());
-    EXPECT_EQ(connection->Reopen(), kOk);
+    EXPECT_OK(connection->Reopen());
     EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
-    EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    EXPECT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
     EXPECT_EQ(value, c.what == std::string("nothing happened") ? "2" : "3");
   }
 }
@@ -326,18 +326,18 @@ TEST_F(DatabaseConnectionTest, KeptConnectionReadsAWriteItsStampCannotTell) {
     SCOPED_TRACE(c.sql);
     std::error_code ignored;
     std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
-    ASSERT_EQ(Connect(kFirstStepOnly, 1)->state(), kOk);
+    ASSERT_OK(Connect(kFirstStepOnly, 1)->state());
     TwoSecondTimesEnv::WaitForFreshTwoSeconds();
     ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', '2')"), SQLITE_OK);
     auto connection = Connect(kFirstStepOnly, 1);
-    ASSERT_EQ(connection->state(), kOk);
-    ASSERT_EQ(connection->Execute("CREATE TEMP TABLE kept ( x INT )"), kOk);
+    ASSERT_OK(connection->state());
+    ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )"));
     std::string value;
-    ASSERT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    ASSERT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
     ASSERT_TRUE(RewriteKeepingTheCounter(File(), other, c.sql));
-    EXPECT_EQ(connection->Reopen(), kOk);
+    EXPECT_OK(connection->Reopen());
     EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
-    EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+    EXPECT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
     EXPECT_EQ(value, "3");
   }
 }
@@ -377,10 +377,10 @@ TEST_F(DatabaseConnectionTest, FileReplacedDuringTheOpenIsNotTakenForTheOneOpene
     // An open file can be renamed over on POSIX only.
     if (!env.renamed) GTEST_SKIP() << "an open file cannot be renamed over here";
   }
-  ASSERT_EQ(connection->state(), kOk);
-  EXPECT_EQ(connection->Reopen(), kOk);
+  ASSERT_OK(connection->state());
+  EXPECT_OK(connection->Reopen());
   std::string value;
-  EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+  EXPECT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
   EXPECT_EQ(value, "second");
 }
 
@@ -393,9 +393,9 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
     ASSERT_EQ(raw.Exec("CREATE TABLE opens ( n INT ); INSERT INTO opens VALUES (7);"), SQLITE_OK);
   }
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   std::string value;
-  EXPECT_EQ(connection->QueryText("SELECT n FROM opens", {}, &value), kOk);
+  EXPECT_OK(connection->QueryText("SELECT n FROM opens", {}, &value));
   EXPECT_EQ(value, "7");
   connection.reset();
 
@@ -407,7 +407,7 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
 TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
   auto connection = Connect(kFailingSecondStep);
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   connection.reset();
 
   RawDatabase raw(File());
@@ -418,7 +418,7 @@ TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
 TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
   auto connection = Connect(kFirstStepOnly, 2);
   EXPECT_EQ(connection->state(), Code::kMissingStep);
-  EXPECT_NE(connection->Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   connection.reset();
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
@@ -429,17 +429,17 @@ TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::string longName(300, 'n');
   DatabaseConnection connection(machine_.scratch(), longName, DatabaseOptions{kCountingSteps, 2, true});
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
-  EXPECT_NE(connection.Execute("SELECT 1"), kOk) << "a refused connection runs nothing";
+  EXPECT_FALSE((connection.Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
   EXPECT_EQ(FolderEntries(machine_.scratch()), before);
 }
 
 TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   EXPECT_EQ(connection->ApplySchemaStep(0), Code::kInvalidArgument);
   EXPECT_EQ(connection->ApplySchemaStep(3), Code::kMissingStep);
-  EXPECT_EQ(connection->ApplySchemaStep(2), kOk);
-  EXPECT_EQ(connection->Close(), kOk);
+  EXPECT_OK(connection->ApplySchemaStep(2));
+  EXPECT_OK(connection->Close());
   EXPECT_EQ(connection->ApplySchemaStep(2), Code::kUnusable);
   connection.reset();
   EXPECT_EQ(Count("opens"), "2");
@@ -451,15 +451,15 @@ TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
 
 TEST_F(DatabaseConnectionTest, QueryOutcomes) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   static const char kInsert[] = "INSERT INTO items VALUES (?1, ?2)";
-  ASSERT_EQ(connection->Execute(kInsert, {"b", "two"}), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', NULL)"), kOk);
-  ASSERT_EQ(connection->Execute(kInsert, {"c", -42}), kOk);
+  ASSERT_OK(connection->Execute(kInsert, {"b", "two"}));
+  ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', NULL)"));
+  ASSERT_OK(connection->Execute(kInsert, {"c", -42}));
   // Bound texts are values, never SQL: quotes and statement text stay data.
   const char hostile[] = "x'); DROP TABLE items; --";
-  ASSERT_EQ(connection->Execute(kInsert, {hostile, "it's"}), kOk);
-  EXPECT_EQ(connection->Execute("SELECT name FROM items"), kOk) << "rows are skipped";
+  ASSERT_OK(connection->Execute(kInsert, {hostile, "it's"}));
+  EXPECT_OK(connection->Execute("SELECT name FROM items")) << "rows are skipped";
 
   static const char kValueOf[] = "SELECT value FROM items WHERE name = ?1";
   const struct {
@@ -481,11 +481,11 @@ TEST_F(DatabaseConnectionTest, QueryOutcomes) {
   EXPECT_EQ(connection->QueryText("SELECT 1", {}, nullptr), Code::kInvalidArgument);
 
   TextList names;
-  EXPECT_EQ(connection->QueryColumn("SELECT name FROM items WHERE name < ?1 ORDER BY name", {"c"}, &names), kOk);
+  EXPECT_OK(connection->QueryColumn("SELECT name FROM items WHERE name < ?1 ORDER BY name", {"c"}, &names));
   ASSERT_EQ(names.size(), 2u);
   EXPECT_STREQ(names[0], "a");
   EXPECT_STREQ(names[1], "b");
-  EXPECT_EQ(connection->QueryColumn("SELECT value FROM items WHERE name = 'a'", {}, &names), kOk);
+  EXPECT_OK(connection->QueryColumn("SELECT value FROM items WHERE name = 'a'", {}, &names));
   ASSERT_EQ(names.size(), 1u);
   EXPECT_STREQ(names[0], "") << "a NULL column reads as the empty text";
   EXPECT_EQ(connection->QueryColumn("SELECT name FROM items WHERE 0", {}, &names), Code::kNotFound);
@@ -528,8 +528,8 @@ class SqliteHeapLimit {
 
 TEST_F(DatabaseConnectionTest, RunningOutOfMemoryGivesNoMemoryAndNoValue) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"), kOk);
+  ASSERT_OK(connection->state());
+  ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', 'alpha')"));
   {
     const SqliteHeapLimit limit(sqlite3_memory_used());
     std::string value = "kept";
@@ -541,7 +541,7 @@ TEST_F(DatabaseConnectionTest, RunningOutOfMemoryGivesNoMemoryAndNoValue) {
     EXPECT_EQ(connection->Execute("INSERT INTO items VALUES (?1, 'beta')", {"b"}), Code::kNoMemory);
   }
   std::string value;
-  EXPECT_EQ(connection->QueryText("SELECT group_concat(name) FROM items", {}, &value), kOk);
+  EXPECT_OK(connection->QueryText("SELECT group_concat(name) FROM items", {}, &value));
   EXPECT_EQ(value, "a");
 }
 
@@ -553,20 +553,20 @@ TEST_F(DatabaseConnectionTest, TransactionEndsAsItsOwnerDecides) {
   } kCases[] = {{"committed", true, "2"}, {"left without a commit", false, "0"}};
   for (const auto& c : kCases) {
     auto connection = Connect();
-    ASSERT_EQ(connection->state(), kOk);
-    ASSERT_EQ(connection->Execute("DELETE FROM items"), kOk);
+    ASSERT_OK(connection->state());
+    ASSERT_OK(connection->Execute("DELETE FROM items"));
     {
       Transaction transaction(*connection);
-      ASSERT_EQ(transaction.begun(), kOk);
-      ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-      ASSERT_EQ(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"), kOk);
-      ASSERT_EQ(connection->Execute("insert into items values ('b', '1')"), kOk);
+      ASSERT_OK(transaction.begun());
+      ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
+      ASSERT_OK(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"));
+      ASSERT_OK(connection->Execute("insert into items values ('b', '1')"));
       std::string value;
-      EXPECT_EQ(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value), kOk);
+      EXPECT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
       EXPECT_EQ(value, "2") << "pending changes are visible to their connection";
       EXPECT_EQ(Count("items"), "0") << c.what << ": nothing reaches others before the commit";
       if (c.commit) {
-        EXPECT_EQ(transaction.Commit(), kOk);
+        EXPECT_OK(transaction.Commit());
       }
     }
     EXPECT_EQ(Count("items"), c.count) << c.what;
@@ -575,17 +575,17 @@ TEST_F(DatabaseConnectionTest, TransactionEndsAsItsOwnerDecides) {
 
 TEST_F(DatabaseConnectionTest, WriteOutsideTransactionIsDurableAtOnce) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+  ASSERT_OK(connection->state());
+  ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
   EXPECT_EQ(Count("items"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   Transaction transaction(*connection);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
-  EXPECT_EQ(connection->Close(), kOk);
+  ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
+  EXPECT_OK(connection->Close());
   EXPECT_EQ(Count("items"), "0");
 }
 
@@ -593,9 +593,9 @@ TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
 // since the last flush: each flush costs a disk round trip.
 TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   // Whatever the open wrote is flushed here.
-  ASSERT_EQ(Transaction(*connection).Commit(), kOk);
+  ASSERT_OK(Transaction(*connection).Commit());
   customhooks::fs::FaultEnv env;
   const customhooks::fs::ScopedEnv scopedEnv(&env);
   const struct {
@@ -611,37 +611,37 @@ TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
     env.FailNth(customhooks::fs::EnvCall::kAny, 0);
     Transaction transaction(*connection);
     if (c.statement != nullptr) {
-      ASSERT_EQ(connection->Execute(c.statement), kOk) << c.what;
+      ASSERT_OK(connection->Execute(c.statement)) << c.what;
     }
-    ASSERT_EQ(transaction.Commit(), kOk) << c.what;
+    ASSERT_OK(transaction.Commit()) << c.what;
     const std::vector<std::string>& calls = env.CallsMade();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), c.flushed ? 1 : 0) << c.what;
   }
   env.FailNth(customhooks::fs::EnvCall::kAny, 0);
-  ASSERT_EQ(connection->Execute("update items set value = '2'"), kOk);
-  ASSERT_EQ(connection->Close(), kOk);
+  ASSERT_OK(connection->Execute("update items set value = '2'"));
+  ASSERT_OK(connection->Close());
   const std::vector<std::string>& calls = env.CallsMade();
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "FlushFile"), 1) << "a change outside a transaction, at close";
 }
 
 TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
+  ASSERT_OK(connection->state());
   Transaction transaction(*connection);
-  ASSERT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), kOk);
+  ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
   const Status duplicate = connection->Execute("INSERT INTO items VALUES (?1, '2')", {"a"});
   EXPECT_EQ(duplicate, Code::kConstraint);
   EXPECT_EQ(duplicate.context(), "UNIQUE constraint failed: items.name");
-  EXPECT_EQ(transaction.Commit(), kOk);
+  EXPECT_OK(transaction.Commit());
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM items WHERE name = 'a'"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   auto connection = Connect();
-  ASSERT_EQ(connection->state(), kOk);
-  EXPECT_EQ(connection->Close(), kOk);
-  EXPECT_EQ(connection->Close(), kOk);
+  ASSERT_OK(connection->state());
+  EXPECT_OK(connection->Close());
+  EXPECT_OK(connection->Close());
   EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kUnusable);
   std::string value = "kept";
   EXPECT_EQ(connection->QueryText("SELECT value FROM items", {}, &value), Code::kNotOpen);

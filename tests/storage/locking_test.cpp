@@ -38,8 +38,8 @@ class LockingTest : public ::testing::Test {
     ASSERT_EQ(cache ? OpenDomainStore(DomainFile::kCache, CacheFolder(), &store)
                     : OpenConfigurationStore(StoreFolder(), CacheFolder(), &store),
               kOk);
-    ASSERT_EQ(store->Set(1, "sub", key, value), kOk);
-    ASSERT_EQ(store->Close(), kOk);
+    ASSERT_OK(store->Set(1, "sub", key, value));
+    ASSERT_OK(store->Close());
   }
 
   std::optional<std::string> Stored(const std::string& file, const char* key) const {
@@ -69,11 +69,11 @@ TEST_F(LockingTest, OpeningAnExclusivelyLockedDatabaseGivesBusy) {
   EXPECT_EQ(store, nullptr);
   EXPECT_EQ(holder.Finish(), 0);
 
-  ASSERT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), kOk);
+  ASSERT_OK(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store));
   std::string value;
-  EXPECT_EQ(store->Get(1, "sub", "kept", &value), kOk);
+  EXPECT_OK(store->Get(1, "sub", "kept", &value));
   EXPECT_EQ(value, "committed before");
-  EXPECT_EQ(store->Close(), kOk);
+  EXPECT_OK(store->Close());
 }
 
 TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
@@ -82,9 +82,9 @@ TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
   ASSERT_TRUE(holder.WaitUntilLocked());
 
   std::unique_ptr<DomainStore> store;
-  ASSERT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk) << "readers get in past a write lock";
+  ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store)) << "readers get in past a write lock";
   std::string value;
-  EXPECT_EQ(store->Get(1, "sub", "kept", &value), kOk);
+  EXPECT_OK(store->Get(1, "sub", "kept", &value));
   EXPECT_EQ(value, "committed before");
 
   const auto start = std::chrono::steady_clock::now();
@@ -92,8 +92,8 @@ TEST_F(LockingTest, WriteWhileAnotherProcessHoldsTheWriteLockGivesBusy) {
   ExpectTimedOut(SecondsSince(start));
   EXPECT_EQ(holder.Finish(), 0);
 
-  EXPECT_EQ(store->Set(1, "sub", "EULA_ACCEPTED", "1"), kOk);
-  EXPECT_EQ(store->Close(), kOk);
+  EXPECT_OK(store->Set(1, "sub", "EULA_ACCEPTED", "1"));
+  EXPECT_OK(store->Close());
   EXPECT_EQ(Stored(CacheFile(), "kept"), "committed before");
   EXPECT_EQ(Stored(CacheFile(), "EULA_ACCEPTED"), "1");
 }
@@ -119,16 +119,16 @@ TEST_F(LockingTest, CommitBlockedByAReaderKeepsTheChangesPending) {
               kOk);
     {
       Transaction transaction = store->Begin();
-      ASSERT_EQ(store->Set(1, "sub", "pending", "value"), kOk);
+      ASSERT_OK(store->Set(1, "sub", "pending", "value"));
       const auto start = std::chrono::steady_clock::now();
       EXPECT_EQ(transaction.Commit(), Code::kBusy);
       ExpectTimedOut(SecondsSince(start));
       EXPECT_EQ(holder.Finish(), 0);
       if (c.retry) {
-        EXPECT_EQ(transaction.Commit(), kOk) << "the transaction must still be open";
+        EXPECT_OK(transaction.Commit()) << "the transaction must still be open";
       }
     }
-    EXPECT_EQ(store->Close(), kOk);
+    EXPECT_OK(store->Close());
     EXPECT_EQ(Stored(file, "kept"), "committed before");
     EXPECT_EQ(Stored(file, "pending"), c.stored);
   }
@@ -137,13 +137,13 @@ TEST_F(LockingTest, CommitBlockedByAReaderKeepsTheChangesPending) {
 TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
   {
     std::unique_ptr<PayloadDatabase> created;
-    ASSERT_EQ(OpenPayloadDatabase(CapsFolder(), &created), kOk);
-    ASSERT_EQ(created->Close(), kOk);
+    ASSERT_OK(OpenPayloadDatabase(CapsFolder(), &created));
+    ASSERT_OK(created->Close());
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("INSERT INTO payloads VALUES ('p', 'f', 'n', 'v', 's', 2, 1)"), 0);
   }
   std::unique_ptr<PayloadDatabase> database;
-  ASSERT_EQ(OpenPayloadDatabase(CapsFolder(), &database), kOk);
+  ASSERT_OK(OpenPayloadDatabase(CapsFolder(), &database));
   LockHolder holder(PdbFile(), "exclusive", kHoldMs, Marker());
   ASSERT_TRUE(holder.WaitUntilLocked());
 
@@ -160,9 +160,9 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
   EXPECT_EQ(holder.Finish(), 0);
 
   PayloadRecord record;
-  EXPECT_EQ(database->ReadPayload("p", &record), kOk);
+  EXPECT_OK(database->ReadPayload("p", &record));
   EXPECT_EQ(record.productName, "n");
-  EXPECT_EQ(database->Close(), kOk);
+  EXPECT_OK(database->Close());
 }
 
 // An empty cache that another process keeps reading while it is first
@@ -176,14 +176,14 @@ TEST_F(LockingTest, RefusedSchemaCommitLeavesTheConnectionClean) {
   {
     LockHolder holder(CacheFile(), "shared", kHoldMs, Marker());
     ASSERT_TRUE(holder.WaitUntilLocked());
-    ASSERT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+    ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store));
     EXPECT_EQ(holder.Finish(), 0);
   }
-  ASSERT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+  ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store));
   Transaction records = store->Begin();
-  ASSERT_EQ(records.begun(), kOk);
-  EXPECT_EQ(store->Set(1, "sub", "EULA_ACCEPTED", "1"), kOk);
-  EXPECT_EQ(records.Commit(), kOk);
+  ASSERT_OK(records.begun());
+  EXPECT_OK(store->Set(1, "sub", "EULA_ACCEPTED", "1"));
+  EXPECT_OK(records.Commit());
   EXPECT_EQ(Stored(CacheFile(), "EULA_ACCEPTED"), "1");
 }
 

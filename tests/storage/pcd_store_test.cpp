@@ -30,14 +30,14 @@ class PcdStoreTest : public ::testing::Test {
 
   std::unique_ptr<DomainStore> Open() const {
     std::unique_ptr<DomainStore> store;
-    EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), kOk);
+    EXPECT_OK(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store));
     EXPECT_NE(store, nullptr);
     return store;
   }
 
   std::unique_ptr<DomainStore> OpenCache() const {
     std::unique_ptr<DomainStore> store;
-    EXPECT_EQ(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store), kOk);
+    EXPECT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store));
     EXPECT_NE(store, nullptr);
     return store;
   }
@@ -137,24 +137,24 @@ TEST_F(PcdStoreTest, GetSetAndDeleteThroughOneStore) {
   EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
   EXPECT_EQ(value, "kept");
 
-  ASSERT_EQ(store->Set(1, "SIG-1", "LicensingCode", "LEID-42"), kOk);
-  EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), kOk);
+  ASSERT_OK(store->Set(1, "SIG-1", "LicensingCode", "LEID-42"));
+  EXPECT_OK(store->Get(1, "SIG-1", "LicensingCode", &value));
   EXPECT_EQ(value, "LEID-42");
   EXPECT_EQ(store->Get(2, "SIG-1", "LicensingCode", &value), Code::kNotFound);
   EXPECT_EQ(store->Get(1, "SIG-1", "licensingcode", &value), Code::kNotFound);
 
-  ASSERT_EQ(store->Delete(1, "SIG-1", "LicensingCode"), kOk);
+  ASSERT_OK(store->Delete(1, "SIG-1", "LicensingCode"));
   EXPECT_EQ(store->Get(1, "SIG-1", "LicensingCode", &value), Code::kNotFound);
-  EXPECT_EQ(store->Delete(1, "SIG-1", "never-written"), kOk);
+  EXPECT_OK(store->Delete(1, "SIG-1", "never-written"));
 }
 
 TEST_F(PcdStoreTest, SecondValueForTheSameRecordReplacesTheFirst) {
   {
     auto store = Open();
     ASSERT_TRUE(store);
-    ASSERT_EQ(store->Set(1, "sub", "key", "first"), kOk);
-    ASSERT_EQ(store->Set(1, "sub", "key", "second"), kOk);
-    ASSERT_EQ(store->Set(2, "sub", "key", "other domain"), kOk);
+    ASSERT_OK(store->Set(1, "sub", "key", "first"));
+    ASSERT_OK(store->Set(1, "sub", "key", "second"));
+    ASSERT_OK(store->Set(2, "sub", "key", "other domain"));
   }
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Column("SELECT domain || '|' || typeof(domain) || '|' || value FROM domain_data ORDER BY domain"),
@@ -168,9 +168,9 @@ TEST_F(PcdStoreTest, QuotesAreStoredAndMatchedExactly) {
   {
     auto store = OpenCache();
     ASSERT_TRUE(store);
-    ASSERT_EQ(store->Set(1, subdomain, key, value), kOk);
+    ASSERT_OK(store->Set(1, subdomain, key, value));
     std::string read;
-    ASSERT_EQ(store->Get(1, subdomain, key, &read), kOk);
+    ASSERT_OK(store->Get(1, subdomain, key, &read));
     EXPECT_EQ(read, value);
     EXPECT_EQ(store->Get(1, subdomain, "it's", &read), Code::kNotFound);
     EXPECT_EQ(store->Get(1, "OBriens 'suite'", key, &read), Code::kNotFound);
@@ -190,7 +190,7 @@ TEST_F(PcdStoreTest, NullValueWrittenByAnotherProgramReadsAsEmptyText) {
   auto store = Open();
   ASSERT_TRUE(store);
   std::string value = "kept";
-  EXPECT_EQ(store->Get(1, "sub", "key", &value), kOk);
+  EXPECT_OK(store->Get(1, "sub", "key", &value));
   EXPECT_EQ(value, "");
 }
 
@@ -200,12 +200,12 @@ TEST_F(PcdStoreTest, TransactionWithoutCommitStoresNothing) {
   {
     auto store = Open();
     ASSERT_TRUE(store);
-    ASSERT_EQ(store->Set(1, "sub", "kept", "yes"), kOk);
+    ASSERT_OK(store->Set(1, "sub", "kept", "yes"));
     Transaction transaction = store->Begin();
-    ASSERT_EQ(store->Set(1, "sub", "dropped", "no"), kOk);
-    ASSERT_EQ(store->Delete(1, "sub", "kept"), kOk);
+    ASSERT_OK(store->Set(1, "sub", "dropped", "no"));
+    ASSERT_OK(store->Delete(1, "sub", "kept"));
     std::string value;
-    EXPECT_EQ(store->Get(1, "sub", "dropped", &value), kOk) << "pending changes are visible to the store";
+    EXPECT_OK(store->Get(1, "sub", "dropped", &value)) << "pending changes are visible to the store";
     {
       RawDatabase raw(PcdFile());
       EXPECT_EQ(raw.Column("SELECT key FROM domain_data"), (std::vector<std::optional<std::string>>{"kept"}))
@@ -221,9 +221,9 @@ TEST_F(PcdStoreTest, CommittedTransactionStoresEverything) {
     auto store = OpenCache();
     ASSERT_TRUE(store);
     Transaction transaction = store->Begin();
-    ASSERT_EQ(store->Set(1, "EULA", "EULA_ACCEPTED", "1"), kOk);
-    ASSERT_EQ(store->Set(1, "EULA", "EULA_LANGUAGE", "fr_MA"), kOk);
-    EXPECT_EQ(transaction.Commit(), kOk);
+    ASSERT_OK(store->Set(1, "EULA", "EULA_ACCEPTED", "1"));
+    ASSERT_OK(store->Set(1, "EULA", "EULA_LANGUAGE", "fr_MA"));
+    EXPECT_OK(transaction.Commit());
   }
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Column("SELECT key || '=' || value FROM domain_data ORDER BY key"),
@@ -248,8 +248,8 @@ TEST_F(PcdStoreTest, UnusableCacheStillHandsOutTheConfigurationStore) {
   std::unique_ptr<DomainStore> store;
   EXPECT_EQ(OpenConfigurationStore(StoreFolder(), CacheFolder(), &store), Code::kUnusable);
   ASSERT_NE(store, nullptr);
-  EXPECT_EQ(store->Set(1, "sub", "key", "value"), kOk);
-  EXPECT_EQ(store->Close(), kOk);
+  EXPECT_OK(store->Set(1, "sub", "key", "value"));
+  EXPECT_OK(store->Close());
   RawDatabase raw(PcdFile());
   EXPECT_EQ(raw.Value("SELECT value FROM domain_data"), "value");
   EXPECT_TRUE(IsFolderOnDisk(CacheFile()));

@@ -46,7 +46,7 @@ class PdbReaderTest : public ::testing::Test {
 
   std::unique_ptr<PayloadDatabase> Open() const {
     std::unique_ptr<PayloadDatabase> database;
-    EXPECT_EQ(OpenPayloadDatabase(CapsFolder(), &database), kOk);
+    EXPECT_OK(OpenPayloadDatabase(CapsFolder(), &database));
     EXPECT_NE(database, nullptr);
     return database;
   }
@@ -152,7 +152,7 @@ TEST_F(PdbReaderTest, PayloadIDsByInstallTimeAndFilter) {
   };
   for (const auto& c : kCases) {
     TextList ids;
-    ASSERT_EQ(handle->PayloadIDs(c.filter, &ids), kOk) << c.filter;
+    ASSERT_OK(handle->PayloadIDs(c.filter, &ids)) << c.filter;
     EXPECT_EQ(ToStrings(ids), c.ids) << c.filter;
   }
   {
@@ -191,7 +191,7 @@ TEST_F(PdbReaderTest, PayloadRecordWithTextsNumbersAndNulls) {
   PayloadRecord record;
   record.productFamily = "left over from a longer read";
   for (const auto& c : kCases) {
-    ASSERT_EQ(handle->ReadPayload(c.id, &record), kOk) << c.id;
+    ASSERT_OK(handle->ReadPayload(c.id, &record)) << c.id;
     EXPECT_EQ(record.payloadID, c.id);
     EXPECT_EQ((std::vector<std::string>{record.productFamily, record.productName, record.version, record.signature}),
               c.texts)
@@ -212,7 +212,7 @@ TEST_F(PdbReaderTest, UnknownPayloadLeavesTheRecordUntouched) {
   EXPECT_EQ(record.installState, -5);
   EXPECT_EQ(record.installTime, -6);
 
-  ASSERT_EQ(handle->ReadPayload("it's", &record), kOk);
+  ASSERT_OK(handle->ReadPayload("it's", &record));
   EXPECT_EQ(record.payloadID, "it's");
 }
 
@@ -231,7 +231,7 @@ TEST_F(PdbReaderTest, PayloadsTableWithoutTheExpectedColumnsIsRefused) {
   auto handle = Open();
   ASSERT_TRUE(handle);
   PayloadRecord record;
-  EXPECT_EQ(handle->ReadPayload("p", &record), kOk) << "the query names its columns";
+  EXPECT_OK(handle->ReadPayload("p", &record)) << "the query names its columns";
   {
     RawDatabase raw(PdbFile());
     ASSERT_EQ(raw.Exec("DROP TABLE payloads;"
@@ -279,20 +279,20 @@ TEST_F(PdbReaderTest, ReadTransactionHoldsOneSnapshotUntilItEnds) {
   {
     Transaction snapshot = handle->BeginRead();
     TextList ids;
-    ASSERT_EQ(handle->PayloadIDs(2, &ids), kOk);
+    ASSERT_OK(handle->PayloadIDs(2, &ids));
     {
       RawDatabase raw(PdbFile());
       ASSERT_EQ(raw.Exec("PRAGMA busy_timeout = 0"), SQLITE_OK);
       EXPECT_EQ(raw.Exec("UPDATE payloads SET productName = 'changed'"), SQLITE_BUSY)
           << "a writer waits for the snapshot";
     }
-    ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
+    ASSERT_OK(handle->ReadPayload("a", &record));
     EXPECT_EQ(record.productName, "n");
-    EXPECT_EQ(snapshot.Commit(), kOk);
+    EXPECT_OK(snapshot.Commit());
   }
   RawDatabase raw(PdbFile());
   EXPECT_EQ(raw.Exec("UPDATE payloads SET productName = 'changed'"), SQLITE_OK);
-  ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
+  ASSERT_OK(handle->ReadPayload("a", &record));
   EXPECT_EQ(record.productName, "changed");
 }
 
@@ -302,8 +302,8 @@ TEST_F(PdbReaderTest, ReadsOutsideATransactionHoldNoLock) {
   ASSERT_TRUE(handle);
   TextList ids;
   PayloadRecord record;
-  ASSERT_EQ(handle->PayloadIDs(2, &ids), kOk);
-  ASSERT_EQ(handle->ReadPayload("a", &record), kOk);
+  ASSERT_OK(handle->PayloadIDs(2, &ids));
+  ASSERT_OK(handle->ReadPayload("a", &record));
   RawDatabase raw(PdbFile());
   EXPECT_EQ(raw.Exec("BEGIN IMMEDIATE; INSERT INTO payloads (PayloadID) VALUES ('b'); COMMIT;"), SQLITE_OK)
       << "the installer must be able to write while a reader is open";
@@ -489,7 +489,7 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
       ASSERT_EQ(raw.Exec(c.schema), SQLITE_OK);
     }
     std::unique_ptr<PayloadDatabase> db;
-    ASSERT_EQ(OpenPayloadDatabase(folder, &db), kOk);
+    ASSERT_OK(OpenPayloadDatabase(folder, &db));
     {
       RawDatabase raw(PathOf(folder, {names::kPayloadsFile}));
       ASSERT_EQ(raw.Exec(c.rows), SQLITE_OK);
@@ -570,7 +570,7 @@ TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
   MakeFolders(CapsFolder());
   const std::string content(100000, 'c');
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
-  EXPECT_EQ(BackUp(), kOk);
+  EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
@@ -588,10 +588,10 @@ TEST_F(PdbReaderTest, EveryBackupRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(BackupFile(), std::string(50000, 'o')));
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "first"));
-  ASSERT_EQ(BackUp(), kOk);
+  ASSERT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), "first");
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
-  ASSERT_EQ(BackUp(), kOk);
+  ASSERT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
@@ -606,7 +606,7 @@ TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
   for (const std::string& stale : staleBackups) {
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
     ASSERT_TRUE(WriteWholeFile(BackupFile(), stale));
-    ASSERT_EQ(BackUp(), kOk);
+    ASSERT_OK(BackUp());
     EXPECT_EQ(ReadWholeFile(BackupFile()), content) << "stale backup of " << stale.size() << " bytes";
   }
 }
@@ -620,7 +620,7 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   const auto path = std::filesystem::u8path(NativePath(BackupFile()));
   const auto old = std::filesystem::last_write_time(path) - std::chrono::hours(24);
   std::filesystem::last_write_time(path, old);
-  EXPECT_EQ(BackUp(), kOk);
+  EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
   EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
@@ -711,12 +711,12 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     SCOPED_TRACE(test.change);
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
     BackupRecord record;
-    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     ASSERT_EQ(ReadWholeFile(BackupFile()), content);
     AgeLastWriteTime(BackupFile());
     // Ageing changed the backup's stamp: this backup compares and learns it.
     WaitOutTimestampGranularity();
-    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
 
     test.make();
     // The change is older than the stamps the next backup takes.
@@ -726,7 +726,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     std::error_code missing;
     const auto before = std::filesystem::last_write_time(backupPath, missing);
     env.FailNth(EnvCall::kAny, 0);
-    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     EXPECT_EQ(Made(env, "OpenShared"), test.compared);
     EXPECT_EQ(Made(env, "CopyOver"), test.copied);
     EXPECT_EQ(ReadWholeFile(BackupFile()), expected);
@@ -736,7 +736,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 
     env.FailNth(EnvCall::kAny, 0);
-    EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     EXPECT_FALSE(Made(env, "OpenShared") || Made(env, "CopyOver")) << "the record knows the files again";
   }
 }
@@ -755,16 +755,16 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
   for (int attempt = 0; attempt < 20; ++attempt) {
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), first));
     BackupRecord record;
-    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     FileStamp stamped;
     ASSERT_TRUE(StampFile(InstallerFile(), &stamped).ok());
-    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), second));
     FileStamp now;
     ASSERT_TRUE(StampFile(InstallerFile(), &now).ok());
     // A two-second boundary fell between the stamp and the write: again.
     if (now != stamped) continue;
-    ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+    ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     EXPECT_EQ(ReadWholeFile(BackupFile()), second);
     return;
   }
@@ -782,11 +782,11 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
                                   std::filesystem::u8path(NativePath(InstallerFile())), error);
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
   BackupRecord record;
-  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
-  ASSERT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
+  ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
   ASSERT_TRUE(WriteWholeFile(real, "INSTALLER DATABASE"));
   AgeLastWriteTime(real);
-  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
   EXPECT_EQ(ReadWholeFile(BackupFile()), "INSTALLER DATABASE");
 }
 
@@ -803,7 +803,7 @@ TEST_F(PdbReaderTest, AFailedBackupTeachesTheRecordNothing) {
   EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), Code::kFileError);
   EXPECT_EQ(ReadWholeFile(BackupFile()), "stale backup");
   env.FailNth(EnvCall::kAny, 0);
-  EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record), kOk);
+  EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
   EXPECT_TRUE(Made(env, "CopyOver"));
   EXPECT_EQ(ReadWholeFile(BackupFile()), "installer database");
 }

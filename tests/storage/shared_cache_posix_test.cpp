@@ -61,7 +61,7 @@ class SharedCacheTest : public ::testing::Test {
     secretBytes_ = ReadWholeFile(secret_);
     EXPECT_FALSE(secretBytes_.empty());
     // The cache as a first session leaves it.
-    EXPECT_EQ(Write("before"), kOk);
+    EXPECT_OK(Write("before"));
   }
 
   Status Open(std::unique_ptr<DomainStore>& handle) {
@@ -125,7 +125,7 @@ TEST_F(SharedCacheTest, PlantedLinksRefuseTheOpenAndAreRemoved) {
       EXPECT_EQ(handle, nullptr);
       EXPECT_FALSE(Exists(PathOf(folder_, {name})));
       ExpectSecretsUntouched();
-      EXPECT_EQ(Write(kind), kOk);
+      EXPECT_OK(Write(kind));
       EXPECT_EQ(Stored(), kind);
       ExpectSecretsUntouched();
     }
@@ -144,7 +144,7 @@ TEST_F(SharedCacheTest, PlantedTriggersAndViewsNeverRun) {
                          "CREATE VIEW seen AS SELECT * FROM pcd_meta;"),
               SQLITE_OK);
   }
-  EXPECT_EQ(Write("1"), kOk);
+  EXPECT_OK(Write("1"));
   EXPECT_EQ(Stored(), "1");
   RawDatabase cache(Native(cache_));
   EXPECT_EQ(cache.Value("SELECT count(*) FROM pcd_meta WHERE key LIKE 'fired%'"), "0");
@@ -158,7 +158,7 @@ TEST_F(SharedCacheTest, WriteAheadLogIsRefused) {
     ASSERT_EQ(cache.Value("PRAGMA journal_mode = WAL"), "wal");
   }
   std::unique_ptr<DomainStore> handle;
-  EXPECT_NE(Open(handle), kOk);
+  EXPECT_FALSE((Open(handle)).ok());
   EXPECT_EQ(handle, nullptr);
   EXPECT_FALSE(Exists(cache_ + "-wal"));
   EXPECT_FALSE(Exists(cache_ + "-shm"));
@@ -212,7 +212,7 @@ TEST_F(SharedCacheTest, SessionsLoseNoRaceAgainstSwappedLinks) {
   }
   ExpectSecretsUntouched();
   // Once the planting stops, a session records its agreement again.
-  EXPECT_EQ(Write("after"), kOk);
+  EXPECT_OK(Write("after"));
   EXPECT_EQ(Stored(), "after");
   ExpectSecretsUntouched();
 }

@@ -24,7 +24,8 @@ struct sqlite3;
 namespace customhooks::storage {
 
 // What a test expects of a storage result: a code, or kOk for success.
-// EXPECT_EQ(PCDOpen(&handle), kOk), EXPECT_EQ(..., Code::kBusy).
+// EXPECT_EQ(..., Code::kBusy), or kOk in a table of cases; plain success is
+// EXPECT_OK / ASSERT_OK.
 using Outcome = std::optional<Code>;
 inline constexpr Outcome kOk = std::nullopt;
 // Equal when both are success, or when the status failed with exactly the
