@@ -447,7 +447,7 @@ TEST_F(DamagedDatabase, EveryCutOfEveryDatabaseIsRefusedOrMadeNoWorse) {
   RunSession(properties_);
   const MachineState complete = after_;
   unsigned cuts = 0;
-  for (const std::string relative : {PayloadDatabase(), ConfigurationDatabase(), CacheDatabase()}) {
+  for (const std::string& relative : {PayloadDatabase(), ConfigurationDatabase(), CacheDatabase()}) {
     const std::string key = "/" + relative.substr(relative.rfind('\\') + 1);
     roots_.Restore(initial);
     const std::string whole = ReadWholeFile(CommonDataPath(relative));
