@@ -1,9 +1,11 @@
 #include "reliability/adversary.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include <sqlite3.h>
@@ -120,8 +122,13 @@ struct AdversaryBench::Machine {
 
   void ReleaseLocks() {
     for (auto& holder : holders) {
+      // On Windows the holder's look at its marker keeps it open for a
+      // moment, and the marker can't be removed meanwhile: again.
+      const stdfs::path marker = stdfs::u8path(NativePath(holder.first));
       std::error_code ec;
-      stdfs::remove(stdfs::u8path(NativePath(holder.first)), ec);
+      for (int attempt = 0; attempt < 1000 && (stdfs::remove(marker, ec), stdfs::exists(marker, ec)); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
       holder.second.reset();
     }
     holders.clear();
