@@ -36,8 +36,7 @@ namespace names = customhooks::names;
 
 namespace {
 
-using customhooks::integration::kFirstSuiteProduct;
-using customhooks::integration::kSecondSuiteProduct;
+using customhooks::integration::kSuiteProducts;
 using customhooks::integration::SuiteProduct;
 
 const char kInstallLanguage[] = "fr_MA";
@@ -190,13 +189,13 @@ bool FindProducts(const Connection& pdb, ProductRow& first, ProductRow& second) 
                  "WHERE p.installState = 2 AND ((p.productName = ?1 AND p.productFamily = ?2 AND p.version = ?3) "
                  "OR (p.productName = ?5 AND p.productFamily = ?6 AND p.version = ?7)) ORDER BY p.installTime");
   int index = 1;
-  for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
-    find.Bind(index, product->name).Bind(index + 1, product->family).Bind(index + 2, product->version);
-    find.Bind(index + 3, product->signatureDomain);
+  for (const SuiteProduct& product : kSuiteProducts) {
+    find.Bind(index, product.name).Bind(index + 1, product.family).Bind(index + 2, product.version);
+    find.Bind(index + 3, product.signatureDomain);
     index += 4;
   }
   while ((first.id.empty() || second.id.empty()) && find.Next()) {
-    ProductRow& row = find.Text(0) == kFirstSuiteProduct.name ? first : second;
+    ProductRow& row = find.Text(0) == kSuiteProducts[0].name ? first : second;
     if (!row.id.empty()) continue;
     row.id = find.Text(1);
     row.signature = find.Text(2);

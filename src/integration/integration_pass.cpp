@@ -1,5 +1,7 @@
 #include "integration/integration_pass.h"
 
+#include <cstddef>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,20 +16,18 @@
 
 namespace customhooks::integration {
 
-const SuiteProduct kFirstSuiteProduct = {
-    "Weft", "4.6.1", "Orvik Tessel Studio 4.6", names::kPayloadDataDomain, "Orvik Tessel Studio 4.6",
-    ProductStep::kFrenchMoroccoLocale,
-};
-
-const SuiteProduct kSecondSuiteProduct = {
-    "NonOrvikPayload", "10.0", "Pelican X Pro", names::kSecondProductDataDomain, "Pelican Professional 10.0",
-    ProductStep::kDriverRecords,
-};
-
 namespace {
 
 using names::kConfigDomain;
 constexpr int kInstalledState = 2;
+
+// How a product's run ended; the pass reports anything but kCompleted as a
+// failed product.
+enum class ProductOutcome {
+  kCompleted,                   // searched (found or not); each step logged its outcome
+  kMissingProperty,             // a session property is missing
+  kPayloadDatabaseUnavailable,  // the payload database can't be opened
+};
 
 // What the search met, in the order it met it; logged once the search's
 // snapshot has ended.
@@ -43,11 +43,12 @@ struct SearchResult {
   std::string productSignature;
 };
 
-// One product run: its header and the values it carries from step to step.
+// The run of the table's product `index`: its header and the values it
+// carries from step to step.
 class ProductRun {
  public:
-  ProductRun(const SuiteProduct& product, const IntegrationSession& session, SessionDatabases& databases)
-      : product_(product), session_(session), databases_(databases) {}
+  ProductRun(std::size_t index, const IntegrationSession& session, SessionDatabases& databases)
+      : index_(index), product_(kSuiteProducts[index]), session_(session), databases_(databases) {}
 
   ProductOutcome Run();
 
@@ -65,6 +66,7 @@ class ProductRun {
                          const std::string& productSignature) const;
   void WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const;
 
+  const std::size_t index_;
   const SuiteProduct& product_;
   const IntegrationSession& session_;
   SessionDatabases& databases_;
@@ -110,16 +112,11 @@ ProductOutcome ProductRun::Run() {
   SearchResult search;
   {
     storage::Transaction snapshot = pdb->BeginRead();
-    // Each run asks for both products: the second run then finds its
-    // answer given already, as long as pdb.db has not changed.
-    const auto key = [](const SuiteProduct& product) {
-      return storage::ProductKey{product.family, product.name, product.version};
-    };
-    std::vector<storage::ProductKey> products = {key(kFirstSuiteProduct), key(kSecondSuiteProduct)};
-    std::size_t mine = &product_ == &kFirstSuiteProduct ? 0 : 1;
-    if (&product_ != &kFirstSuiteProduct && &product_ != &kSecondSuiteProduct) {
-      mine = products.size();
-      products.push_back(key(product_));
+    // Each run asks for every product: a later run then finds its answer
+    // given already, as long as pdb.db has not changed.
+    std::vector<storage::ProductKey> products;
+    for (const SuiteProduct& product : kSuiteProducts) {
+      products.push_back({product.family, product.name, product.version});
     }
     storage::ProductSearch found;
     if (!pdb->FindProductPayloads(kInstalledState, products, &found).ok()) {
@@ -127,7 +124,7 @@ ProductOutcome ProductRun::Run() {
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, found.payloads[mine], search);
+    Search(pdb, found.payloads[index_], search);
     static_cast<void>(snapshot.Commit());
   }
 
@@ -265,20 +262,15 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
 
 }  // namespace
 
-ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session,
-                                SessionDatabases& databases) {
-  return ProductRun(product, session, databases).Run();
-}
-
 void IntegrateSuiteProducts(const IntegrationSession& session) {
   // Every open of a database asks for its folder's access; the session
   // walks each folder once.
   const fs::GrantsOnce grants;
   SessionDatabases databases;
-  for (const SuiteProduct* product : {&kFirstSuiteProduct, &kSecondSuiteProduct}) {
+  for (std::size_t index = 0; index < std::size(kSuiteProducts); ++index) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {
-      if (IntegrateProduct(*product, session, databases) != ProductOutcome::kCompleted) {
+      if (ProductRun(index, session, databases).Run() != ProductOutcome::kCompleted) {
         outcome = "Failed to Update PCFClientFile and cache.db for ";
       }
     } catch (const std::exception&) {
@@ -286,7 +278,7 @@ void IntegrateSuiteProducts(const IntegrationSession& session) {
       // failed product and go on with the next one.
       outcome = "Failed to Update PCFClientFile and cache.db for ";
     }
-    session.LogPrefixed({outcome, product->summaryName});
+    session.LogPrefixed({outcome, kSuiteProducts[index].summaryName});
   }
 }
 

@@ -6,7 +6,8 @@
 
 namespace customhooks::integration {
 
-// Integrates both suite products, reporting every outcome as a log line.
+// Integrates the suite's products (suite_products.h) in turn, reporting every
+// outcome as a log line.
 void IntegrateSuiteProducts(const IntegrationSession& session);
 
 }  // namespace customhooks::integration

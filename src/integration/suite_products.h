@@ -1,10 +1,10 @@
-// The two products the suite carries as payloads of their own, and the
-// extra step each one gets once it is located among the installed payloads.
+// The products the suite carries as payloads of their own, and the extra
+// step each one gets once it is located among the installed payloads. The
+// pass integrates them in the order of the table.
 #ifndef CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 #define CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 
-#include "integration/session.h"
-#include "integration/storage_handles.h"
+#include "storage/product_names.h"
 
 namespace customhooks::integration {
 
@@ -23,21 +23,12 @@ struct SuiteProduct {
   ProductStep extraStep;
 };
 
-// The first product ("Orvik Tessel Studio 4.6") and the second ("Pelican X Pro").
-extern const SuiteProduct kFirstSuiteProduct;
-extern const SuiteProduct kSecondSuiteProduct;
-
-// How a product's run ended; the pass reports anything but kCompleted as a
-// failed product.
-enum class ProductOutcome {
-  kCompleted,                   // searched (found or not); each step logged its outcome
-  kMissingProperty,             // a session property is missing
-  kPayloadDatabaseUnavailable,  // the payload database can't be opened
+inline constexpr SuiteProduct kSuiteProducts[] = {
+    {"Weft", "4.6.1", "Orvik Tessel Studio 4.6", names::kPayloadDataDomain, "Orvik Tessel Studio 4.6",
+     ProductStep::kFrenchMoroccoLocale},
+    {"NonOrvikPayload", "10.0", "Pelican X Pro", names::kSecondProductDataDomain, "Pelican Professional 10.0",
+     ProductStep::kDriverRecords},
 };
-
-// Integrates one product, opening its databases through `databases`.
-ProductOutcome IntegrateProduct(const SuiteProduct& product, const IntegrationSession& session,
-                                SessionDatabases& databases);
 
 }  // namespace customhooks::integration
 
