@@ -155,8 +155,8 @@ void SearchBenchmark(benchmark::State& state, const std::string& name, MachineSc
   const std::string wanted = machine->suite.secondProductCode;
   // The handle is opened before and closed after the measured search: its
   // close refreshes the backup of "caps.db", which is no part of a search.
-  // Each search has a pass (and a connection) of its own: a connection
-  // answers a search it has answered already without reading the file.
+  // Each search has a pass (and a connection) of its own, as the first
+  // product's search in a session has.
   std::optional<customhooks::integration::SessionDatabases> databases;
   std::optional<customhooks::integration::PayloadConnection> pdb;
   Measure(

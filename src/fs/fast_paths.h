@@ -11,8 +11,8 @@ struct FastPaths {
   // A database opened again in a pass keeps SQLite's connection while the
   // file is the one it holds. Plain: a new connection for every open.
   bool keptConnections = true;
-  // The product search gives its last answer again while the file is
-  // unchanged. Plain: it searches again.
+  // A product's search is recalled from the pass's earlier search while the
+  // file is unchanged. Plain: each product is searched afresh.
   bool rememberedAnswers = true;
   // The product search scans the payloads table once. Plain: it walks the
   // payload list, reading each payload.

@@ -29,6 +29,8 @@ enum class ProductOutcome {
   kPayloadDatabaseUnavailable,  // the payload database can't be opened
 };
 
+storage::ProductKey KeyOf(const SuiteProduct& product) { return {product.family, product.name, product.version}; }
+
 // What the search met, in the order it met it; logged once the search's
 // snapshot has ended.
 enum class SearchStep : unsigned char {
@@ -56,6 +58,8 @@ class ProductRun {
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
   bool ReadProperty(const char* name, std::string& value, const char* missingLine);
+  // The payloads the product meets, in the open snapshot of `pdb`.
+  Status FindPayloads(storage::PayloadDatabase& pdb, std::vector<storage::ProductPayload>* met) const;
   // Goes through the payloads the search met until the product's that has
   // a signature.
   void Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met, SearchResult& result) const;
@@ -112,19 +116,13 @@ ProductOutcome ProductRun::Run() {
   SearchResult search;
   {
     storage::Transaction snapshot = pdb->BeginRead();
-    // Each run asks for every product: a later run then finds its answer
-    // given already, as long as pdb.db has not changed.
-    std::vector<storage::ProductKey> products;
-    for (const SuiteProduct& product : kSuiteProducts) {
-      products.push_back({product.family, product.name, product.version});
-    }
-    storage::ProductSearch found;
-    if (!pdb->FindProductPayloads(kInstalledState, products, &found).ok()) {
+    std::vector<storage::ProductPayload> met;
+    if (!FindPayloads(*pdb, &met).ok()) {
       static_cast<void>(snapshot.Commit());
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, found.payloads[index_], search);
+    Search(pdb, met, search);
     static_cast<void>(snapshot.Commit());
   }
 
@@ -167,6 +165,21 @@ ProductOutcome ProductRun::Run() {
   // The backup of caps.db comes with this close.
   pdb.Close();
   return ProductOutcome::kCompleted;
+}
+
+// The pass searches once for all its products: the first run asks for every
+// product of the table. A later run recalls its part of that answer while
+// pdb.db reads unchanged since; otherwise it searches at its own time, for
+// itself and the products after it.
+Status ProductRun::FindPayloads(storage::PayloadDatabase& pdb, std::vector<storage::ProductPayload>* met) const {
+  Status status;
+  if (pdb.RecallProductPayloads(kInstalledState, KeyOf(product_), &status, met)) return status;
+  std::vector<storage::ProductKey> products;
+  for (std::size_t i = index_; i < std::size(kSuiteProducts); ++i) products.push_back(KeyOf(kSuiteProducts[i]));
+  storage::ProductSearch found;
+  status = pdb.FindProductPayloads(kInstalledState, products, &found);
+  if (status.ok()) *met = std::move(found.payloads.front());
+  return status;
 }
 
 void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met,

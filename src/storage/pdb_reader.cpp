@@ -148,26 +148,36 @@ Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<P
                                             ProductSearch* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
   return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    kept_.known = false;
     // Only inside a snapshot does a mark describe what the search reads.
-    const fs::FastPaths& fast = fs::CurrentFastPaths();
-    if (fast.rememberedAnswers && last_.known && last_.stateFilter == stateFilter && last_.products == products &&
-        connection_.InTransaction() && connection_.ShowsContentOf(last_.mark)) {
-      if (last_.status.ok()) *out = last_.search;
-      return last_.status;
-    }
-    last_.known = false;
     DatabaseConnection::ContentMark mark;
     const bool snapshot = connection_.InTransaction() && connection_.MarkContent(&mark).ok();
     ProductSearch search;
     Status status;
-    if (!fast.oneScanSearch || !ScanForProducts(stateFilter, products, &search)) {
+    if (!fs::CurrentFastPaths().oneScanSearch || !ScanForProducts(stateFilter, products, &search)) {
       search = ProductSearch();
       status = WalkForProducts(stateFilter, products, &search);
     }
-    if (snapshot) last_ = Answer{true, mark, stateFilter, products, status, search};
+    if (snapshot) kept_ = KeptSearch{true, mark, stateFilter, products, status, search};
     if (status.ok()) *out = std::move(search);
     return status;
   });
+}
+
+bool PayloadDatabase::RecallProductPayloads(int stateFilter, const ProductKey& product, Status* status,
+                                            std::vector<ProductPayload>* out) {
+  if (!fs::CurrentFastPaths().rememberedAnswers || !kept_.known || kept_.stateFilter != stateFilter) return false;
+  const auto asked = std::find(kept_.products.begin(), kept_.products.end(), product);
+  if (asked == kept_.products.end() || !connection_.InTransaction() || !connection_.ShowsContentOf(kept_.mark)) {
+    return false;
+  }
+  *status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+    if (!kept_.status.ok()) return kept_.status;
+    std::vector<ProductPayload> payloads = kept_.search.payloads[asked - kept_.products.begin()];
+    *out = std::move(payloads);
+    return Status();
+  });
+  return true;
 }
 
 bool PayloadDatabase::IsInstallersTable() {
@@ -182,6 +192,17 @@ bool PayloadDatabase::IsInstallersTable() {
   return connection_.QueryText(kPayloadsTableTextSql, {}, &value).ok() && value == kPayloadsTableSql;
 }
 
+// When the payloads table is the installer's own (created with its text, in
+// a UTF-8 database), one scan of it answers for two products at a time, each
+// payload being read once. False, and the list is walked instead (in the
+// same way as PayloadIDs and ReadPayload would), whenever the scan could
+// answer otherwise than the walk: a selected payload whose ID is not a text
+// or holds a NUL (its ID reads back as another), two of a product's payloads
+// installed at the same time or one at a time that is not an integer (the
+// list's order among them is SQLite's), any failure of the scan. The scan
+// trusts the table's declared keys (IDs unique and not null), which SQLite
+// keeps on every write: a damaged ID index that fails the reads of the walk
+// is not consulted by the scan.
 bool PayloadDatabase::ScanForProducts(int stateFilter, const std::vector<ProductKey>& products,
                                       ProductSearch* out) {
   // A NULL name reads as the empty text: an empty name would need every

@@ -65,8 +65,7 @@ struct ProductSearch {
   // For each product asked for, in the order asked, the payloads it meets
   // in the order of the payload list.
   std::vector<std::vector<ProductPayload>> payloads;
-  // True when the answer was found by reading each listed payload in turn
-  // rather than by one scan of the table.
+  // True when the answer was found by reading each listed payload in turn.
   bool walkedTheList = false;
 };
 
@@ -92,27 +91,23 @@ class PayloadDatabase {
   // PayloadIDs(stateFilter) in turn with ReadPayload meets: the payloads that
   // are the product, and the payloads whose read fails. Same status as
   // PayloadIDs (Code::kNotFound when no payload is selected,
-  // Code::kInvalidArgument for a null `out` or a filter outside 0 to 4);
-  // `*out` is untouched unless the result is success.
-  //
-  // When the payloads table is the installer's own (created with its text,
-  // in a UTF-8 database) one scan of it answers for two products at a time,
-  // each payload being read once. The list is walked instead, in the same
-  // way as PayloadIDs and ReadPayload would, whenever that scan could answer
-  // otherwise: a selected payload whose ID is not a text or holds a NUL (its
-  // ID reads back as another), two of a product's payloads installed at the
-  // same time or one at a time that is not an integer (the list's order
-  // among them is SQLite's), any failure of the scan. The scan trusts the
-  // table's declared keys (IDs unique and not null), which SQLite keeps on
-  // every write: a damaged ID index that fails the reads of the walk is not
-  // consulted by the scan.
-  //
-  // Call it inside BeginRead, so that the scan, the list and the reads see
-  // one snapshot. There, the same question asked again (same filter, same
-  // products) while the file has not changed since it was last answered
-  // (SQLite's data version, on the same connection) gets the same answer
-  // without reading the table again.
+  // Code::kInvalidArgument for a filter outside 0 to 4), and
+  // Code::kInvalidArgument for a null `out`; `*out` is untouched unless the
+  // result is success. Call it inside BeginRead, so that the search sees one
+  // snapshot; there, the database keeps the search's status and answer for
+  // RecallProductPayloads.
   Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+
+  // Gives `product`'s part of the kept search, without reading the table,
+  // when that search asked for `product` with the same `stateFilter` and the
+  // read transaction open now reads the file unchanged since
+  // (DatabaseConnection::ShowsContentOf). Then true: `*status` is the
+  // search's status (Code::kNoMemory when memory runs out) and, on success,
+  // `*out` holds the product's payloads, as FindProductPayloads would give
+  // them now. Otherwise false, nothing given: the caller searches. Always
+  // false while remembered answers are off (fs::FastPaths).
+  bool RecallProductPayloads(int stateFilter, const ProductKey& product, Status* status,
+                             std::vector<ProductPayload>* out);
 
   // The value of payload `id`'s data (`domain`, `key`) in `*value` (a NULL
   // value reads as the empty text); Code::kNotFound, `*value` untouched,
@@ -139,14 +134,13 @@ class PayloadDatabase {
  private:
   friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
   static constexpr int kPayloadSchemaVersion = 1;
-  // The scan of FindProductPayloads; false when the list must be walked.
   bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   bool IsInstallersTable();
   Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
 
-  // The last answer of FindProductPayloads given in a snapshot, and the
-  // state of the file it was given for.
-  struct Answer {
+  // The last search made inside a read transaction, with the state of the
+  // file it read.
+  struct KeptSearch {
     bool known = false;
     DatabaseConnection::ContentMark mark;
     int stateFilter = 0;
@@ -154,7 +148,7 @@ class PayloadDatabase {
     Status status;
     ProductSearch search;
   };
-  Answer last_;
+  KeptSearch kept_;
   DatabaseConnection connection_;
 };
 

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/platform.h"
@@ -499,12 +500,8 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
     const Status expected = WalkTheList(*db, c.filter, kProducts, &walked);
     ProductSearch found;
     found.payloads = {{{true, {}}}};
-    const Status status = db->FindProductPayloads(c.filter, kProducts, &found);
-    ASSERT_EQ(status.ok(), expected.ok());
+    ASSERT_EQ(db->FindProductPayloads(c.filter, kProducts, &found), expected);
     if (!expected.ok()) {
-      ASSERT_EQ(status, Outcome(expected.code<Code>()));
-    }
-    if (!status.ok()) {
       EXPECT_EQ(found.payloads.size(), 1u) << "untouched";
       continue;
     }
@@ -513,46 +510,96 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
   }
 }
 
-// A search asked again in a later snapshot is answered as the file is then:
-// another connection's change, a different filter or other products each
-// get an answer of their own.
-TEST_F(PdbReaderTest, FindingProductsAgainSeesEveryChange) {
+// A kept search is recalled only for a product and filter it asked for, and
+// only in a snapshot that reads the file unchanged since; what it gives is
+// what walking the list gives then.
+TEST_F(PdbReaderTest, ARecalledSearchIsWhatTheFileHoldsNow) {
   const std::string kFirst = "'Weft', 'Orvik Tessel Studio 4.6', '4.6.1'";
   Seed(std::string(kFiller) + "INSERT INTO payloads VALUES ('{P1}', " + kFirst + ", 'a', 2, 1500);");
   auto db = Open();
   ASSERT_TRUE(db);
   const std::vector<ProductKey> kFirstOnly = {kProducts.front()};
+  FastPaths plain;
+  plain.rememberedAnswers = false;
   const struct {
     const char* what;
-    const char* change;  // run by another connection before the search
+    const char* change;    // run by another connection before the snapshot
+    const FastPaths* paths;  // in force for the step; null: all on
     int filter;
-    const std::vector<ProductKey>* products;
+    const char* recalled;  // for each of kProducts, whether its recall gives the kept search
+    const std::vector<ProductKey>* searched;  // then asked for in the snapshot; null: no search
   } kSteps[] = {
-      {"first answer", nullptr, 2, &kProducts},
-      {"unchanged", nullptr, 2, &kProducts},
-      {"another copy installed earlier", "INSERT INTO payloads VALUES ('{P0}', 'Weft', 'Orvik Tessel Studio 4.6',"
-       " '4.6.1', 'b', 2, 3)", 2, &kProducts},
-      {"other products", nullptr, 2, &kFirstOnly},
-      {"another filter", nullptr, kPayloadStateAll, &kProducts},
-      {"the copy uninstalled", "UPDATE payloads SET installState = 1 WHERE PayloadID = '{P0}'", 2, &kProducts},
-      {"nothing installed", "UPDATE payloads SET installState = 0", 2, &kProducts},
-      {"installed again", "UPDATE payloads SET installState = 2", 2, &kProducts},
+      {"nothing kept yet", nullptr, nullptr, 2, "000", &kProducts},
+      {"unchanged", nullptr, nullptr, 2, "111", nullptr},
+      {"another copy installed earlier",
+       "INSERT INTO payloads VALUES ('{P0}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1', 'b', 2, 3)", nullptr, 2,
+       "000", &kFirstOnly},
+      {"a product the search did not ask for", nullptr, nullptr, 2, "100", &kProducts},
+      {"another filter", nullptr, nullptr, kPayloadStateAll, "000", &kProducts},
+      {"a change that leaves the answer as it was",
+       "UPDATE payloads SET installState = 1 WHERE PayloadID = '{P0}'", nullptr, kPayloadStateAll, "000", nullptr},
+      {"nothing installed", "UPDATE payloads SET installState = 0", nullptr, 2, "000", &kProducts},
+      {"a failed search", nullptr, nullptr, 2, "111", nullptr},
+      {"remembered answers off", nullptr, &plain, 2, "000", nullptr},
+      {"remembered answers on again", nullptr, nullptr, 2, "111", nullptr},
+      {"installed again", "UPDATE payloads SET installState = 2", nullptr, 2, "000", &kProducts},
+      {"unchanged once more", nullptr, nullptr, 2, "111", nullptr},
   };
   for (const auto& step : kSteps) {
     SCOPED_TRACE(step.what);
     if (step.change != nullptr) {
       ASSERT_EQ(RawDatabase(PdbFile()).Exec(step.change), SQLITE_OK);
     }
+    // A stamp within the timestamp granularity of a write vouches for nothing.
+    WaitOutTimestampGranularity();
+    const ScopedFastPaths paths(step.paths != nullptr ? *step.paths : FastPaths());
     Transaction snapshot = db->BeginRead();
+    for (std::size_t p = 0; p < kProducts.size(); ++p) {
+      std::vector<std::vector<ProductPayload>> walked;
+      const Status expected = WalkTheList(*db, step.filter, {kProducts[p]}, &walked);
+      Status status(Code::kBusy);
+      std::vector<ProductPayload> payloads = {{true, {}}};
+      const bool recalled = db->RecallProductPayloads(step.filter, kProducts[p], &status, &payloads);
+      ASSERT_EQ(recalled, step.recalled[p] == '1') << "product " << p;
+      if (!recalled) {
+        EXPECT_EQ(status, Code::kBusy) << "untouched";
+        EXPECT_EQ(payloads.size(), 1u) << "untouched";
+      } else {
+        EXPECT_EQ(status, expected);
+        if (expected.ok()) {
+          EXPECT_EQ(Describe({payloads}), Describe(walked));
+        }
+      }
+    }
+    if (step.searched == nullptr) continue;
     std::vector<std::vector<ProductPayload>> walked;
-    const Status expected = WalkTheList(*db, step.filter, *step.products, &walked);
+    const Status expected = WalkTheList(*db, step.filter, *step.searched, &walked);
     ProductSearch found;
-    const Status status = db->FindProductPayloads(step.filter, *step.products, &found);
-    ASSERT_EQ(status.ok(), expected.ok());
-    if (status.ok()) {
+    ASSERT_EQ(db->FindProductPayloads(step.filter, *step.searched, &found), expected);
+    if (expected.ok()) {
       EXPECT_EQ(Describe(found.payloads), Describe(walked));
     }
   }
+}
+
+// Only a search made in a snapshot is kept, and it is recalled only inside
+// one.
+TEST_F(PdbReaderTest, ASearchIsRecalledOnlyBetweenSnapshots) {
+  Seed("INSERT INTO payloads VALUES ('{P1}', 'Weft', 'Orvik Tessel Studio 4.6', '4.6.1', 'a', 2, 1);");
+  auto db = Open();
+  ASSERT_TRUE(db);
+  WaitOutTimestampGranularity();
+  ProductSearch found;
+  Status status;
+  std::vector<ProductPayload> payloads;
+  ASSERT_OK(db->FindProductPayloads(2, kProducts, &found));
+  {
+    Transaction snapshot = db->BeginRead();
+    EXPECT_FALSE(db->RecallProductPayloads(2, kProducts.front(), &status, &payloads)) << "searched outside one";
+    ASSERT_OK(db->FindProductPayloads(2, kProducts, &found));
+    EXPECT_TRUE(db->RecallProductPayloads(2, kProducts.front(), &status, &payloads));
+  }
+  EXPECT_FALSE(db->RecallProductPayloads(2, kProducts.front(), &status, &payloads)) << "recalled outside one";
 }
 
 TEST_F(PdbReaderTest, FindingProductsRefusesANullAnswerAndFiltersOutOfRange) {
