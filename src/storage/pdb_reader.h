@@ -166,11 +166,10 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
 // kept by the caller from one backup to the next (a session holds one for
 // its backups); a new record knows nothing. After a backup found the copy
 // holding the source's bytes, or wrote them, it holds the stamps
-// (fs::FileStamp) of both files: the source's taken before any of its bytes
-// were read, the copy's before it was compared or after it was written, so
-// that any later change shows in a later stamp. A backup that finds both
-// stamps unchanged (same file, size, last-write and change time) knows the
-// copy identical without reading either file.
+// (fs::FileStamp) of both files, taken so that any later change shows in a
+// later stamp. A backup that finds both stamps unchanged (same file, size,
+// last-write and change time) knows the copy identical without reading
+// either file.
 //
 // A stamp taken within the file system's timestamp granularity of the
 // file's last write (fs::FileStamp::racy) vouches for nothing: the next
