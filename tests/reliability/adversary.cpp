@@ -19,6 +19,7 @@
 #include "reliability/sqlite_fault_vfs.h"
 #include "samplesuite/sample_machine.h"
 #include "support/child_process.h"
+#include "support/database_rewrite.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
@@ -38,28 +39,6 @@ bool Exec(const std::string& file, const char* sql) {
                     sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
   sqlite3_close(db);
   return done;
-}
-
-// Writes `bytes` over the start of the file without truncating it.
-bool WriteInPlace(const std::string& file, const std::string& bytes) {
-  std::FILE* out = std::fopen(NativePath(file).c_str(), "r+b");
-  const bool written = out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return out != nullptr && std::fclose(out) == 0 && written;
-}
-
-// Rewrites `file` in place with what `sql` makes of a copy (at `spare`),
-// keeping the header's change counter and the counter SQLite checks it
-// against, so that a connection holding the file sees no commit. Nothing
-// happens when the copy's size differs.
-void RewriteKeepingTheCounter(const std::string& file, const std::string& spare, const char* sql) {
-  const std::string before = ReadWholeFile(file);
-  WriteWholeFile(spare, before);
-  Exec(spare, sql);
-  std::string after = ReadWholeFile(spare);
-  if (after.size() != before.size()) return;
-  after.replace(24, 4, before, 24, 4);
-  after.replace(92, 4, before, 92, 4);
-  WriteInPlace(file, after);
 }
 
 bool Rename(const std::string& from, const std::string& to) {
@@ -143,7 +122,7 @@ struct AdversaryBench::Machine {
            Rename(m.Spare(), m.Pdb());
          }},
         {"pcd.db rewritten in place, same size and change counter", Staging::kNone,
-         [](Machine& m) { RewriteKeepingTheCounter(m.Pcd(), m.Spare(), "UPDATE domain_data SET value = upper(value)"); }},
+         [](Machine& m) { RewriteKeepingTheCounters(m.Pcd(), m.Spare(), "UPDATE domain_data SET value = upper(value)"); }},
         {"caps.db rewritten in place within the timestamp granularity", Staging::kNone,
          [](Machine& m) {
            std::string bytes = ReadWholeFile(m.Caps());
@@ -183,7 +162,7 @@ struct AdversaryBench::Machine {
          }},
         {"pdb.db rewritten in place, same size and change counter", Staging::kNone,
          [](Machine& m) {
-           RewriteKeepingTheCounter(m.Pdb(), m.Spare(), "UPDATE payloads SET version = '10.1' WHERE version = '10.0'");
+           RewriteKeepingTheCounters(m.Pdb(), m.Spare(), "UPDATE payloads SET version = '10.1' WHERE version = '10.0'");
          }},
     };
     return actions;

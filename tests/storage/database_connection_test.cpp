@@ -17,6 +17,7 @@
 #include "fs/paths.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/database_rewrite.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
 
@@ -42,20 +43,6 @@ const char* const kFailingStep[] = {
 const SchemaStep kCountingSteps[] = {kCreateVersion1, kCountOpen, nullptr};
 const SchemaStep kFailingSecondStep[] = {kCreateVersion1, kFailingStep, nullptr};
 const SchemaStep kFirstStepOnly[] = {kCreateVersion1, nullptr};
-
-// The file with what `sql` makes of a copy (at `copy`), its header's change
-// counter, the counter SQLite checks it against and the schema's cookie as
-// before, written over the file in place.
-bool RewriteKeepingTheCounter(const std::string& file, const std::string& copy, const char* sql) {
-  const std::string before = ReadWholeFile(file);
-  if (!WriteWholeFile(copy, before) || RawDatabase(copy).Exec(sql) != SQLITE_OK) return false;
-  std::string after = ReadWholeFile(copy);
-  if (after.size() != before.size()) return false;
-  for (const std::size_t offset : {24, 40, 92}) after.replace(offset, 4, before, offset, 4);
-  std::FILE* out = std::fopen(fs::NativePath(file).c_str(), "r+b");
-  const bool written = out != nullptr && std::fwrite(after.data(), 1, after.size(), out) == after.size();
-  return out != nullptr && std::fclose(out) == 0 && written;
-}
 
 class DatabaseConnectionTest : public ::testing::Test {
  protected:
@@ -263,10 +250,10 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
       {"a record written by another connection", false,
        [this] { return RawDatabase(File()).Exec("UPDATE items SET value = '3'") == SQLITE_OK; }, true},
       {"rewritten in place, the change counter kept", false,
-       [&] { return RewriteKeepingTheCounter(File(), other, "UPDATE items SET value = '3'"); }, false},
+       [&] { return RewriteKeepingTheCounters(File(), other, "UPDATE items SET value = '3'"); }, false},
       {"rewritten in place with a schema of its own, the counters kept", false,
        [&] {
-         return RewriteKeepingTheCounter(File(), other,
+         return RewriteKeepingTheCounters(File(), other,
                                          "UPDATE items SET value = '3'; CREATE VIEW planted AS SELECT 1");
        },
        false},
@@ -334,7 +321,7 @@ TEST_F(DatabaseConnectionTest, KeptConnectionReadsAWriteItsStampCannotTell) {
     ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )"));
     std::string value;
     ASSERT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
-    ASSERT_TRUE(RewriteKeepingTheCounter(File(), other, c.sql));
+    ASSERT_TRUE(RewriteKeepingTheCounters(File(), other, c.sql));
     EXPECT_OK(connection->Reopen());
     EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept);
     EXPECT_OK(connection->QueryText("SELECT value FROM items WHERE name = 'a'", {}, &value));
