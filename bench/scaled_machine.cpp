@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
@@ -53,10 +54,10 @@ std::string FormatSize(std::int64_t bytes) {
 
 // The path of a file of the common data folder, as SQLite opens it.
 bool CommonDataFile(const std::string& folder, const std::string& file, std::string& path) {
-  std::string common;
+  const std::optional<std::string> common = customhooks::integration::LocateCommonDataFolder();
   std::string dir;
   std::string joined;
-  if (!customhooks::integration::LocateCommonDataFolder(common) || !JoinPath(common, folder, dir).ok() || !JoinPath(dir, file, joined).ok()) {
+  if (!common || !JoinPath(*common, folder, &dir).ok() || !JoinPath(dir, file, &joined).ok()) {
     return false;
   }
   path = NativePath(joined);

@@ -5,6 +5,7 @@
 #include <tinyxml.h>
 
 #include <cstdint>
+#include <optional>
 #include <cstring>
 #include <memory>
 
@@ -60,7 +61,7 @@ bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, 
 // "" when the joined path would be too long: the caller's open then fails.
 std::string Join(const std::string& base, const std::string& part) {
   std::string joined;
-  return JoinPath(base, part, joined).ok() ? joined : std::string();
+  return JoinPath(base, part, &joined).ok() ? joined : std::string();
 }
 
 }  // namespace
@@ -105,12 +106,12 @@ bool SessionSucceeded(const SessionOutcome& outcome, std::string& error) {
 }
 
 bool TouchInstallerDatabase(std::string& error) {
-  std::string common;
-  if (!customhooks::integration::LocateCommonDataFolder(common)) {
+  const std::optional<std::string> common = customhooks::integration::LocateCommonDataFolder();
+  if (!common) {
     error = "no common data folder";
     return false;
   }
-  Database caps = OpenDatabase(Join(common, InstallerDatabase()), SQLITE_OPEN_READWRITE);
+  Database caps = OpenDatabase(Join(*common, InstallerDatabase()), SQLITE_OPEN_READWRITE);
   if (!caps || !Exec(caps.get(),
                      "INSERT OR REPLACE INTO install_log (id, entry) "
                      "VALUES (1, 'payload 0 installed at ' || strftime('%Y-%m-%d %H:%M:%f', 'now'))")) {
@@ -134,9 +135,9 @@ std::string ModulePayloadSearch(customhooks::storage::PayloadDatabase& pdb) {
 }
 
 FloorPayloadSearch::FloorPayloadSearch() {
-  std::string common;
-  if (!customhooks::integration::LocateCommonDataFolder(common)) return;
-  db_ = OpenDatabase(Join(common, PayloadDatabase()), SQLITE_OPEN_READONLY).release();
+  const std::optional<std::string> common = customhooks::integration::LocateCommonDataFolder();
+  if (!common) return;
+  db_ = OpenDatabase(Join(*common, PayloadDatabase()), SQLITE_OPEN_READONLY).release();
 }
 
 FloorPayloadSearch::~FloorPayloadSearch() { sqlite3_close(db_); }

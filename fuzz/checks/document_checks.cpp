@@ -61,8 +61,7 @@ int ElementDepth(const TiXmlDocument& document) {
 // deep; a self-closing element, which opens no level, may sit one below.
 // Small limits as well as the reader's own: a fuzzer reaches them.
 std::string NestingCheckMissed(const std::string& bytes) {
-  std::string text = bytes;
-  NormalizeForParser(text);
+  const std::string text = NormalizeForParser(bytes);
   if (!FitsParserLimits(text, kMaxNesting)) return std::string();
   TiXmlDocument document;
   document.Parse(text.c_str());

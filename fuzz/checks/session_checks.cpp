@@ -106,7 +106,11 @@ Machine& TheMachine() {
     SetProcessEnvironment("CommonProgramFiles(x86)", common);
     SetProcessEnvironment("ProgramData", data);
     m.programFiles = root + "\\Program Files";
-    m.ready = !ec && customhooks::integration::LocateCommonDataFolder(m.commonData) && LayOutSampleSuite(m.programFiles, m.suite) &&
+    m.ready = !ec && [&m] {
+                const std::optional<std::string> common = customhooks::integration::LocateCommonDataFolder();
+                m.commonData = common.value_or(std::string());
+                return common.has_value();
+              }() && LayOutSampleSuite(m.programFiles, m.suite) &&
               m.image.Capture({NativePath(m.commonData), NativePath(m.programFiles)});
     return m;
   }();

@@ -1,7 +1,6 @@
 #include "fs/access.h"
 
 #include "fs/fast_paths.h"
-#include "fs/guard.h"
 #include "fs/text.h"
 
 namespace customhooks::fs {
@@ -43,7 +42,7 @@ bool GrantsOnce::First(const std::string& folder, bool allowWrite) {
 }
 
 void GrantFolderAccess(const std::string& folder, bool allowWrite) {
-  Guarded(true, [&folder, allowWrite] {
+  UnlessOutOfMemory(true, [&folder, allowWrite] {
     if (grantsOnce != nullptr && CurrentFastPaths().skippedRegrant && !grantsOnce->First(folder, allowWrite)) {
       return true;
     }

@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "fs/env.h"
@@ -171,12 +172,11 @@ const char* FolderVariable(SpecialFolder folder) {
   return "ProgramData";
 }
 
-// The variable's value, read now; false when it is unset or empty.
-bool ReadFolderVariable(SpecialFolder folder, std::u16string& path) {
+// The variable's value, read now; nothing when it is unset or empty.
+std::optional<std::u16string> ReadFolderVariable(SpecialFolder folder) {
   const char* value = std::getenv(FolderVariable(folder));
-  if (value == nullptr || *value == '\0') return false;
-  path = emulation::DecodeUtf8(value, std::strlen(value));
-  return true;
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return emulation::DecodeUtf8(value, std::strlen(value));
 }
 
 }  // namespace
@@ -195,8 +195,9 @@ bool IsLinkAt(const std::string& native) {
 class PosixEnv final : public Env {
  public:
   Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
-    std::u16string found;
-    if (!ReadFolderVariable(folder, found)) return Code::kNotFound;
+    std::optional<std::u16string> variable = ReadFolderVariable(folder);
+    if (!variable) return Code::kNotFound;
+    std::u16string found = std::move(*variable);
     if (found.size() >= 1024) return Code::kBadPath;
     if (create) {
       const std::string native = Native(found);
@@ -211,8 +212,9 @@ class PosixEnv final : public Env {
   }
 
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
-    std::u16string found;
-    if (!ReadFolderVariable(folder, found)) return Code::kNotFound;
+    std::optional<std::u16string> variable = ReadFolderVariable(folder);
+    if (!variable) return Code::kNotFound;
+    std::u16string found = std::move(*variable);
     if (found.size() >= platform::kMaxPath) {
       path->reset();
     } else {

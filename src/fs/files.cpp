@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <utility>
 
-#include "fs/guard.h"
 #include "fs/paths.h"
 #include "fs/platform.h"
 #include "fs/text.h"
@@ -20,7 +20,7 @@ std::u16string Wide(const std::string& path) { return Utf8ToWide(path); }
 // Runs an operation of this header; running out of memory is its failure.
 template <typename Body>
 Status Run(Body&& body) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, std::forward<Body>(body));
+  return UnlessOutOfMemory(Code::kNoMemory, std::forward<Body>(body));
 }
 
 // The folder part of `path` with its final separator ("" when there is
@@ -55,25 +55,26 @@ std::string TemporaryName(const std::string& path, std::uint32_t pid, unsigned a
   return name;
 }
 
-// The process id in a temporary file's name; false for any other name.
-bool WriterOfTemporary(const std::u16string& name, std::uint32_t& pid) {
+// The process id in a temporary file's name; nothing for any other name.
+std::optional<std::uint32_t> WriterOfTemporary(const std::u16string& name) {
   const std::size_t prefix = sizeof kTemporaryPrefix - 1;
   const std::size_t suffix = sizeof kTemporarySuffix - 1;
   if (name.size() < prefix + kPidDigits + 2 + suffix || name.compare(0, prefix, u"~ch") != 0 ||
       name.compare(name.size() - suffix, suffix, u".tmp") != 0 || name[prefix + kPidDigits] != u'-') {
-    return false;
+    return std::nullopt;
   }
-  pid = 0;
+  std::uint32_t pid = 0;
   for (std::size_t i = prefix; i < prefix + kPidDigits; ++i) {
     const char16_t c = name[i];
     const int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : -1;
-    if (digit < 0) return false;
+    if (digit < 0) return std::nullopt;
     pid = (pid << 4) | static_cast<std::uint32_t>(digit);
   }
   for (std::size_t i = prefix + kPidDigits + 1; i < name.size() - suffix; ++i) {
-    if (name[i] < u'0' || name[i] > u'9') return false;
+    if (name[i] < u'0' || name[i] > u'9') return std::nullopt;
   }
-  return name.size() - suffix > prefix + kPidDigits + 1;
+  if (name.size() - suffix <= prefix + kPidDigits + 1) return std::nullopt;
+  return pid;
 }
 
 // A writer killed in the middle of a write leaves its temporary file behind;
@@ -86,10 +87,10 @@ void RemoveStaleTemporaries(Env* env, const std::string& path) {
   const std::u16string folder = Wide(FolderPart(path));
   const std::uint32_t self = env->ProcessId();
   for (const std::u16string& name : names) {
-    std::uint32_t pid = 0;
-    if (!WriterOfTemporary(name, pid) || pid == self) continue;
+    const std::optional<std::uint32_t> pid = WriterOfTemporary(name);
+    if (!pid || *pid == self) continue;
     bool running = true;
-    if (!env->ProcessRunning(pid, &running).ok() || running) continue;
+    if (!env->ProcessRunning(*pid, &running).ok() || running) continue;
     const std::u16string stale = folder + name;
     bool link = true;
     if (env->IsLink(stale, &link).ok() && !link) static_cast<void>(env->RemoveFile(stale));
@@ -169,9 +170,13 @@ Status CopyDurably(const std::string& source, const std::string& target, WhenNot
       whenNotReplaceable);
 }
 
-// Whether the attributes of `path` can be had, and then them.
-bool AttributesOf(const std::string& path, std::uint32_t& attributes) {
-  return Guarded(false, [&path, &attributes] { return CurrentEnv()->GetAttributes(Wide(path), &attributes).ok(); });
+// The attributes of `path`; nothing when they can't be had.
+std::optional<std::uint32_t> AttributesOf(const std::string& path) {
+  return UnlessOutOfMemory(std::nullopt, [&path]() -> std::optional<std::uint32_t> {
+    std::uint32_t attributes = 0;
+    if (!CurrentEnv()->GetAttributes(Wide(path), &attributes).ok()) return std::nullopt;
+    return attributes;
+  });
 }
 
 Status EnsureFolderIn(Env* env, const std::string& path) {
@@ -179,11 +184,10 @@ Status EnsureFolderIn(Env* env, const std::string& path) {
   if (env->GetAttributes(Wide(path), &attributes).ok()) {
     return (attributes & kAttributeDirectory) != 0 ? Status() : Status(Code::kExists, path);
   }
-  std::string parent = path;
-  GetParentPath(path, parent);
+  const std::string parent = ParentPath(path);
   // "." that does not exist (the working folder was removed) is its own
-  // parent, and so is a path whose parent could not be formed.
-  if (parent == path) return Status(Code::kNotFound, path);
+  // parent; a parent that could not be formed is none.
+  if (parent.empty() || parent == path) return Status(Code::kNotFound, path);
   Status parentMade = EnsureFolderIn(env, parent);
   if (!parentMade.ok()) return parentMade;
   return env->CreateFolderChain(Wide(path));
@@ -204,19 +208,16 @@ bool platform::RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, st
 
 // ---- Tests -------------------------------------------------------------------
 
-bool PathExists(const std::string& path) {
-  std::uint32_t attributes = 0;
-  return AttributesOf(path, attributes);
-}
+bool PathExists(const std::string& path) { return AttributesOf(path).has_value(); }
 
 bool IsDirectory(const std::string& path) {
-  std::uint32_t attributes = 0;
-  return AttributesOf(path, attributes) && (attributes & kAttributeDirectory) != 0;
+  const std::optional<std::uint32_t> attributes = AttributesOf(path);
+  return attributes && (*attributes & kAttributeDirectory) != 0;
 }
 
 bool IsRegularFile(const std::string& path) {
-  std::uint32_t attributes = 0;
-  return AttributesOf(path, attributes) && (attributes & kAttributeDirectory) == 0;
+  const std::optional<std::uint32_t> attributes = AttributesOf(path);
+  return attributes && (*attributes & kAttributeDirectory) == 0;
 }
 
 Status GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
@@ -283,11 +284,11 @@ Status RemoveFile(const std::string& path) {
 }
 
 void FlushFolder(const std::string& folder) {
-  Guarded(true, [&folder] { return CurrentEnv()->FlushFolder(Wide(folder)).ok(); });
+  UnlessOutOfMemory(true, [&folder] { return CurrentEnv()->FlushFolder(Wide(folder)).ok(); });
 }
 
 void FlushFileToDisk(const std::string& path) {
-  Guarded(true, [&path] { return CurrentEnv()->FlushFile(Wide(path)).ok(); });
+  UnlessOutOfMemory(true, [&path] { return CurrentEnv()->FlushFile(Wide(path)).ok(); });
 }
 
 Status WriteFileDurably(const std::string& path, const std::string& bytes) {
@@ -339,15 +340,15 @@ Status OpenForReading(const std::string& path, OpenedForReading* opened) {
 
 // ---- Folder listing ------------------------------------------------------------------
 
-Status ListFolder(const std::string& folder, std::vector<std::u16string>& names) {
-  return Run([&folder, &names] {
+Status ListFolder(const std::string& folder, std::vector<std::u16string>* names) {
+  return Run([&folder, names] {
     std::vector<std::u16string> found;
     Status status = CurrentEnv()->ListFolder(Wide(folder), &found);
     if (!status.ok()) return status;
     found.erase(std::remove_if(found.begin(), found.end(),
                                [](const std::u16string& name) { return name == u"." || name == u".."; }),
                 found.end());
-    names.swap(found);
+    names->swap(found);
     return Status();
   });
 }
@@ -355,7 +356,7 @@ Status ListFolder(const std::string& folder, std::vector<std::u16string>& names)
 // ---- Paths handed to libraries ----------------------------------------------------------
 
 std::string NativePath(const std::string& path) {
-  return Guarded(std::string(), [&path] { return platform::NativePath(path); });
+  return UnlessOutOfMemory(std::string(), [&path] { return platform::NativePath(path); });
 }
 
 }  // namespace customhooks::fs

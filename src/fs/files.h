@@ -177,7 +177,7 @@ Status OpenForReading(const std::string& path, OpenedForReading* opened);
 // Lists the names in `folder` (without "." and ".."), in the order the
 // platform's FindFirstFileW/FindNextFileW give them (on POSIX: ordinal,
 // case-insensitive, as NTFS orders them).
-Status ListFolder(const std::string& folder, std::vector<std::u16string>& names);
+Status ListFolder(const std::string& folder, std::vector<std::u16string>* names);
 
 // ---- Paths handed to libraries ---------------------------------------------
 

@@ -8,8 +8,8 @@
 
 namespace customhooks::fs {
 
-Status FindSpecialFolder(SpecialFolder folder, std::string& path) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+Status FindSpecialFolder(SpecialFolder folder, std::string* path) {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     std::u16string wide;
     Status found = CurrentEnv()->GetSpecialFolder(folder, true, &wide);
     if (!found.ok()) {
@@ -18,13 +18,13 @@ Status FindSpecialFolder(SpecialFolder folder, std::string& path) {
     }
     std::string utf8 = WideToUtf8(wide);
     if (utf8.empty() || utf8.size() >= kPathBufferSize) return Status(Code::kBadPath, utf8);
-    path.swap(utf8);
+    path->swap(utf8);
     return Status();
   });
 }
 
-Status LocateCommonFilesFolder(std::string& path) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+Status LocateCommonFilesFolder(std::string* path) {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     Env* env = CurrentEnv();
     std::optional<std::u16string> located;
     std::u16string wide;
@@ -40,7 +40,7 @@ Status LocateCommonFilesFolder(std::string& path) {
     std::string folder = WideToUtf8(wide);
     // An empty answer names no folder: nothing to build on.
     if (folder.empty()) return Status(Code::kNotFound, "Common Files");
-    path.swap(folder);
+    path->swap(folder);
     return Status();
   });
 }

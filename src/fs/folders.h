@@ -20,17 +20,17 @@ namespace customhooks::fs {
 constexpr std::size_t kPathBufferSize = 1024;
 
 // Looks the special folder up, creating it when missing (SHGetFolderPathW
-// with CSIDL_FLAG_CREATE), and stores its UTF-8 path in `path`.
+// with CSIDL_FLAG_CREATE), and stores its UTF-8 path in `*path`.
 // SpecialFolder::kCommonFilesX86 falls back to kCommonFiles when its own
 // lookup fails. kBadPath when the path is empty or has kPathBufferSize bytes
-// or more; the lookup's failure otherwise. `path` is written only on success.
-Status FindSpecialFolder(SpecialFolder folder, std::string& path);
+// or more; the lookup's failure otherwise. `*path` is written only on success.
+Status FindSpecialFolder(SpecialFolder folder, std::string* path);
 
 // Locates the Common Files folder without creating it (SHGetFolderLocation,
 // else SHGetFolderPathW) and stores its path, without a trailing separator,
-// in `path`. kNotFound when it is located without a path or its path is
-// empty; the lookup's failure otherwise. `path` is written only on success.
-Status LocateCommonFilesFolder(std::string& path);
+// in `*path`. kNotFound when it is located without a path or its path is
+// empty; the lookup's failure otherwise. `*path` is written only on success.
+Status LocateCommonFilesFolder(std::string* path);
 
 }  // namespace customhooks::fs
 

@@ -4,20 +4,15 @@
 #include <vector>
 
 #include "fs/fs_status.h"
-#include "fs/guard.h"
 #include "fs/platform.h"
 #include "fs/text.h"
 
 namespace customhooks::fs {
 
-void StripTrailingSeparator(std::string& path) {
-  if (path.size() >= 2 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
-}
-
-void GetParentPath(const std::string& path, std::string& out) {
+std::string ParentPath(const std::string& path) {
   // The whole path is the working copy: the shell function works on any
   // NUL-terminated buffer, so a path of MAX_PATH units or more is not cut.
-  Guarded(true, [&path, &out] {
+  return UnlessOutOfMemory(std::string(), [&path] {
     const std::u16string wide = Utf8ToWide(path);
     std::vector<char16_t> last(wide.begin(), wide.end());
     last.push_back(u'\0');
@@ -26,22 +21,23 @@ void GetParentPath(const std::string& path, std::string& out) {
     std::string parent = ".";
     if (lastLength < wide.size()) {
       parent = WideToUtf8(std::u16string_view(wide).substr(0, wide.size() - lastLength));
-      StripTrailingSeparator(parent);
+      // The shell keeps the separator before the last part; one of two
+      // bytes or more goes, so that a root stays a root.
+      if (parent.size() >= 2 && (parent.back() == '/' || parent.back() == '\\')) parent.pop_back();
     }
-    out.swap(parent);
-    return true;
+    return parent;
   });
 }
 
-Status JoinPath(const std::string& base, const std::string& more, std::string& out) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&base, &more, &out]() -> Status {
+Status JoinPath(const std::string& base, const std::string& more, std::string* out) {
+  return UnlessOutOfMemory(Code::kNoMemory, [&base, &more, out]() -> Status {
     const std::u16string wideBase = Utf8ToWide(base);
     const std::u16string wideMore = Utf8ToWide(more);
     // A part that did not convert must not vanish from the joined path.
     if (wideBase.empty() != base.empty() || wideMore.empty() != more.empty()) return Code::kBadPath;
     if (wideBase.size() + wideMore.size() > platform::kMaxPath) return Code::kBadPath;
     if (wideMore.empty()) {
-      out = base;
+      *out = base;
       return Status();
     }
     char16_t working[platform::kMaxPath] = {};
@@ -55,7 +51,7 @@ Status JoinPath(const std::string& base, const std::string& more, std::string& o
     // A joined path that did not convert back would turn into a relative
     // name below the process's working folder.
     if (joined.empty()) return Code::kBadPath;
-    out.swap(joined);
+    out->swap(joined);
     return Status();
   });
 }

@@ -11,22 +11,18 @@
 
 namespace customhooks::fs {
 
-// Removes one trailing "/" or "\" when the string has at least 2 bytes.
-void StripTrailingSeparator(std::string& path);
-
-// Stores the parent of `path` in `out`: "." for a bare name; C:\a for both
-// C:\a\b and C:\a\b\ (with a trailing backslash). Should memory run out,
-// `out` is left as it was.
-void GetParentPath(const std::string& path, std::string& out);
+// The parent of `path`: "." for a bare name; C:\a for both C:\a\b and
+// C:\a\b\ (with a trailing backslash). "" only when memory runs out.
+std::string ParentPath(const std::string& path);
 
 // Joins `base` and `more` with exactly one backslash and no trailing
 // backslash (PathAppendW then PathRemoveBackslashW; "." and ".." segments are
 // resolved, and a `more` that starts with a drive or "\\" replaces `base`).
 // An empty `more` gives `base` unchanged. Fails with Code::kBadPath, leaving
-// `out` untouched, when the UTF-16 lengths of the two parts together exceed
+// `*out` untouched, when the UTF-16 lengths of the two parts together exceed
 // 260, when the joined path with its terminator does not fit 260 units, or
 // when a part does not convert; with Code::kNoMemory when memory runs out.
-Status JoinPath(const std::string& base, const std::string& more, std::string& out);
+Status JoinPath(const std::string& base, const std::string& more, std::string* out);
 
 }  // namespace customhooks::fs
 

@@ -1,7 +1,6 @@
 #include "fs/shared_folder.h"
 
 #include "fs/env.h"
-#include "fs/guard.h"
 #include "fs/platform.h"
 #include "fs/text.h"
 
@@ -44,7 +43,7 @@ thread_local platform::CheckedFolder* activeFolder = nullptr;
 platform::CheckedFolder* platform::ActiveCheckedFolder() { return activeFolder; }
 
 HeldFolder::HeldFolder(const std::string& folder)
-    : folder_(Guarded<platform::CheckedFolder*>(nullptr, [&folder] { return platform::OpenCheckedFolder(folder); })) {}
+    : folder_(UnlessOutOfMemory(nullptr, [&folder] { return platform::OpenCheckedFolder(folder); })) {}
 
 HeldFolder::~HeldFolder() { platform::CloseCheckedFolder(folder_); }
 
@@ -52,7 +51,7 @@ Status HeldFolder::Remove(const std::string& name, bool flush) const {
   if (folder_ == nullptr || name.empty() || name.find_first_of("\\/") != std::string::npos) {
     return Code::kAccessDenied;
   }
-  return StatusUnlessOutOfMemory(Code::kNoMemory,
+  return UnlessOutOfMemory(Code::kNoMemory,
                                  [&] { return platform::RemoveFromCheckedFolder(*folder_, name, flush); });
 }
 
@@ -67,14 +66,14 @@ SystemCallReplacement CheckedOpenCall() { return {platform::OpenCallName(), plat
 void ForwardCheckedOpenTo(void (*original)(void)) { platform::ForwardOpenCallTo(original); }
 
 bool IsPlantedLink(const std::string& path) {
-  return Guarded(false, [&path] {
+  return UnlessOutOfMemory(false, [&path] {
     bool link = false;
     return CurrentEnv()->IsLink(Utf8ToWide(path), &link).ok() && link;
   });
 }
 
 Status RemovePlantedLink(const std::string& path) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&path] { return CurrentEnv()->RemoveLink(Utf8ToWide(path)); });
+  return UnlessOutOfMemory(Code::kNoMemory, [&path] { return CurrentEnv()->RemoveLink(Utf8ToWide(path)); });
 }
 
 }  // namespace customhooks::fs

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace customhooks {
@@ -118,18 +119,20 @@ class [[nodiscard]] Status {
   std::unique_ptr<std::string> context_;
 };
 
-// Runs `body`, which returns a Status, and gives its result; when memory runs
-// out inside it (std::bad_alloc, or std::length_error for a size beyond what
-// can be allocated), gives `outOfMemory` instead. Each layer
-// turns running out of memory into its own code here, at its entry points.
-template <typename Code, typename Body>
-Status StatusUnlessOutOfMemory(Code outOfMemory, Body&& body) noexcept {
+// Runs `body` and gives its result; when memory runs out inside it
+// (std::bad_alloc, or std::length_error for a size beyond what can be
+// allocated), gives `failure`, converted to the body's result type. Each
+// layer's entry points turn running out of memory into their own result
+// here: `UnlessOutOfMemory(Code::kNoMemory, [&] { ...; return Status(); })`.
+template <typename Failure, typename Body>
+std::invoke_result_t<Body> UnlessOutOfMemory(Failure&& failure, Body&& body) noexcept {
+  using Result = std::invoke_result_t<Body>;
   try {
     return std::forward<Body>(body)();
   } catch (const std::bad_alloc&) {
-    return Status(outOfMemory);
+    return Result(std::forward<Failure>(failure));
   } catch (const std::length_error&) {
-    return Status(outOfMemory);
+    return Result(std::forward<Failure>(failure));
   }
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fs/guard.h"
 #include "fs/platform.h"
 
 namespace customhooks::fs {
@@ -37,7 +36,7 @@ bool IsAscii(const char* text, std::size_t length) {
 bool IsAscii(const char16_t* text, std::size_t length) { return AllBelow0x80(text, length, 0xFF80FF80FF80FF80ull); }
 
 std::u16string Utf8ToWide(std::string_view utf8) {
-  return Guarded(std::u16string(), [&utf8] {
+  return UnlessOutOfMemory(std::u16string(), [&utf8] {
     if (utf8.empty() || utf8.size() > static_cast<std::size_t>(INT_MAX)) return std::u16string();
     if (IsAscii(utf8.data(), utf8.size())) {
       return std::u16string(reinterpret_cast<const unsigned char*>(utf8.data()),
@@ -53,7 +52,7 @@ std::u16string Utf8ToWide(std::string_view utf8) {
 }
 
 std::string WideToUtf8(std::u16string_view wide) {
-  return Guarded(std::string(), [&wide] {
+  return UnlessOutOfMemory(std::string(), [&wide] {
     if (wide.empty() || wide.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
     if (IsAscii(wide.data(), wide.size())) return std::string(wide.begin(), wide.end());
     const int length = static_cast<int>(wide.size());

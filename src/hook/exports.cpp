@@ -10,7 +10,7 @@ KXHOOK_API int32_t KXHOOK_CALL KXInstallerCustomHookProc(const HookProperty* pro
                                                          HookLogCallback logCallback) {
   customhooks::hook::HookContext context{propertyMap, entryMode, installMode, hostValue, logCallback};
   try {
-    return customhooks::hook::DispatchHookCall(&context);
+    return customhooks::hook::DispatchHookCall(context);
   } catch (...) {
     // Every failure of the work is reported as a log line below this point;
     // anything that still escapes must not take the installer down.

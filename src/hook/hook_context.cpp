@@ -4,40 +4,32 @@
 
 namespace customhooks::hook {
 
-bool HookGetProperty(const HookContext* context, const char* name, const char** value) {
+std::optional<const char*> FindProperty(const HookContext& context, const char* name) {
   if (name == nullptr) {
-    HookLog(context, "NULL pointer passed as property name.");
-    return false;
+    LogLine(context, "NULL pointer passed as property name.");
+    return std::nullopt;
   }
-  if (value == nullptr) {
-    HookLog(context, "NULL pointer passed for property name.");
-    return false;
+  if (context.propertyMap == nullptr) {
+    LogLine(context, "Property map is not initialized.");
+    return std::nullopt;
   }
-  if (context == nullptr || context->propertyMap == nullptr) {
-    HookLog(context, "Property map is not initialized.");
-    return false;
-  }
-  for (const HookProperty* entry = context->propertyMap; entry->name != nullptr; ++entry) {
+  for (const HookProperty* entry = context.propertyMap; entry->name != nullptr; ++entry) {
     if (std::strcmp(entry->name, name) == 0) {
       const char* text = reinterpret_cast<const char*>(entry->value);
-      *value = text != nullptr ? text : "";
-      return true;
+      return text != nullptr ? text : "";
     }
   }
-  return false;
+  return std::nullopt;
 }
 
-void HookLog(const HookContext* context, const char* text) {
-  if (context != nullptr && context->logCallback != nullptr && text != nullptr) {
-    context->logCallback(text);
-  }
+void LogLine(const HookContext& context, const char* text) {
+  if (context.logCallback != nullptr && text != nullptr) context.logCallback(text);
 }
 
-bool HookSession::Property(const char* name, std::string& value) const {
-  const char* found = nullptr;
-  if (!HookGetProperty(context_, name, &found)) return false;
-  value = found;
-  return true;
+std::optional<std::string> HookSession::Property(const char* name) const {
+  const std::optional<const char*> found = FindProperty(context_, name);
+  if (!found) return std::nullopt;
+  return std::string(*found);
 }
 
 // The host lays these records out for a 32-bit process: every field 32 bits.

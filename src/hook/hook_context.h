@@ -7,6 +7,7 @@
 #define CUSTOMHOOKS_HOOK_HOOK_CONTEXT_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "CustomHooks.h"
@@ -24,28 +25,26 @@ struct HookContext {
   HookLogCallback logCallback;
 };
 
-// Looks `name` up in the property array (exact, case-sensitive byte
-// comparison; the first equal entry wins). On success stores the host's
-// pointer in `*value` (a null value pointer is stored as "") and returns
-// true. Otherwise `*value` is unchanged and the result is false; a null name,
-// a null `value` or a null property map is reported with its own unprefixed
-// line, a name that is simply absent with none.
-bool HookGetProperty(const HookContext* context, const char* name, const char** value);
+// The host's value of the property `name`: the first entry of the property
+// array whose name equals it byte for byte (case-sensitive). A null value
+// pointer reads as "". Nothing when no entry has that name, or after an
+// unprefixed line when `name` is null or there is no property map.
+std::optional<const char*> FindProperty(const HookContext& context, const char* name);
 
 // Hands `text` to the host's callback, when there is one. A null text is
 // never passed on.
-void HookLog(const HookContext* context, const char* text);
+void LogLine(const HookContext& context, const char* text);
 
 // The session the integration work sees during one call: the context's
-// properties (with HookGetProperty's lines) and its callback.
+// properties (with FindProperty's lines) and its callback.
 class HookSession final : public integration::IntegrationSession {
  public:
-  explicit HookSession(const HookContext* context) : context_(context) {}
-  bool Property(const char* name, std::string& value) const override;
-  void Log(const char* line) const override { HookLog(context_, line); }
+  explicit HookSession(const HookContext& context) : context_(context) {}
+  std::optional<std::string> Property(const char* name) const override;
+  void Log(const char* line) const override { LogLine(context_, line); }
 
  private:
-  const HookContext* context_;
+  const HookContext& context_;
 };
 
 }  // namespace customhooks::hook

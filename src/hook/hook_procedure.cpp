@@ -41,22 +41,22 @@ const ModeLines kUninstallLines = {{
 
 }  // namespace
 
-std::int32_t DispatchHookCall(HookContext* context) {
+std::int32_t DispatchHookCall(const HookContext& context) {
   const ModeLines* modeLines = nullptr;
-  switch (context->installMode) {
+  switch (context.installMode) {
     case KXHOOK_MODE_INSTALL: modeLines = &kInstallLines; break;
     case KXHOOK_MODE_REINSTALL: modeLines = &kReinstallLines; break;
     case KXHOOK_MODE_UNINSTALL: modeLines = &kUninstallLines; break;
     default:
-      HookLog(context, "Unsupported install mode specified.");
+      LogLine(context, "Unsupported install mode specified.");
       return KXHOOK_STATUS_UNSUPPORTED_INSTALL_MODE;
   }
-  const auto entry = static_cast<std::uint32_t>(context->entryMode);
+  const auto entry = static_cast<std::uint32_t>(context.entryMode);
   if (entry >= kEntryModeCount) {
-    HookLog(context, "Unsupported entry mode specified.");
+    LogLine(context, "Unsupported entry mode specified.");
     return KXHOOK_STATUS_UNSUPPORTED_ENTRY_MODE;
   }
-  for (const char* line : modeLines->lines[entry]) HookLog(context, line);
+  for (const char* line : modeLines->lines[entry]) LogLine(context, line);
 
   // The pass reports every outcome as a log line; the host hears success.
   if (entry == KXHOOK_ENTRY_SESSION_CLOSE && modeLines != &kUninstallLines) {

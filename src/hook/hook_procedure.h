@@ -12,7 +12,7 @@ namespace customhooks::hook {
 // KXHOOK_STATUS_UNSUPPORTED_INSTALL_MODE or
 // KXHOOK_STATUS_UNSUPPORTED_ENTRY_MODE. At SessionClose of Install and
 // Reinstall it runs the integration pass first.
-std::int32_t DispatchHookCall(HookContext* context);
+std::int32_t DispatchHookCall(const HookContext& context);
 
 }  // namespace customhooks::hook
 

@@ -222,17 +222,17 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
   session.LogPrefixed({"Updating DriverPayload entry for Pelican X"});
   session.LogPrefixed({"Orvikcode retrieved: ", FileValue{code}});
 
-  std::string signature;
-  if (!session.Property(names::kMediaSignatureProperty, signature)) {
+  const std::optional<std::string> signature = session.Property(names::kMediaSignatureProperty);
+  if (!signature) {
     session.LogPrefixed({"Failed to get mediaSignature."});
     return;
   }
-  std::string installLanguage;
-  if (!session.Property(names::kInstallLanguageProperty, installLanguage)) {
+  const std::optional<std::string> installLanguage = session.Property(names::kInstallLanguageProperty);
+  if (!installLanguage) {
     session.LogPrefixed({"Failed to get installLanguage."});
     return;
   }
-  session.LogPrefixed({"Successfully retreived the installLanguage: ", installLanguage});
+  session.LogPrefixed({"Successfully retreived the installLanguage: ", *installLanguage});
 
   StoreConnection pcd;
   // A failure that still hands out the store is the cache database's alone
@@ -243,7 +243,7 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }
-  DriverRecordsRun(session, code, signature.c_str(), std::move(pcd)).Run();
+  DriverRecordsRun(session, code, signature->c_str(), std::move(pcd)).Run();
 }
 
 }  // namespace customhooks::integration

@@ -57,12 +57,14 @@ class ProductRun {
  private:
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
-  bool ReadProperty(const char* name, std::string& value, const char* missingLine);
+  // The session property `name`; nothing, after `missingLine`, when the
+  // host has none.
+  std::optional<std::string> ReadProperty(const char* name, const char* missingLine) const;
   // The payloads the product meets, in the open snapshot of `pdb`.
   Status FindPayloads(storage::PayloadDatabase& pdb, std::vector<storage::ProductPayload>* met) const;
   // Goes through the payloads the search met until the product's that has
   // a signature.
-  void Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met, SearchResult& result) const;
+  SearchResult Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met) const;
   void LogSearch(const SearchResult& result) const;
   void LogLocated() const;
   void RunExtraStep(const std::string& payloadId) const;
@@ -81,25 +83,24 @@ class ProductRun {
 
 void ProductRun::Log(std::initializer_list<LogPiece> pieces) const { session_.LogPrefixed(pieces, header_); }
 
-bool ProductRun::ReadProperty(const char* name, std::string& value, const char* missingLine) {
-  if (!session_.Property(name, value)) {
-    Log({missingLine});
-    return false;
-  }
-  return true;
+std::optional<std::string> ProductRun::ReadProperty(const char* name, const char* missingLine) const {
+  std::optional<std::string> value = session_.Property(name);
+  if (!value) Log({missingLine});
+  return value;
 }
 
 ProductOutcome ProductRun::Run() {
   header_ = std::string(product_.name) + " :";
   Log({});
 
-  if (!ReadProperty(names::kMediaSignatureProperty, sessionSignature_, "Failed to get mediaSignature.")) {
-    return ProductOutcome::kMissingProperty;
-  }
+  std::optional<std::string> signature =
+      ReadProperty(names::kMediaSignatureProperty, "Failed to get mediaSignature.");
+  if (!signature) return ProductOutcome::kMissingProperty;
+  sessionSignature_ = std::move(*signature);
   Log({"Successfully retreived the mediaSignature: ", sessionSignature_});
-  if (!ReadProperty(names::kInstallLanguageProperty, installLanguage_, "Failed to get installLanguage.")) {
-    return ProductOutcome::kMissingProperty;
-  }
+  std::optional<std::string> language = ReadProperty(names::kInstallLanguageProperty, "Failed to get installLanguage.");
+  if (!language) return ProductOutcome::kMissingProperty;
+  installLanguage_ = std::move(*language);
   Log({"Successfully retreived the installLanguage: ", installLanguage_});
 
   PayloadConnection pdb(databases_);
@@ -122,7 +123,7 @@ ProductOutcome ProductRun::Run() {
       Log({"Can not find valid primary session for pdb.db"});
       return ProductOutcome::kCompleted;
     }
-    Search(pdb, met, search);
+    search = Search(pdb, met);
     static_cast<void>(snapshot.Commit());
   }
 
@@ -182,8 +183,8 @@ Status ProductRun::FindPayloads(storage::PayloadDatabase& pdb, std::vector<stora
   return status;
 }
 
-void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met,
-                        SearchResult& result) const {
+SearchResult ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::ProductPayload>& met) const {
+  SearchResult result;
   for (const storage::ProductPayload& payload : met) {
     if (payload.readFailed) {
       result.steps.push_back(SearchStep::kReadFailed);
@@ -196,8 +197,9 @@ void ProductRun::Search(PayloadConnection& pdb, const std::vector<storage::Produ
       continue;
     }
     result.product = payload.record;
-    return;
+    break;
   }
+  return result;
 }
 
 void ProductRun::LogSearch(const SearchResult& result) const {

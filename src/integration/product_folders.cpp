@@ -7,36 +7,36 @@
 
 namespace customhooks::integration {
 
-bool LocatePcfFolder(std::string& folder) {
+std::optional<std::string> LocatePcfFolder() {
   std::string commonFiles;
-  if (!fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, commonFiles).ok()) return false;
+  if (!fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, &commonFiles).ok()) return std::nullopt;
   const std::string common = commonFiles + "\\" + names::kCommonDataFolder;
   // The shell's path buffers hold the path with its terminator.
-  if (common.size() >= fs::kPathBufferSize) return false;
-  if (!fs::PathExists(common) && !fs::CreateFolder(common).ok()) return false;
-  folder = common + "\\" + names::kPcfFolder;
-  return true;
+  if (common.size() >= fs::kPathBufferSize) return std::nullopt;
+  // Created where nothing of that name stands; anything there counts as
+  // present.
+  const Status made = fs::CreateFolder(common);
+  if (!made.ok() && made != fs::Code::kExists) return std::nullopt;
+  return common + "\\" + names::kPcfFolder;
 }
 
-bool LocateCommonDataFolder(std::string& folder) {
+std::optional<std::string> LocateCommonDataFolder() {
   std::string common;
-  if (!fs::LocateCommonFilesFolder(common).ok()) return false;
-  folder = common + "\\" + names::kCommonDataFolder;
-  return true;
+  if (!fs::LocateCommonFilesFolder(&common).ok()) return std::nullopt;
+  return common + "\\" + names::kCommonDataFolder;
 }
 
-bool DataFolderIn(const std::string& common, DataFolder which, std::string& folder) {
+std::optional<std::string> DataFolderIn(const std::string& common, DataFolder which) {
+  const char* name = nullptr;
   switch (which) {
-    case DataFolder::kConfiguration:
-      return fs::JoinPath(common, names::kConfigurationFolder, folder).ok();
-    case DataFolder::kCache:
-      return fs::JoinPath(common, names::kCacheFolder, folder).ok();
-    case DataFolder::kPayloads:
-      return fs::JoinPath(common, names::kPayloadsFolder, folder).ok();
-    case DataFolder::kBackup:
-      return fs::JoinPath(common, names::kBackupFolder, folder).ok();
+    case DataFolder::kConfiguration: name = names::kConfigurationFolder; break;
+    case DataFolder::kCache: name = names::kCacheFolder; break;
+    case DataFolder::kPayloads: name = names::kPayloadsFolder; break;
+    case DataFolder::kBackup: name = names::kBackupFolder; break;
   }
-  return false;
+  std::string folder;
+  if (name == nullptr || !fs::JoinPath(common, name, &folder).ok()) return std::nullopt;
+  return folder;
 }
 
 }  // namespace customhooks::integration

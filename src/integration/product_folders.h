@@ -11,6 +11,7 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_PRODUCT_FOLDERS_H_
 #define CUSTOMHOOKS_INTEGRATION_PRODUCT_FOLDERS_H_
 
+#include <optional>
 #include <string>
 
 namespace customhooks::integration {
@@ -18,15 +19,15 @@ namespace customhooks::integration {
 // The PCF folder in the common data folder of the x86 Common Files folder
 // (falling back to the Common Files folder); the common data folder is
 // created when nothing of that name exists (a file of that name counts as
-// present). False, `folder` untouched, when the Common Files folder cannot
-// be determined, the common data folder's path has 1024 bytes or more, or
-// it cannot be created. Fits pcf::PcfFolderLocator.
-bool LocatePcfFolder(std::string& folder);
+// present). Nothing when the Common Files folder cannot be determined, the
+// common data folder's path has 1024 bytes or more, or it cannot be
+// created. Fits pcf::PcfFolderLocator.
+std::optional<std::string> LocatePcfFolder();
 
 // The databases' common data folder in the Common Files folder
-// (exactly one separator before it), not created. False, `folder`
-// untouched, when the Common Files folder cannot be determined.
-bool LocateCommonDataFolder(std::string& folder);
+// (exactly one separator before it), not created. Nothing when the Common
+// Files folder cannot be determined.
+std::optional<std::string> LocateCommonDataFolder();
 
 // The databases' folders in their common data folder; nothing is created
 // here (opening a database creates its folder).
@@ -39,8 +40,8 @@ enum class DataFolder {
 
 // The folder `which` in `commonData` (as LocateCommonDataFolder gives it):
 // a path computation only, so that one lookup serves every folder a caller
-// needs. False, `folder` untouched, when the path would be too long.
-bool DataFolderIn(const std::string& commonData, DataFolder which, std::string& folder);
+// needs. Nothing when the path would be too long.
+std::optional<std::string> DataFolderIn(const std::string& commonData, DataFolder which);
 
 }  // namespace customhooks::integration
 

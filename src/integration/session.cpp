@@ -13,7 +13,7 @@ namespace {
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 // Appends a value from a file as plain text (see FileValue).
-void AppendFileValue(std::string& line, std::string_view value) {
+void AppendFileValue(std::string* line, std::string_view value) {
   std::size_t kept = value.size();
   if (kept > kLongestLoggedValue) {
     kept = kLongestLoggedValue;
@@ -24,14 +24,14 @@ void AppendFileValue(std::string& line, std::string_view value) {
   for (std::size_t i = 0; i < kept; ++i) {
     const auto c = static_cast<unsigned char>(value[i]);
     if (IsControl(c)) {
-      line += "\\x";
-      line += kHex[c >> 4];
-      line += kHex[c & 0xF];
+      *line += "\\x";
+      *line += kHex[c >> 4];
+      *line += kHex[c & 0xF];
     } else {
-      line += static_cast<char>(c);
+      *line += static_cast<char>(c);
     }
   }
-  if (kept < value.size()) line += "[... " + std::to_string(value.size()) + " bytes in all]";
+  if (kept < value.size()) *line += "[... " + std::to_string(value.size()) + " bytes in all]";
 }
 
 }  // namespace
@@ -46,7 +46,7 @@ void IntegrationSession::LogPrefixed(std::initializer_list<LogPiece> pieces, std
     line.append(header);
     for (const LogPiece& piece : pieces) {
       if (piece.fromFile()) {
-        AppendFileValue(line, piece.view());
+        AppendFileValue(&line, piece.view());
       } else {
         line.append(piece.view());
       }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,11 +50,10 @@ class IntegrationSession {
  public:
   virtual ~IntegrationSession() = default;
 
-  // Reads the session property `name` into `value` (a property without a
-  // value reads as ""). False when the host has no such property, after
-  // whatever line the host interface writes about a name or property map it
-  // cannot use; `value` is then unchanged.
-  virtual bool Property(const char* name, std::string& value) const = 0;
+  // The session property `name` (a property without a value reads as "").
+  // Nothing when the host has no such property, after whatever line the
+  // host interface writes about a name or property map it cannot use.
+  virtual std::optional<std::string> Property(const char* name) const = 0;
 
   // Hands one whole line (NUL-terminated, never null) to the host.
   virtual void Log(const char* line) const = 0;

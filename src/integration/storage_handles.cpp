@@ -1,6 +1,8 @@
 #include "integration/storage_handles.h"
 
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "integration/product_folders.h"
 
@@ -9,9 +11,11 @@ namespace customhooks::integration {
 bool PayloadConnection::Open() {
   Close();
   backupFolder_.clear();
-  std::string common;
-  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kPayloads, folder_)) return false;
-  static_cast<void>(DataFolderIn(common, DataFolder::kBackup, backupFolder_));
+  const std::optional<std::string> common = LocateCommonDataFolder();
+  std::optional<std::string> payloads = common ? DataFolderIn(*common, DataFolder::kPayloads) : std::nullopt;
+  if (!payloads) return false;
+  folder_ = std::move(*payloads);
+  backupFolder_ = DataFolderIn(*common, DataFolder::kBackup).value_or(std::string());
   auto& entry = databases_.payloads_.Take();
   if (!storage::OpenPayloadDatabase(folder_, &entry.database).ok()) {
     entry.inUse = false;
@@ -56,17 +60,15 @@ void StoreConnection::Hold(Entry& entry) {
 
 bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd) {
   pcd.reset();
-  std::string common;
-  std::string folder;
-  std::string cacheFolder;
-  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kConfiguration, folder) ||
-      !DataFolderIn(common, DataFolder::kCache, cacheFolder)) {
-    return false;
-  }
+  const std::optional<std::string> common = LocateCommonDataFolder();
+  if (!common) return false;
+  const std::optional<std::string> folder = DataFolderIn(*common, DataFolder::kConfiguration);
+  const std::optional<std::string> cacheFolder = DataFolderIn(*common, DataFolder::kCache);
+  if (!folder || !cacheFolder) return false;
   auto& configuration = databases.configuration_.Take();
   auto& cache = databases.cache_.Take();
   const bool opened =
-      storage::OpenConfigurationStore(folder, cacheFolder, &configuration.database, &cache.database).ok();
+      storage::OpenConfigurationStore(*folder, *cacheFolder, &configuration.database, &cache.database).ok();
   cache.inUse = false;
   pcd.Hold(configuration);
   return opened;
@@ -74,12 +76,12 @@ bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd
 
 bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache) {
   cache.reset();
-  std::string common;
-  std::string folder;
-  if (!LocateCommonDataFolder(common) || !DataFolderIn(common, DataFolder::kCache, folder)) return false;
+  const std::optional<std::string> common = LocateCommonDataFolder();
+  const std::optional<std::string> folder = common ? DataFolderIn(*common, DataFolder::kCache) : std::nullopt;
+  if (!folder) return false;
   auto& entry = databases.cache_.Take();
   // A refused open leaves the entry empty, and Hold gives it back.
-  const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, folder, &entry.database).ok();
+  const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, *folder, &entry.database).ok();
   cache.Hold(entry);
   return opened;
 }

@@ -174,16 +174,16 @@ constexpr char32_t kWindows1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 0x98
 };
 
-void AppendUtf8(std::string& out, char32_t c) {
+void AppendUtf8(std::string* out, char32_t c) {
   if (c < 0x80) {
-    out += static_cast<char>(c);
+    *out += static_cast<char>(c);
   } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
   } else {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
 
@@ -287,16 +287,17 @@ DocumentEncoding DeclaredEncoding(const std::string& bytes) {
   return DocumentEncoding::kUtf8;
 }
 
-bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding) {
+std::optional<std::string> ConvertToUtf8(std::string bytes, DocumentEncoding encoding) {
   const auto firstHigh = std::find_if(bytes.begin(), bytes.end(),
                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   // Most documents are ASCII: the same bytes in every encoding here.
-  if (firstHigh == bytes.end()) return true;
+  if (firstHigh == bytes.end()) return bytes;
   switch (encoding) {
     case DocumentEncoding::kUtf8:
-      return IsWellFormedUtf8(bytes);
+      if (!IsWellFormedUtf8(bytes)) return std::nullopt;
+      return bytes;
     case DocumentEncoding::kAscii:
-      return false;
+      return std::nullopt;
     case DocumentEncoding::kLatin1:
     case DocumentEncoding::kWindows1252:
       break;
@@ -307,18 +308,17 @@ bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding) {
   for (auto it = firstHigh; it != bytes.end(); ++it) {
     const auto b = static_cast<unsigned char>(*it);
     const bool remapped = encoding == DocumentEncoding::kWindows1252 && b >= 0x80 && b < 0xA0;
-    AppendUtf8(converted, remapped ? kWindows1252High[b - 0x80] : b);
+    AppendUtf8(&converted, remapped ? kWindows1252High[b - 0x80] : b);
   }
-  bytes.swap(converted);
-  return true;
+  return converted;
 }
 
-void NormalizeForParser(std::string& bytes) {
+std::string NormalizeForParser(std::string bytes) {
   const Size nul = bytes.find('\0');
   if (nul != kNone) bytes.resize(nul);
   // Only line ends change; the text between two CRs moves down in one piece.
   Size out = bytes.find('\r');
-  if (out == kNone) return;
+  if (out == kNone) return bytes;
   Size in = out;
   while (in < bytes.size()) {
     bytes[out++] = '\n';
@@ -331,6 +331,7 @@ void NormalizeForParser(std::string& bytes) {
     in = next;
   }
   bytes.resize(out);
+  return bytes;
 }
 
 bool FitsParserLimits(const std::string& text, int maxNesting) {

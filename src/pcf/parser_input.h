@@ -7,13 +7,14 @@
 #ifndef CUSTOMHOOKS_PCF_PARSER_INPUT_H_
 #define CUSTOMHOOKS_PCF_PARSER_INPUT_H_
 
+#include <optional>
 #include <string>
 
 namespace customhooks::pcf {
 
-// Does to `bytes` what TinyXML's file loader does before parsing: cuts them
-// at the first NUL byte and turns CR LF and lone CR into LF.
-void NormalizeForParser(std::string& bytes);
+// `bytes` as TinyXML's file loader makes them before parsing: cut at the
+// first NUL byte, with CR LF and lone CR turned into LF.
+std::string NormalizeForParser(std::string bytes);
 
 // The encodings a document may be read in. The parser is only ever handed
 // UTF-8; a document in another one is converted first.
@@ -32,17 +33,16 @@ enum class DocumentEncoding {
 // white space, as the parser finds it.
 DocumentEncoding DeclaredEncoding(const std::string& bytes);
 
-// Turns `bytes`, in `encoding`, into UTF-8. False, with `bytes` unchanged,
-// when they are not text in that encoding: not well-formed UTF-8 (overlong
-// forms, surrogates and code points beyond U+10FFFF included), or a byte
-// above 0x7F in US-ASCII.
+// `bytes`, in `encoding`, as UTF-8. Nothing when they are not text in that
+// encoding: not well-formed UTF-8 (overlong forms, surrogates and code
+// points beyond U+10FFFF included), or a byte above 0x7F in US-ASCII.
 //
 // windows-1252 maps the 27 bytes of 0x80-0x9F that it defines to their
 // characters (0x80 to U+20AC, 0x93 to U+201C, ...), and the five it leaves
 // undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) to U+0081, U+008D, U+008F, U+0090
 // and U+009D, as Windows' own conversion of code page 1252 and web browsers
 // do: a document the tool that wrote it can read is not refused here.
-bool ConvertToUtf8(std::string& bytes, DocumentEncoding encoding);
+std::optional<std::string> ConvertToUtf8(std::string bytes, DocumentEncoding encoding);
 
 // True when TinyXML may parse `text` (as NormalizeForParser left it) without
 // nesting elements deeper than `maxNesting` levels. The scan follows the

@@ -56,7 +56,7 @@ DocumentSession::DocumentSession(PcfFolderLocator pcfFolder) : pcfFolder_(std::m
 
 Status DocumentSession::Load(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return Code::kBadArgument;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     Loaded loaded;
     Status read = ReadDocument(path, &loaded.document);
     if (!read.ok()) return read;
@@ -67,7 +67,7 @@ Status DocumentSession::Load(const std::string& path) {
 }
 
 Status DocumentSession::SetValue(std::string_view subdomain, std::string_view key, std::string_view value) {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     if (IsUnwritableText(subdomain) || IsUnwritableText(key) || IsUnwritableText(value)) {
       return Status(Code::kBadArgument);
     }
@@ -88,7 +88,7 @@ Status DocumentSession::SetValue(std::string_view subdomain, std::string_view ke
 }
 
 Status DocumentSession::Save(std::vector<UnsavedDocument>* unsaved) const {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     Status status;
     for (const Loaded& loaded : documents_) {
       std::optional<Status> outcome = SaveDocument(loaded, unsaved);
@@ -99,9 +99,8 @@ Status DocumentSession::Save(std::vector<UnsavedDocument>* unsaved) const {
 }
 
 std::optional<std::string> DocumentSession::PcfFolder() const {
-  std::string folder;
-  if (!pcfFolder_ || !pcfFolder_(folder)) return std::nullopt;
-  return folder;
+  if (!pcfFolder_) return std::nullopt;
+  return pcfFolder_();
 }
 
 bool DocumentSession::IsKnown(std::string_view name) const {

@@ -16,14 +16,14 @@ namespace {
 // Reads the whole file through one open that also says what stands at the
 // path: a folder is no document, though some platforms would open it. The
 // file stays open to other processes' reads and writes meanwhile.
-Status ReadDocumentBytes(const std::string& path, std::string& bytes) {
+Status ReadDocumentBytes(const std::string& path, std::string* bytes) {
   fs::OpenedForReading opened;
   if (!fs::OpenForReading(path, &opened).ok()) return Status(Code::kCannotOpen, path);
   if (opened.found == fs::Found::kNothing) return Status(Code::kNotFound, path);
   if (opened.found == fs::Found::kFolder) return Status(Code::kCannotOpen, path);
   char chunk[16384];
   std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, opened.file.get())) > 0) bytes.append(chunk, got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, opened.file.get())) > 0) bytes->append(chunk, got);
   return std::ferror(opened.file.get()) ? Status(Code::kCannotOpen, path) : Status();
 }
 
@@ -39,18 +39,18 @@ std::string ElementText(const TiXmlElement& element) {
   return text.substr(0, text.find('\0'));
 }
 
-void AppendEscaped(std::string& out, const std::string& text, bool inAttribute) {
+void AppendEscaped(std::string* out, const std::string& text, bool inAttribute) {
   // The text between two escaped characters is appended in one piece.
   std::size_t from = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char c = text[at];
     const char* escape = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' && inAttribute ? "&quot;" : nullptr;
     if (escape == nullptr) continue;
-    out.append(text, from, at - from);
-    out += escape;
+    out->append(text, from, at - from);
+    *out += escape;
     from = at + 1;
   }
-  out.append(text, from, std::string::npos);
+  out->append(text, from, std::string::npos);
 }
 
 // The first element of the document has a name beginning with
@@ -99,25 +99,26 @@ Status ReadSection(const TiXmlElement& section, bool isPayload, std::string* cod
 }  // namespace
 
 Status ReadDocument(const std::string& path, Document* document) noexcept {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     std::string bytes;
-    Status read = ReadDocumentBytes(path, bytes);
+    Status read = ReadDocumentBytes(path, &bytes);
     if (!read.ok()) return read;
     return ReadDocumentText(std::move(bytes), document);
   });
 }
 
 Status ReadDocumentText(std::string bytes, Document* document) noexcept {
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     // The parser gets exactly the bytes that were checked, so a file that
     // changes meanwhile cannot slip past the check.
-    NormalizeForParser(bytes);
+    bytes = NormalizeForParser(std::move(bytes));
     // The model is UTF-8, the encoding the writer declares: a document in a
     // legacy encoding is converted, keys and codes included, and one that is
     // not text in its encoding is refused rather than read byte for byte.
-    if (!ConvertToUtf8(bytes, DeclaredEncoding(bytes))) {
-      return Status(Code::kNotConfigurationDocument, "not text in its encoding");
-    }
+    const DocumentEncoding encoding = DeclaredEncoding(bytes);
+    std::optional<std::string> utf8 = ConvertToUtf8(std::move(bytes), encoding);
+    if (!utf8) return Status(Code::kNotConfigurationDocument, "not text in its encoding");
+    bytes = std::move(*utf8);
     // TinyXML recurses once per element level, parsing and freeing alike.
     if (!FitsParserLimits(bytes, kMaxNesting)) {
       return Status(Code::kNotConfigurationDocument, "beyond the parser's limits");
@@ -166,13 +167,13 @@ std::string FormatDocument(const std::string& payloadCode, const SectionMap& sec
     text += "\t<";
     text += element;
     text += " orvikCode=\"";
-    AppendEscaped(text, code, true);
+    AppendEscaped(&text, code, true);
     text += "\">\r\n";
     for (const auto& [key, value] : entries) {
       text += "\t\t<Data key=\"";
-      AppendEscaped(text, key, true);
+      AppendEscaped(&text, key, true);
       text += "\">";
-      AppendEscaped(text, value, false);
+      AppendEscaped(&text, value, false);
       text += "</Data>\r\n";
     }
     text += "\t</";

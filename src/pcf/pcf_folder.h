@@ -8,17 +8,17 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace customhooks::pcf {
 
-// Stores the path of the PCF folder in `folder` and returns true; false,
-// `folder` untouched, when it cannot be determined: there is no PCF folder
-// then, rather than one relative to wherever the process happens to run.
-// Locating may create the folders that hold the PCF folder, never the PCF
-// folder itself. May throw std::bad_alloc.
-using PcfFolderLocator = std::function<bool(std::string& folder)>;
+// Gives the path of the PCF folder; nothing when it cannot be determined:
+// there is no PCF folder then, rather than one relative to wherever the
+// process happens to run. Locating may create the folders that hold the PCF
+// folder, never the PCF folder itself. May throw std::bad_alloc.
+using PcfFolderLocator = std::function<std::optional<std::string>()>;
 
 // A "LicensingCode" of kLicensingCodeSize bytes or more counts as empty: the
 // document then has no shared copy.

@@ -408,7 +408,7 @@ Status OpenOrReopen(std::unique_ptr<Holder>* held, DatabaseConnection Holder::*c
   }
   held->reset();
   if (folder.empty()) return Status(Code::kInvalidArgument, fileName);
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     std::unique_ptr<Holder> opened = make();
     const Status& state = ((*opened).*connection).state();
     if (!state.ok()) return state;

@@ -147,7 +147,7 @@ Status PayloadDatabase::ReadPayload(std::string_view id, PayloadRecord* record) 
 Status PayloadDatabase::FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products,
                                             ProductSearch* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&] {
     kept_.known = false;
     // Only inside a snapshot does a mark describe what the search reads.
     DatabaseConnection::ContentMark mark;
@@ -171,7 +171,7 @@ bool PayloadDatabase::RecallProductPayloads(int stateFilter, const ProductKey& p
   if (asked == kept_.products.end() || !connection_.InTransaction() || !connection_.ShowsContentOf(kept_.mark)) {
     return false;
   }
-  *status = StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  *status = UnlessOutOfMemory(Code::kNoMemory, [&] {
     if (!kept_.status.ok()) return kept_.status;
     std::vector<ProductPayload> payloads = kept_.search.payloads[asked - kept_.products.begin()];
     *out = std::move(payloads);
@@ -289,11 +289,11 @@ Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDat
 Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
                                BackupRecord* record) {
   if (!fs::CurrentFastPaths().backupRecord) record = nullptr;
-  return StatusUnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
+  return UnlessOutOfMemory(Code::kNoMemory, [&payloadFolder, &backupFolder, record] {
     std::string source;
     std::string target;
-    if (backupFolder.empty() || !JoinPath(payloadFolder, names::kInstallerFile, source).ok() || !IsRegularFile(source) ||
-        !JoinPath(backupFolder, names::kInstallerFile, target).ok()) {
+    if (backupFolder.empty() || !JoinPath(payloadFolder, names::kInstallerFile, &source).ok() || !IsRegularFile(source) ||
+        !JoinPath(backupFolder, names::kInstallerFile, &target).ok()) {
       return Status(Code::kNotFound);
     }
     Status status;

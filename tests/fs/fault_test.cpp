@@ -117,7 +117,7 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
   // path: a lost part would make "caps.db" relative to the working folder.
   std::string expected;
   FailNthAllocation(0);
-  const Status probe = JoinPath("C:\\Orvik\\caps", "caps.db", expected);
+  const Status probe = JoinPath("C:\\Orvik\\caps", "caps.db", &expected);
   const unsigned long allocations = allocationsSinceArmed;
   StopCountingAllocations();
   ASSERT_TRUE(probe.ok());
@@ -125,7 +125,7 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
   for (unsigned long n = 1; n <= allocations; ++n) {
     std::string out = "untouched";
     FailNthAllocation(n);
-    const bool joined = JoinPath("C:\\Orvik\\caps", "caps.db", out).ok();
+    const bool joined = JoinPath("C:\\Orvik\\caps", "caps.db", &out).ok();
     StopCountingAllocations();
     EXPECT_EQ(out, joined ? expected : "untouched") << "failing allocation " << n;
   }
@@ -214,10 +214,10 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   setenv("CommonProgramFiles(x86)", Path("x86").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, expected).ok());
+  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, &expected).ok());
   std::string found;
   FailNthCall(1);  // the x86 lookup
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, found).ok());
+  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &found).ok());
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }
@@ -268,12 +268,12 @@ TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
   Write(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
   std::vector<std::u16string> probe;
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), probe).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), &probe).ok()); });
   FailNthCall(calls);  // the listing itself
-  EXPECT_FALSE(ListFolder(folder_.u8string(), names).ok());
+  EXPECT_FALSE(ListFolder(folder_.u8string(), &names).ok());
   FailNthCall(0);
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
-  ASSERT_TRUE(ListFolder(folder_.u8string(), names).ok());
+  ASSERT_TRUE(ListFolder(folder_.u8string(), &names).ok());
   EXPECT_EQ(names, std::vector<std::u16string>{u"one"});
 }
 
@@ -296,10 +296,10 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
   setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(LocateCommonFilesFolder(expected).ok());
+  ASSERT_TRUE(LocateCommonFilesFolder(&expected).ok());
   std::string found;
   FailNthCall(1);  // the item-list lookup
-  EXPECT_TRUE(LocateCommonFilesFolder(found).ok());
+  EXPECT_TRUE(LocateCommonFilesFolder(&found).ok());
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }

@@ -79,7 +79,7 @@ TEST_F(FilesTest, NonAsciiNames) {
   const std::string file = File(name, "x");
   EXPECT_TRUE(IsRegularFile(file));
   std::vector<std::u16string> names;
-  ASSERT_TRUE(ListFolder(work_, names).ok());
+  ASSERT_TRUE(ListFolder(work_, &names).ok());
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(WideToUtf8(names[0]), name);
 }
@@ -498,7 +498,7 @@ TEST_F(FilesTest, ListFolderInNtfsOrder) {
   for (const char* name : {"b.txt", "_x", "A.txt", "a1", "C"}) File(name);
   ASSERT_TRUE(CreateFolder(Path("c0")).ok());
   std::vector<std::u16string> names = {u"stale"};
-  ASSERT_TRUE(ListFolder(work_, names).ok());
+  ASSERT_TRUE(ListFolder(work_, &names).ok());
   // Upper-cased code units: "A.TXT" < "A1" < "B.TXT" < "C" < "C0" < "_X".
   const std::vector<std::u16string> expected = {u"A.txt", u"a1", u"b.txt", u"C", u"c0", u"_x"};
   EXPECT_EQ(names, expected);
@@ -509,17 +509,17 @@ TEST_F(FilesTest, ListFolderUpperCasesBeyondAscii) {
   // U+00F0, whose capital is U+00D0.
   for (const char* name : {"\xC3\xB0", "f", "\xC3\xA9" "b", "\xC3\x89" "a"}) File(name);
   std::vector<std::u16string> names;
-  ASSERT_TRUE(ListFolder(work_, names).ok());
+  ASSERT_TRUE(ListFolder(work_, &names).ok());
   const std::vector<std::u16string> expected = {u"f", u"\u00C9a", u"\u00E9b", u"\u00F0"};
   EXPECT_EQ(names, expected);
 }
 
 TEST_F(FilesTest, ListFolderEmptyAndMissing) {
   std::vector<std::u16string> names = {u"stale"};
-  ASSERT_TRUE(ListFolder(work_, names).ok());
+  ASSERT_TRUE(ListFolder(work_, &names).ok());
   EXPECT_TRUE(names.empty());
   names = {u"kept"};
-  EXPECT_FALSE(ListFolder(Path("missing"), names).ok());
+  EXPECT_FALSE(ListFolder(Path("missing"), &names).ok());
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
 }
 

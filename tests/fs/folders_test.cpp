@@ -24,7 +24,7 @@ class FoldersTest : public ::testing::Test {
 
 TEST_F(FoldersTest, SpecialFolderIsAnExistingFolderWithoutTrailingSeparator) {
   std::string folder;
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, folder).ok());
+  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, &folder).ok());
   ASSERT_FALSE(folder.empty());
   EXPECT_NE(folder.back(), '\\');
   EXPECT_TRUE(IsDirectory(folder));
@@ -40,7 +40,7 @@ TEST_F(FoldersTest, WithoutSeparateX86FolderTheX86LookupGivesCommonFiles) {
 
 TEST_F(FoldersTest, CommonFilesFolderIsLocatedWithoutTrailingSeparator) {
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(located).ok());
+  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
   EXPECT_EQ(NativePath(located), NativePath(Special(SpecialFolder::kCommonFiles)));
 }
 
@@ -61,16 +61,16 @@ TEST_F(FoldersTest, UnsetVariableIsAFailedLookup) {
   SKIP_WHERE_FOLDERS_ARE_THE_SYSTEMS();
   SetTestEnv("CommonProgramFiles", nullptr);
   std::string out = "unchanged";
-  EXPECT_EQ(FindSpecialFolder(SpecialFolder::kCommonFiles, out), Code::kNotFound);
+  EXPECT_EQ(FindSpecialFolder(SpecialFolder::kCommonFiles, &out), Code::kNotFound);
   // The x86 folder still has its variable.
-  EXPECT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, out).ok());
+  EXPECT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out).ok());
   out = "unchanged";
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
-  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, out).ok());
-  EXPECT_FALSE(LocateCommonFilesFolder(out).ok());
+  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out).ok());
+  EXPECT_FALSE(LocateCommonFilesFolder(&out).ok());
   EXPECT_EQ(out, "unchanged");
   SetTestEnv("ProgramData", "");
-  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonAppData, out).ok());
+  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonAppData, &out).ok());
 }
 
 TEST_F(FoldersTest, SeparateX86FolderIsPreferred) {
@@ -86,7 +86,7 @@ TEST_F(FoldersTest, LocatedCommonFilesFolderLosesItsTrailingSeparatorAndIsNotCre
   const std::string common = In(machine_.scratch(), "Common\\");
   SetTestEnv("CommonProgramFiles", common.c_str());
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(located).ok());
+  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
   EXPECT_EQ(located, In(machine_.scratch(), "Common"));
   EXPECT_FALSE(IsDirectory(located));  // named, not created
 }

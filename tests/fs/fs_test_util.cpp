@@ -25,7 +25,7 @@ bool IsReadOnly(const std::string& path) {
 
 std::string Special(SpecialFolder folder) {
   std::string found;
-  return FindSpecialFolder(folder, found).ok() ? found : std::string("<failed>");
+  return FindSpecialFolder(folder, &found).ok() ? found : std::string("<failed>");
 }
 
 std::vector<std::string> NamesIn(const std::string& folder) {

@@ -9,64 +9,40 @@ using namespace customhooks::fs;
 
 namespace {
 
-std::string Stripped(std::string path) {
-  StripTrailingSeparator(path);
-  return path;
-}
-
-std::string Parent(const std::string& path) {
-  std::string out = "unchanged";
-  GetParentPath(path, out);
-  return out;
-}
-
 std::string Joined(const std::string& base, const std::string& more) {
   std::string out = "unchanged";
-  EXPECT_TRUE(JoinPath(base, more, out).ok()) << base << " + " << more;
+  EXPECT_TRUE(JoinPath(base, more, &out).ok()) << base << " + " << more;
   return out;
 }
 
-TEST(StripTrailingSeparator, RemovesOneSeparator) {
-  EXPECT_EQ(Stripped("C:\\a\\"), "C:\\a");
-  EXPECT_EQ(Stripped("/tmp/a/"), "/tmp/a");
-  EXPECT_EQ(Stripped("a//"), "a/");
-  EXPECT_EQ(Stripped("a\\\\"), "a\\");
-  EXPECT_EQ(Stripped("C:\\a"), "C:\\a");
-}
-
-TEST(StripTrailingSeparator, NeverShortensOneByte) {
-  EXPECT_EQ(Stripped("\\"), "\\");
-  EXPECT_EQ(Stripped("/"), "/");
-  EXPECT_EQ(Stripped(""), "");
-  EXPECT_EQ(Stripped("\\\\"), "\\");
-}
-
-TEST(GetParentPath, BareNameHasDot) {
-  EXPECT_EQ(Parent("cache.db"), ".");
-  EXPECT_EQ(Parent(""), ".");
-}
-
-TEST(GetParentPath, TrailingBackslashDoesNotCount) {
-  EXPECT_EQ(Parent("C:\\a\\b"), "C:\\a");
-  EXPECT_EQ(Parent("C:\\a\\b\\"), "C:\\a");
-}
-
-TEST(GetParentPath, EitherSeparator) {
-  EXPECT_EQ(Parent("C:\\a/b"), "C:\\a");
-  EXPECT_EQ(Parent("/tmp/x/y.db"), "/tmp/x");
-  EXPECT_EQ(Parent("\\tmp\\x/"), "\\tmp");
-}
-
-TEST(GetParentPath, RootsAndDrives) {
-  EXPECT_EQ(Parent("C:\\a"), "C:");
-  EXPECT_EQ(Parent("C:a"), "C:");
-  EXPECT_EQ(Parent("C:\\"), ".");
-  EXPECT_EQ(Parent("/a"), "/");
-}
-
-TEST(GetParentPath, CountsWideUnits) {
+TEST(ParentPath, GivesTheShellsParent) {
   const std::string e = "\xC3\xA9";  // U+00E9, two bytes, one unit
-  EXPECT_EQ(Parent("C:\\" + e + "\\" + e + e), "C:\\" + e);
+  const struct {
+    std::string path, parent;
+  } cases[] = {
+      // A bare name has ".".
+      {"cache.db", "."},
+      {"", "."},
+      // A trailing separator does not count.
+      {"C:\\a\\b", "C:\\a"},
+      {"C:\\a\\b\\", "C:\\a"},
+      // Either separator.
+      {"C:\\a/b", "C:\\a"},
+      {"/tmp/x/y.db", "/tmp/x"},
+      {"\\tmp\\x/", "\\tmp"},
+      // One separator goes before the last part, never the only byte.
+      {"a\\\\b", "a\\"},
+      {"a//b", "a/"},
+      {"/a", "/"},
+      {"\\\\a", "\\"},
+      // Roots and drives.
+      {"C:\\a", "C:"},
+      {"C:a", "C:"},
+      {"C:\\", "."},
+      // Wide units are counted, not bytes.
+      {"C:\\" + e + "\\" + e + e, "C:\\" + e},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParentPath(c.path), c.parent) << c.path;
 }
 
 TEST(JoinPath, EmptySecondPartGivesBaseUnchanged) {
@@ -96,7 +72,7 @@ TEST(JoinPath, EmptyBase) { EXPECT_EQ(Joined("", "y"), "y"); }
 TEST(JoinPath, SumOver260IsRefusedAndOutputUntouched) {
   const std::string base = "C:\\" + std::string(197, 'b');  // 200 units
   std::string out = "unchanged";
-  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), out).ok());
+  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), &out).ok());
   EXPECT_EQ(out, "unchanged");
 }
 
@@ -108,7 +84,7 @@ TEST(JoinPath, JoinedPathMustFitMaxPath) {
   // and 261 units without its terminator.
   for (std::size_t more : {59u, 60u}) {
     std::string out = "unchanged";
-    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), out).ok()) << more;
+    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), &out).ok()) << more;
     EXPECT_EQ(out, "unchanged");
   }
   // A separator the base brings counts the same.
@@ -121,7 +97,7 @@ TEST(JoinPath, LimitCountsWideUnitsNotBytes) {
   EXPECT_EQ(Joined(base, "a"), base + "\\a");
   std::string out = "unchanged";
   std::string supplementary = "\xF0\x9F\x98\x80";  // two units
-  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", out).ok());
+  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", &out).ok());
   EXPECT_EQ(out, "unchanged");
 }
 

@@ -67,15 +67,15 @@ TEST(StatusTest, CopiesAndMovesKeepCodeAndContext) {
 }
 
 TEST(StatusTest, RunningOutOfMemoryBecomesTheLayersCode) {
-  Status ran = StatusUnlessOutOfMemory(LowerCode::kRefused, []() -> Status { throw std::bad_alloc(); });
+  Status ran = UnlessOutOfMemory(LowerCode::kRefused, []() -> Status { throw std::bad_alloc(); });
   EXPECT_TRUE(ran.Is(LowerCode::kRefused));
-  Status tooLong = StatusUnlessOutOfMemory(LowerCode::kRefused, []() -> Status {
+  Status tooLong = UnlessOutOfMemory(LowerCode::kRefused, []() -> Status {
     std::string text;
     text.resize(text.max_size() + 1);
     return Status();
   });
   EXPECT_TRUE(tooLong.Is(LowerCode::kRefused));
-  Status passed = StatusUnlessOutOfMemory(LowerCode::kRefused, [] { return Status(UpperCode::kMissing, "x"); });
+  Status passed = UnlessOutOfMemory(LowerCode::kRefused, [] { return Status(UpperCode::kMissing, "x"); });
   EXPECT_EQ(passed.ToString(), "upper missing: x");
 }
 

@@ -87,7 +87,7 @@ TEST(SpecialFoldersOnWindows, ThirtyTwoBitProcessSeesOneCommonFilesFolder) {
   EXPECT_EQ(Special(SpecialFolder::kCommonFilesX86), expected.commonFiles);
   EXPECT_EQ(Special(SpecialFolder::kCommonAppData), "C:\\ProgramData");
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(located).ok());
+  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
   EXPECT_EQ(located, expected.commonFiles);
 }
 

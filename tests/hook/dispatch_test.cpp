@@ -21,8 +21,7 @@ struct DispatchCase {
 
 std::int32_t Dispatch(std::int32_t installMode, std::int32_t entryMode, HookLogCallback callback) {
   CapturedLines().clear();
-  HookContext context{nullptr, entryMode, installMode, 0x1234, callback};
-  return DispatchHookCall(&context);
+  return DispatchHookCall(HookContext{nullptr, entryMode, installMode, 0x1234, callback});
 }
 
 TEST(Dispatch, EveryModePairWritesItsLinesAndStatus) {

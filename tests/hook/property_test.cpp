@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,68 +26,51 @@ class PropertyLookup : public ::testing::Test {
 TEST_F(PropertyLookup, FindsExactNameAndFirstOfDuplicates) {
   const HookProperty map[] = {Prop("installLanguage", "fr_MA"), Prop("mediaSignature", "{A}"),
                               Prop("mediaSignature", "{B}"), Prop(nullptr, nullptr)};
-  HookContext context = Context(map);
-  const char* value = nullptr;
-  ASSERT_TRUE(HookGetProperty(&context, "mediaSignature", &value));
-  EXPECT_STREQ(value, "{A}");
-  EXPECT_EQ(value, reinterpret_cast<const char*>(map[1].value));  // the host's pointer, not a copy
+  const std::optional<const char*> value = FindProperty(Context(map), "mediaSignature");
+  ASSERT_TRUE(value);
+  EXPECT_STREQ(*value, "{A}");
+  EXPECT_EQ(*value, reinterpret_cast<const char*>(map[1].value));  // the host's pointer, not a copy
   EXPECT_TRUE(CapturedLines().empty());
 }
 
 TEST_F(PropertyLookup, NameDifferingInCaseOrLengthIsAbsentSilently) {
   const HookProperty map[] = {Prop("mediaSignature", "{A}"), Prop(nullptr, nullptr)};
-  HookContext context = Context(map);
-  const char* value = "unchanged";
-  EXPECT_FALSE(HookGetProperty(&context, "mediasignature", &value));
-  EXPECT_FALSE(HookGetProperty(&context, "mediaSignatur", &value));
-  EXPECT_FALSE(HookGetProperty(&context, "mediaSignatureX", &value));
-  EXPECT_STREQ(value, "unchanged");
+  for (const char* name : {"mediasignature", "mediaSignatur", "mediaSignatureX"}) {
+    EXPECT_EQ(FindProperty(Context(map), name), std::nullopt) << name;
+  }
   EXPECT_TRUE(CapturedLines().empty());
 }
 
 TEST_F(PropertyLookup, ArrayEndingAtFirstEntryFindsNothing) {
   const HookProperty map[] = {Prop(nullptr, "ignored"), Prop("mediaSignature", "{A}"),
                               Prop(nullptr, nullptr)};
-  HookContext context = Context(map);
-  const char* value = nullptr;
-  EXPECT_FALSE(HookGetProperty(&context, "mediaSignature", &value));
+  EXPECT_EQ(FindProperty(Context(map), "mediaSignature"), std::nullopt);
   EXPECT_TRUE(CapturedLines().empty());
 }
 
 TEST_F(PropertyLookup, DiagnosticsInTheirOrder) {
-  const HookProperty map[] = {Prop("a", "1"), Prop(nullptr, nullptr)};
-  HookContext withMap = Context(map);
-  HookContext noMap = Context(nullptr);
-  const char* value = nullptr;
-
-  EXPECT_FALSE(HookGetProperty(&noMap, nullptr, &value));
+  EXPECT_EQ(FindProperty(Context(nullptr), nullptr), std::nullopt);
   EXPECT_EQ(CapturedLines(), Lines{"NULL pointer passed as property name."});
 
   CapturedLines().clear();
-  EXPECT_FALSE(HookGetProperty(&withMap, "a", nullptr));
-  EXPECT_EQ(CapturedLines(), Lines{"NULL pointer passed for property name."});
-
-  CapturedLines().clear();
-  EXPECT_FALSE(HookGetProperty(&noMap, "a", &value));
+  EXPECT_EQ(FindProperty(Context(nullptr), "a"), std::nullopt);
   EXPECT_EQ(CapturedLines(), Lines{"Property map is not initialized."});
 }
 
 TEST_F(PropertyLookup, EmptyAndNullValuesReadAsEmptyText) {
   const HookProperty map[] = {Prop("empty", ""), Prop("null", nullptr), Prop(nullptr, nullptr)};
-  HookContext context = Context(map);
-  const char* value = nullptr;
-  ASSERT_TRUE(HookGetProperty(&context, "empty", &value));
-  EXPECT_STREQ(value, "");
-  value = nullptr;
-  ASSERT_TRUE(HookGetProperty(&context, "null", &value));
-  ASSERT_NE(value, nullptr);
-  EXPECT_STREQ(value, "");
+  for (const char* name : {"empty", "null"}) {
+    const std::optional<const char*> value = FindProperty(Context(map), name);
+    ASSERT_TRUE(value) << name;
+    ASSERT_NE(*value, nullptr) << name;
+    EXPECT_STREQ(*value, "") << name;
+  }
 }
 
 TEST(LogLines, PrefixedLineJoinsPiecesWithoutSeparator) {
   CapturedLines().clear();
-  HookContext context{nullptr, 4, 0, 0, &CaptureLine};
-  const HookSession session(&context);
+  const HookContext context{nullptr, 4, 0, 0, &CaptureLine};
+  const HookSession session(context);
   session.LogPrefixed({"Opened PCD session"});
   session.LogPrefixed({"Orvik Tessel Studio 4.6", " :", "value=", std::string("x"), nullptr, ""});
   EXPECT_EQ(CapturedLines(), (Lines{"KX6 Suites Custom hook: Opened PCD session",
@@ -96,41 +80,35 @@ TEST(LogLines, PrefixedLineJoinsPiecesWithoutSeparator) {
 
 TEST(LogLines, ValuesAreInsertedByteForByte) {
   CapturedLines().clear();
-  HookContext context{nullptr, 4, 0, 0, &CaptureLine};
+  const HookContext context{nullptr, 4, 0, 0, &CaptureLine};
   const std::string value = "  '%s\"\\n\xC3\xA9\t  ";
-  HookSession(&context).LogPrefixed({"v:", value});
+  HookSession(context).LogPrefixed({"v:", value});
   ASSERT_EQ(CapturedLines().size(), 1u);
   EXPECT_EQ(CapturedLines()[0], std::string(integration::kIntegrationLogPrefix) + "v:" + value);
 }
 
-TEST(LogLines, NullCallbackOrContextSendsNothing) {
+TEST(LogLines, NullCallbackOrTextSendsNothing) {
   CapturedLines().clear();
-  HookContext context{nullptr, 4, 0, 0, nullptr};
-  HookSession(&context).LogPrefixed({"x"});
-  HookLog(&context, "x");
-  HookLog(nullptr, "x");
-  HookSession(nullptr).LogPrefixed({"x"});
+  const HookContext silent{nullptr, 4, 0, 0, nullptr};
+  HookSession(silent).LogPrefixed({"x"});
+  LogLine(silent, "x");
+  const HookContext capturing{nullptr, 4, 0, 0, &CaptureLine};
+  LogLine(capturing, nullptr);
   EXPECT_TRUE(CapturedLines().empty());
 }
 
 // The integration work reads properties through the session: the same
-// values and the same lines as HookGetProperty.
+// values and the same lines as FindProperty.
 TEST_F(PropertyLookup, SessionReadsPropertiesAsTheLookupDoes) {
   const HookProperty map[] = {Prop("installLanguage", "fr_MA"), Prop("none", nullptr), Prop(nullptr, nullptr)};
-  HookContext context = Context(map);
-  const HookSession session(&context);
-  std::string value = "unchanged";
-  EXPECT_TRUE(session.Property("installLanguage", value));
-  EXPECT_EQ(value, "fr_MA");
-  EXPECT_TRUE(session.Property("none", value));
-  EXPECT_EQ(value, "");
-  value = "unchanged";
-  EXPECT_FALSE(session.Property("missing", value));
-  EXPECT_FALSE(session.Property(nullptr, value));
-  EXPECT_EQ(value, "unchanged");
+  const HookContext context = Context(map);
+  const HookSession session(context);
+  EXPECT_EQ(session.Property("installLanguage"), "fr_MA");
+  EXPECT_EQ(session.Property("none"), "");
+  EXPECT_EQ(session.Property("missing"), std::nullopt);
+  EXPECT_EQ(session.Property(nullptr), std::nullopt);
   EXPECT_EQ(CapturedLines(), (Lines{"NULL pointer passed as property name."}));
-  HookContext empty = Context(nullptr);
-  EXPECT_FALSE(HookSession(&empty).Property("installLanguage", value));
+  EXPECT_EQ(HookSession(Context(nullptr)).Property("installLanguage"), std::nullopt);
   EXPECT_EQ(CapturedLines().back(), "Property map is not initialized.");
 }
 

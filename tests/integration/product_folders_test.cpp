@@ -18,16 +18,14 @@ std::filesystem::path OnDisk(const std::string& path) { return std::filesystem::
 
 std::string X86CommonFiles() {
   std::string folder;
-  return fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, folder).ok() ? folder : std::string();
+  return fs::FindSpecialFolder(fs::SpecialFolder::kCommonFilesX86, &folder).ok() ? folder : std::string();
 }
 
 TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMissing) {
   TestMachine machine;
   const std::filesystem::path commonData = std::filesystem::u8path(fs::NativePath(machine.commonData()));
   std::filesystem::remove_all(commonData);
-  std::string folder;
-  ASSERT_TRUE(LocatePcfFolder(folder));
-  EXPECT_EQ(folder, machine.commonData() + "\\" + names::kPcfFolder);
+  EXPECT_EQ(LocatePcfFolder(), machine.commonData() + "\\" + names::kPcfFolder);
   EXPECT_TRUE(std::filesystem::is_directory(commonData)) << "the common data folder is created";
   EXPECT_FALSE(std::filesystem::exists(commonData / names::kPcfFolder)) << "the PCF folder is not";
 }
@@ -43,13 +41,13 @@ TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated
       {DataFolder::kPayloads, names::kPayloadsFolder},
       {DataFolder::kBackup, names::kBackupFolder},
   };
-  std::string common;
-  ASSERT_TRUE(LocateCommonDataFolder(common));
+  const std::optional<std::string> common = LocateCommonDataFolder();
+  ASSERT_TRUE(common);
   for (const auto& folder : kFolders) {
-    std::string path;
-    ASSERT_TRUE(DataFolderIn(common, folder.which, path)) << folder.relative;
-    EXPECT_EQ(path, machine.commonData() + "\\" + folder.relative);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(path)))) << path;
+    const std::optional<std::string> path = DataFolderIn(*common, folder.which);
+    ASSERT_TRUE(path) << folder.relative;
+    EXPECT_EQ(*path, machine.commonData() + "\\" + folder.relative);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(*path)))) << *path;
   }
 }
 
@@ -58,29 +56,24 @@ TEST(ProductFoldersTest, UnknownCommonFilesFolderGivesNoFolder) {
   TestMachine machine;
   SetTestEnv("CommonProgramFiles", nullptr);
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
-  std::string path = "untouched";
-  EXPECT_FALSE(LocateCommonDataFolder(path));
-  EXPECT_FALSE(LocatePcfFolder(path));
-  EXPECT_EQ(path, "untouched");
+  EXPECT_EQ(LocateCommonDataFolder(), std::nullopt);
+  EXPECT_EQ(LocatePcfFolder(), std::nullopt);
 }
 
 TEST(ProductFoldersTest, DocumentsAndDatabasesShareOneCommonDataFolder) {
   // A 32-bit process sees one Common Files folder under both names.
   TestMachine machine;
-  std::string pcf;
-  std::string common;
-  ASSERT_TRUE(LocatePcfFolder(pcf));
-  ASSERT_TRUE(LocateCommonDataFolder(common));
-  EXPECT_EQ(pcf, common + "\\PCF");
-  EXPECT_EQ(fs::NativePath(common), fs::NativePath(machine.commonData()));
+  const std::optional<std::string> common = LocateCommonDataFolder();
+  ASSERT_TRUE(common);
+  EXPECT_EQ(LocatePcfFolder(), *common + "\\PCF");
+  EXPECT_EQ(fs::NativePath(*common), fs::NativePath(machine.commonData()));
 }
 
 TEST(ProductFoldersTest, AFileInPlaceOfTheCommonDataFolderCountsAsPresent) {
   TestMachine machine;
   std::filesystem::remove_all(OnDisk(machine.commonData()));
   ASSERT_TRUE(WriteWholeFile(machine.commonData(), "not a folder"));
-  std::string pcf;
-  ASSERT_TRUE(LocatePcfFolder(pcf));
+  EXPECT_TRUE(LocatePcfFolder());
   EXPECT_TRUE(std::filesystem::is_regular_file(OnDisk(machine.commonData())));
 }
 
@@ -89,13 +82,9 @@ TEST(ProductFoldersTest, PcfFolderPrefersASeparateX86Folder) {
   TestMachine machine;
   const std::string x86 = machine.scratch() + "\\Common Files (x86)";
   SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
-  std::string pcf;
-  ASSERT_TRUE(LocatePcfFolder(pcf));
-  EXPECT_EQ(pcf, x86 + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
+  EXPECT_EQ(LocatePcfFolder(), x86 + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
   EXPECT_TRUE(std::filesystem::is_directory(OnDisk(x86 + "\\" + names::kCommonDataFolder)));
-  std::string common;
-  ASSERT_TRUE(LocateCommonDataFolder(common));
-  EXPECT_EQ(common, machine.commonData()) << "the databases stay in the Common Files folder";
+  EXPECT_EQ(LocateCommonDataFolder(), machine.commonData()) << "the databases stay in the Common Files folder";
 }
 
 TEST(ProductFoldersTest, CommonDataFolderOfTheDocumentsMustFitThePathBuffer) {
@@ -110,13 +99,10 @@ TEST(ProductFoldersTest, CommonDataFolderOfTheDocumentsMustFitThePathBuffer) {
     ASSERT_EQ(common.size(), length);
     SetTestEnv("CommonProgramFiles(x86)", common.c_str());
     ASSERT_EQ(X86CommonFiles(), common);
-    std::string pcf = "untouched";
     if (length == 1017u) {
-      ASSERT_TRUE(LocatePcfFolder(pcf));
-      EXPECT_EQ(pcf, common + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
+      EXPECT_EQ(LocatePcfFolder(), common + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
     } else {
-      EXPECT_FALSE(LocatePcfFolder(pcf));
-      EXPECT_EQ(pcf, "untouched");
+      EXPECT_EQ(LocatePcfFolder(), std::nullopt);
     }
   }
 }

@@ -76,8 +76,7 @@ std::string SessionTest::CommonDataPath(const std::string& relative) const {
 }
 
 std::string SessionTest::PcfFolder() const {
-  std::string folder;
-  return customhooks::integration::LocatePcfFolder(folder) ? folder : std::string();
+  return customhooks::integration::LocatePcfFolder().value_or(std::string());
 }
 
 Records SessionTest::ConfigRecords() const { return ReadRecords(CommonDataPath(ConfigurationDatabase())); }

@@ -49,10 +49,7 @@ class HostileDocumentTest : public ::testing::Test {
  protected:
   // The PCF folder of this test's machine, for its sessions.
   PcfFolderLocator MachinePcfFolder() const {
-    return [folder = machine_.commonData() + "\\PCF"](std::string& out) {
-      out = folder;
-      return true;
-    };
+    return [folder = machine_.commonData() + "\\PCF"] { return std::optional<std::string>(folder); };
   }
 
   // Writes `bytes` to a file of this test and reads it with the reader.

@@ -30,7 +30,7 @@ std::string Child(const std::string& folder, const std::string& name) { return f
 
 std::string PcfFolder() {
   std::string commonFiles;
-  if (!FindSpecialFolder(SpecialFolder::kCommonFilesX86, commonFiles).ok()) {
+  if (!FindSpecialFolder(SpecialFolder::kCommonFilesX86, &commonFiles).ok()) {
     ADD_FAILURE() << "no Common Files folder";
     return std::string();
   }
@@ -41,9 +41,10 @@ std::string PcfFolder() {
   return Child(common, "PCF");
 }
 
-bool LocateTestPcfFolder(std::string& folder) {
-  folder = PcfFolder();
-  return !folder.empty();
+std::optional<std::string> LocateTestPcfFolder() {
+  std::string folder = PcfFolder();
+  if (folder.empty()) return std::nullopt;
+  return folder;
 }
 
 std::string MakePcfFolder() {

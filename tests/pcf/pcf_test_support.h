@@ -3,6 +3,7 @@
 #ifndef CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
 #define CUSTOMHOOKS_TESTS_PCF_PCF_TEST_SUPPORT_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ std::string Child(const std::string& folder, const std::string& name);
 // created when missing; the PCF folder is not).
 std::string PcfFolder();
 // The PCF folder locator of the tests' sessions: PcfFolder().
-bool LocateTestPcfFolder(std::string& folder);
+std::optional<std::string> LocateTestPcfFolder();
 // Creates the PCF folder and returns its path.
 std::string MakePcfFolder();
 

@@ -4,6 +4,7 @@
 // middle of a page, a document path that names a folder, documents that are
 // not XML. Each case gives its documented lines and status, stores and
 // matches text verbatim, and changes nothing on disk that it should not.
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -225,9 +226,9 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
   EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
   EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
   EXPECT_EQ(values.at("ProductName"), "Pelican' OR ''='");
-  std::string pcf;
-  ASSERT_TRUE(customhooks::integration::LocatePcfFolder(pcf));
-  EXPECT_EQ(ReadWholeFile(pcf + "\\" + second_ + "." + documentLicensing_ + ".xml"),
+  const std::optional<std::string> pcf = customhooks::integration::LocatePcfFolder();
+  ASSERT_TRUE(pcf);
+  EXPECT_EQ(ReadWholeFile(*pcf + "\\" + second_ + "." + documentLicensing_ + ".xml"),
             ReadWholeFile(suite_.secondProductDocument));
   EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudio.ini"), "language=fr_FR'\r\n");
   EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudioC.ini"), "language=fr_FR\"\r\n");

@@ -28,7 +28,7 @@ std::string PathOf(const std::string& base, std::initializer_list<const char*> p
   std::string path = base;
   for (const char* part : parts) {
     std::string joined;
-    EXPECT_TRUE(JoinPath(path, part, joined).ok()) << path << " + " << part;
+    EXPECT_TRUE(JoinPath(path, part, &joined).ok()) << path << " + " << part;
     path = joined;
   }
   return path;
@@ -132,9 +132,7 @@ int StatementCount(customhooks::storage::SchemaStep step) {
 
 void WriteVersionedDatabase(const std::string& path, const char* schemaVersion,
                             const char* compatibilityVersion) {
-  std::string folder;
-  GetParentPath(path, folder);
-  MakeFolders(folder);
+  MakeFolders(ParentPath(path));
   RawDatabase db(path, true);
   ASSERT_TRUE(db.ok()) << path;
   ASSERT_EQ(db.Exec("CREATE TABLE pcd_meta ( key TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY (key) );"),

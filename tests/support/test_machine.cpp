@@ -76,7 +76,7 @@ TestMachine::TestMachine() {
   SetTestEnv("CommonProgramFiles(x86)", common.c_str());
   SetTestEnv("ProgramData", data.c_str());
   std::string commonFiles;
-  if (!LocateCommonFilesFolder(commonFiles).ok()) {
+  if (!LocateCommonFilesFolder(&commonFiles).ok()) {
     ADD_FAILURE() << "the Common Files folder cannot be determined";
     return;
   }

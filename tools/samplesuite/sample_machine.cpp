@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <memory>
+#include <optional>
 
 #include "fs/files.h"
 #include "fs/paths.h"
@@ -15,7 +16,7 @@
 #include "storage/product_names.h"
 
 using customhooks::fs::EnsureFolder;
-using customhooks::fs::GetParentPath;
+using customhooks::fs::ParentPath;
 using customhooks::fs::IsRegularFile;
 using customhooks::fs::JoinPath;
 using customhooks::fs::NativePath;
@@ -39,15 +40,9 @@ using SqlText = std::unique_ptr<char, SqlTextFree>;
 
 // `file` in the database folder `folder` of the machine's common data folder.
 bool CommonDataPath(integration::DataFolder folder, const char* file, std::string& path) {
-  std::string common, dir;
-  return integration::LocateCommonDataFolder(common) && integration::DataFolderIn(common, folder, dir) &&
-         JoinPath(dir, file, path).ok();
-}
-
-std::string ParentOf(const std::string& path) {
-  std::string parent;
-  GetParentPath(path, parent);
-  return parent;
+  const std::optional<std::string> common = integration::LocateCommonDataFolder();
+  const std::optional<std::string> dir = common ? integration::DataFolderIn(*common, folder) : std::nullopt;
+  return dir && JoinPath(*dir, file, &path).ok();
 }
 
 }  // namespace
@@ -153,7 +148,7 @@ bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
 
 bool WriteCapsDatabase(int rows) {
   std::string path;
-  if (!CommonDataPath(integration::DataFolder::kPayloads, names::kInstallerFile, path) || !EnsureFolder(ParentOf(path)).ok()) {
+  if (!CommonDataPath(integration::DataFolder::kPayloads, names::kInstallerFile, path) || !EnsureFolder(ParentPath(path)).ok()) {
     return false;
   }
   sqlite3* raw = nullptr;
@@ -182,7 +177,7 @@ bool WriteConfigurationDocument(const std::string& path, const std::string& payl
 }
 
 bool WriteTextFile(const std::string& path, const std::string& text) {
-  return EnsureFolder(ParentOf(path)).ok() && WriteFileDurably(path, text).ok();
+  return EnsureFolder(ParentPath(path)).ok() && WriteFileDurably(path, text).ok();
 }
 
 bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
