@@ -33,7 +33,7 @@ std::string FindNameContaining(const std::string& folder, std::string_view part)
   const std::u16string wanted = fs::Utf8ToWide(part);
   if (wanted.empty()) return std::string();
   std::vector<std::u16string> names;
-  if (!fs::ListFolder(folder, names).ok()) return std::string();
+  if (!fs::ListFolder(folder, &names).ok()) return std::string();
   for (const std::u16string& name : names) {
     if (name.find(wanted) != std::u16string::npos) return fs::WideToUtf8(name);
   }
@@ -61,7 +61,8 @@ std::string SharedCopyPath(const std::string& folder, std::string_view payloadCo
 }
 
 void CreatePcfFolder(const std::string& folder) {
-  if (!fs::PathExists(folder)) static_cast<void>(fs::CreateFolder(folder));
+  // A folder that is there already is no failure either.
+  static_cast<void>(fs::CreateFolder(folder));
 }
 
 }  // namespace customhooks::pcf

@@ -121,7 +121,7 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
 }
 
 void DatabaseConnection::Establish() {
-  Status opened = StatusUnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
+  Status opened = UnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
     GrantFolderAccess(folder_, options_.folderOthersCanWrite);
     // The grant may have changed the file's attributes (its change time),
@@ -147,11 +147,14 @@ DatabaseConnection::~DatabaseConnection() {
 }
 
 Status DatabaseConnection::Open() {
-  if (!JoinPath(folder_, fileName_, path_).ok()) return Status(Code::kInvalidArgument, fileName_);
-  // Not a file: a folder in its place is refused, and otherwise the file
-  // is missing and SQLite creates it (writable).
+  if (!JoinPath(folder_, fileName_, &path_).ok()) return Status(Code::kInvalidArgument, fileName_);
+  // One look at the path: a folder in its place is refused, and where
+  // nothing can be seen the file is missing and SQLite creates it
+  // (writable).
   std::uint32_t attributes = 0;
-  const bool fresh = !fs::GetPathAttributes(path_, &attributes).ok() || (attributes & fs::kAttributeDirectory) != 0;
+  const bool seen = fs::GetPathAttributes(path_, &attributes).ok();
+  const bool folderInPlace = seen && (attributes & fs::kAttributeDirectory) != 0;
+  const bool fresh = !seen || folderInPlace;
   // SQLite opens a read-only file for reading only.
   const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
   // SQLite's connection serves only the file it holds, as it was when it
@@ -160,10 +163,8 @@ Status DatabaseConnection::Open() {
   // read-only or writable, or stamped too soon after a change to tell, is
   // opened anew, as a new connection would open it.
   if (db_ != nullptr && !KeepsServing(fresh, readOnly)) static_cast<void>(Close());
-  if (fresh) {
-    if (PathExists(path_)) return Status(Code::kUnusable, path_);
-    if (!EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
-  }
+  if (folderInPlace) return Status(Code::kUnusable, path_);
+  if (fresh && !EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
   const std::string native = NativePath(path_);
   const char* vfs = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
@@ -504,7 +505,7 @@ Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, Row
 Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, RowCallback callback,
                                         void* context) {
   progressLeft_ = kProgressSteps;
-  Status run = StatusUnlessOutOfMemory(Code::kNoMemory, [&] {
+  Status run = UnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
     Status prepared = Prepare(sql, parameters, &compiled);
     if (!prepared.ok()) return prepared;
