@@ -24,9 +24,9 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite);
 // failures are not reported.
 void GrantFolderAccess(const std::string& folder, bool allowWrite);
 
-// While it lives, GrantFolderAccess grants each folder (with the same
-// `allowWrite`) once: a session opens its databases many times, and each
-// open asks for its folder's grant. Without fs::FastPaths::skippedRegrant
+// While it lives, GrantFolderAccess grants each folder, with a given
+// `allowWrite`, only once: a session opens its databases many times, and
+// each open asks for its folder's grant. Without fs::FastPaths::skippedRegrant
 // every call grants. Not thread-safe, like fs::ScopedEnv: one per session.
 class GrantsOnce {
  public:

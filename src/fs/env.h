@@ -1,18 +1,19 @@
 // The operating-system services of the file-system layer.
 //
 // Env holds every service the layer takes from the operating system, at the
-// level the layer needs it. Env::Default() is the platform's implementation
-// (env_win32.cpp calls the Windows shell, security and runtime services;
-// env_posix.cpp gives the same results with POSIX calls). Each reports the
-// system's errors as fs::Code, translated by one function of its file.
+// level the layer needs it. Env::Default() is the platform's implementation:
+// env_win32.cpp calls the Windows shell, security and runtime services, and
+// env_posix.cpp gives the same results with POSIX calls. Each reports the
+// system's errors as fs::Code.
 //
 // The layer's portable code (files, folders, access lists) calls
-// CurrentEnv(): Env::Default(), unless a ScopedEnv has put another Env in its
-// place for the whole process, such as an EnvWrapper that fails chosen calls.
+// CurrentEnv(). That is Env::Default(), unless a ScopedEnv has put another
+// Env in its place for the whole process (such as an EnvWrapper that fails
+// chosen calls).
 //
 // Paths are UTF-16 (char16_t) on every target and spelt as the module spells
-// them: "\" separates on every target, POSIX turns it into "/". Every method
-// but ProcessId returns a Status; values come through caller-owned
+// them: "\" separates on every target, and POSIX turns it into "/". Every
+// method but ProcessId returns a Status. Values come through caller-owned
 // out-parameters, which are written only on success.
 //
 // What stays outside the Env: the pure computations of fs/platform.h (text
@@ -94,14 +95,12 @@ class Env {
   // The attribute bits of an existing file or folder; kNotFound when nothing
   // stands at `path`.
   virtual Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) = 0;
-  // The stamp (fs/files.h) of what stands at `path`: with Links::kOwn a
-  // link itself rather than what it leads to, with Links::kFollowed the
-  // file an open of `path` reaches; kNotFound when nothing stands there.
-  // POSIX: lstat or stat. Windows: the name opened (with
-  // FILE_FLAG_OPEN_REPARSE_POINT for kOwn) with no rights but
-  // FILE_READ_ATTRIBUTES, sharing everything (Wine opens a POSIX link as the
-  // file it leads to). The stamp's `racy` comes from RacyStamp
-  // (fs/platform.h).
+  // The stamp (fs/files.h) of what stands at `path`. With Links::kOwn, a
+  // link's own stamp rather than that of what it leads to; with
+  // Links::kFollowed, the stamp of the file an open of `path` reaches.
+  // kNotFound when nothing stands there. Another process's open is never
+  // refused because of it. Under Wine, kOwn stamps a POSIX link as the file
+  // it leads to. `racy` is set as RacyStamp (fs/platform.h) decides.
   virtual Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) = 0;
   // Whether `path` is a symbolic link, a reparse point or one of several
   // links to a file (under Wine also: a name that opens a file elsewhere);
@@ -116,18 +115,15 @@ class Env {
   // file is refused for a writing mode.
   virtual Status OpenShared(const std::u16string& path, const char* mode, std::FILE** file) = 0;
   // Opens `path` as _wfsopen(path, "rb", _SH_DENYNO) does, in one look at
-  // the path that also tells a folder from a file: `*found` is kFile with
+  // the path that also tells a folder from a file. `*found` is kFile with
   // `*file` the open stream (the caller closes it with fclose), or kFolder
-  // with nothing opened; kNotFound when nothing stands at `path`. POSIX:
-  // fopen, then fstat of what it opened. Windows: CreateFileW with
-  // FILE_FLAG_BACKUP_SEMANTICS, which opens a folder too, then the handle's
-  // attributes, then a C stream on the handle.
+  // with nothing opened. kNotFound when nothing stands at `path`.
   virtual Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) = 0;
 
   // ---- Changes ----------------------------------------------------------------
-  // CreateDirectoryW: one folder, whose parent must exist. On POSIX a new
-  // folder has mode 0755 and a new file 0644 whatever the umask, as a new
-  // folder or file on Windows takes its parent's inherited list.
+  // CreateDirectoryW: one folder, whose parent must exist. On POSIX, folders
+  // and files this Env creates have modes 0755 and 0644 whatever the umask,
+  // as on Windows they take their parent's inherited list.
   virtual Status CreateFolder(const std::u16string& path) = 0;
   // SHCreateDirectoryExW: the folder and every missing parent; the path must
   // be absolute (kBadPath), kExists when anything stands at it already.
@@ -147,10 +143,10 @@ class Env {
   // other processes and refuses a read-only target.
   virtual Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) = 0;
   // Gives the file `path`, just made to take the place of `model`, the
-  // owner and permission bits of `model` (POSIX: fchown, then fchmod, on
-  // `path` opened without following a link). Nothing is done when `model`
-  // is not a plain file with one link, or on Windows, where a new file takes
-  // its folder's inherited access list as the file it replaces did.
+  // owner and permission bits of `model`. A link at `path` is not followed.
+  // Nothing is done when `model` is not a plain file with one link, or on
+  // Windows, where a new file takes its folder's inherited access list as
+  // the file it replaces did.
   virtual Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) = 0;
   // Deletes a file; a folder or a read-only file is refused.
   virtual Status RemoveFile(const std::u16string& path) = 0;
@@ -165,13 +161,14 @@ class Env {
   // whose replace writes through.
   virtual Status FlushFolder(const std::u16string& folder) = 0;
   // Replaces the folder's access list by a protected list of exactly
-  // `entries`, on the folder opened without following a link or reparse
-  // point (a link is left alone). On POSIX the entries are also carried down
-  // to what the folder holds, as Windows propagates inheritable entries: by
-  // descriptor, never through a link, never into a file that has other links
-  // or into a folder whose own list was set this way, never out of the tree,
-  // and only to what this process owns: an entry of another user is neither
-  // opened nor changed (a folder of another user: kAccessDenied).
+  // `entries`. The folder is opened without following a link or reparse
+  // point; a link there is left alone. On POSIX the entries also reach what
+  // the folder holds, as Windows propagates inheritable entries. They go by
+  // descriptor, never through a link and never out of the tree. They skip a
+  // file that has other links, a folder whose own list was set this way,
+  // and whatever this process does not own: an entry of another user is
+  // neither opened nor changed. A folder of another user gives
+  // kAccessDenied.
   virtual Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) = 0;
 
   // ---- Processes --------------------------------------------------------------

@@ -20,9 +20,9 @@ struct FastPaths {
   // A backup whose file stamps vouch for the copy compares nothing. Plain:
   // it compares the files.
   bool backupRecord = true;
-  // A folder's access is granted once for each SQLite connection, and an
-  // entry that already holds the grant is not written. Plain: every open
-  // grants, and every entry is written.
+  // While a GrantsOnce lives (fs/access.h), a folder's access is granted
+  // once; an entry that already holds the grant is not written. Plain:
+  // every open grants, and every entry is written.
   bool skippedRegrant = true;
 
   // All on, or all off.

@@ -40,14 +40,14 @@ bool IsRegularFile(const std::string& path);
 // when nothing stands there.
 Status GetPathAttributes(const std::string& path, std::uint32_t* attributes);
 
-// What identifies a file and the state of its content as the file system
+// What identifies a file and the state of its content, as the file system
 // records it. Two stamps of one file are equal while nothing was written to
-// it, its times were not set and it was not renamed over; any such change
-// gives another stamp, except one within the file system's timestamp
-// granularity that keeps the size (the times have it: 100 ns on NTFS, the
-// kernel's clock tick on most POSIX file systems, 2 s on FAT). Times are in
-// the platform's own units (POSIX: ns since 1970; Windows: 100 ns since
-// 1601): compare stamps only with stamps of the same platform.
+// it, its times were not set and it was not renamed over. Any such change
+// gives another stamp, unless it keeps the size and falls within the file
+// system's timestamp granularity (100 ns on NTFS, the kernel's clock tick
+// on most POSIX file systems, 2 s on FAT). Times are in the platform's own
+// units (POSIX: ns since 1970; Windows: 100 ns since 1601): compare stamps
+// only with stamps of the same platform.
 struct FileStamp {
   std::uint64_t volume = 0;     // POSIX st_dev; Windows: volume serial number
   std::uint64_t fileIndex = 0;  // POSIX st_ino; Windows: file index
@@ -62,9 +62,9 @@ struct FileStamp {
 
   // One file, whatever happened to its content.
   bool SameFile(const FileStamp& other) const { return volume == other.volume && fileIndex == other.fileIndex; }
-  // `earlier`, a stamp of the same file that is not racy, shows its content
-  // unchanged since: same size and last-write time. Changes of its
-  // attributes alone (the change time) do not count.
+  // True when the content is unchanged since `earlier`: `earlier` is not
+  // racy, and is of the same file with the same size and last-write time.
+  // A change of attributes alone (the change time) does not count.
   bool ContentSince(const FileStamp& earlier) const {
     return !earlier.racy && SameFile(earlier) && size == earlier.size && lastWriteTime == earlier.lastWriteTime;
   }
@@ -110,12 +110,11 @@ enum class CopiedAttributes { kFromSource, kNormal };
 // copy that must be whole or nothing (a backup) leaves it.
 enum class WhenNotReplaceable { kWriteInPlace, kLeaveTarget };
 
-// Copies `source` over `target` (an existing target is replaced). A
-// read-only target is refused, as Windows refuses it. The target is never
-// left half-written: the copy is made in a temporary file in the target's
-// folder, which then replaces the target; when the target cannot be
-// replaced, `whenNotReplaceable` decides. A refused target is left as it
-// was.
+// Copies `source` over `target`, replacing an existing target. A read-only
+// target is refused, as Windows refuses it, and left as it was. The target
+// is never left half-written: the copy is made in a temporary file in the
+// target's folder, which then replaces the target. When the target cannot
+// be replaced, `whenNotReplaceable` decides.
 Status CopyFileOver(const std::string& source, const std::string& target,
                     CopiedAttributes attributes = CopiedAttributes::kFromSource,
                     WhenNotReplaceable whenNotReplaceable = WhenNotReplaceable::kWriteInPlace);
@@ -136,15 +135,15 @@ void FlushFolder(const std::string& folder);
 // never creates a file and never flushes through a link.
 void FlushFileToDisk(const std::string& path);
 
-// Writes `bytes` as the whole content of `path` without ever leaving a
-// half-written file: the bytes go to a temporary file in the same folder,
-// which is flushed and then replaces the target, and the folder is flushed;
-// it keeps the target's owner and mode (POSIX). When the folder forbids
-// new files, or the platform refuses the replacement
-// because another process holds the target open, the bytes are written in
-// place instead (and flushed). A read-only target is never touched
-// (kAccessDenied). Temporary files that writers which no longer run left in
-// the folder are removed first. On failure the target is as it was.
+// Writes `bytes` as the whole content of `path`, never leaving a
+// half-written file. The bytes go to a temporary file in the same folder,
+// which is flushed and then replaces the target; then the folder is flushed.
+// The target keeps its owner and mode (POSIX). When the folder forbids new
+// files, or the platform refuses the replacement because another process
+// holds the target open, the bytes are written in place instead (and
+// flushed). A read-only target is never touched (kAccessDenied). Temporary
+// files left in the folder by writers that no longer run are removed first.
+// On failure the target is as it was.
 Status WriteFileDurably(const std::string& path, const std::string& bytes);
 
 // ---- Shared file access ----------------------------------------------------

@@ -1,13 +1,10 @@
 // What each target's platform file provides besides its Env (internal to
 // ch_fs): the pure computations of the Windows services, and the checked
-// open call that SQLite calls itself.
+// open call that SQLite calls itself (fs/shared_folder.h).
 //
-// The computations are the real Windows functions in env_win32.cpp and
-// fs/windows_emulation.h's imitations of them in env_posix.cpp; they touch no
-// file, so they are no part of the Env. The checked open call is a plain
-// function in a library's system-call table, called on the library's own
-// threads with the library's own arguments; it stays a platform function
-// too, and so do the checks of the folder it serves.
+// env_win32.cpp computes with the real Windows functions, env_posix.cpp with
+// their imitations in fs/windows_emulation.h. The computations touch no
+// file, so they are no part of the Env.
 //
 // Wide strings are UTF-16 (char16_t) on every target; the Windows file casts
 // them to wchar_t at the call. No name here is one that <windows.h> or
@@ -43,14 +40,14 @@ void RemoveBackslash(char16_t* path);
 void StripPath(char16_t* path);
 
 // ---- File stamps -------------------------------------------------------------------
-// Whether a stamp taken at `takenAt` of a file last written at
-// `lastWriteTime` is racy (see FileStamp in fs/files.h): times in
+// Whether a stamp is racy (see FileStamp in fs/files.h): one taken at
+// `takenAt` of a file last written at `lastWriteTime`, times in
 // `ticksPerSecond`. It is racy until `takenAt`, less `clockStep`, is past
-// the last write: `takenAt` read from the very clock the file system stamps
-// with needs no step; one read from a finer clock needs the coarse clock's
-// step, with a margin for its lag. A file system that records whole seconds
-// (FAT: two) is racy for two seconds. Portable code, for both
-// implementations.
+// the last write. `clockStep` is 0 when `takenAt` is read from the very
+// clock the file system stamps with; read from a finer clock, it is the
+// coarse clock's step with a margin for its lag. On a file system that
+// records whole seconds (FAT: two), a stamp is racy for two seconds.
+// Portable code, for both implementations.
 bool RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t takenAt,
                std::int64_t ticksPerSecond, std::int64_t clockStep);
 
@@ -59,13 +56,8 @@ bool RacyStamp(std::int64_t lastWriteTime, std::int64_t changeTime, std::int64_t
 std::string NativePath(const std::string& path);
 
 // ---- Files in folders that others can write ---------------------------------
-// A library that opens files by path itself (SQLite) is made safe in such a
-// folder by replacing its open call: while a folder is checked on the calling
-// thread, the replacement opens names directly inside that folder without
-// following a link or reparse point, creates only exclusively, and accepts
-// only a regular file with exactly one link that lies in that very folder. A
-// refused name fails the open as the platform call fails. Every other open
-// is forwarded unchanged.
+// The platform's part of the checked open call (fs/shared_folder.h). A name
+// it refuses fails the open as the platform call fails.
 
 // What the platform reports of an opened file or folder, on its handle.
 struct OpenedFacts {

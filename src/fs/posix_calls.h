@@ -38,9 +38,9 @@ std::string ProcName(int fd);
 // with " (deleted)" when that name was removed; "" when there is none.
 std::string DescriptorPath(int fd);
 
-// True when `fd`, a file opened as the entry `name` of the folder `parent`
-// (whose system path is `parentPath`) and seen by `counted` (its fstat)
-// with a single link, is that file of the folder and of no other.
+// True when `fd` is the file at the entry `name` of the folder `parent` and
+// has no other name. `fd` was opened as that entry; `parentPath` is the
+// folder's system path, and `counted` is `fd`'s fstat.
 bool OnlyLinkIsEntry(int parent, const std::string& parentPath, const char* name, int fd,
                      const struct stat& counted);
 

@@ -2,19 +2,19 @@
 //
 // An elevated process must assume that a plain user planted links, pipes or
 // devices there. A library that opens files by path itself (SQLite) is kept
-// from following them by replacing the open call in its system-call table
-// with CheckedOpenCall(): while a CheckedFolderScope is active on the calling
-// thread, that call opens a name directly inside the scope's HeldFolder,
-// relative to the folder's own descriptor or handle, as itself (never
-// through a symbolic link or reparse point, creating only where no name
-// stands, never waiting for a pipe's other end) and accepts only a regular
-// file with exactly one link that lies in that very folder, checked on the
-// opened handle. Any other open is forwarded unchanged to the library's
+// from following them: CheckedOpenCall() replaces the open call in the
+// library's system-call table. While a CheckedFolderScope is active on the
+// calling thread, the checked call opens a name directly inside the scope's
+// HeldFolder, relative to the folder's own descriptor or handle. It never
+// goes through a symbolic link or reparse point, creates a file only where
+// no name stands, and never waits for a pipe's other end. It accepts only a
+// regular file with exactly one link that lies in that very folder, checked
+// on the opened handle. Any other open goes unchanged to the library's
 // original call.
 //
 // The checked open call and the folder it checks are platform functions
-// outside the Env (fs/env.h): the library calls them itself, with its own
-// arguments, on its own threads, and a replaced Env never sees those opens.
+// outside the Env (fs/env.h). The library calls them itself, with its own
+// arguments, on its own threads, so a replaced Env never sees those opens.
 // IsPlantedLink and RemovePlantedLink go through the current Env.
 #ifndef CUSTOMHOOKS_FS_SHARED_FOLDER_H_
 #define CUSTOMHOOKS_FS_SHARED_FOLDER_H_
@@ -45,12 +45,11 @@ class HeldFolder {
   bool held() const { return folder_ != nullptr; }
 
   // Removes the entry `name` (a plain name, no separator) of the held
-  // folder, relative to its descriptor or handle: the name goes, never what
+  // folder, relative to its descriptor or handle. The name goes, never what
   // a link there leads to. On Windows only a regular file of its own in
-  // this folder is removed, on the handle it was opened as. Forces the
-  // folder's entries to disk afterwards when `flush` is set.
-  // Code::kAccessDenied when not held or refused; else the platform's
-  // failure.
+  // this folder is removed. With `flush`, the folder's entries are forced to
+  // disk afterwards. Code::kAccessDenied when not held or refused; else the
+  // platform's failure.
   Status Remove(const std::string& name, bool flush) const;
 
  private:

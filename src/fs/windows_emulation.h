@@ -3,10 +3,9 @@
 // The pure computations of the Windows services that the POSIX platform file
 // stands in for: the CP_UTF8 converters, the shell's path functions,
 // upper-casing and the order NTFS lists a folder in. Nothing here calls the
-// operating system. The file is compiled on every target so that
-// the Windows test build can run each function side by side with the Windows
-// function it imitates; the shipped Windows DLL calls the real functions
-// instead.
+// operating system. The file is compiled on every target, so that the
+// Windows test build can run each function beside the Windows function it
+// imitates. The shipped Windows DLL calls the real functions instead.
 //
 // Strings are UTF-16 (char16_t); a "unit" is one UTF-16 code unit. Path
 // buffers are NUL-terminated, as the shell's.
@@ -34,8 +33,8 @@ namespace customhooks::fs::emulation {
 //   U+FFFD alone.
 std::u16string DecodeUtf8(const char* text, std::size_t length);
 
-// EncodeUtf8 writes a unit that is not half of a surrogate pair in order (a
-// lone surrogate) as U+FFFD.
+// EncodeUtf8 writes a lone surrogate (one that is not half of a well-formed
+// pair) as U+FFFD.
 std::string EncodeUtf8(const char16_t* text, std::size_t length);
 
 // MultiByteToWideChar(CP_UTF8, 0, text, length, out, capacity) and
@@ -74,13 +73,13 @@ std::u16string Canonicalize(const std::u16string& path);
 // that something other than a separator follows; 0 when there is none.
 std::size_t FileNameStart(const char16_t* path);
 
-// PathAppendW on a buffer of kMaxPath units: leading backslashes of `more` go
-// (not those of a UNC path); a `more` that is then not relative (a UNC path
-// or "X:...") replaces `path`, a relative one goes after `path` and one
-// backslash; the result is canonicalised (Canonicalize) and cut to
+// PathAppendW on a buffer of kMaxPath units. Leading backslashes of `more`
+// go (not those of a UNC path). A `more` that is then not relative (a UNC
+// path or "X:...") replaces `path`; a relative one goes after `path` and one
+// backslash. The result is canonicalised (Canonicalize) and cut to
 // kMaxPath - 1 units. False, with `path` emptied, when the two parts joined
-// would need more than kMaxPath - 1 units; false, with `path` unchanged, when
-// either pointer is null.
+// would need more than kMaxPath - 1 units. False, with `path` unchanged,
+// when either pointer is null.
 bool AppendPath(char16_t* path, const char16_t* more);
 
 // PathRemoveBackslashW: removes one final "\" unless `path` is a root.

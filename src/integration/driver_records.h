@@ -1,9 +1,9 @@
-// Ties the second product to the suite's driver payload: records the driver
-// as the product's default driver payload in "pcd.db" and copies the
+// Ties the second product to the suite's driver payload. The driver is
+// recorded as the product's default driver payload in "pcd.db". The
 // driver's default driver payload, install date and installed languages
-// (widened by the language-list table) into the product's application
-// configuration document and "pcd.db". Everything is committed and saved, or
-// everything is rolled back and the document left as it was.
+// (widened by the language-list table) are copied into the product's
+// application configuration document and "pcd.db". Everything is committed
+// and saved, or everything is rolled back and the document left as it was.
 #ifndef CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_
 #define CUSTOMHOOKS_INTEGRATION_DRIVER_RECORDS_H_
 

@@ -2,15 +2,16 @@
 // product's folders (product_folders.h), each through the pass's
 // SessionDatabases.
 //
-// A pass opens the same databases many times (each product, its locale
-// fix-up, its driver records, its agreement records). Each open is
-// reported, logged and acted on exactly as a new connection's would be, but
-// the pass keeps one connection per database and reopens it
-// (storage::DatabaseConnection::Reopen): the files are read, locked,
-// checked and flushed as before, and SQLite reads each schema once.
+// A pass opens the same databases many times: for each product, its locale
+// fix-up, its driver records and its agreement records. Each open is
+// reported, logged and acted on exactly as a new connection's would be. But
+// the pass keeps its connections and reopens them
+// (storage::DatabaseConnection::Reopen). The files are read, locked,
+// checked and flushed as before; a kept connection need not load its schema
+// again.
 //
-// How closing went is not examined: no step of the pass logs it or acts on
-// it, each record's own outcome having been logged when it was written.
+// How closing went is not examined. No step of the pass logs it or acts on
+// it: each record's own outcome was logged when it was written.
 #ifndef CUSTOMHOOKS_INTEGRATION_STORAGE_HANDLES_H_
 #define CUSTOMHOOKS_INTEGRATION_STORAGE_HANDLES_H_
 
@@ -52,9 +53,10 @@ class ConnectionPool {
 };
 
 // The connections of one pass. A handle opened while another handle of the
-// same database is open gets a connection of its own, as a new connection
-// would be: its open, and how that open fails, never touch the other's. It
-// must outlive every handle opened through it; its end closes them.
+// same database is open gets a connection of its own. Its open, and how that
+// open fails, never touch the other's. Destroying it closes the
+// connections.
+// REQUIRES: it outlives every handle opened through it.
 class SessionDatabases {
  public:
   SessionDatabases() = default;
@@ -73,10 +75,9 @@ class SessionDatabases {
   ConnectionPool<storage::DomainStore> cache_;
 };
 
-// The payload database in the product's payload folder. Every close of an
-// open one (Close, or destruction) is also the moment the installer's
-// "caps.db" is backed up into the product's backup folder (with the pass's
-// backup record).
+// The payload database in the product's payload folder. Closing an open one
+// (Close, or destruction) also backs up the installer's "caps.db" into the
+// product's backup folder, with the pass's backup record.
 class PayloadConnection {
  public:
   explicit PayloadConnection(SessionDatabases& databases) : databases_(databases) {}
@@ -103,7 +104,8 @@ class PayloadConnection {
 };
 
 // An open configuration or cache database. Closing it (reset, or
-// destruction) forces what it changed to disk.
+// destruction) rolls back a transaction still open and forces what it
+// changed to disk.
 class StoreConnection {
  public:
   StoreConnection() = default;
@@ -129,9 +131,8 @@ class StoreConnection {
 
 // The configuration store on the product's configuration and cache folders
 // (storage::OpenConfigurationStore). False when the folders cannot be
-// located or opening fails; `pcd` then holds whatever store was handed out
-// (a failure of the cache database alone leaves the configuration store
-// open).
+// located or opening fails. `pcd` then holds whatever store was handed out:
+// when only the cache database fails, the configuration store is open.
 bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd);
 
 // The cache database in the product's cache folder. False, `cache` empty,

@@ -146,6 +146,8 @@ DatabaseConnection::~DatabaseConnection() {
   static_cast<void>(Close());
 }
 
+// Opens the file and brings its schema to the target version. The statuses
+// are those the header lists at the constructor.
 Status DatabaseConnection::Open() {
   if (!JoinPath(folder_, fileName_, &path_).ok()) return Status(Code::kInvalidArgument, fileName_);
   // One look at the path: a folder in its place is refused, and where
@@ -157,11 +159,8 @@ Status DatabaseConnection::Open() {
   const bool fresh = !seen || folderInPlace;
   // SQLite opens a read-only file for reading only.
   const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
-  // SQLite's connection serves only the file it holds, as it was when it
-  // was last stamped: a file removed, replaced (at the path, or at the end
-  // of a link there, as SQLite follows it), written by another writer, made
-  // read-only or writable, or stamped too soon after a change to tell, is
-  // opened anew, as a new connection would open it.
+  // A connection that no longer serves the file as a new one would is
+  // closed, and the file opened anew.
   if (db_ != nullptr && !KeepsServing(fresh, readOnly)) static_cast<void>(Close());
   if (folderInPlace) return Status(Code::kUnusable, path_);
   if (fresh && !EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
@@ -230,11 +229,14 @@ Status DatabaseConnection::Open() {
   return brought;
 }
 
+// Reads the data version and the schema a new stamp goes with.
 void DatabaseConnection::ReadStampedState() {
   if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
   if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
 }
 
+// Removes links planted at the names of the database and of its journals;
+// true when one was there.
 bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
   bool planted = false;
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
@@ -282,6 +284,10 @@ int DatabaseConnection::SpendProgress(void* connection) {
   return --static_cast<DatabaseConnection*>(connection)->progressLeft_ < 0 ? 1 : 0;
 }
 
+// Settings for a database that others can write: no trigger or view runs,
+// the schema can't be written, pages are checked as they are read, the file
+// is not mapped, SQLite's limits are set for untrusted content, and each
+// statement may take a bounded number of virtual-machine steps.
 Status DatabaseConnection::DistrustContent() {
   // Triggers and views are not part of this database's schema; any that a
   // user wrote into the file never run.
@@ -363,6 +369,11 @@ bool DatabaseConnection::IsOwnSchemaEntry(const Row& row) const {
   return false;
 }
 
+// In a folder others can write, the file's schema must be made of this
+// connection's own: the tables of the step table's CREATE TABLE statements,
+// as written there, and their automatic indexes. An empty schema is one.
+// Triggers and views are let be: they never run there. Code::kBusy when the
+// file stays locked. Success for other connections.
 Status DatabaseConnection::CheckSchema() {
   if (!options_.folderOthersCanWrite) return Status();
   bool foreign = false;
@@ -376,6 +387,8 @@ Status DatabaseConnection::CheckSchema() {
   return read;
 }
 
+// "BEGIN", then (in a folder others can write) the schema check; a failed
+// check rolls back.
 Status DatabaseConnection::Begin() {
   Status begun = Control("BEGIN");
   if (!begun.ok()) return begun;
@@ -447,6 +460,8 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   return committed;
 }
 
+// The compiled statement of `sql`, compiled on first use, with `parameters`
+// bound.
 Status DatabaseConnection::Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out) {
   *out = nullptr;
   if (sql == nullptr) return Status(Code::kInvalidArgument);
@@ -484,6 +499,7 @@ Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
   return QueryRows(sql, parameters, nullptr, nullptr);
 }
 
+// "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
 Status DatabaseConnection::Control(const char* sql) {
   if (!state_.ok()) return state_;
   return RunStatement(sql, {}, nullptr, nullptr);
@@ -521,6 +537,11 @@ Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, 
   return run;
 }
 
+// Whether a reopen may keep SQLite's connection: it must still serve the
+// file at the path (followed as SQLite follows links) as a new connection
+// would. That is the same file, read-only or writable as before, and either
+// unchanged since its stamp, changed by another SQLite writer's commit, or
+// (where the stamp can't tell) still holding the schema SQLite loaded.
 bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   fs::FileStamp now;
   if (!fs::CurrentFastPaths().keptConnections || !heldKnown_ || fresh || readOnly != openedReadOnly_ ||
@@ -548,6 +569,8 @@ bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   return true;
 }
 
+// True when the schema's entries, read from the file, are those read when
+// SQLite's connection loaded it.
 bool DatabaseConnection::KeepsFilesSchema() {
   if (schemaRead_.empty()) return false;
   // The entries must be read from the file, not from pages SQLite keeps.
@@ -556,6 +579,7 @@ bool DatabaseConnection::KeepsFilesSchema() {
   return ReadSchema(&schema).ok() && schema == schemaRead_;
 }
 
+// The schema's entries, each column followed by a NUL.
 Status DatabaseConnection::ReadSchema(std::string* entries) {
   entries->clear();
   return Query("SELECT type, name, tbl_name, rootpage, sql FROM sqlite_schema ORDER BY rowid", {},

@@ -1,18 +1,18 @@
 // The configuration database store: the configuration database "pcd.db" and
-// the cache database "cache.db", each in a folder the caller names (the
-// cache's folder is one that every user can write). Both hold records in the
-// table domain_data, addressed by a domain number, a subdomain and a key; the
-// files are created with their schema when they are missing.
+// the cache database "cache.db", each in a folder the caller names. Every
+// user can write the cache's folder. Both hold records in the table
+// domain_data, addressed by a domain number, a subdomain and a key. A
+// missing file is created with its schema.
 //
-// Every operation returns a Status with a code of storage_status.h
-// (Code::kNoMemory when memory runs out) and never throws. Texts are UTF-8.
-// Values are copies the caller owns.
+// Every operation returns a Status (storage_status.h; Code::kNoMemory when
+// memory runs out) and never throws. Texts are UTF-8. Values are copies the
+// caller owns.
 //
-// Transactions: each change outside a Transaction (Begin) is committed on
-// its own; changes inside one are committed together by its Commit, or
-// rolled back when it ends without one. Reads in a transaction see its
-// pending changes. Other processes share the files; a lock held by one of
-// them for more than 2000 ms gives Code::kBusy.
+// A change outside a Transaction (Begin) is committed on its own. Changes
+// inside one are committed together by its Commit, or rolled back when it
+// ends without one. Reads in a transaction see its pending changes. Other
+// processes share the files; a lock one of them holds for more than 2000 ms
+// gives Code::kBusy.
 #ifndef CUSTOMHOOKS_STORAGE_PCD_STORE_H_
 #define CUSTOMHOOKS_STORAGE_PCD_STORE_H_
 
@@ -43,28 +43,26 @@ class DomainStore {
 
   // Stores `value` for (`domain`, `subdomain`, `key`), replacing an existing
   // record. Code::kConstraint for a constraint violation, Code::kBusy when
-  // another process keeps the write lock; a transaction then stays open
-  // with its earlier changes pending.
+  // another process keeps the write lock. After a failure, an open
+  // transaction stays open with its earlier changes pending.
   Status Set(int domain, std::string_view subdomain, std::string_view key, std::string_view value);
 
   // Deletes the record of (`domain`, `subdomain`, `key`); success also when
   // there is none.
   Status Delete(int domain, std::string_view subdomain, std::string_view key);
 
-  // Begins a transaction of this store; it must end before the store
-  // closes.
+  // Begins a transaction of this store.
+  // REQUIRES: it ends before the store closes.
   Transaction Begin() { return Transaction(connection_); }
 
   // Forces the file to disk when this store has changed it since its last
-  // commit.
+  // flush.
   void Flush() { connection_.Flush(); }
-  // Readies the database for another open of the pass
-  // (DatabaseConnection::Settle): a transaction still open is rolled back,
-  // then Flush.
+  // Rolls back a transaction still open, then Flush: the database is ready
+  // for the pass's next open (DatabaseConnection::Settle).
   void Settle() { connection_.Settle(); }
 
-  // Forces the file to disk when this store has changed it since its last
-  // commit, and closes the database. The status of closing.
+  // Flush, then closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
  private:
@@ -75,12 +73,13 @@ class DomainStore {
 
 // Opens the database `file` in `folder`, creating the folder chain and the
 // file when missing. On success `*out` holds the store; otherwise `*out` is
-// empty and the status says why: Code::kInvalidArgument for an empty
-// folder, Code::kSchemaTooNew for a database that requires a newer schema,
-// Code::kBusy when it stays locked, ... (see DatabaseConnection).
-// When `*out` already holds the store of that file and folder, it is
-// reopened (DatabaseConnection::Reopen): the same outcome as a new store's,
-// for a fraction of the cost. None of its transactions may be open.
+// empty. Code::kInvalidArgument for an empty folder; else the status of
+// opening, as DatabaseConnection's constructor lists them (Code::kSchemaTooNew
+// for a file that requires a newer schema, Code::kBusy when it stays
+// locked, ...). When `*out` already holds the store of that file and
+// folder, it is reopened (DatabaseConnection::Reopen): the same outcome as a
+// new open, at a fraction of the cost.
+// REQUIRES: no transaction of `*out` is open.
 Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out);
 
 // Opens the configuration database in `folder` into `*out`, then makes sure

@@ -1,14 +1,14 @@
-// The payload database reader: "pdb.db", where the suite installer records
-// every payload it installed, in the installer's folder that the caller
-// names. The module only reads it; a missing file is created with the
-// installer's empty schema, so that every query simply finds nothing.
-// Beside it lies the installer's own "caps.db", of which
-// BackUpInstallerDatabase keeps a copy.
+// The payload database reader. The suite installer records every payload it
+// installed in "pdb.db", which lies in the installer's folder; the caller
+// names that folder. The module only reads the file. A missing file is
+// created with the installer's empty schema, so that every query finds
+// nothing. Beside it lies the installer's own "caps.db", which
+// BackUpInstallerDatabase copies.
 //
-// Every operation returns a Status with a code of storage_status.h
-// (Code::kNoMemory when memory runs out) and never throws. Texts are UTF-8;
-// values are copies the caller owns. Reads wait at most 2000 ms for a lock
-// held by the installer and then give Code::kBusy.
+// Every operation returns a Status (storage_status.h; Code::kNoMemory when
+// memory runs out) and never throws. Texts are UTF-8; values are copies the
+// caller owns. A lock the installer holds is waited for at most 2000 ms, then
+// the call gives Code::kBusy.
 #ifndef CUSTOMHOOKS_STORAGE_PDB_READER_H_
 #define CUSTOMHOOKS_STORAGE_PDB_READER_H_
 
@@ -51,10 +51,10 @@ struct ProductKey {
   }
 };
 
-// One payload that a search for a product meets: either the product's own
-// (`record` as ReadPayload reads it, its family, name and version equal to
-// the product's byte for byte), or a listed payload whose row could not be
-// read (`readFailed`, `record` empty).
+// One payload that a search for a product meets. Either it is the product's
+// own: `record` as ReadPayload reads it, with the product's family, name and
+// version byte for byte. Or it is a listed payload whose row could not be
+// read: `readFailed` is set and `record` is empty.
 struct ProductPayload {
   bool readFailed = false;
   PayloadRecord record;
@@ -87,25 +87,22 @@ class PayloadDatabase {
   // untouched unless the result is success.
   Status ReadPayload(std::string_view id, PayloadRecord* record);
 
-  // For each of `products`, what reading every payload of
+  // For each of `products`, what reading each payload of
   // PayloadIDs(stateFilter) in turn with ReadPayload meets: the payloads that
-  // are the product, and the payloads whose read fails. Same status as
-  // PayloadIDs (Code::kNotFound when no payload is selected,
-  // Code::kInvalidArgument for a filter outside 0 to 4), and
-  // Code::kInvalidArgument for a null `out`; `*out` is untouched unless the
-  // result is success. Call it inside BeginRead, so that the search sees one
-  // snapshot; there, the database keeps the search's status and answer for
+  // are the product, and those whose read fails. Statuses as PayloadIDs';
+  // also Code::kInvalidArgument for a null `out`. `*out` is untouched unless
+  // the result is success. Call it inside BeginRead, so that the search sees
+  // one snapshot; there its status and answer are kept for
   // RecallProductPayloads.
   Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
 
-  // Gives `product`'s part of the kept search, without reading the table,
-  // when that search asked for `product` with the same `stateFilter` and the
-  // read transaction open now reads the file unchanged since
+  // `product`'s part of the kept search, without reading the table. Given
+  // when that search asked for `product` with the same `stateFilter`, and the
+  // open read transaction reads the file unchanged since
   // (DatabaseConnection::ShowsContentOf). Then true: `*status` is the
-  // search's status (Code::kNoMemory when memory runs out) and, on success,
-  // `*out` holds the product's payloads, as FindProductPayloads would give
-  // them now. Otherwise false, nothing given: the caller searches. Always
-  // false while remembered answers are off (fs::FastPaths).
+  // search's status (or Code::kNoMemory) and, on success, `*out` holds the
+  // product's payloads. Otherwise false, nothing given: the caller searches.
+  // Always false while remembered answers are off (fs::FastPaths).
   bool RecallProductPayloads(int stateFilter, const ProductKey& product, Status* status,
                              std::vector<ProductPayload>* out);
 
@@ -115,17 +112,16 @@ class PayloadDatabase {
   Status PayloadData(std::string_view id, int domain, std::string_view key, std::string* value);
 
   // A read transaction: every read until it ends sees one snapshot of the
-  // file and takes no lock of its own (the first one takes the shared lock,
-  // which the transaction's end gives back; its Commit changes nothing). It
-  // must end before the database closes.
+  // file. The first read takes the shared lock, and the end gives it back.
+  // Its Commit changes nothing.
+  // REQUIRES: it ends before the database closes.
   Transaction BeginRead() { return Transaction(connection_); }
 
   // Forces "pdb.db" to disk when this handle created it (the only write it
   // ever makes).
   void Flush() { connection_.Flush(); }
-  // Readies the database for another open of the pass
-  // (DatabaseConnection::Settle): a transaction still open is rolled back,
-  // then Flush.
+  // Rolls back a transaction still open, then Flush: the database is ready
+  // for the pass's next open (DatabaseConnection::Settle).
   void Settle() { connection_.Settle(); }
 
   // Flush, then closes the database. The status of closing.
@@ -153,40 +149,32 @@ class PayloadDatabase {
 };
 
 // Opens "pdb.db" in `folder`, creating the folder and the file when missing.
-// On success `*out` holds the database; otherwise `*out` is empty:
-// Code::kInvalidArgument for an empty `folder`, else the status of opening
-// (Code::kSchemaTooNew for a database that requires a schema newer than
-// version 1, Code::kBusy when it stays locked, Code::kAccessRefused when it
-// can't be opened). When `*out` already holds the database of that folder,
-// it is reopened (DatabaseConnection::Reopen): the same outcome as a new
-// one's, for a fraction of the cost. No read transaction of it may be open.
+// On success `*out` holds the database; otherwise `*out` is empty.
+// Code::kInvalidArgument for an empty `folder`; else the status of opening
+// (Code::kSchemaTooNew for a file that requires a schema newer than version
+// 1, Code::kBusy when it stays locked, Code::kAccessRefused when it can't be
+// opened). When `*out` already holds the database of that folder, it is
+// reopened (DatabaseConnection::Reopen): the same outcome as a new open, at
+// a fraction of the cost.
+// REQUIRES: no read transaction of `*out` is open.
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
 
-// What backups of "caps.db" learnt about the installer's file and its copy,
-// kept by the caller from one backup to the next (a session holds one for
-// its backups); a new record knows nothing. After a backup found the copy
-// holding the source's bytes, or wrote them, it holds the stamps
-// (fs::FileStamp) of both files, taken so that any later change shows in a
-// later stamp. A backup that finds both stamps unchanged (same file, size,
-// last-write and change time) knows the copy identical without reading
-// either file.
+// What backups of "caps.db" learnt about the installer's file and its copy.
+// The caller keeps one record from one backup to the next (a session holds
+// one for its backups); a new record knows nothing. With it, a backup that
+// finds both files unchanged since a backup knew them identical reads
+// neither file.
 //
-// A stamp taken within the file system's timestamp granularity of the
-// file's last write (fs::FileStamp::racy) vouches for nothing: the next
-// backup compares the files. The copy's stamp taken right after the
-// module's own write is the exception, as the copy is the module's. A
-// change goes unseen only when it keeps the file's identity and size and
-// leaves its times as they were: another writer's change to the copy
-// within the granularity of the module's write; where the
-// file system records a writer's times only when it closes the file or
-// changes its size (NTFS delays them for cached writes), a same-size write
-// through a handle still open; and a change made to the copy between its
-// write and its stamp. A file found under a link is never vouched for by a stamp,
-// whose own stays while what it leads to changes.
+// Known difference from comparing every time: a change that leaves the
+// file's identity, size and times as they were (fs::FileStamp) goes unseen.
+// Such are another writer's change to the copy within the timestamp
+// granularity of the module's write; a same-size write through a handle
+// still open, where times are recorded only at close or a size change (NTFS
+// cached writes); and a change to the copy between its write and its stamp.
 class BackupRecord {
  public:
   // Whether the copy was known identical to the source when the files had
-  // exactly these stamps.
+  // exactly these stamps. A racy stamp vouches for nothing.
   bool KnowsIdentical(const fs::FileStamp& source, const fs::FileStamp& target) const {
     return known_ && source.Vouches(source_) && target.Vouches(target_);
   }
@@ -204,13 +192,13 @@ class BackupRecord {
 };
 
 // Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
-// `backupFolder` up to date. A backup that already holds the same bytes is
-// left as it is; otherwise the target is replaced whole or not at all.
-// With a `record` (see BackupRecord), a backup it knows identical is left
-// without comparing the files, and the record learns what this backup
-// found; without one, the files are compared every time.
+// `backupFolder` up to date. A copy that already holds the same bytes is
+// left as it is; otherwise it is replaced whole or not at all. With a
+// `record`, a copy the record knows identical is left without comparing the
+// files, and the record learns what this backup found. Without one, the
+// files are compared every time.
 // Code::kNotFound when there is nothing to copy (no "caps.db", an empty
-// `backupFolder`) or a path can't be built, Code::kFileError when the backup
+// `backupFolder`) or a path can't be built; Code::kFileError when the backup
 // folder can't be created or the copy fails.
 Status BackUpInstallerDatabase(const std::string& payloadFolder, const std::string& backupFolder,
                                BackupRecord* record = nullptr);

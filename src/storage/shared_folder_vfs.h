@@ -1,17 +1,17 @@
 // SQLite's file layer for databases in a folder that others can write.
 //
 // The cache database lives in a folder that every user can write, while the
-// module runs elevated. The VFS named here wraps the platform's default one
-// and lets SQLite use, by name, only the database and its own rollback
+// module runs elevated. The VFS named here wraps the platform's default one.
+// By name, it lets SQLite use only the database and its own rollback
 // journal:
 // - the database's folder is held open (fs::HeldFolder) while the database
-//   is, and both files are opened relative to it through the checked open
-//   call of fs/shared_folder.h: no link planted there is followed, no pipe
-//   or device is taken, and no file outside the folder is created or
-//   written;
+//   is. Both files are opened relative to it through the checked open call
+//   of fs/shared_folder.h: no link planted there is followed, no pipe or
+//   device is taken, and no file outside the folder is created or written;
 // - the journal is deleted by its name relative to that folder;
-// - a super-journal, a write-ahead log or any other named file is refused,
-//   and asked about, any file but the database's own is absent;
+// - any other named file (a super-journal, a write-ahead log) is refused.
+//   Asked whether a file exists, the VFS says no for all but the database's
+//   own files;
 // - neither file may grow past 64 MiB (SQLITE_FULL), whatever a planted
 //   journal claims.
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
@@ -19,11 +19,11 @@
 
 namespace customhooks::storage {
 
-// The VFS's name for sqlite3_open_v2, registered (not as the default) on
-// the first call, which also installs the checked open call in the default
-// VFS's system-call table; both are taken back when the module is unloaded.
-// Null when the default VFS has no replaceable open call: a database that
-// needs this VFS must then not be opened.
+// The VFS's name for sqlite3_open_v2. The first call registers the VFS (not
+// as the default) and installs the checked open call in the default VFS's
+// system-call table; both are taken back when the module is unloaded. Null
+// when the default VFS has no replaceable open call: a database that needs
+// this VFS must then not be opened. Thread-safe.
 const char* SharedFolderVfs();
 
 }  // namespace customhooks::storage

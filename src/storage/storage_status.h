@@ -16,8 +16,7 @@ namespace customhooks::storage {
 
 enum class Code {
   // The database can't be used: a folder stands where the file should be, a
-  // schema step failed, the connection is not open, or the folder path
-  // can't be determined or built.
+  // schema step failed, or the connection is not open.
   kUnusable,
   // Memory ran out (in the module or in SQLite, SQLITE_NOMEM).
   kNoMemory,
