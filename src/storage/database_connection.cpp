@@ -435,7 +435,7 @@ Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
 }
 
 Status DatabaseConnection::ApplySchemaStep(int n) {
-  if (db_ == nullptr) return Status(Code::kUnusable);
+  if (db_ == nullptr) return Status(Code::kNotOpen);
   if (n < 1) return Status(Code::kInvalidArgument);
   for (int i = 0; i < n; ++i) {
     if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
@@ -465,7 +465,7 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
 Status DatabaseConnection::Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out) {
   *out = nullptr;
   if (sql == nullptr) return Status(Code::kInvalidArgument);
-  if (db_ == nullptr) return Status(Code::kUnusable);
+  if (db_ == nullptr) return Status(Code::kNotOpen);
   sqlite3_stmt* statement = nullptr;
   for (const auto& [text, compiled] : statements_) {
     if (text == sql) statement = compiled;
@@ -507,7 +507,7 @@ Status DatabaseConnection::Control(const char* sql) {
 
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
-  if (!state_.ok()) return Status(Code::kNotOpen);
+  if (!state_.ok()) return state_;
   // SQLite ends a transaction by itself after some failures (an I/O error,
   // a full disk, memory running out). The unit's later statements begin one
   // again, so that its rollback undoes them and its commit stores them.
@@ -665,7 +665,8 @@ void DatabaseConnection::Flush() {
 }
 
 Status DatabaseConnection::CommitTransaction() {
-  if (!state_.ok()) return Status();
+  // A connection closed under its transaction committed nothing: Control
+  // gives its state.
   Status committed = Control("COMMIT");
   if (!committed.ok()) return committed;
   Flush();
@@ -688,7 +689,7 @@ Status DatabaseConnection::Close() {
   db_ = nullptr;
   unitOpen_ = false;
   flushedChanges_ = 0;
-  state_ = Status(Code::kUnusable);
+  state_ = Status(Code::kNotOpen);
   return StatusFromSqlite(rc, path_);
 }
 

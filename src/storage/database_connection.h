@@ -150,22 +150,22 @@ class DatabaseConnection {
   DatabaseConnection(const DatabaseConnection&) = delete;
   DatabaseConnection& operator=(const DatabaseConnection&) = delete;
 
-  // Success while open; Code::kUnusable after Close; otherwise the status
-  // with which the open failed.
+  // Success while open; Code::kNotOpen after Close; otherwise the status
+  // with which the open failed. Every statement of a connection that is not
+  // open gives this status.
   const Status& state() const { return state_; }
   // True when this connection is to `fileName` in `folder`.
   bool Serves(const std::string& folder, const std::string& fileName) const {
     return folder == folder_ && fileName == fileName_;
   }
 
-  // Runs a statement, skipping any rows it gives. When the connection is not
-  // open, gives state(). A failure of SQLite carries SQLite's message as its
-  // context.
+  // Runs a statement, skipping any rows it gives. A failure of SQLite
+  // carries SQLite's message as its context.
   Status Execute(const char* sql, Parameters parameters = {});
 
   // Runs a query and calls `onRow` for each row until it returns false.
-  // Code::kNotOpen when the connection is not open; otherwise success or
-  // the failure of SQLite (rows already handed on stay handed on).
+  // Success, or the failure of SQLite (rows already handed on stay handed
+  // on).
   template <typename OnRow>
   Status Query(const char* sql, Parameters parameters, OnRow&& onRow) {
     return QueryRows(sql, parameters, &CallRow<OnRow>, &onRow);
@@ -207,8 +207,8 @@ class DatabaseConnection {
   Status DataVersion(std::int64_t* version);
 
   // Runs step `n` of the step table in a transaction of its own.
-  // Code::kUnusable when not open, or when a statement fails (the step is
-  // rolled back); Code::kInvalidArgument when `n` is below 1;
+  // Code::kNotOpen when not open; Code::kUnusable when a statement fails
+  // (the step is rolled back); Code::kInvalidArgument when `n` is below 1;
   // Code::kMissingStep when the table ends before step `n`; else the status
   // of BEGIN or COMMIT.
   Status ApplySchemaStep(int n);
@@ -278,7 +278,7 @@ class DatabaseConnection {
   bool IsOwnSchemaEntry(const Row& row) const;
   Status Begin();
 
-  Status state_{Code::kUnusable};
+  Status state_{Code::kNotOpen};
   sqlite3* db_ = nullptr;
   // Statements compiled on this connection, by the address of their text.
   std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;

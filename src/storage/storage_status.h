@@ -15,8 +15,8 @@
 namespace customhooks::storage {
 
 enum class Code {
-  // The database can't be used: a folder stands where the file should be, a
-  // schema step failed, or the connection is not open.
+  // The database can't be used: a folder stands where the file should be,
+  // or a schema step failed.
   kUnusable,
   // Memory ran out (in the module or in SQLite, SQLITE_NOMEM).
   kNoMemory,
@@ -42,8 +42,7 @@ enum class Code {
   // Another process held a lock for longer than the busy timeout
   // (SQLITE_BUSY).
   kBusy,
-  // A query was asked of a connection that is not open (closed, or its
-  // open failed).
+  // A statement was asked of a connection that was closed.
   kNotOpen,
 };
 

@@ -427,7 +427,7 @@ TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {
   EXPECT_EQ(connection->ApplySchemaStep(3), Code::kMissingStep);
   EXPECT_OK(connection->ApplySchemaStep(2));
   EXPECT_OK(connection->Close());
-  EXPECT_EQ(connection->ApplySchemaStep(2), Code::kUnusable);
+  EXPECT_EQ(connection->ApplySchemaStep(2), Code::kNotOpen);
   connection.reset();
   EXPECT_EQ(Count("opens"), "2");
 }
@@ -574,6 +574,7 @@ TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
   ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
   EXPECT_OK(connection->Close());
   EXPECT_EQ(Count("items"), "0");
+  EXPECT_EQ(transaction.Commit(), Code::kNotOpen) << "nothing was committed";
 }
 
 // A commit or a close forces the file to disk only when the file changed
@@ -629,15 +630,15 @@ TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   ASSERT_OK(connection->state());
   EXPECT_OK(connection->Close());
   EXPECT_OK(connection->Close());
-  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kUnusable);
+  EXPECT_EQ(connection->Execute("INSERT INTO items VALUES ('a', '1')"), Code::kNotOpen);
   std::string value = "kept";
   EXPECT_EQ(connection->QueryText("SELECT value FROM items", {}, &value), Code::kNotOpen);
   EXPECT_EQ(value, "kept");
   TextList list;
   EXPECT_EQ(connection->QueryColumn("SELECT value FROM items", {}, &list), Code::kNotOpen);
   Transaction transaction(*connection);
-  EXPECT_EQ(transaction.begun(), Code::kUnusable);
-  EXPECT_EQ(transaction.Commit(), Code::kUnusable);
+  EXPECT_EQ(transaction.begun(), Code::kNotOpen);
+  EXPECT_EQ(transaction.Commit(), Code::kNotOpen);
 }
 
 // ---- Status translation and version numbers --------------------------------
