@@ -3,7 +3,7 @@
 // calls and nothing besides them.
 //
 // What makes it the floor:
-// - "pdb.db" is walked once for both products (payloads outermost, the
+// - "pdb.db" is walked once for all products (payloads outermost, the
 //   signature looked up by key), and every other value is one keyed lookup
 //   through one compiled statement per database;
 // - "pcd.db" is read and written in one transaction, "cache.db" written in
@@ -24,8 +24,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "integration/driver_records.h"
 #include "integration/suite_products.h"
@@ -37,6 +39,7 @@ namespace names = customhooks::names;
 namespace {
 
 using customhooks::integration::kSuiteProducts;
+using customhooks::integration::ProductStep;
 using customhooks::integration::SuiteProduct;
 
 const char kInstallLanguage[] = "fr_MA";
@@ -179,28 +182,51 @@ struct ProductRow {
   std::string signature;
 };
 
-// Both products in one walk over the installed payloads, by install time:
-// for each, the first that is the product and has its media signature.
-bool FindProducts(const Connection& pdb, ProductRow& first, ProductRow& second) {
-  Statement find(pdb,
-                 "SELECT p.productName, p.PayloadID, d.value FROM payloads p CROSS JOIN payload_data d "
-                 "ON d.PayloadID = p.PayloadID AND d.key = 'mediaSignature' "
-                 "AND d.domain = CASE p.productName WHEN ?1 THEN ?4 ELSE ?8 END "
-                 "WHERE p.installState = 2 AND ((p.productName = ?1 AND p.productFamily = ?2 AND p.version = ?3) "
-                 "OR (p.productName = ?5 AND p.productFamily = ?6 AND p.version = ?7)) ORDER BY p.installTime");
-  int index = 1;
-  for (const SuiteProduct& product : kSuiteProducts) {
-    find.Bind(index, product.name).Bind(index + 1, product.family).Bind(index + 2, product.version);
-    find.Bind(index + 3, product.signatureDomain);
-    index += 4;
+// Every product of the table in one walk over the installed payloads, by
+// install time: for each, the first payload that is the product and has its
+// media signature. Rows in the table's order; an empty id where a product
+// was not found.
+std::vector<ProductRow> FindProducts(const Connection& pdb) {
+  constexpr std::size_t kCount = std::size(kSuiteProducts);
+  // Product i binds ?4i+1 name, ?4i+2 family, ?4i+3 version, ?4i+4 the
+  // domain of its signature.
+  const auto parameter = [](std::size_t product, int which) { return "?" + std::to_string(4 * product + which); };
+  std::string domains;
+  std::string products;
+  for (std::size_t i = 0; i < kCount; ++i) {
+    domains += " WHEN " + parameter(i, 1) + " THEN " + parameter(i, 4);
+    products += std::string(i == 0 ? "" : " OR ") + "(p.productName = " + parameter(i, 1) +
+                " AND p.productFamily = " + parameter(i, 2) + " AND p.version = " + parameter(i, 3) + ")";
   }
-  while ((first.id.empty() || second.id.empty()) && find.Next()) {
-    ProductRow& row = find.Text(0) == kSuiteProducts[0].name ? first : second;
-    if (!row.id.empty()) continue;
-    row.id = find.Text(1);
-    row.signature = find.Text(2);
+  const std::string sql =
+      "SELECT p.productName, p.PayloadID, d.value FROM payloads p CROSS JOIN payload_data d "
+      "ON d.PayloadID = p.PayloadID AND d.key = 'mediaSignature' AND d.domain = CASE p.productName" +
+      domains + " END WHERE p.installState = 2 AND (" + products + ") ORDER BY p.installTime";
+  Statement find(pdb, sql.c_str());
+  for (std::size_t i = 0; i < kCount; ++i) {
+    const SuiteProduct& product = kSuiteProducts[i];
+    const int first = static_cast<int>(4 * i);
+    find.Bind(first + 1, product.name).Bind(first + 2, product.family).Bind(first + 3, product.version);
+    find.Bind(first + 4, product.signatureDomain);
   }
-  return !first.id.empty() && !second.id.empty();
+  std::vector<ProductRow> rows(kCount);
+  std::size_t found = 0;
+  while (found < kCount && find.Next()) {
+    const std::string name = find.Text(0);
+    for (std::size_t i = 0; i < kCount; ++i) {
+      if (name != kSuiteProducts[i].name || !rows[i].id.empty()) continue;
+      rows[i] = {find.Text(1), find.Text(2)};
+      ++found;
+      break;
+    }
+  }
+  return rows;
+}
+
+// The install folder of a document at <folder>RMT\application.xml, as
+// POSIX takes it.
+std::string InstallFolder(const std::string& document) {
+  return Native(document.substr(0, document.find("RMT\\application.xml")));
 }
 
 }  // namespace
@@ -209,42 +235,54 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
   const SampleSuite& suite = machine.suite;
   const std::string common = machine.commonFiles + "/" + names::kCommonDataFolder + "/";
 
-  // The payload database: the two products, the paths of the locale
-  // fix-up, and the session IDs of a product whose signature is not the
-  // driver's.
-  std::string firstDocument;
+  // The payload database: every product, the paths of the locale fix-up,
+  // and the session IDs of a product whose signature is not the driver's.
+  std::vector<ProductRow> products;
+  std::vector<std::string> localeFolders;  // of the products that get the locale fix-up
+  std::vector<std::string> driverProducts;  // the ids of those that get the driver records
   std::string driverDocument;
-  std::string secondId;
   {
     Connection pdb(common + Slashed(PayloadDatabase()), SQLITE_OPEN_READONLY);
-    ProductRow first;
-    ProductRow second;
-    if (!FindProducts(pdb, first, second)) {
-      error = "the floor did not find both products";
-      return false;
-    }
+    products = FindProducts(pdb);
     Statement value(pdb, "SELECT value FROM payload_data WHERE PayloadID = ?1 AND domain = 0 AND key = ?2");
-    if (!value.Bind(1, first.id).Bind(2, "RMTConfigPath").Value(firstDocument) ||
-        !value.Bind(1, suite.driverCode).Bind(2, "RMTConfigPath").Value(driverDocument)) {
-      error = "the floor did not find the document paths";
+    if (!value.Bind(1, suite.driverCode).Bind(2, "RMTConfigPath").Value(driverDocument)) {
+      error = "the floor did not find the driver's document path";
       return false;
     }
     std::string sessionId;
-    for (const ProductRow* product : {&first, &second}) {
-      if (product->signature != suite.driverCode) {
-        value.Bind(1, product->id).Bind(2, "mostRecentSessionID").Value(sessionId);
+    for (std::size_t i = 0; i < products.size(); ++i) {
+      const ProductRow& product = products[i];
+      if (product.id.empty()) {
+        error = std::string("the floor did not find ") + kSuiteProducts[i].name;
+        return false;
+      }
+      if (product.signature != suite.driverCode) {
+        value.Bind(1, product.id).Bind(2, "mostRecentSessionID").Value(sessionId);
+      }
+      switch (kSuiteProducts[i].extraStep) {
+        case ProductStep::kFrenchMoroccoLocale: {
+          std::string document;
+          if (!value.Bind(1, product.id).Bind(2, "RMTConfigPath").Value(document)) {
+            error = "the floor did not find the document path of " + product.id;
+            return false;
+          }
+          localeFolders.push_back(InstallFolder(document));
+          break;
+        }
+        case ProductStep::kDriverRecords:
+          driverProducts.push_back(product.id);
+          break;
       }
     }
-    secondId = second.id;
   }
 
-  // The configuration database: the driver's records read and the
+  // The configuration database: the driver's records read and each driver
   // product's two written, in one transaction.
   std::string licensing;
-  std::string documentPath;
   std::string defaultDriver;
   std::string installDate;
   std::string languages;
+  std::vector<std::string> documentPaths;  // of the driver products
   {
     Connection pcd(common + Slashed(ConfigurationDatabase()), SQLITE_OPEN_READWRITE);
     if (!pcd.Run("PRAGMA synchronous = NORMAL; BEGIN")) {
@@ -254,7 +292,6 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     Statement record(pcd, "SELECT value FROM domain_data WHERE domain = 1 AND subDomain = ?1 AND key = ?2");
     std::string driverLanguage;
     if (!record.Bind(1, suite.driverCode).Bind(2, "LicensingCode").Value(licensing) ||
-        !record.Bind(1, secondId).Bind(2, "RMTConfigPath").Value(documentPath) ||
         !record.Bind(1, suite.driverCode).Bind(2, "DefaultDriverPayload").Value(defaultDriver) ||
         !record.Bind(1, suite.driverCode).Bind(2, "InstallDate").Value(installDate) ||
         !record.Bind(1, suite.driverCode).Bind(2, "installedLanguages").Value(driverLanguage)) {
@@ -263,8 +300,17 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     }
     languages = customhooks::integration::LanguageListFor(driverLanguage);
     Statement write(pcd, "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
-    if (!write.Bind(1, secondId).Bind(2, "DefaultDriverPayload").Bind(3, suite.driverCode).Done() ||
-        !write.Bind(1, secondId).Bind(2, "installedLanguages").Bind(3, languages).Done() || !pcd.Run("COMMIT")) {
+    for (const std::string& id : driverProducts) {
+      std::string documentPath;
+      if (!record.Bind(1, id).Bind(2, "RMTConfigPath").Value(documentPath) ||
+          !write.Bind(1, id).Bind(2, "DefaultDriverPayload").Bind(3, suite.driverCode).Done() ||
+          !write.Bind(1, id).Bind(2, "installedLanguages").Bind(3, languages).Done()) {
+        error = "the floor cannot write the driver records of " + id;
+        return false;
+      }
+      documentPaths.push_back(documentPath);
+    }
+    if (!pcd.Run("COMMIT")) {
       error = "the floor cannot write pcd.db";
       return false;
     }
@@ -283,44 +329,49 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     }
   }
 
-  // The two settings files into the first product's folder, and the backup
-  // of the installer's database.
-  const auto installFolder = [](const std::string& document) {
-    return Native(document.substr(0, document.find("RMT\\application.xml")));
-  };
-  const std::string settingsFolder = installFolder(firstDocument);
-  const std::string localeFolder = installFolder(driverDocument) + "TesselStudio_fr_MA/";
-  for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
-    if (!CopyDurably(localeFolder + name, settingsFolder + name)) {
-      error = std::string("the floor cannot copy ") + name;
+  // The two settings files into the folder of each product that gets the
+  // locale fix-up, and the backup of the installer's database.
+  const std::string localeFolder = InstallFolder(driverDocument) + "TesselStudio_fr_MA/";
+  for (const std::string& settingsFolder : localeFolders) {
+    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+      if (!CopyDurably(localeFolder + name, settingsFolder + name)) {
+        error = std::string("the floor cannot copy ") + name;
+        return false;
+      }
+    }
+    if (!FlushFolder(settingsFolder)) {
+      error = "the floor cannot flush " + settingsFolder;
       return false;
     }
   }
-  if (!FlushFolder(settingsFolder) || !CopyDurably(common + Slashed(InstallerDatabase()), common + Slashed(InstallerBackup()), true) ||
+  if (!CopyDurably(common + Slashed(InstallerDatabase()), common + Slashed(InstallerBackup()), true) ||
       !FlushFolder(common + names::kBackupFolder)) {
-    error = "the floor cannot copy the settings files or back up caps.db";
+    error = "the floor cannot back up caps.db";
     return false;
   }
 
-  // The second product's document: read, four values set, written to the
+  // Each driver product's document: read, four values set, written to the
   // shared copy and to its own path.
-  customhooks::pcf::Document document;
-  if (!customhooks::pcf::ReadDocument(documentPath, &document).ok()) {
-    error = "the floor cannot read " + documentPath;
-    return false;
-  }
-  customhooks::pcf::EntryMap& entries = document.sections[secondId];
-  entries["RMTConfigPath"] = documentPath;
-  entries["DefaultDriverPayload"] = defaultDriver;
-  entries["InstallDate"] = installDate;
-  entries["installedLanguages"] = languages;
-  const std::string text = customhooks::pcf::FormatDocument(document.payloadCode, document.sections);
-  const std::string shared = common + "PCF/" + document.payloadCode + "." + entries["LicensingCode"] + ".xml";
-  const std::string own = Native(documentPath);
-  if (!WriteDurably(shared, text) || !FlushFolder(FolderOf(shared)) || !WriteDurably(own, text) ||
-      !FlushFolder(FolderOf(own))) {
-    error = "the floor cannot write the document";
-    return false;
+  for (std::size_t i = 0; i < driverProducts.size(); ++i) {
+    const std::string& documentPath = documentPaths[i];
+    customhooks::pcf::Document document;
+    if (!customhooks::pcf::ReadDocument(documentPath, &document).ok()) {
+      error = "the floor cannot read " + documentPath;
+      return false;
+    }
+    customhooks::pcf::EntryMap& entries = document.sections[driverProducts[i]];
+    entries["RMTConfigPath"] = documentPath;
+    entries["DefaultDriverPayload"] = defaultDriver;
+    entries["InstallDate"] = installDate;
+    entries["installedLanguages"] = languages;
+    const std::string text = customhooks::pcf::FormatDocument(document.payloadCode, document.sections);
+    const std::string shared = common + "PCF/" + document.payloadCode + "." + entries["LicensingCode"] + ".xml";
+    const std::string own = Native(documentPath);
+    if (!WriteDurably(shared, text) || !FlushFolder(FolderOf(shared)) || !WriteDurably(own, text) ||
+        !FlushFolder(FolderOf(own))) {
+      error = "the floor cannot write the document";
+      return false;
+    }
   }
   return true;
 }
