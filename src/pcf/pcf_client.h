@@ -63,41 +63,46 @@ class DocumentSession {
   Status Load(const std::string& path);
 
   // Sets `key` to `value` in the first loaded document that has a section
-  // with exactly the code `subdomain`. A subdomain that is neither such a
-  // code nor part of a loaded document's payload code is made known first:
-  // the first file of the PCF folder whose name contains it (compared in
-  // UTF-16, case-sensitive) is loaded, unless the part of its name before
-  // the first "." is already known in the same way. Success without a
-  // change when the subdomain is known only as part of a payload code or by
-  // such a file name. Code::kBadArgument when `subdomain`, `key` or `value`
-  // is empty, holds a NUL or is not well-formed UTF-8 (a document holding it
-  // would not read back); Code::kNotFound when the PCF folder cannot be
-  // located or listed or holds no such file; the load's failure. A failed
-  // set changes no value.
+  // with exactly the code `subdomain`.
+  //
+  // A subdomain that is neither such a code nor part of a loaded document's
+  // payload code is made known first: the first file of the PCF folder
+  // whose name contains it (compared in UTF-16, case-sensitive) is loaded,
+  // unless the part of that name before its first "." is already known.
+  // A subdomain known only as part of a payload code or by such a file name
+  // gives success without a change.
+  //
+  // Code::kBadArgument when `subdomain`, `key` or `value` is empty, holds a
+  // NUL or is not well-formed UTF-8 (a document holding it would not read
+  // back). Code::kNotFound when the PCF folder cannot be located or listed,
+  // or holds no such file. Otherwise the load's failure. A failed set
+  // changes no value.
   Status SetValue(std::string_view subdomain, std::string_view key, std::string_view value);
 
   // Writes every loaded document whose payload code is not empty to its two
-  // targets, each replacing its file in one step (a crash never leaves half
-  // a document); the PCF folder is created when missing. A document whose
-  // Payload section has no entries is not written; its shared copy, the
-  // first file of the PCF folder whose name contains its payload code, is
-  // deleted instead. A failed write does not stop the others, and the
-  // session stays as it was.
+  // targets: its shared copy in the PCF folder (created when missing) and
+  // its "RMTConfigPath". Each target is replaced in one step, so a crash
+  // never leaves half a document. A document whose Payload section has no
+  // entries is not written; its shared copy (the first file of the PCF
+  // folder whose name contains its payload code) is deleted instead. A
+  // failed write does not stop the others. The session stays as it was.
   //
-  // Gives the outcome of the last target tried: success when it was written,
-  // or when none was tried; Code::kWriteFailed when it was not (it is then
-  // as it was). A document without "RMTConfigPath" counts as a failed write
-  // of its own path. One whose "RMTConfigPath" is too long is not tried
-  // there, so its shared copy's outcome stands, and a shared copy it has no
-  // name for (SharedCopyPath) counts as a failed write. A document whose
-  // text would not read back fails as a whole: neither target is written.
+  // Gives the outcome of the last target tried: success when it was
+  // written, or when none was tried; Code::kWriteFailed when it was not (it
+  // is then as it was). Special cases:
+  //  - no "RMTConfigPath": counts as a failed write of its own path;
+  //  - an "RMTConfigPath" too long: not tried, so the shared copy's outcome
+  //    stands;
+  //  - no name for the shared copy (SharedCopyPath): counts as a failed
+  //    write;
+  //  - text that would not read back: neither target is written.
   //
-  // When `unsaved` is not null, one entry is appended to it for every
-  // document that was not written to each of its targets, in the order of
-  // the documents, whatever the outcome: the problem with its own path when
-  // there is one, else the problem with its shared copy. A shared copy that
-  // the document has no name for is no target of it. On Code::kNoMemory the
-  // entries may be incomplete.
+  // When `unsaved` is not null, one entry is appended for every document
+  // not written to each of its targets, in document order, whatever the
+  // outcome: the problem with its own path when there is one, else the
+  // problem with its shared copy. A shared copy the document has no name
+  // for is no target of it. On Code::kNoMemory the entries may be
+  // incomplete.
   Status Save(std::vector<UnsavedDocument>* unsaved = nullptr) const;
 
  private:
