@@ -13,6 +13,7 @@
 #include "fs/folders.h"
 #include "fs/text.h"
 #include "integration/product_folders.h"
+#include "integration/suite_products.h"
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 #include "support/hot_journal.h"
@@ -351,11 +352,13 @@ std::string CheckLines(const Received& received, bool reinstall) {
       return "line " + std::to_string(i) + " has no prefix: \"" + line + "\"";
     }
   }
-  if (products != std::vector<std::string>{"Orvik Tessel Studio 4.6", "Pelican Professional 10.0"}) {
+  std::vector<std::string> expected;
+  for (const auto& product : customhooks::integration::kSuiteProducts) expected.emplace_back(product.summaryName);
+  if (products != expected) {
     return "the product summary lines are not one per product in order";
   }
   if (!StartsWith(lines.back(), succeeded) && !StartsWith(lines.back(), failed)) {
-    return "the second product's summary is not the last line";
+    return "the last product's summary is not the last line";
   }
   return std::string();
 }
