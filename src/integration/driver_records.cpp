@@ -61,7 +61,7 @@ std::string SaveProblemText(const UnsavedDocument& document) {
 // The document phase and the final commit or rollback of one run.
 class DriverRecordsRun {
  public:
-  DriverRecordsRun(const IntegrationSession& session, const char* productCode, const char* signature,
+  DriverRecordsRun(const IntegrationSession& session, const std::string& productCode, const std::string& signature,
                    StoreConnection pcd)
       : session_(session),
         productCode_(productCode),
@@ -86,8 +86,8 @@ class DriverRecordsRun {
   void SaveDocument();
 
   const IntegrationSession& session_;
-  const char* productCode_;
-  const char* signature_;
+  const std::string& productCode_;
+  const std::string& signature_;
   StoreConnection pcd_;
   // The run's records: committed at its end, or rolled back.
   std::optional<storage::Transaction> records_;
@@ -216,11 +216,10 @@ std::string LanguageListFor(const std::string& driverLanguage) {
   return it != table.end() ? it->second : std::string();
 }
 
-void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session,
+void UpdateDriverPayloadEntry(const std::string& productCode, const IntegrationSession& session,
                               SessionDatabases& databases) {
-  const char* code = TextOrEmpty(productCode);
   session.LogPrefixed({"Updating DriverPayload entry for Pelican X"});
-  session.LogPrefixed({"Orvikcode retrieved: ", FileValue{code}});
+  session.LogPrefixed({"Orvikcode retrieved: ", FileValue{productCode}});
 
   const std::optional<std::string> signature = session.Property(names::kMediaSignatureProperty);
   if (!signature) {
@@ -243,7 +242,7 @@ void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession&
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }
-  DriverRecordsRun(session, code, signature->c_str(), std::move(pcd)).Run();
+  DriverRecordsRun(session, productCode, *signature, std::move(pcd)).Run();
 }
 
 }  // namespace customhooks::integration

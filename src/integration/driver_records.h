@@ -16,7 +16,7 @@ namespace customhooks::integration {
 
 // Runs the step for the product located under `productCode`. Outcomes are
 // log lines only.
-void UpdateDriverPayloadEntry(const char* productCode, const IntegrationSession& session,
+void UpdateDriverPayloadEntry(const std::string& productCode, const IntegrationSession& session,
                               SessionDatabases& databases);
 
 // The product's language list for the driver's installed language: the

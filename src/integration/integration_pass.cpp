@@ -226,11 +226,11 @@ void ProductRun::RunExtraStep(const std::string& payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
       if (installLanguage_ == "fr_MA") {
-        FixFrenchMoroccoLocale(session_, databases_, payloadId.c_str(), sessionSignature_.c_str());
+        FixFrenchMoroccoLocale(session_, databases_, payloadId, sessionSignature_);
       }
       break;
     case ProductStep::kDriverRecords:
-      UpdateDriverPayloadEntry(payloadId.c_str(), session_, databases_);
+      UpdateDriverPayloadEntry(payloadId, session_, databases_);
       break;
   }
 }

@@ -25,22 +25,21 @@ std::string InstallFolderOf(const std::string& documentPath) {
 
 }  // namespace
 
-void CopyLocaleSettingsFile(const IntegrationSession& session, const char* productDocumentPath,
-                            const char* driverDocumentPath, const char* fileName) {
-  const std::string name = TextOrEmpty(fileName);
-  const std::string target = InstallFolderOf(TextOrEmpty(productDocumentPath)) + name;
-  const std::string source = InstallFolderOf(TextOrEmpty(driverDocumentPath)) + kLocaleFolder + name;
+void CopyLocaleSettingsFile(const IntegrationSession& session, const std::string& productDocumentPath,
+                            const std::string& driverDocumentPath, const std::string& fileName) {
+  const std::string target = InstallFolderOf(productDocumentPath) + fileName;
+  const std::string source = InstallFolderOf(driverDocumentPath) + kLocaleFolder + fileName;
 
-  session.LogPrefixed({"Replacing en_US to fr_FR in ", name});
+  session.LogPrefixed({"Replacing en_US to fr_FR in ", fileName});
   if (CopyFileOver(source, target).ok()) {
-    session.LogPrefixed({"Successfully Updated fr_FR in ", name});
+    session.LogPrefixed({"Successfully Updated fr_FR in ", fileName});
   } else {
-    session.LogPrefixed({"could not update en_US to fr_FR in ", name});
+    session.LogPrefixed({"could not update en_US to fr_FR in ", fileName});
   }
 }
 
 void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases& databases,
-                            const char* productCode, const char* sessionSignature) {
+                            const std::string& productCode, const std::string& sessionSignature) {
   PayloadConnection pdb(databases);
   if (!pdb.Open()) return;
 
@@ -49,10 +48,10 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases&
   // An empty path names no install folder: the copies would land in the
   // installer's working folder.
   const bool haveProduct =
-      pdb->PayloadData(TextOrEmpty(productCode), kPayloadDataDomain, "RMTConfigPath", &productPath).ok() &&
+      pdb->PayloadData(productCode, kPayloadDataDomain, "RMTConfigPath", &productPath).ok() &&
       !productPath.empty();
   const bool haveDriver =
-      pdb->PayloadData(TextOrEmpty(sessionSignature), kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
+      pdb->PayloadData(sessionSignature, kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
       !driverPath.empty();
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.
@@ -61,8 +60,9 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases&
                               " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"});
     return;
   }
-  CopyLocaleSettingsFile(session, productPath.c_str(), driverPath.c_str(), "TesselStudio.ini");
-  CopyLocaleSettingsFile(session, productPath.c_str(), driverPath.c_str(), "TesselStudioC.ini");
+  for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    CopyLocaleSettingsFile(session, productPath, driverPath, name);
+  }
 }
 
 }  // namespace customhooks::integration

@@ -43,9 +43,6 @@ class LogPiece {
   bool fromFile_ = false;
 };
 
-// A caller's text, or "" where there is none.
-inline const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
-
 class IntegrationSession {
  public:
   virtual ~IntegrationSession() = default;
