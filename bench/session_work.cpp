@@ -1,23 +1,29 @@
-#include "integration/product_folders.h"
 #include "session_work.h"
 
 #include <sqlite3.h>
 #include <tinyxml.h>
 
 #include <cstdint>
-#include <optional>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "CustomHooks.h"
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "integration/product_folders.h"
+#include "integration/suite_products.h"
 #include "storage/pdb_reader.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;
+
+using customhooks::integration::kSuiteProducts;
+using customhooks::integration::ProductStep;
+using customhooks::integration::SuiteProduct;
 
 using namespace customhooks::fs;
 
@@ -28,8 +34,6 @@ using customhooks::pcf::Document;
 using customhooks::pcf::ReadDocument;
 
 const char kInstallLanguage[] = "fr_MA";
-const char kHeaderFirst[] = "KX6 Suites Custom hook: Orvik Tessel Studio 4.6 :";
-const char kHeaderSecond[] = "KX6 Suites Custom hook: Pelican X Pro :";
 
 // The lines of the session in progress (the host's side of the callback).
 std::vector<std::string>* g_lines = nullptr;
@@ -81,17 +85,25 @@ SessionOutcome RunModuleSession(const ScaledMachine& machine) {
 }
 
 bool SessionSucceeded(const SessionOutcome& outcome, std::string& error) {
+  // Each product located, its step's last line, its agreement records and
+  // its summary.
   const std::string prefix = "KX6 Suites Custom hook: ";
-  const std::vector<std::string> expected = {
-      std::string(kHeaderFirst) + "Orvik Tessel Studio 4.6 is successfully located for the family Weft and version 4.6.1",
-      prefix + "Successfully Updated fr_FR in TesselStudioC.ini",
-      std::string(kHeaderFirst) + "EULA_LANGUAGE success",
-      prefix + "Successfully Updated PCFClientFile and cache.db for Orvik Tessel Studio 4.6",
-      std::string(kHeaderSecond) + "Pelican X Pro is successfully located for the family NonOrvikPayload and version 10.0",
-      prefix + "and updated the pcd as well with the language(s): !fr_MA,fr_FR",
-      std::string(kHeaderSecond) + "EULA_LANGUAGE success",
-      prefix + "Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0",
-  };
+  std::vector<std::string> expected;
+  for (const SuiteProduct& product : kSuiteProducts) {
+    const std::string header = prefix + product.name + " :";
+    expected.push_back(header + product.name + " is successfully located for the family " + product.family +
+                       " and version " + product.version);
+    switch (product.extraStep) {
+      case ProductStep::kFrenchMoroccoLocale:
+        expected.push_back(prefix + "Successfully Updated fr_FR in TesselStudioC.ini");
+        break;
+      case ProductStep::kDriverRecords:
+        expected.push_back(prefix + "and updated the pcd as well with the language(s): !fr_MA,fr_FR");
+        break;
+    }
+    expected.push_back(header + "EULA_LANGUAGE success");
+    expected.push_back(prefix + "Successfully Updated PCFClientFile and cache.db for " + product.summaryName);
+  }
   if (outcome.status != 0) {
     error = "the session returned " + std::to_string(outcome.status);
     return false;
