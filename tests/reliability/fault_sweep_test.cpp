@@ -126,7 +126,10 @@ TEST_F(FaultSweep, EveryPlatformCallOfASessionMayFail) {
     if (HasFailure()) break;
   }
   EXPECT_EQ(injected, platformCalls_);
-  EXPECT_GT(incomplete_, injected / 10) << "failed calls of the Env must show in the outcome";
+  // Faults reach the work: a session routes around a failed lookup (a
+  // database whose attributes can't be read is opened all the same), not
+  // around a failed write.
+  EXPECT_GT(incomplete_, injected / 20) << "failed calls of the Env must show in the outcome";
   std::printf("[ figures  ] Env: %lu injection points, one session each; %lu left work undone\n",
               injected, incomplete_);
   RecordProperty("platform_injection_points", static_cast<int>(injected));

@@ -146,6 +146,22 @@ TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
 }
 
+// The path is looked at once. When that look fails, the file is taken as
+// missing and SQLite's open decides: an existing database is opened as it
+// is, not refused because a second look found it.
+TEST_F(DatabaseConnectionTest, FailedLookOfAnExistingFileStillOpensIt) {
+  CreateFile();
+  fs::FaultEnv env;
+  const fs::ScopedEnv scoped(&env);
+  env.FailNth(fs::EnvCall::kGetAttributes, 1);
+  auto connection = Connect();
+  ASSERT_OK(connection->state());
+  EXPECT_EQ(env.CallsMade().front(), "GetAttributes") << "the look that failed was the path's";
+  env.FailNth(fs::EnvCall::kAny, 0);
+  connection.reset();
+  EXPECT_EQ(Count("opens"), "2") << "the same file, opened a second time";
+}
+
 TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   MakeFolders(Folder());
   std::string junk;
