@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/files.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/folder_access_text.h"
 #include "support/test_machine.h"
 

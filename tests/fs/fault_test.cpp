@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -18,6 +16,7 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "support/disk.h"
 #include "support/fault_env.h"
 
 namespace stdfs = std::filesystem;
@@ -96,16 +95,7 @@ class FaultTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return (folder_ / name).u8string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(stdfs::u8path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(stdfs::u8path(path), std::ios::binary) << bytes;
-  }
-  std::size_t EntryCount() const {
-    return static_cast<std::size_t>(std::distance(stdfs::directory_iterator(folder_), stdfs::directory_iterator()));
-  }
+  std::size_t EntryCount() const { return FolderNames(folder_.u8string()).size(); }
 
   FaultEnv env_;
   ScopedEnv scopedEnv_{&env_};
@@ -145,14 +135,14 @@ TEST_F(FaultTest, CreateFolderReportsTheFailedCall) {
 
 TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
   const std::string target = Path("doc.xml");
-  Write(target, "old");
+  WriteWholeFile(target, "old");
   const unsigned long calls = CallsOf([&] { ASSERT_TRUE(WriteFileDurably(target, "probe").ok()); });
   for (unsigned long n = 1; n <= calls; ++n) {
-    Write(target, "old");
+    WriteWholeFile(target, "old");
     FailNthCall(n);
     const bool written = WriteFileDurably(target, "new").ok();
     FailNthCall(0);
-    EXPECT_EQ(Read(target), written ? "new" : "old") << "failing call " << n;
+    EXPECT_EQ(ReadWholeFile(target), written ? "new" : "old") << "failing call " << n;
     EXPECT_EQ(EntryCount(), 1u) << "failing call " << n << " left a temporary file";
   }
 }
@@ -161,7 +151,7 @@ TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
 // its content is rewritten in place instead. Any other refusal of the
 // replacement leaves the target as it was.
 TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
-  Write(Path("source"), "new");
+  WriteWholeFile(Path("source"), "new");
   const struct {
     const char* what;
     EnvCall writer;
@@ -186,7 +176,7 @@ TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
     for (const auto& refusal : kRefusals) {
       const bool inPlace = refusal.inPlace && operation.mayWriteInPlace;
       const std::string target = Path("target");
-      Write(target, "old");
+      WriteWholeFile(target, "old");
       env_.FailNth(EnvCall::kMoveFileReplacing, 1, refusal.refusal);
       const Status result = operation.act(target, Path("source"));
       const std::vector<std::string> calls = env_.CallsMade();
@@ -194,7 +184,7 @@ TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
       const std::string context = std::string(operation.what) + ", replace refused: " +
                                   Status(refusal.refusal).ToString();
       EXPECT_EQ(result.ok(), inPlace) << context << ": " << result.ToString();
-      EXPECT_EQ(Read(target), inPlace ? "new" : "old") << context;
+      EXPECT_EQ(ReadWholeFile(target), inPlace ? "new" : "old") << context;
       EXPECT_EQ(EntryCount(), 2u) << context << " left a temporary file";
       // The content reached the target by a second write, after the refusal.
       const auto refused = std::find(calls.begin(), calls.end(), NameOf(EnvCall::kMoveFileReplacing));
@@ -239,20 +229,20 @@ TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
 TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
   const std::string source = Path("source");
   const std::string target = Path("target");
-  Write(source, "new");
-  Write(target, "old");
+  WriteWholeFile(source, "new");
+  WriteWholeFile(target, "old");
   const unsigned long calls = CallsOf([&] { ASSERT_TRUE(CopyFileOver(source, target).ok()); });
   for (unsigned long n = 1; n <= calls; ++n) {
-    Write(target, "old");
+    WriteWholeFile(target, "old");
     FailNthCall(n);
     const bool copied = CopyFileOver(source, target).ok();
     FailNthCall(0);
-    EXPECT_EQ(Read(target), copied ? "new" : "old") << "failing call " << n;
+    EXPECT_EQ(ReadWholeFile(target), copied ? "new" : "old") << "failing call " << n;
   }
 }
 
 TEST_F(FaultTest, FailedStampLeavesTheStampAlone) {
-  Write(Path("caps.db"), "content");
+  WriteWholeFile(Path("caps.db"), "content");
   FileStamp stamp;
   stamp.size = 42;
   env_.FailNth(EnvCall::kGetFileStamp, 1, Code::kAccessDenied);
@@ -265,7 +255,7 @@ TEST_F(FaultTest, FailedStampLeavesTheStampAlone) {
 }
 
 TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
-  Write(Path("one"), "1");
+  WriteWholeFile(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
   std::vector<std::u16string> probe;
   const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), &probe).ok()); });
@@ -307,7 +297,7 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
 // The new entry of a replaced file reaches the disk only when its folder is
 // flushed (POSIX); the flush follows every replace.
 TEST_F(FaultTest, ReplacesFlushTheFolderAfterwards) {
-  Write(Path("source"), "source");
+  WriteWholeFile(Path("source"), "source");
   const struct {
     const char* what;
     bool (*act)(const std::string& folder);

@@ -15,7 +15,7 @@
 #include "fs/paths.h"
 #include "fs/platform.h"
 #include "fs/text.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
@@ -64,7 +64,7 @@ TEST_F(FilesTest, Attributes) {
   std::uint32_t attributes = 0;
   ASSERT_TRUE(GetPathAttributes(file, &attributes).ok());
   EXPECT_EQ(attributes & (kAttributeDirectory | kAttributeReadOnly), 0u);
-  SetReadOnly(file, true);
+  ASSERT_TRUE(SetReadOnly(file, true));
   ASSERT_TRUE(GetPathAttributes(file, &attributes).ok());
   EXPECT_NE(attributes & kAttributeReadOnly, 0u);
   ASSERT_TRUE(GetPathAttributes(machine_.scratch(), &attributes).ok());
@@ -145,7 +145,7 @@ TEST_F(FilesTest, EnsureFolderStatuses) {
 
 TEST_F(FilesTest, ClearFileAttributesMakesAFileWritable) {
   const std::string file = File("ro");
-  SetReadOnly(file, true);
+  ASSERT_TRUE(SetReadOnly(file, true));
   EXPECT_TRUE(ClearFileAttributes(file).ok());
   EXPECT_FALSE(IsReadOnly(file));
   EXPECT_TRUE(WriteWholeFile(file, "changed"));
@@ -162,7 +162,7 @@ TEST_F(FilesTest, CopyReplacesAnExistingTarget) {
 
 TEST_F(FilesTest, CopyOfReadOnlySourceGivesWritableTarget) {
   const std::string source = File("source", "data");
-  SetReadOnly(source, true);
+  ASSERT_TRUE(SetReadOnly(source, true));
   const std::string target = Path("target");
   EXPECT_TRUE(CopyFileOver(source, target, CopiedAttributes::kNormal).ok());
   EXPECT_EQ(ReadWholeFile(target), "data");
@@ -172,7 +172,7 @@ TEST_F(FilesTest, CopyOfReadOnlySourceGivesWritableTarget) {
 
 TEST_F(FilesTest, CopyOverwriteKeepsSourceAttributes) {
   const std::string source = File("source", "data");
-  SetReadOnly(source, true);
+  ASSERT_TRUE(SetReadOnly(source, true));
   const std::string target = Path("target");
   EXPECT_TRUE(CopyFileOver(source, target).ok());
   EXPECT_TRUE(IsReadOnly(target));
@@ -191,7 +191,7 @@ TEST_F(FilesTest, CopyRefusesReadOnlyTarget) {
 #endif
   const std::string source = File("source", "new");
   const std::string target = File("target", "old");
-  SetReadOnly(target, true);
+  ASSERT_TRUE(SetReadOnly(target, true));
   EXPECT_FALSE(CopyFileOver(source, target, CopiedAttributes::kNormal).ok());
   EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_TRUE(IsReadOnly(target));
@@ -213,7 +213,7 @@ TEST_F(FilesTest, MoveRefusesReadOnlyTarget) {
 #endif
   const std::string source = File("source", "moved");
   const std::string target = File("target", "old");
-  SetReadOnly(target, true);
+  ASSERT_TRUE(SetReadOnly(target, true));
   EXPECT_FALSE(MoveFileReplacing(source, target).ok());
   EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_TRUE(PathExists(source));
@@ -405,7 +405,7 @@ TEST_F(FilesTest, OpenSharedRefusesWritingReadOnlyFile) {
   GTEST_SKIP() << "Wine opens a read-only file for writing that Windows refuses";
 #endif
   const std::string file = File("ro", "kept");
-  SetReadOnly(file, true);
+  ASSERT_TRUE(SetReadOnly(file, true));
   UniqueFile opened;
   EXPECT_TRUE(OpenFileShared(file, "wb", opened).Is(Code::kAccessDenied));
   EXPECT_FALSE(opened);
@@ -416,7 +416,7 @@ TEST_F(FilesTest, OpenForReadingSaysWhatStandsAtThePath) {
   const std::string folder = Path("folder");
   ASSERT_OK(CreateFolder(folder));
   const std::string readOnly = File("ro", "read-only");
-  SetReadOnly(readOnly, true);
+  ASSERT_TRUE(SetReadOnly(readOnly, true));
   const struct {
     std::string path;
     Found found;
@@ -441,7 +441,7 @@ TEST_F(FilesTest, OpenForReadingSaysWhatStandsAtThePath) {
     EXPECT_EQ(std::fread(text, 1, sizeof text - 1, opened.file.get()), std::strlen(c.content));
     EXPECT_STREQ(text, c.content);
   }
-  SetReadOnly(readOnly, false);
+  EXPECT_TRUE(SetReadOnly(readOnly, false));
 }
 
 TEST_F(FilesTest, OpenForReadingLetsOthersWriteMeanwhile) {
@@ -462,16 +462,16 @@ TEST_F(FilesTest, WriteDurablyCreatesAndReplaces) {
   EXPECT_EQ(ReadWholeFile(path), std::string("se\0cond", 7));
   EXPECT_TRUE(WriteFileDurably(path, "").ok());
   EXPECT_EQ(ReadWholeFile(path), "");
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 TEST_F(FilesTest, WriteDurablyNeverTouchesReadOnlyTarget) {
   const std::string path = File("doc.xml", "old");
-  SetReadOnly(path, true);
+  ASSERT_TRUE(SetReadOnly(path, true));
   EXPECT_FALSE(WriteFileDurably(path, "new").ok());
   EXPECT_EQ(ReadWholeFile(path), "old");
   EXPECT_TRUE(IsReadOnly(path));
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 TEST_F(FilesTest, WriteDurablyFailures) {
@@ -479,7 +479,7 @@ TEST_F(FilesTest, WriteDurablyFailures) {
   EXPECT_FALSE(WriteFileDurably(In(Path("no-folder"), "doc.xml"), "x").ok());
   EXPECT_FALSE(PathExists(Path("no-folder")));
   EXPECT_FALSE(WriteFileDurably("", "x").ok());
-  EXPECT_TRUE(NamesIn(work_).empty());
+  EXPECT_TRUE(FolderNames(work_).empty());
 }
 
 TEST_F(FilesTest, WriteDurablyWhileTheTargetIsOpen) {
@@ -489,7 +489,7 @@ TEST_F(FilesTest, WriteDurablyWhileTheTargetIsOpen) {
   EXPECT_TRUE(WriteFileDurably(path, "new").ok());
   reader.reset();
   EXPECT_EQ(ReadWholeFile(path), "new");
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 // ---- Folder listing -----------------------------------------------------------------------

@@ -11,6 +11,7 @@
 
 #include "fs/files.h"
 #include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;

@@ -17,7 +17,7 @@
 
 #include "fs/access.h"
 #include "fs/files.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -193,7 +193,7 @@ TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
   EXPECT_TRUE(AsNobody(folder_, WriteDocumentIn));
   EXPECT_EQ(ReadWholeFile(In(folder_, "doc.xml")), "new");
   EXPECT_EQ(ReadWholeFile(In(folder_, "copy.xml")), "new");
-  EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
+  EXPECT_EQ(FolderNames(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
 }
 
 // A stamp never follows a link: a symbolic link gives its own, a second

@@ -16,7 +16,7 @@
 #include "fs/access.h"
 #include "fs/files.h"
 #include "fs/shared_folder.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -29,11 +29,6 @@ struct stat Status(const std::string& path) {
   struct stat info = {};
   EXPECT_EQ(::lstat(Native(path).c_str(), &info), 0) << path;
   return info;
-}
-
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(Native(path).c_str(), &info) == 0;
 }
 
 // A machine with "shared" (others may write) beside "private" (root only),
@@ -67,7 +62,7 @@ class SharedFolderTest : public ::testing::Test {
     EXPECT_EQ(Status(secret_).st_mode & 07777, 0600u);
     EXPECT_EQ(Status(secretFolder_).st_mode & 07777, 0700u);
     EXPECT_EQ(Status(private_).st_mode & 07777, 0700u);
-    EXPECT_FALSE(Exists(In(secretFolder_, "created")));
+    EXPECT_FALSE(ExistsOnDisk(In(secretFolder_, "created")));
   }
 
   TestMachine machine_;
@@ -220,7 +215,7 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
   for (const char* link : {"file-link", "dangling", "folder-link", "hard"}) {
     EXPECT_TRUE(IsPlantedLink(In(shared_, link))) << link;
     EXPECT_TRUE(RemovePlantedLink(In(shared_, link)).ok()) << link;
-    EXPECT_FALSE(Exists(In(shared_, link))) << link;
+    EXPECT_FALSE(ExistsOnDisk(In(shared_, link))) << link;
   }
   for (const char* kept : {"plain", "folder", "missing"}) {
     EXPECT_FALSE(IsPlantedLink(In(shared_, kept))) << kept;

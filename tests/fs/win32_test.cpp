@@ -17,6 +17,7 @@
 #include "fs/shared_folder.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -128,7 +129,7 @@ TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) 
   EXPECT_TRUE(WriteFileDurably(target, "new").ok());
   reader.reset();
   EXPECT_EQ(ReadWholeFile(target), "new");
-  EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"target.xml"});
 }
 
 // The stamp is the system's own record of the file, and it can be had while

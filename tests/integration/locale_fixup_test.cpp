@@ -4,6 +4,7 @@
 #include "fs/files.h"
 #include "integration/session_fixture.h"
 #include "storage/product_names.h"
+#include "support/disk.h"
 
 using namespace customhooks::fs;
 
@@ -65,7 +66,7 @@ TEST_F(LocaleFixup, ReadOnlyTargetIsNotReplaced) {
   // Wine's CopyFileW overwrites a read-only target that Windows refuses.
   if (RunningUnderWine()) GTEST_SKIP() << "Wine's CopyFileW overwrites a read-only target";
   std::uint32_t attributes = 0;
-  ASSERT_TRUE(MakeReadOnly(Target("TesselStudio.ini")));
+  ASSERT_TRUE(SetReadOnly(Target("TesselStudio.ini"), true));
   ASSERT_TRUE(GetPathAttributes(Target("TesselStudio.ini"), &attributes).ok());
   ASSERT_NE(attributes & kAttributeReadOnly, 0u);
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));

@@ -9,12 +9,11 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "storage/product_names.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 namespace customhooks::integration {
 namespace {
-
-std::filesystem::path OnDisk(const std::string& path) { return std::filesystem::u8path(fs::NativePath(path)); }
 
 std::string X86CommonFiles() {
   std::string folder;

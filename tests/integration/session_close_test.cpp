@@ -3,6 +3,7 @@
 
 #include "fs/files.h"
 #include "integration/session_fixture.h"
+#include "support/disk.h"
 #include "support/transcripts.h"
 #include "support/data_files.h"
 #include "storage/product_names.h"
@@ -75,7 +76,7 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
 }
 
 TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
-  ASSERT_TRUE(MakeReadOnly(suite_.secondProductDocument));
+  ASSERT_TRUE(SetReadOnly(suite_.secondProductDocument, true));
   Lines expected = SampleSessionLog(suite_);
   const auto languages = std::find(expected.begin(), expected.end(),
                                    P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));

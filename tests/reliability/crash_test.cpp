@@ -36,6 +36,7 @@
 #include "reliability/session_runner.h"
 #include "samplesuite/sample_machine.h"
 #include "storage/pcd_store.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"

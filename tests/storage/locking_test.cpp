@@ -23,14 +23,14 @@ constexpr int kHoldMs = 6000;
 
 class LockingTest : public ::testing::Test {
  protected:
-  std::string StoreFolder() const { return PathOf(machine_.commonData(), {names::kConfigurationFolder}); }
-  std::string CacheFolder() const { return PathOf(machine_.commonData(), {names::kCacheFolder}); }
-  std::string PcdFile() const { return PathOf(StoreFolder(), {names::kConfigurationFile}); }
-  std::string CacheFile() const { return PathOf(CacheFolder(), {names::kCacheFile}); }
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
-  std::string Marker() const { return PathOf(machine_.scratch(), {"locked.marker"}); }
+  std::string StoreFolder() const { return In(machine_.commonData(), names::kConfigurationFolder); }
+  std::string CacheFolder() const { return In(machine_.commonData(), names::kCacheFolder); }
+  std::string PcdFile() const { return In(StoreFolder(), names::kConfigurationFile); }
+  std::string CacheFile() const { return In(CacheFolder(), names::kCacheFile); }
+  std::string CapsFolder() const { return In(machine_.commonData(), names::kPayloadsFolder); }
+  std::string BackupFolder() const { return In(machine_.commonData(), names::kBackupFolder); }
+  std::string PdbFile() const { return In(CapsFolder(), names::kPayloadsFile); }
+  std::string Marker() const { return In(machine_.scratch(), "locked.marker"); }
 
   // Writes and commits one record through a configuration handle.
   void Commit(bool cache, const char* key, const char* value) const {

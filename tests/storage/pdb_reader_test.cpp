@@ -39,11 +39,11 @@ std::vector<std::string> ToStrings(const TextList& list) {
 
 class PdbReaderTest : public ::testing::Test {
  protected:
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
-  std::string InstallerFile() const { return PathOf(CapsFolder(), {names::kInstallerFile}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
-  std::string BackupFile() const { return PathOf(BackupFolder(), {names::kInstallerFile}); }
+  std::string CapsFolder() const { return In(machine_.commonData(), names::kPayloadsFolder); }
+  std::string PdbFile() const { return In(CapsFolder(), names::kPayloadsFile); }
+  std::string InstallerFile() const { return In(CapsFolder(), names::kInstallerFile); }
+  std::string BackupFolder() const { return In(machine_.commonData(), names::kBackupFolder); }
+  std::string BackupFile() const { return In(BackupFolder(), names::kInstallerFile); }
 
   std::unique_ptr<PayloadDatabase> Open() const {
     std::unique_ptr<PayloadDatabase> database;
@@ -483,16 +483,16 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
   int number = 0;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string folder = PathOf(machine_.commonData(), {"case", std::to_string(++number).c_str()});
+    const std::string folder = In(In(machine_.commonData(), "case"), std::to_string(++number));
     if (!c.schema.empty()) {
       MakeFolders(folder);
-      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}), true);
+      RawDatabase raw(In(folder, names::kPayloadsFile), true);
       ASSERT_EQ(raw.Exec(c.schema), SQLITE_OK);
     }
     std::unique_ptr<PayloadDatabase> db;
     ASSERT_OK(OpenPayloadDatabase(folder, &db));
     {
-      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}));
+      RawDatabase raw(In(folder, names::kPayloadsFile));
       ASSERT_EQ(raw.Exec(c.rows), SQLITE_OK);
     }
     Transaction snapshot = db->BeginRead();
@@ -619,14 +619,14 @@ TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
   EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, WithoutABackupFolderNothingIsCopied) {
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer"));
   EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), ""), Code::kNotFound);
-  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(CapsFolder()), (std::vector<std::string>{names::kInstallerFile}));
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
@@ -640,7 +640,7 @@ TEST_F(PdbReaderTest, EveryBackupRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
   ASSERT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
@@ -670,7 +670,7 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
@@ -683,11 +683,11 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "new content of the installer database"));
   // A folder in the target's place can't be replaced by a file.
   MakeFolders(BackupFile());
-  ASSERT_TRUE(WriteWholeFile(PathOf(BackupFile(), {"inside"}), "previous"));
+  ASSERT_TRUE(WriteWholeFile(In(BackupFile(), "inside"), "previous"));
   EXPECT_EQ(BackUp(), Code::kFileError);
   EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
-  EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}))
+  EXPECT_EQ(ReadWholeFile(In(BackupFile(), "inside")), "previous");
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}))
       << "no temporary copy may be left behind";
 }
 
@@ -713,7 +713,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
   const std::string content(150000, 'c');
   std::string sameSize = content;
   sameSize[100000] = 'x';
-  const std::string otherBackup = PathOf(BackupFolder(), {"other"});
+  const std::string otherBackup = In(BackupFolder(), "other");
   const struct {
     const char* change;
     std::function<void()> make;
@@ -780,7 +780,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     if (!test.copied) {
       EXPECT_EQ(std::filesystem::last_write_time(backupPath), before) << "an identical backup is not written";
     }
-    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+    EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 
     env.FailNth(EnvCall::kAny, 0);
     EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
@@ -822,7 +822,7 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
 // spares the comparison of a file found under a link.
 TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
   MakeFolders(CapsFolder());
-  const std::string real = PathOf(CapsFolder(), {"real.db"});
+  const std::string real = In(CapsFolder(), "real.db");
   ASSERT_TRUE(WriteWholeFile(real, "installer database"));
   std::error_code error;
   std::filesystem::create_symlink(std::filesystem::u8path(NativePath(real)),
