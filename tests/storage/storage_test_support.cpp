@@ -147,6 +147,4 @@ bool operator==(const Status& status, const Outcome& expected) {
 
 bool operator!=(const Status& status, const Outcome& expected) { return !(status == expected); }
 
-void PrintTo(Code code, std::ostream* out) { *out << StatusDomainOf(code).codeName(static_cast<int>(code)); }
-
 }  // namespace customhooks::storage

@@ -32,8 +32,6 @@ inline constexpr Outcome kOk = std::nullopt;
 // expected code (its context is not compared).
 bool operator==(const Status& status, const Outcome& expected);
 bool operator!=(const Status& status, const Outcome& expected);
-// gtest prints a code by its name.
-void PrintTo(Code code, std::ostream* out);
 
 }  // namespace customhooks::storage
 
