@@ -18,6 +18,7 @@
 #include "fs/paths.h"
 #include "support/disk.h"
 #include "support/fault_env.h"
+#include "support/status_test_support.h"
 
 namespace stdfs = std::filesystem;
 
@@ -110,7 +111,7 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
   const Status probe = JoinPath("C:\\Orvik\\caps", "caps.db", &expected);
   const unsigned long allocations = allocationsSinceArmed;
   StopCountingAllocations();
-  ASSERT_TRUE(probe.ok());
+  ASSERT_OK(probe);
   ASSERT_GT(allocations, 0u);
   for (unsigned long n = 1; n <= allocations; ++n) {
     std::string out = "untouched";
@@ -122,21 +123,21 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
 }
 
 TEST_F(FaultTest, CreateFolderReportsTheFailedCall) {
-  ASSERT_TRUE(CreateFolder(Path("probe")).ok());
+  ASSERT_OK(CreateFolder(Path("probe")));
   const unsigned long calls = CallsSinceArmed();
   ASSERT_GT(calls, 0u);
   // The last call is the creation itself.
   env_.FailNth(EnvCall::kAny, calls, Code::kAccessDenied);
   const Status made = CreateFolder(Path("made"));
   FailNthCall(0);
-  EXPECT_TRUE(made.Is(Code::kAccessDenied)) << made.ToString();
+  EXPECT_EQ(made, Code::kAccessDenied);
   EXPECT_FALSE(stdfs::exists(folder_ / "made"));
 }
 
 TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
   const std::string target = Path("doc.xml");
   WriteWholeFile(target, "old");
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(WriteFileDurably(target, "probe").ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(WriteFileDurably(target, "probe")); });
   for (unsigned long n = 1; n <= calls; ++n) {
     WriteWholeFile(target, "old");
     FailNthCall(n);
@@ -204,17 +205,17 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   setenv("CommonProgramFiles(x86)", Path("x86").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, &expected).ok());
+  ASSERT_OK(FindSpecialFolder(SpecialFolder::kCommonFiles, &expected));
   std::string found;
   FailNthCall(1);  // the x86 lookup
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &found).ok());
+  ASSERT_OK(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &found));
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }
 
 TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
   const auto deep = [this](unsigned long n) { return Path("run" + std::to_string(n)) + "\\a\\b"; };
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(EnsureFolder(deep(0)).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(EnsureFolder(deep(0))); });
   for (unsigned long n = 1; n <= calls; ++n) {
     FailNthCall(n);
     const Status status = EnsureFolder(deep(n));
@@ -231,7 +232,7 @@ TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
   const std::string target = Path("target");
   WriteWholeFile(source, "new");
   WriteWholeFile(target, "old");
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(CopyFileOver(source, target).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(CopyFileOver(source, target)); });
   for (unsigned long n = 1; n <= calls; ++n) {
     WriteWholeFile(target, "old");
     FailNthCall(n);
@@ -246,11 +247,11 @@ TEST_F(FaultTest, FailedStampLeavesTheStampAlone) {
   FileStamp stamp;
   stamp.size = 42;
   env_.FailNth(EnvCall::kGetFileStamp, 1, Code::kAccessDenied);
-  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).Is(Code::kAccessDenied));
+  EXPECT_EQ(StampFile(Path("caps.db"), &stamp), Code::kAccessDenied);
   EXPECT_EQ(env_.CallsMade(), std::vector<std::string>{"GetFileStamp"});
   EXPECT_EQ(stamp.size, 42u);
   FailNthCall(0);
-  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).ok());
+  EXPECT_OK(StampFile(Path("caps.db"), &stamp));
   EXPECT_EQ(stamp.size, 7u);
 }
 
@@ -258,12 +259,12 @@ TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
   WriteWholeFile(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
   std::vector<std::u16string> probe;
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), &probe).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(ListFolder(folder_.u8string(), &probe)); });
   FailNthCall(calls);  // the listing itself
-  EXPECT_FALSE(ListFolder(folder_.u8string(), &names).ok());
+  EXPECT_EQ(ListFolder(folder_.u8string(), &names), Code::kFailed);
   FailNthCall(0);
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
-  ASSERT_TRUE(ListFolder(folder_.u8string(), &names).ok());
+  ASSERT_OK(ListFolder(folder_.u8string(), &names));
   EXPECT_EQ(names, std::vector<std::u16string>{u"one"});
 }
 
@@ -277,7 +278,7 @@ TEST_F(FaultTest, FailedGrantLeavesTheFolderUsable) {
     GrantFolderAccess(folder_.u8string(), false);
     FailNthCall(0);
     EXPECT_TRUE(stdfs::is_directory(folder_)) << "failing call " << n;
-    EXPECT_TRUE(WriteFileDurably(Path("probe"), "probe").ok()) << "failing call " << n;
+    EXPECT_OK(WriteFileDurably(Path("probe"), "probe")) << "failing call " << n;
   }
 }
 
@@ -286,10 +287,10 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
   setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(LocateCommonFilesFolder(&expected).ok());
+  ASSERT_OK(LocateCommonFilesFolder(&expected));
   std::string found;
   FailNthCall(1);  // the item-list lookup
-  EXPECT_TRUE(LocateCommonFilesFolder(&found).ok());
+  EXPECT_OK(LocateCommonFilesFolder(&found));
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }

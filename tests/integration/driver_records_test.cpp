@@ -164,10 +164,10 @@ TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
     }
     // The records were committed before the save, as always.
     EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
-    EXPECT_TRUE(ClearFileAttributes(doc).ok());
+    EXPECT_OK(ClearFileAttributes(doc));
     if (PathExists(SharedCopyPath())) {
-      EXPECT_TRUE(ClearFileAttributes(SharedCopyPath()).ok());
-      EXPECT_TRUE(RemoveFile(SharedCopyPath()).ok());
+      EXPECT_OK(ClearFileAttributes(SharedCopyPath()));
+      EXPECT_OK(RemoveFile(SharedCopyPath()));
     }
   }
 }

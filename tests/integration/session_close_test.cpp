@@ -4,6 +4,7 @@
 #include "fs/files.h"
 #include "integration/session_fixture.h"
 #include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/transcripts.h"
 #include "support/data_files.h"
 #include "storage/product_names.h"
@@ -205,7 +206,7 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
 TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
   WipeCommonData();
   // A folder stands where "pdb.db" should be.
-  ASSERT_TRUE(EnsureFolder(CommonDataPath(PayloadDatabase())).ok());
+  ASSERT_OK(EnsureFolder(CommonDataPath(PayloadDatabase())));
   const Lines lines = CloseSession(SuiteProperties());
   const Lines expected = {
       "In InstallSessionCloseProc",

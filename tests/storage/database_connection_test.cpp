@@ -124,7 +124,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
   EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kSchemaTooNew) << "a refused connection runs nothing";
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
 }
@@ -133,7 +133,7 @@ TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
   WriteVersionedDatabase(File(), "2", nullptr);
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kNotFound);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kNotFound) << "a refused connection runs nothing";
 }
 
 TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
@@ -141,7 +141,7 @@ TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   ASSERT_TRUE(WriteWholeFile(In(File(), "inside.txt"), "keep me"));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kUnusable) << "a refused connection runs nothing";
   EXPECT_TRUE(IsFolderOnDisk(File()));
   EXPECT_EQ(ReadWholeFile(In(File(), "inside.txt")), "keep me");
 }
@@ -153,7 +153,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   ASSERT_TRUE(WriteWholeFile(File(), junk));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kFileError);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kFileError) << "a refused connection runs nothing";
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
 }
@@ -394,7 +394,7 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
 TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
   auto connection = Connect(kFailingSecondStep);
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kUnusable) << "a refused connection runs nothing";
   connection.reset();
 
   RawDatabase raw(File());
@@ -405,7 +405,7 @@ TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
 TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
   auto connection = Connect(kFirstStepOnly, 2);
   EXPECT_EQ(connection->state(), Code::kMissingStep);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kMissingStep) << "a refused connection runs nothing";
   connection.reset();
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
@@ -416,7 +416,7 @@ TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::string longName(300, 'n');
   DatabaseConnection connection(machine_.scratch(), longName, DatabaseOptions{kCountingSteps, 2, true});
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
-  EXPECT_FALSE((connection.Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection.Execute("SELECT 1"), Code::kInvalidArgument) << "a refused connection runs nothing";
   EXPECT_EQ(FolderNames(machine_.scratch()), before);
 }
 

@@ -12,6 +12,7 @@
 #include "storage/pdb_reader.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 
@@ -170,7 +171,7 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
 // leaving the connection with no transaction. The next open gives the file
 // its schema, and the records are stored.
 TEST_F(LockingTest, RefusedSchemaCommitLeavesTheConnectionClean) {
-  ASSERT_TRUE(fs::EnsureFolder(CacheFolder()).ok());
+  ASSERT_OK(fs::EnsureFolder(CacheFolder()));
   ASSERT_TRUE(WriteWholeFile(CacheFile(), ""));
   std::unique_ptr<DomainStore> store;
   {

@@ -22,6 +22,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/fault_env.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 
@@ -741,13 +742,13 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
       {"backup: another file with the same bytes",
        [&] {
          ASSERT_TRUE(WriteWholeFile(otherBackup, ReadWholeFile(BackupFile())));
-         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+         ASSERT_OK(fs::MoveFileReplacing(otherBackup, BackupFile()));
        },
        true, false},
       {"backup: another file with other bytes",
        [&] {
          ASSERT_TRUE(WriteWholeFile(otherBackup, sameSize));
-         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+         ASSERT_OK(fs::MoveFileReplacing(otherBackup, BackupFile()));
        },
        true, true},
   };
@@ -804,11 +805,11 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
     BackupRecord record;
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     FileStamp stamped;
-    ASSERT_TRUE(StampFile(InstallerFile(), &stamped).ok());
+    ASSERT_OK(StampFile(InstallerFile(), &stamped));
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), second));
     FileStamp now;
-    ASSERT_TRUE(StampFile(InstallerFile(), &now).ok());
+    ASSERT_OK(StampFile(InstallerFile(), &now));
     // A two-second boundary fell between the stamp and the write: again.
     if (now != stamped) continue;
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));

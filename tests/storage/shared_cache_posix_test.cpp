@@ -153,7 +153,7 @@ TEST_F(SharedCacheTest, WriteAheadLogIsRefused) {
     ASSERT_EQ(cache.Value("PRAGMA journal_mode = WAL"), "wal");
   }
   std::unique_ptr<DomainStore> handle;
-  EXPECT_FALSE((Open(handle)).ok());
+  EXPECT_EQ(Open(handle), Code::kAccessRefused);
   EXPECT_EQ(handle, nullptr);
   EXPECT_FALSE(ExistsOnDisk(cache_ + "-wal"));
   EXPECT_FALSE(ExistsOnDisk(cache_ + "-shm"));
