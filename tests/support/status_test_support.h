@@ -15,8 +15,11 @@
 
 namespace customhooks {
 
+// A Status as its ToString().
 inline void PrintTo(const Status& status, std::ostream* out) { *out << status.ToString(); }
 
+// A code of any layer as that layer names it; gtest reaches it through the
+// PrintTo of each layer's namespace.
 template <typename Code, typename = decltype(StatusDomainOf(Code{}))>
 void PrintCodeName(Code code, std::ostream* out) {
   *out << StatusDomainOf(code).codeName(static_cast<int>(code));
@@ -34,6 +37,7 @@ inline void PrintTo(Code code, std::ostream* out) { PrintCodeName(code, out); }
 
 }  // namespace customhooks
 
+// Success, or a failure printed with its code and context.
 #define EXPECT_OK(expression) EXPECT_EQ((expression), ::customhooks::Status())
 #define ASSERT_OK(expression) ASSERT_EQ((expression), ::customhooks::Status())
 
