@@ -7,8 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "fs/files.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/folder_access_text.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -35,14 +36,14 @@ TEST(GrantFolderAccess, MissingFolderChangesNothing) {
 TEST(GrantFolderAccess, FolderStaysUsableForItsOwner) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "Orvik PCD");
-  ASSERT_TRUE(EnsureFolder(folder).ok());
+  ASSERT_OK(EnsureFolder(folder));
   ASSERT_TRUE(WriteWholeFile(In(folder, "pcd.db"), "db"));
   for (bool allowWrite : {false, true}) {
     GrantFolderAccess(folder, allowWrite);
     EXPECT_EQ(ReadWholeFile(In(folder, "pcd.db")), "db");
-    EXPECT_TRUE(WriteFileDurably(In(folder, "pcd.db"), "db").ok());
+    EXPECT_OK(WriteFileDurably(In(folder, "pcd.db"), "db"));
     EXPECT_TRUE(WriteWholeFile(In(folder, "new.db"), "new"));
-    EXPECT_TRUE(RemoveFile(In(folder, "new.db")).ok());
+    EXPECT_OK(RemoveFile(In(folder, "new.db")));
   }
 }
 

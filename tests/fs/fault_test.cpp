@@ -4,8 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <random>
 #include <string>
@@ -18,7 +16,9 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
+#include "support/disk.h"
 #include "support/fault_env.h"
+#include "support/status_test_support.h"
 
 namespace stdfs = std::filesystem;
 
@@ -96,16 +96,7 @@ class FaultTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return (folder_ / name).u8string(); }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(stdfs::u8path(path), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  static void Write(const std::string& path, const std::string& bytes) {
-    std::ofstream(stdfs::u8path(path), std::ios::binary) << bytes;
-  }
-  std::size_t EntryCount() const {
-    return static_cast<std::size_t>(std::distance(stdfs::directory_iterator(folder_), stdfs::directory_iterator()));
-  }
+  std::size_t EntryCount() const { return FolderNames(folder_.u8string()).size(); }
 
   FaultEnv env_;
   ScopedEnv scopedEnv_{&env_};
@@ -120,7 +111,7 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
   const Status probe = JoinPath("C:\\Orvik\\caps", "caps.db", &expected);
   const unsigned long allocations = allocationsSinceArmed;
   StopCountingAllocations();
-  ASSERT_TRUE(probe.ok());
+  ASSERT_OK(probe);
   ASSERT_GT(allocations, 0u);
   for (unsigned long n = 1; n <= allocations; ++n) {
     std::string out = "untouched";
@@ -132,27 +123,27 @@ TEST_F(FaultTest, JoinPathNeverYieldsAPartialPath) {
 }
 
 TEST_F(FaultTest, CreateFolderReportsTheFailedCall) {
-  ASSERT_TRUE(CreateFolder(Path("probe")).ok());
+  ASSERT_OK(CreateFolder(Path("probe")));
   const unsigned long calls = CallsSinceArmed();
   ASSERT_GT(calls, 0u);
   // The last call is the creation itself.
   env_.FailNth(EnvCall::kAny, calls, Code::kAccessDenied);
   const Status made = CreateFolder(Path("made"));
   FailNthCall(0);
-  EXPECT_TRUE(made.Is(Code::kAccessDenied)) << made.ToString();
+  EXPECT_EQ(made, Code::kAccessDenied);
   EXPECT_FALSE(stdfs::exists(folder_ / "made"));
 }
 
 TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
   const std::string target = Path("doc.xml");
-  Write(target, "old");
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(WriteFileDurably(target, "probe").ok()); });
+  WriteWholeFile(target, "old");
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(WriteFileDurably(target, "probe")); });
   for (unsigned long n = 1; n <= calls; ++n) {
-    Write(target, "old");
+    WriteWholeFile(target, "old");
     FailNthCall(n);
     const bool written = WriteFileDurably(target, "new").ok();
     FailNthCall(0);
-    EXPECT_EQ(Read(target), written ? "new" : "old") << "failing call " << n;
+    EXPECT_EQ(ReadWholeFile(target), written ? "new" : "old") << "failing call " << n;
     EXPECT_EQ(EntryCount(), 1u) << "failing call " << n << " left a temporary file";
   }
 }
@@ -161,7 +152,7 @@ TEST_F(FaultTest, WriteDurablyIsAllOrNothingWhicheverCallFails) {
 // its content is rewritten in place instead. Any other refusal of the
 // replacement leaves the target as it was.
 TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
-  Write(Path("source"), "new");
+  WriteWholeFile(Path("source"), "new");
   const struct {
     const char* what;
     EnvCall writer;
@@ -186,7 +177,7 @@ TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
     for (const auto& refusal : kRefusals) {
       const bool inPlace = refusal.inPlace && operation.mayWriteInPlace;
       const std::string target = Path("target");
-      Write(target, "old");
+      WriteWholeFile(target, "old");
       env_.FailNth(EnvCall::kMoveFileReplacing, 1, refusal.refusal);
       const Status result = operation.act(target, Path("source"));
       const std::vector<std::string> calls = env_.CallsMade();
@@ -194,7 +185,7 @@ TEST_F(FaultTest, TargetHeldOpenIsWrittenInPlace) {
       const std::string context = std::string(operation.what) + ", replace refused: " +
                                   Status(refusal.refusal).ToString();
       EXPECT_EQ(result.ok(), inPlace) << context << ": " << result.ToString();
-      EXPECT_EQ(Read(target), inPlace ? "new" : "old") << context;
+      EXPECT_EQ(ReadWholeFile(target), inPlace ? "new" : "old") << context;
       EXPECT_EQ(EntryCount(), 2u) << context << " left a temporary file";
       // The content reached the target by a second write, after the refusal.
       const auto refused = std::find(calls.begin(), calls.end(), NameOf(EnvCall::kMoveFileReplacing));
@@ -214,17 +205,17 @@ TEST_F(FaultTest, FailedX86LookupFallsBackToCommonFiles) {
   setenv("CommonProgramFiles(x86)", Path("x86").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, &expected).ok());
+  ASSERT_OK(FindSpecialFolder(SpecialFolder::kCommonFiles, &expected));
   std::string found;
   FailNthCall(1);  // the x86 lookup
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &found).ok());
+  ASSERT_OK(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &found));
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }
 
 TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
   const auto deep = [this](unsigned long n) { return Path("run" + std::to_string(n)) + "\\a\\b"; };
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(EnsureFolder(deep(0)).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(EnsureFolder(deep(0))); });
   for (unsigned long n = 1; n <= calls; ++n) {
     FailNthCall(n);
     const Status status = EnsureFolder(deep(n));
@@ -239,41 +230,41 @@ TEST_F(FaultTest, EnsureFolderNeverReportsAMissingFolderAsCreated) {
 TEST_F(FaultTest, CopyEitherReplacesTheTargetOrLeavesIt) {
   const std::string source = Path("source");
   const std::string target = Path("target");
-  Write(source, "new");
-  Write(target, "old");
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(CopyFileOver(source, target).ok()); });
+  WriteWholeFile(source, "new");
+  WriteWholeFile(target, "old");
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(CopyFileOver(source, target)); });
   for (unsigned long n = 1; n <= calls; ++n) {
-    Write(target, "old");
+    WriteWholeFile(target, "old");
     FailNthCall(n);
     const bool copied = CopyFileOver(source, target).ok();
     FailNthCall(0);
-    EXPECT_EQ(Read(target), copied ? "new" : "old") << "failing call " << n;
+    EXPECT_EQ(ReadWholeFile(target), copied ? "new" : "old") << "failing call " << n;
   }
 }
 
 TEST_F(FaultTest, FailedStampLeavesTheStampAlone) {
-  Write(Path("caps.db"), "content");
+  WriteWholeFile(Path("caps.db"), "content");
   FileStamp stamp;
   stamp.size = 42;
   env_.FailNth(EnvCall::kGetFileStamp, 1, Code::kAccessDenied);
-  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).Is(Code::kAccessDenied));
+  EXPECT_EQ(StampFile(Path("caps.db"), &stamp), Code::kAccessDenied);
   EXPECT_EQ(env_.CallsMade(), std::vector<std::string>{"GetFileStamp"});
   EXPECT_EQ(stamp.size, 42u);
   FailNthCall(0);
-  EXPECT_TRUE(StampFile(Path("caps.db"), &stamp).ok());
+  EXPECT_OK(StampFile(Path("caps.db"), &stamp));
   EXPECT_EQ(stamp.size, 7u);
 }
 
 TEST_F(FaultTest, FailedListingLeavesTheNamesAlone) {
-  Write(Path("one"), "1");
+  WriteWholeFile(Path("one"), "1");
   std::vector<std::u16string> names = {u"kept"};
   std::vector<std::u16string> probe;
-  const unsigned long calls = CallsOf([&] { ASSERT_TRUE(ListFolder(folder_.u8string(), &probe).ok()); });
+  const unsigned long calls = CallsOf([&] { ASSERT_OK(ListFolder(folder_.u8string(), &probe)); });
   FailNthCall(calls);  // the listing itself
-  EXPECT_FALSE(ListFolder(folder_.u8string(), &names).ok());
+  EXPECT_EQ(ListFolder(folder_.u8string(), &names), Code::kFailed);
   FailNthCall(0);
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
-  ASSERT_TRUE(ListFolder(folder_.u8string(), &names).ok());
+  ASSERT_OK(ListFolder(folder_.u8string(), &names));
   EXPECT_EQ(names, std::vector<std::u16string>{u"one"});
 }
 
@@ -287,7 +278,7 @@ TEST_F(FaultTest, FailedGrantLeavesTheFolderUsable) {
     GrantFolderAccess(folder_.u8string(), false);
     FailNthCall(0);
     EXPECT_TRUE(stdfs::is_directory(folder_)) << "failing call " << n;
-    EXPECT_TRUE(WriteFileDurably(Path("probe"), "probe").ok()) << "failing call " << n;
+    EXPECT_OK(WriteFileDurably(Path("probe"), "probe")) << "failing call " << n;
   }
 }
 
@@ -296,10 +287,10 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
   setenv("CommonProgramFiles", Path("Common Files").c_str(), 1);
 #endif
   std::string expected;
-  ASSERT_TRUE(LocateCommonFilesFolder(&expected).ok());
+  ASSERT_OK(LocateCommonFilesFolder(&expected));
   std::string found;
   FailNthCall(1);  // the item-list lookup
-  EXPECT_TRUE(LocateCommonFilesFolder(&found).ok());
+  EXPECT_OK(LocateCommonFilesFolder(&found));
   FailNthCall(0);
   EXPECT_EQ(found, expected);
 }
@@ -307,7 +298,7 @@ TEST_F(FaultTest, CommonFilesFolderFallsBackToTheFolderPathLookup) {
 // The new entry of a replaced file reaches the disk only when its folder is
 // flushed (POSIX); the flush follows every replace.
 TEST_F(FaultTest, ReplacesFlushTheFolderAfterwards) {
-  Write(Path("source"), "source");
+  WriteWholeFile(Path("source"), "source");
   const struct {
     const char* what;
     bool (*act)(const std::string& folder);

@@ -15,7 +15,7 @@
 #include "fs/paths.h"
 #include "fs/platform.h"
 #include "fs/text.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
@@ -25,7 +25,7 @@ namespace {
 
 class FilesTest : public ::testing::Test {
  protected:
-  FilesTest() : work_(In(machine_.scratch(), "work")) { EXPECT_TRUE(CreateFolder(work_).ok()); }
+  FilesTest() : work_(In(machine_.scratch(), "work")) { EXPECT_OK(CreateFolder(work_)); }
   std::string Path(const std::string& name) const { return In(work_, name); }
   std::string File(const std::string& name, const std::string& content = "content") const {
     const std::string path = Path(name);
@@ -42,7 +42,7 @@ class FilesTest : public ::testing::Test {
 TEST_F(FilesTest, ExistenceAndType) {
   const std::string file = File("a.db");
   const std::string folder = Path("sub");
-  ASSERT_TRUE(CreateFolder(folder).ok());
+  ASSERT_OK(CreateFolder(folder));
   const std::string missing = Path("missing");
 
   EXPECT_TRUE(PathExists(file));
@@ -62,15 +62,15 @@ TEST_F(FilesTest, ExistenceAndType) {
 TEST_F(FilesTest, Attributes) {
   const std::string file = File("a.db");
   std::uint32_t attributes = 0;
-  ASSERT_TRUE(GetPathAttributes(file, &attributes).ok());
+  ASSERT_OK(GetPathAttributes(file, &attributes));
   EXPECT_EQ(attributes & (kAttributeDirectory | kAttributeReadOnly), 0u);
-  SetReadOnly(file, true);
-  ASSERT_TRUE(GetPathAttributes(file, &attributes).ok());
+  ASSERT_TRUE(SetReadOnly(file, true));
+  ASSERT_OK(GetPathAttributes(file, &attributes));
   EXPECT_NE(attributes & kAttributeReadOnly, 0u);
-  ASSERT_TRUE(GetPathAttributes(machine_.scratch(), &attributes).ok());
+  ASSERT_OK(GetPathAttributes(machine_.scratch(), &attributes));
   EXPECT_NE(attributes & kAttributeDirectory, 0u);
   attributes = 1234;
-  EXPECT_FALSE(GetPathAttributes(Path("missing"), &attributes).ok());
+  EXPECT_EQ(GetPathAttributes(Path("missing"), &attributes), Code::kNotFound);
   EXPECT_EQ(attributes, 1234u);
 }
 
@@ -79,7 +79,7 @@ TEST_F(FilesTest, NonAsciiNames) {
   const std::string file = File(name, "x");
   EXPECT_TRUE(IsRegularFile(file));
   std::vector<std::u16string> names;
-  ASSERT_TRUE(ListFolder(work_, &names).ok());
+  ASSERT_OK(ListFolder(work_, &names));
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(WideToUtf8(names[0]), name);
 }
@@ -88,56 +88,56 @@ TEST_F(FilesTest, NonAsciiNames) {
 
 TEST_F(FilesTest, CreateFolderCreatesOneLevel) {
   const std::string folder = Path("one");
-  EXPECT_TRUE(CreateFolder(folder).ok());
+  EXPECT_OK(CreateFolder(folder));
   EXPECT_TRUE(IsDirectory(folder));
 }
 
 TEST_F(FilesTest, CreateFolderOnExistingFolderGivesExists) {
-  EXPECT_TRUE(CreateFolder(machine_.scratch()).Is(Code::kExists));
+  EXPECT_EQ(CreateFolder(machine_.scratch()), Code::kExists);
 }
 
 TEST_F(FilesTest, CreateFolderWithoutParentGivesNotFoundAndCreatesNoParent) {
   const std::string parent = Path("no-parent");
   const std::string child = In(parent, "child");
-  EXPECT_TRUE(CreateFolder(child).Is(Code::kNotFound));
+  EXPECT_EQ(CreateFolder(child), Code::kNotFound);
   EXPECT_FALSE(PathExists(parent));
 }
 
-TEST_F(FilesTest, CreateFolderRefusesTheEmptyPath) { EXPECT_TRUE(CreateFolder("").Is(Code::kNotFound)); }
+TEST_F(FilesTest, CreateFolderRefusesTheEmptyPath) { EXPECT_EQ(CreateFolder(""), Code::kNotFound); }
 
 TEST_F(FilesTest, CreateSingleFolder) {
   const std::string folder = Path("single");
-  EXPECT_TRUE(CreateFolder(folder).ok());
+  EXPECT_OK(CreateFolder(folder));
   EXPECT_TRUE(IsDirectory(folder));
-  EXPECT_FALSE(CreateFolder(folder).ok());
-  EXPECT_FALSE(CreateFolder(In(Path("none"), "x")).ok());
+  EXPECT_EQ(CreateFolder(folder), Code::kExists);
+  EXPECT_EQ(CreateFolder(In(Path("none"), "x")), Code::kNotFound);
 }
 
 TEST_F(FilesTest, EnsureFolderCreatesEveryParent) {
   const std::string deep = In(In(Path("t1"), "t2"), "t3");
-  EXPECT_TRUE(EnsureFolder(deep).ok());
+  EXPECT_OK(EnsureFolder(deep));
   EXPECT_TRUE(IsDirectory(deep));
 }
 
 TEST_F(FilesTest, EnsureFolderOnExistingPath) {
-  EXPECT_TRUE(EnsureFolder(machine_.scratch()).ok());
-  EXPECT_TRUE(EnsureFolder(File("f")).Is(Code::kExists));
+  EXPECT_OK(EnsureFolder(machine_.scratch()));
+  EXPECT_EQ(EnsureFolder(File("f")), Code::kExists);
 }
 
-TEST_F(FilesTest, EnsureFolderWantsAFullPath) { EXPECT_FALSE(EnsureFolder("relative\\folder").ok()); }
+TEST_F(FilesTest, EnsureFolderWantsAFullPath) { EXPECT_EQ(EnsureFolder("relative\\folder"), Code::kBadPath); }
 
 TEST_F(FilesTest, EnsureFolderStatuses) {
-  EXPECT_TRUE(EnsureFolder(machine_.scratch()).ok());
+  EXPECT_OK(EnsureFolder(machine_.scratch()));
   const std::string file = File("f");
-  EXPECT_TRUE(EnsureFolder(file).Is(Code::kExists));
+  EXPECT_EQ(EnsureFolder(file), Code::kExists);
   const std::string deep = In(In(Path("e1"), "e2"), "e3");
-  EXPECT_TRUE(EnsureFolder(deep).ok());
+  EXPECT_OK(EnsureFolder(deep));
   EXPECT_TRUE(IsDirectory(deep));
-  EXPECT_TRUE(EnsureFolder(deep).ok());
+  EXPECT_OK(EnsureFolder(deep));
   // A file stands where a parent folder should be.
-  EXPECT_TRUE(EnsureFolder(In(In(file, "x"), "y")).Is(Code::kExists));
+  EXPECT_EQ(EnsureFolder(In(In(file, "x"), "y")), Code::kExists);
   // Trailing separators are allowed.
-  EXPECT_TRUE(EnsureFolder(Path("e4") + "\\").ok());
+  EXPECT_OK(EnsureFolder(Path("e4") + "\\"));
   EXPECT_TRUE(IsDirectory(Path("e4")));
 }
 
@@ -145,26 +145,26 @@ TEST_F(FilesTest, EnsureFolderStatuses) {
 
 TEST_F(FilesTest, ClearFileAttributesMakesAFileWritable) {
   const std::string file = File("ro");
-  SetReadOnly(file, true);
-  EXPECT_TRUE(ClearFileAttributes(file).ok());
+  ASSERT_TRUE(SetReadOnly(file, true));
+  EXPECT_OK(ClearFileAttributes(file));
   EXPECT_FALSE(IsReadOnly(file));
   EXPECT_TRUE(WriteWholeFile(file, "changed"));
-  EXPECT_FALSE(ClearFileAttributes(Path("missing")).ok());
+  EXPECT_EQ(ClearFileAttributes(Path("missing")), Code::kNotFound);
 }
 
 TEST_F(FilesTest, CopyReplacesAnExistingTarget) {
   const std::string source = File("source", "new content");
   const std::string target = File("target", "old");
-  EXPECT_TRUE(CopyFileOver(source, target, CopiedAttributes::kNormal).ok());
+  EXPECT_OK(CopyFileOver(source, target, CopiedAttributes::kNormal));
   EXPECT_EQ(ReadWholeFile(target), "new content");
   EXPECT_EQ(ReadWholeFile(source), "new content");
 }
 
 TEST_F(FilesTest, CopyOfReadOnlySourceGivesWritableTarget) {
   const std::string source = File("source", "data");
-  SetReadOnly(source, true);
+  ASSERT_TRUE(SetReadOnly(source, true));
   const std::string target = Path("target");
-  EXPECT_TRUE(CopyFileOver(source, target, CopiedAttributes::kNormal).ok());
+  EXPECT_OK(CopyFileOver(source, target, CopiedAttributes::kNormal));
   EXPECT_EQ(ReadWholeFile(target), "data");
   EXPECT_FALSE(IsReadOnly(target));
   EXPECT_TRUE(IsReadOnly(source));
@@ -172,17 +172,17 @@ TEST_F(FilesTest, CopyOfReadOnlySourceGivesWritableTarget) {
 
 TEST_F(FilesTest, CopyOverwriteKeepsSourceAttributes) {
   const std::string source = File("source", "data");
-  SetReadOnly(source, true);
+  ASSERT_TRUE(SetReadOnly(source, true));
   const std::string target = Path("target");
-  EXPECT_TRUE(CopyFileOver(source, target).ok());
+  EXPECT_OK(CopyFileOver(source, target));
   EXPECT_TRUE(IsReadOnly(target));
 }
 
 TEST_F(FilesTest, CopyFailures) {
   const std::string target = File("target", "old");
-  EXPECT_FALSE(CopyFileOver(Path("missing"), target, CopiedAttributes::kNormal).ok());
+  EXPECT_EQ(CopyFileOver(Path("missing"), target, CopiedAttributes::kNormal), Code::kNotFound);
   EXPECT_EQ(ReadWholeFile(target), "old");
-  EXPECT_FALSE(CopyFileOver(target, In(Path("no-folder"), "t"), CopiedAttributes::kNormal).ok());
+  EXPECT_EQ(CopyFileOver(target, In(Path("no-folder"), "t"), CopiedAttributes::kNormal), Code::kNotFound);
 }
 
 TEST_F(FilesTest, CopyRefusesReadOnlyTarget) {
@@ -191,8 +191,8 @@ TEST_F(FilesTest, CopyRefusesReadOnlyTarget) {
 #endif
   const std::string source = File("source", "new");
   const std::string target = File("target", "old");
-  SetReadOnly(target, true);
-  EXPECT_FALSE(CopyFileOver(source, target, CopiedAttributes::kNormal).ok());
+  ASSERT_TRUE(SetReadOnly(target, true));
+  EXPECT_EQ(CopyFileOver(source, target, CopiedAttributes::kNormal), Code::kAccessDenied);
   EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_TRUE(IsReadOnly(target));
 }
@@ -200,11 +200,11 @@ TEST_F(FilesTest, CopyRefusesReadOnlyTarget) {
 TEST_F(FilesTest, MoveReplacesTarget) {
   const std::string source = File("source", "moved");
   const std::string target = File("target", "old");
-  EXPECT_TRUE(MoveFileReplacing(source, target).ok());
+  EXPECT_OK(MoveFileReplacing(source, target));
   EXPECT_EQ(ReadWholeFile(target), "moved");
   EXPECT_FALSE(PathExists(source));
-  EXPECT_TRUE(MoveFileReplacing(target, Path("fresh")).ok());
-  EXPECT_FALSE(MoveFileReplacing(Path("missing"), target).ok());
+  EXPECT_OK(MoveFileReplacing(target, Path("fresh")));
+  EXPECT_EQ(MoveFileReplacing(Path("missing"), target), Code::kNotFound);
 }
 
 TEST_F(FilesTest, MoveRefusesReadOnlyTarget) {
@@ -213,18 +213,18 @@ TEST_F(FilesTest, MoveRefusesReadOnlyTarget) {
 #endif
   const std::string source = File("source", "moved");
   const std::string target = File("target", "old");
-  SetReadOnly(target, true);
-  EXPECT_FALSE(MoveFileReplacing(source, target).ok());
+  ASSERT_TRUE(SetReadOnly(target, true));
+  EXPECT_EQ(MoveFileReplacing(source, target), Code::kAccessDenied);
   EXPECT_EQ(ReadWholeFile(target), "old");
   EXPECT_TRUE(PathExists(source));
 }
 
 TEST_F(FilesTest, DeleteFile) {
   const std::string file = File("doomed");
-  EXPECT_TRUE(RemoveFile(file).ok());
+  EXPECT_OK(RemoveFile(file));
   EXPECT_FALSE(PathExists(file));
-  EXPECT_FALSE(RemoveFile(file).ok());
-  EXPECT_FALSE(RemoveFile(machine_.scratch()).ok());
+  EXPECT_EQ(RemoveFile(file), Code::kNotFound);
+  EXPECT_EQ(RemoveFile(machine_.scratch()), Code::kAccessDenied);
   EXPECT_TRUE(IsDirectory(machine_.scratch()));
 }
 
@@ -250,12 +250,12 @@ TEST_F(FilesTest, NextWriteRemovesTemporariesOfEndedWriters) {
   const std::string ownTemporary = File(std::string("~ch") + own + "-7.tmp", "this process");
   const std::vector<std::string> others = {File("~chnot-a-pid.tmp"), File("~ch7ffffff0-.tmp"),
                                            File("~ch7ffffff0-1.txt"), File("note.tmp")};
-  EXPECT_TRUE(WriteFileDurably(Path("doc.xml"), "doc").ok());
+  EXPECT_OK(WriteFileDurably(Path("doc.xml"), "doc"));
   EXPECT_FALSE(PathExists(ended));
   EXPECT_TRUE(PathExists(ownTemporary));
   for (const std::string& other : others) EXPECT_TRUE(PathExists(other)) << other;
   File("~ch7ffffff0-3.tmp", "ended writer");
-  EXPECT_TRUE(CopyFileOver(Path("doc.xml"), Path("copy.xml"), CopiedAttributes::kNormal).ok());
+  EXPECT_OK(CopyFileOver(Path("doc.xml"), Path("copy.xml"), CopiedAttributes::kNormal));
   EXPECT_FALSE(PathExists(Path("~ch7ffffff0-3.tmp")));
 }
 
@@ -264,7 +264,7 @@ TEST_F(FilesTest, NextWriteRemovesTemporariesOfEndedWriters) {
 // The stamp of `path`; a failure of the test when it can't be had.
 FileStamp StampOf(const std::string& path) {
   FileStamp stamp;
-  EXPECT_TRUE(StampFile(path, &stamp).ok()) << path;
+  EXPECT_OK(StampFile(path, &stamp)) << path;
   return stamp;
 }
 
@@ -312,7 +312,7 @@ TEST_F(FilesTest, StampTellsTheFileAndEveryChangeToIt) {
   EXPECT_EQ(StampOf(file).size, 14u);
 
   const FileStamp moved = StampOf(other);
-  ASSERT_TRUE(MoveFileReplacing(other, file).ok());
+  ASSERT_OK(MoveFileReplacing(other, file));
   const FileStamp replaced = StampOf(file);
   EXPECT_TRUE(replaced.SameFile(moved));
   EXPECT_FALSE(replaced.SameFile(first));
@@ -365,10 +365,10 @@ TEST_F(FilesTest, StampRightAfterAWriteIsRacyUntilTheClockMovesOn) {
 TEST_F(FilesTest, StampOfNothingLeavesTheStampAlone) {
   FileStamp stamp;
   stamp.size = 42;
-  EXPECT_TRUE(StampFile(Path("missing"), &stamp).Is(Code::kNotFound));
-  EXPECT_TRUE(StampFile(In(Path("no-folder"), "caps.db"), &stamp).Is(Code::kNotFound));
+  EXPECT_EQ(StampFile(Path("missing"), &stamp), Code::kNotFound);
+  EXPECT_EQ(StampFile(In(Path("no-folder"), "caps.db"), &stamp), Code::kNotFound);
   EXPECT_EQ(stamp.size, 42u);
-  EXPECT_TRUE(StampFile(File("caps.db"), nullptr).Is(Code::kBadPath));
+  EXPECT_EQ(StampFile(File("caps.db"), nullptr), Code::kBadPath);
 }
 
 // ---- Shared file access --------------------------------------------------------------
@@ -376,26 +376,26 @@ TEST_F(FilesTest, StampOfNothingLeavesTheStampAlone) {
 TEST_F(FilesTest, OpenSharedAllowsOtherOpenings) {
   const std::string path = Path("shared");
   UniqueFile writer;
-  ASSERT_TRUE(OpenFileShared(path, "wb", writer).ok());
+  ASSERT_OK(OpenFileShared(path, "wb", writer));
   ASSERT_TRUE(writer);
   ASSERT_GE(std::fputs("abc", writer.get()), 0);
   std::fflush(writer.get());
   UniqueFile reader;
-  ASSERT_TRUE(OpenFileShared(path, "rb", reader).ok());
+  ASSERT_OK(OpenFileShared(path, "rb", reader));
   ASSERT_TRUE(reader);
   char text[8] = {};
   EXPECT_EQ(std::fread(text, 1, sizeof text - 1, reader.get()), 3u);
   EXPECT_STREQ(text, "abc");
   UniqueFile second;
-  EXPECT_TRUE(OpenFileShared(path, "ab", second).ok());
+  EXPECT_OK(OpenFileShared(path, "ab", second));
   EXPECT_TRUE(second);
 }
 
 TEST_F(FilesTest, OpenSharedFailures) {
   UniqueFile file;
-  EXPECT_TRUE(OpenFileShared(Path("missing"), "rb", file).Is(Code::kNotFound));
-  EXPECT_TRUE(OpenFileShared(Path("x"), nullptr, file).Is(Code::kBadPath));
-  EXPECT_TRUE(OpenFileShared(In(Path("no-folder"), "x"), "wb", file).Is(Code::kNotFound));
+  EXPECT_EQ(OpenFileShared(Path("missing"), "rb", file), Code::kNotFound);
+  EXPECT_EQ(OpenFileShared(Path("x"), nullptr, file), Code::kBadPath);
+  EXPECT_EQ(OpenFileShared(In(Path("no-folder"), "x"), "wb", file), Code::kNotFound);
   EXPECT_FALSE(file);
   EXPECT_FALSE(PathExists(Path("no-folder")));
 }
@@ -405,9 +405,9 @@ TEST_F(FilesTest, OpenSharedRefusesWritingReadOnlyFile) {
   GTEST_SKIP() << "Wine opens a read-only file for writing that Windows refuses";
 #endif
   const std::string file = File("ro", "kept");
-  SetReadOnly(file, true);
+  ASSERT_TRUE(SetReadOnly(file, true));
   UniqueFile opened;
-  EXPECT_TRUE(OpenFileShared(file, "wb", opened).Is(Code::kAccessDenied));
+  EXPECT_EQ(OpenFileShared(file, "wb", opened), Code::kAccessDenied);
   EXPECT_FALSE(opened);
   EXPECT_EQ(ReadWholeFile(file), "kept");
 }
@@ -416,7 +416,7 @@ TEST_F(FilesTest, OpenForReadingSaysWhatStandsAtThePath) {
   const std::string folder = Path("folder");
   ASSERT_OK(CreateFolder(folder));
   const std::string readOnly = File("ro", "read-only");
-  SetReadOnly(readOnly, true);
+  ASSERT_TRUE(SetReadOnly(readOnly, true));
   const struct {
     std::string path;
     Found found;
@@ -441,7 +441,7 @@ TEST_F(FilesTest, OpenForReadingSaysWhatStandsAtThePath) {
     EXPECT_EQ(std::fread(text, 1, sizeof text - 1, opened.file.get()), std::strlen(c.content));
     EXPECT_STREQ(text, c.content);
   }
-  SetReadOnly(readOnly, false);
+  EXPECT_TRUE(SetReadOnly(readOnly, false));
 }
 
 TEST_F(FilesTest, OpenForReadingLetsOthersWriteMeanwhile) {
@@ -456,49 +456,49 @@ TEST_F(FilesTest, OpenForReadingLetsOthersWriteMeanwhile) {
 
 TEST_F(FilesTest, WriteDurablyCreatesAndReplaces) {
   const std::string path = Path("doc.xml");
-  EXPECT_TRUE(WriteFileDurably(path, "first").ok());
+  EXPECT_OK(WriteFileDurably(path, "first"));
   EXPECT_EQ(ReadWholeFile(path), "first");
-  EXPECT_TRUE(WriteFileDurably(path, std::string("se\0cond", 7)).ok());
+  EXPECT_OK(WriteFileDurably(path, std::string("se\0cond", 7)));
   EXPECT_EQ(ReadWholeFile(path), std::string("se\0cond", 7));
-  EXPECT_TRUE(WriteFileDurably(path, "").ok());
+  EXPECT_OK(WriteFileDurably(path, ""));
   EXPECT_EQ(ReadWholeFile(path), "");
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 TEST_F(FilesTest, WriteDurablyNeverTouchesReadOnlyTarget) {
   const std::string path = File("doc.xml", "old");
-  SetReadOnly(path, true);
-  EXPECT_FALSE(WriteFileDurably(path, "new").ok());
+  ASSERT_TRUE(SetReadOnly(path, true));
+  EXPECT_EQ(WriteFileDurably(path, "new"), Code::kAccessDenied);
   EXPECT_EQ(ReadWholeFile(path), "old");
   EXPECT_TRUE(IsReadOnly(path));
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 TEST_F(FilesTest, WriteDurablyFailures) {
-  EXPECT_FALSE(WriteFileDurably(machine_.scratch(), "x").ok());
-  EXPECT_FALSE(WriteFileDurably(In(Path("no-folder"), "doc.xml"), "x").ok());
+  EXPECT_EQ(WriteFileDurably(machine_.scratch(), "x"), Code::kAccessDenied);
+  EXPECT_EQ(WriteFileDurably(In(Path("no-folder"), "doc.xml"), "x"), Code::kNotFound);
   EXPECT_FALSE(PathExists(Path("no-folder")));
-  EXPECT_FALSE(WriteFileDurably("", "x").ok());
-  EXPECT_TRUE(NamesIn(work_).empty());
+  EXPECT_EQ(WriteFileDurably("", "x"), Code::kBadPath);
+  EXPECT_TRUE(FolderNames(work_).empty());
 }
 
 TEST_F(FilesTest, WriteDurablyWhileTheTargetIsOpen) {
   const std::string path = File("doc.xml", "old");
   UniqueFile reader;
-  ASSERT_TRUE(OpenFileShared(path, "rb", reader).ok());
-  EXPECT_TRUE(WriteFileDurably(path, "new").ok());
+  ASSERT_OK(OpenFileShared(path, "rb", reader));
+  EXPECT_OK(WriteFileDurably(path, "new"));
   reader.reset();
   EXPECT_EQ(ReadWholeFile(path), "new");
-  EXPECT_EQ(NamesIn(work_), std::vector<std::string>{"doc.xml"});
+  EXPECT_EQ(FolderNames(work_), std::vector<std::string>{"doc.xml"});
 }
 
 // ---- Folder listing -----------------------------------------------------------------------
 
 TEST_F(FilesTest, ListFolderInNtfsOrder) {
   for (const char* name : {"b.txt", "_x", "A.txt", "a1", "C"}) File(name);
-  ASSERT_TRUE(CreateFolder(Path("c0")).ok());
+  ASSERT_OK(CreateFolder(Path("c0")));
   std::vector<std::u16string> names = {u"stale"};
-  ASSERT_TRUE(ListFolder(work_, &names).ok());
+  ASSERT_OK(ListFolder(work_, &names));
   // Upper-cased code units: "A.TXT" < "A1" < "B.TXT" < "C" < "C0" < "_X".
   const std::vector<std::u16string> expected = {u"A.txt", u"a1", u"b.txt", u"C", u"c0", u"_x"};
   EXPECT_EQ(names, expected);
@@ -509,17 +509,17 @@ TEST_F(FilesTest, ListFolderUpperCasesBeyondAscii) {
   // U+00F0, whose capital is U+00D0.
   for (const char* name : {"\xC3\xB0", "f", "\xC3\xA9" "b", "\xC3\x89" "a"}) File(name);
   std::vector<std::u16string> names;
-  ASSERT_TRUE(ListFolder(work_, &names).ok());
+  ASSERT_OK(ListFolder(work_, &names));
   const std::vector<std::u16string> expected = {u"f", u"\u00C9a", u"\u00E9b", u"\u00F0"};
   EXPECT_EQ(names, expected);
 }
 
 TEST_F(FilesTest, ListFolderEmptyAndMissing) {
   std::vector<std::u16string> names = {u"stale"};
-  ASSERT_TRUE(ListFolder(work_, &names).ok());
+  ASSERT_OK(ListFolder(work_, &names));
   EXPECT_TRUE(names.empty());
   names = {u"kept"};
-  EXPECT_FALSE(ListFolder(Path("missing"), &names).ok());
+  EXPECT_EQ(ListFolder(Path("missing"), &names), Code::kNotFound);
   EXPECT_EQ(names, std::vector<std::u16string>{u"kept"});
 }
 

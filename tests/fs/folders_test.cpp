@@ -11,6 +11,8 @@
 
 #include "fs/files.h"
 #include "fs_test_util.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -24,7 +26,7 @@ class FoldersTest : public ::testing::Test {
 
 TEST_F(FoldersTest, SpecialFolderIsAnExistingFolderWithoutTrailingSeparator) {
   std::string folder;
-  ASSERT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFiles, &folder).ok());
+  ASSERT_OK(FindSpecialFolder(SpecialFolder::kCommonFiles, &folder));
   ASSERT_FALSE(folder.empty());
   EXPECT_NE(folder.back(), '\\');
   EXPECT_TRUE(IsDirectory(folder));
@@ -40,7 +42,7 @@ TEST_F(FoldersTest, WithoutSeparateX86FolderTheX86LookupGivesCommonFiles) {
 
 TEST_F(FoldersTest, CommonFilesFolderIsLocatedWithoutTrailingSeparator) {
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
+  ASSERT_OK(LocateCommonFilesFolder(&located));
   EXPECT_EQ(NativePath(located), NativePath(Special(SpecialFolder::kCommonFiles)));
 }
 
@@ -63,14 +65,14 @@ TEST_F(FoldersTest, UnsetVariableIsAFailedLookup) {
   std::string out = "unchanged";
   EXPECT_EQ(FindSpecialFolder(SpecialFolder::kCommonFiles, &out), Code::kNotFound);
   // The x86 folder still has its variable.
-  EXPECT_TRUE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out).ok());
+  EXPECT_OK(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out));
   out = "unchanged";
   SetTestEnv("CommonProgramFiles(x86)", nullptr);
-  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out).ok());
-  EXPECT_FALSE(LocateCommonFilesFolder(&out).ok());
+  EXPECT_EQ(FindSpecialFolder(SpecialFolder::kCommonFilesX86, &out), Code::kNotFound);
+  EXPECT_EQ(LocateCommonFilesFolder(&out), Code::kNotFound);
   EXPECT_EQ(out, "unchanged");
   SetTestEnv("ProgramData", "");
-  EXPECT_FALSE(FindSpecialFolder(SpecialFolder::kCommonAppData, &out).ok());
+  EXPECT_EQ(FindSpecialFolder(SpecialFolder::kCommonAppData, &out), Code::kNotFound);
 }
 
 TEST_F(FoldersTest, SeparateX86FolderIsPreferred) {
@@ -86,7 +88,7 @@ TEST_F(FoldersTest, LocatedCommonFilesFolderLosesItsTrailingSeparatorAndIsNotCre
   const std::string common = In(machine_.scratch(), "Common\\");
   SetTestEnv("CommonProgramFiles", common.c_str());
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
+  ASSERT_OK(LocateCommonFilesFolder(&located));
   EXPECT_EQ(located, In(machine_.scratch(), "Common"));
   EXPECT_FALSE(IsDirectory(located));  // named, not created
 }

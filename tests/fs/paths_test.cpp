@@ -1,5 +1,6 @@
 // Path splitting and joining give the Windows shell's strings on every target.
 #include "fs/paths.h"
+#include "support/status_test_support.h"
 
 #include <string>
 
@@ -11,7 +12,7 @@ namespace {
 
 std::string Joined(const std::string& base, const std::string& more) {
   std::string out = "unchanged";
-  EXPECT_TRUE(JoinPath(base, more, &out).ok()) << base << " + " << more;
+  EXPECT_OK(JoinPath(base, more, &out)) << base << " + " << more;
   return out;
 }
 
@@ -72,7 +73,7 @@ TEST(JoinPath, EmptyBase) { EXPECT_EQ(Joined("", "y"), "y"); }
 TEST(JoinPath, SumOver260IsRefusedAndOutputUntouched) {
   const std::string base = "C:\\" + std::string(197, 'b');  // 200 units
   std::string out = "unchanged";
-  EXPECT_FALSE(JoinPath(base, std::string(61, 'm'), &out).ok());
+  EXPECT_EQ(JoinPath(base, std::string(61, 'm'), &out), Code::kBadPath);
   EXPECT_EQ(out, "unchanged");
 }
 
@@ -84,7 +85,7 @@ TEST(JoinPath, JoinedPathMustFitMaxPath) {
   // and 261 units without its terminator.
   for (std::size_t more : {59u, 60u}) {
     std::string out = "unchanged";
-    EXPECT_FALSE(JoinPath(base, std::string(more, 'm'), &out).ok()) << more;
+    EXPECT_EQ(JoinPath(base, std::string(more, 'm'), &out), Code::kBadPath) << more;
     EXPECT_EQ(out, "unchanged");
   }
   // A separator the base brings counts the same.
@@ -97,7 +98,7 @@ TEST(JoinPath, LimitCountsWideUnitsNotBytes) {
   EXPECT_EQ(Joined(base, "a"), base + "\\a");
   std::string out = "unchanged";
   std::string supplementary = "\xF0\x9F\x98\x80";  // two units
-  EXPECT_FALSE(JoinPath(base, supplementary + supplementary + "a", &out).ok());
+  EXPECT_EQ(JoinPath(base, supplementary + supplementary + "a", &out), Code::kBadPath);
   EXPECT_EQ(out, "unchanged");
 }
 

@@ -17,7 +17,8 @@
 
 #include "fs/access.h"
 #include "fs/files.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -72,7 +73,7 @@ bool ReadFileIn(const std::string& folder) {
 class GrantTest : public ::testing::Test {
  protected:
   GrantTest() : folder_(In(machine_.scratch(), "Orvik PCD")) {
-    EXPECT_TRUE(EnsureFolder(In(folder_, "sub")).ok());
+    EXPECT_OK(EnsureFolder(In(folder_, "sub")));
     EXPECT_TRUE(WriteWholeFile(In(folder_, "pcd.db"), "db"));
     EXPECT_TRUE(WriteWholeFile(In(In(folder_, "sub"), "deep.db"), "db"));
     ::chmod(NativePath(folder_).c_str(), 0700);
@@ -102,7 +103,7 @@ TEST_F(GrantTest, NewFilesInheritWhateverTheUmask) {
   GrantFolderAccess(folder_, true);
   const mode_t previous = ::umask(077);
   EXPECT_TRUE(WriteWholeFile(In(folder_, "later.db"), "x"));
-  EXPECT_TRUE(WriteFileDurably(In(folder_, "durable.db"), "x").ok());
+  EXPECT_OK(WriteFileDurably(In(folder_, "durable.db"), "x"));
   ::umask(previous);
   EXPECT_EQ(Mode(In(folder_, "later.db")), 0666u);
   EXPECT_EQ(Mode(In(folder_, "durable.db")), 0666u);
@@ -125,7 +126,7 @@ TEST_F(GrantTest, RepeatedGrantWritesOnlyWhatChanged) {
                                             In(In(folder_, "sub"), "deep.db")};
   const auto stamps = [&entries] {
     std::vector<FileStamp> all(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_TRUE(StampFile(entries[i], &all[i]).ok());
+    for (std::size_t i = 0; i < entries.size(); ++i) EXPECT_OK(StampFile(entries[i], &all[i]));
     return all;
   };
   GrantFolderAccess(folder_, false);
@@ -193,7 +194,7 @@ TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
   EXPECT_TRUE(AsNobody(folder_, WriteDocumentIn));
   EXPECT_EQ(ReadWholeFile(In(folder_, "doc.xml")), "new");
   EXPECT_EQ(ReadWholeFile(In(folder_, "copy.xml")), "new");
-  EXPECT_EQ(NamesIn(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
+  EXPECT_EQ(FolderNames(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));
 }
 
 // A stamp never follows a link: a symbolic link gives its own, a second
@@ -209,9 +210,9 @@ TEST(FileStamps, LinksAreNotFollowed) {
   FileStamp ofFile;
   FileStamp ofSymbolic;
   FileStamp ofHard;
-  ASSERT_TRUE(StampFile(file, &ofFile).ok());
-  ASSERT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
-  ASSERT_TRUE(StampFile(hard, &ofHard).ok());
+  ASSERT_OK(StampFile(file, &ofFile));
+  ASSERT_OK(StampFile(symbolic, &ofSymbolic));
+  ASSERT_OK(StampFile(hard, &ofHard));
   EXPECT_TRUE(ofSymbolic.link);
   EXPECT_FALSE(ofSymbolic.SameFile(ofFile));
   EXPECT_FALSE(ofHard.link);
@@ -219,8 +220,8 @@ TEST(FileStamps, LinksAreNotFollowed) {
   // A link to nothing is still something.
   ASSERT_EQ(::unlink(NativePath(file).c_str()), 0);
   ASSERT_EQ(::unlink(NativePath(hard).c_str()), 0);
-  EXPECT_TRUE(StampFile(symbolic, &ofSymbolic).ok());
-  EXPECT_TRUE(StampFile(file, &ofFile).Is(Code::kNotFound));
+  EXPECT_OK(StampFile(symbolic, &ofSymbolic));
+  EXPECT_EQ(StampFile(file, &ofFile), Code::kNotFound);
 }
 
 // The kernel copies what it can itself; what it refuses or can't size (a
@@ -241,7 +242,7 @@ TEST(FileCopies, WholeWhetherTheKernelCopiesOrNot) {
   for (const auto& copy : kCases) {
     const std::string target = In(machine.scratch(), "copy.db");
     ASSERT_TRUE(WriteWholeFile(target, "old content"));
-    ASSERT_TRUE(CopyFileOver(copy.source, target, CopiedAttributes::kNormal).ok()) << copy.source;
+    ASSERT_OK(CopyFileOver(copy.source, target, CopiedAttributes::kNormal)) << copy.source;
     const std::string expected = ReadWholeFile(copy.source);
     EXPECT_EQ(ReadWholeFile(target), expected) << copy.source;
     if (copy.timed) {
@@ -261,13 +262,13 @@ TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   const std::string file = In(machine.scratch(), "ro");
   ASSERT_TRUE(WriteWholeFile(file, "old"));
   ::chmod(NativePath(file).c_str(), 0444);
-  EXPECT_FALSE(RemoveFile(file).ok());
+  EXPECT_EQ(RemoveFile(file), Code::kAccessDenied);
   UniqueFile opened;
-  EXPECT_TRUE(OpenFileShared(file, "r+b", opened).Is(Code::kAccessDenied));
+  EXPECT_EQ(OpenFileShared(file, "r+b", opened), Code::kAccessDenied);
   EXPECT_FALSE(opened);
-  EXPECT_TRUE(ClearFileAttributes(file).ok());
+  EXPECT_OK(ClearFileAttributes(file));
   EXPECT_EQ(Mode(file), 0644u);
-  EXPECT_TRUE(RemoveFile(file).ok());
+  EXPECT_OK(RemoveFile(file));
 }
 
 }  // namespace

@@ -16,7 +16,8 @@
 #include "fs/access.h"
 #include "fs/files.h"
 #include "fs/shared_folder.h"
-#include "fs_test_util.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -31,11 +32,6 @@ struct stat Status(const std::string& path) {
   return info;
 }
 
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(Native(path).c_str(), &info) == 0;
-}
-
 // A machine with "shared" (others may write) beside "private" (root only),
 // which holds a root-only file and a root-only folder.
 class SharedFolderTest : public ::testing::Test {
@@ -45,8 +41,8 @@ class SharedFolderTest : public ::testing::Test {
         private_(In(machine_.scratch(), "private")),
         secret_(In(private_, "secret.db")),
         secretFolder_(In(private_, "inner")) {
-    EXPECT_TRUE(EnsureFolder(shared_).ok());
-    EXPECT_TRUE(EnsureFolder(secretFolder_).ok());
+    EXPECT_OK(EnsureFolder(shared_));
+    EXPECT_OK(EnsureFolder(secretFolder_));
     EXPECT_TRUE(WriteWholeFile(secret_, "root only"));
     ::chmod(Native(secret_).c_str(), 0600);
     ::chmod(Native(secretFolder_).c_str(), 0700);
@@ -67,7 +63,7 @@ class SharedFolderTest : public ::testing::Test {
     EXPECT_EQ(Status(secret_).st_mode & 07777, 0600u);
     EXPECT_EQ(Status(secretFolder_).st_mode & 07777, 0700u);
     EXPECT_EQ(Status(private_).st_mode & 07777, 0700u);
-    EXPECT_FALSE(Exists(In(secretFolder_, "created")));
+    EXPECT_FALSE(ExistsOnDisk(In(secretFolder_, "created")));
   }
 
   TestMachine machine_;
@@ -78,7 +74,7 @@ class SharedFolderTest : public ::testing::Test {
 };
 
 TEST_F(SharedFolderTest, GrantNeverFollowsPlantedLinks) {
-  EXPECT_TRUE(EnsureFolder(In(shared_, "sub")).ok());
+  EXPECT_OK(EnsureFolder(In(shared_, "sub")));
   SymbolicLink(secret_, "file-link");
   SymbolicLink(secretFolder_, "folder-link");
   SymbolicLink(In(secretFolder_, "created"), "dangling");
@@ -106,7 +102,7 @@ TEST_F(SharedFolderTest, GrantOnALinkChangesNothing) {
 TEST_F(SharedFolderTest, FolderGrantedOnItsOwnKeepsItsAccess) {
   if (::geteuid() != 0) GTEST_SKIP() << "the mark of a protected folder needs root";
   const std::string cache = In(shared_, "cache");
-  EXPECT_TRUE(EnsureFolder(In(cache, "inside")).ok());
+  EXPECT_OK(EnsureFolder(In(cache, "inside")));
   GrantFolderAccess(cache, true);
   GrantFolderAccess(shared_, false);
   EXPECT_EQ(Status(shared_).st_mode & 0007, 05u);
@@ -117,7 +113,7 @@ TEST_F(SharedFolderTest, FolderGrantedOnItsOwnKeepsItsAccess) {
 // A second process keeps swapping a planted file for links to the secret
 // while the folder is granted again and again.
 TEST_F(SharedFolderTest, GrantLosesNoRaceAgainstSwappedLinks) {
-  EXPECT_TRUE(EnsureFolder(In(shared_, "sub")).ok());
+  EXPECT_OK(EnsureFolder(In(shared_, "sub")));
   const std::string sub = In(shared_, "sub");
   const pid_t swapper = ::fork();
   if (swapper == 0) {
@@ -158,7 +154,7 @@ TEST_F(SharedFolderTest, CheckedOpenTakesOnlyFilesOfTheirOwn) {
   SymbolicLink(secret_, "file-link");
   SymbolicLink(In(secretFolder_, "created"), "dangling");
   HardLink(secret_, "hard");
-  EXPECT_TRUE(EnsureFolder(In(shared_, "folder")).ok());
+  EXPECT_OK(EnsureFolder(In(shared_, "folder")));
 
   const HeldFolder folder(Native(shared_));
   ASSERT_TRUE(folder.held());
@@ -216,15 +212,15 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
   SymbolicLink(In(secretFolder_, "created"), "dangling");
   SymbolicLink(secretFolder_, "folder-link");
   HardLink(secret_, "hard");
-  EXPECT_TRUE(EnsureFolder(In(shared_, "folder")).ok());
+  EXPECT_OK(EnsureFolder(In(shared_, "folder")));
   for (const char* link : {"file-link", "dangling", "folder-link", "hard"}) {
     EXPECT_TRUE(IsPlantedLink(In(shared_, link))) << link;
-    EXPECT_TRUE(RemovePlantedLink(In(shared_, link)).ok()) << link;
-    EXPECT_FALSE(Exists(In(shared_, link))) << link;
+    EXPECT_OK(RemovePlantedLink(In(shared_, link))) << link;
+    EXPECT_FALSE(ExistsOnDisk(In(shared_, link))) << link;
   }
   for (const char* kept : {"plain", "folder", "missing"}) {
     EXPECT_FALSE(IsPlantedLink(In(shared_, kept))) << kept;
-    EXPECT_FALSE(RemovePlantedLink(In(shared_, kept)).ok()) << kept;
+    EXPECT_EQ(RemovePlantedLink(In(shared_, kept)), Code::kAccessDenied) << kept;
   }
   EXPECT_EQ(ReadWholeFile(In(shared_, "plain")), "plain");
   EXPECT_TRUE(IsDirectory(In(shared_, "folder")));
@@ -236,14 +232,14 @@ TEST_F(SharedFolderTest, RemovePlantedLinkRemovesOnlyLinks) {
 // the durable write replaces the name, and a flush opens nothing through it.
 TEST_F(SharedFolderTest, WritesAndFlushesNeverFollowALink) {
   SymbolicLink(secret_, "doc.xml");
-  EXPECT_TRUE(WriteFileDurably(In(shared_, "doc.xml"), "new").ok());
+  EXPECT_OK(WriteFileDurably(In(shared_, "doc.xml"), "new"));
   EXPECT_EQ(ReadWholeFile(In(shared_, "doc.xml")), "new");
   EXPECT_FALSE(S_ISLNK(Status(In(shared_, "doc.xml")).st_mode));
   SymbolicLink(In(secretFolder_, "created"), "flushed.db");
   FlushFileToDisk(In(shared_, "flushed.db"));
   SymbolicLink(secret_, "copied.ini");
   ASSERT_TRUE(WriteWholeFile(In(shared_, "source.ini"), "ini"));
-  EXPECT_TRUE(CopyFileOver(In(shared_, "source.ini"), In(shared_, "copied.ini"), CopiedAttributes::kNormal).ok());
+  EXPECT_OK(CopyFileOver(In(shared_, "source.ini"), In(shared_, "copied.ini"), CopiedAttributes::kNormal));
   EXPECT_EQ(ReadWholeFile(In(shared_, "copied.ini")), "ini");
   ExpectSecretsUntouched();
 }

@@ -17,6 +17,8 @@
 #include "fs/shared_folder.h"
 #include "fs/text.h"
 #include "fs_test_util.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
@@ -87,14 +89,14 @@ TEST(SpecialFoldersOnWindows, ThirtyTwoBitProcessSeesOneCommonFilesFolder) {
   EXPECT_EQ(Special(SpecialFolder::kCommonFilesX86), expected.commonFiles);
   EXPECT_EQ(Special(SpecialFolder::kCommonAppData), "C:\\ProgramData");
   std::string located;
-  ASSERT_TRUE(LocateCommonFilesFolder(&located).ok());
+  ASSERT_OK(LocateCommonFilesFolder(&located));
   EXPECT_EQ(located, expected.commonFiles);
 }
 
 TEST(GrantFolderAccessOnWindows, EveryoneMayWriteOnlyWhenAllowed) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "Orvik PCD");
-  ASSERT_TRUE(EnsureFolder(folder).ok());
+  ASSERT_OK(EnsureFolder(folder));
 
   GrantFolderAccess(folder, false);
   ACCESS_MASK rights = EveryonesRights(folder);
@@ -113,22 +115,22 @@ TEST(GrantFolderAccessOnWindows, EveryoneMayWriteOnlyWhenAllowed) {
 TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) {
   TestMachine machine;
   const std::string folder = In(machine.scratch(), "docs");
-  ASSERT_TRUE(CreateFolder(folder).ok());
+  ASSERT_OK(CreateFolder(folder));
   const std::string source = In(folder, "source");
   const std::string target = In(folder, "target.xml");
   ASSERT_TRUE(WriteWholeFile(source, "new"));
   ASSERT_TRUE(WriteWholeFile(target, "old content"));
   UniqueFile reader;
-  ASSERT_TRUE(OpenFileShared(target, "rb", reader).ok());
+  ASSERT_OK(OpenFileShared(target, "rb", reader));
 
   // Opened without delete sharing, the target cannot be replaced...
   EXPECT_FALSE(MoveFileReplacing(source, target).ok());
-  ASSERT_TRUE(RemoveFile(source).ok());
+  ASSERT_OK(RemoveFile(source));
   // ...so the bytes go into it in place, and no temporary file stays behind.
-  EXPECT_TRUE(WriteFileDurably(target, "new").ok());
+  EXPECT_OK(WriteFileDurably(target, "new"));
   reader.reset();
   EXPECT_EQ(ReadWholeFile(target), "new");
-  EXPECT_EQ(NamesIn(folder), std::vector<std::string>{"target.xml"});
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"target.xml"});
 }
 
 // The stamp is the system's own record of the file, and it can be had while
@@ -152,8 +154,8 @@ TEST(FileStampsOnWindows, TheSystemsRecordEvenOfAFileHeldOpen) {
   const customhooks::Status hardStamped = StampFile(hard, &ofHard);
   CloseHandle(held);
   ASSERT_TRUE(known);
-  ASSERT_TRUE(stamped.ok()) << stamped.ToString();
-  ASSERT_TRUE(hardStamped.ok()) << hardStamped.ToString();
+  ASSERT_OK(stamped);
+  ASSERT_OK(hardStamped);
   EXPECT_EQ(stamp.volume, info.dwVolumeSerialNumber);
   EXPECT_EQ(stamp.fileIndex, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
   EXPECT_EQ(stamp.size, 7u);
@@ -177,7 +179,7 @@ TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
   TestMachine machine;
   const std::string shared = In(machine.scratch(), "shared");
   const std::string secret = In(machine.scratch(), "secret.db");
-  ASSERT_TRUE(EnsureFolder(shared).ok());
+  ASSERT_OK(EnsureFolder(shared));
   ASSERT_TRUE(WriteWholeFile(secret, "secret"));
   ASSERT_TRUE(WriteWholeFile(In(shared, "plain"), "plain"));
   ASSERT_TRUE(CreateHardLinkW(WidePath(In(shared, "hard")).c_str(), WidePath(secret).c_str(), nullptr));
@@ -204,7 +206,7 @@ TEST(CheckedOpen, TakesOnlyFilesOfTheirOwn) {
   }
   EXPECT_EQ(ReadWholeFile(secret), "secret");
   EXPECT_TRUE(IsPlantedLink(In(shared, "hard")));
-  EXPECT_TRUE(RemovePlantedLink(In(shared, "hard")).ok());
+  EXPECT_OK(RemovePlantedLink(In(shared, "hard")));
   EXPECT_FALSE(PathExists(In(shared, "hard")));
   EXPECT_EQ(ReadWholeFile(secret), "secret");
 }

@@ -5,6 +5,7 @@
 #include "fs/files.h"
 #include "pcf/pcf_document.h"
 #include "integration/session_fixture.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/transcripts.h"
 #include "storage/product_names.h"
@@ -149,11 +150,11 @@ TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
     ASSERT_TRUE(WriteTextFile(doc, c.change == kTextThatWouldNotReadBack ? unsavable : original));
     const std::string before = ReadWholeFile(doc);
     if (c.change == kReadOnlyDocument) {
-      ASSERT_TRUE(MakeReadOnly(doc));
+      ASSERT_TRUE(SetReadOnly(doc, true));
     }
     if (c.change == kReadOnlySharedCopy) {
       ASSERT_TRUE(WriteTextFile(SharedCopyPath(), "read-only copy"));
-      ASSERT_TRUE(MakeReadOnly(SharedCopyPath()));
+      ASSERT_TRUE(SetReadOnly(SharedCopyPath(), true));
     }
     Lines expected = SavingStep();
     expected.push_back(P(c.line));
@@ -163,10 +164,10 @@ TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
     }
     // The records were committed before the save, as always.
     EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
-    EXPECT_TRUE(ClearFileAttributes(doc).ok());
+    EXPECT_OK(ClearFileAttributes(doc));
     if (PathExists(SharedCopyPath())) {
-      EXPECT_TRUE(ClearFileAttributes(SharedCopyPath()).ok());
-      EXPECT_TRUE(RemoveFile(SharedCopyPath()).ok());
+      EXPECT_OK(ClearFileAttributes(SharedCopyPath()));
+      EXPECT_OK(RemoveFile(SharedCopyPath()));
     }
   }
 }

@@ -4,6 +4,8 @@
 #include "fs/files.h"
 #include "integration/session_fixture.h"
 #include "storage/product_names.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 
 using namespace customhooks::fs;
 
@@ -51,7 +53,7 @@ TEST_F(LocaleFixup, OtherLanguagesLeaveTheFilesAlone) {
 }
 
 TEST_F(LocaleFixup, MissingFirstSourceStillReplacesTheSecond) {
-  ASSERT_TRUE(RemoveFile(Source("TesselStudio.ini")).ok());
+  ASSERT_OK(RemoveFile(Source("TesselStudio.ini")));
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   EXPECT_EQ(lines, (Lines{P("Replacing en_US to fr_FR in TesselStudio.ini"),
                           P("could not update en_US to fr_FR in TesselStudio.ini"),
@@ -65,8 +67,8 @@ TEST_F(LocaleFixup, ReadOnlyTargetIsNotReplaced) {
   // Wine's CopyFileW overwrites a read-only target that Windows refuses.
   if (RunningUnderWine()) GTEST_SKIP() << "Wine's CopyFileW overwrites a read-only target";
   std::uint32_t attributes = 0;
-  ASSERT_TRUE(MakeReadOnly(Target("TesselStudio.ini")));
-  ASSERT_TRUE(GetPathAttributes(Target("TesselStudio.ini"), &attributes).ok());
+  ASSERT_TRUE(SetReadOnly(Target("TesselStudio.ini"), true));
+  ASSERT_OK(GetPathAttributes(Target("TesselStudio.ini"), &attributes));
   ASSERT_NE(attributes & kAttributeReadOnly, 0u);
   const Lines lines = FixupLines(CloseSession(SuiteProperties("fr_MA")));
   EXPECT_EQ(lines[1], P("could not update en_US to fr_FR in TesselStudio.ini"));

@@ -9,12 +9,11 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "storage/product_names.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 namespace customhooks::integration {
 namespace {
-
-std::filesystem::path OnDisk(const std::string& path) { return std::filesystem::u8path(fs::NativePath(path)); }
 
 std::string X86CommonFiles() {
   std::string folder;
@@ -23,7 +22,7 @@ std::string X86CommonFiles() {
 
 TEST(ProductFoldersTest, PcfFolderLiesInTheCommonDataFolderWhichIsCreatedWhenMissing) {
   TestMachine machine;
-  const std::filesystem::path commonData = std::filesystem::u8path(fs::NativePath(machine.commonData()));
+  const std::filesystem::path commonData = OnDisk(machine.commonData());
   std::filesystem::remove_all(commonData);
   EXPECT_EQ(LocatePcfFolder(), machine.commonData() + "\\" + names::kPcfFolder);
   EXPECT_TRUE(std::filesystem::is_directory(commonData)) << "the common data folder is created";
@@ -47,7 +46,7 @@ TEST(ProductFoldersTest, DatabaseFoldersLieInTheCommonDataFolderAndAreNotCreated
     const std::optional<std::string> path = DataFolderIn(*common, folder.which);
     ASSERT_TRUE(path) << folder.relative;
     EXPECT_EQ(*path, machine.commonData() + "\\" + folder.relative);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(fs::NativePath(*path)))) << *path;
+    EXPECT_FALSE(std::filesystem::exists(OnDisk(*path))) << *path;
   }
 }
 
@@ -74,7 +73,7 @@ TEST(ProductFoldersTest, AFileInPlaceOfTheCommonDataFolderCountsAsPresent) {
   std::filesystem::remove_all(OnDisk(machine.commonData()));
   ASSERT_TRUE(WriteWholeFile(machine.commonData(), "not a folder"));
   EXPECT_TRUE(LocatePcfFolder());
-  EXPECT_TRUE(std::filesystem::is_regular_file(OnDisk(machine.commonData())));
+  EXPECT_TRUE(IsFileOnDisk(machine.commonData()));
 }
 
 TEST(ProductFoldersTest, PcfFolderPrefersASeparateX86Folder) {
@@ -83,7 +82,7 @@ TEST(ProductFoldersTest, PcfFolderPrefersASeparateX86Folder) {
   const std::string x86 = machine.scratch() + "\\Common Files (x86)";
   SetTestEnv("CommonProgramFiles(x86)", x86.c_str());
   EXPECT_EQ(LocatePcfFolder(), x86 + "\\" + names::kCommonDataFolder + "\\" + names::kPcfFolder);
-  EXPECT_TRUE(std::filesystem::is_directory(OnDisk(x86 + "\\" + names::kCommonDataFolder)));
+  EXPECT_TRUE(IsFolderOnDisk(In(x86, names::kCommonDataFolder)));
   EXPECT_EQ(LocateCommonDataFolder(), machine.commonData()) << "the databases stay in the Common Files folder";
 }
 

@@ -3,6 +3,8 @@
 
 #include "fs/files.h"
 #include "integration/session_fixture.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/transcripts.h"
 #include "support/data_files.h"
 #include "storage/product_names.h"
@@ -75,7 +77,7 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
 }
 
 TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
-  ASSERT_TRUE(MakeReadOnly(suite_.secondProductDocument));
+  ASSERT_TRUE(SetReadOnly(suite_.secondProductDocument, true));
   Lines expected = SampleSessionLog(suite_);
   const auto languages = std::find(expected.begin(), expected.end(),
                                    P("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
@@ -204,7 +206,7 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
 TEST_F(SessionTest, UnopenablePayloadDatabaseGives65535) {
   WipeCommonData();
   // A folder stands where "pdb.db" should be.
-  ASSERT_TRUE(EnsureFolder(CommonDataPath(PayloadDatabase())).ok());
+  ASSERT_OK(EnsureFolder(CommonDataPath(PayloadDatabase())));
   const Lines lines = CloseSession(SuiteProperties());
   const Lines expected = {
       "In InstallSessionCloseProc",

@@ -10,6 +10,7 @@
 #include "fs/folders.h"
 #include "integration/product_folders.h"
 #include "support/data_files.h"
+#include "support/disk.h"
 #include "storage/product_names.h"
 
 using namespace customhooks::fs;
@@ -72,7 +73,7 @@ Lines SessionTest::CloseSessionWithNullMap() {
 }
 
 std::string SessionTest::CommonDataPath(const std::string& relative) const {
-  return machine_.commonData() + "\\" + relative;
+  return In(machine_.commonData(), relative);
 }
 
 std::string SessionTest::PcfFolder() const {

@@ -21,7 +21,7 @@ inline constexpr char kWeftOther[] =
 
 class ClientTest : public ::testing::Test {
  protected:
-  std::string Scratch(const std::string& name) const { return Child(machine_.scratch(), name); }
+  std::string Scratch(const std::string& name) const { return In(machine_.scratch(), name); }
 
   // Writes `bytes` to `path` and gives the path back.
   static std::string Put(const std::string& path, const std::string& bytes) {
@@ -42,7 +42,7 @@ class ClientTest : public ::testing::Test {
 
   // The document's shared copy in the PCF folder.
   static std::string SharedCopy(const char* code = kProductCode, const std::string& licensing = "TS46") {
-    return Child(PcfFolder(), std::string(code) + "." + licensing + ".xml");
+    return In(PcfFolder(), std::string(code) + "." + licensing + ".xml");
   }
 
   // Replaces the session by a new one without documents.

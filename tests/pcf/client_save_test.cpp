@@ -37,7 +37,7 @@ TEST_F(ClientSaveTest, SaveWritesTheSameTextToBothTargets) {
   ASSERT_OK(Set(kProductCode, "DefaultDriverPayload", kDriverCode));
   ASSERT_OK(Set("Weft", "InstallDate", "2012-02-02"));
   ASSERT_OK(Set("Weft", "installedLanguages", "en_US,fr_FR"));
-  EXPECT_FALSE(FileOnDisk(SharedCopy())) << "nothing reaches the disk before the save";
+  EXPECT_FALSE(IsFileOnDisk(SharedCopy())) << "nothing reaches the disk before the save";
 
   ASSERT_OK(session_->Save());
   const std::string expected =
@@ -113,7 +113,7 @@ TEST_F(ClientSaveTest, LicensingCodeDecidesTheSharedCopy) {
   const std::string longest(63, 'L');
   ASSERT_OK(Set(kProductCode, "LicensingCode", longest));
   EXPECT_OK(session_->Save());
-  EXPECT_TRUE(FileOnDisk(SharedCopy(kProductCode, longest)));
+  EXPECT_TRUE(IsFileOnDisk(SharedCopy(kProductCode, longest)));
 
   ASSERT_OK(Set(kProductCode, "LicensingCode", longest + "L"));
   ASSERT_OK(Set(kProductCode, "Version", "changed"));
@@ -139,8 +139,8 @@ TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
   Put(path, ProductDocument(longPath));
   Load(path);
   EXPECT_OK(session_->Save()) << "the shared copy was the last write";
-  EXPECT_TRUE(FileOnDisk(SharedCopy()));
-  EXPECT_FALSE(FileOnDisk(longPath));
+  EXPECT_TRUE(IsFileOnDisk(SharedCopy()));
+  EXPECT_FALSE(IsFileOnDisk(longPath));
 
   // Without a shared copy the failed attempt at it stays the outcome.
   ASSERT_OK(Set(kProductCode, "LicensingCode", std::string(64, 'L')));
@@ -150,25 +150,25 @@ TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
 TEST_F(ClientSaveTest, ReadOnlyConfigPathFailsTheWriteAndStaysAsItWas) {
   const std::string path = LoadProduct();
   const std::string before = ReadWholeFile(path);
-  SetReadOnly(path, true);
+  EXPECT_TRUE(SetReadOnly(path, true));
   ASSERT_OK(Set(kProductCode, "Version", "5.0"));
   EXPECT_EQ(session_->Save(), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(path), before);
   EXPECT_NE(ReadWholeFile(SharedCopy()).find("<Data key=\"Version\">5.0</Data>"), std::string::npos)
       << "the other copy is written all the same";
-  SetReadOnly(path, false);
+  EXPECT_TRUE(SetReadOnly(path, false));
 }
 
 TEST_F(ClientSaveTest, ReadOnlySharedCopyStaysAsItWas) {
   const std::string path = LoadProduct();
   MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "read-only copy");
-  SetReadOnly(shared, true);
+  EXPECT_TRUE(SetReadOnly(shared, true));
   ASSERT_OK(Set(kProductCode, "Version", "5.0"));
   EXPECT_OK(session_->Save()) << "the own path was written last";
   EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
   EXPECT_NE(ReadWholeFile(path).find("5.0"), std::string::npos);
-  SetReadOnly(shared, false);
+  EXPECT_TRUE(SetReadOnly(shared, false));
 }
 
 TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
@@ -189,7 +189,7 @@ TEST_F(ClientSaveTest, StatusIsTheOutcomeOfTheLastWrite) {
 TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
   const std::string folder = MakePcfFolder();
   const std::string shared = Put(SharedCopy(), "old copy");
-  const std::string unrelated = Put(Child(folder, std::string(kDriverCode) + ".KX6.xml"), "driver");
+  const std::string unrelated = Put(In(folder, std::string(kDriverCode) + ".KX6.xml"), "driver");
   const std::string path = Scratch("application.xml");
   const std::string original =
       DocumentText(std::string("<Payload orvikCode=\"") + kProductCode + "\">"
@@ -197,14 +197,14 @@ TEST_F(ClientSaveTest, EmptyPayloadSectionDeletesTheSharedCopyInstead) {
   Load(Put(path, original));
   ASSERT_OK(Set("Weft", "InstallDate", "2013"));
   EXPECT_OK(session_->Save()) << "nothing was written";
-  EXPECT_FALSE(FileOnDisk(shared));
+  EXPECT_FALSE(IsFileOnDisk(shared));
   EXPECT_EQ(ReadWholeFile(unrelated), "driver");
   EXPECT_EQ(ReadWholeFile(path), original);
 }
 
 TEST_F(ClientSaveTest, EmptyPayloadSectionWithoutSharedCopyNameDeletesNothing) {
   const std::string folder = MakePcfFolder();
-  const std::string other = Put(Child(folder, "Weft-settings.xml"), "someone else's");
+  const std::string other = Put(In(folder, "Weft-settings.xml"), "someone else's");
   Load(Put(Scratch("weft.xml"), DocumentText("<Payload orvikCode=\"Weft\"/>")));
   EXPECT_OK(session_->Save());
   EXPECT_EQ(ReadWholeFile(other), "someone else's");
@@ -238,7 +238,7 @@ TEST_F(ClientSaveTest, DocumentLoadedFromThePcfFolderIsSavedToo) {
   LoadProduct();
   const std::string folder = MakePcfFolder();
   const std::string driverPath = Scratch("driver.xml");
-  const std::string inFolder = Put(Child(folder, std::string(kDriverCode) + ".KX6.xml"),
+  const std::string inFolder = Put(In(folder, std::string(kDriverCode) + ".KX6.xml"),
                                    DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                                                 "<Data key=\"LicensingCode\">KX6</Data>"
                                                 "<Data key=\"RMTConfigPath\">" + driverPath + "</Data></Payload>"));
@@ -295,11 +295,11 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     Load(Put(path, ProductDocument(ownPath, c.name, rest)));
     switch (c.change) {
       case kReadOnly:
-        SetReadOnly(path, true);
+        EXPECT_TRUE(SetReadOnly(path, true));
         break;
       case kSharedReadOnly:
         MakePcfFolder();
-        SetReadOnly(Put(shared, "read-only copy"), true);
+        EXPECT_TRUE(SetReadOnly(Put(shared, "read-only copy"), true));
         break;
       case kPathIsAFolder:
         ownPath = path + ".d";
@@ -327,8 +327,10 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
     if (c.change == kSharedReadOnly) {
       EXPECT_EQ(ReadWholeFile(shared), "read-only copy");
     }
-    SetReadOnly(path, false);
-    if (FileOnDisk(shared)) SetReadOnly(shared, false);
+    EXPECT_TRUE(SetReadOnly(path, false));
+    if (IsFileOnDisk(shared)) {
+      EXPECT_TRUE(SetReadOnly(shared, false));
+    }
   }
 }
 
@@ -338,7 +340,7 @@ TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
   Load(Put(first, ProductDocument("", "one")));
   Load(Put(second, DocumentText(std::string("<Payload orvikCode=\"") + kDriverCode + "\">"
                                 "<Data key=\"RMTConfigPath\">" + second + "</Data></Payload>")));
-  SetReadOnly(second, true);
+  EXPECT_TRUE(SetReadOnly(second, true));
   std::vector<UnsavedDocument> unsaved;
   EXPECT_EQ(session_->Save(&unsaved), Code::kWriteFailed);
   ASSERT_EQ(unsaved.size(), 2u);
@@ -347,7 +349,7 @@ TEST_F(ClientSaveTest, SaveListsTheUnsavedDocumentsInTheirOrder) {
   EXPECT_EQ(unsaved[1].path, second);
   EXPECT_EQ(unsaved[1].problem, SaveProblem::kReadOnly);
   EXPECT_EQ(unsaved[1].target, second);
-  SetReadOnly(second, false);
+  EXPECT_TRUE(SetReadOnly(second, false));
 }
 
 TEST_F(ClientSaveTest, SaveOfAnEmptySessionWritesNothing) {
@@ -368,7 +370,7 @@ TEST(PcfFolderTest, SharedCopyPathNeedsABracedCodeAndAPlainLicensingCode) {
   TestMachine machine;
   const std::string folder = PcfFolder();
   EXPECT_EQ(SharedCopyPath(folder, kProductCode, "TS46"),
-            Child(Child(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml"));
+            In(In(machine.commonData(), "PCF"), std::string(kProductCode) + ".TS46.xml"));
   EXPECT_NE(SharedCopyPath(folder, kProductCode, std::string(63, 'L')), "");
   const std::string code = kProductCode;
   std::string unsafeCode = code;
@@ -392,9 +394,9 @@ TEST(PcfFolderTest, FindNameContainingGivesTheFirstNameHoldingThePart) {
   EXPECT_EQ(FindNameContaining(PcfFolder(), kProductCode), "") << "no PCF folder";
   const std::string folder = MakePcfFolder();
   EXPECT_EQ(FindNameContaining(folder, kProductCode), "");
-  ASSERT_TRUE(WriteWholeFile(Child(folder, "other.xml"), "x"));
+  ASSERT_TRUE(WriteWholeFile(In(folder, "other.xml"), "x"));
   const std::string name = std::string("copy-") + kProductCode + ".TS46.xml";
-  ASSERT_TRUE(WriteWholeFile(Child(folder, name), "x"));
+  ASSERT_TRUE(WriteWholeFile(In(folder, name), "x"));
   EXPECT_EQ(FindNameContaining(folder, kProductCode), name);
   EXPECT_EQ(FindNameContaining(folder, ""), "");
 }

@@ -37,7 +37,7 @@ TEST_F(ClientTest, FailedLoadsLeaveTheSessionAsItWas) {
       {"empty path", "", Code::kBadArgument},
       {"path holding a NUL", Put(Scratch("a.xml"), ProductDocument("")) + std::string("\0x", 2), Code::kBadArgument},
       {"missing file", Scratch("missing.xml"), Code::kNotFound},
-      {"missing folder", Child(Scratch("missing"), "a.xml"), Code::kNotFound},
+      {"missing folder", In(Scratch("missing"), "a.xml"), Code::kNotFound},
       {"folder in its place", folder, Code::kCannotOpen},
       {"no configuration document", Put(Scratch("b.xml"), "<Settings/>"), Code::kNotConfigurationDocument},
       {"section without code", Put(Scratch("c.xml"), DocumentText("<Payload/>")), Code::kSectionWithoutCode},
@@ -112,14 +112,14 @@ TEST_F(ClientTest, SetChangesOnlyTheFirstDocumentWithTheSection) {
 TEST_F(ClientTest, UnknownSubdomainWithoutADocumentInThePcfFolderIsNotFound) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   EXPECT_EQ(Set(kDriverCode, "k", "v"), Code::kNotFound) << "no PCF folder";
-  Put(Child(MakePcfFolder(), "unrelated.xml"), ProductDocument(""));
+  Put(In(MakePcfFolder(), "unrelated.xml"), ProductDocument(""));
   EXPECT_EQ(Set(kDriverCode, "k", "v"), Code::kNotFound);
 }
 
 TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   const std::string inFolder =
-      Put(Child(MakePcfFolder(), std::string(kDriverCode) + ".KX6.xml"),
+      Put(In(MakePcfFolder(), std::string(kDriverCode) + ".KX6.xml"),
           PayloadDocument(kDriverCode, DataText("InstallDate", "2010-10-10") + DataText("LicensingCode", "KX6"),
                           "<Other orvikCode=\"Languages\">" + DataText("list", "en_US") + "</Other>"));
   EXPECT_OK(Set(kDriverCode, "installedLanguages", "en_US,fr_FR"));
@@ -134,7 +134,7 @@ TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
 TEST_F(ClientTest, FolderSearchMatchesUtf8NamesExactly) {
   const std::string code = "Gr\xC3\xBC\xC3\x9F" "e";
   const std::string own = Scratch("own.xml");
-  Put(Child(MakePcfFolder(), "Lizenz-" + code + ".xml"),
+  Put(In(MakePcfFolder(), "Lizenz-" + code + ".xml"),
       PayloadDocument(code, DataText("k", "\xE2\x82\xAC") + DataText("RMTConfigPath", own)));
   EXPECT_EQ(Set("GR\xC3\x9C\xC3\x9F" "E", "k", "v"), Code::kNotFound) << "case-sensitive";
   EXPECT_OK(Set(code, "added", "v"));
@@ -154,7 +154,7 @@ TEST_F(ClientTest, FileWhoseNameBaseIsKnownIsNotLoadedAgain) {
 }
 
 TEST_F(ClientTest, FolderDocumentThatCannotBeReadGivesItsStatus) {
-  Put(Child(MakePcfFolder(), "Broken.xml"), "<Configuration><Payload orvikCode=\"Broken\">");
+  Put(In(MakePcfFolder(), "Broken.xml"), "<Configuration><Payload orvikCode=\"Broken\">");
   EXPECT_EQ(Set("Broken", "k", "v"), Code::kNotConfigurationDocument);
   EXPECT_EQ(Set("Broken", "k", "v"), Code::kNotConfigurationDocument) << "it is still not known";
 }
@@ -170,7 +170,7 @@ TEST_F(ClientTest, DocumentHeldOpenByAnotherProcessCanBeRead) {
 
 TEST(ClientWithoutPcfFolderTest, SavesOnlyTheDocumentsOwnPath) {
   TestMachine machine;
-  const std::string path = Child(machine.scratch(), "application.xml");
+  const std::string path = In(machine.scratch(), "application.xml");
   ASSERT_TRUE(WriteWholeFile(path, PayloadDocument(kProductCode, DataText("LicensingCode", "TS46") +
                                                                      DataText("RMTConfigPath", path))));
   DocumentSession session{PcfFolderLocator()};

@@ -17,7 +17,7 @@ namespace {
 class DocumentReaderTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& bytes, const char* name = "application.xml") {
-    const std::string path = Child(machine_.scratch(), name);
+    const std::string path = In(machine_.scratch(), name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
@@ -54,8 +54,8 @@ TEST_F(DocumentReaderTest, ReadsThePayloadAndEveryOtherSection) {
 
 TEST_F(DocumentReaderTest, WhatIsNoFileIsNotRead) {
   document_ = {"kept", {{"kept", {}}}};
-  EXPECT_EQ(ReadDocument(Child(machine_.scratch(), "missing.xml"), &document_), Code::kNotFound);
-  EXPECT_EQ(ReadDocument(Child(machine_.scratch(), "missing\\a.xml"), &document_), Code::kNotFound);
+  EXPECT_EQ(ReadDocument(In(machine_.scratch(), "missing.xml"), &document_), Code::kNotFound);
+  EXPECT_EQ(ReadDocument(In(machine_.scratch(), "missing\\a.xml"), &document_), Code::kNotFound);
   EXPECT_EQ(ReadDocument(machine_.scratch(), &document_), Code::kCannotOpen) << "a folder is not a document";
   EXPECT_EQ(document_.payloadCode, "kept");
   EXPECT_EQ(document_.sections, (SectionMap{{"kept", {}}}));

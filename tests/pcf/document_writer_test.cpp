@@ -98,7 +98,7 @@ class RoundTripTest : public ::testing::Test {
  protected:
   // Writes `text` to a file and reads it back.
   Status ReadBack(const std::string& text, Document* document) {
-    const std::string path = Child(machine_.scratch(), "round.xml");
+    const std::string path = In(machine_.scratch(), "round.xml");
     EXPECT_TRUE(WriteWholeFile(path, text));
     return ReadDocument(path, document);
   }

@@ -13,6 +13,7 @@
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf/pcf_status.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 

@@ -149,7 +149,7 @@ class DeepDocumentTest : public ::testing::Test {
  protected:
   // Writes `bytes` to a file and reads it into document_.
   Status Read(const std::string& bytes) {
-    path_ = Child(machine_.scratch(), "deep.xml");
+    path_ = In(machine_.scratch(), "deep.xml");
     EXPECT_TRUE(WriteWholeFile(path_, bytes));
     return ReadDocument(path_, &document_);
   }

@@ -5,17 +5,14 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "support/child_process.h"
+#include "support/disk.h"
 
 // A 38-byte payload code in braces, the kind that has a shared copy.
 extern const char kProductCode[];
 // A second one.
 extern const char kDriverCode[];
-
-// `folder` + "\" + `name`, the way the module joins paths.
-std::string Child(const std::string& folder, const std::string& name);
 
 // <common data folder>\PCF as the module names it (the common data folder is
 // created when missing; the PCF folder is not).
@@ -28,12 +25,6 @@ std::string MakePcfFolder();
 // The XML text of a document: a declaration, a "Configuration" root and
 // `body` inside it.
 std::string DocumentText(const std::string& body);
-
-// Checked directly with the C++ library, not through the module's file layer.
-bool FileOnDisk(const std::string& path);
-std::vector<std::string> FolderNames(const std::string& folder);
-// Makes a file read-only / writable again.
-void SetReadOnly(const std::string& path, bool readOnly);
 
 // A second process (tests/pcf/file_holder) that keeps a file open for reading
 // and writing until it is told to let go.

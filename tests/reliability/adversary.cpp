@@ -20,6 +20,7 @@
 #include "samplesuite/sample_machine.h"
 #include "support/child_process.h"
 #include "support/database_rewrite.h"
+#include "support/disk.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
@@ -82,7 +83,7 @@ struct AdversaryBench::Machine {
   std::vector<std::string> lines;
   std::vector<std::pair<std::string, std::unique_ptr<ChildProcess>>> holders;
 
-  std::string In(const std::string& relative) const { return machine.commonData() + "\\" + relative; }
+  std::string In(const std::string& relative) const { return ::In(machine.commonData(), relative); }
   std::string Pdb() const { return In(PayloadDatabase()); }
   std::string Pcd() const { return In(ConfigurationDatabase()); }
   std::string Caps() const { return In(InstallerDatabase()); }
@@ -133,7 +134,7 @@ struct AdversaryBench::Machine {
          [](Machine& m) { std::remove(NativePath(m.In(CacheDatabase())).c_str()); }},
         {"the backup removed", Staging::kNone,
          [](Machine& m) { std::remove(NativePath(m.In(InstallerBackup())).c_str()); }},
-        {"pdb.db made read-only", Staging::kNone, [](Machine& m) { MakeReadOnly(m.Pdb()); }},
+        {"pdb.db made read-only", Staging::kNone, [](Machine& m) { SetReadOnly(m.Pdb(), true); }},
         {"pcd.db written by another SQLite writer", Staging::kNone,
          [](Machine& m) { Exec(m.Pcd(), "UPDATE domain_data SET value = 'written' WHERE key = 'InstallDate'"); }},
         {"the next document write fails", Staging::kNone,

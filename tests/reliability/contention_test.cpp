@@ -24,6 +24,7 @@
 #include "reliability/session_runner.h"
 #include "samplesuite/sample_machine.h"
 #include "support/child_process.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"
@@ -65,9 +66,9 @@ class Contention : public ::testing::Test {
   }
 
   std::string Native(const std::string& relative) const {
-    return NativePath(machine_.commonData() + "\\" + relative);
+    return NativePath(In(machine_.commonData(), relative));
   }
-  std::string Scratch(const std::string& name) const { return NativePath(machine_.scratch() + "\\" + name); }
+  std::string Scratch(const std::string& name) const { return NativePath(In(machine_.scratch(), name)); }
 
   const DatabaseState& DatabaseOf(const MachineState& state, const std::string& tail) const {
     for (const auto& database : state.databases) {

@@ -36,6 +36,8 @@
 #include "reliability/session_runner.h"
 #include "samplesuite/sample_machine.h"
 #include "storage/pcd_store.h"
+#include "support/disk.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"
@@ -175,7 +177,7 @@ class CrashTest : public ::testing::Test {
     ASSERT_TRUE(WriteWholeFile(copies_.sources[1], copyContent_[1]));
     ASSERT_TRUE(WriteWholeFile(copies_.target, "the target before any copy"));
     const auto copyStarted = std::chrono::steady_clock::now();
-    ASSERT_TRUE(CopyFileOver(copies_.sources[0], machine_.scratch() + "\\copy-probe").ok());
+    ASSERT_OK(CopyFileOver(copies_.sources[0], machine_.scratch() + "\\copy-probe"));
     copyTime_ = std::chrono::steady_clock::now() - copyStarted;
     initial_ = roots_.Capture();
     initialDocument_ = ReadWholeFile(suite_.secondProductDocument);
@@ -414,8 +416,8 @@ TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
     folders.insert(path.substr(0, path.find_last_of("\\/") + 1));
   }
   for (const std::string& folder : folders) {
-    EXPECT_TRUE(WriteFileDurably(folder + "next-write", "next").ok()) << folder;
-    EXPECT_TRUE(RemoveFile(folder + "next-write").ok()) << folder;
+    EXPECT_OK(WriteFileDurably(folder + "next-write", "next")) << folder;
+    EXPECT_OK(RemoveFile(folder + "next-write")) << folder;
   }
   std::size_t remaining = 0;
   for (const auto& file : roots_.Capture().files) remaining += IsTemporary(file.first) ? 1 : 0;

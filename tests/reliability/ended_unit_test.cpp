@@ -51,7 +51,7 @@ TEST(EndedUnit, WritesAfterSqliteEndedTheTransactionBelongToTheUnit) {
       ASSERT_OK(unit.begun());
       // The journal's first write fails: SQLite rolls the transaction back.
       sqlitefaults::FailNth(sqlitefaults::Operation::kWrite, 1, sqlitefaults::Failure::kIoError);
-      EXPECT_FALSE(store->Set(1, "sub", first, "1").ok());
+      EXPECT_EQ(store->Set(1, "sub", first, "1"), Code::kFileError);
       sqlitefaults::FailNth(sqlitefaults::Operation::kWrite, 0, sqlitefaults::Failure::kIoError);
       EXPECT_OK(store->Set(1, "sub", later, "2"));
       if (commit) {

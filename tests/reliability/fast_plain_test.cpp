@@ -5,8 +5,6 @@
 // and leave the same files.
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,6 +12,7 @@
 
 #include "reliability/adversary.h"
 #include "reliability/machine_state.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 namespace stdfs = std::filesystem;
@@ -60,8 +59,7 @@ TEST(FastAndPlain, GiveTheSameLinesAndFilesUnderEverySavedScript) {
   AdversaryBench bench;
   ASSERT_TRUE(bench.ready());
   for (const stdfs::path& file : saved) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = ReadWholeFile(file.u8string());
     const std::vector<std::string> differences =
         bench.Differences(ScriptOf(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
     EXPECT_TRUE(differences.empty()) << file.u8string() << "\n" << Joined(differences);

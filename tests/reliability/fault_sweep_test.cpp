@@ -19,6 +19,7 @@
 #include "samplesuite/sample_machine.h"
 #include "storage/pcd_store.h"
 #include "support/fault_env.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"
@@ -181,7 +182,7 @@ TEST(NewDatabases, FlushTheirFolder) {
     customhooks::integration::SessionDatabases databases;
     customhooks::integration::StoreConnection store;
     ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(databases, store));
-    ASSERT_TRUE(store->Close().ok());
+    ASSERT_OK(store->Close());
     EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
   }
 }

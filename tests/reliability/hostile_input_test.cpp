@@ -19,6 +19,7 @@
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
 #include "samplesuite/sample_machine.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "support/transcripts.h"
@@ -127,7 +128,7 @@ class HostileInput : public ::testing::Test {
   }
 
   std::string CommonDataPath(const std::string& relative) const {
-    return machine_.commonData() + "\\" + relative;
+    return In(machine_.commonData(), relative);
   }
 
   // Reads the second product's document as the module would.

@@ -3,11 +3,10 @@
 #include <sqlite3.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 #include "fs/files.h"
+#include "support/disk.h"
 
 using namespace customhooks::fs;
 
@@ -108,11 +107,6 @@ DatabaseState ReadDatabase(const stdfs::path& path) {
     for (const auto& row : rows) state.records[RecordKey(row[0], row[1], row[2])] = row[3];
   }
   return state;
-}
-
-std::string ReadBytes(const stdfs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool IsRollbackJournal(const std::string& key) { return EndsWith(key, ".db-journal"); }
@@ -218,7 +212,7 @@ MachineState MachineRoots::Capture() const {
       }
     }
     for (const auto& file : plain) {
-      if (stdfs::exists(file.second, ec)) state.files[file.first] = ReadBytes(file.second);
+      if (stdfs::exists(file.second, ec)) state.files[file.first] = ReadWholeFile(file.second.u8string());
     }
   }
   return state;
@@ -243,8 +237,7 @@ void MachineRoots::Restore(const MachineState& state) const {
   for (const auto& file : state.files) {
     const stdfs::path path = stdfs::u8path(NativePathOf(file.first));
     stdfs::create_directories(path.parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(file.second.data(), static_cast<std::streamsize>(file.second.size()));
+    WriteWholeFile(path.u8string(), file.second);
   }
 }
 

@@ -46,8 +46,8 @@ const SchemaStep kFirstStepOnly[] = {kCreateVersion1, nullptr};
 
 class DatabaseConnectionTest : public ::testing::Test {
  protected:
-  std::string Folder() const { return PathOf(machine_.scratch(), {"one", "two", "three"}); }
-  std::string File() const { return PathOf(Folder(), {"test.db"}); }
+  std::string Folder() const { return In(In(In(machine_.scratch(), "one"), "two"), "three"); }
+  std::string File() const { return In(Folder(), "test.db"); }
 
   std::unique_ptr<DatabaseConnection> Connect(SchemaStepTable steps = kCountingSteps,
                                               int targetVersion = 2) const {
@@ -71,7 +71,7 @@ class DatabaseConnectionTest : public ::testing::Test {
 // ---- Opening and the schema steps -----------------------------------------
 
 TEST_F(DatabaseConnectionTest, CreatesFolderChainFileAndSchema) {
-  ASSERT_FALSE(IsFolderOnDisk(PathOf(machine_.scratch(), {"one"})));
+  ASSERT_FALSE(IsFolderOnDisk(In(machine_.scratch(), "one")));
   auto connection = Connect();
   ASSERT_OK(connection->state());
   EXPECT_OK(connection->Execute("SELECT 1"));
@@ -124,7 +124,7 @@ TEST_F(DatabaseConnectionTest, DatabaseRequiringNewerSchemaIsRefusedAndClosed) {
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kSchemaTooNew);
   EXPECT_EQ(connection->state().context(), File()) << "the refusal names the file";
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kSchemaTooNew) << "a refused connection runs nothing";
   RawDatabase raw(File());
   EXPECT_EQ(raw.SchemaTexts().size(), 1u) << "no step may touch a newer database";
 }
@@ -133,17 +133,17 @@ TEST_F(DatabaseConnectionTest, MissingCompatibilityRecordAtTargetIsRefused) {
   WriteVersionedDatabase(File(), "2", nullptr);
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kNotFound);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kNotFound) << "a refused connection runs nothing";
 }
 
 TEST_F(DatabaseConnectionTest, FolderInPlaceOfTheFileIsRefusedAndLeftAlone) {
   MakeFolders(File());
-  ASSERT_TRUE(WriteWholeFile(PathOf(File(), {"inside.txt"}), "keep me"));
+  ASSERT_TRUE(WriteWholeFile(In(File(), "inside.txt"), "keep me"));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kUnusable) << "a refused connection runs nothing";
   EXPECT_TRUE(IsFolderOnDisk(File()));
-  EXPECT_EQ(ReadWholeFile(PathOf(File(), {"inside.txt"})), "keep me");
+  EXPECT_EQ(ReadWholeFile(In(File(), "inside.txt")), "keep me");
 }
 
 // The path is looked at once. When that look fails, the file is taken as
@@ -169,7 +169,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
   ASSERT_TRUE(WriteWholeFile(File(), junk));
   auto connection = Connect();
   EXPECT_EQ(connection->state(), Code::kFileError);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kFileError) << "a refused connection runs nothing";
   connection.reset();
   EXPECT_EQ(ReadWholeFile(File()), junk);
 }
@@ -181,7 +181,7 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
 TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
   std::string junk;
   for (int i = 0; i < 200; ++i) junk += "this is not an SQLite database, line " + std::to_string(i) + "\n";
-  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const std::string other = In(machine_.scratch(), "other.db");
   const struct {
     const char* what;
     std::function<bool()> change;  // false when this platform can't do it
@@ -204,7 +204,7 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
        Code::kSchemaTooNew, false, "1"},
       // SQLite opens a read-only file for reading; whether writes then fail
       // depends on the privileges the test runs with.
-      {"the file made read-only", [this] { return MakeReadOnly(File()); }, kOk, false, nullptr},
+      {"the file made read-only", [this] { return SetReadOnly(File(), true); }, kOk, false, nullptr},
       // An open file can be removed or renamed over on POSIX only.
       {"the file removed", [this] { return std::remove(fs::NativePath(File()).c_str()) == 0; }, kOk, false, "1"},
       {"the file replaced by another database",
@@ -254,8 +254,8 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
 // the counter, or a link's target replaced, is seen by a new connection
 // only: the reopen opens anew, and reads what a new connection reads.
 TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
-  const std::string target = PathOf(machine_.scratch(), {"target.db"});
-  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const std::string target = In(machine_.scratch(), "target.db");
+  const std::string other = In(machine_.scratch(), "other.db");
   const struct {
     const char* what;
     bool link;  // the database's name is a link to `target`
@@ -317,7 +317,7 @@ TEST_F(DatabaseConnectionTest, KeptConnectionServesOnlyTheFileAsANewOneWould) {
 TEST_F(DatabaseConnectionTest, KeptConnectionReadsAWriteItsStampCannotTell) {
   TwoSecondTimesEnv env;
   const fs::ScopedEnv scoped(&env);
-  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const std::string other = In(machine_.scratch(), "other.db");
   const struct {
     const char* sql;
     bool kept;
@@ -351,7 +351,7 @@ TEST_F(DatabaseConnectionTest, KeptConnectionReadsAWriteItsStampCannotTell) {
 TEST_F(DatabaseConnectionTest, FileReplacedDuringTheOpenIsNotTakenForTheOneOpened) {
   CreateFile();
   ASSERT_EQ(RawDatabase(File()).Exec("INSERT INTO items VALUES ('a', 'first')"), SQLITE_OK);
-  const std::string other = PathOf(machine_.scratch(), {"other.db"});
+  const std::string other = In(machine_.scratch(), "other.db");
   ASSERT_TRUE(WriteWholeFile(other, ReadWholeFile(File())));
   ASSERT_EQ(RawDatabase(other).Exec("UPDATE items SET value = 'second'"), SQLITE_OK);
   // Renames the other file over the database's name just before the first
@@ -410,7 +410,7 @@ TEST_F(DatabaseConnectionTest, TablesWithoutVersionRecordsAreUsedUnchanged) {
 TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
   auto connection = Connect(kFailingSecondStep);
   EXPECT_EQ(connection->state(), Code::kUnusable);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kUnusable) << "a refused connection runs nothing";
   connection.reset();
 
   RawDatabase raw(File());
@@ -421,19 +421,19 @@ TEST_F(DatabaseConnectionTest, FailingLaterStepClosesButKeepsEarlierSteps) {
 TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
   auto connection = Connect(kFirstStepOnly, 2);
   EXPECT_EQ(connection->state(), Code::kMissingStep);
-  EXPECT_FALSE((connection->Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
+  EXPECT_EQ(connection->Execute("SELECT 1"), Code::kMissingStep) << "a refused connection runs nothing";
   connection.reset();
   RawDatabase raw(File());
   EXPECT_EQ(raw.Value("SELECT value FROM pcd_meta WHERE key = 'schema_version'"), "1");
 }
 
 TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
-  const std::vector<std::string> before = FolderEntries(machine_.scratch());
+  const std::vector<std::string> before = FolderNames(machine_.scratch());
   const std::string longName(300, 'n');
   DatabaseConnection connection(machine_.scratch(), longName, DatabaseOptions{kCountingSteps, 2, true});
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
-  EXPECT_FALSE((connection.Execute("SELECT 1")).ok()) << "a refused connection runs nothing";
-  EXPECT_EQ(FolderEntries(machine_.scratch()), before);
+  EXPECT_EQ(connection.Execute("SELECT 1"), Code::kInvalidArgument) << "a refused connection runs nothing";
+  EXPECT_EQ(FolderNames(machine_.scratch()), before);
 }
 
 TEST_F(DatabaseConnectionTest, ApplySchemaStepChecksItsArguments) {

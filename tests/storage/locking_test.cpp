@@ -12,6 +12,7 @@
 #include "storage/pdb_reader.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 
@@ -23,14 +24,14 @@ constexpr int kHoldMs = 6000;
 
 class LockingTest : public ::testing::Test {
  protected:
-  std::string StoreFolder() const { return PathOf(machine_.commonData(), {names::kConfigurationFolder}); }
-  std::string CacheFolder() const { return PathOf(machine_.commonData(), {names::kCacheFolder}); }
-  std::string PcdFile() const { return PathOf(StoreFolder(), {names::kConfigurationFile}); }
-  std::string CacheFile() const { return PathOf(CacheFolder(), {names::kCacheFile}); }
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
-  std::string Marker() const { return PathOf(machine_.scratch(), {"locked.marker"}); }
+  std::string StoreFolder() const { return In(machine_.commonData(), names::kConfigurationFolder); }
+  std::string CacheFolder() const { return In(machine_.commonData(), names::kCacheFolder); }
+  std::string PcdFile() const { return In(StoreFolder(), names::kConfigurationFile); }
+  std::string CacheFile() const { return In(CacheFolder(), names::kCacheFile); }
+  std::string CapsFolder() const { return In(machine_.commonData(), names::kPayloadsFolder); }
+  std::string BackupFolder() const { return In(machine_.commonData(), names::kBackupFolder); }
+  std::string PdbFile() const { return In(CapsFolder(), names::kPayloadsFile); }
+  std::string Marker() const { return In(machine_.scratch(), "locked.marker"); }
 
   // Writes and commits one record through a configuration handle.
   void Commit(bool cache, const char* key, const char* value) const {
@@ -170,7 +171,7 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
 // leaving the connection with no transaction. The next open gives the file
 // its schema, and the records are stored.
 TEST_F(LockingTest, RefusedSchemaCommitLeavesTheConnectionClean) {
-  ASSERT_TRUE(fs::EnsureFolder(CacheFolder()).ok());
+  ASSERT_OK(fs::EnsureFolder(CacheFolder()));
   ASSERT_TRUE(WriteWholeFile(CacheFile(), ""));
   std::unique_ptr<DomainStore> store;
   {

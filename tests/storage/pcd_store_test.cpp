@@ -23,10 +23,10 @@ namespace {
 
 class PcdStoreTest : public ::testing::Test {
  protected:
-  std::string StoreFolder() const { return PathOf(machine_.commonData(), {names::kConfigurationFolder}); }
-  std::string CacheFolder() const { return PathOf(machine_.commonData(), {names::kCacheFolder}); }
-  std::string PcdFile() const { return PathOf(StoreFolder(), {names::kConfigurationFile}); }
-  std::string CacheFile() const { return PathOf(CacheFolder(), {names::kCacheFile}); }
+  std::string StoreFolder() const { return In(machine_.commonData(), names::kConfigurationFolder); }
+  std::string CacheFolder() const { return In(machine_.commonData(), names::kCacheFolder); }
+  std::string PcdFile() const { return In(StoreFolder(), names::kConfigurationFile); }
+  std::string CacheFile() const { return In(CacheFolder(), names::kCacheFile); }
 
   std::unique_ptr<DomainStore> Open() const {
     std::unique_ptr<DomainStore> store;

@@ -22,6 +22,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/fault_env.h"
+#include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 
@@ -39,11 +40,11 @@ std::vector<std::string> ToStrings(const TextList& list) {
 
 class PdbReaderTest : public ::testing::Test {
  protected:
-  std::string CapsFolder() const { return PathOf(machine_.commonData(), {names::kPayloadsFolder}); }
-  std::string PdbFile() const { return PathOf(CapsFolder(), {names::kPayloadsFile}); }
-  std::string InstallerFile() const { return PathOf(CapsFolder(), {names::kInstallerFile}); }
-  std::string BackupFolder() const { return PathOf(machine_.commonData(), {names::kBackupFolder}); }
-  std::string BackupFile() const { return PathOf(BackupFolder(), {names::kInstallerFile}); }
+  std::string CapsFolder() const { return In(machine_.commonData(), names::kPayloadsFolder); }
+  std::string PdbFile() const { return In(CapsFolder(), names::kPayloadsFile); }
+  std::string InstallerFile() const { return In(CapsFolder(), names::kInstallerFile); }
+  std::string BackupFolder() const { return In(machine_.commonData(), names::kBackupFolder); }
+  std::string BackupFile() const { return In(BackupFolder(), names::kInstallerFile); }
 
   std::unique_ptr<PayloadDatabase> Open() const {
     std::unique_ptr<PayloadDatabase> database;
@@ -483,16 +484,16 @@ TEST_F(PdbReaderTest, FindingProductsMeetsWhatWalkingTheListMeets) {
   int number = 0;
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string folder = PathOf(machine_.commonData(), {"case", std::to_string(++number).c_str()});
+    const std::string folder = In(In(machine_.commonData(), "case"), std::to_string(++number));
     if (!c.schema.empty()) {
       MakeFolders(folder);
-      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}), true);
+      RawDatabase raw(In(folder, names::kPayloadsFile), true);
       ASSERT_EQ(raw.Exec(c.schema), SQLITE_OK);
     }
     std::unique_ptr<PayloadDatabase> db;
     ASSERT_OK(OpenPayloadDatabase(folder, &db));
     {
-      RawDatabase raw(PathOf(folder, {names::kPayloadsFile}));
+      RawDatabase raw(In(folder, names::kPayloadsFile));
       ASSERT_EQ(raw.Exec(c.rows), SQLITE_OK);
     }
     Transaction snapshot = db->BeginRead();
@@ -619,14 +620,14 @@ TEST_F(PdbReaderTest, BackupCopiesTheInstallersDatabase) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), content));
   EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, WithoutABackupFolderNothingIsCopied) {
   MakeFolders(CapsFolder());
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "installer"));
   EXPECT_EQ(BackUpInstallerDatabase(CapsFolder(), ""), Code::kNotFound);
-  EXPECT_EQ(FolderEntries(CapsFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(CapsFolder()), (std::vector<std::string>{names::kInstallerFile}));
   EXPECT_FALSE(IsFolderOnDisk(BackupFolder()));
 }
 
@@ -640,7 +641,7 @@ TEST_F(PdbReaderTest, EveryBackupRefreshesTheCopyWhole) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "second version"));
   ASSERT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), "second version");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, ABackupThatDiffersAnywhereIsReplaced) {
@@ -670,7 +671,7 @@ TEST_F(PdbReaderTest, ABackupThatHoldsTheSameBytesIsLeftAsItIs) {
   EXPECT_OK(BackUp());
   EXPECT_EQ(ReadWholeFile(BackupFile()), content);
   EXPECT_EQ(std::filesystem::last_write_time(path), old) << "an up-to-date backup is not written again";
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 }
 
 TEST_F(PdbReaderTest, NoInstallerDatabaseMeansNoCopy) {
@@ -683,11 +684,11 @@ TEST_F(PdbReaderTest, FailedReplacementLeavesTheTargetAndNoTemporaryCopy) {
   ASSERT_TRUE(WriteWholeFile(InstallerFile(), "new content of the installer database"));
   // A folder in the target's place can't be replaced by a file.
   MakeFolders(BackupFile());
-  ASSERT_TRUE(WriteWholeFile(PathOf(BackupFile(), {"inside"}), "previous"));
+  ASSERT_TRUE(WriteWholeFile(In(BackupFile(), "inside"), "previous"));
   EXPECT_EQ(BackUp(), Code::kFileError);
   EXPECT_TRUE(IsFolderOnDisk(BackupFile()));
-  EXPECT_EQ(ReadWholeFile(PathOf(BackupFile(), {"inside"})), "previous");
-  EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}))
+  EXPECT_EQ(ReadWholeFile(In(BackupFile(), "inside")), "previous");
+  EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}))
       << "no temporary copy may be left behind";
 }
 
@@ -713,7 +714,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
   const std::string content(150000, 'c');
   std::string sameSize = content;
   sameSize[100000] = 'x';
-  const std::string otherBackup = PathOf(BackupFolder(), {"other"});
+  const std::string otherBackup = In(BackupFolder(), "other");
   const struct {
     const char* change;
     std::function<void()> make;
@@ -741,13 +742,13 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
       {"backup: another file with the same bytes",
        [&] {
          ASSERT_TRUE(WriteWholeFile(otherBackup, ReadWholeFile(BackupFile())));
-         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+         ASSERT_OK(fs::MoveFileReplacing(otherBackup, BackupFile()));
        },
        true, false},
       {"backup: another file with other bytes",
        [&] {
          ASSERT_TRUE(WriteWholeFile(otherBackup, sameSize));
-         ASSERT_TRUE(fs::MoveFileReplacing(otherBackup, BackupFile()).ok());
+         ASSERT_OK(fs::MoveFileReplacing(otherBackup, BackupFile()));
        },
        true, true},
   };
@@ -780,7 +781,7 @@ TEST_F(PdbReaderTest, ARecordSparesTheComparisonOnlyWhileBothFilesAreUnchanged) 
     if (!test.copied) {
       EXPECT_EQ(std::filesystem::last_write_time(backupPath), before) << "an identical backup is not written";
     }
-    EXPECT_EQ(FolderEntries(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
+    EXPECT_EQ(FolderNames(BackupFolder()), (std::vector<std::string>{names::kInstallerFile}));
 
     env.FailNth(EnvCall::kAny, 0);
     EXPECT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
@@ -804,11 +805,11 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
     BackupRecord record;
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     FileStamp stamped;
-    ASSERT_TRUE(StampFile(InstallerFile(), &stamped).ok());
+    ASSERT_OK(StampFile(InstallerFile(), &stamped));
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
     ASSERT_TRUE(WriteWholeFile(InstallerFile(), second));
     FileStamp now;
-    ASSERT_TRUE(StampFile(InstallerFile(), &now).ok());
+    ASSERT_OK(StampFile(InstallerFile(), &now));
     // A two-second boundary fell between the stamp and the write: again.
     if (now != stamped) continue;
     ASSERT_OK(BackUpInstallerDatabase(CapsFolder(), BackupFolder(), &record));
@@ -822,7 +823,7 @@ TEST_F(PdbReaderTest, ARecordNeverVouchesForAStampTakenTooSoonAfterAWrite) {
 // spares the comparison of a file found under a link.
 TEST_F(PdbReaderTest, ARecordNeverVouchesForAFileUnderALink) {
   MakeFolders(CapsFolder());
-  const std::string real = PathOf(CapsFolder(), {"real.db"});
+  const std::string real = In(CapsFolder(), "real.db");
   ASSERT_TRUE(WriteWholeFile(real, "installer database"));
   std::error_code error;
   std::filesystem::create_symlink(std::filesystem::u8path(NativePath(real)),

@@ -37,19 +37,14 @@ constexpr char kCacheSchema[] =
 
 std::string Native(const std::string& path) { return NativePath(path); }
 
-bool Exists(const std::string& path) {
-  struct stat info;
-  return ::lstat(Native(path).c_str(), &info) == 0;
-}
-
 class SharedCacheTest : public ::testing::Test {
  protected:
   SharedCacheTest()
-      : folder_(PathOf(machine_.commonData(), {names::kCacheFolder})),
-        cache_(PathOf(folder_, {names::kCacheFile})),
-        private_(PathOf(machine_.scratch(), {"private"})),
-        secret_(PathOf(private_, {"secret.db"})),
-        inner_(PathOf(private_, {"inner"})) {
+      : folder_(In(machine_.commonData(), names::kCacheFolder)),
+        cache_(In(folder_, names::kCacheFile)),
+        private_(In(machine_.scratch(), "private")),
+        secret_(In(private_, "secret.db")),
+        inner_(In(private_, "inner")) {
     MakeFolders(inner_);
     {
       RawDatabase secret(secret_, true);
@@ -83,12 +78,12 @@ class SharedCacheTest : public ::testing::Test {
   }
 
   void Plant(const std::string& kind, const std::string& name) {
-    const std::string planted = Native(PathOf(folder_, {name.c_str()}));
+    const std::string planted = Native(In(folder_, name));
     ::unlink(planted.c_str());
     if (kind == "symbolic link") {
       ASSERT_EQ(::symlink(Native(secret_).c_str(), planted.c_str()), 0);
     } else if (kind == "dangling link") {
-      ASSERT_EQ(::symlink(Native(PathOf(inner_, {"created"})).c_str(), planted.c_str()), 0);
+      ASSERT_EQ(::symlink(Native(In(inner_, "created")).c_str(), planted.c_str()), 0);
     } else {
       ASSERT_EQ(::link(Native(secret_).c_str(), planted.c_str()), 0);
     }
@@ -100,8 +95,8 @@ class SharedCacheTest : public ::testing::Test {
     ASSERT_EQ(::stat(Native(secret_).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(info.st_nlink, 1u);
-    EXPECT_FALSE(Exists(PathOf(inner_, {"created"})));
-    EXPECT_FALSE(Exists(PathOf(inner_, {"created-journal"})));
+    EXPECT_FALSE(ExistsOnDisk(In(inner_, "created")));
+    EXPECT_FALSE(ExistsOnDisk(In(inner_, "created-journal")));
   }
 
   TestMachine machine_;
@@ -123,7 +118,7 @@ TEST_F(SharedCacheTest, PlantedLinksRefuseTheOpenAndAreRemoved) {
       std::unique_ptr<DomainStore> handle;
       EXPECT_EQ(Open(handle), Code::kAccessRefused);
       EXPECT_EQ(handle, nullptr);
-      EXPECT_FALSE(Exists(PathOf(folder_, {name})));
+      EXPECT_FALSE(ExistsOnDisk(In(folder_, name)));
       ExpectSecretsUntouched();
       EXPECT_OK(Write(kind));
       EXPECT_EQ(Stored(), kind);
@@ -158,10 +153,10 @@ TEST_F(SharedCacheTest, WriteAheadLogIsRefused) {
     ASSERT_EQ(cache.Value("PRAGMA journal_mode = WAL"), "wal");
   }
   std::unique_ptr<DomainStore> handle;
-  EXPECT_FALSE((Open(handle)).ok());
+  EXPECT_EQ(Open(handle), Code::kAccessRefused);
   EXPECT_EQ(handle, nullptr);
-  EXPECT_FALSE(Exists(cache_ + "-wal"));
-  EXPECT_FALSE(Exists(cache_ + "-shm"));
+  EXPECT_FALSE(ExistsOnDisk(cache_ + "-wal"));
+  EXPECT_FALSE(ExistsOnDisk(cache_ + "-shm"));
 }
 
 // A second process keeps planting links at the database's names while
@@ -171,7 +166,7 @@ TEST_F(SharedCacheTest, SessionsLoseNoRaceAgainstSwappedLinks) {
   if (swapper == 0) {
     const std::string journal = Native(cache_ + "-journal");
     const std::string database = Native(cache_);
-    const std::string spare = Native(PathOf(folder_, {"spare"}));
+    const std::string spare = Native(In(folder_, "spare"));
     for (unsigned i = 0;; ++i) {
       const std::string& target = (i & 4) != 0 ? database : journal;
       if ((i & 3) == 3) {
@@ -185,7 +180,7 @@ TEST_F(SharedCacheTest, SessionsLoseNoRaceAgainstSwappedLinks) {
         if ((i & 1) != 0) {
           ::symlink(Native(secret_).c_str(), spare.c_str());
         } else if ((i & 2) != 0) {
-          ::symlink(Native(PathOf(inner_, {"created"})).c_str(), spare.c_str());
+          ::symlink(Native(In(inner_, "created")).c_str(), spare.c_str());
         } else {
           ::link(Native(secret_).c_str(), spare.c_str());
         }
@@ -204,7 +199,7 @@ TEST_F(SharedCacheTest, SessionsLoseNoRaceAgainstSwappedLinks) {
   ::kill(swapper, SIGKILL);
   ::waitpid(swapper, nullptr, 0);
   // What the planter left at the names, as it was killed.
-  for (const std::string& planted : {PathOf(folder_, {"spare"}), cache_ + "-journal", cache_}) {
+  for (const std::string& planted : {In(folder_, "spare"), cache_ + "-journal", cache_}) {
     struct stat info;
     if (::lstat(Native(planted).c_str(), &info) == 0 && (S_ISLNK(info.st_mode) || info.st_nlink > 1)) {
       ::unlink(Native(planted).c_str());

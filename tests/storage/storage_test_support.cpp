@@ -1,10 +1,8 @@
 #include "storage_test_support.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <cstdlib>
-#include <filesystem>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,52 +12,6 @@
 #include "fs/platform.h"
 
 using namespace customhooks::fs;
-
-namespace stdfs = std::filesystem;
-
-namespace {
-
-stdfs::path OnDisk(const std::string& path) { return stdfs::u8path(NativePath(path)); }
-
-
-}  // namespace
-
-std::string PathOf(const std::string& base, std::initializer_list<const char*> parts) {
-  std::string path = base;
-  for (const char* part : parts) {
-    std::string joined;
-    EXPECT_TRUE(JoinPath(path, part, &joined).ok()) << path << " + " << part;
-    path = joined;
-  }
-  return path;
-}
-
-bool IsFileOnDisk(const std::string& path) {
-  std::error_code ec;
-  return stdfs::is_regular_file(OnDisk(path), ec);
-}
-
-bool IsFolderOnDisk(const std::string& path) {
-  std::error_code ec;
-  return stdfs::is_directory(OnDisk(path), ec);
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (stdfs::directory_iterator it(OnDisk(folder), ec); !ec && it != stdfs::directory_iterator();
-       it.increment(ec)) {
-    names.push_back(it->path().filename().u8string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-void MakeFolders(const std::string& folder) {
-  std::error_code ec;
-  stdfs::create_directories(OnDisk(folder), ec);
-  ASSERT_FALSE(ec) << folder << ": " << ec.message();
-}
 
 RawDatabase::RawDatabase(const std::string& path, bool create) {
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
@@ -194,9 +146,5 @@ bool operator==(const Status& status, const Outcome& expected) {
 }
 
 bool operator!=(const Status& status, const Outcome& expected) { return !(status == expected); }
-
-void PrintTo(Code code, std::ostream* out) { *out << StatusDomainOf(code).codeName(static_cast<int>(code)); }
-
-
 
 }  // namespace customhooks::storage

@@ -4,7 +4,6 @@
 #define CUSTOMHOOKS_TESTS_STORAGE_STORAGE_TEST_SUPPORT_H_
 
 #include <chrono>
-#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -17,6 +16,7 @@
 #include "storage/pdb_reader.h"
 #include "storage/storage_status.h"
 #include "support/child_process.h"
+#include "support/disk.h"
 #include "support/status_test_support.h"
 
 struct sqlite3;
@@ -32,23 +32,8 @@ inline constexpr Outcome kOk = std::nullopt;
 // expected code (its context is not compared).
 bool operator==(const Status& status, const Outcome& expected);
 bool operator!=(const Status& status, const Outcome& expected);
-// gtest prints a code by its name.
-void PrintTo(Code code, std::ostream* out);
 
 }  // namespace customhooks::storage
-
-// `base` joined with each of `parts` in turn ("\" separated, as the module
-// builds its paths).
-std::string PathOf(const std::string& base, std::initializer_list<const char*> parts);
-
-// True when the path is an existing file / folder (checked with the C++
-// library, not with the module's own file system layer).
-bool IsFileOnDisk(const std::string& path);
-bool IsFolderOnDisk(const std::string& path);
-// Names inside a folder, sorted.
-std::vector<std::string> FolderEntries(const std::string& folder);
-// Creates the folder with its parents.
-void MakeFolders(const std::string& folder);
 
 // An SQLite connection of the test's own, independent of the module's.
 class RawDatabase {

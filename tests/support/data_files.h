@@ -13,6 +13,8 @@
 // `file` in `folder`.
 inline std::string DataFile(const char* folder, const char* file) { return std::string(folder) + "\\" + file; }
 
+// The configuration records (pcd.db), the agreement records (cache.db) and
+// the installer's payload records (pdb.db).
 inline std::string ConfigurationDatabase() {
   return DataFile(customhooks::names::kConfigurationFolder, customhooks::names::kConfigurationFile);
 }

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include "fs/files.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 
 using customhooks::fs::NativePath;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+// The list for a folder that everyone may write to (`allowWrite`) or only read.
 std::string DescribeFolderAccess(bool allowWrite);
 
 #endif  // CUSTOMHOOKS_TESTS_SUPPORT_FOLDER_ACCESS_TEXT_H_

@@ -3,8 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <thread>
 
@@ -14,11 +12,10 @@
 #include <windows.h>
 #endif
 
-#include "fs/files.h"
 #include "fs/folders.h"
+#include "support/disk.h"
 
 using customhooks::fs::LocateCommonFilesFolder;
-using customhooks::fs::NativePath;
 
 namespace stdfs = std::filesystem;
 
@@ -32,25 +29,6 @@ void SetTestEnv(const char* name, const char* value) {
     unsetenv(name);
   }
 #endif
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(stdfs::u8path(NativePath(path)), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(stdfs::u8path(NativePath(path)), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
-}
-
-bool MakeReadOnly(const std::string& path) {
-  std::error_code ec;
-  stdfs::permissions(stdfs::u8path(NativePath(path)),
-                     stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
-                     stdfs::perm_options::remove, ec);
-  return !ec;
 }
 
 bool RunningUnderWine() {
@@ -82,12 +60,12 @@ TestMachine::TestMachine() {
   }
   commonData_ = commonFiles + "\\Orvik";
   std::error_code ec;
-  stdfs::remove_all(stdfs::u8path(NativePath(commonData_)), ec);
+  stdfs::remove_all(OnDisk(commonData_), ec);
 }
 
 TestMachine::~TestMachine() {
   std::error_code ec;
-  if (!commonData_.empty()) stdfs::remove_all(stdfs::u8path(NativePath(commonData_)), ec);
+  if (!commonData_.empty()) stdfs::remove_all(OnDisk(commonData_), ec);
   // Read-only leftovers must not stop the clean-up.
   for (auto it = stdfs::recursive_directory_iterator(stdfs::u8path(scratch_), ec);
        !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {

@@ -37,15 +37,6 @@ class TestMachine {
 // Sets (or, with a null value, removes) an environment variable.
 void SetTestEnv(const char* name, const char* value);
 
-// Reads a whole file; empty when it cannot be read.
-std::string ReadWholeFile(const std::string& path);
-// Writes a whole file, creating or truncating it. True on success.
-bool WriteWholeFile(const std::string& path, const std::string& bytes);
-
-// Removes every write permission of the file (on Windows: sets the
-// read-only attribute). True on success.
-bool MakeReadOnly(const std::string& path);
-
 // Waits until a stamp of any file changed so far is clear of the file
 // system's timestamp granularity (the kernel's clock tick, under Wine too;
 // fs::FileStamp::racy): a change after it gets a later time, and a test
