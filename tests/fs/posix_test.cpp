@@ -2,10 +2,8 @@
 // GrantFolderAccess leaves, and what another user may do afterwards.
 #include <acl/libacl.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 #include "fs/access.h"
 #include "fs/files.h"
 #include "support/disk.h"
+#include "support/plain_user_posix.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
@@ -39,21 +38,6 @@ std::string AccessList(const std::string& path, acl_type_t type) {
   ::acl_free(text);
   ::acl_free(acl);
   return result;
-}
-
-// Runs `action` as the user "nobody" in a child process; its exit status
-// says whether the action succeeded.
-bool AsNobody(const std::string& path, bool (*action)(const std::string&)) {
-  const passwd* nobody = ::getpwnam("nobody");
-  if (nobody == nullptr) return false;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(2);
-    ::_exit(action(path) ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool CreateFileIn(const std::string& folder) {
@@ -160,18 +144,17 @@ TEST_F(GrantTest, KeepsExecuteAndReadOnlyOfFiles) {
 }
 
 TEST_F(GrantTest, AnotherUserMayWriteOnlyWhenAllowed) {
-  if (::geteuid() != 0) GTEST_SKIP() << "switching to the user nobody needs root";
-  if (::getpwnam("nobody") == nullptr) GTEST_SKIP() << "no user nobody";
+  if (!CanActAsPlainUser()) GTEST_SKIP() << "needs root and the user nobody";
   // The scratch folder itself must let others through.
   ::chmod(NativePath(machine_.scratch()).c_str(), 0755);
 
   GrantFolderAccess(folder_, false);
-  EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
-  EXPECT_FALSE(AsNobody(folder_, CreateFileIn));
+  EXPECT_TRUE(AsPlainUser([this] { return ReadFileIn(folder_); }));
+  EXPECT_FALSE(AsPlainUser([this] { return CreateFileIn(folder_); }));
 
   GrantFolderAccess(folder_, true);
-  EXPECT_TRUE(AsNobody(folder_, ReadFileIn));
-  EXPECT_TRUE(AsNobody(folder_, CreateFileIn));
+  EXPECT_TRUE(AsPlainUser([this] { return ReadFileIn(folder_); }));
+  EXPECT_TRUE(AsPlainUser([this] { return CreateFileIn(folder_); }));
 }
 
 bool WriteDocumentIn(const std::string& folder) {
@@ -182,16 +165,15 @@ bool WriteDocumentIn(const std::string& folder) {
 // A writable file in a folder that forbids new files: the temporary file
 // can't be made, so the file is written in place.
 TEST_F(GrantTest, WritableFileInAFolderThatForbidsNewFiles) {
-  if (::geteuid() != 0) GTEST_SKIP() << "switching to the user nobody needs root";
-  if (::getpwnam("nobody") == nullptr) GTEST_SKIP() << "no user nobody";
+  if (!CanActAsPlainUser()) GTEST_SKIP() << "needs root and the user nobody";
   ::chmod(NativePath(machine_.scratch()).c_str(), 0755);
   ::chmod(NativePath(folder_).c_str(), 0755);
   for (const char* name : {"doc.xml", "copy.xml"}) {
     ASSERT_TRUE(WriteWholeFile(In(folder_, name), "old"));
     ::chmod(NativePath(In(folder_, name)).c_str(), 0666);
   }
-  EXPECT_FALSE(AsNobody(folder_, CreateFileIn));
-  EXPECT_TRUE(AsNobody(folder_, WriteDocumentIn));
+  EXPECT_FALSE(AsPlainUser([this] { return CreateFileIn(folder_); }));
+  EXPECT_TRUE(AsPlainUser([this] { return WriteDocumentIn(folder_); }));
   EXPECT_EQ(ReadWholeFile(In(folder_, "doc.xml")), "new");
   EXPECT_EQ(ReadWholeFile(In(folder_, "copy.xml")), "new");
   EXPECT_EQ(FolderNames(folder_), (std::vector<std::string>{"copy.xml", "doc.xml", "pcd.db", "sub"}));

@@ -5,7 +5,6 @@
 // own; and what the umask and stored values would otherwise change. The
 // planting is done by the user "nobody" in a child process.
 #include <fcntl.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -13,7 +12,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include "samplesuite/sample_machine.h"
 #include "support/disk.h"
 #include "support/hot_journal.h"
+#include "support/plain_user_posix.h"
 #include "support/test_machine.h"
 #include "storage/product_names.h"
 #include "support/data_files.h"
@@ -41,23 +40,6 @@ struct stat StatOf(const std::string& native) {
   struct stat info = {};
   EXPECT_EQ(::lstat(native.c_str(), &info), 0) << native;
   return info;
-}
-
-const passwd* PlainUser() { return ::getpwnam("nobody"); }
-
-// Runs `action` as the plain user in a child process; true when it
-// succeeded there.
-bool AsPlainUser(const std::function<bool()>& action) {
-  const passwd* user = PlainUser();
-  if (user == nullptr) return false;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(user->pw_gid) != 0 || ::setuid(user->pw_uid) != 0) ::_exit(2);
-    ::_exit(action() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 bool WriteBytes(const std::string& native, const std::string& bytes) {
@@ -84,7 +66,7 @@ const std::string kCostly = "length(upper(hex(zeroblob(499999999))))";
 class PlantedCache : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::geteuid() != 0 || PlainUser() == nullptr) GTEST_SKIP() << "needs root and the user nobody";
+    if (!CanActAsPlainUser()) GTEST_SKIP() << "needs root and the user nobody";
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
     properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
     first_ = CloseInstallSession(properties_);
