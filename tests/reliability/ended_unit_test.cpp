@@ -38,8 +38,8 @@ std::optional<std::string> Stored(const std::string& file, const std::string& ke
 TEST(EndedUnit, WritesAfterSqliteEndedTheTransactionBelongToTheUnit) {
   ASSERT_TRUE(sqlitefaults::Install());
   TestMachine machine;
-  const std::string folder = machine.commonData() + "\\\\" + customhooks::names::kConfigurationFolder;
-  const std::string file = folder + "\\\\" + customhooks::names::kConfigurationFile;
+  const std::string folder = machine.commonData() + "\\" + customhooks::names::kConfigurationFolder;
+  const std::string file = folder + "\\" + customhooks::names::kConfigurationFile;
   for (const bool commit : {true, false}) {
     SCOPED_TRACE(commit ? "committed" : "rolled back");
     std::unique_ptr<DomainStore> store;
