@@ -172,10 +172,10 @@ const char* FolderVariable(SpecialFolder folder) {
   return "ProgramData";
 }
 
-// The variable's value, read now; nothing when it is unset or empty.
-std::optional<std::u16string> ReadFolderVariable(SpecialFolder folder) {
+// The variable's value, read now; "" when it is unset or empty.
+std::u16string ReadFolderVariable(SpecialFolder folder) {
   const char* value = std::getenv(FolderVariable(folder));
-  if (value == nullptr || *value == '\0') return std::nullopt;
+  if (value == nullptr) return std::u16string();
   return emulation::DecodeUtf8(value, std::strlen(value));
 }
 
@@ -195,9 +195,8 @@ bool IsLinkAt(const std::string& native) {
 class PosixEnv final : public Env {
  public:
   Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
-    std::optional<std::u16string> variable = ReadFolderVariable(folder);
-    if (!variable) return Code::kNotFound;
-    std::u16string found = std::move(*variable);
+    std::u16string found = ReadFolderVariable(folder);
+    if (found.empty()) return Code::kNotFound;
     if (found.size() >= 1024) return Code::kBadPath;
     if (create) {
       const std::string native = Native(found);
@@ -212,9 +211,8 @@ class PosixEnv final : public Env {
   }
 
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
-    std::optional<std::u16string> variable = ReadFolderVariable(folder);
-    if (!variable) return Code::kNotFound;
-    std::u16string found = std::move(*variable);
+    std::u16string found = ReadFolderVariable(folder);
+    if (found.empty()) return Code::kNotFound;
     if (found.size() >= platform::kMaxPath) {
       path->reset();
     } else {

@@ -51,8 +51,7 @@ Status HeldFolder::Remove(const std::string& name, bool flush) const {
   if (folder_ == nullptr || name.empty() || name.find_first_of("\\/") != std::string::npos) {
     return Code::kAccessDenied;
   }
-  return UnlessOutOfMemory(Code::kNoMemory,
-                                 [&] { return platform::RemoveFromCheckedFolder(*folder_, name, flush); });
+  return UnlessOutOfMemory(Code::kNoMemory, [&] { return platform::RemoveFromCheckedFolder(*folder_, name, flush); });
 }
 
 CheckedFolderScope::CheckedFolderScope(const HeldFolder& folder) : previous_(activeFolder) {
