@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "fs/env.h"
@@ -153,18 +154,19 @@ std::wstring WideNative(const std::string& text) {
 
 std::size_t LastSeparator(const std::wstring& path) { return path.find_last_of(L"\\/"); }
 
-// The facts of an opened handle; false when the system gives none.
-bool FactsOf(HANDLE handle, OpenedFacts& facts) {
+// The facts of an opened handle; nothing when the system gives none.
+std::optional<OpenedFacts> FactsOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!::GetFileInformationByHandle(handle, &info)) return false;
+  if (!::GetFileInformationByHandle(handle, &info)) return std::nullopt;
   const std::wstring finalPath = FinalPath(handle);
-  if (finalPath.empty()) return false;
+  if (finalPath.empty()) return std::nullopt;
+  OpenedFacts facts;
   facts.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
   facts.reparsePoint = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   facts.links = info.nNumberOfLinks;
   facts.volume = info.dwVolumeSerialNumber;
   facts.finalPath.assign(finalPath.begin(), finalPath.end());
-  return true;
+  return facts;
 }
 
 using CreateFileFunction = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
@@ -558,11 +560,12 @@ CheckedFolder* HoldingFolder(LPCWSTR path) {
 // folder, a file on a disk (no device or pipe), and nothing else has its
 // content.
 bool InCheckedFolder(const CheckedFolder& folder, LPCWSTR path, HANDLE file) {
-  OpenedFacts facts;
-  if (::GetFileType(file) != FILE_TYPE_DISK || !FactsOf(file, facts)) return false;
+  if (::GetFileType(file) != FILE_TYPE_DISK) return false;
+  const std::optional<OpenedFacts> facts = FactsOf(file);
+  if (!facts) return false;
   const std::wstring name(path);
   const std::wstring leaf = name.substr(LastSeparator(name) + 1);
-  return IsOwnFile(facts, folder.facts, std::u16string(leaf.begin(), leaf.end()));
+  return IsOwnFile(*facts, folder.facts, std::u16string(leaf.begin(), leaf.end()));
 }
 
 HANDLE WINAPI CheckedCreateFile(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -607,9 +610,9 @@ CheckedFolder* OpenCheckedFolder(const std::string& folder) {
   UniqueHandle opened = OwnHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING,
                                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  OpenedFacts facts;
-  if (!opened || !FactsOf(opened.get(), facts) || !IsOwnFolder(facts)) return nullptr;
-  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), facts};
+  const std::optional<OpenedFacts> facts = opened ? FactsOf(opened.get()) : std::nullopt;
+  if (!facts || !IsOwnFolder(*facts)) return nullptr;
+  auto* checked = new (std::nothrow) CheckedFolder{nullptr, std::wstring(), *facts};
   if (checked == nullptr) return nullptr;
   checked->path.swap(path);
   checked->handle = opened.release();

@@ -310,12 +310,12 @@ void FileCloser::operator()(std::FILE* f) const {
   if (f != nullptr) std::fclose(f);
 }
 
-Status OpenFileShared(const std::string& path, const char* mode, UniqueFile& file) {
+Status OpenFileShared(const std::string& path, const char* mode, UniqueFile* file) {
   if (mode == nullptr) return Code::kBadPath;
-  return Run([&path, mode, &file] {
+  return Run([&path, mode, file] {
     std::FILE* opened = nullptr;
     Status status = CurrentEnv()->OpenShared(Wide(path), mode, &opened);
-    if (status.ok()) file.reset(opened);
+    if (status.ok()) file->reset(opened);
     return status;
   });
 }

@@ -156,7 +156,7 @@ using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 // Opens the file with a C runtime mode ("rb", "wb", ...) and no sharing
 // restriction (other processes may read and write it meanwhile); a writing
 // mode is refused on a read-only file. kBadPath for a null mode.
-Status OpenFileShared(const std::string& path, const char* mode, UniqueFile& file);
+Status OpenFileShared(const std::string& path, const char* mode, UniqueFile* file);
 
 // A file opened for reading, or what stands in its place.
 struct OpenedForReading {

@@ -238,7 +238,7 @@ void UpdateDriverPayloadEntry(const std::string& productCode, const IntegrationS
   // (see OpenConfigurationDatabase); the driver records live in the
   // configuration database, so only a failure without a handle stops this
   // step.
-  if (!OpenConfigurationDatabase(databases, pcd) && !pcd) {
+  if (!OpenConfigurationDatabase(databases, &pcd) && !pcd) {
     session.LogPrefixed({"Error opening pcd session"});
     return;
   }

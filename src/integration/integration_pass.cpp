@@ -131,7 +131,7 @@ ProductOutcome ProductRun::Run() {
   // A failure that still hands out the store is the cache database's alone
   // (see OpenConfigurationStore): the failure is logged, and the
   // configuration records are read through the store all the same.
-  if (!OpenConfigurationDatabase(databases_, pcd)) {
+  if (!OpenConfigurationDatabase(databases_, &pcd)) {
     Log({"PCDOpen failed"});
   } else {
     Log({"Opened PCD session"});
@@ -259,7 +259,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
 
 void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomain) const {
   StoreConnection cache;
-  if (!OpenCacheDatabase(databases_, cache) || !eulaSubdomain) {
+  if (!OpenCacheDatabase(databases_, &cache) || !eulaSubdomain) {
     Log({"PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"});
     return;
   }

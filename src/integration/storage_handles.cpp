@@ -58,8 +58,8 @@ void StoreConnection::Hold(Entry& entry) {
   }
 }
 
-bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd) {
-  pcd.reset();
+bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection* pcd) {
+  pcd->reset();
   const std::optional<std::string> common = LocateCommonDataFolder();
   if (!common) return false;
   const std::optional<std::string> folder = DataFolderIn(*common, DataFolder::kConfiguration);
@@ -70,19 +70,19 @@ bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd
   const bool opened =
       storage::OpenConfigurationStore(*folder, *cacheFolder, &configuration.database, &cache.database).ok();
   cache.inUse = false;
-  pcd.Hold(configuration);
+  pcd->Hold(configuration);
   return opened;
 }
 
-bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache) {
-  cache.reset();
+bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection* cache) {
+  cache->reset();
   const std::optional<std::string> common = LocateCommonDataFolder();
   const std::optional<std::string> folder = common ? DataFolderIn(*common, DataFolder::kCache) : std::nullopt;
   if (!folder) return false;
   auto& entry = databases.cache_.Take();
   // A refused open leaves the entry empty, and Hold gives it back.
   const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, *folder, &entry.database).ok();
-  cache.Hold(entry);
+  cache->Hold(entry);
   return opened;
 }
 

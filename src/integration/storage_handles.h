@@ -65,8 +65,8 @@ class SessionDatabases {
 
  private:
   friend class PayloadConnection;
-  friend bool OpenConfigurationDatabase(SessionDatabases&, class StoreConnection&);
-  friend bool OpenCacheDatabase(SessionDatabases&, class StoreConnection&);
+  friend bool OpenConfigurationDatabase(SessionDatabases&, class StoreConnection*);
+  friend bool OpenCacheDatabase(SessionDatabases&, class StoreConnection*);
 
   ConnectionPool<storage::PayloadDatabase> payloads_;
   // What the pass's backups of "caps.db" found.
@@ -122,8 +122,8 @@ class StoreConnection {
 
  private:
   using Entry = ConnectionPool<storage::DomainStore>::Entry;
-  friend bool OpenConfigurationDatabase(SessionDatabases&, StoreConnection&);
-  friend bool OpenCacheDatabase(SessionDatabases&, StoreConnection&);
+  friend bool OpenConfigurationDatabase(SessionDatabases&, StoreConnection*);
+  friend bool OpenCacheDatabase(SessionDatabases&, StoreConnection*);
   // Takes `entry` when it holds an open store; gives an empty one back.
   void Hold(Entry& entry);
   Entry* entry_ = nullptr;
@@ -131,13 +131,13 @@ class StoreConnection {
 
 // The configuration store on the product's configuration and cache folders
 // (storage::OpenConfigurationStore). False when the folders cannot be
-// located or opening fails. `pcd` then holds whatever store was handed out:
+// located or opening fails. `*pcd` then holds whatever store was handed out:
 // when only the cache database fails, the configuration store is open.
-bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection& pcd);
+bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection* pcd);
 
-// The cache database in the product's cache folder. False, `cache` empty,
+// The cache database in the product's cache folder. False, `*cache` empty,
 // when the folder cannot be located or the database cannot be opened.
-bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection& cache);
+bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection* cache);
 
 }  // namespace customhooks::integration
 

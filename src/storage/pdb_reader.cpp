@@ -102,7 +102,7 @@ bool SameContent(const std::string& first, const std::string& second) {
   if (!buffer) return false;
   UniqueFile a;
   UniqueFile b;
-  if (!OpenFileShared(first, "rb", a).ok() || !OpenFileShared(second, "rb", b).ok()) return false;
+  if (!OpenFileShared(first, "rb", &a).ok() || !OpenFileShared(second, "rb", &b).ok()) return false;
   char* const left = buffer.get();
   char* const right = buffer.get() + kChunk;
   for (;;) {

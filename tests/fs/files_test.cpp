@@ -376,26 +376,26 @@ TEST_F(FilesTest, StampOfNothingLeavesTheStampAlone) {
 TEST_F(FilesTest, OpenSharedAllowsOtherOpenings) {
   const std::string path = Path("shared");
   UniqueFile writer;
-  ASSERT_OK(OpenFileShared(path, "wb", writer));
+  ASSERT_OK(OpenFileShared(path, "wb", &writer));
   ASSERT_TRUE(writer);
   ASSERT_GE(std::fputs("abc", writer.get()), 0);
   std::fflush(writer.get());
   UniqueFile reader;
-  ASSERT_OK(OpenFileShared(path, "rb", reader));
+  ASSERT_OK(OpenFileShared(path, "rb", &reader));
   ASSERT_TRUE(reader);
   char text[8] = {};
   EXPECT_EQ(std::fread(text, 1, sizeof text - 1, reader.get()), 3u);
   EXPECT_STREQ(text, "abc");
   UniqueFile second;
-  EXPECT_OK(OpenFileShared(path, "ab", second));
+  EXPECT_OK(OpenFileShared(path, "ab", &second));
   EXPECT_TRUE(second);
 }
 
 TEST_F(FilesTest, OpenSharedFailures) {
   UniqueFile file;
-  EXPECT_EQ(OpenFileShared(Path("missing"), "rb", file), Code::kNotFound);
-  EXPECT_EQ(OpenFileShared(Path("x"), nullptr, file), Code::kBadPath);
-  EXPECT_EQ(OpenFileShared(In(Path("no-folder"), "x"), "wb", file), Code::kNotFound);
+  EXPECT_EQ(OpenFileShared(Path("missing"), "rb", &file), Code::kNotFound);
+  EXPECT_EQ(OpenFileShared(Path("x"), nullptr, &file), Code::kBadPath);
+  EXPECT_EQ(OpenFileShared(In(Path("no-folder"), "x"), "wb", &file), Code::kNotFound);
   EXPECT_FALSE(file);
   EXPECT_FALSE(PathExists(Path("no-folder")));
 }
@@ -407,7 +407,7 @@ TEST_F(FilesTest, OpenSharedRefusesWritingReadOnlyFile) {
   const std::string file = File("ro", "kept");
   ASSERT_TRUE(SetReadOnly(file, true));
   UniqueFile opened;
-  EXPECT_EQ(OpenFileShared(file, "wb", opened), Code::kAccessDenied);
+  EXPECT_EQ(OpenFileShared(file, "wb", &opened), Code::kAccessDenied);
   EXPECT_FALSE(opened);
   EXPECT_EQ(ReadWholeFile(file), "kept");
 }
@@ -450,7 +450,7 @@ TEST_F(FilesTest, OpenForReadingLetsOthersWriteMeanwhile) {
   ASSERT_OK(OpenForReading(path, &opened));
   ASSERT_EQ(opened.found, Found::kFile);
   UniqueFile writer;
-  EXPECT_OK(OpenFileShared(path, "ab", writer));
+  EXPECT_OK(OpenFileShared(path, "ab", &writer));
   EXPECT_TRUE(writer);
 }
 
@@ -485,7 +485,7 @@ TEST_F(FilesTest, WriteDurablyFailures) {
 TEST_F(FilesTest, WriteDurablyWhileTheTargetIsOpen) {
   const std::string path = File("doc.xml", "old");
   UniqueFile reader;
-  ASSERT_OK(OpenFileShared(path, "rb", reader));
+  ASSERT_OK(OpenFileShared(path, "rb", &reader));
   EXPECT_OK(WriteFileDurably(path, "new"));
   reader.reset();
   EXPECT_EQ(ReadWholeFile(path), "new");

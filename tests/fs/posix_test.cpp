@@ -246,7 +246,7 @@ TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   ::chmod(NativePath(file).c_str(), 0444);
   EXPECT_EQ(RemoveFile(file), Code::kAccessDenied);
   UniqueFile opened;
-  EXPECT_EQ(OpenFileShared(file, "r+b", opened), Code::kAccessDenied);
+  EXPECT_EQ(OpenFileShared(file, "r+b", &opened), Code::kAccessDenied);
   EXPECT_FALSE(opened);
   EXPECT_OK(ClearFileAttributes(file));
   EXPECT_EQ(Mode(file), 0644u);

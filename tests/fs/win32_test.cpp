@@ -121,7 +121,7 @@ TEST(WriteFileDurablyOnWindows, WritesInPlaceWhenTheOpenTargetCannotBeReplaced) 
   ASSERT_TRUE(WriteWholeFile(source, "new"));
   ASSERT_TRUE(WriteWholeFile(target, "old content"));
   UniqueFile reader;
-  ASSERT_OK(OpenFileShared(target, "rb", reader));
+  ASSERT_OK(OpenFileShared(target, "rb", &reader));
 
   // Opened without delete sharing, the target cannot be replaced...
   EXPECT_FALSE(MoveFileReplacing(source, target).ok());

@@ -125,7 +125,7 @@ struct CopyFiles {
     }
     customhooks::integration::SessionDatabases databases;
     customhooks::integration::StoreConnection cache;
-    if (!customhooks::integration::OpenCacheDatabase(databases, cache)) ::_exit(5);
+    if (!customhooks::integration::OpenCacheDatabase(databases, &cache)) ::_exit(5);
     customhooks::storage::Transaction batch = cache->Begin();
     for (int r = 0; r < kBatchRecords; ++r) {
       if (!cache->Set(1, kBatchSubdomain, "r" + std::to_string(r), DateOf(k)).ok()) ::_exit(10);

@@ -181,7 +181,7 @@ TEST(NewDatabases, FlushTheirFolder) {
     env.FailNth(EnvCall::kAny, 0);
     customhooks::integration::SessionDatabases databases;
     customhooks::integration::StoreConnection store;
-    ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(databases, store));
+    ASSERT_TRUE(customhooks::integration::OpenConfigurationDatabase(databases, &store));
     ASSERT_OK(store->Close());
     EXPECT_EQ(folderFlushes(), expected) << (expected != 0 ? "pcd.db and cache.db created" : "both there already");
   }

@@ -130,8 +130,8 @@ bool SetConfigRecord(const std::string& subdomain, const std::string& key, const
                      bool cache) {
   integration::SessionDatabases databases;
   integration::StoreConnection store;
-  const bool opened = cache ? integration::OpenCacheDatabase(databases, store)
-                            : integration::OpenConfigurationDatabase(databases, store);
+  const bool opened = cache ? integration::OpenCacheDatabase(databases, &store)
+                            : integration::OpenConfigurationDatabase(databases, &store);
   if (!store) return false;
   const bool stored = opened && store->Set(names::kConfigDomain, subdomain, key, value).ok();
   return store->Close().ok() && stored;
@@ -140,7 +140,7 @@ bool SetConfigRecord(const std::string& subdomain, const std::string& key, const
 bool DeleteConfigRecord(const std::string& subdomain, const std::string& key) {
   integration::SessionDatabases databases;
   integration::StoreConnection store;
-  const bool opened = integration::OpenConfigurationDatabase(databases, store);
+  const bool opened = integration::OpenConfigurationDatabase(databases, &store);
   if (!store) return false;
   const bool deleted = opened && store->Delete(names::kConfigDomain, subdomain, key).ok();
   return store->Close().ok() && deleted;
