@@ -22,7 +22,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <iterator>
 #include <string>
@@ -43,12 +42,6 @@ using customhooks::integration::ProductStep;
 using customhooks::integration::SuiteProduct;
 
 const char kInstallLanguage[] = "fr_MA";
-
-// The module's "\"-separated path as POSIX takes it.
-std::string Native(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
 
 // The folder part of a native path, with its final "/".
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
@@ -226,7 +219,7 @@ std::vector<ProductRow> FindProducts(const Connection& pdb) {
 // The install folder of a document at <folder>RMT\application.xml, as
 // POSIX takes it.
 std::string InstallFolder(const std::string& document) {
-  return Native(document.substr(0, document.find("RMT\\application.xml")));
+  return Slashed(document.substr(0, document.find("RMT\\application.xml")));
 }
 
 }  // namespace
@@ -366,7 +359,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     entries["installedLanguages"] = languages;
     const std::string text = customhooks::pcf::FormatDocument(document.payloadCode, document.sections);
     const std::string shared = common + "PCF/" + document.payloadCode + "." + entries["LicensingCode"] + ".xml";
-    const std::string own = Native(documentPath);
+    const std::string own = Slashed(documentPath);
     if (!WriteDurably(shared, text) || !FlushFolder(FolderOf(shared)) || !WriteDurably(own, text) ||
         !FlushFolder(FolderOf(own))) {
       error = "the floor cannot write the document";

@@ -22,12 +22,6 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-// The module's "\"-separated path as POSIX takes it.
-std::string NativePath(std::string path) {
-  std::replace(path.begin(), path.end(), '\\', '/');
-  return path;
-}
-
 std::string ReadBytes(const stdfs::path& file) {
   std::ostringstream bytes;
   bytes << std::ifstream(file, std::ios::binary).rdbuf();
@@ -131,7 +125,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   ScaledMachine machine;
   std::string error;
   ASSERT_TRUE(PrepareMachine(root.string(), scale, machine, error)) << error;
-  const stdfs::path document = NativePath(machine.suite.secondProductDocument);
+  const stdfs::path document = Slashed(machine.suite.secondProductDocument);
   const std::string installedDocument = ReadBytes(document);
   // Every measured session starts after an earlier one; then the installer
   // changes "caps.db", lays down the product's document and English
@@ -141,7 +135,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   ASSERT_TRUE(SessionSucceeded(RunModuleSession(machine), error)) << error;
   ASSERT_TRUE(TouchInstallerDatabase(error)) << error;
   std::ofstream(document, std::ios::binary) << installedDocument;
-  const stdfs::path settings = NativePath(machine.suite.firstProductFolder);
+  const stdfs::path settings = Slashed(machine.suite.firstProductFolder);
   for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
     std::ofstream(settings / name, std::ios::binary) << "[Language]\nlocale=en_US\n";
   }

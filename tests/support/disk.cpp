@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/data_files.h"
+
 namespace stdfs = std::filesystem;
 
 namespace {
@@ -19,9 +21,7 @@ stdfs::path OnDisk(const std::string& path) {
 #if defined(_WIN32)
   return stdfs::u8path(path);
 #else
-  std::string native = path;
-  std::replace(native.begin(), native.end(), '\\', '/');
-  return stdfs::u8path(native);
+  return stdfs::u8path(Slashed(path));
 #endif
 }
 
