@@ -1,5 +1,11 @@
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -56,6 +62,8 @@ enum SessionField : std::size_t {
   kCacheJournal,          // bytes planted as "cache.db-journal" (0x01 for NUL)
   kSuperJournal,          // a super-journal name in that journal's trailer,
                           //   "$SENTINEL" for a file outside the machine
+  kCacheRepeat,           // how many times the "cache.db" SQL runs (at most
+                          //   4000), each "#" in it standing for the run's number
   kFieldCount
 };
 
@@ -178,18 +186,42 @@ const std::string& SentinelPath() {
   return path;
 }
 
-// Runs what a plain user writes into the cache, itself bounded: a planted
-// statement may cost as much as the schema it plants.
-void PlantInCache(const std::string& cache, const std::string& sql) {
+// Runs what a plain user writes into the cache, `count` times in one
+// transaction, itself bounded: a planted statement may cost as much as the
+// schema it plants. It runs in a child process, so that what planting costs
+// does not hide what the session costs.
+void PlantInCache(const std::string& cache, const std::string& sql, int count) {
+  std::string all = "BEGIN;";
+  for (int run = 0; run < count && all.size() < (std::size_t{4} << 20); ++run) {
+    std::string one = sql;
+    const std::string number = std::to_string(run);
+    for (std::string::size_type at = 0; (at = one.find('#', at)) != std::string::npos; at += number.size()) {
+      one.replace(at, 1, number);
+    }
+    all += one + ";";
+  }
+  all += "COMMIT;";
+  const pid_t child = ::fork();
+  if (child != 0) {
+    int status = 0;
+    if (child > 0) ::waitpid(child, &status, 0);
+    return;
+  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(cache.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, 1 << 20);
-    int budget = 1000;
+    int budget = 1000 * (1 + count / 10);
     sqlite3_progress_handler(db, 1000, [](void* left) { return --*static_cast<int*>(left) < 0 ? 1 : 0; }, &budget);
-    sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_exec(db, all.c_str(), nullptr, nullptr, nullptr);
   }
   sqlite3_close(db);
+  ::_exit(0);
 }
+
+// The most a session may cost, whatever an input plants: an ordinary one
+// takes a fraction of a second and a few megabytes, also with the sanitizers.
+constexpr double kMostSessionSeconds = 10;
+constexpr long kMostSessionGrowthKb = 256 * 1024;
 
 struct Layout {
   std::string signature;
@@ -288,7 +320,10 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     std::error_code ec;
     stdfs::create_directories(stdfs::u8path(cache).parent_path(), ec);
   }
-  if (f[kCacheSchema]) PlantInCache(cache, Text(*f[kCacheSchema]));
+  if (f[kCacheSchema]) {
+    const int count = f[kCacheRepeat] ? std::clamp(std::atoi(f[kCacheRepeat]->c_str()), 1, 4000) : 1;
+    PlantInCache(cache, Text(*f[kCacheSchema]), count);
+  }
   if (f[kCacheJournal]) {
     std::string journal = *f[kCacheJournal];
     std::replace(journal.begin(), journal.end(), '\x01', '\0');
@@ -405,12 +440,24 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
   const bool reinstall = HasOption(fields, 'R');
   Received received;
   g_received = &received;
+  rusage usageBefore = {};
+  ::getrusage(RUSAGE_SELF, &usageBefore);
+  const auto started = std::chrono::steady_clock::now();
   const std::int32_t status =
       KXInstallerCustomHookProc(HasOption(fields, 'M') ? nullptr : map.data(), KXHOOK_ENTRY_SESSION_CLOSE,
                                 reinstall ? KXHOOK_MODE_REINSTALL : KXHOOK_MODE_INSTALL, 0, &Receive);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  rusage usageAfter = {};
+  ::getrusage(RUSAGE_SELF, &usageAfter);
   g_received = nullptr;
 
   if (status != KXHOOK_STATUS_OK) return "the hook procedure returned " + std::to_string(status);
+  if (seconds > kMostSessionSeconds) return "the session took " + std::to_string(seconds) + " s";
+  // The process's peak grows only past its earlier peak: a session that
+  // costs more than the bound shows, whatever ran before.
+  if (usageAfter.ru_maxrss - usageBefore.ru_maxrss > kMostSessionGrowthKb) {
+    return "the session's peak memory grew by " + std::to_string(usageAfter.ru_maxrss - usageBefore.ru_maxrss) + " kB";
+  }
   std::string sentinel;
   if (!ReadBytes(SentinelPath(), sentinel) || sentinel != "outside the machine") {
     return "a file outside the machine that a planted journal named was changed or removed";

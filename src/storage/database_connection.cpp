@@ -16,6 +16,7 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "fs/shared_folder.h"
+#include "storage/schema_admission.h"
 #include "storage/shared_folder_vfs.h"
 #include "storage/storage_status.h"
 
@@ -117,6 +118,7 @@ class StatementUse {
 DatabaseConnection::DatabaseConnection(const std::string& folder, const std::string& fileName,
                                        const DatabaseOptions& options)
     : folder_(folder), fileName_(fileName), options_(options) {
+  if (options_.folderOthersCanWrite) ownTables_ = TablesCreatedBy(options_.steps);
   Establish();
 }
 
@@ -213,7 +215,7 @@ Status DatabaseConnection::Open() {
   state_ = Status();
   // Open's reads go in one snapshot: one shared lock and one look for a
   // hot journal, not one of each per statement. Begin checks the schema.
-  Status begun = Begin();
+  Status begun = Begin(Intent::kRead);
   if (!begun.ok()) return begun;
   SchemaVersions versions;
   if (options_.applySteps) ReadSchemaVersions(&versions);
@@ -310,93 +312,61 @@ Status DatabaseConnection::DistrustContent() {
   return checked.ok() ? Execute("PRAGMA mmap_size = 0") : checked;
 }
 
-namespace {
-
-// The next word of `sql` (letters only), as SQLite's tokenizer reads it:
-// blanks and comments before it are skipped. Empty when no word comes next.
-std::string_view NextWord(std::string_view& sql) {
-  for (;;) {
-    const std::size_t start = sql.find_first_not_of(" \t\n\f\r");
-    sql.remove_prefix(start == std::string_view::npos ? sql.size() : start);
-    if (sql.compare(0, 2, "--") == 0) {
-      const std::size_t end = sql.find('\n');
-      sql.remove_prefix(end == std::string_view::npos ? sql.size() : end);
-    } else if (sql.compare(0, 2, "/*") == 0) {
-      const std::size_t end = sql.find("*/", 2);
-      sql.remove_prefix(end == std::string_view::npos ? sql.size() : end + 2);
-    } else {
-      break;
-    }
-  }
-  std::size_t length = 0;
-  while (length < sql.size() && ((sql[length] | 0x20) >= 'a' && (sql[length] | 0x20) <= 'z')) ++length;
-  const std::string_view word = sql.substr(0, length);
-  sql.remove_prefix(length);
-  return word;
-}
-
-bool SameWord(std::string_view word, std::string_view upper) {
-  if (word.size() != upper.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if ((word[i] & ~0x20) != upper[i]) return false;
-  }
-  return true;
-}
-
-// A trigger or a view: on these connections neither ever runs.
-bool CreatesTriggerOrView(std::string_view sql) {
-  if (!SameWord(NextWord(sql), "CREATE")) return false;
-  std::string_view kind = NextWord(sql);
-  if (SameWord(kind, "TEMP") || SameWord(kind, "TEMPORARY")) kind = NextWord(sql);
-  return SameWord(kind, "TRIGGER") || SameWord(kind, "VIEW");
-}
-
-}  // namespace
-
-bool DatabaseConnection::IsOwnSchemaEntry(const Row& row) const {
-  // SQLite builds its schema from the statements alone: an entry without
-  // one only places an automatic index (of a PRIMARY KEY or UNIQUE) that a
-  // table's statement made. Statements are stored without their final ";".
-  const std::string_view sql = row.Text(0);
-  if (row.IsNull(0) || sql.empty() || CreatesTriggerOrView(sql)) return true;
-  for (const SchemaStep* step = options_.steps; step != nullptr && *step != nullptr; ++step) {
-    for (SchemaStep statement = *step; *statement != nullptr; ++statement) {
-      std::string_view own = *statement;
-      if (!own.empty() && own.back() == ';') own.remove_suffix(1);
-      if (sql == own && own.compare(0, 13, "CREATE TABLE ") == 0) return true;
-    }
-  }
-  return false;
-}
-
-// In a folder others can write, the file's schema must be made of this
-// connection's own: the tables of the step table's CREATE TABLE statements,
-// as written there, and their automatic indexes. An empty schema is one.
-// Triggers and views are let be: they never run there. Code::kBusy when the
-// file stays locked. Success for other connections.
+// In a folder others can write, every entry of the file's schema must be
+// admitted (storage/schema_admission.h). Code::kBusy when the file stays
+// locked. Success for other connections.
 Status DatabaseConnection::CheckSchema() {
   if (!options_.folderOthersCanWrite) return Status();
-  bool foreign = false;
-  Status read = Query("SELECT sql FROM sqlite_schema", {}, [this, &foreign](const Row& row) {
-    foreign = !IsOwnSchemaEntry(row);
-    return !foreign;
+  std::string refused;
+  Status read = Query("SELECT type, name, tbl_name, sql FROM sqlite_schema", {}, [this, &refused](const Row& row) {
+    const char* why = RefusalOf(row.Text(0), row.Text(2), row.Text(3), ownTables_);
+    if (why != nullptr) refused = std::string(row.Text(0)) + " " + std::string(row.Text(1)) + ": " + why;
+    return why == nullptr;
   });
+  if (!refused.empty()) return Status(Code::kFileError, path_ + ": " + refused);
   // A schema SQLite cannot load within the limits is as unusable as a
-  // damaged file, and so is one with anything of its own.
-  if (foreign || read.Is(Code::kDatabaseError)) return Status(Code::kFileError, path_);
+  // damaged file.
+  if (read.Is(Code::kDatabaseError)) return Status(Code::kFileError, path_);
   return read;
 }
 
-// "BEGIN", then (in a folder others can write) the schema check; a failed
-// check rolls back.
-Status DatabaseConnection::Begin() {
-  Status begun = Control("BEGIN");
+// "BEGIN" for a read, "BEGIN IMMEDIATE" for a write (which waits for the
+// write lock while this connection holds no lock), then (in a folder others
+// can write) the schema check; a failed check rolls back.
+Status DatabaseConnection::Begin(Intent intent) {
+  Status begun = Control(intent == Intent::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
   if (!begun.ok()) return begun;
-  // The check's read takes the shared lock: what it checked is what the
-  // transaction's statements see.
+  // What the check read is what the transaction's statements see.
   Status checked = CheckSchema();
   if (!checked.ok()) static_cast<void>(Control("ROLLBACK"));
   return checked;
+}
+
+Status DatabaseConnection::OpenUnit(Intent intent) {
+  if (!state_.ok()) return state_;
+  unitIntent_ = intent;
+  unitBegin_ = Status();
+  unitBegan_ = false;
+  if (intent == Intent::kRead) {
+    Status begun = Begin(intent);
+    if (!begun.ok()) return begun;
+    unitBegan_ = true;
+  }
+  unitOpen_ = true;
+  return Status();
+}
+
+// A unit's statement runs in the unit's SQLite transaction, which begins
+// when there is none: a read unit's for any statement (SQLite may have ended
+// it by itself after a failure), a write unit's at a write.
+Status DatabaseConnection::JoinUnit(sqlite3_stmt* statement) {
+  if (!unitOpen_ || sqlite3_get_autocommit(db_) == 0) return Status();
+  if (unitIntent_ == Intent::kWrite && (statement == nullptr || sqlite3_stmt_readonly(statement) != 0)) {
+    return Status();
+  }
+  unitBegin_ = Begin(unitIntent_);
+  unitBegan_ = unitBegan_ || unitBegin_.ok();
+  return unitBegin_;
 }
 
 void DatabaseConnection::ReadSchemaVersions(SchemaVersions* versions) {
@@ -440,7 +410,8 @@ Status DatabaseConnection::ApplySchemaStep(int n) {
   for (int i = 0; i < n; ++i) {
     if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
   }
-  Status begun = Begin();
+  // An empty step writes nothing.
+  Status begun = Begin(*options_.steps[n - 1] == nullptr ? Intent::kRead : Intent::kWrite);
   if (!begun.ok()) return begun;
   for (SchemaStep statement = options_.steps[n - 1]; *statement != nullptr; ++statement) {
     if (!Execute(*statement).ok()) {
@@ -495,37 +466,36 @@ Status DatabaseConnection::Prepare(const char* sql, Parameters parameters, sqlit
 }
 
 Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
-  if (!state_.ok()) return state_;
   return QueryRows(sql, parameters, nullptr, nullptr);
 }
 
 // "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
 Status DatabaseConnection::Control(const char* sql) {
   if (!state_.ok()) return state_;
-  return RunStatement(sql, {}, nullptr, nullptr);
+  return RunStatement(sql, {}, nullptr, nullptr, false);
 }
 
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
   if (!state_.ok()) return state_;
-  // SQLite ends a transaction by itself after some failures (an I/O error,
-  // a full disk, memory running out). The unit's later statements begin one
-  // again, so that its rollback undoes them and its commit stores them.
-  if (unitOpen_ && sqlite3_get_autocommit(db_) != 0) {
-    Status begun = Begin();
-    if (!begun.ok()) return begun;
-  }
-  return RunStatement(sql, parameters, callback, context);
+  return RunStatement(sql, parameters, callback, context, true);
 }
 
+// Runs `sql`; with `inUnit`, within the open unit (JoinUnit).
 Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, RowCallback callback,
-                                        void* context) {
+                                        void* context, bool inUnit) {
   progressLeft_ = kProgressSteps;
   Status run = UnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
     Status prepared = Prepare(sql, parameters, &compiled);
     if (!prepared.ok()) return prepared;
     StatementUse statement(compiled);
+    if (inUnit) {
+      Status joined = JoinUnit(compiled);
+      if (!joined.ok()) return joined;
+      // The begin's statements spent their own budget.
+      progressLeft_ = kProgressSteps;
+    }
     for (;;) {
       const int rc = statement.Step();
       if (rc == SQLITE_DONE) return Status();
@@ -665,6 +635,7 @@ void DatabaseConnection::Flush() {
 }
 
 Status DatabaseConnection::CommitTransaction() {
+  if (!unitBegan_) return unitBegin_;
   // A connection closed under its transaction committed nothing: Control
   // gives its state.
   Status committed = Control("COMMIT");
@@ -693,10 +664,8 @@ Status DatabaseConnection::Close() {
   return StatusFromSqlite(rc, path_);
 }
 
-Transaction::Transaction(DatabaseConnection& connection)
-    : connection_(&connection), begun_(connection.Begin()), open_(begun_.ok()) {
-  connection.unitOpen_ = open_;
-}
+Transaction::Transaction(DatabaseConnection& connection, Intent intent)
+    : connection_(&connection), begun_(connection.OpenUnit(intent)), open_(begun_.ok()) {}
 
 Transaction::Transaction(Transaction&& other) noexcept
     : connection_(other.connection_), begun_(std::move(other.begun_)), open_(other.open_) {

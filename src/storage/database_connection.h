@@ -106,6 +106,12 @@ class TextList {
 
 class Transaction;
 
+// What a unit of statements (a Transaction) will do.
+enum class Intent {
+  kRead,   // reads only: one snapshot under one shared lock from its start
+  kWrite,  // writes: it takes the write lock at its first write
+};
+
 // How a database is opened.
 struct DatabaseOptions {
   // The steps that give the file its schema, and the version they bring it
@@ -117,9 +123,10 @@ struct DatabaseOptions {
   // trusted. The database and its journal are opened only as regular files
   // of their own in that folder (storage/shared_folder_vfs.h). A link at
   // their names is removed and fails the open (Code::kAccessRefused). At the
-  // open and at the start of every Transaction, the schema must be this
-  // connection's own (the tables of the steps), else Code::kFileError. No
-  // trigger or view of the file runs, and each statement's work is bounded.
+  // open and at the start of every Transaction, each entry of the schema
+  // must be admitted (storage/schema_admission.h, on the tables of the
+  // steps), else Code::kFileError. No trigger or view of the file runs, and
+  // each statement's work is bounded.
   bool folderOthersCanWrite = false;
 };
 
@@ -133,8 +140,9 @@ class DatabaseConnection {
   //  kUnusable         a folder stands where the file should be;
   //  kFileError        the folder can't be created, or the file is damaged
   //                    or not a database; with `folderOthersCanWrite`, also
-  //                    a foreign schema, or a journal that would grow the
-  //                    file past its bound;
+  //                    a schema entry not admitted, a schema or a file past
+  //                    its bound, or a journal that would grow the file past
+  //                    its bound;
   //  kAccessRefused    SQLite can't open or read the file; with
   //                    `folderOthersCanWrite`, also a link at its name;
   //  kBusy             the file stays locked;
@@ -253,7 +261,7 @@ class DatabaseConnection {
   }
   using RowCallback = bool (*)(void*, const Row&);
   Status QueryRows(const char* sql, Parameters parameters, RowCallback callback, void* context);
-  Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context);
+  Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context, bool inUnit);
   Status Control(const char* sql);
   void Restamp();
   bool KeepsServing(bool fresh, bool readOnly);
@@ -275,8 +283,9 @@ class DatabaseConnection {
   Status DistrustContent();
   static int SpendProgress(void* connection);
   Status CheckSchema();
-  bool IsOwnSchemaEntry(const Row& row) const;
-  Status Begin();
+  Status Begin(Intent intent);
+  Status OpenUnit(Intent intent);
+  Status JoinUnit(sqlite3_stmt* statement);
 
   Status state_{Code::kNotOpen};
   sqlite3* db_ = nullptr;
@@ -287,8 +296,13 @@ class DatabaseConnection {
   int flushedChanges_ = 0;
   std::uint64_t generation_ = 0;
   // True while a Transaction of this connection is open, whether or not
-  // SQLite ended its transaction by itself since.
+  // its SQLite transaction has begun, or SQLite ended it by itself since.
   bool unitOpen_ = false;
+  Intent unitIntent_ = Intent::kRead;
+  // Whether the open unit's SQLite transaction began, and how its last
+  // begin went.
+  bool unitBegan_ = false;
+  Status unitBegin_;
   // Virtual-machine steps the running statement may still take (in a
   // folder others can write).
   int progressLeft_ = 0;
@@ -310,27 +324,41 @@ class DatabaseConnection {
   // The schema's entries as read right after the open (ReadSchema).
   std::string schemaRead_;
   DatabaseOptions options_;
+  // With `folderOthersCanWrite`: the tables of the steps, which the
+  // module's statements use.
+  std::vector<std::string> ownTables_;
 };
 
-// One transaction of a connection. Constructing it runs "BEGIN" (deferred:
-// no lock is taken until the first statement in it). Ending without a
-// successful Commit rolls it back. Reads in it see one snapshot of the file
-// under one shared lock; the first write takes the write lock.
+// One transaction of a connection; ending without a successful Commit rolls
+// it back.
+// - A read unit begins at once ("BEGIN"): its reads see one snapshot of the
+//   file under one shared lock.
+// - A write unit begins at its first write ("BEGIN IMMEDIATE"), which waits
+//   up to the busy timeout for another process's write lock, as a new
+//   connection's write would. (A transaction that has read first can't wait:
+//   SQLite refuses it the write lock at once.) Reads before that run on
+//   their own. When that begin fails, the write gives its status, and the
+//   next write tries again. The write lock is held from the first write to
+//   the end of the unit.
+// In a folder others can write, the schema is checked within each begun
+// transaction, before the statement that began it.
 // REQUIRES: it ends before its connection closes.
 class Transaction {
  public:
-  explicit Transaction(DatabaseConnection& connection);
+  Transaction(DatabaseConnection& connection, Intent intent);
   Transaction(Transaction&& other) noexcept;
   Transaction& operator=(Transaction&&) = delete;
   Transaction(const Transaction&) = delete;
   ~Transaction();
 
-  // The status of BEGIN. A transaction that did not begin commits nothing
-  // (Commit gives this status) and rolls back nothing.
+  // A read unit: the status of its BEGIN. A write unit: its connection's
+  // state. A unit that did not begin commits nothing (Commit gives this
+  // status) and rolls back nothing.
   const Status& begun() const { return begun_; }
 
   // "COMMIT", then forces the file to disk when the connection has changed
-  // it since its last flush. A failed COMMIT (Code::kBusy while another
+  // it since its last flush. A write unit that never began commits nothing:
+  // success, or the failure of its last begin. A failed COMMIT (Code::kBusy while another
   // process keeps the file locked) leaves the transaction open: Commit may
   // be called again, and the destructor rolls it back. After some failures
   // (an I/O error, a full disk, no memory) SQLite ends the transaction by

@@ -51,9 +51,10 @@ class DomainStore {
   // there is none.
   Status Delete(int domain, std::string_view subdomain, std::string_view key);
 
-  // Begins a transaction of this store.
+  // Begins a unit of changes of this store: it takes the write lock at its
+  // first change (Transaction).
   // REQUIRES: it ends before the store closes.
-  Transaction Begin() { return Transaction(connection_); }
+  Transaction Begin() { return Transaction(connection_, Intent::kWrite); }
 
   // Forces the file to disk when this store has changed it since its last
   // flush.

@@ -115,7 +115,7 @@ class PayloadDatabase {
   // file. The first read takes the shared lock, and the end gives it back.
   // Its Commit changes nothing.
   // REQUIRES: it ends before the database closes.
-  Transaction BeginRead() { return Transaction(connection_); }
+  Transaction BeginRead() { return Transaction(connection_, Intent::kRead); }
 
   // Forces "pdb.db" to disk when this handle created it (the only write it
   // ever makes).

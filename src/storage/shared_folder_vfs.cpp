@@ -1,6 +1,7 @@
 #include "storage/shared_folder_vfs.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -119,8 +120,105 @@ int Close(sqlite3_file* file) {
   return rc;
 }
 
+// ---- Bounds of what SQLite loads and writes -------------------------------------
+
+// SQLite parses every entry of the schema when it loads it, and its limits
+// bound each entry, not how many there are: a planted schema of a few
+// thousand entries would cost gigabytes. The module's own schema has four
+// entries in one page; a later release may add some.
+constexpr int kMostSchemaEntries = 256;
+constexpr sqlite3_int64 kMostSchemaBytes = sqlite3_int64{256} << 10;
+// Pages of the schema's tree looked at, whatever a damaged tree links to.
+constexpr int kMostSchemaPages = 512;
+
+std::uint32_t BigEndian(const unsigned char* at, int bytes) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < bytes; ++i) value = (value << 8) | at[i];
+  return value;
+}
+
+// The database's page size from its header; 0 when it names none.
+int PageSizeOf(const unsigned char* header) {
+  const std::uint32_t size = BigEndian(header + 16, 2);
+  const std::uint32_t bytes = size == 1 ? 65536 : size;
+  return bytes >= 512 && (bytes & (bytes - 1)) == 0 ? static_cast<int>(bytes) : 0;
+}
+
+// Whether the schema tree (rooted at page 1, given) stays within the
+// bounds: its entries are counted and their records' sizes added from the
+// tree's own pages, as SQLite's file format lays them out, without reading
+// a record. A tree that can't be read or walked within the bounds is out.
+bool SchemaWithinBounds(sqlite3_file* real, const unsigned char* first, int pageSize) {
+  std::vector<unsigned char> buffer;
+  std::vector<std::uint32_t> pending = {1};
+  int entries = 0;
+  sqlite3_int64 bytes = 0;
+  for (int pages = 0; !pending.empty(); ++pages) {
+    if (pages >= kMostSchemaPages) return false;
+    const std::uint32_t number = pending.back();
+    pending.pop_back();
+    const unsigned char* page = first;
+    if (number != 1) {
+      if (number == 0) return false;
+      buffer.resize(static_cast<std::size_t>(pageSize));
+      if (real->pMethods->xRead(real, buffer.data(), pageSize, sqlite3_int64{number - 1} * pageSize) != SQLITE_OK) {
+        return false;
+      }
+      page = buffer.data();
+    }
+    const int header = number == 1 ? 100 : 0;
+    const unsigned char kind = page[header];
+    const bool leaf = kind == 0x0D;
+    if (!leaf && kind != 0x05) return false;
+    const int cells = static_cast<int>(BigEndian(page + header + 3, 2));
+    const int pointers = header + (leaf ? 8 : 12);
+    if (pointers + 2 * cells > pageSize) return false;
+    if (!leaf) pending.push_back(BigEndian(page + header + 8, 4));
+    for (int cell = 0; cell < cells; ++cell) {
+      const std::uint32_t at = BigEndian(page + pointers + 2 * cell, 2);
+      const auto end = static_cast<std::uint32_t>(pageSize);
+      if (at + 4 > end) return false;
+      if (!leaf) {
+        pending.push_back(BigEndian(page + at, 4));
+        continue;
+      }
+      // The record's size: a varint of at most nine bytes.
+      sqlite3_int64 size = 0;
+      for (std::uint32_t i = 0; i < 9; ++i) {
+        if (at + i >= end) return false;
+        const unsigned char byte = page[at + i];
+        size = i == 8 ? (size << 8) | byte : (size << 7) | (byte & 0x7F);
+        if (i < 8 && (byte & 0x80) == 0) break;
+      }
+      bytes += size;
+      if (++entries > kMostSchemaEntries || size < 0 || bytes > kMostSchemaBytes) return false;
+    }
+    if (pending.size() > static_cast<std::size_t>(kMostSchemaPages)) return false;
+  }
+  return true;
+}
+
+// The size of the file, or a number past every bound when it can't be told.
+sqlite3_int64 SizeOf(sqlite3_file* real) {
+  sqlite3_int64 size = 0;
+  return real->pMethods->xFileSize(real, &size) == SQLITE_OK ? size : kLargestFile + 1;
+}
+
+// SQLite reads the database's first page whole whenever its copy may be
+// stale: before it loads the schema, and after any other writer's commit.
+// That read is refused when the file, or the size its header gives it, is
+// past its bound, or when the schema is.
 int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
-  return RealMethods(file).xRead(Real(file), buffer, amount, offset);
+  const int rc = RealMethods(file).xRead(Real(file), buffer, amount, offset);
+  if (rc != SQLITE_OK || offset != 0 || Shared(file)->database.empty() || amount < 512) return rc;
+  const auto* page = static_cast<const unsigned char*>(buffer);
+  if (PageSizeOf(page) != amount) return rc;
+  const sqlite3_int64 pages = BigEndian(page + 28, 4);
+  if (SizeOf(Real(file)) > kLargestFile || pages * amount > kLargestFile ||
+      !SchemaWithinBounds(Real(file), page, amount)) {
+    return SQLITE_IOERR_READ;
+  }
+  return rc;
 }
 
 int Write(sqlite3_file* file, const void* buffer, int amount, sqlite3_int64 offset) {
@@ -135,7 +233,15 @@ int Truncate(sqlite3_file* file, sqlite3_int64 size) {
 
 int Sync(sqlite3_file* file, int flags) { return RealMethods(file).xSync(Real(file), flags); }
 int FileSize(sqlite3_file* file, sqlite3_int64* size) { return RealMethods(file).xFileSize(Real(file), size); }
-int Lock(sqlite3_file* file, int level) { return RealMethods(file).xLock(Real(file), level); }
+// A write begins with the write lock. Refused when the database is past its
+// bound: its journal could not be rolled back (the rollback writes where the
+// file ends), and would stay behind for every later open.
+int Lock(sqlite3_file* file, int level) {
+  if (level == SQLITE_LOCK_RESERVED && !Shared(file)->database.empty() && SizeOf(Real(file)) > kLargestFile) {
+    return SQLITE_FULL;
+  }
+  return RealMethods(file).xLock(Real(file), level);
+}
 int Unlock(sqlite3_file* file, int level) { return RealMethods(file).xUnlock(Real(file), level); }
 int CheckReservedLock(sqlite3_file* file, int* out) { return RealMethods(file).xCheckReservedLock(Real(file), out); }
 

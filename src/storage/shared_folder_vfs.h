@@ -13,7 +13,14 @@
 //   Asked whether a file exists, the VFS says no for all but the database's
 //   own files;
 // - neither file may grow past 64 MiB (SQLITE_FULL), whatever a planted
-//   journal claims.
+//   journal claims;
+// - a database past 64 MiB, or by its header larger, is neither read
+//   (SQLITE_IOERR_READ) nor begun to be written (SQLITE_FULL at the write
+//   lock): no journal is left behind that could not be rolled back;
+// - a schema of more than 256 entries, or of records adding up to more than
+//   256 KiB, is not read (SQLITE_IOERR_READ): SQLite would parse every entry
+//   as it loads the schema. It is counted from the schema tree's own pages
+//   whenever SQLite reads the first page whole.
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 #define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -57,6 +58,9 @@ bool PointLink(const std::string& link, const std::string& target) {
   return !ec && Rename(link + ".new", link);
 }
 
+// The module's busy timeout, in milliseconds.
+constexpr int kBusyTimeoutMs = 2000;
+
 // What an action needs of the machine before the session starts.
 enum class Staging { kNone, kLinkedPdb, kLinkedPcd };
 
@@ -67,6 +71,9 @@ struct AdversaryBench::Machine {
     const char* name;
     Staging staging;
     void (*act)(Machine&);
+    // What the action does must cost the session nothing: its lines and
+    // files are those of the session undisturbed.
+    bool costsNothing = false;
   };
 
   FaultEnv env;
@@ -82,6 +89,8 @@ struct AdversaryBench::Machine {
   const AdversaryScript* script = nullptr;
   std::vector<std::string> lines;
   std::vector<std::pair<std::string, std::unique_ptr<ChildProcess>>> holders;
+  // The session undisturbed, without and with the shortcuts, once run.
+  std::optional<std::pair<std::vector<std::string>, MachineState>> undisturbed[2];
 
   std::string In(const std::string& relative) const { return ::In(machine.commonData(), relative); }
   std::string Pdb() const { return In(PayloadDatabase()); }
@@ -90,12 +99,14 @@ struct AdversaryBench::Machine {
   std::string Linked(const char* name) const { return machine.scratch() + "\\linked\\" + name; }
   std::string Spare() const { return machine.scratch() + "\\spare.db"; }
 
-  // Another process holds a lock of `mode` on `file` from now until the
-  // session ends. It does not wait for a lock the module holds.
-  void HoldLock(const std::string& file, const char* mode) {
+  // Another process holds a lock of `mode` on `file` from now for
+  // `milliseconds`, or until the session ends. It does not wait for a lock
+  // the module holds.
+  void HoldLock(const std::string& file, const char* mode, int milliseconds = 60000) {
     const std::string marker = machine.scratch() + "\\held-" + std::to_string(holders.size());
     auto holder = std::make_unique<ChildProcess>(
-        CH_LOCK_HOLDER_PATH, std::vector<std::string>{NativePath(file), mode, "60000", NativePath(marker), "0"});
+        CH_LOCK_HOLDER_PATH, std::vector<std::string>{NativePath(file), mode, std::to_string(milliseconds),
+                                                      NativePath(marker), "0"});
     holder->WaitForFile(marker);
     holders.emplace_back(marker, std::move(holder));
   }
@@ -149,6 +160,10 @@ struct AdversaryBench::Machine {
          [](Machine& m) { m.HoldLock(m.Pcd(), "exclusive"); }},
         {"pdb.db locked by another process past the busy timeout", Staging::kNone,
          [](Machine& m) { m.HoldLock(m.Pdb(), "exclusive"); }},
+        {"cache.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
+         [](Machine& m) { m.HoldLock(m.In(CacheDatabase()), "immediate", kBusyTimeoutMs / 10); }, true},
+        {"pcd.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
+         [](Machine& m) { m.HoldLock(m.Pcd(), "immediate", kBusyTimeoutMs / 10); }, true},
         {"pdb.db's symbolic link pointed at another file", Staging::kLinkedPdb,
          [](Machine& m) {
            WriteWholeFile(m.Linked("pdb-other.db"), ReadWholeFile(m.Pdb()));
@@ -203,7 +218,14 @@ struct AdversaryBench::Machine {
   // acted out; its lines and the machine it leaves.
   std::pair<std::vector<std::string>, MachineState> Run(const FastPaths& paths, const AdversaryScript& run) {
     roots.Restore(initial);
-    for (const AdversaryStep& step : run) Stage(step.action);
+    // Busy timeouts run out at once, without the wall clock moving, unless a
+    // lock is to be released within one.
+    bool realTime = false;
+    for (const AdversaryStep& step : run) {
+      Stage(step.action);
+      realTime = realTime || Actions()[step.action].costsNothing;
+    }
+    sqlitefaults::SetSleepsWait(realTime);
     // The shortcuts are taken only on files whose stamps vouch for them.
     WaitOutTimestampGranularity();
     script = &run;
@@ -273,7 +295,19 @@ std::size_t AdversaryBench::ActionCount() { return Machine::Actions().size(); }
 
 const char* AdversaryBench::ActionName(std::size_t action) { return Machine::Actions()[action].name; }
 
+bool AdversaryBench::ActionCostsNothing(std::size_t action) { return Machine::Actions()[action].costsNothing; }
+
 bool AdversaryBench::ready() const { return machine_->ready; }
+
+std::vector<std::string> AdversaryBench::DifferencesFromUndisturbed(const AdversaryScript& script, bool fast) {
+  auto& kept = machine_->undisturbed[fast];
+  if (!kept) kept = machine_->Run(FastPaths::All(fast), {});
+  const auto& undisturbed = *kept;
+  const auto run = machine_->Run(FastPaths::All(fast), script);
+  std::vector<std::string> differences = CompareExactly(undisturbed.second, run.second);
+  if (run.first != undisturbed.first) differences.push_back("lines:\n" + Joined(run.first));
+  return differences;
+}
 
 std::vector<std::string> AdversaryBench::Undisturbed() {
   std::vector<std::string> fast = machine_->Run(FastPaths::All(true), {}).first;

@@ -33,6 +33,9 @@ class AdversaryBench {
 
   static std::size_t ActionCount();
   static const char* ActionName(std::size_t action);
+  // Whether what `action` does must cost the session nothing: its lines and
+  // files are those of the session undisturbed, fast and plain alike.
+  static bool ActionCostsNothing(std::size_t action);
 
   // False when the bench's machine could not be laid out.
   bool ready() const;
@@ -40,6 +43,11 @@ class AdversaryBench {
   // The lines of the session with no adversary, fast and plain alike; empty
   // when they differ.
   std::vector<std::string> Undisturbed();
+
+  // Runs the session under `script`, with every shortcut or none, and gives
+  // what differs from the same session undisturbed: the lines or the files
+  // left behind. Empty when it is as undisturbed.
+  std::vector<std::string> DifferencesFromUndisturbed(const AdversaryScript& script, bool fast);
 
   // Runs the session fast and plain under `script` and gives what differs:
   // the lines or the files left behind. Empty when both agree. A step whose

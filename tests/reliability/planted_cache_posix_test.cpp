@@ -7,11 +7,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,23 @@ bool Execute(const std::string& native, const std::string& sql) {
   return sqlite3_close(db) == SQLITE_OK && done;
 }
 
+// The first column of each row `sql` gives ("NULL" for a NULL).
+std::vector<std::string> ValuesOf(const std::string& native, const char* sql) {
+  std::vector<std::string> values;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(native.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_exec(
+        db, sql,
+        [](void* out, int, char** row, char**) {
+          static_cast<std::vector<std::string>*>(out)->push_back(row[0] != nullptr ? row[0] : "NULL");
+          return 0;
+        },
+        &values, nullptr);
+  }
+  sqlite3_close(db);
+  return values;
+}
+
 const std::string kCacheColumns =
     "domain TEXT NOT NULL, subDomain TEXT NOT NULL, key TEXT NOT NULL, value TEXT";
 const std::string kCacheKey = "PRIMARY KEY (domain, subDomain, key)";
@@ -78,9 +99,11 @@ class PlantedCache : public ::testing::Test {
   }
 
   // A session that must end within `seconds`; false when it did not (it
-  // is then killed).
+  // is then killed). Its peak memory and time are kept in peakKb_ and
+  // seconds_.
   bool BoundedSession(SessionOutcome& outcome, unsigned seconds = 60) {
     const std::string report = Native(machine_.scratch() + "\\session.report");
+    const auto started = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
       ::alarm(seconds);
@@ -90,7 +113,10 @@ class PlantedCache : public ::testing::Test {
       ::_exit(WriteBytes(report, bytes) ? 0 : 1);
     }
     int status = 0;
-    ::waitpid(child, &status, 0);
+    rusage usage = {};
+    ::wait4(child, &status, 0, &usage);
+    seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    peakKb_ = usage.ru_maxrss;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return false;
     const std::string bytes = ReadWholeFile(report);
     std::size_t at = bytes.find('\n');
@@ -126,6 +152,8 @@ class PlantedCache : public ::testing::Test {
   SampleSuite suite_;
   Properties properties_;
   SessionOutcome first_;
+  double seconds_ = 0;
+  long peakKb_ = 0;
   const std::string cacheFolder_ = Native(machine_.commonData() + "\\" + names::kCacheFolder);
   const std::string cache_ = cacheFolder_ + "/" + names::kCacheFile;
   const std::string journal_ = cache_ + "-journal";
@@ -185,17 +213,6 @@ TEST_F(PlantedCache, PipesAtTheCachesNamesNeverStallASession) {
 // cannot load within its limits, is refused as a damaged file is, before
 // any statement runs on it; the file is left as it is.
 TEST_F(PlantedCache, HostileSchemaIsRefusedLikeADamagedFile) {
-  std::string wide;
-  for (int table = 0; table < 2000; ++table) {
-    wide += "CREATE TABLE wide" + std::to_string(table) + " (";
-    for (int column = 0; column < 100; ++column) wide += (column ? ", c" : "c") + std::to_string(column);
-    wide += ");";
-  }
-  // Views, which never run, within every limit, but so many that loading
-  // them takes more steps than a statement may.
-  std::string many = "BEGIN;";
-  for (int view = 0; view < 5000; ++view) many += "CREATE VIEW v" + std::to_string(view) + " AS SELECT 1;";
-  many += "COMMIT;";
   const struct {
     const char* what;
     std::string sql;
@@ -209,9 +226,13 @@ TEST_F(PlantedCache, HostileSchemaIsRefusedLikeADamagedFile) {
       {"an expression index", "DELETE FROM domain_data; CREATE INDEX costly ON domain_data (" + kCostly + ");"},
       {"a partial index", "DELETE FROM domain_data; CREATE INDEX costly ON domain_data (key) WHERE " + kCostly +
                               " > 0;"},
-      {"a table of its own", "CREATE TABLE planted (x);"},
-      {"2,000 wide tables", wide},
-      {"5,000 views", many},
+      // SQLite creates no table with an unknown collation; a user writes it
+      // into the schema.
+      {"an unknown collation",
+       "PRAGMA writable_schema = ON; UPDATE sqlite_schema SET sql = replace(sql, 'value TEXT', "
+       "'value TEXT COLLATE planted') WHERE name = 'domain_data';"},
+      {"a foreign-key action", "DROP TABLE domain_data; CREATE TABLE domain_data ( " + kCacheColumns +
+                                   " REFERENCES pcd_meta (key) ON DELETE CASCADE, " + kCacheKey + " );"},
   };
   const std::vector<std::string> damaged = DamagedCacheLines();
   const std::string kept = ReadWholeFile(cache_);
@@ -223,6 +244,120 @@ TEST_F(PlantedCache, HostileSchemaIsRefusedLikeADamagedFile) {
     ASSERT_TRUE(BoundedSession(outcome)) << "the session did not end";
     EXPECT_EQ(outcome.lines, damaged) << Joined(outcome.lines);
     EXPECT_EQ(ReadWholeFile(cache_), planted);
+    ASSERT_TRUE(WriteBytes(cache_, kept));
+  }
+}
+
+// SQLite parses every entry of a schema as it loads it: a schema of many
+// entries, each within every limit, would cost gigabytes and seconds. It is
+// refused as a damaged file is, within 64 MB and 2 s of an ordinary session.
+TEST_F(PlantedCache, SchemaOfManyEntriesCostsBoundedMemoryAndTime) {
+  SessionOutcome ordinary;
+  ASSERT_TRUE(BoundedSession(ordinary));
+  ASSERT_EQ(ordinary.lines, first_.lines);
+  const long ordinaryKb = peakKb_;
+  const double ordinarySeconds = seconds_;
+  // Triggers of about 9.8 kB, each of them hundreds of statements.
+  std::string triggers = "BEGIN;";
+  for (int trigger = 0; trigger < 300; ++trigger) {
+    triggers += "CREATE TRIGGER t" + std::to_string(trigger) + " BEFORE INSERT ON domain_data BEGIN ";
+    for (int statement = 0; statement < 245; ++statement) triggers += "SELECT 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11;";
+    triggers += " END;";
+  }
+  triggers += "COMMIT;";
+  std::string wide = "BEGIN;";
+  for (int table = 0; table < 2000; ++table) {
+    wide += "CREATE TABLE wide" + std::to_string(table) + " (";
+    for (int column = 0; column < 100; ++column) wide += (column ? ", c" : "c") + std::to_string(column);
+    wide += ");";
+  }
+  wide += "COMMIT;";
+  // Views, which never run, within every limit, but many.
+  std::string views = "BEGIN;";
+  for (int view = 0; view < 5000; ++view) views += "CREATE VIEW v" + std::to_string(view) + " AS SELECT 1;";
+  views += "COMMIT;";
+  const struct {
+    const char* what;
+    const std::string& sql;
+  } kSchemas[] = {{"300 triggers of 9.8 kB", triggers}, {"2,000 wide tables", wide}, {"5,000 views", views}};
+  const std::vector<std::string> damaged = DamagedCacheLines();
+  const std::string kept = ReadWholeFile(cache_);
+  for (const auto& schema : kSchemas) {
+    SCOPED_TRACE(schema.what);
+    ASSERT_TRUE(AsPlainUser([&] { return Execute(cache_, schema.sql); }));
+    const std::string planted = ReadWholeFile(cache_);
+    SessionOutcome outcome;
+    ASSERT_TRUE(BoundedSession(outcome)) << "the session did not end";
+    EXPECT_EQ(outcome.lines, damaged) << Joined(outcome.lines);
+    EXPECT_LT(peakKb_ - ordinaryKb, 64 * 1024) << "kB at the peak, against " << ordinaryKb;
+    EXPECT_LT(seconds_ - ordinarySeconds, 2.0);
+    std::printf("[ figures  ] %s: peak %ld kB, %.2f s; an ordinary session: %ld kB, %.2f s\n", schema.what, peakKb_,
+                seconds_, ordinaryKb, ordinarySeconds);
+    EXPECT_EQ(ReadWholeFile(cache_), planted);
+    ASSERT_TRUE(WriteBytes(cache_, kept));
+  }
+}
+
+// A later release may add to the cache and leave its versions compatible:
+// the records are stored, its additions are left as they are, and none of
+// its triggers or views runs.
+TEST_F(PlantedCache, LaterCompatibleCacheIsUsedAndItsAdditionsLeftAlone) {
+  const char* kLater =
+      "UPDATE pcd_meta SET value = '3' WHERE key = 'schema_version';"
+      "CREATE TABLE later (id INTEGER PRIMARY KEY, x TEXT CHECK (length(x) < 100) DEFAULT (upper('a')) "
+      "REFERENCES pcd_meta (key) ON DELETE CASCADE);"
+      "CREATE INDEX later_x ON later (lower(x)) WHERE x IS NOT NULL;"
+      "CREATE INDEX by_key ON domain_data (key);"
+      "ALTER TABLE domain_data ADD COLUMN added INT DEFAULT 7;"
+      "CREATE TRIGGER later_log AFTER INSERT ON domain_data BEGIN INSERT INTO later (x) VALUES (NEW.key); END;"
+      "CREATE VIEW later_view AS SELECT key FROM domain_data;"
+      "INSERT INTO later (x) VALUES ('kept');"
+      "DELETE FROM domain_data;";
+  ASSERT_TRUE(AsPlainUser([&] { return Execute(cache_, kLater); }));
+  const auto schemaOf = [this] {
+    return ValuesOf(cache_, "SELECT type || ' ' || name || ' ' || ifnull(sql, '') FROM sqlite_schema ORDER BY name");
+  };
+  const std::vector<std::string> schema = schemaOf();
+  SessionOutcome outcome;
+  ASSERT_TRUE(BoundedSession(outcome));
+  EXPECT_EQ(outcome.lines, first_.lines) << Joined(outcome.lines);
+  EXPECT_EQ(ValuesOf(cache_, "SELECT key || '=' || value || ' ' || added FROM domain_data ORDER BY key"),
+            (std::vector<std::string>{"EULA_ACCEPTED=1 7", "EULA_LANGUAGE=fr_MA 7"}));
+  EXPECT_EQ(ValuesOf(cache_, "SELECT x FROM later"), std::vector<std::string>{"kept"});
+  EXPECT_EQ(ValuesOf(cache_, "SELECT value FROM pcd_meta WHERE key = 'schema_version'"),
+            std::vector<std::string>{"3"});
+  EXPECT_EQ(schemaOf(), schema);
+}
+
+// States a plain user can make: each is refused as a damaged cache is, and
+// left for the administrator; a cache past its bound gets no write, so no
+// journal is left behind that the module could never roll back.
+TEST_F(PlantedCache, StatesAPlainUserCanMakeGiveTheLinesOfADamagedCache) {
+  const std::vector<std::string> damaged = DamagedCacheLines();
+  const std::string kept = ReadWholeFile(cache_);
+  const struct {
+    const char* what;
+    std::function<bool()> plant;
+    std::size_t entries;  // of the cache folder, with the planted state
+  } kStates[] = {
+      {"a folder at the journal's name", [this] { return ::mkdir(journal_.c_str(), 0777) == 0; }, 2},
+      {"a write-ahead log", [this] { return Execute(cache_, "PRAGMA journal_mode = WAL"); }, 1},
+      {"a cache past 64 MiB",
+       [this] { return Execute(cache_, "INSERT INTO domain_data VALUES (9, 'filler', 'filler', zeroblob(65 << 20))"); },
+       1},
+  };
+  for (const auto& state : kStates) {
+    SCOPED_TRACE(state.what);
+    ASSERT_TRUE(AsPlainUser(state.plant));
+    const std::string planted = ReadWholeFile(cache_);
+    for (int session = 0; session < 2; ++session) {
+      SessionOutcome outcome;
+      ASSERT_TRUE(BoundedSession(outcome));
+      EXPECT_EQ(outcome.lines, damaged) << Joined(outcome.lines);
+    }
+    EXPECT_EQ(ReadWholeFile(cache_), planted);
+    EXPECT_EQ(FolderNames(cacheFolder_).size(), state.entries) << Joined(FolderNames(cacheFolder_));
+    ASSERT_EQ(::system(("rm -rf '" + journal_ + "' '" + cache_ + "-wal' '" + cache_ + "-shm'").c_str()), 0);
     ASSERT_TRUE(WriteBytes(cache_, kept));
   }
 }

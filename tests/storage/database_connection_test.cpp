@@ -559,7 +559,7 @@ TEST_F(DatabaseConnectionTest, TransactionEndsAsItsOwnerDecides) {
     ASSERT_OK(connection->state());
     ASSERT_OK(connection->Execute("DELETE FROM items"));
     {
-      Transaction transaction(*connection);
+      Transaction transaction(*connection, Intent::kWrite);
       ASSERT_OK(transaction.begun());
       ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
       ASSERT_OK(connection->Execute("UPDATE items SET value = '2' WHERE name = 'a'"));
@@ -586,7 +586,7 @@ TEST_F(DatabaseConnectionTest, WriteOutsideTransactionIsDurableAtOnce) {
 TEST_F(DatabaseConnectionTest, CloseDiscardsUncommittedWrites) {
   auto connection = Connect();
   ASSERT_OK(connection->state());
-  Transaction transaction(*connection);
+  Transaction transaction(*connection, Intent::kWrite);
   ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
   EXPECT_OK(connection->Close());
   EXPECT_EQ(Count("items"), "0");
@@ -599,7 +599,7 @@ TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
   auto connection = Connect();
   ASSERT_OK(connection->state());
   // Whatever the open wrote is flushed here.
-  ASSERT_OK(Transaction(*connection).Commit());
+  ASSERT_OK(Transaction(*connection, Intent::kWrite).Commit());
   customhooks::fs::FaultEnv env;
   const customhooks::fs::ScopedEnv scopedEnv(&env);
   const struct {
@@ -613,7 +613,7 @@ TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
   };
   for (const auto& c : kCases) {
     env.FailNth(customhooks::fs::EnvCall::kAny, 0);
-    Transaction transaction(*connection);
+    Transaction transaction(*connection, Intent::kWrite);
     if (c.statement != nullptr) {
       ASSERT_OK(connection->Execute(c.statement)) << c.what;
     }
@@ -631,7 +631,7 @@ TEST_F(DatabaseConnectionTest, FlushesTheFileOnlyWhenItChanged) {
 TEST_F(DatabaseConnectionTest, ConstraintViolationKeepsTransactionOpen) {
   auto connection = Connect();
   ASSERT_OK(connection->state());
-  Transaction transaction(*connection);
+  Transaction transaction(*connection, Intent::kWrite);
   ASSERT_OK(connection->Execute("INSERT INTO items VALUES ('a', '1')"));
   const Status duplicate = connection->Execute("INSERT INTO items VALUES (?1, '2')", {"a"});
   EXPECT_EQ(duplicate, Code::kConstraint);
@@ -652,7 +652,7 @@ TEST_F(DatabaseConnectionTest, ClosedConnectionRefusesStatements) {
   EXPECT_EQ(value, "kept");
   TextList list;
   EXPECT_EQ(connection->QueryColumn("SELECT value FROM items", {}, &list), Code::kNotOpen);
-  Transaction transaction(*connection);
+  Transaction transaction(*connection, Intent::kWrite);
   EXPECT_EQ(transaction.begun(), Code::kNotOpen);
   EXPECT_EQ(transaction.Commit(), Code::kNotOpen);
 }
