@@ -180,9 +180,10 @@ class HeldLock : public Contention {
   // Holds the write lock of `database` for five seconds while a session
   // runs; returns the session's outcome.
   // `mode`: "immediate" holds the write lock, "shared" a reader's lock.
-  SessionOutcome SessionBehindLock(const std::string& database, const char* mode = "immediate") {
+  SessionOutcome SessionBehindLock(const std::string& database, const char* mode = "immediate",
+                                   int milliseconds = 5000) {
     const std::string marker = Scratch("locked");
-    ChildProcess holder(CH_LOCK_HOLDER_PATH, {database, mode, "5000", marker});
+    ChildProcess holder(CH_LOCK_HOLDER_PATH, {database, mode, std::to_string(milliseconds), marker});
     EXPECT_TRUE(holder.WaitForFile(marker));
     const auto started = std::chrono::steady_clock::now();
     SessionOutcome outcome = CloseInstallSession(properties_);
@@ -242,6 +243,21 @@ TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets
   EXPECT_EQ(DatabaseOf(now_, "pcd.db").records, DatabaseOf(complete_, "pcd.db").records);
   const std::vector<std::string> files = CompareExactly(complete_, now_, {".db"});
   EXPECT_TRUE(files.empty()) << Joined(files);
+}
+
+// Held a little past the busy timeout: the first write gives up after
+// waiting it out, and every write after the lock's release stores its record.
+TEST_F(HeldLock, CacheLockedJustPastTheTimeoutCostsOnlyTheWriteThatWaitedItOut) {
+  const SessionOutcome outcome = SessionBehindLock(Native(CacheDatabase()), "immediate", 2500);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_LT(seconds_, 5.0);
+  EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kFirst + "EULA_ACCEPTED failed"))) << Joined(outcome.lines);
+  for (const std::string& line : {kFirst + "EULA_LANGUAGE success", kSecond + "EULA_ACCEPTED success",
+                                 kSecond + "EULA_LANGUAGE success"}) {
+    EXPECT_TRUE(HasLine(outcome.lines, Prefixed(line))) << line << "\n" << Joined(outcome.lines);
+  }
+  ExpectAgreementRecordsAsReported(outcome);
+  EXPECT_EQ(DatabaseOf(now_, "cache.db").records, DatabaseOf(complete_, "cache.db").records);
 }
 
 TEST_F(HeldLock, CacheReadForFiveSecondsFailsTheAgreementCommitItMeetsAndSaysSo) {
