@@ -160,10 +160,6 @@ struct AdversaryBench::Machine {
          [](Machine& m) { m.HoldLock(m.Pcd(), "exclusive"); }},
         {"pdb.db locked by another process past the busy timeout", Staging::kNone,
          [](Machine& m) { m.HoldLock(m.Pdb(), "exclusive"); }},
-        {"cache.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
-         [](Machine& m) { m.HoldLock(m.In(CacheDatabase()), "immediate", kBusyTimeoutMs / 10); }, true},
-        {"pcd.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
-         [](Machine& m) { m.HoldLock(m.Pcd(), "immediate", kBusyTimeoutMs / 10); }, true},
         {"pdb.db's symbolic link pointed at another file", Staging::kLinkedPdb,
          [](Machine& m) {
            WriteWholeFile(m.Linked("pdb-other.db"), ReadWholeFile(m.Pdb()));
@@ -180,6 +176,11 @@ struct AdversaryBench::Machine {
          [](Machine& m) {
            RewriteKeepingTheCounters(m.Pdb(), m.Spare(), "UPDATE payloads SET version = '10.1' WHERE version = '10.0'");
          }},
+        // New actions go last: the saved scripts name actions by number.
+        {"cache.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
+         [](Machine& m) { m.HoldLock(m.In(CacheDatabase()), "immediate", kBusyTimeoutMs / 10); }, true},
+        {"pcd.db write-locked by another process for a tenth of the busy timeout", Staging::kNone,
+         [](Machine& m) { m.HoldLock(m.Pcd(), "immediate", kBusyTimeoutMs / 10); }, true},
     };
     return actions;
   }
