@@ -71,6 +71,9 @@ struct AccessEntry {
   std::uint32_t inheritance;       // SUB_CONTAINERS_AND_OBJECTS_INHERIT = 3
 };
 
+// What GetSpecialFolder does with a special folder that is missing.
+enum class MissingFolder { kLeave, kCreate };
+
 class Env {
  public:
   Env() = default;
@@ -83,9 +86,9 @@ class Env {
 
   // ---- Special folders --------------------------------------------------------
   // SHGetFolderPathW: the folder's path (shorter than 1024 units; kBadPath
-  // otherwise), the folder and its missing parents created first when
-  // `create` is set.
-  virtual Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) = 0;
+  // otherwise), the folder and its missing parents created first with
+  // MissingFolder::kCreate.
+  virtual Status GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) = 0;
   // SHGetFolderLocation, then SHGetPathFromIDListW into a MAX_PATH buffer: a
   // failure when the folder is not located; success with `path` set to
   // nullopt when it is located but has no such path.
@@ -186,8 +189,8 @@ class EnvWrapper : public Env {
   explicit EnvWrapper(Env* target) : target_(target) {}
   Env* target() const { return target_; }
 
-  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
-    return target_->GetSpecialFolder(folder, create, path);
+  Status GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) override {
+    return target_->GetSpecialFolder(folder, missing, path);
   }
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
     return target_->LocateSpecialFolder(folder, path);

@@ -194,11 +194,11 @@ bool IsLinkAt(const std::string& native) {
 
 class PosixEnv final : public Env {
  public:
-  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
+  Status GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) override {
     std::u16string found = ReadFolderVariable(folder);
     if (found.empty()) return Code::kNotFound;
     if (found.size() >= 1024) return Code::kBadPath;
-    if (create) {
+    if (missing == MissingFolder::kCreate) {
       const std::string native = Native(found);
       struct stat info;
       if (!StatPath(native, &info)) {

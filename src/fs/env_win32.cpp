@@ -243,9 +243,9 @@ Status Succeeded(BOOL done) { return done ? Status() : LastError(); }
 
 class WindowsEnv final : public Env {
  public:
-  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override {
+  Status GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) override {
     wchar_t buffer[1024] = {};
-    const int csidl = CsidlOf(folder) | (create ? CSIDL_FLAG_CREATE : 0);
+    const int csidl = CsidlOf(folder) | (missing == MissingFolder::kCreate ? CSIDL_FLAG_CREATE : 0);
     const HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
     if (FAILED(result)) return FromWin32(Win32ErrorOf(result));
     path->assign(reinterpret_cast<const char16_t*>(buffer));

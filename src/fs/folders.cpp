@@ -11,7 +11,7 @@ namespace customhooks::fs {
 Status FindSpecialFolder(SpecialFolder folder, std::string* path) {
   return UnlessOutOfMemory(Code::kNoMemory, [&] {
     std::u16string wide;
-    Status found = CurrentEnv()->GetSpecialFolder(folder, true, &wide);
+    Status found = CurrentEnv()->GetSpecialFolder(folder, MissingFolder::kCreate, &wide);
     if (!found.ok()) {
       if (folder == SpecialFolder::kCommonFilesX86) return FindSpecialFolder(SpecialFolder::kCommonFiles, path);
       return found;
@@ -33,7 +33,7 @@ Status LocateCommonFilesFolder(std::string* path) {
       if (!located) return Status(Code::kNotFound, "Common Files");
       wide = std::move(*located);
     } else {
-      Status found = env->GetSpecialFolder(SpecialFolder::kCommonFiles, false, &wide);
+      Status found = env->GetSpecialFolder(SpecialFolder::kCommonFiles, MissingFolder::kLeave, &wide);
       if (!found.ok()) return found;
     }
     if (!wide.empty() && wide.back() == u'\\') wide.pop_back();

@@ -39,12 +39,15 @@ std::string ElementText(const TiXmlElement& element) {
   return text.substr(0, text.find('\0'));
 }
 
-void AppendEscaped(std::string* out, const std::string& text, bool inAttribute) {
+// Where an escaped text goes: a quote is escaped only in an attribute.
+enum class XmlPlace { kAttribute, kElement };
+
+void AppendEscaped(std::string* out, const std::string& text, XmlPlace place) {
   // The text between two escaped characters is appended in one piece.
   std::size_t from = 0;
   for (std::size_t at = 0; at < text.size(); ++at) {
     const char c = text[at];
-    const char* escape = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' && inAttribute ? "&quot;" : nullptr;
+    const char* escape = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' && place == XmlPlace::kAttribute ? "&quot;" : nullptr;
     if (escape == nullptr) continue;
     out->append(text, from, at - from);
     *out += escape;
@@ -62,11 +65,14 @@ bool IsConfigurationDocument(const TiXmlDocument& document) {
   return payload != nullptr && payload->NextSiblingElement("Payload") == nullptr;
 }
 
+// The document's "Payload" section, or another one.
+enum class Section { kPayload, kOther };
+
 // Reads one section element into its code and entries (see ReadDocument).
 // A payload code of kPayloadCodeSize bytes or more could not serve as one:
 // kNotConfigurationDocument. On failure the outputs are untouched. May throw
 // std::bad_alloc.
-Status ReadSection(const TiXmlElement& section, bool isPayload, std::string* code, EntryMap* entries) {
+Status ReadSection(const TiXmlElement& section, Section kind, std::string* code, EntryMap* entries) {
   EntryMap read;
   for (const TiXmlElement* data = section.FirstChildElement("Data"); data != nullptr;
        data = data->NextSiblingElement("Data")) {
@@ -87,7 +93,7 @@ Status ReadSection(const TiXmlElement& section, bool isPayload, std::string* cod
     if (entry == read.end()) return Code::kSectionWithoutCode;
     sectionCode = entry->second;
   }
-  if (isPayload && sectionCode.size() >= kPayloadCodeSize) {
+  if (kind == Section::kPayload && sectionCode.size() >= kPayloadCodeSize) {
     return Status(Code::kNotConfigurationDocument, "payload code too long");
   }
 
@@ -135,7 +141,7 @@ Status ReadDocumentText(std::string bytes, Document* document) noexcept {
     const TiXmlElement* root = parsed.FirstChildElement();
     Document read;
     EntryMap payloadEntries;
-    Status status = ReadSection(*root->FirstChildElement("Payload"), true, &read.payloadCode, &payloadEntries);
+    Status status = ReadSection(*root->FirstChildElement("Payload"), Section::kPayload, &read.payloadCode, &payloadEntries);
     if (!status.ok()) return status;
     read.sections.emplace(read.payloadCode, std::move(payloadEntries));
 
@@ -143,7 +149,7 @@ Status ReadDocumentText(std::string bytes, Document* document) noexcept {
          other = other->NextSiblingElement("Other")) {
       std::string code;
       EntryMap entries;
-      status = ReadSection(*other, false, &code, &entries);
+      status = ReadSection(*other, Section::kOther, &code, &entries);
       if (!status.ok()) return status;
       // A document is never taken in part: a later save would write it back
       // without the failing section.
@@ -167,13 +173,13 @@ std::string FormatDocument(const std::string& payloadCode, const SectionMap& sec
     text += "\t<";
     text += element;
     text += " orvikCode=\"";
-    AppendEscaped(&text, code, true);
+    AppendEscaped(&text, code, XmlPlace::kAttribute);
     text += "\">\r\n";
     for (const auto& [key, value] : entries) {
       text += "\t\t<Data key=\"";
-      AppendEscaped(&text, key, true);
+      AppendEscaped(&text, key, XmlPlace::kAttribute);
       text += "\">";
-      AppendEscaped(&text, value, false);
+      AppendEscaped(&text, value, XmlPlace::kElement);
       text += "</Data>\r\n";
     }
     text += "\t</";

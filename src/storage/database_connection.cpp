@@ -472,25 +472,25 @@ Status DatabaseConnection::Execute(const char* sql, Parameters parameters) {
 // "BEGIN", "COMMIT" or "ROLLBACK", run as it is.
 Status DatabaseConnection::Control(const char* sql) {
   if (!state_.ok()) return state_;
-  return RunStatement(sql, {}, nullptr, nullptr, false);
+  return RunStatement(sql, {}, nullptr, nullptr, Scope::kAlone);
 }
 
 Status DatabaseConnection::QueryRows(const char* sql, Parameters parameters, RowCallback callback,
                                      void* context) {
   if (!state_.ok()) return state_;
-  return RunStatement(sql, parameters, callback, context, true);
+  return RunStatement(sql, parameters, callback, context, Scope::kUnit);
 }
 
-// Runs `sql`; with `inUnit`, within the open unit (JoinUnit).
+// Runs `sql`; in Scope::kUnit, within the open unit (JoinUnit).
 Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, RowCallback callback,
-                                        void* context, bool inUnit) {
+                                        void* context, Scope scope) {
   progressLeft_ = kProgressSteps;
   Status run = UnlessOutOfMemory(Code::kNoMemory, [&] {
     sqlite3_stmt* compiled = nullptr;
     Status prepared = Prepare(sql, parameters, &compiled);
     if (!prepared.ok()) return prepared;
     StatementUse statement(compiled);
-    if (inUnit) {
+    if (scope == Scope::kUnit) {
       Status joined = JoinUnit(compiled);
       if (!joined.ok()) return joined;
       // The begin's statements spent their own budget.

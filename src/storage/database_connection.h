@@ -261,7 +261,10 @@ class DatabaseConnection {
   }
   using RowCallback = bool (*)(void*, const Row&);
   Status QueryRows(const char* sql, Parameters parameters, RowCallback callback, void* context);
-  Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context, bool inUnit);
+  // Whether a statement belongs to the open unit, or is one of the unit's
+  // own BEGIN, COMMIT and ROLLBACK.
+  enum class Scope { kUnit, kAlone };
+  Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context, Scope scope);
   Status Control(const char* sql);
   void Restamp();
   bool KeepsServing(bool fresh, bool readOnly);

@@ -19,12 +19,23 @@ const char kDeleteSql[] = "DELETE FROM domain_data WHERE domain = ?1 AND subdoma
 
 const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? names::kCacheFile : names::kConfigurationFile; }
 
+// The schema version both databases are brought to.
+constexpr int kStoreSchemaVersion = 2;
+
+// Every user can write the cache's folder.
+DatabaseOptions OptionsOf(DomainFile file) {
+  DatabaseOptions options;
+  options.steps = file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps;
+  options.targetVersion = kStoreSchemaVersion;
+  options.applySteps = true;
+  options.folderOthersCanWrite = file == DomainFile::kCache;
+  return options;
+}
+
 }  // namespace
 
 DomainStore::DomainStore(DomainFile file, const std::string& folder)
-    : connection_(folder, FileNameOf(file),
-                  DatabaseOptions{file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps,
-                                  kStoreSchemaVersion, true, file == DomainFile::kCache}) {}
+    : connection_(folder, FileNameOf(file), OptionsOf(file)) {}
 
 Status DomainStore::Get(int domain, std::string_view subdomain, std::string_view key, std::string* value) {
   return connection_.QueryText(kGetSql, {domain, subdomain, key}, value);

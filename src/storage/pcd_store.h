@@ -68,7 +68,6 @@ class DomainStore {
 
  private:
   friend Status OpenDomainStore(DomainFile, const std::string&, std::unique_ptr<DomainStore>*);
-  static constexpr int kStoreSchemaVersion = 2;
   DatabaseConnection connection_;
 };
 

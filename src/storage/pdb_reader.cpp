@@ -118,8 +118,23 @@ bool StampOfFile(const std::string& path, FileStamp* stamp) { return StampFile(p
 
 }  // namespace
 
+namespace {
+
+// The schema version "pdb.db" is brought to.
+constexpr int kPayloadSchemaVersion = 1;
+
+DatabaseOptions PayloadOptions() {
+  DatabaseOptions options;
+  options.steps = kPayloadSchemaSteps;
+  options.targetVersion = kPayloadSchemaVersion;
+  options.applySteps = true;
+  return options;
+}
+
+}  // namespace
+
 PayloadDatabase::PayloadDatabase(const std::string& folder)
-    : connection_(folder, names::kPayloadsFile, DatabaseOptions{kPayloadSchemaSteps, kPayloadSchemaVersion, true, false}) {}
+    : connection_(folder, names::kPayloadsFile, PayloadOptions()) {}
 
 Status PayloadDatabase::PayloadIDs(int stateFilter, TextList* out) {
   if (out == nullptr || stateFilter < 0 || stateFilter > kPayloadStateAll) return Status(Code::kInvalidArgument);

@@ -129,7 +129,6 @@ class PayloadDatabase {
 
  private:
   friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
-  static constexpr int kPayloadSchemaVersion = 1;
   bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   bool IsInstallersTable();
   Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);

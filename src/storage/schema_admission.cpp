@@ -21,9 +21,8 @@ struct Token {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-bool IsWordByte(char c, bool first) {
-  return IsLetter(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80 || (!first && (IsDigit(c) || c == '$'));
-}
+bool IsWordStart(char c) { return IsLetter(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80; }
+bool IsWordPart(char c) { return IsWordStart(c) || IsDigit(c) || c == '$'; }
 
 class Tokens {
  public:
@@ -39,8 +38,8 @@ class Tokens {
       SkipQuoted('\'');
       return Take(Kind::kLiteral, start);
     }
-    if (IsWordByte(c, true)) {
-      while (at_ < sql_.size() && IsWordByte(sql_[at_], false)) ++at_;
+    if (IsWordStart(c)) {
+      while (at_ < sql_.size() && IsWordPart(sql_[at_])) ++at_;
       return Take(Kind::kWord, start);
     }
     if (c == '\'') {
@@ -61,7 +60,7 @@ class Tokens {
       for (++at_; at_ < sql_.size(); ++at_) {
         const char d = sql_[at_];
         const bool sign = (d == '+' || d == '-') && (sql_[at_ - 1] | 0x20) == 'e';
-        if (!IsWordByte(d, false) && d != '.' && !sign) break;
+        if (!IsWordPart(d) && d != '.' && !sign) break;
       }
       return Take(Kind::kLiteral, start);
     }

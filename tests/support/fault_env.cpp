@@ -33,8 +33,8 @@ Status FaultEnv::Enter(EnvCall call) {
   return Status(code_, std::string("injected into ") + NameOf(call));
 }
 
-Status FaultEnv::GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) {
-  return Through(EnvCall::kGetSpecialFolder, [&] { return EnvWrapper::GetSpecialFolder(folder, create, path); });
+Status FaultEnv::GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) {
+  return Through(EnvCall::kGetSpecialFolder, [&] { return EnvWrapper::GetSpecialFolder(folder, missing, path); });
 }
 
 Status FaultEnv::LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) {

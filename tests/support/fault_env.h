@@ -59,7 +59,7 @@ class FaultEnv : public EnvWrapper {
   // Every call made since FailNth, by name, in order.
   const std::vector<std::string>& CallsMade() const { return made_; }
 
-  Status GetSpecialFolder(SpecialFolder folder, bool create, std::u16string* path) override;
+  Status GetSpecialFolder(SpecialFolder folder, MissingFolder missing, std::u16string* path) override;
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override;
   Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override;
   Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override;
