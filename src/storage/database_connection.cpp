@@ -15,7 +15,6 @@
 #include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/paths.h"
-#include "fs/shared_folder.h"
 #include "storage/schema_admission.h"
 #include "storage/shared_folder_vfs.h"
 #include "storage/storage_status.h"
@@ -26,26 +25,8 @@ using fs::EnsureFolder;
 using fs::FlushFileToDisk;
 using fs::FlushFolder;
 using fs::GrantFolderAccess;
-using fs::IsPlantedLink;
 using fs::JoinPath;
 using fs::NativePath;
-using fs::PathExists;
-using fs::RemovePlantedLink;
-
-int DecimalTextToInt(const char* text) {
-  if (text == nullptr) return 0;
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = (*text++ == '-');
-  long long value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*text - '0');
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX) return INT_MAX;
-  if (value < INT_MIN) return INT_MIN;
-  return static_cast<int>(value);
-}
 
 int Row::ColumnCount() const { return sqlite3_column_count(statement_); }
 
@@ -231,205 +212,17 @@ Status DatabaseConnection::Open() {
   return brought;
 }
 
-// Reads the data version and the schema a new stamp goes with.
-void DatabaseConnection::ReadStampedState() {
-  if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
-  if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
-}
 
-// Removes links planted at the names of the database and of its journals;
-// true when one was there.
-bool DatabaseConnection::RemoveLinksBeside(const std::string& database) {
-  bool planted = false;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-    const std::string name = database + suffix;
-    if (IsPlantedLink(name)) {
-      planted = true;
-      static_cast<void>(RemovePlantedLink(name));
-    }
-  }
-  return planted;
-}
 
-namespace {
 
-// What a statement on a file that others can write may take. The module's
-// own statements need a small part of each; a planted schema that needs
-// more fails to load rather than being run.
-constexpr struct {
-  int limit;
-  int value;
-} kContentLimits[] = {
-    {SQLITE_LIMIT_LENGTH, 16 << 20},      // bytes of a text, blob or row
-    {SQLITE_LIMIT_SQL_LENGTH, 10000},     // bytes of a statement, the schema's too
-    {SQLITE_LIMIT_COLUMN, 64},            // columns of a table, index or result
-    {SQLITE_LIMIT_EXPR_DEPTH, 64},
-    {SQLITE_LIMIT_COMPOUND_SELECT, 4},
-    {SQLITE_LIMIT_VDBE_OP, 10000},        // instructions of one compiled statement
-    {SQLITE_LIMIT_FUNCTION_ARG, 8},
-    {SQLITE_LIMIT_ATTACHED, 0},
-    {SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 256},
-    {SQLITE_LIMIT_VARIABLE_NUMBER, 16},
-    {SQLITE_LIMIT_TRIGGER_DEPTH, 1},
-    {SQLITE_LIMIT_WORKER_THREADS, 0},
-};
 
-// The work one statement may do, loading the schema included, counted in
-// steps of SQLite's virtual machine rather than in time, so that the same
-// file always gives the same result: kProgressPeriod instructions a step.
-constexpr int kProgressPeriod = 1000;
-constexpr int kProgressSteps = 20;
 
-}  // namespace
 
-int DatabaseConnection::SpendProgress(void* connection) {
-  return --static_cast<DatabaseConnection*>(connection)->progressLeft_ < 0 ? 1 : 0;
-}
 
-// Settings for a database that others can write: no trigger or view runs,
-// the schema can't be written, pages are checked as they are read, the file
-// is not mapped, SQLite's limits are set for untrusted content, and each
-// statement may take a bounded number of virtual-machine steps.
-Status DatabaseConnection::DistrustContent() {
-  // Triggers and views are not part of this database's schema; any that a
-  // user wrote into the file never run.
-  const struct {
-    int option;
-    int value;
-  } kSettings[] = {{SQLITE_DBCONFIG_DEFENSIVE, 1},
-                   {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
-                   {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
-                   {SQLITE_DBCONFIG_ENABLE_VIEW, 0}};
-  for (const auto& setting : kSettings) {
-    int applied = -1;
-    const int rc = sqlite3_db_config(db_, setting.option, setting.value, &applied);
-    if (rc != SQLITE_OK) return StatusFromSqlite(rc, path_);
-    if (applied != setting.value) return Status(Code::kAccessRefused, path_);
-  }
-  for (const auto& bound : kContentLimits) sqlite3_limit(db_, bound.limit, bound.value);
-  sqlite3_progress_handler(db_, kProgressPeriod, &DatabaseConnection::SpendProgress, this);
-  Status checked = Execute("PRAGMA cell_size_check = ON");
-  return checked.ok() ? Execute("PRAGMA mmap_size = 0") : checked;
-}
 
-// In a folder others can write, every entry of the file's schema must be
-// admitted (storage/schema_admission.h). Code::kBusy when the file stays
-// locked. Success for other connections.
-Status DatabaseConnection::CheckSchema() {
-  if (!options_.folderOthersCanWrite) return Status();
-  std::string refused;
-  Status read = Query("SELECT type, name, tbl_name, sql FROM sqlite_schema", {}, [this, &refused](const Row& row) {
-    const char* why = RefusalOf(row.Text(0), row.Text(2), row.Text(3), ownTables_);
-    if (why != nullptr) refused = std::string(row.Text(0)) + " " + std::string(row.Text(1)) + ": " + why;
-    return why == nullptr;
-  });
-  if (!refused.empty()) return Status(Code::kFileError, path_ + ": " + refused);
-  // A schema SQLite cannot load within the limits is as unusable as a
-  // damaged file.
-  if (read.Is(Code::kDatabaseError)) return Status(Code::kFileError, path_);
-  return read;
-}
 
-// "BEGIN" for a read, "BEGIN IMMEDIATE" for a write (which waits for the
-// write lock while this connection holds no lock), then (in a folder others
-// can write) the schema check; a failed check rolls back.
-Status DatabaseConnection::Begin(Intent intent) {
-  Status begun = Control(intent == Intent::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
-  if (!begun.ok()) return begun;
-  // What the check read is what the transaction's statements see.
-  Status checked = CheckSchema();
-  if (!checked.ok()) static_cast<void>(Control("ROLLBACK"));
-  return checked;
-}
 
-Status DatabaseConnection::OpenUnit(Intent intent) {
-  if (!state_.ok()) return state_;
-  unitIntent_ = intent;
-  unitBegin_ = Status();
-  unitBegan_ = false;
-  if (intent == Intent::kRead) {
-    Status begun = Begin(intent);
-    if (!begun.ok()) return begun;
-    unitBegan_ = true;
-  }
-  unitOpen_ = true;
-  return Status();
-}
 
-// A unit's statement runs in the unit's SQLite transaction, which begins
-// when there is none: a read unit's for any statement (SQLite may have ended
-// it by itself after a failure), a write unit's at a write.
-Status DatabaseConnection::JoinUnit(sqlite3_stmt* statement) {
-  if (!unitOpen_ || sqlite3_get_autocommit(db_) == 0) return Status();
-  if (unitIntent_ == Intent::kWrite && (statement == nullptr || sqlite3_stmt_readonly(statement) != 0)) {
-    return Status();
-  }
-  unitBegin_ = Begin(unitIntent_);
-  unitBegan_ = unitBegan_ || unitBegin_.ok();
-  return unitBegin_;
-}
-
-void DatabaseConnection::ReadSchemaVersions(SchemaVersions* versions) {
-  std::string value;
-  versions->read = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_version'", {}, &value);
-  if (!versions->read.ok()) return;
-  versions->stored = DecimalTextToInt(value.c_str());
-  versions->read = QueryText("SELECT value FROM pcd_meta WHERE key = 'schema_compatibility_version'", {}, &value);
-  if (versions->read.ok()) versions->compat = DecimalTextToInt(value.c_str());
-}
-
-Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
-  const long long stored = versions.stored;
-  const int compat = versions.compat;
-  const Status& provisional = versions.read;
-  // A missing row or a missing table (kDatabaseError) means the file has
-  // not been given its schema yet. Any other failure means the file can't be
-  // read at all (locked beyond the timeout, not a database, unreadable), and
-  // no schema step could make it usable.
-  if (!provisional.ok() && !provisional.Is(Code::kNotFound) && !provisional.Is(Code::kDatabaseError)) {
-    return provisional;
-  }
-  if (options_.targetVersion < compat) return Status(Code::kSchemaTooNew, path_);
-  const long long first = stored + 1;
-  for (long long n = first; n <= options_.targetVersion; ++n) {
-    Status applied = ApplySchemaStep(static_cast<int>(n));
-    if (applied.ok()) continue;
-    // The first step failing means the file already holds (part of) what
-    // the step creates; the step has been rolled back and the file is used
-    // as it stands.
-    if (n == first) return Status();
-    return applied;
-  }
-  if (first <= options_.targetVersion) return Status();
-  return provisional;
-}
-
-Status DatabaseConnection::ApplySchemaStep(int n) {
-  if (db_ == nullptr) return Status(Code::kNotOpen);
-  if (n < 1) return Status(Code::kInvalidArgument);
-  for (int i = 0; i < n; ++i) {
-    if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
-  }
-  // An empty step writes nothing.
-  Status begun = Begin(*options_.steps[n - 1] == nullptr ? Intent::kRead : Intent::kWrite);
-  if (!begun.ok()) return begun;
-  for (SchemaStep statement = options_.steps[n - 1]; *statement != nullptr; ++statement) {
-    if (!Execute(*statement).ok()) {
-      // After some failures (a full disk, an I/O error) SQLite has already
-      // rolled the transaction back and this ROLLBACK finds none; either
-      // way nothing of the step is left, and the step's failure is what
-      // counts.
-      static_cast<void>(Control("ROLLBACK"));
-      return Status(Code::kUnusable, *statement);
-    }
-  }
-  Status committed = Control("COMMIT");
-  // A COMMIT refused (another process keeps reading the file) leaves the
-  // step's transaction open: it is rolled back, so that the connection is
-  // as the step found it.
-  if (!committed.ok()) static_cast<void>(Control("ROLLBACK"));
-  return committed;
-}
 
 // The compiled statement of `sql`, compiled on first use, with `parameters`
 // bound.
@@ -507,87 +300,11 @@ Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, 
   return run;
 }
 
-// Whether a reopen may keep SQLite's connection: it must still serve the
-// file at the path (followed as SQLite follows links) as a new connection
-// would. That is the same file, read-only or writable as before, and either
-// unchanged since its stamp, changed by another SQLite writer's commit, or
-// (where the stamp can't tell) still holding the schema SQLite loaded.
-bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
-  fs::FileStamp now;
-  if (!fs::CurrentFastPaths().keptConnections || !heldKnown_ || fresh || readOnly != openedReadOnly_ ||
-      InTransaction() || !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(opened_)) {
-    return false;
-  }
-  if (now != opened_) {
-    // Changed since the stamp. Another SQLite writer's commit moves the
-    // file's change counter on, and SQLite reloads what it keeps; a change
-    // that leaves the counter is seen by a new connection only.
-    std::int64_t version = 0;
-    if (!DataVersion(&version).ok() || stampedDataVersion_ < 0 || version == stampedDataVersion_) return false;
-    stampedDataVersion_ = version;
-  } else if (opened_.racy && !KeepsFilesSchema()) {
-    // A stamp too close to a change to tell: a write in the same tick
-    // leaves it as it was, and may have changed the schema too.
-    return false;
-  }
-  // SQLite keeps pages between transactions while the change counter stays.
-  // Without them every read from here on comes from the file, as a new
-  // connection's would, whatever another writer does from now on.
-  sqlite3_db_release_memory(db_);
-  opened_ = now;
-  stampedChanges_ = sqlite3_total_changes(db_);
-  return true;
-}
 
-// True when the schema's entries, read from the file, are those read when
-// SQLite's connection loaded it.
-bool DatabaseConnection::KeepsFilesSchema() {
-  if (schemaRead_.empty()) return false;
-  // The entries must be read from the file, not from pages SQLite keeps.
-  sqlite3_db_release_memory(db_);
-  std::string schema;
-  return ReadSchema(&schema).ok() && schema == schemaRead_;
-}
 
-// The schema's entries, each column followed by a NUL.
-Status DatabaseConnection::ReadSchema(std::string* entries) {
-  entries->clear();
-  return Query("SELECT type, name, tbl_name, rootpage, sql FROM sqlite_schema ORDER BY rowid", {},
-               [entries](const Row& row) {
-                 for (int column = 0; column < 5; ++column) {
-                   entries->append(row.Text(column));
-                   entries->push_back('\0');
-                 }
-                 return true;
-               });
-}
 
-Status DatabaseConnection::MarkContent(ContentMark* mark) {
-  if (!InTransaction()) return Status(Code::kInvalidArgument);
-  mark->generation = generation_;
-  Status read = DataVersion(&mark->dataVersion);
-  if (!read.ok()) return read;
-  return StampFile(path_, &mark->stamp, fs::Links::kFollowed);
-}
 
-bool DatabaseConnection::ShowsContentOf(const ContentMark& mark) {
-  ContentMark now;
-  return MarkContent(&now).ok() && now.generation == mark.generation && now.dataVersion == mark.dataVersion &&
-         now.stamp.Vouches(mark.stamp);
-}
 
-void DatabaseConnection::Restamp() {
-  if (db_ == nullptr || sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == stampedChanges_) return;
-  stampedChanges_ = sqlite3_total_changes(db_);
-  // A stamp taken right after this connection's own change is always
-  // within the file system's timestamp granularity of it: another writer's
-  // change in the same tick would leave the same stamp. It vouches for
-  // nothing; a later change still shows.
-  fs::FileStamp after;
-  heldKnown_ = heldKnown_ && StampFile(path_, &after, fs::Links::kFollowed).ok() && after.SameFile(opened_);
-  if (heldKnown_) opened_ = after;
-  opened_.racy = true;
-}
 
 Status DatabaseConnection::QueryText(const char* sql, Parameters parameters, std::string* out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
@@ -616,13 +333,6 @@ Status DatabaseConnection::QueryColumn(const char* sql, Parameters parameters, T
 
 bool DatabaseConnection::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
-Status DatabaseConnection::DataVersion(std::int64_t* version) {
-  if (version == nullptr) return Status(Code::kInvalidArgument);
-  return Query("PRAGMA data_version", {}, [version](const Row& row) {
-    *version = row.Number64(0);
-    return false;
-  });
-}
 
 void DatabaseConnection::Flush() {
   if (db_ == nullptr) return;
@@ -634,22 +344,7 @@ void DatabaseConnection::Flush() {
   flushedChanges_ = changes;
 }
 
-Status DatabaseConnection::CommitTransaction() {
-  if (!unitBegan_) return unitBegin_;
-  // A connection closed under its transaction committed nothing: Control
-  // gives its state.
-  Status committed = Control("COMMIT");
-  if (!committed.ok()) return committed;
-  Flush();
-  return Status();
-}
 
-void DatabaseConnection::Settle() {
-  if (db_ == nullptr) return;
-  unitOpen_ = false;
-  if (sqlite3_get_autocommit(db_) == 0) static_cast<void>(Control("ROLLBACK"));
-  Flush();
-}
 
 Status DatabaseConnection::Close() {
   if (db_ == nullptr) return Status();
@@ -664,31 +359,7 @@ Status DatabaseConnection::Close() {
   return StatusFromSqlite(rc, path_);
 }
 
-Transaction::Transaction(DatabaseConnection& connection, Intent intent)
-    : connection_(&connection), begun_(connection.OpenUnit(intent)), open_(begun_.ok()) {}
 
-Transaction::Transaction(Transaction&& other) noexcept
-    : connection_(other.connection_), begun_(std::move(other.begun_)), open_(other.open_) {
-  other.open_ = false;
-}
 
-Transaction::~Transaction() {
-  // After some failures (a full disk, an I/O error) SQLite has already
-  // rolled the transaction back and this ROLLBACK finds none; either way
-  // nothing of it is left.
-  if (!open_) return;
-  connection_->unitOpen_ = false;
-  static_cast<void>(connection_->Control("ROLLBACK"));
-}
-
-Status Transaction::Commit() {
-  if (!open_) return begun_;
-  Status committed = connection_->CommitTransaction();
-  if (committed.ok()) {
-    open_ = false;
-    connection_->unitOpen_ = false;
-  }
-  return committed;
-}
 
 }  // namespace customhooks::storage

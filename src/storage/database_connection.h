@@ -290,6 +290,13 @@ class DatabaseConnection {
   Status OpenUnit(Intent intent);
   Status JoinUnit(sqlite3_stmt* statement);
 
+  // The work one statement may do in a folder others can write, loading
+  // the schema included, counted in steps of SQLite's virtual machine rather
+  // than in time, so that the same file always gives the same result:
+  // kProgressPeriod instructions a step.
+  static constexpr int kProgressPeriod = 1000;
+  static constexpr int kProgressSteps = 20;
+
   Status state_{Code::kNotOpen};
   sqlite3* db_ = nullptr;
   // Statements compiled on this connection, by the address of their text.
