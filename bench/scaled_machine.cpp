@@ -16,7 +16,7 @@
 #include "fs/files.h"
 #include "fs/folders.h"
 #include "fs/paths.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace names = customhooks::names;
 

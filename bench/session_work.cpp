@@ -16,7 +16,7 @@
 #include "integration/product_folders.h"
 #include "integration/suite_products.h"
 #include "storage/pdb_reader.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;

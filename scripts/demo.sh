@@ -40,7 +40,7 @@ step "installing build tools" scripts/install-deps.sh demo
 step "building" build
 bin="$PWD/build/demo/bin"
 
-# The module's names (src/storage/product_names.h) as samplesuite prints
+# The module's names (src/fs/product_names.h) as samplesuite prints
 # them, folders with "/" separators.
 declare -A name
 while IFS='=' read -r key value; do name[$key]=${value//\\//}; done < <("$bin/samplesuite" --names)

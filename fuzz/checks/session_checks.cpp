@@ -23,7 +23,7 @@
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 #include "support/hot_journal.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;

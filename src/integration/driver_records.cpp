@@ -11,7 +11,7 @@
 #include "integration/product_folders.h"
 #include "integration/storage_handles.h"
 #include "pcf/pcf_client.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::integration {
 
@@ -96,22 +96,22 @@ class DriverRecordsRun {
 };
 
 void DriverRecordsRun::Run() {
-  if (pcd_->Set(kConfigDomain, productCode_, "DefaultDriverPayload", signature_).ok()) {
+  if (pcd_->Set(kConfigDomain, productCode_, names::kDefaultDriverPayloadKey, signature_).ok()) {
     Log({"Succesfully updated driver payload entry for Pelican X Installer OrvikCode"});
   } else {
     Log({"Error in updating driver payload entry for Pelican X Installer OrvikCode"});
   }
 
   std::string documentPath;
-  if (pcd_->Get(kConfigDomain, productCode_, "RMTConfigPath", &documentPath).ok()) {
+  if (pcd_->Get(kConfigDomain, productCode_, names::kConfigPathKey, &documentPath).ok()) {
     Log({"Retreived the path to Application xml: ", FileValue{documentPath}});
     if (PrepareDocument(documentPath.c_str())) {
-      SetDocumentValue("RMTConfigPath", documentPath.c_str(),
+      SetDocumentValue(names::kConfigPathKey, documentPath.c_str(),
                        "Update to PCF client is successful for 'RMTConfigPath'!");
-      CopyDriverValue("DefaultDriverPayload",
+      CopyDriverValue(names::kDefaultDriverPayloadKey,
                       "Update to PCF client is successful for 'DefaultDriverPayload'!",
                       "Couldn't retrieve the value for 'DefaultDriverPayload' from pcd");
-      CopyDriverValue("InstallDate", "Update to PCF client is successful for 'InstallDate'!",
+      CopyDriverValue(names::kInstallDateKey, "Update to PCF client is successful for 'InstallDate'!",
                       "Couldn't retrieve the value for 'InstallDate' from pcd");
       CopyDriverLanguages();
     }
@@ -159,17 +159,17 @@ void DriverRecordsRun::CopyDriverValue(const char* key, const char* successLine,
 
 void DriverRecordsRun::CopyDriverLanguages() {
   std::string driverLanguage;
-  if (!pcd_->Get(kConfigDomain, signature_, "installedLanguages", &driverLanguage).ok()) {
+  if (!pcd_->Get(kConfigDomain, signature_, names::kInstalledLanguagesKey, &driverLanguage).ok()) {
     success_ = false;
     Log({"Couldn't retrieve the value for 'installedLanguages' from pcd"});
     return;
   }
   const std::string list = LanguageListFor(driverLanguage);
-  if (!SetDocumentValue("installedLanguages", list.c_str(),
+  if (!SetDocumentValue(names::kInstalledLanguagesKey, list.c_str(),
                         "Update to PCF client is successful for 'installedLanguages' ")) {
     return;
   }
-  if (pcd_->Set(kConfigDomain, productCode_, "installedLanguages", list).ok()) {
+  if (pcd_->Set(kConfigDomain, productCode_, names::kInstalledLanguagesKey, list).ok()) {
     Log({"and updated the pcd as well with the language(s): !", list});
   } else {
     Log({"Failed to update the pcd"});

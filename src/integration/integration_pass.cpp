@@ -12,7 +12,7 @@
 #include "integration/locale_fixup.h"
 #include "integration/storage_handles.h"
 #include "integration/suite_products.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::integration {
 
@@ -141,7 +141,7 @@ ProductOutcome ProductRun::Run() {
   // for agreement records under an empty subdomain.
   std::optional<std::string> eulaSubdomain;
   std::string licensingCode;
-  if (pcd && pcd->Get(kConfigDomain, sessionSignature_, "LicensingCode", &licensingCode).ok() &&
+  if (pcd && pcd->Get(kConfigDomain, sessionSignature_, names::kLicensingCodeKey, &licensingCode).ok() &&
       !licensingCode.empty()) {
     Log({"Succesfully retrieved the LEID of the Driver Payload"});
     eulaSubdomain = std::move(licensingCode);
@@ -225,7 +225,7 @@ void ProductRun::LogLocated() const {
 void ProductRun::RunExtraStep(const std::string& payloadId) const {
   switch (product_.extraStep) {
     case ProductStep::kFrenchMoroccoLocale:
-      if (installLanguage_ == "fr_MA") {
+      if (installLanguage_ == names::kFrenchMoroccoLanguage) {
         FixFrenchMoroccoLocale(session_, databases_, payloadId, sessionSignature_);
       }
       break;
@@ -246,7 +246,7 @@ void ProductRun::CompareSignatures(PayloadConnection& pdb, const std::string& pa
        "mostRecentSessionID",
        sessionSignature_});
   std::string sessionId;
-  if (!pdb->PayloadData(payloadId, names::kPayloadDataDomain, "mostRecentSessionID", &sessionId).ok()) {
+  if (!pdb->PayloadData(payloadId, names::kPayloadDataDomain, names::kMostRecentSessionKey, &sessionId).ok()) {
     Log({" : pdbGetPayloadData unsuccessful for mostRecentSessionID"});
     return;
   }
@@ -268,8 +268,8 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
   // record whose commit failed (another process kept reading the file) is
   // reported as failed rather than as written.
   storage::Transaction agreement = cache->Begin();
-  bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_ACCEPTED", "1").ok();
-  bool language = cache->Set(kConfigDomain, *eulaSubdomain, "EULA_LANGUAGE", installLanguage_).ok();
+  bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, names::kEulaAcceptedKey, "1").ok();
+  bool language = cache->Set(kConfigDomain, *eulaSubdomain, names::kEulaLanguageKey, installLanguage_).ok();
   if (!agreement.Commit().ok()) accepted = language = false;
   Log({accepted ? "EULA_ACCEPTED success" : "EULA_ACCEPTED failed"});
   Log({language ? "EULA_LANGUAGE success" : "EULA_LANGUAGE failed"});

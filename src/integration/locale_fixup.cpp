@@ -4,7 +4,7 @@
 
 #include "fs/files.h"
 #include "integration/storage_handles.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::integration {
 
@@ -48,10 +48,10 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases&
   // An empty path names no install folder: the copies would land in the
   // installer's working folder.
   const bool haveProduct =
-      pdb->PayloadData(productCode, kPayloadDataDomain, "RMTConfigPath", &productPath).ok() &&
+      pdb->PayloadData(productCode, kPayloadDataDomain, names::kConfigPathKey, &productPath).ok() &&
       !productPath.empty();
   const bool haveDriver =
-      pdb->PayloadData(sessionSignature, kPayloadDataDomain, "RMTConfigPath", &driverPath).ok() &&
+      pdb->PayloadData(sessionSignature, kPayloadDataDomain, names::kConfigPathKey, &driverPath).ok() &&
       !driverPath.empty();
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.

@@ -1,6 +1,6 @@
 // Where the product keeps its shared files: the one place that knows the
 // folder layout. The names of the folders and files are those of
-// storage/product_names.h.
+// fs/product_names.h.
 //
 // The common data folder is names::kCommonDataFolder in a Common Files
 // folder. It holds the PCF folder (the shared copies of configuration

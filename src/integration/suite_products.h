@@ -4,7 +4,7 @@
 #ifndef CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 #define CUSTOMHOOKS_INTEGRATION_SUITE_PRODUCTS_H_
 
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::integration {
 

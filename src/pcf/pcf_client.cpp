@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "fs/files.h"
+#include "fs/product_names.h"
 #include "fs/text.h"
 
 namespace customhooks::pcf {
@@ -156,7 +157,7 @@ std::optional<Status> DocumentSession::SaveDocument(const Loaded& loaded,
     // A copy without a name is a target that cannot be opened.
     status = Status(Code::kWriteFailed, "no shared copy name");
     const std::string sharedCopy =
-        folder ? SharedCopyPath(*folder, payloadCode, ValueOf(entries, "LicensingCode")) : std::string();
+        folder ? SharedCopyPath(*folder, payloadCode, ValueOf(entries, names::kLicensingCodeKey)) : std::string();
     if (!sharedCopy.empty()) {
       const std::optional<SaveProblem> problem = WriteTarget(sharedCopy, text);
       status = problem ? Status(Code::kWriteFailed, sharedCopy) : Status();
@@ -164,7 +165,7 @@ std::optional<Status> DocumentSession::SaveDocument(const Loaded& loaded,
     }
     // A path too long for the product's buffer is not written to at all; a
     // missing one is a target that cannot be opened.
-    const std::string& configPath = ValueOf(entries, "RMTConfigPath");
+    const std::string& configPath = ValueOf(entries, names::kConfigPathKey);
     if (configPath.empty()) {
       status = Status(Code::kWriteFailed, "no RMTConfigPath");
       failure = UnsavedDocument{loaded.path, SaveProblem::kNoConfigPath, std::string()};

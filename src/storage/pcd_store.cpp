@@ -4,7 +4,7 @@
 #include <string>
 
 #include "storage/database_connection.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 

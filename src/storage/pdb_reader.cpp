@@ -13,7 +13,7 @@
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "storage/database_connection.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 

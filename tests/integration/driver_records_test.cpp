@@ -8,7 +8,7 @@
 #include "support/disk.h"
 #include "support/status_test_support.h"
 #include "support/transcripts.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 using namespace customhooks::fs;
 

@@ -3,7 +3,7 @@
 
 #include "fs/files.h"
 #include "integration/session_fixture.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/disk.h"
 #include "support/status_test_support.h"
 

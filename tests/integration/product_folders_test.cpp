@@ -8,7 +8,7 @@
 
 #include "fs/files.h"
 #include "fs/folders.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/disk.h"
 #include "support/test_machine.h"
 

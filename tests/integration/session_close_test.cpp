@@ -7,7 +7,7 @@
 #include "support/status_test_support.h"
 #include "support/transcripts.h"
 #include "support/data_files.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 using namespace customhooks::fs;
 namespace names = customhooks::names;

@@ -11,7 +11,7 @@
 #include "integration/product_folders.h"
 #include "support/data_files.h"
 #include "support/disk.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 using namespace customhooks::fs;
 namespace names = customhooks::names;

@@ -8,7 +8,7 @@
 # (in the prefix's Common Files folder) is emptied by reset_machine, and
 # paths handed to the programs are given in Windows form.
 
-# The module's names (storage/product_names.h) as `samplesuite --names`
+# The module's names (fs/product_names.h) as `samplesuite --names`
 # prints them: name_<key> for each, folders with "/" separators.
 execute_process(COMMAND ${RUNNER} ${SAMPLESUITE} --names OUTPUT_VARIABLE printed RESULT_VARIABLE rc)
 string(REPLACE "\r" "" printed "${printed}")

@@ -26,7 +26,7 @@
 #include "support/child_process.h"
 #include "support/disk.h"
 #include "support/test_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;

@@ -12,7 +12,7 @@
 #include "fs/files.h"
 #include "reliability/sqlite_fault_vfs.h"
 #include "storage/pcd_store.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 

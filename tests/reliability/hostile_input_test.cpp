@@ -23,7 +23,7 @@
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 #include "support/transcripts.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;

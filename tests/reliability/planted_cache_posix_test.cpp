@@ -29,7 +29,7 @@
 #include "support/hot_journal.h"
 #include "support/plain_user_posix.h"
 #include "support/test_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 #include "support/data_files.h"
 
 namespace names = customhooks::names;

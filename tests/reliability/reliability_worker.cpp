@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "reliability/session_runner.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace names = customhooks::names;
 

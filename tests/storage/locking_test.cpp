@@ -14,7 +14,7 @@
 #include "storage_test_support.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::storage {
 namespace {

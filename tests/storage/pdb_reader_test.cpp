@@ -24,7 +24,7 @@
 #include "support/fault_env.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::storage {
 

@@ -20,7 +20,7 @@
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
 #include "support/test_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace customhooks::storage {
 

@@ -1,6 +1,6 @@
 // The module's files below a common data folder, as paths relative to it
 // ("\" separated, as the module joins them), built from the names of
-// storage/product_names.h. Header only: the benchmarks and the fuzz checks
+// fs/product_names.h. Header only: the benchmarks and the fuzz checks
 // use it as well.
 #ifndef CUSTOMHOOKS_TESTS_SUPPORT_DATA_FILES_H_
 #define CUSTOMHOOKS_TESTS_SUPPORT_DATA_FILES_H_
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <string>
 
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 // `file` in `folder`.
 inline std::string DataFile(const char* folder, const char* file) { return std::string(folder) + "\\" + file; }

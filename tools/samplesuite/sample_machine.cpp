@@ -13,7 +13,7 @@
 #include "pcf/pcf_document.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 using customhooks::fs::EnsureFolder;
 using customhooks::fs::ParentPath;

@@ -9,7 +9,7 @@
 //
 //   samplesuite --names
 //
-// Prints the names of storage/product_names.h, one KEY=VALUE a line (folders
+// Prints the names of fs/product_names.h, one KEY=VALUE a line (folders
 // relative to the common data folder, "\" separated), for the scripts and
 // checks that look at a machine.
 #include <cstdio>
@@ -17,7 +17,7 @@
 #include <string>
 
 #include "samplesuite/sample_machine.h"
-#include "storage/product_names.h"
+#include "fs/product_names.h"
 
 namespace {
 

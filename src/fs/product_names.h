@@ -3,8 +3,8 @@
 // the record domains and the session properties. Everything that spells one
 // of them (the layers above, the tests, the tools, the benchmarks, the fuzz
 // checks, and the scripts through `samplesuite --names`) takes it from here.
-#ifndef CUSTOMHOOKS_STORAGE_PRODUCT_NAMES_H_
-#define CUSTOMHOOKS_STORAGE_PRODUCT_NAMES_H_
+#ifndef CUSTOMHOOKS_FS_PRODUCT_NAMES_H_
+#define CUSTOMHOOKS_FS_PRODUCT_NAMES_H_
 
 namespace customhooks::names {
 
@@ -33,10 +33,32 @@ inline constexpr int kConfigDomain = 1;
 inline constexpr int kPayloadDataDomain = 0;
 inline constexpr int kSecondProductDataDomain = 5;
 
-// The session properties the module reads.
+// The session properties the module reads. kMediaSignatureProperty is also
+// the key of a payload's signature in payload_data.
 inline constexpr char kMediaSignatureProperty[] = "mediaSignature";
 inline constexpr char kInstallLanguageProperty[] = "installLanguage";
 
+// Keys of records, payload data and configuration documents.
+// A product's document path: in payload_data, in kConfigurationFile under
+// the product's code, and in the document itself, which is saved there.
+inline constexpr char kConfigPathKey[] = "RMTConfigPath";
+// The driver's licensing code, in kConfigurationFile under the session's
+// signature and in a document: the subdomain of the agreement records.
+inline constexpr char kLicensingCodeKey[] = "LicensingCode";
+// The driver's records the second product's run copies, in
+// kConfigurationFile under the session's signature.
+inline constexpr char kDefaultDriverPayloadKey[] = "DefaultDriverPayload";
+inline constexpr char kInstallDateKey[] = "InstallDate";
+inline constexpr char kInstalledLanguagesKey[] = "installedLanguages";
+// In payload_data: the session that last installed a payload.
+inline constexpr char kMostRecentSessionKey[] = "mostRecentSessionID";
+// The agreement records in kCacheFile.
+inline constexpr char kEulaAcceptedKey[] = "EULA_ACCEPTED";
+inline constexpr char kEulaLanguageKey[] = "EULA_LANGUAGE";
+
+// The install language whose locale files the first product's run fixes.
+inline constexpr char kFrenchMoroccoLanguage[] = "fr_MA";
+
 }  // namespace customhooks::names
 
-#endif  // CUSTOMHOOKS_STORAGE_PRODUCT_NAMES_H_
+#endif  // CUSTOMHOOKS_FS_PRODUCT_NAMES_H_
