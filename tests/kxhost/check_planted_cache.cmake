@@ -2,9 +2,9 @@
 # while kxhost drives the built library through install sessions of the
 # sample suite: a hot journal whose trailer names a file elsewhere as its
 # super-journal (SQLite would delete that file), and a schema whose CHECK
-# costs seconds and gigabytes on every insert. The named file stays, the
-# session goes on as usual; the schema is refused as a damaged file is, and
-# left as it is.
+# costs seconds and gigabytes on every insert, and a schema of 300
+# large triggers. The named file stays, the session goes on as usual; each
+# schema is refused as a damaged file is, and left as it is.
 #   cmake -DRUNNER=<emulator or empty> -DSAMPLESUITE=<exe> -DKXHOST=<exe> -DLIBRARY=<lib>
 #         -DPLANTER=<exe> -DMACHINE=<dir> -P check_planted_cache.cmake
 cmake_policy(SET CMP0009 NEW)
@@ -63,6 +63,26 @@ file(SHA256 "${cache}" planted_hash)
 run_session(out)
 if(NOT out STREQUAL damaged)
   message(FATAL_ERROR "with a hostile schema the session printed:\n${out}\nexpected, as for a damaged cache:\n${damaged}")
+endif()
+file(SHA256 "${cache}" hash)
+if(NOT hash STREQUAL planted_hash)
+  message(FATAL_ERROR "the refused cache was changed")
+endif()
+
+# 300 triggers of 9.8 kB each: refused before SQLite loads them, at
+# once, as a damaged cache is.
+file(COPY_FILE "${MACHINE}/cache.kept" "${cache}")
+plant(triggers "${cache_program}")
+file(SHA256 "${cache}" planted_hash)
+string(TIMESTAMP started "%s" UTC)
+run_session(out)
+string(TIMESTAMP ended "%s" UTC)
+if(NOT out STREQUAL damaged)
+  message(FATAL_ERROR "with 300 planted triggers the session printed:\n${out}\nexpected, as for a damaged cache:\n${damaged}")
+endif()
+math(EXPR seconds "${ended} - ${started}")
+if(seconds GREATER 10)
+  message(FATAL_ERROR "with 300 planted triggers the session took ${seconds} s")
 endif()
 file(SHA256 "${cache}" hash)
 if(NOT hash STREQUAL planted_hash)
