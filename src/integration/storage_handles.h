@@ -6,8 +6,8 @@
 // fix-up, its driver records and its agreement records. Each open is
 // reported, logged and acted on exactly as a new connection's would be. But
 // the pass keeps its connections and reopens them
-// (storage::DatabaseConnection::Reopen). The files are read, locked,
-// checked and flushed as before; a kept connection need not load its schema
+// (storage::DatabaseConnection::Reopen). The files are read, locked and
+// checked as before; a kept connection need not load its schema
 // again.
 //
 // How closing went is not examined. No step of the pass logs it or acts on

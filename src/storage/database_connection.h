@@ -12,6 +12,10 @@
 // Statements may call is_plain_text(X): 1 when X is a text holding no NUL,
 // else 0. Views and triggers of the file cannot call it.
 //
+// Every commit is on disk when it returns: SQLite syncs the journal and the
+// file at each commit (synchronous FULL, set at the open), so the module
+// makes no flush of its own.
+//
 // Every operation returns a Status (storage_status.h) and never throws;
 // running out of memory gives Code::kNoMemory. Only the constructor throws
 // std::bad_alloc, when it cannot copy its arguments. Values handed out are
@@ -234,19 +238,13 @@ class DatabaseConnection {
   // fail. (A file made read-only is seen, and opened anew.)
   Status Reopen();
 
-  // Forces the file to disk when this connection has changed it since its
-  // last flush: what closing would do for durability, without closing.
-  void Flush();
-
   // Makes the connection as a new one would be, to be used again: a
-  // transaction still open is rolled back (as closing would discard it),
-  // then Flush.
+  // transaction still open is rolled back, as closing would discard it.
   void Settle();
 
-  // Forces the file to disk when this connection has changed it since its
-  // last flush, then closes the SQLite connection (discarding a transaction
-  // still open). The connection is closed afterwards whatever SQLite
-  // reports; the result is SQLite's status. Success when not open.
+  // Closes the SQLite connection (discarding a transaction still open). The
+  // connection is closed afterwards whatever SQLite reports; the result is
+  // SQLite's status. Success when not open.
   Status Close();
 
  private:
@@ -301,9 +299,6 @@ class DatabaseConnection {
   sqlite3* db_ = nullptr;
   // Statements compiled on this connection, by the address of their text.
   std::vector<std::pair<const char*, sqlite3_stmt*>> statements_;
-  // SQLite's count of rows this connection has changed, as it was at the
-  // last flush.
-  int flushedChanges_ = 0;
   std::uint64_t generation_ = 0;
   // True while a Transaction of this connection is open, whether or not
   // its SQLite transaction has begun, or SQLite ended it by itself since.
@@ -366,8 +361,7 @@ class Transaction {
   // status) and rolls back nothing.
   const Status& begun() const { return begun_; }
 
-  // "COMMIT", then forces the file to disk when the connection has changed
-  // it since its last flush. A write unit that never began commits nothing:
+  // "COMMIT". A write unit that never began commits nothing:
   // success, or the failure of its last begin. A failed COMMIT (Code::kBusy while another
   // process keeps the file locked) leaves the transaction open: Commit may
   // be called again, and the destructor rolls it back. After some failures

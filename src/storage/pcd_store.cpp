@@ -60,10 +60,7 @@ Status OpenConfigurationStore(const std::string& folder, const std::string& cach
   if (!opened.ok()) return opened;
   std::unique_ptr<DomainStore> ownCache;
   if (cache == nullptr) cache = &ownCache;
-  Status prepared = OpenDomainStore(DomainFile::kCache, cacheFolder, cache);
-  if (!prepared.ok()) return prepared;
-  (*cache)->Flush();
-  return Status();
+  return OpenDomainStore(DomainFile::kCache, cacheFolder, cache);
 }
 
 }  // namespace customhooks::storage

@@ -56,14 +56,11 @@ class DomainStore {
   // REQUIRES: it ends before the store closes.
   Transaction Begin() { return Transaction(connection_, Intent::kWrite); }
 
-  // Forces the file to disk when this store has changed it since its last
-  // flush.
-  void Flush() { connection_.Flush(); }
-  // Rolls back a transaction still open, then Flush: the database is ready
-  // for the pass's next open (DatabaseConnection::Settle).
+  // Rolls back a transaction still open: the database is ready for the
+  // pass's next open (DatabaseConnection::Settle).
   void Settle() { connection_.Settle(); }
 
-  // Flush, then closes the database. The status of closing.
+  // Closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
  private:
@@ -84,7 +81,7 @@ Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_p
 
 // Opens the configuration database in `folder` into `*out`, then makes sure
 // the cache database in `cacheFolder` exists with its schema, opening it
-// into `*cache` (both as OpenDomainStore does) and forcing it to disk; with
+// into `*cache` (both as OpenDomainStore does); with
 // no `cache`, the cache database is closed again. The status of opening the
 // configuration database, `*out` empty, when that fails. When only the
 // cache database can't be prepared, its status is returned and `*out` still

@@ -117,14 +117,11 @@ class PayloadDatabase {
   // REQUIRES: it ends before the database closes.
   Transaction BeginRead() { return Transaction(connection_, Intent::kRead); }
 
-  // Forces "pdb.db" to disk when this handle created it (the only write it
-  // ever makes).
-  void Flush() { connection_.Flush(); }
-  // Rolls back a transaction still open, then Flush: the database is ready
-  // for the pass's next open (DatabaseConnection::Settle).
+  // Rolls back a transaction still open: the database is ready for the
+  // pass's next open (DatabaseConnection::Settle).
   void Settle() { connection_.Settle(); }
 
-  // Flush, then closes the database. The status of closing.
+  // Closes the database. The status of closing.
   Status Close() { return connection_.Close(); }
 
  private:

@@ -52,17 +52,13 @@ Status DatabaseConnection::CommitTransaction() {
   if (!unitBegan_) return unitBegin_;
   // A connection closed under its transaction committed nothing: Control
   // gives its state.
-  Status committed = Control("COMMIT");
-  if (!committed.ok()) return committed;
-  Flush();
-  return Status();
+  return Control("COMMIT");
 }
 
 void DatabaseConnection::Settle() {
   if (db_ == nullptr) return;
   unitOpen_ = false;
   if (sqlite3_get_autocommit(db_) == 0) static_cast<void>(Control("ROLLBACK"));
-  Flush();
 }
 
 Transaction::Transaction(DatabaseConnection& connection, Intent intent)
