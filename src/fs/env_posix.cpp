@@ -38,8 +38,8 @@ namespace customhooks::fs {
 namespace {
 
 using posix::Descriptor;
-using posix::LastError;
 using posix::Native;
+using posix::PosixError;
 using posix::SameFile;
 using posix::SingleLinkFile;
 using posix::UniqueFolder;
@@ -96,10 +96,10 @@ Status MakeChain(const std::string& native) {
     position = native.find('/', position + 1);
     const std::string prefix = native.substr(0, position);
     if (prefix.empty()) continue;
-    if (!MakeFolder(prefix) && errno != EEXIST) return LastError();
+    if (!MakeFolder(prefix) && errno != EEXIST) return PosixError("mkdir", prefix, errno);
   }
   struct stat info;
-  if (!StatPath(native, &info)) return LastError();
+  if (!StatPath(native, &info)) return PosixError("stat", native, errno);
   return S_ISDIR(info.st_mode) ? Status() : Status(Code::kExists);
 }
 
@@ -115,15 +115,24 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
   return true;
 }
 
-// Copies what remains of `in` to the end of `out` through a buffer.
-Status CopyThroughBuffer(int in, int out) {
+// The two files of a copy, opened, and their paths for its failures.
+struct CopyEnds {
+  int in;
+  const std::string& from;
+  int out;
+  const std::string& to;
+};
+
+// Copies what remains of the source to the end of the target through a
+// buffer.
+Status CopyThroughBuffer(const CopyEnds& ends) {
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(in, buffer, sizeof buffer);
+    const ssize_t got = ::read(ends.in, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return LastError();
+    if (got < 0) return PosixError("read", ends.from, errno);
     if (got == 0) return Status();
-    if (!WriteAll(out, buffer, static_cast<std::size_t>(got))) return LastError();
+    if (!WriteAll(ends.out, buffer, static_cast<std::size_t>(got))) return PosixError("write", ends.to, errno);
   }
 }
 
@@ -134,25 +143,26 @@ bool CopyRefused(int error) {
   return error == EXDEV || error == ENOSYS || error == EINVAL || error == EOPNOTSUPP;
 }
 
-// Copies `in` from its offset to `out` from its offset: within the kernel,
-// which spares the trip through user memory and may share blocks, or
-// through a buffer where the kernel refuses. A first call that copies
+// Copies the source from its offset to the target from its offset: within
+// the kernel, which spares the trip through user memory and may share
+// blocks, or through a buffer where the kernel refuses. A first call that copies
 // nothing may come from a file whose size the system does not know (as
 // under /proc): the buffer then reads it to its end. Both move the files'
 // offsets, so the buffer goes on where the kernel stopped.
-Status CopyContent(int in, int out) {
+Status CopyContent(const CopyEnds& ends) {
   constexpr std::size_t kLargestCall = std::size_t{1} << 30;
   bool copiedAny = false;
   for (;;) {
-    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kLargestCall, 0);
+    const ssize_t copied = ::copy_file_range(ends.in, nullptr, ends.out, nullptr, kLargestCall, 0);
     if (copied > 0) {
       copiedAny = true;
       continue;
     }
     if (copied < 0 && errno == EINTR) continue;
     if (copied == 0 && copiedAny) return Status();
-    if (copied == 0 || CopyRefused(errno)) return CopyThroughBuffer(in, out);
-    return LastError();
+    if (copied == 0 || CopyRefused(errno)) return CopyThroughBuffer(ends);
+    const int error = errno;
+    return PosixError("copy_file_range", ends.from + " -> " + ends.to, error);
   }
 }
 
@@ -223,7 +233,8 @@ class PosixEnv final : public Env {
 
   Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override {
     struct stat info;
-    if (!StatPath(Native(path), &info)) return LastError();
+    const std::string native = Native(path);
+    if (!StatPath(native, &info)) return PosixError("stat", native, errno);
     *attributes = S_ISDIR(info.st_mode) ? kAttributeDirectory : ReadOnlyFile(info) ? kAttributeReadOnly
                                                                                    : kAttributeNormal;
     return Status();
@@ -232,8 +243,9 @@ class PosixEnv final : public Env {
   Status GetFileStamp(const std::u16string& path, Links links, FileStamp* stamp) override {
     struct stat info;
     const std::string native = Native(path);
-    if ((links == Links::kOwn ? ::lstat(native.c_str(), &info) : ::stat(native.c_str(), &info)) != 0) {
-      return LastError();
+    const bool own = links == Links::kOwn;
+    if ((own ? ::lstat(native.c_str(), &info) : ::stat(native.c_str(), &info)) != 0) {
+      return PosixError(own ? "lstat" : "stat", native, errno);
     }
     const auto nanoseconds = [](const struct timespec& time) {
       return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
@@ -262,8 +274,9 @@ class PosixEnv final : public Env {
   Status ListFolder(const std::u16string& folder, std::vector<std::u16string>* names) override {
     std::vector<std::u16string> found;
     {
-      const UniqueFolder listing(::opendir(Native(folder).c_str()));
-      if (!listing) return LastError();
+      const std::string native = Native(folder);
+      const UniqueFolder listing(::opendir(native.c_str()));
+      if (!listing) return PosixError("opendir", native, errno);
       while (const dirent* entry = ::readdir(listing.get())) {
         found.push_back(emulation::DecodeUtf8(entry->d_name, std::strlen(entry->d_name)));
       }
@@ -280,24 +293,26 @@ class PosixEnv final : public Env {
       if (StatPath(native, &info) && ReadOnlyFile(info)) return Code::kAccessDenied;
     }
     std::FILE* opened = std::fopen(native.c_str(), mode);
-    if (opened == nullptr) return LastError();
+    if (opened == nullptr) return PosixError("fopen", native, errno);
     *file = opened;
     return Status();
   }
 
   Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override {
     // fopen opens a folder as well; what it opened tells the two apart.
-    UniqueFile opened(std::fopen(Native(path).c_str(), "rb"));
-    if (!opened) return LastError();
+    const std::string native = Native(path);
+    UniqueFile opened(std::fopen(native.c_str(), "rb"));
+    if (!opened) return PosixError("fopen", native, errno);
     struct stat info;
-    if (::fstat(::fileno(opened.get()), &info) != 0) return LastError();
+    if (::fstat(::fileno(opened.get()), &info) != 0) return PosixError("fstat", native, errno);
     *found = S_ISDIR(info.st_mode) ? Found::kFolder : Found::kFile;
     if (*found == Found::kFile) *file = opened.release();
     return Status();
   }
 
   Status CreateFolder(const std::u16string& path) override {
-    return MakeFolder(Native(path)) ? Status() : LastError();
+    const std::string native = Native(path);
+    return MakeFolder(native) ? Status() : PosixError("mkdir", native, errno);
   }
 
   Status CreateFolderChain(const std::u16string& path) override {
@@ -312,27 +327,30 @@ class PosixEnv final : public Env {
   Status SetAttributesNormal(const std::u16string& path) override {
     const std::string native = Native(path);
     struct stat info;
-    if (!StatPath(native, &info)) return LastError();
+    if (!StatPath(native, &info)) return PosixError("stat", native, errno);
     if ((info.st_mode & S_IWUSR) != 0) return Status();
-    return ::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0 ? Status() : LastError();
+    if (::chmod(native.c_str(), (info.st_mode & 07777) | S_IWUSR) == 0) return Status();
+    return PosixError("chmod", native, errno);
   }
 
   Status MoveFileReplacing(const std::u16string& source, const std::u16string& target) override {
     const std::string from = Native(source);
     const std::string to = Native(target);
     struct stat info;
-    if (::lstat(from.c_str(), &info) != 0) return LastError();
+    if (::lstat(from.c_str(), &info) != 0) return PosixError("lstat", from, errno);
     if (StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return Code::kAccessDenied;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? Status() : LastError();
+    if (::rename(from.c_str(), to.c_str()) == 0) return Status();
+    const int error = errno;
+    return PosixError("rename", from + " -> " + to, error);
   }
 
   Status CopyOver(const std::u16string& source, const std::u16string& target, WriteMode mode) override {
     const std::string from = Native(source);
     const std::string to = Native(target);
     Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) return LastError();
+    if (in.get() < 0) return PosixError("open", from, errno);
     struct stat sourceInfo;
-    if (::fstat(in.get(), &sourceInfo) != 0) return LastError();
+    if (::fstat(in.get(), &sourceInfo) != 0) return PosixError("fstat", from, errno);
     if (S_ISDIR(sourceInfo.st_mode)) return Code::kAccessDenied;
     struct stat targetInfo;
     if (StatPath(to, &targetInfo)) {
@@ -342,18 +360,20 @@ class PosixEnv final : public Env {
     }
     const int exclusive = mode == WriteMode::kCreateNew ? O_EXCL : 0;
     Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | exclusive, 0600));
-    if (out.get() < 0) return LastError();
+    if (out.get() < 0) return PosixError("open", to, errno);
     if (!SingleLinkFile(out.get())) return Code::kAccessDenied;
-    if (::ftruncate(out.get(), 0) != 0) return LastError();
-    const Status copied = CopyContent(in.get(), out.get());
+    if (::ftruncate(out.get(), 0) != 0) return PosixError("ftruncate", to, errno);
+    const Status copied = CopyContent({in.get(), from, out.get(), to});
     if (!copied.ok()) return copied;
     // The target takes the source's attributes and time of last change.
     const struct timespec times[2] = {sourceInfo.st_atim, sourceInfo.st_mtim};
     ::futimens(out.get(), times);
     // A file written in place may belong to someone else, who keeps its
     // permissions; only its content is this copy's.
-    if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) return LastError();
-    return out.Close() ? Status() : LastError();
+    if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) {
+      return PosixError("fchmod", to, errno);
+    }
+    return out.Close() ? Status() : PosixError("close", to, errno);
   }
 
   Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
@@ -366,15 +386,15 @@ class PosixEnv final : public Env {
       if (StatPath(native, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return Code::kAccessDenied;
     }
     Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
-    if (file.get() < 0) return LastError();
+    if (file.get() < 0) return PosixError("open", native, errno);
     if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
     if (mode == WriteMode::kCreateNew) SetCreatedMode(file.get(), native, kFileMode);
-    if (!WriteAll(file.get(), bytes.data(), bytes.size())) return LastError();
+    if (!WriteAll(file.get(), bytes.data(), bytes.size())) return PosixError("write", native, errno);
     if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
-      return LastError();
+      return PosixError("ftruncate", native, errno);
     }
-    if (::fsync(file.get()) != 0) return LastError();
-    return file.Close() ? Status() : LastError();
+    if (::fsync(file.get()) != 0) return PosixError("fsync", native, errno);
+    return file.Close() ? Status() : PosixError("close", native, errno);
   }
 
   Status TakeOwnerAndMode(const std::u16string& path, const std::u16string& model) override {
@@ -382,47 +402,50 @@ class PosixEnv final : public Env {
     if (::lstat(Native(model).c_str(), &original) != 0 || !S_ISREG(original.st_mode) || original.st_nlink != 1) {
       return Status();
     }
-    const Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0) return LastError();
+    const std::string native = Native(path);
+    const Descriptor file(::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) return PosixError("open", native, errno);
     if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
     struct stat info;
-    if (::fstat(file.get(), &info) != 0) return LastError();
+    if (::fstat(file.get(), &info) != 0) return PosixError("fstat", native, errno);
     // A change of owner clears the set-id bits: the mode comes after it.
     if ((info.st_uid != original.st_uid || info.st_gid != original.st_gid) &&
         ::fchown(file.get(), original.st_uid, original.st_gid) != 0) {
-      return LastError();
+      return PosixError("fchown", native, errno);
     }
-    return ::fchmod(file.get(), original.st_mode & 07777) == 0 ? Status() : LastError();
+    return ::fchmod(file.get(), original.st_mode & 07777) == 0 ? Status() : PosixError("fchmod", native, errno);
   }
 
   Status RemoveFile(const std::u16string& path) override {
     const std::string native = Native(path);
     struct stat info;
-    if (::lstat(native.c_str(), &info) != 0) return LastError();
+    if (::lstat(native.c_str(), &info) != 0) return PosixError("lstat", native, errno);
     if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && ReadOnlyFile(info))) return Code::kAccessDenied;
-    return ::unlink(native.c_str()) == 0 ? Status() : LastError();
+    return ::unlink(native.c_str()) == 0 ? Status() : PosixError("unlink", native, errno);
   }
 
   Status RemoveLink(const std::u16string& path) override {
     // unlink removes the name itself, never what a link leads to.
     const std::string native = Native(path);
     if (!IsLinkAt(native)) return Code::kAccessDenied;
-    return ::unlink(native.c_str()) == 0 ? Status() : LastError();
+    return ::unlink(native.c_str()) == 0 ? Status() : PosixError("unlink", native, errno);
   }
 
   Status FlushFile(const std::u16string& path) override {
-    const Descriptor file(::open(Native(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0) return LastError();
+    const std::string native = Native(path);
+    const Descriptor file(::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0) return PosixError("open", native, errno);
     struct stat info;
-    if (::fstat(file.get(), &info) != 0) return LastError();
+    if (::fstat(file.get(), &info) != 0) return PosixError("fstat", native, errno);
     if (!S_ISREG(info.st_mode)) return Code::kAccessDenied;
-    return ::fsync(file.get()) == 0 ? Status() : LastError();
+    return ::fsync(file.get()) == 0 ? Status() : PosixError("fsync", native, errno);
   }
 
   Status FlushFolder(const std::u16string& folder) override {
-    const Descriptor fd(::open(Native(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.get() < 0) return LastError();
-    return ::fsync(fd.get()) == 0 ? Status() : LastError();
+    const std::string native = Native(folder);
+    const Descriptor fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0) return PosixError("open", native, errno);
+    return ::fsync(fd.get()) == 0 ? Status() : PosixError("fsync", native, errno);
   }
 
   Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) override {

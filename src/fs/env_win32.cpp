@@ -18,10 +18,12 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "fs/env.h"
 #include "fs/files.h"
 #include "fs/platform.h"
+#include "fs/text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t expected");
 
@@ -36,13 +38,14 @@ using platform::OpenedFacts;
 const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 wchar_t* W(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
 const wchar_t* W(const std::u16string& text) { return W(text.c_str()); }
+std::u16string_view U(const std::wstring& text) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
 
 // ---- Error translation (the only place a system error becomes a Code) ----------
 
-Status FromWin32(DWORD error) {
+Code CodeOf(DWORD error) {
   switch (error) {
-    case ERROR_SUCCESS:
-      return Status();
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
@@ -73,7 +76,13 @@ Status FromWin32(DWORD error) {
   }
 }
 
-Status LastError() { return FromWin32(::GetLastError()); }
+// The Status of the call `call` that failed on `path` with `error`, with the
+// context "<call> <path>: error <error>"; ERROR_SUCCESS is success.
+Status Win32Error(const char* call, std::u16string_view path, DWORD error) noexcept {
+  if (error == ERROR_SUCCESS) return Status();
+  const Code code = CodeOf(error);
+  return UnlessOutOfMemory(code, [&] { return CallFailure(code, call, WideToUtf8(path), "error", error); });
+}
 
 // The shell's results are HRESULTs; those of the Win32 facility carry an
 // error of the table above.
@@ -239,7 +248,10 @@ int CsidlOf(SpecialFolder folder) {
   return CSIDL_COMMON_APPDATA;
 }
 
-Status Succeeded(BOOL done) { return done ? Status() : LastError(); }
+// Success, or the Status of `call`'s error on `path`.
+Status Succeeded(BOOL done, const char* call, std::u16string_view path) {
+  return done ? Status() : Win32Error(call, path, ::GetLastError());
+}
 
 class WindowsEnv final : public Env {
  public:
@@ -247,7 +259,7 @@ class WindowsEnv final : public Env {
     wchar_t buffer[1024] = {};
     const int csidl = CsidlOf(folder) | (missing == MissingFolder::kCreate ? CSIDL_FLAG_CREATE : 0);
     const HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buffer);
-    if (FAILED(result)) return FromWin32(Win32ErrorOf(result));
+    if (FAILED(result)) return Win32Error("SHGetFolderPathW", {}, Win32ErrorOf(result));
     path->assign(reinterpret_cast<const char16_t*>(buffer));
     return Status();
   }
@@ -255,7 +267,7 @@ class WindowsEnv final : public Env {
   Status LocateSpecialFolder(SpecialFolder folder, std::optional<std::u16string>* path) override {
     PIDLIST_ABSOLUTE found = nullptr;
     const HRESULT result = ::SHGetFolderLocation(nullptr, CsidlOf(folder), nullptr, 0, &found);
-    if (FAILED(result)) return FromWin32(Win32ErrorOf(result));
+    if (FAILED(result)) return Win32Error("SHGetFolderLocation", {}, Win32ErrorOf(result));
     const UniqueItemList items(found);
     wchar_t buffer[MAX_PATH] = {};
     if (::SHGetPathFromIDListW(items.get(), buffer)) {
@@ -268,7 +280,7 @@ class WindowsEnv final : public Env {
 
   Status GetAttributes(const std::u16string& path, std::uint32_t* attributes) override {
     const DWORD found = ::GetFileAttributesW(W(path));
-    if (found == INVALID_FILE_ATTRIBUTES) return LastError();
+    if (found == INVALID_FILE_ATTRIBUTES) return Win32Error("GetFileAttributesW", path, ::GetLastError());
     *attributes = found;
     return Status();
   }
@@ -278,12 +290,14 @@ class WindowsEnv final : public Env {
         FILE_FLAG_BACKUP_SEMANTICS | (links == Links::kOwn ? FILE_FLAG_OPEN_REPARSE_POINT : DWORD{0});
     const UniqueHandle file =
         OwnHandle(::CreateFileW(W(path), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!file) return LastError();
+    if (!file) return Win32Error("CreateFileW", path, ::GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file.get(), &info)) {
+      return Win32Error("GetFileInformationByHandle", path, ::GetLastError());
+    }
     FILE_BASIC_INFO basic;
-    if (!::GetFileInformationByHandle(file.get(), &info) ||
-        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
-      return LastError();
+    if (!::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+      return Win32Error("GetFileInformationByHandleEx", path, ::GetLastError());
     }
     stamp->volume = info.dwVolumeSerialNumber;
     stamp->fileIndex = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
@@ -312,7 +326,7 @@ class WindowsEnv final : public Env {
     if (first == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
       // A folder without any entry (a drive root can be one).
-      if (error != ERROR_FILE_NOT_FOUND) return FromWin32(error);
+      if (error != ERROR_FILE_NOT_FOUND) return Win32Error("FindFirstFileW", pattern, error);
       names->clear();
       return Status();
     }
@@ -330,7 +344,7 @@ class WindowsEnv final : public Env {
     for (const char* c = mode; *c != '\0'; ++c) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*c));
     std::FILE* opened = ::_wfsopen(W(path), wideMode.c_str(), _SH_DENYNO);
     // The runtime opens with CreateFileW and leaves its error in place.
-    if (opened == nullptr) return LastError();
+    if (opened == nullptr) return Win32Error("_wfsopen", path, ::GetLastError());
     *file = opened;
     return Status();
   }
@@ -341,9 +355,11 @@ class WindowsEnv final : public Env {
     UniqueHandle handle = OwnHandle(::CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS,
                                                   nullptr));
-    if (!handle) return LastError();
+    if (!handle) return Win32Error("CreateFileW", path, ::GetLastError());
     BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle.get(), &info)) return LastError();
+    if (!::GetFileInformationByHandle(handle.get(), &info)) {
+      return Win32Error("GetFileInformationByHandle", path, ::GetLastError());
+    }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       *found = Found::kFolder;
       return Status();
@@ -362,23 +378,30 @@ class WindowsEnv final : public Env {
     return Status();
   }
 
-  Status CreateFolder(const std::u16string& path) override { return Succeeded(::CreateDirectoryW(W(path), nullptr)); }
+  Status CreateFolder(const std::u16string& path) override {
+    return Succeeded(::CreateDirectoryW(W(path), nullptr), "CreateDirectoryW", path);
+  }
 
   Status CreateFolderChain(const std::u16string& path) override {
-    return FromWin32(static_cast<DWORD>(::SHCreateDirectoryExW(nullptr, W(path), nullptr)));
+    const int error = ::SHCreateDirectoryExW(nullptr, W(path), nullptr);
+    return Win32Error("SHCreateDirectoryExW", path, static_cast<DWORD>(error));
   }
 
   Status SetAttributesNormal(const std::u16string& path) override {
-    return Succeeded(::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL));
+    return Succeeded(::SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL), "SetFileAttributesW", path);
   }
 
   Status MoveFileReplacing(const std::u16string& source, const std::u16string& target) override {
-    return Succeeded(::MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+    if (::MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return Status();
+    const DWORD error = ::GetLastError();
+    return Win32Error("MoveFileExW", source + u" -> " + target, error);
   }
 
   Status CopyOver(const std::u16string& source, const std::u16string& target, WriteMode mode) override {
     const BOOL failIfExists = mode == WriteMode::kCreateNew ? TRUE : FALSE;
-    return Succeeded(::CopyFileW(W(source), W(target), failIfExists));
+    if (::CopyFileW(W(source), W(target), failIfExists)) return Status();
+    const DWORD error = ::GetLastError();
+    return Win32Error("CopyFileW", source + u" -> " + target, error);
   }
 
   Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
@@ -386,24 +409,29 @@ class WindowsEnv final : public Env {
     const DWORD share = fresh ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, share, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
                                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) return LastError();
+    if (!file) return Win32Error("CreateFileW", path, ::GetLastError());
     if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
     const char* data = bytes.data();
     std::size_t size = bytes.size();
     while (size > 0) {
       const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
       DWORD written = 0;
-      if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) return LastError();
+      if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) {
+        return Win32Error("WriteFile", path, ::GetLastError());
+      }
       data += written;
       size -= written;
     }
-    if (!::SetEndOfFile(file.get()) || !::FlushFileBuffers(file.get())) return LastError();
-    return Succeeded(Close(file));
+    if (!::SetEndOfFile(file.get())) return Win32Error("SetEndOfFile", path, ::GetLastError());
+    if (!::FlushFileBuffers(file.get())) return Win32Error("FlushFileBuffers", path, ::GetLastError());
+    return Succeeded(Close(file), "CloseHandle", path);
   }
 
   Status TakeOwnerAndMode(const std::u16string&, const std::u16string&) override { return Status(); }
 
-  Status RemoveFile(const std::u16string& path) override { return Succeeded(::DeleteFileW(W(path))); }
+  Status RemoveFile(const std::u16string& path) override {
+    return Succeeded(::DeleteFileW(W(path)), "DeleteFileW", path);
+  }
 
   Status RemoveLink(const std::u16string& path) override {
     const NameCheck check = CheckName(path);
@@ -413,7 +441,8 @@ class WindowsEnv final : public Env {
     if (!check.opened || !check.link || check.elsewhere) return Code::kAccessDenied;
     FILE_DISPOSITION_INFO disposition = {TRUE};
     return Succeeded(
-        ::SetFileInformationByHandle(check.opened.get(), FileDispositionInfo, &disposition, sizeof disposition));
+        ::SetFileInformationByHandle(check.opened.get(), FileDispositionInfo, &disposition, sizeof disposition),
+        "SetFileInformationByHandle", path);
   }
 
   Status FlushFile(const std::u16string& path) override {
@@ -421,9 +450,9 @@ class WindowsEnv final : public Env {
                                               FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT;
     const UniqueHandle file = OwnHandle(::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                                       kWriteThroughUnbuffered, nullptr));
-    if (!file) return LastError();
+    if (!file) return Win32Error("CreateFileW", path, ::GetLastError());
     if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
-    return Succeeded(::FlushFileBuffers(file.get()));
+    return Succeeded(::FlushFileBuffers(file.get()), "FlushFileBuffers", path);
   }
 
   Status FlushFolder(const std::u16string&) override { return Status(); }
@@ -457,8 +486,11 @@ Status WindowsEnv::SetFolderAccess(const std::u16string& folder, const std::vect
   const UniqueHandle opened = OwnHandle(::CreateFileW(W(folder), READ_CONTROL | WRITE_DAC,
                                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!opened) return Win32Error("CreateFileW", folder, ::GetLastError());
   BY_HANDLE_FILE_INFORMATION info;
-  if (!opened || !::GetFileInformationByHandle(opened.get(), &info)) return LastError();
+  if (!::GetFileInformationByHandle(opened.get(), &info)) {
+    return Win32Error("GetFileInformationByHandle", folder, ::GetLastError());
+  }
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Code::kAccessDenied;
   PSID owner = nullptr;
   PSID group = nullptr;
@@ -467,7 +499,7 @@ Status WindowsEnv::SetFolderAccess(const std::u16string& folder, const std::vect
   constexpr SECURITY_INFORMATION kRead =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   const DWORD read = ::GetSecurityInfo(opened.get(), SE_FILE_OBJECT, kRead, &owner, &group, &present, nullptr, &found);
-  if (read != ERROR_SUCCESS) return FromWin32(read);
+  if (read != ERROR_SUCCESS) return Win32Error("GetSecurityInfo", folder, read);
   const UniqueLocal descriptor(found);
 
   // The SIDs are built from the last entry to the first: Everyone, then
@@ -480,7 +512,7 @@ Status WindowsEnv::SetFolderAccess(const std::u16string& folder, const std::vect
     PSID sid = nullptr;
     if (!::AllocateAndInitializeSid(&authority, entry.subAuthorityCount, entry.subAuthorities[0],
                                     entry.subAuthorities[1], 0, 0, 0, 0, 0, 0, &sid)) {
-      return LastError();
+      return Win32Error("AllocateAndInitializeSid", folder, ::GetLastError());
     }
     sids[i].reset(sid);
   }
@@ -500,14 +532,15 @@ Status WindowsEnv::SetFolderAccess(const std::u16string& folder, const std::vect
   }
   PACL built = nullptr;
   const DWORD set = ::SetEntriesInAclW(static_cast<ULONG>(access.size()), access.data(), nullptr, &built);
-  if (set != ERROR_SUCCESS) return FromWin32(set);
+  if (set != ERROR_SUCCESS) return Win32Error("SetEntriesInAclW", folder, set);
   const UniqueLocal acl(built);
 
   // Only the access list is written; the owner and group read above go along
   // unused. The list no longer inherits from the parent folder.
-  return FromWin32(::SetSecurityInfo(opened.get(), SE_FILE_OBJECT,
-                                     DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, group,
-                                     built, nullptr));
+  return Win32Error("SetSecurityInfo", folder,
+                    ::SetSecurityInfo(opened.get(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, group,
+                                      built, nullptr));
 }
 
 namespace platform {
@@ -632,11 +665,12 @@ Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& n
   const std::wstring path = folder.path + L"\\" + WideNative(name);
   const UniqueHandle file = OwnHandle(::CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                                     OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return LastError();
+  if (!file) return Win32Error("CreateFileW", U(path), ::GetLastError());
   if (!InCheckedFolder(folder, path.c_str(), file.get())) return Code::kAccessDenied;
   FILE_DISPOSITION_INFO disposition = {TRUE};
   // Windows writes the folder's entries through: nothing to flush.
-  return Succeeded(::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition));
+  return Succeeded(::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition),
+                   "SetFileInformationByHandle", U(path));
 }
 
 const char* OpenCallName() { return "CreateFileW"; }

@@ -1,5 +1,7 @@
 #include "fs/fs_status.h"
 
+#include <string>
+
 namespace customhooks::fs {
 namespace {
 
@@ -30,5 +32,21 @@ const StatusDomain kDomain{"fs", CodeName};
 }  // namespace
 
 const StatusDomain& StatusDomainOf(Code) { return kDomain; }
+
+Status CallFailure(Code code, const char* call, std::string_view path, const char* kind,
+                   unsigned long number) noexcept {
+  return UnlessOutOfMemory(code, [&] {
+    std::string context = call;
+    if (!path.empty()) {
+      context += ' ';
+      context += path;
+    }
+    context += ": ";
+    context += kind;
+    context += ' ';
+    context += std::to_string(number);
+    return Status(code, context);
+  });
+}
 
 }  // namespace customhooks::fs

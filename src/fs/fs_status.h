@@ -6,6 +6,8 @@
 #ifndef CUSTOMHOOKS_FS_FS_STATUS_H_
 #define CUSTOMHOOKS_FS_FS_STATUS_H_
 
+#include <string_view>
+
 #include "fs/status.h"
 
 namespace customhooks::fs {
@@ -25,6 +27,13 @@ enum class Code {
 };
 
 const StatusDomain& StatusDomainOf(Code code);
+
+// A failure of the system call `call` on `path`: `code`, with the context
+// "<call> <path>: <kind> <number>" ("<call>: ..." without a path). Each
+// platform's translation gives it the system's own error and its number,
+// which the Code alone does not keep.
+Status CallFailure(Code code, const char* call, std::string_view path, const char* kind,
+                   unsigned long number) noexcept;
 
 }  // namespace customhooks::fs
 

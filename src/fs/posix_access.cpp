@@ -10,6 +10,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -166,8 +167,9 @@ Status ApplyFolderAccess(const std::string& native, const std::vector<AccessEntr
     (entry.trustee == Trustee::kAdministrators ? masks.owner : masks.others) |= entry.accessMask;
   }
   const Descriptor top(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (top.get() < 0) return PosixError("open", native, errno);
   struct stat info;
-  if (top.get() < 0 || ::fstat(top.get(), &info) != 0) return LastError();
+  if (::fstat(top.get(), &info) != 0) return PosixError("fstat", native, errno);
   if (info.st_uid != ::geteuid()) return Code::kAccessDenied;
   // Past this point the platform's own calls fail silently, as Windows
   // leaves an entry it cannot change.

@@ -9,10 +9,10 @@
 
 namespace customhooks::fs::posix {
 
-Status FromErrno(int error) {
+namespace {
+
+Code CodeOf(int error) {
   switch (error) {
-    case 0:
-      return Status();
     case ENOENT:
     case ENOTDIR:
       return Code::kNotFound;
@@ -41,7 +41,11 @@ Status FromErrno(int error) {
   }
 }
 
-Status LastError() { return FromErrno(errno); }
+}  // namespace
+
+Status PosixError(const char* call, std::string_view path, int error) noexcept {
+  return error == 0 ? Status() : CallFailure(CodeOf(error), call, path, "errno", static_cast<unsigned long>(error));
+}
 
 std::string Native(const std::u16string& path) {
   return platform::NativePath(emulation::EncodeUtf8(path.data(), path.size()));

@@ -1,6 +1,6 @@
 // What the POSIX implementation of this layer shares between its files:
-// the one translation of errno into a Code, the OS form of a path, and
-// descriptors held by RAII. Internal to src/fs, POSIX only.
+// the one translation of a failed call's errno into a Status, the OS form of
+// a path, and descriptors held by RAII. Internal to src/fs, POSIX only.
 #ifndef CUSTOMHOOKS_FS_POSIX_CALLS_H_
 #define CUSTOMHOOKS_FS_POSIX_CALLS_H_
 
@@ -10,16 +10,17 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fs/env.h"
 
 namespace customhooks::fs::posix {
 
-// The Code for an errno value: the only place errno becomes a Code.
-Status FromErrno(int error);
-// FromErrno(errno).
-Status LastError();
+// The Status of the system call `call` that failed on `path` with `error`:
+// the only place an errno becomes a Code. The context is
+// "<call> <path>: errno <error>". An `error` of 0 is success.
+Status PosixError(const char* call, std::string_view path, int error) noexcept;
 
 // The OS form of a wide path.
 std::string Native(const std::u16string& path);

@@ -22,8 +22,8 @@ using platform::IsOwnFolder;
 using platform::OpenedFacts;
 using posix::Descriptor;
 using posix::DescriptorPath;
-using posix::LastError;
 using posix::OnlyLinkIsEntry;
+using posix::PosixError;
 
 using OpenFunction = int (*)(const char*, int, int);
 
@@ -110,8 +110,11 @@ void CloseCheckedFolder(CheckedFolder* folder) {
 Status RemoveFromCheckedFolder(const CheckedFolder& folder, const std::string& name, bool flush) {
   // unlinkat removes the name itself, whatever stands there, never what a
   // link leads to; a folder is refused (EISDIR).
-  if (::unlinkat(folder.fd, name.c_str(), 0) != 0) return LastError();
-  if (flush && ::fsync(folder.fd) != 0) return LastError();
+  if (::unlinkat(folder.fd, name.c_str(), 0) != 0) {
+    const int error = errno;
+    return PosixError("unlinkat", folder.path + "/" + name, error);
+  }
+  if (flush && ::fsync(folder.fd) != 0) return PosixError("fsync", folder.path, errno);
   return Status();
 }
 

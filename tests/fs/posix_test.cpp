@@ -1,12 +1,16 @@
 // What only POSIX calls can check: the permission bits and access lists
-// GrantFolderAccess leaves, and what another user may do afterwards.
+// GrantFolderAccess leaves, what another user may do afterwards, and which
+// Code and number each errno gives.
 #include <acl/libacl.h>
 #include <fcntl.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,13 +18,17 @@
 #include <gtest/gtest.h>
 
 #include "fs/access.h"
+#include "fs/env.h"
 #include "fs/files.h"
+#include "fs/posix_calls.h"
+#include "fs/text.h"
 #include "support/disk.h"
 #include "support/plain_user_posix.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
 
 using namespace customhooks::fs;
+using customhooks::Status;
 
 namespace {
 
@@ -251,6 +259,71 @@ TEST(ReadOnlyFiles, RefusedEvenToRoot) {
   EXPECT_OK(ClearFileAttributes(file));
   EXPECT_EQ(Mode(file), 0644u);
   EXPECT_OK(RemoveFile(file));
+}
+
+// Each errno gives the Code it always gave, and every one keeps its number
+// beside the call and the path.
+TEST(PosixErrors, KeepTheCodeOfEachErrnoAndItsNumber) {
+  const struct {
+    int error;
+    Code code;
+  } kCases[] = {
+      {ENOENT, Code::kNotFound},        {ENOTDIR, Code::kNotFound},      {EEXIST, Code::kExists},
+      {ENOTEMPTY, Code::kExists},       {EACCES, Code::kAccessDenied},   {EPERM, Code::kAccessDenied},
+      {EROFS, Code::kAccessDenied},     {EISDIR, Code::kAccessDenied},   {ELOOP, Code::kAccessDenied},
+      {EBUSY, Code::kSharingViolation}, {ETXTBSY, Code::kSharingViolation}, {ENOSPC, Code::kDiskFull},
+      {EDQUOT, Code::kDiskFull},        {EINVAL, Code::kBadPath},        {ENAMETOOLONG, Code::kBadPath},
+      {ENOMEM, Code::kNoMemory},        {EIO, Code::kFailed},            {ENXIO, Code::kFailed},
+      {EXDEV, Code::kFailed},           {123, Code::kFailed},
+  };
+  for (const auto& failing : kCases) {
+    const Status status = posix::PosixError("open", "/x/pcd.db", failing.error);
+    EXPECT_EQ(status, failing.code) << failing.error;
+    EXPECT_EQ(status.context(), "open /x/pcd.db: errno " + std::to_string(failing.error));
+  }
+  EXPECT_OK(posix::PosixError("open", "/x/pcd.db", 0));
+}
+
+// Calls that fail only on POSIX, or with an errno no Code stands for, say
+// which call failed on which path with which errno.
+TEST(PosixErrors, NameTheFailedCallOnTheDisk) {
+  TestMachine machine;
+  Env& env = *Env::Default();
+  const std::string file = In(machine.scratch(), "pcd.db");
+  ASSERT_TRUE(WriteWholeFile(file, "content"));
+  const std::string pipe = In(machine.scratch(), "pipe");
+  ASSERT_EQ(::mkfifo(NativePath(pipe).c_str(), 0600), 0);
+  const std::string missing = In(machine.scratch(), "missing");
+  const std::string underFile = In(file, "sub");
+  const struct {
+    const char* what;
+    std::function<Status()> run;
+    Code code;
+    std::string context;
+  } kCases[] = {
+      // A pipe without a reader refuses a writer with an errno left unmapped.
+      {"a pipe, flushed", [&] { return env.FlushFile(Utf8ToWide(pipe)); }, Code::kFailed,
+       "open " + NativePath(pipe) + ": errno " + std::to_string(ENXIO)},
+      {"a file, listed", [&] {
+         std::vector<std::u16string> names;
+         return env.ListFolder(Utf8ToWide(file), &names);
+       },
+       Code::kNotFound, "opendir " + NativePath(file) + ": errno " + std::to_string(ENOTDIR)},
+      {"a folder chain through a file", [&] { return env.CreateFolderChain(Utf8ToWide(underFile)); },
+       Code::kNotFound, "mkdir " + NativePath(underFile) + ": errno " + std::to_string(ENOTDIR)},
+      {"a folder, opened for writing", [&] {
+         std::FILE* opened = nullptr;
+         return env.OpenShared(Utf8ToWide(machine.scratch()), "wb", &opened);
+       },
+       Code::kAccessDenied, "fopen " + NativePath(machine.scratch()) + ": errno " + std::to_string(EISDIR)},
+      {"a missing folder, flushed", [&] { return env.FlushFolder(Utf8ToWide(missing)); }, Code::kNotFound,
+       "open " + NativePath(missing) + ": errno " + std::to_string(ENOENT)},
+  };
+  for (const auto& failing : kCases) {
+    const Status status = failing.run();
+    EXPECT_EQ(status, failing.code) << failing.what;
+    EXPECT_EQ(status.context(), failing.context) << failing.what;
+  }
 }
 
 }  // namespace
