@@ -166,8 +166,6 @@ Status CopyContent(const CopyEnds& ends) {
   }
 }
 
-// A regular file with no other name: content written through the
-
 // ---- Special folders ------------------------------------------------------------
 
 const char* FolderVariable(SpecialFolder folder) {
