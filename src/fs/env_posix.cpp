@@ -108,6 +108,9 @@ bool WriteAll(int fd, const void* bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0 && errno == EINTR) continue;
+    // A write that takes nothing sets no errno: it is reported as an I/O
+    // error, never read as success.
+    if (written == 0) errno = EIO;
     if (written <= 0) return false;
     data += written;
     size -= static_cast<std::size_t>(written);

@@ -416,9 +416,10 @@ class WindowsEnv final : public Env {
     while (size > 0) {
       const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
       DWORD written = 0;
-      if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) {
-        return Win32Error("WriteFile", path, ::GetLastError());
-      }
+      if (!::WriteFile(file.get(), data, chunk, &written, nullptr)) return Win32Error("WriteFile", path, ::GetLastError());
+      // A write that takes nothing sets no error: it is reported as one,
+      // never read as success.
+      if (written == 0) return Win32Error("WriteFile", path, ERROR_WRITE_FAULT);
       data += written;
       size -= written;
     }
