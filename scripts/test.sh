@@ -75,6 +75,11 @@ start_wine() { wine_prefix=$(scripts/wine-prefix.sh --start "$wine_arch"); }
 step "Wine prefix ($wine_arch)" "$logs/wine-prefix.log" start_wine
 windows_preset=windows
 if [ "$wine_arch" = win32 ]; then windows_preset=windows-win32; fi
+# The Windows tests run one at a time under Wine and leave a core idle: the
+# sanitizer build (below) takes it meanwhile, and goes on beside the release
+# packages, at a lower priority so that the tests' timing is theirs.
+asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
+step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
 step "Windows tests under Wine" "$logs/windows-tests.log" ctest --preset "$windows_preset"
 summary "$logs/windows-tests.log"
 
@@ -117,7 +122,6 @@ unset CUSTOMHOOKS_SIGN_PASSWORD
 # Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
 # fails the run, also one from a helper process whose test still passed.
-asan_build() { cmake --preset asan && cmake --build --preset asan -j"$jobs"; }
 asan_tests() {
   ctest --preset asan -j"$jobs"
   if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
@@ -125,7 +129,7 @@ asan_tests() {
     return 1
   fi
 }
-step "native build with the sanitizers" "$logs/asan-build.log" asan_build
+step_end
 step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
 summary "$logs/asan-tests.log"
 
@@ -138,15 +142,18 @@ fuzz_build() {
   local tinyxml
   tinyxml=$(fuzz/build-tinyxml.sh "${2:-checked}")
   cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
-  cmake --build --preset "$1" -j"$jobs"
+  nice -n 10 cmake --build --preset "$1" -j"$jobs"
 }
 step "fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz
+# The coverage-only build that long runs put beside these (fuzz/README.md):
+# built, and run once over each saved input, so that it stays usable. It is
+# built while the fuzz targets run, one at a time, at a lower priority.
+step_begin "coverage-only fuzz build (beside the fuzz targets)" "$logs/fuzz-explore-build.log" \
+  fuzz_build fuzz-explore explore
 # A fixed seed: every run explores the same inputs first, so a clean tree
 # stays green; the long runs explore further.
 step "fuzz targets, 30 seconds each" "$logs/fuzz-run.log" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
-# The coverage-only build that long runs put beside these (fuzz/README.md):
-# built, and run once over each saved input, so that it stays usable.
-step "coverage-only fuzz build" "$logs/fuzz-explore-build.log" fuzz_build fuzz-explore explore
+step_end
 replay_saved_inputs() {
   local target saved
   for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
