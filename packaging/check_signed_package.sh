@@ -93,25 +93,18 @@ for name in CustomHooks.dll kxhost.exe; do
       fail "$name still verifies with the byte at $offset changed"
     fi
   done
-  # The signer's certificate, from the signature: the one that is not a CA's.
+  # The signer's certificate, from the signature.
   rm -f "$work/signature.pem"
   osslsigncode extract-signature -pem -in "$signed" -out "$work/signature.pem" >/dev/null 2>&1 ||
     fail "$name: its signature cannot be extracted"
-  openssl pkcs7 -print_certs -in "$work/signature.pem" |
-    awk -v dir="$work" '/-----BEGIN CERTIFICATE-----/ { n++ } n { print > (dir "/cert" n ".pem") }'
-  signer=
-  for cert in "$work"/cert*.pem; do
-    if ! openssl x509 -noout -ext basicConstraints -in "$cert" 2>/dev/null | grep -q 'CA:TRUE'; then
-      signer=$cert
-    fi
-  done
-  [ -n "$signer" ] || fail "$name: no signer's certificate in its signature"
+  openssl pkcs7 -print_certs -in "$work/signature.pem" -out "$work/chain.pem"
+  "$source/packaging/signer_certificate.sh" "$work/chain.pem" "$work/signer.pem" ||
+    fail "$name: no signer's certificate in its signature"
   for digest in sha1 sha256; do
-    thumbprint=$(openssl x509 -noout -fingerprint "-$digest" -in "$signer" | cut -d= -f2 | tr -d :)
+    thumbprint=$(openssl x509 -noout -fingerprint "-$digest" -in "$work/signer.pem" | cut -d= -f2 | tr -d :)
     grep -q "thumbprint.* $thumbprint" "$top/README.txt" ||
       fail "README.txt does not name the $digest thumbprint $thumbprint of the certificate that signed $name"
   done
-  rm -f "$work"/cert*.pem
   echo "$name: signature verified against the CA, covers the version resource and the code, named in README.txt"
 done
 

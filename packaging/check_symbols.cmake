@@ -23,14 +23,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${STORE} cannot be unpacked")
 endif()
 
-# read_tool(VAR ARGS...): the output of a tool that must succeed.
-function(read_tool var)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${ARGN} failed:\n${err}")
-  endif()
-  set(${var} "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/read_tool.cmake)
 
 # field(VAR TEXT NAME): the value of the first "NAME: value" line of TEXT.
 function(field var text name)

@@ -13,13 +13,7 @@
 #   binary has no certificate table.
 get_filename_component(name "${BINARY}" NAME)
 
-function(read_tool var)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${ARGN} failed:\n${err}")
-  endif()
-  set(${var} "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/read_tool.cmake)
 
 # must_have(TEXT WHAT PATTERN...): each PATTERN (a regular expression) is in TEXT.
 function(must_have text what)

@@ -145,16 +145,8 @@ if [ "${#sign[@]}" -gt 0 ]; then
       fail "OpenSSL has no pkcs11 engine (scripts/install-deps.sh installs libengine-pkcs11-openssl)"
     cp "$sign_cert" "$trial/chain.pem"
   fi
-  # The signer: the chain's first certificate that is not a CA's.
-  awk -v dir="$trial" '/-----BEGIN CERTIFICATE-----/ { n++ } n { print > (dir "/cert" n ".pem") }' "$trial/chain.pem"
-  for cert in "$trial"/cert*.pem; do
-    [ -f "$cert" ] || fail "no certificate in ${sign_cert:-${sign[1]}}"
-    if ! openssl x509 -noout -ext basicConstraints -in "$cert" 2>/dev/null | grep -q 'CA:TRUE'; then
-      cp "$cert" "$trial/signer.pem"
-      break
-    fi
-  done
-  [ -f "$trial/signer.pem" ] || fail "no signer's certificate (one that is not a CA's) in ${sign_cert:-${sign[1]}}"
+  packaging/signer_certificate.sh "$trial/chain.pem" "$trial/signer.pem" ||
+    fail "no signer's certificate in ${sign_cert:-${sign[1]}}"
   openssl x509 -noout -checkend 0 -in "$trial/signer.pem" >/dev/null ||
     fail "the signer's certificate has expired: $(openssl x509 -noout -enddate -in "$trial/signer.pem")"
   # A trial signature of a small PE, through the same key, PIN and server.
