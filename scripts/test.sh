@@ -40,7 +40,7 @@ passed=0
 summary() {
   local line
   while IFS= read -r line; do
-    printf '  %s\n' "$line"
+    printf '%s\n' "$line"
     passed=$((passed + $(sed -E 's/.* out of ([0-9]+)$/\1/' <<<"$line")))
   done < <(grep -E '^[0-9]+% tests passed, 0 tests failed out of [0-9]+$' "$1")
 }
