@@ -7,15 +7,17 @@ if(WIN32)
   if(NOT CUSTOMHOOKS_WIN_DEPS)
     message(FATAL_ERROR "Set CUSTOMHOOKS_WIN_DEPS (run scripts/build-win-deps.sh)")
   endif()
-  add_library(CH::sqlite3 STATIC IMPORTED GLOBAL)
-  set_target_properties(CH::sqlite3 PROPERTIES
-    IMPORTED_LOCATION "${CUSTOMHOOKS_WIN_DEPS}/lib/libsqlite3.a"
-    INTERFACE_INCLUDE_DIRECTORIES "${CUSTOMHOOKS_WIN_DEPS}/include")
-  add_library(CH::tinyxml STATIC IMPORTED GLOBAL)
-  set_target_properties(CH::tinyxml PROPERTIES
-    IMPORTED_LOCATION "${CUSTOMHOOKS_WIN_DEPS}/lib/libtinyxml.a"
-    INTERFACE_INCLUDE_DIRECTORIES "${CUSTOMHOOKS_WIN_DEPS}/include"
-    INTERFACE_COMPILE_DEFINITIONS "TIXML_USE_STL")
+  # The link of each binary names the archives by -l, in the folder win-deps
+  # of the build folder (CMakeLists.txt): lld writes an archive's path into
+  # the PDB, and that path must not name the cache.
+  foreach(library sqlite3 tinyxml)
+    add_library(CH::${library} INTERFACE IMPORTED GLOBAL)
+    set_target_properties(CH::${library} PROPERTIES
+      INTERFACE_LINK_LIBRARIES -l${library}
+      INTERFACE_LINK_DEPENDS "${CUSTOMHOOKS_WIN_DEPS}/lib/lib${library}.a"
+      INTERFACE_INCLUDE_DIRECTORIES "${CUSTOMHOOKS_WIN_DEPS}/include")
+  endforeach()
+  set_property(TARGET CH::tinyxml PROPERTY INTERFACE_COMPILE_DEFINITIONS TIXML_USE_STL)
 else()
   find_package(SQLite3 REQUIRED)
   add_library(CH::sqlite3 ALIAS SQLite::SQLite3)

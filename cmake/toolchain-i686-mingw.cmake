@@ -33,8 +33,11 @@ get_filename_component(ch_gcc_dir "${ch_libgcc}" DIRECTORY)
 set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES
     ${ch_gcc_dir}/include/c++ ${ch_gcc_dir}/include/c++/${ch_triple} ${ch_gcc_dir}/include/c++/backward)
 # The gcc runtime as scripts/build-win-deps.sh lays it out for lld (its
-# runtime/ folder: libstdc++.a, crtbegin.o, crtend.o), taken first, with -B
-# for the start files and -L for the library, before gcc's own folder.
+# runtime/ folder: libstdc++.a, crtbegin.o and crtend.o made right, and
+# gcc's libgcc, libgcc_eh and libssp beside them) is taken with -B for the
+# start files and -L for the libraries; CMakeLists.txt names it, relative to
+# each link's folder. Tests of the compiler build archives, not programs,
+# and need none of it.
 # -pthread: libstdc++ of the posix-thread gcc needs winpthreads.
 if(NOT CUSTOMHOOKS_WIN_DEPS)
   set(CUSTOMHOOKS_WIN_DEPS "$ENV{CUSTOMHOOKS_WIN_DEPS}")
@@ -42,10 +45,9 @@ endif()
 if(NOT EXISTS "${CUSTOMHOOKS_WIN_DEPS}/runtime/crtend.o")
   message(FATAL_ERROR "Set CUSTOMHOOKS_WIN_DEPS (run scripts/build-win-deps.sh)")
 endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CUSTOMHOOKS_WIN_DEPS)
-set(ch_runtime "${CUSTOMHOOKS_WIN_DEPS}/runtime")
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${ch_runtime}/ -L${ch_runtime} -L${ch_gcc_dir} -pthread")
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -pthread")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${ch_triple})

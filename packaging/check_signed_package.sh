@@ -11,7 +11,9 @@
 # - the signed file's version resource (.rsrc) and export table are the
 #   unsigned file's, and the DLL still exports exactly its three names;
 # - one byte changed after signing, inside the version resource's strings or
-#   inside the code, makes verification fail.
+#   inside the code, makes verification fail;
+# - README.txt names the certificate that signed them: its SHA-1 and SHA-256
+#   thumbprints, as read from the signature itself.
 set -euo pipefail
 
 if [ $# -ne 3 ]; then
@@ -91,7 +93,19 @@ for name in CustomHooks.dll kxhost.exe; do
       fail "$name still verifies with the byte at $offset changed"
     fi
   done
-  echo "$name: signature verified against the CA, covers the version resource and the code"
+  # The signer's certificate, from the signature.
+  rm -f "$work/signature.pem"
+  osslsigncode extract-signature -pem -in "$signed" -out "$work/signature.pem" >/dev/null 2>&1 ||
+    fail "$name: its signature cannot be extracted"
+  openssl pkcs7 -print_certs -in "$work/signature.pem" -out "$work/chain.pem"
+  "$source/packaging/signer_certificate.sh" "$work/chain.pem" "$work/signer.pem" ||
+    fail "$name: no signer's certificate in its signature"
+  for digest in sha1 sha256; do
+    thumbprint=$(openssl x509 -noout -fingerprint "-$digest" -in "$work/signer.pem" | cut -d= -f2 | tr -d :)
+    grep -q "thumbprint.* $thumbprint" "$top/README.txt" ||
+      fail "README.txt does not name the $digest thumbprint $thumbprint of the certificate that signed $name"
+  done
+  echo "$name: signature verified against the CA, covers the version resource and the code, named in README.txt"
 done
 
 cmake -DLIBRARY="$top/CustomHooks.dll" -DOBJDUMP="$objdump" -DKIND=pe \

@@ -11,6 +11,11 @@
 # an address inside FUNCTION, taken from the first binary's exports, must
 # resolve through the store's PDB to FUNCTION and a line of its body in
 # FUNCTION_SOURCE, and must not resolve to that line without the PDB.
+# Each PDB must also show the stack protector's check linked in, and name
+# no folder of the machine that built it: every path it holds (object files,
+# archives, source files) is under /CustomHooks-<version>/ (the sources and
+# build folder), /win-deps/ (the dependencies' sources) or /usr/ (the
+# system's headers and libraries).
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}/store")
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf "${STORE}" WORKING_DIRECTORY "${WORK}/store" RESULT_VARIABLE rc)
@@ -18,14 +23,7 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${STORE} cannot be unpacked")
 endif()
 
-# read_tool(VAR ARGS...): the output of a tool that must succeed.
-function(read_tool var)
-  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "${ARGN} failed:\n${err}")
-  endif()
-  set(${var} "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/read_tool.cmake)
 
 # field(VAR TEXT NAME): the value of the first "NAME: value" line of TEXT.
 function(field var text name)
@@ -98,6 +96,23 @@ foreach(name IN LISTS NAMES)
   if(NOT pdb_guid STREQUAL guid OR NOT pdb_age STREQUAL age)
     message(FATAL_ERROR "${stored_pdb} is GUID ${pdb_guid} age ${pdb_age}; ${name} wants ${guid} age ${age}")
   endif()
+  read_tool(publics ${PDBUTIL} dump -publics "${WORK}/store/${stored_pdb}")
+  if(NOT publics MATCHES "`___stack_chk_fail`")
+    message(FATAL_ERROR "${stored_pdb}: no ___stack_chk_fail, ${name} is built without the stack protector")
+  endif()
+  read_tool(paths ${PDBUTIL} dump -modules -files "${WORK}/store/${stored_pdb}")
+  # Module and object names are quoted, `...`; source files follow their checksum, "(MD5: ...) ".
+  string(REGEX MATCHALL "(`|\\) )/[^`\n]*" named "${paths}")
+  list(LENGTH named named_count)
+  if(named_count EQUAL 0)
+    message(FATAL_ERROR "${stored_pdb} names no path:\n${paths}")
+  endif()
+  foreach(path IN LISTS named)
+    string(REGEX REPLACE "^(`|\\) )" "" path "${path}")
+    if(NOT path MATCHES "^/(CustomHooks-[0-9.]+|win-deps|usr)/")
+      message(FATAL_ERROR "${stored_pdb} names ${path}, a folder of the machine that built it")
+    endif()
+  endforeach()
   list(APPEND expected_files "${stored}" "${stored_pdb}")
   message(STATUS "${name}: ${stored}, ${stored_pdb}")
 endforeach()

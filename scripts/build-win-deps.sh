@@ -5,13 +5,20 @@
 # everything else goes to stderr.
 #
 # They are compiled as the DLL is (cmake/toolchain-i686-mingw.cmake): clang
-# for i686-w64-mingw32, with CodeView debug information for the DLL's PDB.
-# Each compile runs in its source folder on relative names, and names that
-# folder /win-deps/<package>-<version>, so that the command line and folders
-# clang writes into the debug information are the same on every machine.
+# for i686-w64-mingw32, with CodeView debug information for the DLL's PDB and
+# the stack protector. Each compile runs in its source folder on relative
+# names, and names that folder /win-deps/<package>-<version>, so that the
+# command line and folders clang writes into the debug information are the
+# same on every machine and for every cache folder. (The binaries' own build
+# maps the prefix's headers, and links its archives by relative paths: see
+# CMakeLists.txt.)
+#
+# The versions are those of packaging/dependencies.txt: a source package or
+# an installed package of another version stops the build.
 #
 # It also lays out, in runtime/, the parts of the gcc runtime that lld 14
-# links wrongly as Debian ships them, made right (see there).
+# links wrongly as Debian ships them, made right (see there), and the other
+# gcc libraries a link takes, so that one folder holds them all.
 set -euo pipefail
 
 cache="${CUSTOMHOOKS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/customhooks}"
@@ -20,15 +27,38 @@ exec 9>"$cache/.lock"
 flock 9
 
 srcver() { apt-cache showsrc "$1" 2>/dev/null | sed -n 's/^Version: //p' | sort -V | tail -n 1; }
+# listed KIND PACKAGE: the version packaging/dependencies.txt gives.
+dependencies="$(dirname "$0")/../packaging/dependencies.txt"
+listed() { awk -v k="$1" -v p="$2" '$1 == k && $2 == p { print $3 }' "$dependencies"; }
 sqlite_ver=$(srcver sqlite3)
 tinyxml_ver=$(srcver tinyxml)
 if [ -z "$sqlite_ver" ] || [ -z "$tinyxml_ver" ]; then
   echo "build-win-deps: no source package found; run scripts/install-deps.sh" >&2
   exit 1
 fi
+mismatch=
+while read -r kind package version; do
+  case "$kind" in
+    source) found=$(srcver "$package") ;;
+    package) found=$(dpkg-query -W -f '${Version}' "$package" 2>/dev/null || true) ;;
+    *) continue ;;
+  esac
+  if [ "$found" != "$version" ]; then
+    echo "build-win-deps: packaging/dependencies.txt lists $package $version; apt/dpkg give ${found:-none}" >&2
+    mismatch=1
+  fi
+done < <(grep -v '^#' "$dependencies")
+if [ -n "$mismatch" ]; then
+  echo "build-win-deps: install the listed versions, or update packaging/dependencies.txt (it makes the SBOM and notices)" >&2
+  exit 1
+fi
+[ "$sqlite_ver" = "$(listed source sqlite3)" ] && [ "$tinyxml_ver" = "$(listed source tinyxml)" ] ||
+  { echo "build-win-deps: packaging/dependencies.txt lacks sqlite3 or tinyxml" >&2; exit 1; }
 clang_ver=$(clang -dumpversion)
 gcc_ver=$(dpkg-query -W -f '${Version}' g++-mingw-w64-i686-posix)
-prefix="$cache/win-deps/clang-${clang_ver}_gcc-${gcc_ver}_sqlite3-${sqlite_ver}_tinyxml-${tinyxml_ver}"
+# The recipe: this script; a change to it builds a new prefix.
+recipe=$(sha256sum "$0" | cut -c1-12)
+prefix="$cache/win-deps/clang-${clang_ver}_gcc-${gcc_ver}_sqlite3-${sqlite_ver}_tinyxml-${tinyxml_ver}_${recipe}"
 if [ -f "$prefix/.complete" ]; then
   echo "$prefix"
   exit 0
@@ -44,8 +74,12 @@ apt-get source -qq "sqlite3=$sqlite_ver" "tinyxml=$tinyxml_ver" >&2 2>/dev/null 
 
 triple=i686-w64-mingw32
 gcc_dir=$(dirname "$("$triple-g++-posix" -print-libgcc-file-name)")
-CC=(clang "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview)
-CXX=(clang++ "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview
+# No -ffile-prefix-map here: compiled without LTO, each object's CodeView
+# holds clang's whole command line (LF_BUILDINFO), and the map's own
+# argument would write the cache folder into it. Relative names and
+# -ffile-compilation-dir leave no absolute path of the work folder.
+CC=(clang "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview -fstack-protector-strong)
+CXX=(clang++ "--target=$triple" "--sysroot=/usr/$triple" -O2 -g -gcodeview -fstack-protector-strong
      -isystem "$gcc_dir/include/c++" -isystem "$gcc_dir/include/c++/$triple"
      -isystem "$gcc_dir/include/c++/backward")
 AR=llvm-ar
@@ -87,7 +121,8 @@ mkdir -p "$prefix/runtime"
    awk '$2 ~ /^\.eh_frame\$/ { print "--rename-section " $2 "=.eh_frame,contents,alloc,load,readonly,data" }' |
    sort -u > runtime.args)
 "$triple-objcopy" @runtime.args "$gcc_dir/libstdc++.a" "$prefix/runtime/libstdc++.a"
-cp "$gcc_dir/crtbegin.o" "$prefix/runtime/"
+cp "$gcc_dir/crtbegin.o" "$gcc_dir/libgcc.a" "$gcc_dir/libgcc_eh.a" "$gcc_dir/libssp.a" \
+   "$gcc_dir/libssp_nonshared.a" "$prefix/runtime/"
 "$triple-objcopy" --rename-section '.eh_frame=.eh_frame$~' "$gcc_dir/crtend.o" "$prefix/runtime/crtend.o"
 
 cd /

@@ -11,33 +11,18 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-mkdir -p build/demo
 log="$PWD/build/demo/demo.log"
+mkdir -p build/demo
 : >"$log"
-
-# step TEXT COMMAND...: runs COMMAND with its output in the log, on one line.
-step() {
-  local text=$1
-  shift
-  printf '%s… ' "$text"
-  local start=$SECONDS
-  if "$@" >>"$log" 2>&1; then
-    printf 'done (%d s)\n' $((SECONDS - start))
-  else
-    printf 'failed\n\n'
-    tail -n 25 "$log"
-    printf '\nThe whole log: %s\n' "$log"
-    exit 1
-  fi
-}
+. scripts/steps.sh
 
 build() {
   cmake --preset demo &&
     cmake --build --preset demo -j"$(nproc 2>/dev/null || echo 2)" --target CustomHooks kxhost samplesuite
 }
 
-step "installing build tools" scripts/install-deps.sh demo
-step "building" build
+step "installing build tools" "$log" scripts/install-deps.sh demo
+step "building" "$log" build
 bin="$PWD/build/demo/bin"
 
 # The module's names (src/fs/product_names.h) as samplesuite prints
@@ -67,7 +52,7 @@ records() {  # records FILE: the domain_data records of a database, one a line
 }
 
 lay_out() { on_machine "$bin/samplesuite" "$programs" >"$machine/session.properties"; }
-step "laying out a sample suite in $machine" lay_out
+step "laying out a sample suite in $machine" "$log" lay_out
 
 heading "Session properties"
 cat "$machine/session.properties"

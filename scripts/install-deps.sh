@@ -28,8 +28,10 @@ case "$purpose" in
       googletest libgtest-dev libbenchmark-dev
       clang libclang-rt-14-dev
       tcl dpkg-dev zip unzip
-      # Authenticode signing of the Windows package, and its check's throwaway CA.
-      osslsigncode openssl
+      # Authenticode signing of the Windows package, and its check's throwaway CA;
+      # OpenSSL's pkcs11 engine, through which osslsigncode reaches a token
+      # (scripts/package.sh --sign-pkcs11).
+      osslsigncode openssl libengine-pkcs11-openssl
       # The pictures of scripts/bench.sh.
       gnuplot-nox
       # The upper-case table's check regenerates it from UnicodeData.txt.

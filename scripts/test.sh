@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native suite, then the Windows
-# DLL and its tests under Wine. Installs what is missing first. Exits non-zero
-# on any failure.
+# Builds everything and runs every test: the native suite, each benchmark
+# once, the Windows DLL and its tests under Wine, the release packages and
+# their checks, the native suite under the sanitizers, and the fuzz targets.
+# Installs what is missing first. Exits non-zero on any failure.
 #
 #   scripts/test.sh [--wine32]
 #
 # The Windows tests run in a 64-bit Wine prefix, the 32-bit DLL under WoW64 as
 # on every current Windows; --wine32 runs them in a 32-bit prefix instead.
+#
+# One line per stage, with its time; each stage's whole output goes to
+# build/logs/<stage>.log, whose last lines are shown when the stage fails
+# (scripts/steps.sh). After each CTest run its own summary line is shown.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,99 +26,144 @@ for arg in "$@"; do
   esac
 done
 
-scripts/install-deps.sh
+logs=$PWD/build/logs
+rm -rf "$logs"
+. scripts/steps.sh
+wine_prefix=
+trap 'step_report; if [ -n "$wine_prefix" ]; then WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true; fi' EXIT
 jobs=$(nproc 2>/dev/null || echo 2)
+started=$SECONDS
+passed=0
 
-echo "== native build and tests"
-cmake --preset native >/dev/null
-cmake --build --preset native -j"$jobs"
-ctest --preset native -j"$jobs"
+# summary LOG: CTest's closing line(s) in LOG ("100% tests passed, 0 tests
+# failed out of N"), shown, and the passed tests counted.
+summary() {
+  local line
+  while IFS= read -r line; do
+    printf '%s\n' "$line"
+    passed=$((passed + $(sed -E 's/.* out of ([0-9]+)$/\1/' <<<"$line")))
+  done < <(grep -E '^[0-9]+% tests passed, 0 tests failed out of [0-9]+$' "$1")
+}
 
-# ---- Benchmarks (bench/): each runs once at its smallest size so that they
-# keep building and running; the measurements themselves: scripts/bench.sh.
-echo "== benchmarks, once each at the smallest size"
-bench_machines=$(mktemp -d)
-build/native/bin/ch_bench --smoke --machines="$bench_machines"
-build/native/bin/bench_session_once prepare "$bench_machines/p100-c1M-d1K" --payloads=100
-build/native/bin/bench_session_once run "$bench_machines/p100-c1M-d1K" --memory
-build/native/bin/bench_session_once run "$bench_machines/p100-c1M-d1K" --floor
-rm -rf "$bench_machines"
+step "installing what is missing" "$logs/install-deps.log" scripts/install-deps.sh
 
-echo "== Windows DLL (i686) and tests under Wine, $wine_arch prefix"
-export CUSTOMHOOKS_WIN_DEPS
-CUSTOMHOOKS_WIN_DEPS=$(scripts/build-win-deps.sh)
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs"
-prefix=$(scripts/wine-prefix.sh --start "$wine_arch")
-trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true' EXIT
-if [ "$wine_arch" = win32 ]; then
-  ctest --preset windows-win32
-else
-  ctest --preset windows
-fi
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
-trap - EXIT
+native_build() { cmake --preset native && cmake --build --preset native -j"$jobs"; }
+step "native build" "$logs/native-build.log" native_build
+step "native tests" "$logs/native-tests.log" ctest --preset native -j"$jobs"
+summary "$logs/native-tests.log"
 
-# ---- Release packages (README "Release"): built twice to be compared byte
-# for byte, the Windows binaries then signed with a throwaway code-signing
-# certificate of a throwaway CA, then each package unpacked and run through a
-# session by its own kxhost, and the signatures checked against that CA.
-echo "== release packages, signed with a throwaway certificate, and their checks"
-signing=$(mktemp -d)
-CUSTOMHOOKS_SIGN_PASSWORD=$(openssl rand -hex 16)
+# Benchmarks (bench/): each runs once at its smallest size so that they keep
+# building and running; the measurements themselves: scripts/bench.sh.
+benchmarks() {
+  local machines
+  machines=$(mktemp -d)
+  build/native/bin/ch_bench --smoke --machines="$machines"
+  build/native/bin/bench_session_once prepare "$machines/p100-c1M-d1K" --payloads=100
+  build/native/bin/bench_session_once run "$machines/p100-c1M-d1K" --memory
+  build/native/bin/bench_session_once run "$machines/p100-c1M-d1K" --floor
+  rm -rf "$machines"
+}
+step "benchmarks, once each at the smallest size" "$logs/benchmarks.log" benchmarks
+
+windows_build() {
+  export CUSTOMHOOKS_WIN_DEPS
+  CUSTOMHOOKS_WIN_DEPS=$(scripts/build-win-deps.sh)
+  cmake --preset windows && cmake --build --preset windows -j"$jobs"
+}
+step "Windows DLL (i686) and its dependencies" "$logs/windows-build.log" windows_build
+start_wine() { wine_prefix=$(scripts/wine-prefix.sh --start "$wine_arch"); }
+step "Wine prefix ($wine_arch)" "$logs/wine-prefix.log" start_wine
+windows_preset=windows
+if [ "$wine_arch" = win32 ]; then windows_preset=windows-win32; fi
+# The Windows tests run one at a time under Wine and leave a core idle: the
+# sanitizer build (below) takes it meanwhile, and goes on beside the release
+# packages, at a lower priority so that the tests' timing is theirs.
+asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
+step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
+step "Windows tests under Wine" "$logs/windows-tests.log" ctest --preset "$windows_preset"
+summary "$logs/windows-tests.log"
+
+# Release packages (README "Release"): dist/ gets what scripts/package.sh
+# without options makes. Its signing is tried on copies, with a throwaway
+# code-signing certificate of a throwaway CA, into build/release/signing-check,
+# and the signatures are checked against that CA.
+signing=$PWD/build/release/signing-key
+make_throwaway_key() {
+  rm -rf "$signing"
+  mkdir -p "$signing"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=CustomHooks throwaway CA" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    -keyout "$signing/ca.key" -out "$signing/ca.pem"
+  openssl req -newkey rsa:2048 -nodes -subj "/CN=CustomHooks throwaway signer" \
+    -keyout "$signing/signer.key" -out "$signing/signer.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
+    > "$signing/signer.ext"
+  openssl x509 -req -days 1 -in "$signing/signer.csr" -CA "$signing/ca.pem" -CAkey "$signing/ca.key" \
+    -CAcreateserial -extfile "$signing/signer.ext" -out "$signing/signer.pem"
+  openssl pkcs12 -export -in "$signing/signer.pem" -inkey "$signing/signer.key" -certfile "$signing/ca.pem" \
+    -passout env:CUSTOMHOOKS_SIGN_PASSWORD -out "$signing/signer.p12"
+}
 export CUSTOMHOOKS_SIGN_PASSWORD
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=CustomHooks throwaway CA" \
-  -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
-  -keyout "$signing/ca.key" -out "$signing/ca.pem" 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj "/CN=CustomHooks throwaway signer" \
-  -keyout "$signing/signer.key" -out "$signing/signer.csr" 2>/dev/null
-printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' \
-  > "$signing/signer.ext"
-openssl x509 -req -days 1 -in "$signing/signer.csr" -CA "$signing/ca.pem" -CAkey "$signing/ca.key" \
-  -CAcreateserial -extfile "$signing/signer.ext" -out "$signing/signer.pem" 2>/dev/null
-openssl pkcs12 -export -in "$signing/signer.pem" -inkey "$signing/signer.key" -certfile "$signing/ca.pem" \
-  -passout env:CUSTOMHOOKS_SIGN_PASSWORD -out "$signing/signer.p12"
-scripts/package.sh --sign-pkcs12 "$signing/signer.p12"
-win_package=$(basename dist/CustomHooks-*-win32.zip .zip)
-packaging/check_signed_package.sh "dist/$win_package.zip" "$signing/ca.pem" \
-  "build/release/stage-windows/$win_package"
+CUSTOMHOOKS_SIGN_PASSWORD=$(openssl rand -hex 16)
+step "throwaway signing key" "$logs/signing-key.log" make_throwaway_key
+step "release packages in dist/, signing tried on copies" "$logs/package.log" \
+  scripts/package.sh --sign-pkcs12 "$signing/signer.p12" --signed-to build/release/signing-check
+summary "$logs/package.log"
+check_signing() {
+  local package
+  package=$(basename build/release/signing-check/CustomHooks-*-win32.zip .zip)
+  packaging/check_signed_package.sh "build/release/signing-check/$package.zip" "$signing/ca.pem" \
+    "build/release/stage-windows/$package"
+}
+step "signatures of the signing copies" "$logs/signing-check.log" check_signing
 rm -rf "$signing"
 unset CUSTOMHOOKS_SIGN_PASSWORD
 
-# ---- Sanitizers: the whole native suite again, built with AddressSanitizer,
+# Sanitizers: the whole native suite again, built with AddressSanitizer,
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
 # fails the run, also one from a helper process whose test still passed.
-echo "== native tests under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer"
-cmake --preset asan >/dev/null
-cmake --build --preset asan -j"$jobs"
-ctest --preset asan -j"$jobs"
-if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
-  echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
-  exit 1
-fi
+asan_tests() {
+  ctest --preset asan -j"$jobs"
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
+    echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
+    return 1
+  fi
+}
+step_end
+step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
+summary "$logs/asan-tests.log"
 
-# ---- Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
+# Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
 # TinyXML of their own that is instrumented as well, run briefly from their
 # seed corpora and saved regressions. Long runs: fuzz/run-fuzzers.sh.
-echo "== fuzz targets, 30 seconds each"
-fuzz_tinyxml=$(fuzz/build-tinyxml.sh)
-cmake --preset fuzz -DTINYXML_LIBRARY="$fuzz_tinyxml/lib/libtinyxml.a" \
-  -DTINYXML_INCLUDE_DIR="$fuzz_tinyxml/include" >/dev/null
-cmake --build --preset fuzz -j"$jobs"
+# fuzz_build PRESET [VARIANT]: the preset's build, on fuzz/build-tinyxml.sh's
+# TinyXML of that variant.
+fuzz_build() {
+  local tinyxml
+  tinyxml=$(fuzz/build-tinyxml.sh "${2:-checked}")
+  cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
+  nice -n 10 cmake --build --preset "$1" -j"$jobs"
+}
+step "fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz
+# The coverage-only build that long runs put beside these (fuzz/README.md):
+# built, and run once over each saved input, so that it stays usable. It is
+# built while the fuzz targets run, one at a time, at a lower priority.
+step_begin "coverage-only fuzz build (beside the fuzz targets)" "$logs/fuzz-explore-build.log" \
+  fuzz_build fuzz-explore explore
 # A fixed seed: every run explores the same inputs first, so a clean tree
 # stays green; the long runs explore further.
-fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
-# The coverage-only build that long runs put beside these (fuzz/README.md):
-# built, and run once over each saved input, so that it stays usable.
-explore_tinyxml=$(fuzz/build-tinyxml.sh explore)
-cmake --preset fuzz-explore -DTINYXML_LIBRARY="$explore_tinyxml/lib/libtinyxml.a" \
-  -DTINYXML_INCLUDE_DIR="$explore_tinyxml/include" >/dev/null
-cmake --build --preset fuzz-explore -j"$jobs"
-for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
-  saved=(fuzz/corpus/"$target"/*)
-  if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
-  "build/fuzz-explore/bin/$target" "${saved[@]}" >build/fuzz-explore/"$target".log 2>&1 || {
-    tail -n 40 build/fuzz-explore/"$target".log >&2
-    exit 1
-  }
-done
+step "fuzz targets, 30 seconds each" "$logs/fuzz-run.log" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+step_end
+replay_saved_inputs() {
+  local target saved
+  for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
+    saved=(fuzz/corpus/"$target"/*)
+    if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
+    "build/fuzz-explore/bin/$target" "${saved[@]}"
+  done
+}
+step "coverage-only fuzz targets over the saved inputs" "$logs/fuzz-explore-run.log" replay_saved_inputs
+
+elapsed=$((SECONDS - started))
+printf '%d passed, 0 failed (CTest), every stage done in %d min %02d s; logs in %s\n' \
+  "$passed" $((elapsed / 60)) $((elapsed % 60)) "$logs"

@@ -1,6 +1,7 @@
 // The version resource of CustomHooks.dll and kxhost.exe, read back the way
 // installers and Explorer read it (GetFileVersionInfoW, VerQueryValueW): its
-// versions must be the project version the build was made from.
+// versions must be the project version and build number the build was made
+// from, and it names the maker, the copyright and the commit of CMakeLists.txt.
 #include <windows.h>
 
 #include <string>
@@ -75,7 +76,7 @@ TEST_P(VersionResourceTest, CarriesTheProjectVersion) {
   ASSERT_NE(fixed, nullptr);
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
   const DWORD versionMs = MAKELONG(CH_PROJECT_VERSION_MINOR, CH_PROJECT_VERSION_MAJOR);
-  const DWORD versionLs = MAKELONG(0, CH_PROJECT_VERSION_PATCH);
+  const DWORD versionLs = MAKELONG(CH_BUILD_NUMBER, CH_PROJECT_VERSION_PATCH);
   EXPECT_EQ(fixed->dwFileVersionMS, versionMs);
   EXPECT_EQ(fixed->dwFileVersionLS, versionLs);
   EXPECT_EQ(fixed->dwProductVersionMS, versionMs);
@@ -83,16 +84,16 @@ TEST_P(VersionResourceTest, CarriesTheProjectVersion) {
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask, 0u);
   EXPECT_EQ(fixed->dwFileType, binary.fileType);
 
-  const std::wstring version = Wide(CH_PROJECT_VERSION);
+  const std::wstring version = Wide(CH_FILE_VERSION);
   EXPECT_EQ(info.String(L"FileVersion"), version);
   EXPECT_EQ(info.String(L"ProductVersion"), version);
   EXPECT_EQ(info.String(L"ProductName"), L"CustomHooks");
   EXPECT_EQ(info.String(L"FileDescription"), binary.description);
   EXPECT_EQ(info.String(L"InternalName"), binary.internalName);
   EXPECT_EQ(info.String(L"OriginalFilename"), binary.file);
-  // No maker is named.
-  EXPECT_EQ(info.String(L"CompanyName"), L"<none>");
-  EXPECT_EQ(info.String(L"LegalCopyright"), L"<none>");
+  EXPECT_EQ(info.String(L"CompanyName"), Wide(CH_COMPANY));
+  EXPECT_EQ(info.String(L"LegalCopyright"), Wide(CH_COPYRIGHT));
+  EXPECT_EQ(info.String(L"Comments"), Wide("Built from commit " CH_COMMIT));
 }
 
 INSTANTIATE_TEST_SUITE_P(
