@@ -287,10 +287,6 @@ void FlushFolder(const std::string& folder) {
   UnlessOutOfMemory(true, [&folder] { return CurrentEnv()->FlushFolder(Wide(folder)).ok(); });
 }
 
-void FlushFileToDisk(const std::string& path) {
-  UnlessOutOfMemory(true, [&path] { return CurrentEnv()->FlushFile(Wide(path)).ok(); });
-}
-
 Status WriteFileDurably(const std::string& path, const std::string& bytes) {
   return Run([&path, &bytes] {
     const std::u16string target = Wide(path);

@@ -131,10 +131,6 @@ Status RemoveFile(const std::string& path);
 // or replaced there; Windows writes them through).
 void FlushFolder(const std::string& folder);
 
-// Forces an existing file's data to disk with write-through semantics. It
-// never creates a file and never flushes through a link.
-void FlushFileToDisk(const std::string& path);
-
 // Writes `bytes` as the whole content of `path`, never leaving a
 // half-written file. The bytes go to a temporary file in the same folder,
 // which is flushed and then replaces the target; then the folder is flushed.

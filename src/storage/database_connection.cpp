@@ -12,7 +12,6 @@
 
 #include "fs/access.h"
 #include "fs/env.h"
-#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/paths.h"
 #include "storage/schema_admission.h"

@@ -361,8 +361,8 @@ class Transaction {
   // status) and rolls back nothing.
   const Status& begun() const { return begun_; }
 
-  // "COMMIT". A write unit that never began commits nothing:
-  // success, or the failure of its last begin. A failed COMMIT (Code::kBusy while another
+  // "COMMIT". A write unit that never began commits nothing: success, or
+  // the failure of its last begin. A failed COMMIT (Code::kBusy while another
   // process keeps the file locked) leaves the transaction open: Commit may
   // be called again, and the destructor rolls it back. After some failures
   // (an I/O error, a full disk, no memory) SQLite ends the transaction by
