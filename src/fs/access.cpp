@@ -1,6 +1,5 @@
 #include "fs/access.h"
 
-#include "fs/fast_paths.h"
 #include "fs/text.h"
 
 namespace customhooks::fs {
@@ -23,16 +22,6 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite) {
   return {administrators, everyone};
 }
 
-namespace {
-
-GrantsOnce* grantsOnce = nullptr;
-
-}  // namespace
-
-GrantsOnce::GrantsOnce() : previous_(grantsOnce) { grantsOnce = this; }
-
-GrantsOnce::~GrantsOnce() { grantsOnce = previous_; }
-
 bool GrantsOnce::First(const std::string& folder, bool allowWrite) {
   for (const auto& grant : granted_) {
     if (grant.second == allowWrite && grant.first == folder) return false;
@@ -41,11 +30,9 @@ bool GrantsOnce::First(const std::string& folder, bool allowWrite) {
   return true;
 }
 
-void GrantFolderAccess(const std::string& folder, bool allowWrite) {
-  UnlessOutOfMemory(true, [&folder, allowWrite] {
-    if (grantsOnce != nullptr && CurrentFastPaths().skippedRegrant && !grantsOnce->First(folder, allowWrite)) {
-      return true;
-    }
+void GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once) {
+  UnlessOutOfMemory(true, [&folder, allowWrite, once] {
+    if (once != nullptr && !once->First(folder, allowWrite)) return true;
     // Best effort (see the header): the result is not the caller's concern.
     return CurrentEnv()->SetFolderAccess(Utf8ToWide(folder), FolderAccessEntries(allowWrite)).ok();
   });

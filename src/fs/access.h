@@ -22,24 +22,21 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite);
 // everything already in it, plus a default ACL where the file system has one.
 // Best effort: a folder whose list cannot be set stays usable as it is, so
 // failures are not reported.
-void GrantFolderAccess(const std::string& folder, bool allowWrite);
+//
+// A shortcut: given `once`, a folder already granted through it with the same
+// `allowWrite` is left as it is. A session opens its databases many times,
+// and each open asks for its folder's grant; whoever runs the session holds
+// one GrantsOnce for it. Without one, every call grants.
+class GrantsOnce;
+void GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once = nullptr);
 
-// While it lives, GrantFolderAccess grants each folder, with a given
-// `allowWrite`, only once: a session opens its databases many times, and
-// each open asks for its folder's grant. Without fs::FastPaths::skippedRegrant
-// every call grants. Not thread-safe, like fs::ScopedEnv: one per session.
+// The folders granted in one session, each with its `allowWrite`.
 class GrantsOnce {
  public:
-  GrantsOnce();
-  ~GrantsOnce();
-  GrantsOnce(const GrantsOnce&) = delete;
-  GrantsOnce& operator=(const GrantsOnce&) = delete;
-
   // True the first time `folder` is asked for with `allowWrite`.
   bool First(const std::string& folder, bool allowWrite);
 
  private:
-  GrantsOnce* previous_;
   std::vector<std::pair<std::string, bool>> granted_;
 };
 

@@ -170,8 +170,8 @@ class Env {
   // descriptor, never through a link and never out of the tree. They skip a
   // file that has other links, a folder whose own list was set this way,
   // and whatever this process does not own: an entry of another user is
-  // neither opened nor changed. A folder of another user gives
-  // kAccessDenied.
+  // neither opened nor changed; an entry that already holds the list is not
+  // written. A folder of another user gives kAccessDenied.
   virtual Status SetFolderAccess(const std::u16string& folder, const std::vector<AccessEntry>& entries) = 0;
 
   // ---- Processes --------------------------------------------------------------

@@ -28,7 +28,6 @@
 #include <string>
 
 #include "fs/env.h"
-#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "fs/platform.h"
 #include "fs/posix_calls.h"

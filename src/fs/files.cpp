@@ -240,6 +240,12 @@ Status StampFile(const std::string& path, FileStamp* stamp, Links links) {
   });
 }
 
+Status StampAfterChange(const std::string& path, FileStamp* stamp, Links links) {
+  Status status = StampFile(path, stamp, links);
+  if (status.ok()) stamp->racy = true;
+  return status;
+}
+
 // ---- Folder creation -----------------------------------------------------------
 
 Status CreateFolder(const std::string& path) {

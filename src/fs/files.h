@@ -55,9 +55,12 @@ struct FileStamp {
   std::int64_t lastWriteTime = 0;  // last change of the content (settable)
   std::int64_t changeTime = 0;     // last change of content or metadata (not settable)
   bool link = false;  // a symbolic link or reparse point: its own stamp, not its target's
-  // Taken within the file system's timestamp granularity of the file's last
-  // write: a write made right after it may leave the same stamp, so it
-  // vouches for nothing (git's "racily clean"). Not compared by ==.
+  // The one rule of when a stamp vouches for a file's content: never when
+  // it is racy. A stamp is racy when taken within the file system's
+  // timestamp granularity of the file's last write (a write made right
+  // after it may leave the same stamp: git's "racily clean"), and when taken
+  // right after this process's own change (StampAfterChange). Not compared
+  // by ==.
   bool racy = false;
 
   // One file, whatever happened to its content.
@@ -82,6 +85,11 @@ struct FileStamp {
 // stamp is that of the file an open of `path` reaches. kNotFound when
 // nothing stands there, kBadPath for a null `stamp`.
 Status StampFile(const std::string& path, FileStamp* stamp, Links links = Links::kOwn);
+
+// StampFile right after this process changed the file: the stamp is racy.
+// Another writer's change in the same tick leaves the same stamp, and
+// Windows may record a write's times only when its handle closes.
+Status StampAfterChange(const std::string& path, FileStamp* stamp, Links links = Links::kOwn);
 
 // ---- Folder creation -------------------------------------------------------
 

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "fs/fast_paths.h"
 #include "fs/posix_calls.h"
 
 namespace customhooks::fs::posix {
@@ -81,9 +80,9 @@ void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks
     if ((info.st_mode & 0222) == 0) permissions &= ~static_cast<mode_t>(0222);
   }
   const mode_t mode = (info.st_mode & 07000) | permissions;
-  // A grant repeated on an entry that already has it writes nothing: its
-  // change time stays, and with it what the stamps of fs::StampFile know.
-  if (CurrentFastPaths().skippedRegrant && (info.st_mode & 07777) == mode &&
+  // An entry that already has the grant is not written: its change time
+  // stays, and with it what the stamps of fs::StampFile know.
+  if ((info.st_mode & 07777) == mode &&
       HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
       (!folder || HasAccessList(fd, permissions, ACL_TYPE_DEFAULT))) {
     return;

@@ -41,7 +41,7 @@ const ModeLines kUninstallLines = {{
 
 }  // namespace
 
-std::int32_t DispatchHookCall(const HookContext& context) {
+std::int32_t DispatchHookCall(const HookContext& context, const integration::PassShortcuts& shortcuts) {
   const ModeLines* modeLines = nullptr;
   switch (context.installMode) {
     case KXHOOK_MODE_INSTALL: modeLines = &kInstallLines; break;
@@ -60,7 +60,7 @@ std::int32_t DispatchHookCall(const HookContext& context) {
 
   // The pass reports every outcome as a log line; the host hears success.
   if (entry == KXHOOK_ENTRY_SESSION_CLOSE && modeLines != &kUninstallLines) {
-    integration::IntegrateSuiteProducts(HookSession(context));
+    integration::IntegrateSuiteProducts(HookSession(context), shortcuts);
   }
   return KXHOOK_STATUS_OK;
 }

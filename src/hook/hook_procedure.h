@@ -5,14 +5,16 @@
 #include <cstdint>
 
 #include "hook/hook_context.h"
+#include "integration/integration_pass.h"
 
 namespace customhooks::hook {
 
 // Writes the fixed lines of the mode pair and returns KXHOOK_STATUS_OK,
 // KXHOOK_STATUS_UNSUPPORTED_INSTALL_MODE or
 // KXHOOK_STATUS_UNSUPPORTED_ENTRY_MODE. At SessionClose of Install and
-// Reinstall it runs the integration pass first.
-std::int32_t DispatchHookCall(const HookContext& context);
+// Reinstall it runs the integration pass first, with `shortcuts` (the
+// exports: all of them; tests compare them with none).
+std::int32_t DispatchHookCall(const HookContext& context, const integration::PassShortcuts& shortcuts = {});
 
 }  // namespace customhooks::hook
 

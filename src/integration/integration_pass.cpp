@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "fs/access.h"
 #include "integration/driver_records.h"
 #include "integration/locale_fixup.h"
 #include "integration/storage_handles.h"
@@ -277,11 +276,8 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
 
 }  // namespace
 
-void IntegrateSuiteProducts(const IntegrationSession& session) {
-  // Every open of a database asks for its folder's access; the session
-  // walks each folder once.
-  const fs::GrantsOnce grants;
-  SessionDatabases databases;
+void IntegrateSuiteProducts(const IntegrationSession& session, const PassShortcuts& shortcuts) {
+  SessionDatabases databases(shortcuts);
   for (std::size_t index = 0; index < std::size(kSuiteProducts); ++index) {
     const char* outcome = "Successfully Updated PCFClientFile and cache.db for ";
     try {

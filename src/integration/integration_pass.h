@@ -6,9 +6,25 @@
 
 namespace customhooks::integration {
 
+// The pass's shortcuts. Each gives the lines and files of its plain twin
+// (the field off), as tests prove while another process acts, for less
+// work: storage::Shortcuts' three, the backup record
+// (storage/backup_record.h) and the folders granted once (fs::GrantsOnce).
+// A host's pass runs with all of them.
+struct PassShortcuts {
+  bool keptConnections = true;
+  bool rememberedAnswers = true;
+  bool oneScanSearch = true;
+  bool backupRecord = true;
+  bool grantsOnce = true;
+
+  // All on, or all off.
+  static PassShortcuts All(bool on) { return {on, on, on, on, on}; }
+};
+
 // Integrates the suite's products (suite_products.h) in turn, reporting every
 // outcome as a log line.
-void IntegrateSuiteProducts(const IntegrationSession& session);
+void IntegrateSuiteProducts(const IntegrationSession& session, const PassShortcuts& shortcuts = {});
 
 }  // namespace customhooks::integration
 

@@ -8,6 +8,14 @@
 
 namespace customhooks::integration {
 
+SessionDatabases::SessionDatabases(const PassShortcuts& shortcuts) {
+  shortcuts_.keptConnections = shortcuts.keptConnections;
+  shortcuts_.rememberedAnswers = shortcuts.rememberedAnswers;
+  shortcuts_.oneScanSearch = shortcuts.oneScanSearch;
+  if (shortcuts.grantsOnce) shortcuts_.grantsOnce = &grants_;
+  if (shortcuts.backupRecord) backup_.emplace();
+}
+
 bool PayloadConnection::Open() {
   Close();
   backupFolder_.clear();
@@ -17,7 +25,7 @@ bool PayloadConnection::Open() {
   folder_ = std::move(*payloads);
   backupFolder_ = DataFolderIn(*common, DataFolder::kBackup).value_or(std::string());
   auto& entry = databases_.payloads_.Take();
-  if (!storage::OpenPayloadDatabase(folder_, &entry.database).ok()) {
+  if (!storage::OpenPayloadDatabase(folder_, &entry.database, databases_.shortcuts_).ok()) {
     entry.inUse = false;
     return false;
   }
@@ -28,7 +36,8 @@ bool PayloadConnection::Open() {
 void PayloadConnection::Close() {
   if (database_ == nullptr) return;
   // Problems of the backup are no part of the pass's outcome.
-  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_, &databases_.backup_));
+  static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_,
+                                                      databases_.backup_ ? &*databases_.backup_ : nullptr));
   database_->database->Settle();
   database_->inUse = false;
   database_ = nullptr;
@@ -68,7 +77,9 @@ bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection* pcd
   auto& configuration = databases.configuration_.Take();
   auto& cache = databases.cache_.Take();
   const bool opened =
-      storage::OpenConfigurationStore(*folder, *cacheFolder, &configuration.database, &cache.database).ok();
+      storage::OpenConfigurationStore(*folder, *cacheFolder, &configuration.database, &cache.database,
+                                     databases.shortcuts_)
+          .ok();
   cache.inUse = false;
   pcd->Hold(configuration);
   return opened;
@@ -81,7 +92,7 @@ bool OpenCacheDatabase(SessionDatabases& databases, StoreConnection* cache) {
   if (!folder) return false;
   auto& entry = databases.cache_.Take();
   // A refused open leaves the entry empty, and Hold gives it back.
-  const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, *folder, &entry.database).ok();
+  const bool opened = storage::OpenDomainStore(storage::DomainFile::kCache, *folder, &entry.database, databases.shortcuts_).ok();
   cache->Hold(entry);
   return opened;
 }

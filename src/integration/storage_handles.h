@@ -4,11 +4,11 @@
 //
 // A pass opens the same databases many times: for each product, its locale
 // fix-up, its driver records and its agreement records. Each open is
-// reported, logged and acted on exactly as a new connection's would be. But
-// the pass keeps its connections and reopens them
-// (storage::DatabaseConnection::Reopen). The files are read, locked and
-// checked as before; a kept connection need not load its schema
-// again.
+// reported, logged and acted on exactly as a new connection's would be.
+// With the pass's shortcuts (PassShortcuts), the pass keeps its connections
+// and reopens them (storage::DatabaseConnection::Reopen): the files are
+// read, locked and checked as before, and a kept connection need not load
+// its schema again.
 //
 // How closing went is not examined. No step of the pass logs it or acts on
 // it: each record's own outcome was logged when it was written.
@@ -16,11 +16,16 @@
 #define CUSTOMHOOKS_INTEGRATION_STORAGE_HANDLES_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "fs/access.h"
+#include "integration/integration_pass.h"
+#include "storage/backup_record.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
+#include "storage/shortcuts.h"
 
 namespace customhooks::integration {
 
@@ -59,7 +64,7 @@ class ConnectionPool {
 // REQUIRES: it outlives every handle opened through it.
 class SessionDatabases {
  public:
-  SessionDatabases() = default;
+  explicit SessionDatabases(const PassShortcuts& shortcuts = {});
   SessionDatabases(const SessionDatabases&) = delete;
   SessionDatabases& operator=(const SessionDatabases&) = delete;
 
@@ -68,9 +73,12 @@ class SessionDatabases {
   friend bool OpenConfigurationDatabase(SessionDatabases&, class StoreConnection*);
   friend bool OpenCacheDatabase(SessionDatabases&, class StoreConnection*);
 
+  // The folders the pass granted, and the shortcuts each open gets.
+  fs::GrantsOnce grants_;
+  storage::Shortcuts shortcuts_;
+  // What the pass's backups of "caps.db" found, with the backup record.
+  std::optional<storage::BackupRecord> backup_;
   ConnectionPool<storage::PayloadDatabase> payloads_;
-  // What the pass's backups of "caps.db" found.
-  storage::BackupRecord backup_;
   ConnectionPool<storage::DomainStore> configuration_;
   ConnectionPool<storage::DomainStore> cache_;
 };

@@ -104,11 +104,8 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
 void DatabaseConnection::Establish() {
   Status opened = UnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    GrantFolderAccess(folder_, options_.folderOthersCanWrite);
-    // The grant may have changed the file's attributes (its change time),
-    // not its content: the stamp takes that change in.
-    fs::FileStamp granted;
-    if (StampFile(path_, &granted, fs::Links::kFollowed).ok() && granted.ContentSince(opened_)) opened_ = granted;
+    GrantFolderAccess(folder_, options_.folderOthersCanWrite, options_.grantsOnce);
+    if (held_) RestampAfterGrant();
   } else {
     // Every refusal closes the database; the refusal is what is reported,
     // not how closing went.
@@ -140,9 +137,9 @@ Status DatabaseConnection::Open() {
   const bool fresh = !seen || folderInPlace;
   // SQLite opens a read-only file for reading only.
   const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
-  // A connection that no longer serves the file as a new one would is
-  // closed, and the file opened anew.
-  if (db_ != nullptr && !KeepsServing(fresh, readOnly)) static_cast<void>(Close());
+  // A connection is reopened by closing it and opening anew, unless it is
+  // kept (kept_connection.cpp).
+  if (db_ != nullptr && !(held_ && KeepsServing(fresh, readOnly))) static_cast<void>(Close());
   if (folderInPlace) return Status(Code::kUnusable, path_);
   if (fresh && !EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
   const std::string native = NativePath(path_);
@@ -155,28 +152,9 @@ Status DatabaseConnection::Open() {
     if (RemoveLinksBeside(native)) return Status(Code::kAccessRefused, path_);
   }
   if (db_ == nullptr) {
-    // The file SQLite opens is the one stamped before and after the open
-    // only when both stamps are of one file; otherwise it may be either.
-    fs::FileStamp before;
-    const bool stampedBefore = StampFile(path_, &before, fs::Links::kFollowed).ok();
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
-    if (rc != SQLITE_OK) {
-      // SQLite may hand back a connection even when the open fails; it must
-      // still be released.
-      sqlite3_close(db);
-      return StatusFromSqlite(rc, path_);
-    }
-    db_ = db;
-    ++generation_;
-    state_ = Status();
-    // Which file SQLite holds is known only when the path named one file
-    // before and after the open; otherwise the next Reopen opens anew.
-    heldKnown_ = stampedBefore && StampFile(path_, &opened_, fs::Links::kFollowed).ok() && opened_.SameFile(before);
-    stampedChanges_ = 0;
-    stampedDataVersion_ = -1;
-    schemaRead_.clear();
-    openedReadOnly_ = readOnly;
+    Status opened = options_.keptConnection ? OpenHeld(native.c_str(), flags, vfs, readOnly)
+                                            : OpenSqlite(native.c_str(), flags, vfs);
+    if (!opened.ok()) return opened;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
@@ -203,28 +181,31 @@ Status DatabaseConnection::Open() {
   SchemaVersions versions;
   if (options_.applySteps) ReadSchemaVersions(&versions);
   const bool stepsDue = options_.applySteps && versions.stored < options_.targetVersion;
-  // The data version the stamp goes with, and the schema SQLite loaded,
-  // read once after a new open (after the steps, when some are due).
-  const bool stampDue = stampedDataVersion_ < 0;
-  if (stampDue && !stepsDue) ReadStampedState();
+  // What a kept connection goes by is read once after a new open, after
+  // the steps when some are due.
+  const bool heldStateDue = held_ && !held_->dataVersion;
+  if (heldStateDue && !stepsDue) ReadHeldState();
   static_cast<void>(Control("COMMIT"));
   if (!options_.applySteps) return Status();
   Status brought = BringSchemaToTarget(versions);
-  if (brought.ok() && stampDue && stepsDue) ReadStampedState();
+  if (brought.ok() && heldStateDue && stepsDue) ReadHeldState();
   return brought;
 }
 
-
-
-
-
-
-
-
-
-
-
-
+Status DatabaseConnection::OpenSqlite(const char* native, int flags, const char* vfs) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(native, &db, flags, vfs);
+  if (rc != SQLITE_OK) {
+    // SQLite may hand back a connection even when the open fails; it must
+    // still be released.
+    sqlite3_close(db);
+    return StatusFromSqlite(rc, path_);
+  }
+  db_ = db;
+  ++generation_;
+  state_ = Status();
+  return Status();
+}
 
 // The compiled statement of `sql`, compiled on first use, with `parameters`
 // bound.
@@ -298,15 +279,9 @@ Status DatabaseConnection::RunStatement(const char* sql, Parameters parameters, 
       if (callback != nullptr && !callback(context, Row(statement.get()))) return Status();
     }
   });
-  Restamp();
+  if (held_) Restamp();
   return run;
 }
-
-
-
-
-
-
 
 Status DatabaseConnection::QueryText(const char* sql, Parameters parameters, std::string* out) {
   if (out == nullptr) return Status(Code::kInvalidArgument);
@@ -335,21 +310,16 @@ Status DatabaseConnection::QueryColumn(const char* sql, Parameters parameters, T
 
 bool DatabaseConnection::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
-
-
-
 Status DatabaseConnection::Close() {
   if (db_ == nullptr) return Status();
   for (const auto& entry : statements_) sqlite3_finalize(entry.second);
   statements_.clear();
   const int rc = sqlite3_close(db_);
   db_ = nullptr;
+  held_.reset();
   unitOpen_ = false;
   state_ = Status(Code::kNotOpen);
   return StatusFromSqlite(rc, path_);
 }
-
-
-
 
 }  // namespace customhooks::storage

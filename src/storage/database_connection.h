@@ -27,12 +27,14 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "fs/files.h"
+#include "storage/shortcuts.h"
 #include "storage/storage_status.h"
 
 struct sqlite3;
@@ -132,6 +134,10 @@ struct DatabaseOptions {
   // steps), else Code::kFileError. No trigger or view of the file runs, and
   // each statement's work is bounded.
   bool folderOthersCanWrite = false;
+  // Shortcuts (storage/shortcuts.h): Reopen may keep SQLite's connection,
+  // and the open grants the folder's access through `grantsOnce`.
+  bool keptConnection = false;
+  fs::GrantsOnce* grantsOnce = nullptr;
 };
 
 class DatabaseConnection {
@@ -227,15 +233,16 @@ class DatabaseConnection {
 
   // Opens the database again. Gives what a new connection to the same file
   // would give: the statuses of the constructor, and afterwards the same
-  // reads. SQLite's connection, with its compiled statements, is kept while
-  // it still serves the file as a new one would; every later read comes
-  // from the file all the same.
+  // reads. Plain, it closes and opens anew. With
+  // DatabaseOptions::keptConnection, SQLite's connection, with its compiled
+  // statements, is kept while it still serves the file as a new one would;
+  // every later read comes from the file all the same. Known difference:
+  // suppose this connection wrote the file, and within the file system's
+  // timestamp granularity of that write the file is made unreadable. The
+  // kept connection still reads it, where a new open would fail. (A file
+  // made read-only is seen, and opened anew.)
   // REQUIRES: no transaction of this connection is open.
   // After a failure the connection is closed, as after a failed open.
-  // Known difference: suppose this connection wrote the file, and within
-  // the file system's timestamp granularity of that write the file is made
-  // unreadable. The kept connection still reads it, where a new open would
-  // fail. (A file made read-only is seen, and opened anew.)
   Status Reopen();
 
   // Makes the connection as a new one would be, to be used again: a
@@ -264,6 +271,11 @@ class DatabaseConnection {
   enum class Scope { kUnit, kAlone };
   Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context, Scope scope);
   Status Control(const char* sql);
+  Status OpenSqlite(const char* native, int flags, const char* vfs);
+  // The kept connection (kept_connection.cpp).
+  Status OpenHeld(const char* native, int flags, const char* vfs, bool readOnly);
+  void ReadHeldState();
+  void RestampAfterGrant();
   void Restamp();
   bool KeepsServing(bool fresh, bool readOnly);
   bool KeepsFilesSchema();
@@ -279,7 +291,6 @@ class DatabaseConnection {
   };
   void ReadSchemaVersions(SchemaVersions* versions);
   Status BringSchemaToTarget(const SchemaVersions& versions);
-  void ReadStampedState();
   static bool RemoveLinksBeside(const std::string& database);
   Status DistrustContent();
   static int SpendProgress(void* connection);
@@ -315,19 +326,21 @@ class DatabaseConnection {
   std::string fileName_;
   // The database file, joined once by Open: a commit builds no path.
   std::string path_;
-  // The stamp of the file SQLite's connection holds (racy after this
-  // connection's own changes), and whether the file was read-only at the
-  // open.
-  fs::FileStamp opened_;
-  bool openedReadOnly_ = false;
-  // Whether opened_ is known to be of the file SQLite holds.
-  bool heldKnown_ = false;
-  // SQLite's count of this connection's changes, and its data version
-  // (-1: not read), when the file was last stamped.
-  int stampedChanges_ = 0;
-  std::int64_t stampedDataVersion_ = -1;
-  // The schema's entries as read right after the open (ReadSchema).
-  std::string schemaRead_;
+  // What a connection that may be kept knows of the file SQLite holds.
+  // Only with DatabaseOptions::keptConnection, and only while that file is
+  // known.
+  struct HeldFile {
+    // Its stamp, and whether it was read-only at the open.
+    fs::FileStamp stamp;
+    bool readOnly = false;
+    // SQLite's count of this connection's changes, and its data version,
+    // at the stamp.
+    int changes = 0;
+    std::optional<std::int64_t> dataVersion;
+    // The schema's entries as read right after the open (ReadSchema).
+    std::string schema;
+  };
+  std::optional<HeldFile> held_;
   DatabaseOptions options_;
   // With `folderOthersCanWrite`: the tables of the steps, which the
   // module's statements use.
@@ -376,18 +389,18 @@ class Transaction {
   bool open_ = false;
 };
 
-// Opens the database that `*held` serves through its member `connection`.
-// When `*held` holds a connection to `fileName` in `folder`, it is reopened,
-// and dropped when the reopen fails. Otherwise `*held` is dropped and a new
-// one made by `make` is opened; it is kept only when it opened.
-// Code::kInvalidArgument for an empty folder, which would put the file
-// wherever the process happens to run; otherwise the status of the reopen
-// or of the open.
+// Opens the database that `*held` serves through its member `connection`:
+// `*held` is dropped and a new one made by `make` is opened; it is kept only
+// when it opened. With Shortcuts::keptConnections, a connection `*held`
+// holds to `fileName` in `folder` is reopened instead, and dropped when the
+// reopen fails. Code::kInvalidArgument for an empty folder, which would put
+// the file wherever the process happens to run; otherwise the status of the
+// reopen or of the open.
 template <typename Holder, typename Make>
 Status OpenOrReopen(std::unique_ptr<Holder>* held, DatabaseConnection Holder::*connection, const std::string& folder,
-                    const std::string& fileName, Make&& make) {
+                    const std::string& fileName, const Shortcuts& shortcuts, Make&& make) {
   if (held == nullptr) return Status(Code::kInvalidArgument);
-  if (*held != nullptr && ((**held).*connection).Serves(folder, fileName)) {
+  if (shortcuts.keptConnections && *held != nullptr && ((**held).*connection).Serves(folder, fileName)) {
     Status reopened = ((**held).*connection).Reopen();
     if (!reopened.ok()) held->reset();
     return reopened;

@@ -4,20 +4,46 @@
 // schema it loaded.
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include <sqlite3.h>
 
-#include "fs/fast_paths.h"
 #include "fs/files.h"
 #include "storage/database_connection.h"
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
 
-// Reads the data version and the schema a new stamp goes with.
-void DatabaseConnection::ReadStampedState() {
-  if (!DataVersion(&stampedDataVersion_).ok()) stampedDataVersion_ = -1;
-  if (!ReadSchema(&schemaRead_).ok()) schemaRead_.clear();
+// Opens as a plain open does, and learns which file SQLite holds: it is
+// known only when the path named one file before and after the open.
+// Otherwise nothing is held, and the next Reopen opens anew.
+Status DatabaseConnection::OpenHeld(const char* native, int flags, const char* vfs, bool readOnly) {
+  fs::FileStamp before;
+  const bool stampedBefore = StampFile(path_, &before, fs::Links::kFollowed).ok();
+  Status opened = OpenSqlite(native, flags, vfs);
+  if (!opened.ok()) return opened;
+  HeldFile held;
+  held.readOnly = readOnly;
+  if (stampedBefore && StampFile(path_, &held.stamp, fs::Links::kFollowed).ok() && held.stamp.SameFile(before)) {
+    held_ = std::move(held);
+  }
+  return Status();
+}
+
+// Reads the data version and the schema the stamp goes with.
+void DatabaseConnection::ReadHeldState() {
+  std::int64_t version = 0;
+  if (DataVersion(&version).ok()) held_->dataVersion = version;
+  if (!ReadSchema(&held_->schema).ok()) held_->schema.clear();
+}
+
+// The grant may have changed the file's attributes (its change time), not
+// its content: the stamp takes that change in.
+void DatabaseConnection::RestampAfterGrant() {
+  fs::FileStamp granted;
+  if (StampFile(path_, &granted, fs::Links::kFollowed).ok() && granted.ContentSince(held_->stamp)) {
+    held_->stamp = granted;
+  }
 }
 
 // Whether a reopen may keep SQLite's connection: it must still serve the
@@ -27,39 +53,39 @@ void DatabaseConnection::ReadStampedState() {
 // (where the stamp can't tell) still holding the schema SQLite loaded.
 bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   fs::FileStamp now;
-  if (!fs::CurrentFastPaths().keptConnections || !heldKnown_ || fresh || readOnly != openedReadOnly_ ||
-      InTransaction() || !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(opened_)) {
+  if (fresh || readOnly != held_->readOnly || InTransaction() ||
+      !StampFile(path_, &now, fs::Links::kFollowed).ok() || !now.SameFile(held_->stamp)) {
     return false;
   }
-  if (now != opened_) {
+  if (now != held_->stamp) {
     // Changed since the stamp. Another SQLite writer's commit moves the
     // file's change counter on, and SQLite reloads what it keeps; a change
     // that leaves the counter is seen by a new connection only.
     std::int64_t version = 0;
-    if (!DataVersion(&version).ok() || stampedDataVersion_ < 0 || version == stampedDataVersion_) return false;
-    stampedDataVersion_ = version;
-  } else if (opened_.racy && !KeepsFilesSchema()) {
-    // A stamp too close to a change to tell: a write in the same tick
-    // leaves it as it was, and may have changed the schema too.
+    if (!DataVersion(&version).ok() || !held_->dataVersion || version == *held_->dataVersion) return false;
+    held_->dataVersion = version;
+  } else if (held_->stamp.racy && !KeepsFilesSchema()) {
+    // A stamp that vouches for nothing: a change in the same tick leaves it
+    // as it was, and may have changed the schema too.
     return false;
   }
   // SQLite keeps pages between transactions while the change counter stays.
   // Without them every read from here on comes from the file, as a new
   // connection's would, whatever another writer does from now on.
   sqlite3_db_release_memory(db_);
-  opened_ = now;
-  stampedChanges_ = sqlite3_total_changes(db_);
+  held_->stamp = now;
+  held_->changes = sqlite3_total_changes(db_);
   return true;
 }
 
 // True when the schema's entries, read from the file, are those read when
 // SQLite's connection loaded it.
 bool DatabaseConnection::KeepsFilesSchema() {
-  if (schemaRead_.empty()) return false;
+  if (held_->schema.empty()) return false;
   // The entries must be read from the file, not from pages SQLite keeps.
   sqlite3_db_release_memory(db_);
   std::string schema;
-  return ReadSchema(&schema).ok() && schema == schemaRead_;
+  return ReadSchema(&schema).ok() && schema == held_->schema;
 }
 
 // The schema's entries, each column followed by a NUL.
@@ -89,17 +115,17 @@ bool DatabaseConnection::ShowsContentOf(const ContentMark& mark) {
          now.stamp.Vouches(mark.stamp);
 }
 
+// After this connection's own change, the stamp is taken anew (the change
+// is its own, not another writer's), and vouches for nothing.
 void DatabaseConnection::Restamp() {
-  if (db_ == nullptr || sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == stampedChanges_) return;
-  stampedChanges_ = sqlite3_total_changes(db_);
-  // A stamp taken right after this connection's own change is always
-  // within the file system's timestamp granularity of it: another writer's
-  // change in the same tick would leave the same stamp. It vouches for
-  // nothing; a later change still shows.
+  if (sqlite3_get_autocommit(db_) == 0 || sqlite3_total_changes(db_) == held_->changes) return;
+  held_->changes = sqlite3_total_changes(db_);
   fs::FileStamp after;
-  heldKnown_ = heldKnown_ && StampFile(path_, &after, fs::Links::kFollowed).ok() && after.SameFile(opened_);
-  if (heldKnown_) opened_ = after;
-  opened_.racy = true;
+  if (!StampAfterChange(path_, &after, fs::Links::kFollowed).ok() || !after.SameFile(held_->stamp)) {
+    held_.reset();
+    return;
+  }
+  held_->stamp = after;
 }
 
 Status DatabaseConnection::DataVersion(std::int64_t* version) {

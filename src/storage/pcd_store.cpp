@@ -23,19 +23,21 @@ const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? na
 constexpr int kStoreSchemaVersion = 2;
 
 // Every user can write the cache's folder.
-DatabaseOptions OptionsOf(DomainFile file) {
+DatabaseOptions OptionsOf(DomainFile file, const Shortcuts& shortcuts) {
   DatabaseOptions options;
   options.steps = file == DomainFile::kCache ? kCacheSchemaSteps : kConfigurationSchemaSteps;
   options.targetVersion = kStoreSchemaVersion;
   options.applySteps = true;
   options.folderOthersCanWrite = file == DomainFile::kCache;
+  options.keptConnection = shortcuts.keptConnections;
+  options.grantsOnce = shortcuts.grantsOnce;
   return options;
 }
 
 }  // namespace
 
-DomainStore::DomainStore(DomainFile file, const std::string& folder)
-    : connection_(folder, FileNameOf(file), OptionsOf(file)) {}
+DomainStore::DomainStore(DomainFile file, const std::string& folder, const Shortcuts& shortcuts)
+    : connection_(folder, FileNameOf(file), OptionsOf(file, shortcuts)) {}
 
 Status DomainStore::Get(int domain, std::string_view subdomain, std::string_view key, std::string* value) {
   return connection_.QueryText(kGetSql, {domain, subdomain, key}, value);
@@ -49,18 +51,20 @@ Status DomainStore::Delete(int domain, std::string_view subdomain, std::string_v
   return connection_.Execute(kDeleteSql, {domain, subdomain, key});
 }
 
-Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out) {
-  return OpenOrReopen(out, &DomainStore::connection_, folder, FileNameOf(file),
-                      [&] { return std::make_unique<DomainStore>(file, folder); });
+Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out,
+                       const Shortcuts& shortcuts) {
+  return OpenOrReopen(out, &DomainStore::connection_, folder, FileNameOf(file), shortcuts,
+                      [&] { return std::make_unique<DomainStore>(file, folder, shortcuts); });
 }
 
 Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,
-                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache) {
-  Status opened = OpenDomainStore(DomainFile::kConfiguration, folder, out);
+                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache,
+                              const Shortcuts& shortcuts) {
+  Status opened = OpenDomainStore(DomainFile::kConfiguration, folder, out, shortcuts);
   if (!opened.ok()) return opened;
   std::unique_ptr<DomainStore> ownCache;
   if (cache == nullptr) cache = &ownCache;
-  return OpenDomainStore(DomainFile::kCache, cacheFolder, cache);
+  return OpenDomainStore(DomainFile::kCache, cacheFolder, cache, shortcuts);
 }
 
 }  // namespace customhooks::storage

@@ -34,7 +34,7 @@ enum class DomainFile {
 class DomainStore {
  public:
   // Use OpenDomainStore or OpenConfigurationStore.
-  DomainStore(DomainFile file, const std::string& folder);
+  DomainStore(DomainFile file, const std::string& folder, const Shortcuts& shortcuts = {});
 
   // Reads the value of (`domain`, `subdomain`, `key`) into `*value` (a
   // record whose value is NULL reads as the empty text); Code::kNotFound,
@@ -64,7 +64,7 @@ class DomainStore {
   Status Close() { return connection_.Close(); }
 
  private:
-  friend Status OpenDomainStore(DomainFile, const std::string&, std::unique_ptr<DomainStore>*);
+  friend Status OpenDomainStore(DomainFile, const std::string&, std::unique_ptr<DomainStore>*, const Shortcuts&);
   DatabaseConnection connection_;
 };
 
@@ -73,11 +73,12 @@ class DomainStore {
 // empty. Code::kInvalidArgument for an empty folder; else the status of
 // opening, as DatabaseConnection's constructor lists them (Code::kSchemaTooNew
 // for a file that requires a newer schema, Code::kBusy when it stays
-// locked, ...). When `*out` already holds the store of that file and
-// folder, it is reopened (DatabaseConnection::Reopen): the same outcome as a
-// new open, at a fraction of the cost.
+// locked, ...). With Shortcuts::keptConnections, a store `*out` already
+// holds for that file and folder is reopened (DatabaseConnection::Reopen):
+// the same outcome as a new open, at a fraction of the cost.
 // REQUIRES: no transaction of `*out` is open.
-Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out);
+Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_ptr<DomainStore>* out,
+                       const Shortcuts& shortcuts = {});
 
 // Opens the configuration database in `folder` into `*out`, then makes sure
 // the cache database in `cacheFolder` exists with its schema, opening it
@@ -87,7 +88,8 @@ Status OpenDomainStore(DomainFile file, const std::string& folder, std::unique_p
 // cache database can't be prepared, its status is returned and `*out` still
 // holds the open configuration store.
 Status OpenConfigurationStore(const std::string& folder, const std::string& cacheFolder,
-                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache = nullptr);
+                              std::unique_ptr<DomainStore>* out, std::unique_ptr<DomainStore>* cache = nullptr,
+                              const Shortcuts& shortcuts = {});
 
 }  // namespace customhooks::storage
 

@@ -18,8 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/files.h"
+#include "storage/backup_record.h"
 #include "storage/database_connection.h"
+#include "storage/shortcuts.h"
 #include "storage/storage_status.h"
 
 namespace customhooks::storage {
@@ -73,7 +74,7 @@ struct ProductSearch {
 class PayloadDatabase {
  public:
   // Use OpenPayloadDatabase.
-  explicit PayloadDatabase(const std::string& folder);
+  PayloadDatabase(const std::string& folder, const Shortcuts& shortcuts = {});
 
   // The IDs of the payloads selected by `stateFilter`, each once, by
   // ascending install time (NULL times first). Code::kNotFound, `*out`
@@ -92,8 +93,8 @@ class PayloadDatabase {
   // are the product, and those whose read fails. Statuses as PayloadIDs';
   // also Code::kInvalidArgument for a null `out`. `*out` is untouched unless
   // the result is success. Call it inside BeginRead, so that the search sees
-  // one snapshot; there its status and answer are kept for
-  // RecallProductPayloads.
+  // one snapshot; there, with Shortcuts::rememberedAnswers, its status and
+  // answer are kept for RecallProductPayloads.
   Status FindProductPayloads(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
 
   // `product`'s part of the kept search, without reading the table. Given
@@ -102,7 +103,7 @@ class PayloadDatabase {
   // (DatabaseConnection::ShowsContentOf). Then true: `*status` is the
   // search's status (or Code::kNoMemory) and, on success, `*out` holds the
   // product's payloads. Otherwise false, nothing given: the caller searches.
-  // Always false while remembered answers are off (fs::FastPaths).
+  // Always false without Shortcuts::rememberedAnswers.
   bool RecallProductPayloads(int stateFilter, const ProductKey& product, Status* status,
                              std::vector<ProductPayload>* out);
 
@@ -125,13 +126,15 @@ class PayloadDatabase {
   Status Close() { return connection_.Close(); }
 
  private:
-  friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*);
+  friend Status OpenPayloadDatabase(const std::string&, std::unique_ptr<PayloadDatabase>*, const Shortcuts&);
+  Status Search(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+  Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
+  // The one-scan search (payload_scan.cpp).
   bool ScanForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   bool IsInstallersTable();
-  Status WalkForProducts(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
-
-  // The last search made inside a read transaction, with the state of the
-  // file it read.
+  // Remembered answers (payload_recall.cpp): the last search made inside a
+  // read transaction, with the state of the file it read.
+  Status SearchAndRemember(int stateFilter, const std::vector<ProductKey>& products, ProductSearch* out);
   struct KeptSearch {
     bool known = false;
     DatabaseConnection::ContentMark mark;
@@ -141,6 +144,7 @@ class PayloadDatabase {
     ProductSearch search;
   };
   KeptSearch kept_;
+  Shortcuts shortcuts_;
   DatabaseConnection connection_;
 };
 
@@ -149,50 +153,19 @@ class PayloadDatabase {
 // Code::kInvalidArgument for an empty `folder`; else the status of opening
 // (Code::kSchemaTooNew for a file that requires a schema newer than version
 // 1, Code::kBusy when it stays locked, Code::kAccessRefused when it can't be
-// opened). When `*out` already holds the database of that folder, it is
-// reopened (DatabaseConnection::Reopen): the same outcome as a new open, at
-// a fraction of the cost.
+// opened). With Shortcuts::keptConnections, a database `*out` already holds
+// for that folder is reopened (DatabaseConnection::Reopen): the same outcome
+// as a new open, at a fraction of the cost.
 // REQUIRES: no read transaction of `*out` is open.
-Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out);
-
-// What backups of "caps.db" learnt about the installer's file and its copy.
-// The caller keeps one record from one backup to the next (a session holds
-// one for its backups); a new record knows nothing. With it, a backup that
-// finds both files unchanged since a backup knew them identical reads
-// neither file.
-//
-// Known difference from comparing every time: a change that leaves the
-// file's identity, size and times as they were (fs::FileStamp) goes unseen.
-// Such are another writer's change to the copy within the timestamp
-// granularity of the module's write; a same-size write through a handle
-// still open, where times are recorded only at close or a size change (NTFS
-// cached writes); and a change to the copy between its write and its stamp.
-class BackupRecord {
- public:
-  // Whether the copy was known identical to the source when the files had
-  // exactly these stamps. A racy stamp vouches for nothing.
-  bool KnowsIdentical(const fs::FileStamp& source, const fs::FileStamp& target) const {
-    return known_ && source.Vouches(source_) && target.Vouches(target_);
-  }
-  void RememberIdentical(const fs::FileStamp& source, const fs::FileStamp& target) {
-    source_ = source;
-    target_ = target;
-    known_ = true;
-  }
-  void Forget() { known_ = false; }
-
- private:
-  bool known_ = false;
-  fs::FileStamp source_;
-  fs::FileStamp target_;
-};
+Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out,
+                           const Shortcuts& shortcuts = {});
 
 // Brings the copy of the installer's "caps.db" (in `payloadFolder`) in
 // `backupFolder` up to date. A copy that already holds the same bytes is
 // left as it is; otherwise it is replaced whole or not at all. With a
-// `record`, a copy the record knows identical is left without comparing the
-// files, and the record learns what this backup found. Without one, the
-// files are compared every time.
+// `record` (a shortcut, storage/backup_record.h), a copy the record knows
+// identical is left without comparing the files, and the record learns what
+// this backup found. Without one, the files are compared every time.
 // Code::kNotFound when there is nothing to copy (no "caps.db", an empty
 // `backupFolder`) or a path can't be built; Code::kFileError when the backup
 // folder can't be created or the copy fails.

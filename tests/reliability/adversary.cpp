@@ -13,8 +13,8 @@
 
 #include "CustomHooks.h"
 #include "fs/env.h"
-#include "fs/fast_paths.h"
 #include "fs/files.h"
+#include "hook/hook_procedure.h"
 #include "reliability/machine_state.h"
 #include "reliability/session_runner.h"
 #include "reliability/sqlite_fault_vfs.h"
@@ -30,6 +30,8 @@
 namespace names = customhooks::names;
 
 using namespace customhooks::fs;
+using customhooks::integration::PassShortcuts;
+namespace hook = customhooks::hook;
 
 namespace stdfs = std::filesystem;
 
@@ -215,9 +217,9 @@ struct AdversaryBench::Machine {
     return stdfs::is_symlink(stdfs::u8path(NativePath(name)), ec);
   }
 
-  // A session on the initial machine with `paths` in force and `script`
-  // acted out; its lines and the machine it leaves.
-  std::pair<std::vector<std::string>, MachineState> Run(const FastPaths& paths, const AdversaryScript& run) {
+  // A session on the initial machine with `shortcuts` and `script` acted
+  // out; its lines and the machine it leaves.
+  std::pair<std::vector<std::string>, MachineState> Run(const PassShortcuts& shortcuts, const AdversaryScript& run) {
     roots.Restore(initial);
     // Busy timeouts run out at once, without the wall clock moving, unless a
     // lock is to be released within one.
@@ -236,11 +238,8 @@ struct AdversaryBench::Machine {
       map.push_back({property.first.c_str(), reinterpret_cast<std::uintptr_t>(property.second.c_str())});
     }
     map.push_back({nullptr, 0});
-    std::int32_t status;
-    {
-      const ScopedFastPaths scoped(paths);
-      status = KXInstallerCustomHookProc(map.data(), KXHOOK_ENTRY_SESSION_CLOSE, KXHOOK_MODE_INSTALL, 0, &Collect);
-    }
+    const hook::HookContext context{map.data(), KXHOOK_ENTRY_SESSION_CLOSE, KXHOOK_MODE_INSTALL, 0, &Collect};
+    const std::int32_t status = hook::DispatchHookCall(context, shortcuts);
     ReleaseLocks();
     env.FailNth(EnvCall::kAny, 0);
     sqlitefaults::FailNth(sqlitefaults::Operation::kWrite, 0, sqlitefaults::Failure::kIoError);
@@ -302,17 +301,17 @@ bool AdversaryBench::ready() const { return machine_->ready; }
 
 std::vector<std::string> AdversaryBench::DifferencesFromUndisturbed(const AdversaryScript& script, bool fast) {
   auto& kept = machine_->undisturbed[fast];
-  if (!kept) kept = machine_->Run(FastPaths::All(fast), {});
+  if (!kept) kept = machine_->Run(PassShortcuts::All(fast), {});
   const auto& undisturbed = *kept;
-  const auto run = machine_->Run(FastPaths::All(fast), script);
+  const auto run = machine_->Run(PassShortcuts::All(fast), script);
   std::vector<std::string> differences = CompareExactly(undisturbed.second, run.second);
   if (run.first != undisturbed.first) differences.push_back("lines:\n" + Joined(run.first));
   return differences;
 }
 
 std::vector<std::string> AdversaryBench::Undisturbed() {
-  std::vector<std::string> fast = machine_->Run(FastPaths::All(true), {}).first;
-  return fast == machine_->Run(FastPaths::All(false), {}).first ? fast : std::vector<std::string>();
+  std::vector<std::string> fast = machine_->Run(PassShortcuts::All(true), {}).first;
+  return fast == machine_->Run(PassShortcuts::All(false), {}).first ? fast : std::vector<std::string>();
 }
 
 std::vector<std::string> AdversaryBench::Differences(const AdversaryScript& script, std::size_t* staged) {
@@ -321,8 +320,8 @@ std::vector<std::string> AdversaryBench::Differences(const AdversaryScript& scri
     if (step.action < ActionCount() && machine_->Stageable(step.action)) run.push_back(step);
   }
   if (staged != nullptr) *staged = run.size();
-  const auto fast = machine_->Run(FastPaths::All(true), run);
-  const auto plain = machine_->Run(FastPaths::All(false), run);
+  const auto fast = machine_->Run(PassShortcuts::All(true), run);
+  const auto plain = machine_->Run(PassShortcuts::All(false), run);
   std::vector<std::string> differences = CompareExactly(plain.second, fast.second);
   const std::size_t lines = std::max(fast.first.size(), plain.first.size());
   for (std::size_t i = 0; i < lines; ++i) {

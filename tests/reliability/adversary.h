@@ -1,5 +1,5 @@
 // The same session close on identical copies of the sample suite machine,
-// once with every shortcut of the module (fs::FastPaths) and once with none,
+// once with every shortcut of the module (integration::PassShortcuts) and once with none,
 // while an adversary acts on the shared files when chosen lines are logged.
 // Used by the differential test and by the libFuzzer target whose input is
 // the adversary's script.

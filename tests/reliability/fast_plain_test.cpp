@@ -1,4 +1,4 @@
-// Every shortcut of the module (fs::FastPaths) against its plain twin, under
+// Every shortcut of the module (integration::PassShortcuts) against its plain twin, under
 // an adversary: the same session runs on identical machines once with every
 // shortcut and once without, while another writer or process acts when the
 // k-th line is logged, for every k and every action. Both give the same lines

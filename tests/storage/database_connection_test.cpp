@@ -49,9 +49,20 @@ class DatabaseConnectionTest : public ::testing::Test {
   std::string Folder() const { return In(In(In(machine_.scratch(), "one"), "two"), "three"); }
   std::string File() const { return In(Folder(), "test.db"); }
 
-  std::unique_ptr<DatabaseConnection> Connect(SchemaStepTable steps = kCountingSteps,
-                                              int targetVersion = 2) const {
-    return std::make_unique<DatabaseConnection>(Folder(), "test.db", DatabaseOptions{steps, targetVersion, true});
+  // With the steps applied, and the connection kept by Reopen unless
+  // `keep` says otherwise.
+  static DatabaseOptions Options(SchemaStepTable steps = kCountingSteps, int targetVersion = 2, bool keep = true) {
+    DatabaseOptions options;
+    options.steps = steps;
+    options.targetVersion = targetVersion;
+    options.applySteps = true;
+    options.keptConnection = keep;
+    return options;
+  }
+
+  std::unique_ptr<DatabaseConnection> Connect(SchemaStepTable steps = kCountingSteps, int targetVersion = 2,
+                                              bool keep = true) const {
+    return std::make_unique<DatabaseConnection>(Folder(), "test.db", Options(steps, targetVersion, keep));
   }
 
   // Opens and closes once, leaving a version-1 file with one recorded open.
@@ -176,8 +187,9 @@ TEST_F(DatabaseConnectionTest, FileThatIsNotADatabaseIsRefusedUntouched) {
 
 // A reopen gives what a new connection to the file would give, whatever
 // happened to the file since the connection opened it; only while the file
-// is the one it opened does it keep SQLite's connection (and so a
-// temporary table made on it).
+// is the one it opened does a kept connection keep SQLite's connection (and
+// so a temporary table made on it). The plain reopen gives the same, and
+// never keeps.
 TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
   std::string junk;
   for (int i = 0; i < 200; ++i) junk += "this is not an SQLite database, line " + std::to_string(i) + "\n";
@@ -227,23 +239,26 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
        },
        Code::kFileError, false, nullptr},
   };
-  for (const auto& c : kCases) {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
-    auto connection = Connect();
-    ASSERT_OK(connection->state()) << c.what;
-    ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )")) << c.what;
-    WaitOutTimestampGranularity();
-    if (!c.change()) {
-      std::printf("[ SKIPPED  ] %s: not possible on this platform\n", c.what);
-      continue;
-    }
-    EXPECT_EQ(connection->Reopen(), c.reopened) << c.what;
-    EXPECT_EQ(connection->state(), c.reopened) << c.what;
-    EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept) << c.what;
-    connection.reset();
-    if (c.opens != nullptr) {
-      EXPECT_EQ(Count("opens"), c.opens) << c.what;
+  for (const bool keep : {true, false}) {
+    for (const auto& c : kCases) {
+      SCOPED_TRACE(std::string(c.what) + (keep ? ", kept" : ", plain"));
+      std::error_code ignored;
+      std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
+      auto connection = Connect(kCountingSteps, 2, keep);
+      ASSERT_OK(connection->state());
+      ASSERT_OK(connection->Execute("CREATE TEMP TABLE kept ( x INT )"));
+      WaitOutTimestampGranularity();
+      if (!c.change()) {
+        std::printf("[ SKIPPED  ] %s: not possible on this platform\n", c.what);
+        continue;
+      }
+      EXPECT_EQ(connection->Reopen(), c.reopened);
+      EXPECT_EQ(connection->state(), c.reopened);
+      EXPECT_EQ(connection->Execute("SELECT x FROM kept").ok(), c.kept && keep);
+      connection.reset();
+      if (c.opens != nullptr) {
+        EXPECT_EQ(Count("opens"), c.opens);
+      }
     }
   }
 }
@@ -430,7 +445,7 @@ TEST_F(DatabaseConnectionTest, MissingStepListIsReported) {
 TEST_F(DatabaseConnectionTest, TooLongPathIsRefusedWithoutCreatingAnything) {
   const std::vector<std::string> before = FolderNames(machine_.scratch());
   const std::string longName(300, 'n');
-  DatabaseConnection connection(machine_.scratch(), longName, DatabaseOptions{kCountingSteps, 2, true});
+  DatabaseConnection connection(machine_.scratch(), longName, Options());
   EXPECT_EQ(connection.state(), Code::kInvalidArgument);
   EXPECT_EQ(connection.Execute("SELECT 1"), Code::kInvalidArgument) << "a refused connection runs nothing";
   EXPECT_EQ(FolderNames(machine_.scratch()), before);

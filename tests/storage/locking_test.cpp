@@ -168,19 +168,21 @@ TEST_F(LockingTest, PayloadReadsAndOpenGiveBusyBehindAnExclusiveLock) {
 
 // An empty cache that another process keeps reading while it is first
 // opened: the schema step's COMMIT is refused, and the step is rolled back,
-// leaving the connection with no transaction. The next open gives the file
-// its schema, and the records are stored.
+// leaving the connection with no transaction. The next open (of the kept
+// connection) gives the file its schema, and the records are stored.
 TEST_F(LockingTest, RefusedSchemaCommitLeavesTheConnectionClean) {
+  Shortcuts kept;
+  kept.keptConnections = true;
   ASSERT_OK(fs::EnsureFolder(CacheFolder()));
   ASSERT_TRUE(WriteWholeFile(CacheFile(), ""));
   std::unique_ptr<DomainStore> store;
   {
     LockHolder holder(CacheFile(), "shared", kHoldMs, Marker());
     ASSERT_TRUE(holder.WaitUntilLocked());
-    ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store));
+    ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store, kept));
     EXPECT_EQ(holder.Finish(), 0);
   }
-  ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store));
+  ASSERT_OK(OpenDomainStore(DomainFile::kCache, CacheFolder(), &store, kept));
   Transaction records = store->Begin();
   ASSERT_OK(records.begun());
   EXPECT_OK(store->Set(1, "sub", "EULA_ACCEPTED", "1"));
