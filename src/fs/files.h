@@ -83,6 +83,9 @@ struct FileStamp {
 // nothing stands there, kBadPath for a null `stamp`.
 Status StampFile(const std::string& path, FileStamp* stamp, Links links = Links::kOwn);
 
+// What stands at `path` itself, a link never followed (Env::DescribePath).
+Status DescribePath(const std::string& path, PathFacts* facts);
+
 // ---- Folder creation -------------------------------------------------------
 
 // Creates one folder with default security; its parent must exist. kExists
