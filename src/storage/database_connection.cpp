@@ -14,6 +14,7 @@
 #include "fs/env.h"
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "storage/dry_run.h"
 #include "storage/schema_admission.h"
 #include "storage/shared_folder_vfs.h"
 #include "storage/storage_status.h"
@@ -159,17 +160,10 @@ Status DatabaseConnection::Open() {
     // only when both stamps are of one file; otherwise it may be either.
     fs::FileStamp before;
     const bool stampedBefore = StampFile(path_, &before, fs::Links::kFollowed).ok();
-    sqlite3* db = nullptr;
-    const int rc = sqlite3_open_v2(native.c_str(), &db, flags, vfs);
-    if (rc != SQLITE_OK) {
-      // SQLite may hand back a connection even when the open fails; it must
-      // still be released.
-      sqlite3_close(db);
-      return StatusFromSqlite(rc, path_);
-    }
-    db_ = db;
-    ++generation_;
-    state_ = Status();
+    ScopedDryRun* dryRun = ScopedDryRun::Current();
+    Status connected = dryRun != nullptr ? ConnectForDryRun(*dryRun, native, fresh, flags, vfs)
+                                         : Connect(native.c_str(), flags, vfs);
+    if (!connected.ok()) return connected;
     // Which file SQLite holds is known only when the path named one file
     // before and after the open; otherwise the next Reopen opens anew.
     heldKnown_ = stampedBefore && StampFile(path_, &opened_, fs::Links::kFollowed).ok() && opened_.SameFile(before);
@@ -179,21 +173,8 @@ Status DatabaseConnection::Open() {
     openedReadOnly_ = readOnly;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    // Each commit is synced by SQLite itself, whatever the library's
-    // default: that is the flush a commit owes.
-    Status synced = Execute("PRAGMA synchronous = FULL");
-    if (!synced.ok()) return synced;
-    // Only statements of this module call it: never a view or trigger of
-    // the file.
-    const int defined = sqlite3_create_function_v2(db_, "is_plain_text", 1,
-                                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
-                                                   nullptr, IsPlainText, nullptr, nullptr, nullptr);
-    if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
-    if (options_.folderOthersCanWrite) {
-      Status hardened = DistrustContent();
-      if (!hardened.ok()) return hardened;
-    }
+    Status setUp = SetUp();
+    if (!setUp.ok()) return setUp;
   }
   state_ = Status();
   // Open's reads go in one snapshot: one shared lock and one look for a
@@ -225,6 +206,39 @@ Status DatabaseConnection::Open() {
 
 
 
+
+// Opens SQLite's connection to `name`.
+Status DatabaseConnection::Connect(const char* name, int flags, const char* vfs) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(name, &db, flags, vfs);
+  if (rc != SQLITE_OK) {
+    // SQLite may hand back a connection even when the open fails; it must
+    // still be released.
+    sqlite3_close(db);
+    return StatusFromSqlite(rc, path_);
+  }
+  db_ = db;
+  ++generation_;
+  state_ = Status();
+  return Status();
+}
+
+// Sets the new connection up as every connection of the module is.
+Status DatabaseConnection::SetUp() {
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // Each commit is synced by SQLite itself, whatever the library's
+  // default: that is the flush a commit owes.
+  Status synced = Execute("PRAGMA synchronous = FULL");
+  if (!synced.ok()) return synced;
+  // Only statements of this module call it: never a view or trigger of
+  // the file.
+  const int defined = sqlite3_create_function_v2(db_, "is_plain_text", 1,
+                                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                                 nullptr, IsPlainText, nullptr, nullptr, nullptr);
+  if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
+  if (options_.folderOthersCanWrite) return DistrustContent();
+  return Status();
+}
 
 // The compiled statement of `sql`, compiled on first use, with `parameters`
 // bound.

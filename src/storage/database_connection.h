@@ -252,6 +252,12 @@ class DatabaseConnection {
 
   Status Open();
   void Establish();
+  Status Connect(const char* name, int flags, const char* vfs);
+  Status SetUp();
+  // The connection of a dry run (storage/dry_run.h): to the run's copy of
+  // the file, made at the first open after the file's checks.
+  Status ConnectForDryRun(class ScopedDryRun& run, const std::string& native, bool fresh, int flags,
+                          const char* vfs);
 
   template <typename OnRow>
   static bool CallRow(void* onRow, const Row& row) {

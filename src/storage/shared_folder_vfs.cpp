@@ -82,10 +82,9 @@ std::size_t LastSeparator(const char* name) {
 
 // ---- Files --------------------------------------------------------------------------
 
-// How large the database or its journal may grow through this VFS. A hot
-// journal that a user planted may claim any size for the database it rolls
-// back; the cache holds a few records.
-constexpr sqlite3_int64 kLargestFile = sqlite3_int64{64} << 20;
+// A hot journal that a user planted may claim any size for the database it
+// rolls back; the cache holds a few records.
+constexpr sqlite3_int64 kLargestFile = kSharedFolderLargestFile;
 
 // A database or journal opened by name: the base VFS's file, placed after
 // this header in the block SQLite gives, and what keeps its folder held.
