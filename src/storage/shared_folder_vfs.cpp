@@ -125,8 +125,8 @@ int Close(sqlite3_file* file) {
 // bound each entry, not how many there are: a planted schema of a few
 // thousand entries would cost gigabytes. The module's own schema has four
 // entries in one page; a later release may add some.
-constexpr int kMostSchemaEntries = 256;
-constexpr sqlite3_int64 kMostSchemaBytes = sqlite3_int64{256} << 10;
+constexpr int kMostSchemaEntries = kSharedFolderMostSchemaEntries;
+constexpr sqlite3_int64 kMostSchemaBytes = kSharedFolderMostSchemaBytes;
 // Pages of the schema's tree looked at, whatever a damaged tree links to.
 constexpr int kMostSchemaPages = 512;
 

@@ -18,6 +18,7 @@
 #include "storage/dry_run.h"
 #include "storage/pcd_store.h"
 #include "storage/pdb_reader.h"
+#include "storage/shared_folder_vfs.h"
 
 namespace customhooks::check {
 
@@ -138,6 +139,28 @@ std::string AdviceFor(const std::string& name, const Status& status) {
                                    : "Restore the database from the installer's media or a backup.";
 }
 
+// What the module's status leaves unsaid about a refusal in the cache
+// folder: which name holds a link, or the bounds a read failed on.
+std::string Explained(const std::string& database, const Status& refusal, bool inCacheFolder) {
+  if (!inCacheFolder) return std::string();
+  if (refusal.Is(storage::Code::kAccessRefused)) {
+    std::string links;
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+      fs::PathFacts facts;
+      if (fs::DescribePath(database + suffix, &facts).ok() && facts.kind == fs::PathFacts::Kind::kLink) {
+        links += "; a link stands at " + database + suffix;
+      }
+    }
+    return links;
+  }
+  if (refusal.Is(storage::Code::kFileError) && refusal.context().find("I/O error") != std::string_view::npos) {
+    return "; the file could not be read within the cache folder's bounds: a schema of more than " +
+           std::to_string(storage::kSharedFolderMostSchemaEntries) + " entries or " +
+           std::to_string(storage::kSharedFolderMostSchemaBytes) + " bytes, or a damaged file";
+  }
+  return std::string();
+}
+
 void OpenDatabases(const Folders& folders, CheckReport* report) {
   std::unique_ptr<storage::DomainStore> pcd;
   std::unique_ptr<storage::DomainStore> cache;
@@ -157,10 +180,14 @@ void OpenDatabases(const Folders& folders, CheckReport* report) {
     database.name = open.name;
     database.path = fs::NativePath(Joined(open.folder, open.name));
     if (!open.opened.ok()) {
-      database.verdict = "refuse";
-      database.reason = open.opened.ToString();
-      report->problems.push_back({database.name + " would be refused: " + database.reason,
-                                  AdviceFor(database.name, open.opened)});
+      const bool hot = open.opened.context().find("hot journal") != std::string_view::npos;
+      database.verdict = hot ? "rollback" : "refuse";
+      database.reason = open.opened.ToString() + Explained(database.path, open.opened, database.name == names::kCacheFile);
+      report->problems.push_back(
+          {hot ? database.name + " has " + database.reason + "; the check reads no further, and what the close "
+                                                              "does after the rollback is not predicted below"
+               : database.name + " would be refused: " + database.reason,
+           AdviceFor(database.name, open.opened)});
     }
     report->databases.push_back(std::move(database));
   }
