@@ -5,12 +5,16 @@
 // the order the work asks for it and reported as done, without reaching the
 // file system; flushes do nothing. A special folder asked for with
 // MissingFolder::kCreate is looked up without creating it. Work run under it
-// (fs::ScopedEnv) thus shows what it would change. What it reads afterwards
-// is the machine as it was: a later step that reads what an earlier one
-// wrote sees the old content.
+// (fs::ScopedEnv) thus shows what it would change. A change is refused as
+// the file system would refuse it where that can be seen without making it:
+// a copy from nothing or from a folder, a file or folder whose folder does
+// not stand (and is not to be created), a new file where a name stands.
+// What it reads afterwards is the machine as it was: a later step that reads
+// what an earlier one wrote sees the old content.
 #ifndef CUSTOMHOOKS_FS_DRY_RUN_ENV_H_
 #define CUSTOMHOOKS_FS_DRY_RUN_ENV_H_
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,7 +62,16 @@ class DryRunEnv : public EnvWrapper {
  private:
   Status Plan(PlannedChange::Kind kind, const std::u16string& path, const std::u16string& from = {},
               std::string_view bytes = {});
+  // Success when `path` is a folder, or one this run creates.
+  Status IsFolder(const std::u16string& path);
+  // Whether the file `path` stands after the changes planned so far; nothing
+  // when they did not touch it.
+  std::optional<bool> StandsAfterPlan(const std::string& path) const;
+  // Success when a new file may stand at `path` (`mode` kCreateNew: no
+  // name stands there).
+  Status MayWrite(const std::u16string& path, WriteMode mode);
   std::vector<PlannedChange> changes_;
+  std::vector<std::u16string> createdFolders_;
 };
 
 }  // namespace customhooks::fs
