@@ -193,12 +193,11 @@ void OpenDatabases(const Folders& folders, CheckReport* report) {
   }
 }
 
-// The dry run's outcome for each database it could read.
+// How the dry run of the opens met each database it could read.
 void AddDatabaseOutcomes(const std::vector<storage::DatabaseDryRun>& outcomes, CheckReport* report) {
   for (DatabaseReport& database : report->databases) {
-    const std::string native = fs::NativePath(database.path);
     const auto outcome = std::find_if(outcomes.begin(), outcomes.end(),
-                                      [&native](const storage::DatabaseDryRun& o) { return o.path == native; });
+                                      [&database](const storage::DatabaseDryRun& o) { return o.path == database.path; });
     if (outcome == outcomes.end()) continue;
     database.schemaVersion = outcome->schemaBefore;
     database.compatibilityVersion = outcome->compatBefore;
@@ -210,7 +209,6 @@ void AddDatabaseOutcomes(const std::vector<storage::DatabaseDryRun>& outcomes, C
                          : outcome->schemaBefore != outcome->schemaAfter ? "steps"
                                                                            : "use";
     }
-    if (outcome->created) report->changes.push_back({"database", database.path, "", std::nullopt, "created"});
     if (database.quickCheck != "ok" && !outcome->created) {
       report->problems.push_back({database.name + " fails its quick check: " + database.quickCheck,
                                   AdviceFor(database.name, Status(storage::Code::kFileError))});
@@ -219,8 +217,18 @@ void AddDatabaseOutcomes(const std::vector<storage::DatabaseDryRun>& outcomes, C
       report->problems.push_back({database.name + " is locked for writing by another process at this moment",
                                   "Let the installer or the process that holds it finish, then check again."});
     }
-    for (const auto& [key, values] : outcome->records) {
-      report->changes.push_back({"record", database.path,
+  }
+}
+
+// What the close's dry run did to the databases it opened.
+void AddDatabaseChanges(const std::vector<storage::DatabaseDryRun>& outcomes, CheckReport* report) {
+  for (const storage::DatabaseDryRun& outcome : outcomes) {
+    if (outcome.created) report->changes.push_back({"database", outcome.path, "", std::nullopt, "created"});
+    if (!outcome.created && outcome.schemaBefore != outcome.schemaAfter) {
+      report->changes.push_back({"schema", outcome.path, "schema_version", outcome.schemaBefore, outcome.schemaAfter});
+    }
+    for (const auto& [key, values] : outcome.records) {
+      report->changes.push_back({"record", outcome.path,
                                  std::get<0>(key) + "/" + std::get<1>(key) + "/" + std::get<2>(key), values.first,
                                  values.second});
     }
@@ -258,13 +266,18 @@ bool AddDocumentChanges(const std::string& path, const std::string& bytes, Check
   std::set<std::string> keys;
   for (const auto& entry : before) keys.insert(entry.first);
   for (const auto& entry : after) keys.insert(entry.first);
+  bool keyChanged = false;
   for (const std::string& key : keys) {
     const auto old = before.find(key);
     const auto fresh = after.find(key);
     std::optional<std::string> oldValue = old == before.end() ? std::nullopt : std::optional(old->second);
     std::optional<std::string> newValue = fresh == after.end() ? std::nullopt : std::optional(fresh->second);
-    if (oldValue != newValue) report->changes.push_back({"document", path, key, oldValue, newValue});
+    if (oldValue == newValue) continue;
+    keyChanged = true;
+    report->changes.push_back({"document", path, key, oldValue, newValue});
   }
+  // Rewritten with the same entries: its text changes all the same.
+  if (!keyChanged) report->changes.push_back({"document", path, "", std::nullopt, "the same entries, rewritten"});
   return true;
 }
 
@@ -389,18 +402,29 @@ void AddDocumentPlaces(const Folders& folders, CheckReport* report) {
 CheckReport CheckMachine(const Properties& properties) {
   CheckReport report;
   try {
-    fs::DryRunEnv env(fs::CurrentEnv());
-    const fs::ScopedEnv dryEnv(&env);
-    storage::ScopedDryRun dryRun;
+    // The check's own looks: the folders and each database, read as a
+    // close opens it.
+    fs::DryRunEnv lookEnv(fs::CurrentEnv());
+    const fs::ScopedEnv looking(&lookEnv);
+    storage::ScopedDryRun look;
     const CheckSession session(properties, &report);
     report.mediaSignature = session.Property(names::kMediaSignatureProperty).value_or(std::string());
     report.installLanguage = session.Property(names::kInstallLanguageProperty).value_or(std::string());
     const Folders folders = LocatePlaces(&report);
     OpenDatabases(folders, &report);
-    integration::IntegrateSuiteProducts(session);
-    AddDatabaseOutcomes(dryRun.Outcomes(), &report);
+    AddDatabaseOutcomes(look.Outcomes(), &report);
+    // The close itself, on copies of its own.
+    std::vector<fs::PlannedChange> planned;
+    {
+      fs::DryRunEnv closeEnv(fs::CurrentEnv());
+      const fs::ScopedEnv closing(&closeEnv);
+      storage::ScopedDryRun close;
+      integration::IntegrateSuiteProducts(session);
+      AddDatabaseChanges(close.Outcomes(), &report);
+      planned = closeEnv.changes();
+    }
     AddDocumentPlaces(folders, &report);
-    AddFileChanges(env.changes(), folders, &report);
+    AddFileChanges(planned, folders, &report);
     SettleChanges(&report);
     AddProductProblems(&report);
     report.exitStatus = report.problems.empty() ? 0 : 1;
