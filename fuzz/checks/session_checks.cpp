@@ -674,5 +674,18 @@ std::string CheckDryRunPredictsClose(const std::uint8_t* data, std::size_t size)
   const std::string difference = Difference(
       PredictedChanges(report),
       ActualChanges(databases, before, ReadMachineFiles(machine), recordsBefore, recordsAfter));
-  return difference.empty() ? std::string() : "the check and the close differ:" + difference;
+  if (!difference.empty()) return "the check and the close differ:" + difference;
+  // The pass's lines of the close (the host interface's own have no
+  // prefix) are those its dry run logged.
+  std::vector<std::string> logged;
+  for (const std::string& line : received.lines) {
+    if (StartsWith(line, kPrefix)) logged.push_back(line);
+  }
+  if (logged != report.closeLog) {
+    const auto at = std::mismatch(logged.begin(), logged.end(), report.closeLog.begin(), report.closeLog.end());
+    return "the close logged \"" + (at.first == logged.end() ? std::string("(nothing)") : *at.first) +
+           "\" where its dry run logged \"" +
+           (at.second == report.closeLog.end() ? std::string("(nothing)") : *at.second) + "\"";
+  }
+  return std::string();
 }
