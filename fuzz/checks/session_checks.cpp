@@ -435,6 +435,16 @@ DocumentState Snapshot(const std::string& path) {
   return state;
 }
 
+// Lays out the machine of the input: the failure, or "" with `*fields`
+// and `*layout` set.
+std::string LayOutInput(const std::uint8_t* data, std::size_t size, std::vector<Field>* fields, Layout* layout) {
+  Machine& machine = TheMachine();
+  if (!machine.ready) return "the private machine cannot be prepared";
+  *fields = SplitFields(data, size);
+  if (!LayOut(machine, *fields, *layout)) return "the machine cannot be restored";
+  return std::string();
+}
+
 // The session's properties as the input gives them.
 struct SessionProperties {
   std::vector<std::pair<const char*, std::string>> values;
@@ -473,11 +483,10 @@ std::int32_t CloseSession(const SessionProperties& properties, bool reinstall, R
 }  // namespace
 
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
-  Machine& machine = TheMachine();
-  if (!machine.ready) return "the private machine cannot be prepared";
-  const std::vector<Field> fields = SplitFields(data, size);
+  std::vector<Field> fields;
   Layout layout;
-  if (!LayOut(machine, fields, layout)) return "the machine cannot be restored";
+  const std::string laidOut = LayOutInput(data, size, &fields, &layout);
+  if (!laidOut.empty()) return laidOut;
   if (!layout.run) return std::string();
 
   std::string payloadsBefore;
@@ -643,11 +652,11 @@ std::string Difference(const Changes& predicted, const Changes& actual) {
 }  // namespace
 
 std::string CheckDryRunPredictsClose(const std::uint8_t* data, std::size_t size) {
-  Machine& machine = TheMachine();
-  if (!machine.ready) return "the private machine cannot be prepared";
-  const std::vector<Field> fields = SplitFields(data, size);
+  std::vector<Field> fields;
   Layout layout;
-  if (!LayOut(machine, fields, layout)) return "the machine cannot be restored";
+  const std::string laidOut = LayOutInput(data, size, &fields, &layout);
+  if (!laidOut.empty()) return laidOut;
+  const Machine& machine = TheMachine();
   // The check reads no further than a journal a close rolls back first, and
   // gives properties as a command line does: each with a value.
   if (!layout.run || fields[kCacheJournal] || HasOption(fields, 'M') || HasOption(fields, 'N')) {

@@ -104,13 +104,6 @@ if(NOT RUNNER)
   endif()
 endif()
 
-function(plant)
-  run_program(out rc ${PLANTER} ${ARGN})
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "cache_planter ${ARGN} exited ${rc}:\n${out}")
-  endif()
-endfunction()
-
 # Each refusal planted in the cache folder: the cache's verdict, and the
 # reason the check gives.
 program_path(cache_program "${cache}")
