@@ -11,6 +11,7 @@
 #include "fs/folders.h"
 #include "fs/paths.h"
 #include "fs/product_names.h"
+#include "fs/shared_folder.h"
 #include "integration/integration_pass.h"
 #include "integration/product_folders.h"
 #include "integration/session.h"
@@ -70,6 +71,11 @@ struct Folders {
 void AddPlace(CheckReport* report, const std::string& what, const std::string& path) {
   Place place{what, fs::NativePath(path), {}};
   if (!path.empty()) static_cast<void>(fs::DescribePath(path, &place.facts));
+  // What the module takes for a link (under Wine also a POSIX link, which
+  // the file's own attributes do not show).
+  if (place.facts.kind == fs::PathFacts::Kind::kFile && fs::IsPlantedLink(path)) {
+    place.facts.kind = fs::PathFacts::Kind::kLink;
+  }
   report->places.push_back(std::move(place));
 }
 
@@ -146,10 +152,7 @@ std::string Explained(const std::string& database, const Status& refusal, bool i
   if (refusal.Is(storage::Code::kAccessRefused)) {
     std::string links;
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
-      fs::PathFacts facts;
-      if (fs::DescribePath(database + suffix, &facts).ok() && facts.kind == fs::PathFacts::Kind::kLink) {
-        links += "; a link stands at " + database + suffix;
-      }
+      if (fs::IsPlantedLink(database + suffix)) links += "; a link stands at " + database + suffix;
     }
     return links;
   }
