@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The demonstration: builds the module, lays out the sample suite on a fresh
 # machine folder, drives a whole install session through the library with
-# kxhost (as the suite installer would, in "fr_MA"), and shows what changed on
-# disk. Each run uses a new folder, so it can be run again and again; the
+# kxhost (as the suite installer would, in "fr_MA"), shows what changed on
+# disk, and then runs kxhost check on the same machine: what a second close
+# would still find and change (nothing, when all went well). Each run uses a new folder, so it can be run again and again; the
 # build (preset "demo", build/demo) is kept and reused.
 #
 # It installs only what the native demonstration needs. The preparing steps
@@ -94,3 +95,8 @@ for f in TesselStudio.ini TesselStudioC.ini; do
   diff -u --label "$f before" --label "$f after" <(tr -d '\r' < "$machine/$f.before") \
     <(tr -d '\r' < "$studio/$f") || true
 done
+
+heading "kxhost check after the close: what a second close would find and change"
+status=0
+on_machine "$bin/kxhost" check --props-file "$machine/session.properties" || status=$?
+echo "(kxhost check exited $status)"

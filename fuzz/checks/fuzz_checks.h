@@ -54,4 +54,15 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size);
 // machine's program folder are not run.
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size);
 
+// The machine of CheckSessionClose, laid out from the input, checked by
+// kxhost check's dry run (tools/kxhost/machine_check.h) and then closed for
+// real: the changes the check predicts are those the close makes (the same
+// records and values, the same files changed, created or removed, the same
+// folders and databases created), and the close logs the lines its dry run
+// logged. Inputs with a planted journal (the check
+// reads no further than the rollback a close makes first) or a property
+// without a value (the check takes them as a command line gives them) are
+// not run.
+std::string CheckDryRunPredictsClose(const std::uint8_t* data, std::size_t size);
+
 #endif  // CUSTOMHOOKS_FUZZ_CHECKS_FUZZ_CHECKS_H_

@@ -8,8 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 #include "fs/text.h"
 #include "integration/product_folders.h"
 #include "integration/suite_products.h"
+#include "kxhost/machine_check.h"
 #include "pcf/pcf_document.h"
 #include "samplesuite/sample_machine.h"
 #include "support/hot_journal.h"
@@ -431,41 +435,71 @@ DocumentState Snapshot(const std::string& path) {
   return state;
 }
 
+// Lays out the machine of the input: the failure, or "" with `*fields`
+// and `*layout` set.
+std::string LayOutInput(const std::uint8_t* data, std::size_t size, std::vector<Field>* fields, Layout* layout) {
+  Machine& machine = TheMachine();
+  if (!machine.ready) return "the private machine cannot be prepared";
+  *fields = SplitFields(data, size);
+  if (!LayOut(machine, *fields, *layout)) return "the machine cannot be restored";
+  return std::string();
+}
+
+// The session's properties as the input gives them.
+struct SessionProperties {
+  std::vector<std::pair<const char*, std::string>> values;
+  bool nullMap = false;        // M: no property map at all
+  bool nullSignature = false;  // N: "mediaSignature" without a value
+};
+
+SessionProperties PropertiesOf(const std::vector<Field>& fields, const Layout& layout) {
+  SessionProperties properties;
+  properties.nullMap = HasOption(fields, 'M');
+  properties.nullSignature = HasOption(fields, 'N');
+  if (!HasOption(fields, 'S')) properties.values.emplace_back(names::kMediaSignatureProperty, layout.signature);
+  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : "fr_MA";
+  if (!HasOption(fields, 'L')) properties.values.emplace_back(names::kInstallLanguageProperty, language);
+  if (HasOption(fields, 'D')) properties.values.emplace_back(names::kInstallLanguageProperty, "de_DE");
+  return properties;
+}
+
+// One SessionClose through the exported hook procedure; its lines in
+// `*received`.
+std::int32_t CloseSession(const SessionProperties& properties, bool reinstall, Received* received) {
+  std::vector<HookProperty> map;
+  for (const auto& [name, text] : properties.values) {
+    const bool null = properties.nullSignature && std::string(name) == names::kMediaSignatureProperty;
+    map.push_back({name, null ? 0 : reinterpret_cast<std::uintptr_t>(text.c_str())});
+  }
+  map.push_back({nullptr, 0});
+  g_received = received;
+  const std::int32_t status =
+      KXInstallerCustomHookProc(properties.nullMap ? nullptr : map.data(), KXHOOK_ENTRY_SESSION_CLOSE,
+                                reinstall ? KXHOOK_MODE_REINSTALL : KXHOOK_MODE_INSTALL, 0, &Receive);
+  g_received = nullptr;
+  return status;
+}
+
 }  // namespace
 
 std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
-  Machine& machine = TheMachine();
-  if (!machine.ready) return "the private machine cannot be prepared";
-  const std::vector<Field> fields = SplitFields(data, size);
+  std::vector<Field> fields;
   Layout layout;
-  if (!LayOut(machine, fields, layout)) return "the machine cannot be restored";
+  const std::string laidOut = LayOutInput(data, size, &fields, &layout);
+  if (!laidOut.empty()) return laidOut;
   if (!layout.run) return std::string();
 
   std::string payloadsBefore;
   const bool hadPayloads = ReadBytes(layout.payloadDatabase, payloadsBefore);
   const DocumentState before = Snapshot(layout.productDocument);
 
-  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : "fr_MA";
-  auto value = [](const char* text) { return reinterpret_cast<std::uintptr_t>(text); };
-  std::vector<HookProperty> map;
-  if (!HasOption(fields, 'S')) {
-    map.push_back({names::kMediaSignatureProperty, HasOption(fields, 'N') ? 0 : value(layout.signature.c_str())});
-  }
-  if (!HasOption(fields, 'L')) map.push_back({names::kInstallLanguageProperty, value(language.c_str())});
-  if (HasOption(fields, 'D')) map.push_back({names::kInstallLanguageProperty, value("de_DE")});
-  map.push_back({nullptr, 0});
-
   const bool reinstall = HasOption(fields, 'R');
   Received received;
-  g_received = &received;
   const long peakBefore = PeakKb();
   const auto started = std::chrono::steady_clock::now();
-  const std::int32_t status =
-      KXInstallerCustomHookProc(HasOption(fields, 'M') ? nullptr : map.data(), KXHOOK_ENTRY_SESSION_CLOSE,
-                                reinstall ? KXHOOK_MODE_REINSTALL : KXHOOK_MODE_INSTALL, 0, &Receive);
+  const std::int32_t status = CloseSession(PropertiesOf(fields, layout), reinstall, &received);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   const long peakGrowth = PeakKb() - peakBefore;
-  g_received = nullptr;
 
   if (status != KXHOOK_STATUS_OK) return "the hook procedure returned " + std::to_string(status);
   if (seconds > kMostSessionSeconds) return "the session took " + std::to_string(seconds) + " s";
@@ -492,6 +526,175 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
   }
   if (!before.status.ok() && (after.present != before.present || after.bytes != before.bytes)) {
     return "the product's document could not be read, yet the session changed it";
+  }
+  return std::string();
+}
+
+namespace {
+
+// What a close changed, or what the check predicts it changes, one entry a
+// change: "file:<path>", "gone:<path>", "folder:<path>", "database:<path>"
+// and "record:<database> <domain>/<subdomain>/<key>=<value or (none)>".
+using Changes = std::set<std::string>;
+
+struct MachineFiles {
+  std::map<std::string, std::string> files;
+  std::set<std::string> folders;
+};
+
+MachineFiles ReadMachineFiles(const Machine& machine) {
+  MachineFiles found;
+  for (const std::string& root : {machine.commonData, machine.programFiles}) {
+    std::error_code ec;
+    for (stdfs::recursive_directory_iterator it(stdfs::u8path(NativePath(root)), ec), end; !ec && it != end;
+         it.increment(ec)) {
+      const std::string path = it->path().lexically_normal().u8string();
+      if (it->is_directory(ec)) {
+        found.folders.insert(path);
+      } else {
+        ReadBytes(path, found.files[path]);
+      }
+    }
+  }
+  return found;
+}
+
+std::map<std::string, std::string> DomainRecords(const std::string& native) {
+  std::map<std::string, std::string> records;
+  sqlite3* db = nullptr;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_open_v2(native.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT domain, subDomain, key, value FROM domain_data", -1, &statement, nullptr) ==
+          SQLITE_OK) {
+    auto text = [statement](int column) {
+      const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+      return value == nullptr ? std::string() : std::string(value);
+    };
+    while (sqlite3_step(statement) == SQLITE_ROW) records[text(0) + "/" + text(1) + "/" + text(2)] = text(3);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return records;
+}
+
+std::string Normal(const std::string& native) { return stdfs::u8path(native).lexically_normal().u8string(); }
+
+// The module's databases (native paths): their records are compared, not
+// their bytes, and their journals not at all.
+Changes ActualChanges(const std::vector<std::string>& databases, const MachineFiles& before,
+                      const MachineFiles& after,
+                      const std::map<std::string, std::map<std::string, std::string>>& recordsBefore,
+                      const std::map<std::string, std::map<std::string, std::string>>& recordsAfter) {
+  Changes changes;
+  auto isDatabase = [&databases](const std::string& path) {
+    return std::find(databases.begin(), databases.end(), path) != databases.end();
+  };
+  for (const auto& [path, bytes] : after.files) {
+    const auto old = before.files.find(path);
+    if (isDatabase(path)) {
+      if (old == before.files.end()) changes.insert("database:" + path);
+    } else if (path.size() > 8 && path.compare(path.size() - 8, 8, "-journal") == 0 &&
+               isDatabase(path.substr(0, path.size() - 8))) {
+      continue;
+    } else if (old == before.files.end() || old->second != bytes) {
+      changes.insert("file:" + path);
+    }
+  }
+  for (const auto& [path, bytes] : before.files) {
+    if (after.files.count(path) == 0) changes.insert("gone:" + path);
+  }
+  for (const std::string& folder : after.folders) {
+    if (before.folders.count(folder) == 0) changes.insert("folder:" + folder);
+  }
+  for (const auto& [database, records] : recordsAfter) {
+    const auto& old = recordsBefore.at(database);
+    for (const auto& [key, value] : records) {
+      const auto was = old.find(key);
+      if (was == old.end() || was->second != value) changes.insert("record:" + database + " " + key + "=" + value);
+    }
+    for (const auto& [key, value] : old) {
+      if (records.count(key) == 0) changes.insert("record:" + database + " " + key + "=(none)");
+    }
+  }
+  return changes;
+}
+
+Changes PredictedChanges(const customhooks::check::CheckReport& report) {
+  Changes changes;
+  for (const customhooks::check::Change& change : report.changes) {
+    const std::string path = Normal(change.path);
+    if (change.kind == "record") {
+      changes.insert("record:" + path + " " + change.key + "=" + change.after.value_or("(none)"));
+    } else if (change.kind == "remove") {
+      changes.insert("gone:" + path);
+    } else if (change.kind == "schema") {
+      continue;  // seen in the records a step writes
+    } else if (change.kind == "folder" || change.kind == "database") {
+      changes.insert(change.kind + ":" + path);
+    } else {
+      changes.insert("file:" + path);
+    }
+  }
+  return changes;
+}
+
+std::string Difference(const Changes& predicted, const Changes& actual) {
+  std::string text;
+  for (const std::string& change : predicted) {
+    if (actual.count(change) == 0) text += " predicted, not made: " + change + ";";
+  }
+  for (const std::string& change : actual) {
+    if (predicted.count(change) == 0) text += " made, not predicted: " + change + ";";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string CheckDryRunPredictsClose(const std::uint8_t* data, std::size_t size) {
+  std::vector<Field> fields;
+  Layout layout;
+  const std::string laidOut = LayOutInput(data, size, &fields, &layout);
+  if (!laidOut.empty()) return laidOut;
+  const Machine& machine = TheMachine();
+  // The check reads no further than a journal a close rolls back first, and
+  // gives properties as a command line does: each with a value.
+  if (!layout.run || fields[kCacheJournal] || HasOption(fields, 'M') || HasOption(fields, 'N')) {
+    return std::string();
+  }
+  const SessionProperties properties = PropertiesOf(fields, layout);
+  customhooks::check::Properties given;
+  for (const auto& [name, value] : properties.values) given.emplace_back(name, value);
+  const customhooks::check::CheckReport report = customhooks::check::CheckMachine(given);
+  if (report.exitStatus == 2) return "the check could not run";
+
+  const std::vector<std::string> databases = {
+      Normal(NativePath(machine.commonData + "\\" + ConfigurationDatabase())),
+      Normal(NativePath(machine.commonData + "\\" + CacheDatabase())), Normal(layout.payloadDatabase)};
+  std::map<std::string, std::map<std::string, std::string>> recordsBefore;
+  for (const std::string& database : databases) recordsBefore[database] = DomainRecords(database);
+  const MachineFiles before = ReadMachineFiles(machine);
+  Received received;
+  if (CloseSession(properties, HasOption(fields, 'R'), &received) != KXHOOK_STATUS_OK) {
+    return "the hook procedure failed";
+  }
+  std::map<std::string, std::map<std::string, std::string>> recordsAfter;
+  for (const std::string& database : databases) recordsAfter[database] = DomainRecords(database);
+  const std::string difference = Difference(
+      PredictedChanges(report),
+      ActualChanges(databases, before, ReadMachineFiles(machine), recordsBefore, recordsAfter));
+  if (!difference.empty()) return "the check and the close differ:" + difference;
+  // The pass's lines of the close (the host interface's own have no
+  // prefix) are those its dry run logged.
+  std::vector<std::string> logged;
+  for (const std::string& line : received.lines) {
+    if (StartsWith(line, kPrefix)) logged.push_back(line);
+  }
+  if (logged != report.closeLog) {
+    const auto at = std::mismatch(logged.begin(), logged.end(), report.closeLog.begin(), report.closeLog.end());
+    return "the close logged \"" + (at.first == logged.end() ? std::string("(nothing)") : *at.first) +
+           "\" where its dry run logged \"" +
+           (at.second == report.closeLog.end() ? std::string("(nothing)") : *at.second) + "\"";
   }
   return std::string();
 }

@@ -19,12 +19,16 @@ namespace {
 struct Target {
   const char* name;
   std::string (*check)(const std::uint8_t*, std::size_t);
+  // The target whose saved inputs it replays: its own, or another's that
+  // lays out the same machines.
+  const char* inputs;
 };
 
 const Target kTargets[] = {
-    {"fuzz_document_reader", CheckDocumentReader},
-    {"fuzz_document_roundtrip", CheckDocumentRoundTrip},
-    {"fuzz_session_close", CheckSessionClose},
+    {"fuzz_document_reader", CheckDocumentReader, "fuzz_document_reader"},
+    {"fuzz_document_roundtrip", CheckDocumentRoundTrip, "fuzz_document_roundtrip"},
+    {"fuzz_session_close", CheckSessionClose, "fuzz_session_close"},
+    {"fuzz_dry_run", CheckDryRunPredictsClose, "fuzz_session_close"},
 };
 
 // The source folder as this process sees it; a Windows build runs under Wine,
@@ -40,7 +44,7 @@ stdfs::path FuzzFolder() {
 std::vector<stdfs::path> SavedInputs(const char* kind, const Target& target) {
   std::vector<stdfs::path> files;
   std::error_code ec;
-  for (stdfs::directory_iterator it(FuzzFolder() / kind / target.name, ec), end; !ec && it != end;
+  for (stdfs::directory_iterator it(FuzzFolder() / kind / target.inputs, ec), end; !ec && it != end;
        it.increment(ec)) {
     if (it->is_regular_file(ec)) files.push_back(it->path());
   }

@@ -74,6 +74,24 @@ struct AccessEntry {
 // What GetSpecialFolder does with a special folder that is missing.
 enum class MissingFolder { kLeave, kCreate };
 
+// What stands at a path, described for a person (DescribePath).
+struct PathFacts {
+  enum class Kind { kNothing, kFile, kFolder, kLink, kOther };
+  Kind kind = Kind::kNothing;
+  // The owner's name, or its number (POSIX) or SID (Windows) when it has
+  // none.
+  std::string owner;
+  // POSIX: the permission bits in octal, with " +acl" when an access list
+  // adds to them. Windows: the access list in SDDL ("D:P(A;OICI;FA;;;BA)...").
+  std::string access;
+  std::uint64_t size = 0;
+  std::uint64_t links = 0;
+  // A file's first bytes (up to kPathHeadBytes), read from the file that
+  // was described, never through a link; empty when it cannot be read.
+  std::string head;
+};
+constexpr std::size_t kPathHeadBytes = 100;
+
 class Env {
  public:
   Env() = default;
@@ -122,6 +140,10 @@ class Env {
   // `*file` the open stream (the caller closes it with fclose), or kFolder
   // with nothing opened. kNotFound when nothing stands at `path`.
   virtual Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) = 0;
+  // What stands at `path` itself, a link never followed: its kind, owner,
+  // access, size and number of links. kNothing, with success, when nothing
+  // stands there.
+  virtual Status DescribePath(const std::u16string& path, PathFacts* facts) = 0;
 
   // ---- Changes ----------------------------------------------------------------
   // CreateDirectoryW: one folder, whose parent must exist. On POSIX, folders
@@ -210,6 +232,9 @@ class EnvWrapper : public Env {
   }
   Status OpenForReading(const std::u16string& path, Found* found, std::FILE** file) override {
     return target_->OpenForReading(path, found, file);
+  }
+  Status DescribePath(const std::u16string& path, PathFacts* facts) override {
+    return target_->DescribePath(path, facts);
   }
   Status CreateFolder(const std::u16string& path) override { return target_->CreateFolder(path); }
   Status CreateFolderChain(const std::u16string& path) override { return target_->CreateFolderChain(path); }

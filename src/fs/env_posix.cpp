@@ -8,6 +8,7 @@
 // without the system is windows_emulation.cpp's.
 #include <acl/libacl.h>
 #include <dirent.h>
+#include <pwd.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/acl.h>
@@ -20,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -307,6 +309,41 @@ class PosixEnv final : public Env {
     if (::fstat(::fileno(opened.get()), &info) != 0) return PosixError("fstat", native, errno);
     *found = S_ISDIR(info.st_mode) ? Found::kFolder : Found::kFile;
     if (*found == Found::kFile) *file = opened.release();
+    return Status();
+  }
+
+  Status DescribePath(const std::u16string& path, PathFacts* facts) override {
+    const std::string native = Native(path);
+    struct stat info;
+    if (::lstat(native.c_str(), &info) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return Status();
+      return PosixError("lstat", native, errno);
+    }
+    facts->kind = S_ISLNK(info.st_mode)   ? PathFacts::Kind::kLink
+                  : S_ISDIR(info.st_mode) ? PathFacts::Kind::kFolder
+                  : S_ISREG(info.st_mode) ? PathFacts::Kind::kFile
+                                          : PathFacts::Kind::kOther;
+    const struct passwd* user = ::getpwuid(info.st_uid);
+    facts->owner = user != nullptr ? user->pw_name : std::to_string(info.st_uid);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    facts->access = mode;
+    // An access list beyond the permission bits; never read through a link.
+    if (!S_ISLNK(info.st_mode) && ::acl_extended_file_nofollow(native.c_str()) == 1) facts->access += " +acl";
+    facts->size = static_cast<std::uint64_t>(info.st_size);
+    facts->links = static_cast<std::uint64_t>(info.st_nlink);
+    if (!S_ISREG(info.st_mode)) return Status();
+    // The head comes from the file looked at: a link or another file put in
+    // its place since is not read.
+    const Descriptor fd(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened;
+    if (fd.get() < 0 || ::fstat(fd.get(), &opened) != 0 || opened.st_dev != info.st_dev ||
+        opened.st_ino != info.st_ino) {
+      return Status();
+    }
+    facts->head.resize(kPathHeadBytes);
+    const ssize_t got = ::pread(fd.get(), &facts->head[0], kPathHeadBytes, 0);
+    facts->head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     return Status();
   }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <direct.h>
 #include <fcntl.h>
 #include <io.h>
@@ -124,6 +125,25 @@ using UniqueItemList = std::unique_ptr<ITEMIDLIST, TaskMemoryFreer>;
 
 // Closes the handle and reports whether that succeeded.
 bool Close(UniqueHandle& handle) { return ::CloseHandle(handle.release()) != FALSE; }
+
+// "DOMAIN\\name" of an account, or its SID in text when it has no name.
+std::string AccountName(PSID sid) {
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD nameSize = 256;
+  DWORD domainSize = 256;
+  SID_NAME_USE use;
+  if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+    std::u16string account(reinterpret_cast<const char16_t*>(domain));
+    if (!account.empty()) account += u"\\";
+    account += reinterpret_cast<const char16_t*>(name);
+    return WideToUtf8(account);
+  }
+  LPWSTR text = nullptr;
+  if (!::ConvertSidToStringSidW(sid, &text)) return std::string();
+  const UniqueLocal heldText(text);
+  return WideToUtf8(reinterpret_cast<const char16_t*>(text));
+}
 
 // A file that is neither a folder nor a reparse point and has no other
 // name: content written through the handle reaches no file elsewhere.
@@ -376,6 +396,63 @@ class WindowsEnv final : public Env {
     *found = Found::kFile;
     *file = stream;
     return Status();
+  }
+
+  Status DescribePath(const std::u16string& path, PathFacts* facts) override {
+    if (::GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status();
+      return Win32Error("GetFileAttributesW", path, error);
+    }
+    // Opened as itself, for its attributes and security only: no link is
+    // followed and no other process is refused anything.
+    const UniqueHandle handle(OwnHandle(::CreateFileW(
+        W(path), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+    if (!handle) return Win32Error("CreateFileW", path, ::GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle.get(), &info)) {
+      return Win32Error("GetFileInformationByHandle", path, ::GetLastError());
+    }
+    facts->kind = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? PathFacts::Kind::kLink
+                  : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathFacts::Kind::kFolder
+                                                                             : PathFacts::Kind::kFile;
+    facts->size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    facts->links = info.nNumberOfLinks;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD read = ::GetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                         nullptr, nullptr, &descriptor);
+    if (read != ERROR_SUCCESS) return Win32Error("GetSecurityInfo", path, read);
+    const UniqueLocal heldDescriptor(descriptor);
+    facts->owner = AccountName(owner);
+    LPWSTR sddl = nullptr;
+    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
+                                                               DACL_SECURITY_INFORMATION, &sddl, nullptr)) {
+      const UniqueLocal heldText(sddl);
+      facts->access = WideToUtf8(reinterpret_cast<const char16_t*>(sddl));
+    }
+    if (facts->kind == PathFacts::Kind::kFile) ReadHead(path, info, facts);
+    return Status();
+  }
+
+  // The head of the file `info` describes, read as itself: a reparse point
+  // or another file put in its place since is not read.
+  static void ReadHead(const std::u16string& path, const BY_HANDLE_FILE_INFORMATION& info, PathFacts* facts) {
+    const UniqueHandle handle(OwnHandle(::CreateFileW(W(path), GENERIC_READ,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
+    BY_HANDLE_FILE_INFORMATION opened;
+    if (!handle || !::GetFileInformationByHandle(handle.get(), &opened) ||
+        opened.dwVolumeSerialNumber != info.dwVolumeSerialNumber || opened.nFileIndexHigh != info.nFileIndexHigh ||
+        opened.nFileIndexLow != info.nFileIndexLow ||
+        (opened.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return;
+    }
+    char bytes[kPathHeadBytes];
+    DWORD got = 0;
+    if (::ReadFile(handle.get(), bytes, sizeof bytes, &got, nullptr)) facts->head.assign(bytes, got);
   }
 
   Status CreateFolder(const std::u16string& path) override {

@@ -220,6 +220,16 @@ bool IsRegularFile(const std::string& path) {
   return attributes && (*attributes & kAttributeDirectory) == 0;
 }
 
+Status DescribePath(const std::string& path, PathFacts* facts) {
+  if (facts == nullptr) return Code::kBadPath;
+  return Run([&path, facts] {
+    PathFacts found;
+    Status status = CurrentEnv()->DescribePath(Wide(path), &found);
+    if (status.ok()) *facts = std::move(found);
+    return status;
+  });
+}
+
 Status GetPathAttributes(const std::string& path, std::uint32_t* attributes) {
   if (attributes == nullptr) return Code::kBadPath;
   return Run([&path, attributes] {

@@ -91,6 +91,9 @@ Status StampFile(const std::string& path, FileStamp* stamp, Links links = Links:
 // Windows may record a write's times only when its handle closes.
 Status StampAfterChange(const std::string& path, FileStamp* stamp, Links links = Links::kOwn);
 
+// What stands at `path` itself, a link never followed (Env::DescribePath).
+Status DescribePath(const std::string& path, PathFacts* facts);
+
 // ---- Folder creation -------------------------------------------------------
 
 // Creates one folder with default security; its parent must exist. kExists

@@ -51,9 +51,11 @@ class ProductRun {
   ProductRun(std::size_t index, const IntegrationSession& session, SessionDatabases& databases)
       : index_(index), product_(kSuiteProducts[index]), session_(session), databases_(databases) {}
 
+  // Runs the product's steps, then tells the session what they found.
   ProductOutcome Run();
 
  private:
+  ProductOutcome RunSteps();
   // Logs the product header followed by the pieces.
   void Log(std::initializer_list<LogPiece> pieces) const;
   // The session property `name`; nothing, after `missingLine`, when the
@@ -75,6 +77,7 @@ class ProductRun {
   const SuiteProduct& product_;
   const IntegrationSession& session_;
   SessionDatabases& databases_;
+  ProductFindings findings_;
   std::string header_;
   std::string sessionSignature_;
   std::string installLanguage_;
@@ -89,6 +92,13 @@ std::optional<std::string> ProductRun::ReadProperty(const char* name, const char
 }
 
 ProductOutcome ProductRun::Run() {
+  findings_.product = product_.name;
+  const ProductOutcome outcome = RunSteps();
+  session_.Observe(findings_);
+  return outcome;
+}
+
+ProductOutcome ProductRun::RunSteps() {
   header_ = std::string(product_.name) + " :";
   Log({});
 
@@ -125,6 +135,7 @@ ProductOutcome ProductRun::Run() {
     search = Search(pdb, met);
     static_cast<void>(snapshot.Commit());
   }
+  findings_.searched = true;
 
   StoreConnection pcd;
   // A failure that still hands out the store is the cache database's alone
@@ -143,6 +154,7 @@ ProductOutcome ProductRun::Run() {
   if (pcd && pcd->Get(kConfigDomain, sessionSignature_, names::kLicensingCodeKey, &licensingCode).ok() &&
       !licensingCode.empty()) {
     Log({"Succesfully retrieved the LEID of the Driver Payload"});
+    findings_.licensingCode = licensingCode;
     eulaSubdomain = std::move(licensingCode);
   } else {
     Log({"Fail to retrieve the LEID of the Driver Payload"});
@@ -156,6 +168,11 @@ ProductOutcome ProductRun::Run() {
        product_.name});
   LogSearch(search);
   if (search.product) {
+    findings_.located = true;
+    findings_.payloadId = search.product->payloadID;
+    findings_.version = search.product->version;
+    findings_.productSignature = search.productSignature;
+    findings_.signatureMatches = search.productSignature == sessionSignature_;
     const std::string& code = search.product->payloadID;
     RunExtraStep(code);
     CompareSignatures(pdb, code, search.productSignature);

@@ -43,6 +43,21 @@ class LogPiece {
   bool fromFile_ = false;
 };
 
+// What the run of one product found, for whoever watches a pass (a
+// support check); the host's interface takes no notice of it.
+struct ProductFindings {
+  const char* product = nullptr;  // the product's name (suite_products.h)
+  bool searched = false;          // the search in the payload database ran
+  bool located = false;           // its payload with a signature was found
+  std::string payloadId;
+  std::string version;
+  std::string productSignature;  // the payload's mediaSignature
+  bool signatureMatches = false;  // it equals the session's
+  // The LEID, the subdomain of the agreement records; nothing when the
+  // configuration database has none for the session's signature.
+  std::optional<std::string> licensingCode;
+};
+
 class IntegrationSession {
  public:
   virtual ~IntegrationSession() = default;
@@ -54,6 +69,9 @@ class IntegrationSession {
 
   // Hands one whole line (NUL-terminated, never null) to the host.
   virtual void Log(const char* line) const = 0;
+
+  // Told, at the end of each product's run, what it found.
+  virtual void Observe(const ProductFindings&) const {}
 
   // Logs kIntegrationLogPrefix, `header` (a fixed text), then the pieces,
   // joined with nothing in between. When memory runs out while the line is

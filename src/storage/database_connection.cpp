@@ -14,6 +14,7 @@
 #include "fs/env.h"
 #include "fs/files.h"
 #include "fs/paths.h"
+#include "storage/dry_run.h"
 #include "storage/schema_admission.h"
 #include "storage/shared_folder_vfs.h"
 #include "storage/storage_status.h"
@@ -152,26 +153,15 @@ Status DatabaseConnection::Open() {
     if (RemoveLinksBeside(native)) return Status(Code::kAccessRefused, path_);
   }
   if (db_ == nullptr) {
-    Status opened = options_.keptConnection ? OpenHeld(native.c_str(), flags, vfs, readOnly)
-                                            : OpenSqlite(native.c_str(), flags, vfs);
+    ScopedDryRun* dryRun = ScopedDryRun::Current();
+    Status opened = dryRun != nullptr            ? ConnectForDryRun(*dryRun, native, fresh, flags, vfs)
+                    : options_.keptConnection ? OpenHeld(native.c_str(), flags, vfs, readOnly)
+                                              : Connect(native.c_str(), flags, vfs);
     if (!opened.ok()) return opened;
     // The new file's folder entry must survive a power cut as well.
     if (fresh) FlushFolder(folder_);
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-    // Each commit is synced by SQLite itself, whatever the library's
-    // default: that is the flush a commit owes.
-    Status synced = Execute("PRAGMA synchronous = FULL");
-    if (!synced.ok()) return synced;
-    // Only statements of this module call it: never a view or trigger of
-    // the file.
-    const int defined = sqlite3_create_function_v2(db_, "is_plain_text", 1,
-                                                   SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
-                                                   nullptr, IsPlainText, nullptr, nullptr, nullptr);
-    if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
-    if (options_.folderOthersCanWrite) {
-      Status hardened = DistrustContent();
-      if (!hardened.ok()) return hardened;
-    }
+    Status setUp = SetUp();
+    if (!setUp.ok()) return setUp;
   }
   state_ = Status();
   // Open's reads go in one snapshot: one shared lock and one look for a
@@ -192,9 +182,10 @@ Status DatabaseConnection::Open() {
   return brought;
 }
 
-Status DatabaseConnection::OpenSqlite(const char* native, int flags, const char* vfs) {
+// Opens SQLite's connection to `name`.
+Status DatabaseConnection::Connect(const char* name, int flags, const char* vfs) {
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(native, &db, flags, vfs);
+  const int rc = sqlite3_open_v2(name, &db, flags, vfs);
   if (rc != SQLITE_OK) {
     // SQLite may hand back a connection even when the open fails; it must
     // still be released.
@@ -204,6 +195,23 @@ Status DatabaseConnection::OpenSqlite(const char* native, int flags, const char*
   db_ = db;
   ++generation_;
   state_ = Status();
+  return Status();
+}
+
+// Sets the new connection up as every connection of the module is.
+Status DatabaseConnection::SetUp() {
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+  // Each commit is synced by SQLite itself, whatever the library's
+  // default: that is the flush a commit owes.
+  Status synced = Execute("PRAGMA synchronous = FULL");
+  if (!synced.ok()) return synced;
+  // Only statements of this module call it: never a view or trigger of
+  // the file.
+  const int defined = sqlite3_create_function_v2(db_, "is_plain_text", 1,
+                                                 SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY,
+                                                 nullptr, IsPlainText, nullptr, nullptr, nullptr);
+  if (defined != SQLITE_OK) return StatusFromSqlite(defined, path_);
+  if (options_.folderOthersCanWrite) return DistrustContent();
   return Status();
 }
 

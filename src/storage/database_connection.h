@@ -259,6 +259,12 @@ class DatabaseConnection {
 
   Status Open();
   void Establish();
+  Status Connect(const char* name, int flags, const char* vfs);
+  Status SetUp();
+  // The connection of a dry run (storage/dry_run.h): to the run's copy of
+  // the file, made at the first open after the file's checks.
+  Status ConnectForDryRun(class ScopedDryRun& run, const std::string& native, bool fresh, int flags,
+                          const char* vfs);
 
   template <typename OnRow>
   static bool CallRow(void* onRow, const Row& row) {
@@ -271,7 +277,6 @@ class DatabaseConnection {
   enum class Scope { kUnit, kAlone };
   Status RunStatement(const char* sql, Parameters parameters, RowCallback callback, void* context, Scope scope);
   Status Control(const char* sql);
-  Status OpenSqlite(const char* native, int flags, const char* vfs);
   // The kept connection (kept_connection.cpp).
   Status OpenHeld(const char* native, int flags, const char* vfs, bool readOnly);
   void ReadHeldState();

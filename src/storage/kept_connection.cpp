@@ -20,7 +20,7 @@ namespace customhooks::storage {
 Status DatabaseConnection::OpenHeld(const char* native, int flags, const char* vfs, bool readOnly) {
   fs::FileStamp before;
   const bool stampedBefore = StampFile(path_, &before, fs::Links::kFollowed).ok();
-  Status opened = OpenSqlite(native, flags, vfs);
+  Status opened = Connect(native, flags, vfs);
   if (!opened.ok()) return opened;
   HeldFile held;
   held.readOnly = readOnly;

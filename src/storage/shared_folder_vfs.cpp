@@ -82,10 +82,9 @@ std::size_t LastSeparator(const char* name) {
 
 // ---- Files --------------------------------------------------------------------------
 
-// How large the database or its journal may grow through this VFS. A hot
-// journal that a user planted may claim any size for the database it rolls
-// back; the cache holds a few records.
-constexpr sqlite3_int64 kLargestFile = sqlite3_int64{64} << 20;
+// A hot journal that a user planted may claim any size for the database it
+// rolls back; the cache holds a few records.
+constexpr sqlite3_int64 kLargestFile = kSharedFolderLargestFile;
 
 // A database or journal opened by name: the base VFS's file, placed after
 // this header in the block SQLite gives, and what keeps its folder held.
@@ -126,8 +125,8 @@ int Close(sqlite3_file* file) {
 // bound each entry, not how many there are: a planted schema of a few
 // thousand entries would cost gigabytes. The module's own schema has four
 // entries in one page; a later release may add some.
-constexpr int kMostSchemaEntries = 256;
-constexpr sqlite3_int64 kMostSchemaBytes = sqlite3_int64{256} << 10;
+constexpr int kMostSchemaEntries = kSharedFolderMostSchemaEntries;
+constexpr sqlite3_int64 kMostSchemaBytes = kSharedFolderMostSchemaBytes;
 // Pages of the schema's tree looked at, whatever a damaged tree links to.
 constexpr int kMostSchemaPages = 512;
 

@@ -24,7 +24,15 @@
 #ifndef CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 #define CUSTOMHOOKS_STORAGE_SHARED_FOLDER_VFS_H_
 
+#include <cstdint>
+
 namespace customhooks::storage {
+
+// How large the database or its journal may grow through this VFS, and
+// how large a schema it lets SQLite load.
+constexpr std::int64_t kSharedFolderLargestFile = std::int64_t{64} << 20;
+constexpr int kSharedFolderMostSchemaEntries = 256;
+constexpr std::int64_t kSharedFolderMostSchemaBytes = std::int64_t{256} << 10;
 
 // The VFS's name for sqlite3_open_v2. The first call registers the VFS (not
 // as the default) and installs the checked open call in the default VFS's

@@ -536,4 +536,31 @@ TEST(NativePath, SeparatorsForTheOs) {
   EXPECT_EQ(NativePath(""), "");
 }
 
+// What stands at a path, described without following a link: a file's head
+// is read from the file itself, never through a link to it.
+TEST_F(FilesTest, DescribePathNeverReadsThroughALink) {
+  const std::string content(150, 'h');
+  const std::string file = File("file", content);
+  std::error_code error;
+  std::filesystem::create_symlink(std::filesystem::u8path(NativePath(file)),
+                                  std::filesystem::u8path(NativePath(Path("link"))), error);
+  const struct {
+    std::string path;
+    PathFacts::Kind kind;
+    std::string head;
+  } kCases[] = {
+      {file, PathFacts::Kind::kFile, content.substr(0, kPathHeadBytes)},
+      {work_, PathFacts::Kind::kFolder, ""},
+      {Path("missing"), PathFacts::Kind::kNothing, ""},
+      {Path("link"), error ? PathFacts::Kind::kNothing : PathFacts::Kind::kLink, ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path);
+    PathFacts facts;
+    ASSERT_OK(DescribePath(c.path, &facts));
+    EXPECT_EQ(facts.kind, c.kind);
+    EXPECT_EQ(facts.head, c.head);
+  }
+}
+
 }  // namespace

@@ -8,6 +8,12 @@
 //   cache_planter triggers DATABASE        300 triggers of 9.8 kB,
 //                                          which would cost SQLite some
 //                                          200 MB to load
+//   cache_planter wal DATABASE             write-ahead log mode
+//   cache_planter oversize DATABASE        a header that gives the file
+//                                          64 MiB and one page
+//   cache_planter unchecked DATABASE       a table of its own with a NULL
+//                                          in a NOT NULL column, which
+//                                          PRAGMA quick_check reports
 // Exits 0 when planted.
 #include <cstdio>
 #include <cstring>
@@ -48,6 +54,21 @@ std::string ManyTriggers() {
   return sql + "COMMIT;";
 }
 
+// The database's size in pages, in its header, set to 64 MiB and one page.
+bool Oversize(const std::string& database) {
+  std::fstream file(database, std::ios::binary | std::ios::in | std::ios::out);
+  char header[100];
+  if (!file.read(header, sizeof header)) return false;
+  const std::uint32_t pageSize = DatabasePageSize(std::string(header, sizeof header));
+  if (pageSize == 0) return false;
+  const std::uint32_t pages = (std::uint32_t{64} << 20) / pageSize + 1;
+  const char size[4] = {static_cast<char>(pages >> 24), static_cast<char>(pages >> 16),
+                        static_cast<char>(pages >> 8), static_cast<char>(pages)};
+  file.seekp(28);
+  file.write(size, sizeof size);
+  return static_cast<bool>(file.flush());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -61,6 +82,17 @@ int main(int argc, char** argv) {
                : 1;
   }
   if (argc == 3 && std::strcmp(argv[1], "triggers") == 0) return Execute(argv[2], ManyTriggers()) ? 0 : 1;
-  std::fprintf(stderr, "usage: cache_planter journal DATABASE SUPER | schema DATABASE | triggers DATABASE\n");
+  if (argc == 3 && std::strcmp(argv[1], "wal") == 0) return Execute(argv[2], "PRAGMA journal_mode = WAL") ? 0 : 1;
+  if (argc == 3 && std::strcmp(argv[1], "oversize") == 0) return Oversize(argv[2]) ? 0 : 1;
+  if (argc == 3 && std::strcmp(argv[1], "unchecked") == 0) {
+    return Execute(argv[2],
+                   "CREATE TABLE notes (a); INSERT INTO notes VALUES (NULL); PRAGMA writable_schema = ON; "
+                   "UPDATE sqlite_schema SET sql = 'CREATE TABLE notes (a NOT NULL)' WHERE name = 'notes';")
+               ? 0
+               : 1;
+  }
+  std::fprintf(stderr,
+               "usage: cache_planter journal DATABASE SUPER | schema DATABASE | triggers DATABASE | wal DATABASE | "
+               "oversize DATABASE | unchecked DATABASE\n");
   return 2;
 }

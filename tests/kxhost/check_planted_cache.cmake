@@ -14,13 +14,6 @@ file(MAKE_DIRECTORY "${MACHINE}/private")
 
 lay_out_sample_suite()
 
-function(plant)
-  run_program(out rc ${PLANTER} ${ARGN})
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "cache_planter ${ARGN} exited ${rc}:\n${out}")
-  endif()
-endfunction()
-
 run_session(first)
 if(NOT EXISTS "${cache}")
   message(FATAL_ERROR "no ${cache} after a session:\n${first}")

@@ -91,6 +91,14 @@ function(run_session out_var)
   set(${out_var} "${out}" PARENT_SCOPE)
 endfunction()
 
+# Runs PLANTER (tests/kxhost/cache_planter.cpp) with the arguments given.
+function(plant)
+  run_program(out rc ${PLANTER} ${ARGN})
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cache_planter ${ARGN} exited ${rc}:\n${out}")
+  endif()
+endfunction()
+
 # The cache folder, which every user can write, and the cache database in
 # it: in the prefix's common data folder under Wine, in the machine's
 # natively.

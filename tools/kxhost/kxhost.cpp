@@ -3,6 +3,9 @@
 // It loads the library, builds a session property array from the command
 // line, and calls the exports in the order a suite installer does, printing
 // every log line as it arrives and each call's status.
+//
+// "kxhost check" runs no library: it checks this machine with the module's
+// own code, linked in (machine_check.h), and changes nothing.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +16,13 @@
 
 #include "CustomHooks.h"
 #include "library_loader.h"
+#include "machine_check.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: kxhost [options] LIBRARY\n"
+    "       kxhost check [--json] [--prop NAME=VALUE]... [--props-file FILE]\n"
     "\n"
     "Loads the hook library LIBRARY and calls it as a suite installer does.\n"
     "\n"
@@ -35,7 +40,15 @@ const char kUsage[] =
     "Every log line is printed as it arrives; after each call a line\n"
     "'kxhost: <call> returned <status>'. The exit code is 0 when every call\n"
     "returned 0, 1 when one did not, 2 for a usage error or a library that\n"
-    "cannot be loaded or lacks an export.\n";
+    "cannot be loaded or lacks an export.\n"
+    "\n"
+    "kxhost check reports what a close with the same session properties\n"
+    "would find and change on this machine, changing nothing: where the\n"
+    "module's folders and files are, how it would meet each database, what\n"
+    "each product's run would find, and what the close would write. With\n"
+    "--json the report is JSON (its \"version\" member gives its shape). The\n"
+    "exit code is 0 when a close would do all its work, 1 when something\n"
+    "would be skipped or refused, 2 when the check cannot run.\n";
 
 enum class Target { kInitSession, kHookProc, kCloseSession };
 
@@ -127,9 +140,38 @@ int UsageError(const char* what, const std::string& arg) {
   return 2;
 }
 
+// kxhost check [--json] [--prop NAME=VALUE]... [--props-file FILE]
+int RunCheck(int argc, char** argv) {
+  std::vector<std::pair<std::string, std::string>> props;
+  bool json = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--prop") {
+      if (!hasValue || !AddProperty(argv[++i], props)) return UsageError("bad --prop ", hasValue ? argv[i] : "");
+    } else if (arg == "--props-file") {
+      if (!hasValue) return UsageError("--props-file needs a file", "");
+      if (!ReadPropsFile(argv[++i], props)) return 2;
+    } else {
+      return UsageError("check takes no ", arg);
+    }
+  }
+  const customhooks::check::CheckReport report = customhooks::check::CheckMachine(props);
+  const std::string text = json ? ReportJson(report) : ReportText(report);
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+  return report.exitStatus;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::strcmp(argv[1], "check") == 0) return RunCheck(argc, argv);
   int installMode = KXHOOK_MODE_INSTALL;
   std::vector<Call> calls;
   std::vector<std::pair<std::string, std::string>> props;

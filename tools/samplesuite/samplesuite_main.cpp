@@ -40,6 +40,9 @@ void PrintNames() {
       {"config_domain", std::to_string(names::kConfigDomain)},
       {"media_signature_property", names::kMediaSignatureProperty},
       {"install_language_property", names::kInstallLanguageProperty},
+      {"default_driver_payload_key", names::kDefaultDriverPayloadKey},
+      {"eula_accepted_key", names::kEulaAcceptedKey},
+      {"eula_language_key", names::kEulaLanguageKey},
   };
   for (const auto& name : printed) std::printf("%s=%s\n", name.key, name.value.c_str());
 }
