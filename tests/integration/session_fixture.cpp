@@ -72,6 +72,16 @@ Lines SessionTest::CloseSessionWithNullMap() {
   return g_lines;
 }
 
+EntryTranscript SessionTest::Transcript(const std::string& name) const {
+  return TranscriptOfEntry(name, "SessionClose", suite_.programFiles);
+}
+
+void SessionTest::ExpectTranscript(const std::string& name, const Lines& logged) const {
+  const EntryTranscript expected = Transcript(name);
+  EXPECT_EQ(logged, expected.lines) << "transcript " << name;
+  EXPECT_EQ(status_, expected.status) << "transcript " << name;
+}
+
 std::string SessionTest::CommonDataPath(const std::string& relative) const {
   return In(machine_.commonData(), relative);
 }

@@ -12,6 +12,7 @@
 
 #include "samplesuite/sample_machine.h"
 #include "support/test_machine.h"
+#include "support/transcripts.h"
 
 using Lines = std::vector<std::string>;
 using Properties = std::vector<std::pair<std::string, std::string>>;
@@ -30,6 +31,12 @@ class SessionTest : public ::testing::Test {
   // Calls the hook procedure at SessionClose; returns the lines, stores the status.
   Lines CloseSession(const Properties& properties, int installMode = 0);
   Lines CloseSessionWithNullMap();
+  // The lines and status of SessionClose in the transcript `name`, with this
+  // machine's program files folder.
+  EntryTranscript Transcript(const std::string& name) const;
+  // Expects the session just closed to have logged `logged` and returned
+  // what the transcript `name` shows.
+  void ExpectTranscript(const std::string& name, const Lines& logged) const;
 
   // Records of domain 1 in "pcd.db" or "cache.db", read with SQLite directly.
   Records ConfigRecords() const;
