@@ -132,7 +132,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   // settings files, and the product's records, the agreement records and
   // the shared copy of the document do not exist yet. So every write of the
   // session changes a file.
-  ASSERT_TRUE(SessionSucceeded(RunModuleSession(machine), error)) << error;
+  ASSERT_TRUE(SessionSucceeded(machine, RunModuleSession(machine), error)) << error;
   ASSERT_TRUE(TouchInstallerDatabase(error)) << error;
   std::ofstream(document, std::ios::binary) << installedDocument;
   const stdfs::path settings = Slashed(machine.suite.firstProductFolder);
@@ -149,7 +149,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   stdfs::copy(root, saved, stdfs::copy_options::recursive);
   const std::map<std::string, std::string> before = EndState(root);
 
-  ASSERT_TRUE(SessionSucceeded(RunModuleSession(machine), error)) << error;
+  ASSERT_TRUE(SessionSucceeded(machine, RunModuleSession(machine), error)) << error;
   const std::map<std::string, std::string> module = EndState(root);
   Restore(saved, root);
   ASSERT_TRUE(RunSessionFloor(machine, error)) << error;

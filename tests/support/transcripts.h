@@ -23,8 +23,15 @@ struct EntryTranscript {
 // The lines the library logged at `entry` (as kxhost names it:
 // "SessionClose", "PrePayload", ...) in the transcript `name`, with
 // PROGRAM_FILES replaced by `programFiles`: those after kxhost's line of the
-// entry before it, up to "kxhost: <entry> returned <status>". Adds a test
-// failure, and gives no lines, when the file or the entry is missing.
+// entry before it, up to "kxhost: <entry> returned <status>". Gives no
+// lines, and says why in `error`, when the file or the entry is missing.
+// Defined in transcript_file.cpp, which needs no test framework: the
+// benchmarks read the transcripts too.
+EntryTranscript ReadTranscriptEntry(const std::string& name, const std::string& entry,
+                                    const std::string& programFiles, std::string* error);
+
+// ReadTranscriptEntry, adding a test failure when the file or the entry is
+// missing.
 EntryTranscript TranscriptOfEntry(const std::string& name, const std::string& entry,
                                   const std::string& programFiles = std::string());
 
