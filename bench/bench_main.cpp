@@ -27,10 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "fs/product_names.h"
 #include "integration/storage_handles.h"
 #include "scaled_machine.h"
 #include "session_work.h"
 #include "storage/pdb_reader.h"
+
+namespace names = customhooks::names;
 
 namespace {
 
@@ -354,7 +357,9 @@ int main(int argc, char** argv) {
     const std::string path = documents + "/document-" + label + ".xml";
     const customhooks::pcf::SectionMap sections = SizedDocumentSections(
         "{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}",
-        {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
+        {{names::kLicensingCodeKey, "PXP-10-4471-2093"},
+         {"ProductName", "Pelican X Pro"},
+         {names::kInstalledLanguagesKey, "en_US"}},
         bytes);
     if (!WriteTextFile(path, customhooks::pcf::FormatDocument("{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}", sections))) {
       std::fprintf(stderr, "ch_bench: cannot write %s\n", path.c_str());

@@ -155,7 +155,7 @@ bool SavesInsideMachine(const Machine& machine, const std::string& path) {
   pcf::Document document;
   if (!pcf::ReadDocument(path, &document).ok()) return true;
   for (const auto& section : document.sections) {
-    const auto entry = section.second.find("RMTConfigPath");
+    const auto entry = section.second.find(names::kConfigPathKey);
     if (entry == section.second.end() || entry->second.empty()) continue;
     const std::string& target = entry->second;
     if (target.find("..") != std::string::npos ||
@@ -265,10 +265,10 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     if (!pcd) pcd.emplace(SampleDatabase::Which::kConfiguration);
     return *pcd;
   };
-  for (const auto& [field, key] : {std::make_pair(kLicensingCode, "LicensingCode"),
-                                   std::make_pair(kInstallDate, "InstallDate"),
-                                   std::make_pair(kInstalledLanguages, "installedLanguages"),
-                                   std::make_pair(kDefaultDriverPayload, "DefaultDriverPayload")}) {
+  for (const auto& [field, key] : {std::make_pair(kLicensingCode, names::kLicensingCodeKey),
+                                   std::make_pair(kInstallDate, names::kInstallDateKey),
+                                   std::make_pair(kInstalledLanguages, names::kInstalledLanguagesKey),
+                                   std::make_pair(kDefaultDriverPayload, names::kDefaultDriverPayloadKey)}) {
     if (!f[field]) continue;
     if (*f[field] == kRemoved) {
       configuration().DeleteConfigRecord(signature, key);
@@ -278,10 +278,10 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
   }
   if (f[kProductConfigPath]) {
     if (*f[kProductConfigPath] == kRemoved) {
-      configuration().DeleteConfigRecord(suite.secondProductCode, "RMTConfigPath");
+      configuration().DeleteConfigRecord(suite.secondProductCode, names::kConfigPathKey);
     } else {
       layout.productDocument = InProgramFolder(machine, *f[kProductConfigPath]);
-      configuration().SetConfigRecord(suite.secondProductCode, "RMTConfigPath", layout.productDocument);
+      configuration().SetConfigRecord(suite.secondProductCode, names::kConfigPathKey, layout.productDocument);
     }
   }
   if (pcd) pcd->Commit();
@@ -296,14 +296,14 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     return field == kRemoved ? std::string() : InProgramFolder(machine, field);
   };
   if (f[kFirstProductPath]) {
-    payloads().SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", payloadPath(*f[kFirstProductPath]));
+    payloads().SetPayloadData(suite.firstProductCode, 0, names::kConfigPathKey, payloadPath(*f[kFirstProductPath]));
   }
-  if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
+  if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, names::kConfigPathKey, payloadPath(*f[kDriverPath]));
   if (f[kFirstProductSignature]) {
     payloads().SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, Text(*f[kFirstProductSignature]));
   }
   if (f[kMostRecentSession]) {
-    payloads().SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
+    payloads().SetPayloadData(suite.secondProductCode, 0, names::kMostRecentSessionKey, Text(*f[kMostRecentSession]));
   }
   if (f[kExtraFamily] || f[kExtraName] || f[kExtraVersion] || f[kExtraId]) {
     SamplePayload extra;
@@ -357,9 +357,9 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     WriteBytes(cache + "-journal", journal);
   }
 
-  if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\caps\\pdb.db"));
+  if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\" + PayloadDatabase()));
   if (HasOption(f, 'C')) static_cast<void>(RemoveFile(machine.commonData + "\\" + ConfigurationDatabase()));
-  layout.payloadDatabase = NativePath(machine.commonData + "\\caps\\pdb.db");
+  layout.payloadDatabase = NativePath(machine.commonData + "\\" + PayloadDatabase());
   return true;
 }
 
@@ -445,7 +445,7 @@ std::string CheckSessionClose(const std::uint8_t* data, std::size_t size) {
   const bool hadPayloads = ReadBytes(layout.payloadDatabase, payloadsBefore);
   const DocumentState before = Snapshot(layout.productDocument);
 
-  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : "fr_MA";
+  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : names::kFrenchMoroccoLanguage;
   auto value = [](const char* text) { return reinterpret_cast<std::uintptr_t>(text); };
   std::vector<HookProperty> map;
   if (!HasOption(fields, 'S')) {

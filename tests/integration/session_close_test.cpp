@@ -16,11 +16,12 @@ TEST_F(SessionTest, WholeInstallSessionOfTheSampleSuite) {
   ExpectTranscript("sample_suite_install", CloseSession(SuiteProperties()));
 
   const Records cache = CacheRecords();
-  EXPECT_EQ(cache, (Records{{suite_.licensingCode + "|EULA_ACCEPTED", "1"},
-                            {suite_.licensingCode + "|EULA_LANGUAGE", "fr_MA"}}));
+  const std::string& licensing = suite_.licensingCode;
+  EXPECT_EQ(cache, (Records{{RecordKey(licensing, names::kEulaAcceptedKey), "1"},
+                            {RecordKey(licensing, names::kEulaLanguageKey), names::kFrenchMoroccoLanguage}}));
   const Records config = ConfigRecords();
-  EXPECT_EQ(config.at(suite_.secondProductCode + "|DefaultDriverPayload"), sig);
-  EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+  EXPECT_EQ(config.at(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), sig);
+  EXPECT_EQ(config.at(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), "fr_MA,fr_FR");
   // The installer's caps.db was backed up whole.
   EXPECT_EQ(ReadWholeFile(CommonDataPath(InstallerBackup())), ReadWholeFile(CommonDataPath(InstallerDatabase())));
 }
@@ -33,7 +34,7 @@ TEST_F(SessionTest, RefusedSaveAddsOneLineAndNothingElse) {
 TEST_F(SessionTest, ReinstallRunsTheSamePass) {
   // Only "fr_MA" replaces the settings files.
   ExpectTranscript("reinstall_in_english", CloseSession(SuiteProperties("en_US"), 1));
-  EXPECT_EQ(CacheRecords().at(suite_.licensingCode + "|EULA_LANGUAGE"), "en_US");
+  EXPECT_EQ(CacheRecords().at(RecordKey(suite_.licensingCode, names::kEulaLanguageKey)), "en_US");
 }
 
 TEST_F(SessionTest, NoPayloadInInstalledStateEndsTheRunAfterTheList) {
@@ -47,7 +48,7 @@ TEST_F(SessionTest, NoPayloadInInstalledStateEndsTheRunAfterTheList) {
 TEST_F(SessionTest, ProductNotInstalledStopsAfterTheSearchLine) {
   WipeCommonData();
   ASSERT_TRUE(AddPayloads({{"{11111111-2222-3333-4444-555555555555}", "Shared", "Orvik Fonts", "6.0", 2, 1}}));
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", suite_.licensingCode));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kLicensingCodeKey, suite_.licensingCode));
   ExpectTranscript("products_not_installed", CloseSession(SuiteProperties()));
   EXPECT_TRUE(CacheRecords().empty());
 }
@@ -66,7 +67,7 @@ TEST_F(SessionTest, MatchWithoutSignatureDataIsSkippedForALaterMatch) {
 }
 
 TEST_F(SessionTest, SignatureMismatchWithoutMatchingSessionStillWritesTheAgreement) {
-  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, 0, "mostRecentSessionID", "{SOMETHING-ELSE}"));
+  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, 0, names::kMostRecentSessionKey, "{SOMETHING-ELSE}"));
   ExpectTranscript("other_recent_session", CloseSession(SuiteProperties()));
 }
 
@@ -89,9 +90,9 @@ TEST_F(SessionTest, EmptyOrNullLicensingCodeCountsAsAbsent) {
   for (const bool null : {false, true}) {
     SCOPED_TRACE(null ? "NULL" : "empty");
     if (null) {
-      StoreNullConfigValue(suite_.driverCode, "LicensingCode");
+      StoreNullConfigValue(suite_.driverCode, names::kLicensingCodeKey);
     } else {
-      ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", ""));
+      ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kLicensingCodeKey, ""));
     }
     ExpectTranscript("no_licensing_code", CloseSession(SuiteProperties()));
     EXPECT_TRUE(CacheRecords().empty()) << "nothing under an empty subdomain";
@@ -118,7 +119,7 @@ TEST_F(SessionTest, NullPropertyMapIsReportedForEachProduct) {
 }
 
 TEST_F(SessionTest, EmptyAndHostileValuesAreLoggedAndStoredVerbatim) {
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "LicensingCode", "it's'); DROP TABLE domain_data;--"));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kLicensingCodeKey, "it's'); DROP TABLE domain_data;--"));
   const std::string language = "fr_MA'); DELETE FROM domain_data;--";
   ExpectTranscript("hostile_values", CloseSession(SuiteProperties(language)));
   const Records cache = CacheRecords();
