@@ -324,9 +324,9 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
 
   // The two settings files into the folder of each product that gets the
   // locale fix-up, and the backup of the installer's database.
-  const std::string localeFolder = InstallFolder(driverDocument) + "TesselStudio_fr_MA/";
+  const std::string localeFolder = InstallFolder(driverDocument) + names::kFrenchMoroccoSettingsFolder + "/";
   for (const std::string& settingsFolder : localeFolders) {
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       if (!CopyDurably(localeFolder + name, settingsFolder + name)) {
         error = std::string("the floor cannot copy ") + name;
         return false;

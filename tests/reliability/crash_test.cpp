@@ -181,7 +181,7 @@ class CrashTest : public ::testing::Test {
     copyTime_ = std::chrono::steady_clock::now() - copyStarted;
     initial_ = roots_.Capture();
     initialDocument_ = ReadWholeFile(suite_.secondProductDocument);
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       initialIni_[name] = ReadWholeFile(suite_.firstProductFolder + name);
     }
     caps_ = ReadWholeFile(machine_.commonData() + "\\" + InstallerDatabase());
@@ -197,7 +197,7 @@ class CrashTest : public ::testing::Test {
     ASSERT_NE(documentTemplate_.find(kDatePlaceholder), std::string::npos);
     sharedCopy_ = PcfFolder() + "\\" + suite_.secondProductCode + ".PXP-10-4471-2093.xml";
     ASSERT_EQ(ReadWholeFile(sharedCopy_), documentTemplate_);
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       frenchIni_[name] = ReadWholeFile(suite_.firstProductFolder + name);
       ASSERT_NE(frenchIni_[name], initialIni_[name]);
     }
@@ -276,7 +276,7 @@ class CrashTest : public ::testing::Test {
     const unsigned long finished = reports.count('S') ? reports.at('S') : 0;
     ExpectDocumentVersion(suite_.secondProductDocument, false, finished, "application.xml");
     ExpectDocumentVersion(sharedCopy_, true, finished, "shared copy");
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       const std::string ini = ReadWholeFile(suite_.firstProductFolder + name);
       EXPECT_TRUE(ini == initialIni_.at(name) || ini == frenchIni_.at(name)) << name << " holds " << ini.size()
                                                                                << " bytes: " << ini;

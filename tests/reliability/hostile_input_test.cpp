@@ -47,8 +47,8 @@ const std::string kPdb = Slashed(PayloadDatabase());
 const std::string kBackup = Slashed(InstallerBackup());
 const std::string kSecondDocument = "Pelican X Pro/RMT/application.xml";
 const std::string kSharedCopy = ".PXP-10-4471-2093.xml";
-const std::string kFirstIni = "Tessel Studio 4.6/TesselStudio.ini";
-const std::string kFirstIniC = "Tessel Studio 4.6/TesselStudioC.ini";
+const std::string kFirstIni = std::string("Tessel Studio 4.6/") + names::kSettingsFile;
+const std::string kFirstIniC = std::string("Tessel Studio 4.6/") + names::kSettingsFileC;
 
 std::string Bytes(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -182,10 +182,11 @@ class SqlText : public HostileInput {
                                            {{names::kLicensingCodeKey, documentLicensing_},
                                             {"ProductName", "Pelican' OR ''='"},
                                             {names::kInstalledLanguagesKey, "en_US"}}));
-    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudio.ini", "language=en_US'--\r\n"));
-    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudioC.ini", "language=en_US\"\r\n"));
-    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudio.ini", "language=fr_FR'\r\n"));
-    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudioC.ini", "language=fr_FR\"\r\n"));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + names::kSettingsFile, "language=en_US'--\r\n"));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + names::kSettingsFileC, "language=en_US\"\r\n"));
+    const std::string locale = driverFolder_ + names::kFrenchMoroccoSettingsFolder + "\\";
+    ASSERT_TRUE(WriteTextFile(locale + names::kSettingsFile, "language=fr_FR'\r\n"));
+    ASSERT_TRUE(WriteTextFile(locale + names::kSettingsFileC, "language=fr_FR\"\r\n"));
   }
 
   const std::string driver_ = "{9A3E'); DROP TABLE domain_data; --}";
@@ -233,10 +234,11 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
   ASSERT_TRUE(pcf);
   EXPECT_EQ(ReadWholeFile(*pcf + "\\" + second_ + "." + documentLicensing_ + ".xml"),
             ReadWholeFile(suite_.secondProductDocument));
-  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudio.ini"), "language=fr_FR'\r\n");
-  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudioC.ini"), "language=fr_FR\"\r\n");
-  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, "Tessel' OR '1'='1/TesselStudio.ini",
-                      "Tessel' OR '1'='1/TesselStudioC.ini", documentLicensing_ + ".xml"});
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + names::kSettingsFile), "language=fr_FR'\r\n");
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + names::kSettingsFileC), "language=fr_FR\"\r\n");
+  const std::string firstFolder = "Tessel' OR '1'='1/";
+  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, firstFolder + names::kSettingsFile,
+                      firstFolder + names::kSettingsFileC, documentLicensing_ + ".xml"});
 }
 
 TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
@@ -404,8 +406,7 @@ class DamagedDatabase : public HostileInput {
     ExpectLine(Prefixed(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
     // The configuration database and the document are still worked on.
     ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
-    ExpectUnchangedBut({kPcd, kBackup, kSecondDocument, kSharedCopy, "TesselStudio.ini",
-                        "TesselStudioC.ini"});
+    ExpectUnchangedBut({kPcd, kBackup, kSecondDocument, kSharedCopy, names::kSettingsFile, names::kSettingsFileC});
   }
 };
 

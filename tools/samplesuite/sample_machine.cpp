@@ -205,7 +205,7 @@ bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
   };
   const std::string driverDocument = suite.driverFolder + "RMT\\application.xml";
   const std::string firstDocument = suite.firstProductFolder + "RMT\\application.xml";
-  const std::string localeFolder = suite.driverFolder + "TesselStudio_fr_MA\\";
+  const std::string localeFolder = suite.driverFolder + names::kFrenchMoroccoSettingsFolder + "\\";
 
   return AddPayloads(payloads) &&
          SetPayloadData(suite.driverCode, names::kPayloadDataDomain, names::kConfigPathKey, driverDocument) &&
@@ -225,12 +225,12 @@ bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
                                      {names::kInstalledLanguagesKey, "en_US"}}) &&
          WriteConfigurationDocument(firstDocument, suite.firstProductCode,
                                     {{"ProductName", "Orvik Tessel Studio 4.6"}}) &&
-         WriteTextFile(suite.firstProductFolder + "TesselStudio.ini",
+         WriteTextFile(suite.firstProductFolder + names::kSettingsFile,
                        "[Locale]\r\nlanguage=en_US\r\nunits=inches\r\n") &&
-         WriteTextFile(suite.firstProductFolder + "TesselStudioC.ini",
+         WriteTextFile(suite.firstProductFolder + names::kSettingsFileC,
                        "[Locale]\r\nlanguage=en_US\r\npaper=Letter\r\n") &&
-         WriteTextFile(localeFolder + "TesselStudio.ini",
+         WriteTextFile(localeFolder + names::kSettingsFile,
                        "[Locale]\r\nlanguage=fr_FR\r\nunits=centimetres\r\n") &&
-         WriteTextFile(localeFolder + "TesselStudioC.ini",
+         WriteTextFile(localeFolder + names::kSettingsFileC,
                        "[Locale]\r\nlanguage=fr_FR\r\npaper=A4\r\n");
 }

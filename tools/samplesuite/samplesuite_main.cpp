@@ -40,6 +40,9 @@ void PrintNames() {
       {"config_domain", std::to_string(names::kConfigDomain)},
       {"media_signature_property", names::kMediaSignatureProperty},
       {"install_language_property", names::kInstallLanguageProperty},
+      {"french_morocco_language", names::kFrenchMoroccoLanguage},
+      {"settings_file", names::kSettingsFile},
+      {"settings_file_c", names::kSettingsFileC},
   };
   for (const auto& name : printed) std::printf("%s=%s\n", name.key, name.value.c_str());
 }
