@@ -27,10 +27,13 @@
 #include <string>
 #include <vector>
 
+#include "fs/product_names.h"
 #include "integration/storage_handles.h"
 #include "scaled_machine.h"
 #include "session_work.h"
 #include "storage/pdb_reader.h"
+
+namespace names = customhooks::names;
 
 namespace {
 
@@ -51,7 +54,7 @@ ScaledMachine* Machine(const MachineScale& scale, std::string& error) {
   if (!slot) {
     auto machine = std::make_unique<ScaledMachine>();
     if (!PrepareMachine(g_machinesFolder + "/" + scale.Name(), scale, *machine, error)) return nullptr;
-    if (!SessionSucceeded(RunModuleSession(*machine), error) || !RunSessionFloor(*machine, error)) {
+    if (!SessionSucceeded(*machine, RunModuleSession(*machine), error) || !RunSessionFloor(*machine, error)) {
       return nullptr;
     }
     slot = std::move(machine);
@@ -130,13 +133,20 @@ void SessionBenchmark(benchmark::State& state, const std::string& name, MachineS
     return;
   }
   // The installer writes "caps.db" during an install, so every session
-  // starts with a backup that is out of date.
+  // starts with a backup that is out of date. The session's lines are
+  // checked outside the measured time.
   const Work installerWrites = [](std::string& e) { return TouchInstallerDatabase(e); };
+  auto outcome = std::make_shared<SessionOutcome>();
   Untimed untimed;
   untimed.beforeModule = installerWrites;
+  untimed.afterModule = [machine, outcome](std::string& e) { return SessionSucceeded(*machine, *outcome, e); };
   untimed.beforeFloor = installerWrites;
   Measure(
-      state, name, [machine](std::string& e) { return SessionSucceeded(RunModuleSession(*machine), e); },
+      state, name,
+      [machine, outcome](std::string&) {
+        *outcome = RunModuleSession(*machine);
+        return true;
+      },
       [machine](std::string& e) { return RunSessionFloor(*machine, e); }, untimed);
 }
 
@@ -347,7 +357,9 @@ int main(int argc, char** argv) {
     const std::string path = documents + "/document-" + label + ".xml";
     const customhooks::pcf::SectionMap sections = SizedDocumentSections(
         "{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}",
-        {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
+        {{names::kLicensingCodeKey, "PXP-10-4471-2093"},
+         {"ProductName", "Pelican X Pro"},
+         {names::kInstalledLanguagesKey, "en_US"}},
         bytes);
     if (!WriteTextFile(path, customhooks::pcf::FormatDocument("{E1F2A3B4-C5D6-4E7F-8A9B-0C1D2E3F4A5B}", sections))) {
       std::fprintf(stderr, "ch_bench: cannot write %s\n", path.c_str());

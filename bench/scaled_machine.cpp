@@ -138,11 +138,11 @@ bool AddFillerPayloads(const ScaledMachine& machine, int count, std::string& err
     if (!StepDone(db.get(), payload.get(), error)) return false;
 
     BindText(data.get(), 1, code);
-    BindText(data.get(), 2, "RMTConfigPath");
+    BindText(data.get(), 2, names::kConfigPathKey);
     BindText(data.get(), 3, machine.suite.programFiles + "\\Orvik\\Component " + std::to_string(i) +
                                 "\\RMT\\application.xml");
     if (!StepDone(db.get(), data.get(), error)) return false;
-    BindText(data.get(), 2, "mediaSignature");
+    BindText(data.get(), 2, names::kMediaSignatureProperty);
     BindText(data.get(), 3, machine.suite.driverCode);
     if (!StepDone(db.get(), data.get(), error)) return false;
   }
@@ -165,8 +165,8 @@ bool AddDomainRecords(int count, std::string& error) {
                              "VALUES (1, ?1, ?2, ?3)",
                              error);
   if (!insert) return false;
-  static const char* const kKeys[] = {"RMTConfigPath", "DefaultDriverPayload", "InstallDate",
-                                      "installedLanguages"};
+  static const char* const kKeys[] = {names::kConfigPathKey, names::kDefaultDriverPayloadKey, names::kInstallDateKey,
+                                      names::kInstalledLanguagesKey};
   for (int i = 0; i < count; ++i) {
     const std::uint32_t owner = static_cast<std::uint32_t>(i / 4);
     BindText(insert.get(), 1, BenchPayloadCode(2, owner));
@@ -273,7 +273,9 @@ bool LayOut(ScaledMachine& machine, std::string& error) {
   }
   const SectionMap document = SizedDocumentSections(
       machine.suite.secondProductCode,
-      {{"LicensingCode", "PXP-10-4471-2093"}, {"ProductName", "Pelican X Pro"}, {"installedLanguages", "en_US"}},
+      {{names::kLicensingCodeKey, "PXP-10-4471-2093"},
+       {"ProductName", "Pelican X Pro"},
+       {names::kInstalledLanguagesKey, "en_US"}},
       machine.scale.documentBytes);
   if (!WriteTextFile(machine.suite.secondProductDocument,
                      FormatDocument(machine.suite.secondProductCode, document))) {

@@ -41,7 +41,6 @@ using customhooks::integration::kSuiteProducts;
 using customhooks::integration::ProductStep;
 using customhooks::integration::SuiteProduct;
 
-const char kInstallLanguage[] = "fr_MA";
 
 // The folder part of a native path, with its final "/".
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
@@ -238,7 +237,7 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     Connection pdb(common + Slashed(PayloadDatabase()), SQLITE_OPEN_READONLY);
     products = FindProducts(pdb);
     Statement value(pdb, "SELECT value FROM payload_data WHERE PayloadID = ?1 AND domain = 0 AND key = ?2");
-    if (!value.Bind(1, suite.driverCode).Bind(2, "RMTConfigPath").Value(driverDocument)) {
+    if (!value.Bind(1, suite.driverCode).Bind(2, names::kConfigPathKey).Value(driverDocument)) {
       error = "the floor did not find the driver's document path";
       return false;
     }
@@ -250,12 +249,12 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
         return false;
       }
       if (product.signature != suite.driverCode) {
-        value.Bind(1, product.id).Bind(2, "mostRecentSessionID").Value(sessionId);
+        value.Bind(1, product.id).Bind(2, names::kMostRecentSessionKey).Value(sessionId);
       }
       switch (kSuiteProducts[i].extraStep) {
         case ProductStep::kFrenchMoroccoLocale: {
           std::string document;
-          if (!value.Bind(1, product.id).Bind(2, "RMTConfigPath").Value(document)) {
+          if (!value.Bind(1, product.id).Bind(2, names::kConfigPathKey).Value(document)) {
             error = "the floor did not find the document path of " + product.id;
             return false;
           }
@@ -284,10 +283,10 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     }
     Statement record(pcd, "SELECT value FROM domain_data WHERE domain = 1 AND subDomain = ?1 AND key = ?2");
     std::string driverLanguage;
-    if (!record.Bind(1, suite.driverCode).Bind(2, "LicensingCode").Value(licensing) ||
-        !record.Bind(1, suite.driverCode).Bind(2, "DefaultDriverPayload").Value(defaultDriver) ||
-        !record.Bind(1, suite.driverCode).Bind(2, "InstallDate").Value(installDate) ||
-        !record.Bind(1, suite.driverCode).Bind(2, "installedLanguages").Value(driverLanguage)) {
+    if (!record.Bind(1, suite.driverCode).Bind(2, names::kLicensingCodeKey).Value(licensing) ||
+        !record.Bind(1, suite.driverCode).Bind(2, names::kDefaultDriverPayloadKey).Value(defaultDriver) ||
+        !record.Bind(1, suite.driverCode).Bind(2, names::kInstallDateKey).Value(installDate) ||
+        !record.Bind(1, suite.driverCode).Bind(2, names::kInstalledLanguagesKey).Value(driverLanguage)) {
       error = "the floor did not find the driver's records";
       return false;
     }
@@ -295,9 +294,9 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     Statement write(pcd, "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
     for (const std::string& id : driverProducts) {
       std::string documentPath;
-      if (!record.Bind(1, id).Bind(2, "RMTConfigPath").Value(documentPath) ||
-          !write.Bind(1, id).Bind(2, "DefaultDriverPayload").Bind(3, suite.driverCode).Done() ||
-          !write.Bind(1, id).Bind(2, "installedLanguages").Bind(3, languages).Done()) {
+      if (!record.Bind(1, id).Bind(2, names::kConfigPathKey).Value(documentPath) ||
+          !write.Bind(1, id).Bind(2, names::kDefaultDriverPayloadKey).Bind(3, suite.driverCode).Done() ||
+          !write.Bind(1, id).Bind(2, names::kInstalledLanguagesKey).Bind(3, languages).Done()) {
         error = "the floor cannot write the driver records of " + id;
         return false;
       }
@@ -315,8 +314,9 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
     Statement write(cache,
                     "INSERT OR REPLACE INTO domain_data (domain, subDomain, key, value) VALUES (1, ?1, ?2, ?3)");
     if (!cache.Run("PRAGMA synchronous = NORMAL; BEGIN") ||
-        !write.Bind(1, licensing).Bind(2, "EULA_ACCEPTED").Bind(3, "1").Done() ||
-        !write.Bind(1, licensing).Bind(2, "EULA_LANGUAGE").Bind(3, kInstallLanguage).Done() || !cache.Run("COMMIT")) {
+        !write.Bind(1, licensing).Bind(2, names::kEulaAcceptedKey).Bind(3, "1").Done() ||
+        !write.Bind(1, licensing).Bind(2, names::kEulaLanguageKey).Bind(3, names::kFrenchMoroccoLanguage).Done() ||
+        !cache.Run("COMMIT")) {
       error = "the floor cannot write cache.db";
       return false;
     }
@@ -324,9 +324,9 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
 
   // The two settings files into the folder of each product that gets the
   // locale fix-up, and the backup of the installer's database.
-  const std::string localeFolder = InstallFolder(driverDocument) + "TesselStudio_fr_MA/";
+  const std::string localeFolder = InstallFolder(driverDocument) + names::kFrenchMoroccoSettingsFolder + "/";
   for (const std::string& settingsFolder : localeFolders) {
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       if (!CopyDurably(localeFolder + name, settingsFolder + name)) {
         error = std::string("the floor cannot copy ") + name;
         return false;
@@ -353,12 +353,12 @@ bool RunSessionFloor(const ScaledMachine& machine, std::string& error) {
       return false;
     }
     customhooks::pcf::EntryMap& entries = document.sections[driverProducts[i]];
-    entries["RMTConfigPath"] = documentPath;
-    entries["DefaultDriverPayload"] = defaultDriver;
-    entries["InstallDate"] = installDate;
-    entries["installedLanguages"] = languages;
+    entries[names::kConfigPathKey] = documentPath;
+    entries[names::kDefaultDriverPayloadKey] = defaultDriver;
+    entries[names::kInstallDateKey] = installDate;
+    entries[names::kInstalledLanguagesKey] = languages;
     const std::string text = customhooks::pcf::FormatDocument(document.payloadCode, document.sections);
-    const std::string shared = common + "PCF/" + document.payloadCode + "." + entries["LicensingCode"] + ".xml";
+    const std::string shared = common + "PCF/" + document.payloadCode + "." + entries[names::kLicensingCodeKey] + ".xml";
     const std::string own = Slashed(documentPath);
     if (!WriteDurably(shared, text) || !FlushFolder(FolderOf(shared)) || !WriteDurably(own, text) ||
         !FlushFolder(FolderOf(own))) {

@@ -20,6 +20,7 @@
 
 namespace {
 
+namespace names = customhooks::names;
 namespace stdfs = std::filesystem;
 
 std::string ReadBytes(const stdfs::path& file) {
@@ -132,24 +133,24 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   // settings files, and the product's records, the agreement records and
   // the shared copy of the document do not exist yet. So every write of the
   // session changes a file.
-  ASSERT_TRUE(SessionSucceeded(RunModuleSession(machine), error)) << error;
+  ASSERT_TRUE(SessionSucceeded(machine, RunModuleSession(machine), error)) << error;
   ASSERT_TRUE(TouchInstallerDatabase(error)) << error;
   std::ofstream(document, std::ios::binary) << installedDocument;
   const stdfs::path settings = Slashed(machine.suite.firstProductFolder);
-  for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+  for (const char* name : names::kSettingsFiles) {
     std::ofstream(settings / name, std::ios::binary) << "[Language]\nlocale=en_US\n";
   }
-  const std::string common = machine.commonFiles + "/" + customhooks::names::kCommonDataFolder + "/";
+  const std::string common = machine.commonFiles + "/" + names::kCommonDataFolder + "/";
   ASSERT_TRUE(Execute(common + Slashed(ConfigurationDatabase()), "DELETE FROM domain_data WHERE subDomain = '" + machine.suite.secondProductCode +
                                             "' AND key IN ('DefaultDriverPayload', 'installedLanguages')"));
   ASSERT_TRUE(Execute(common + Slashed(CacheDatabase()), "DELETE FROM domain_data"));
-  const stdfs::path pcf = common + customhooks::names::kPcfFolder;
+  const stdfs::path pcf = common + names::kPcfFolder;
   ASSERT_GT(stdfs::remove_all(pcf), 1u);
   stdfs::create_directory(pcf);
   stdfs::copy(root, saved, stdfs::copy_options::recursive);
   const std::map<std::string, std::string> before = EndState(root);
 
-  ASSERT_TRUE(SessionSucceeded(RunModuleSession(machine), error)) << error;
+  ASSERT_TRUE(SessionSucceeded(machine, RunModuleSession(machine), error)) << error;
   const std::map<std::string, std::string> module = EndState(root);
   Restore(saved, root);
   ASSERT_TRUE(RunSessionFloor(machine, error)) << error;
@@ -158,7 +159,7 @@ TEST_F(SessionFloorTest, LeavesTheRecordsAndFilesOfTheModulesSession) {
   // The module's session writes every file it should (so that the floor's
   // end state being the same says that the floor wrote them as well).
   const std::vector<stdfs::path> written = {
-      document, settings / "TesselStudio.ini", settings / "TesselStudioC.ini",
+      document, settings / names::kSettingsFile, settings / names::kSettingsFileC,
       common + Slashed(InstallerBackup()), common + Slashed(ConfigurationDatabase()), common + Slashed(CacheDatabase())};
   for (const stdfs::path& file : written) {
     const std::string name = stdfs::relative(file, root).string();

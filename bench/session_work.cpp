@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -14,16 +15,12 @@
 #include "fs/folders.h"
 #include "fs/paths.h"
 #include "integration/product_folders.h"
-#include "integration/suite_products.h"
 #include "storage/pdb_reader.h"
 #include "fs/product_names.h"
 #include "support/data_files.h"
+#include "support/transcripts.h"
 
 namespace names = customhooks::names;
-
-using customhooks::integration::kSuiteProducts;
-using customhooks::integration::ProductStep;
-using customhooks::integration::SuiteProduct;
 
 using namespace customhooks::fs;
 
@@ -33,18 +30,9 @@ using customhooks::pcf::FormatDocument;
 using customhooks::pcf::Document;
 using customhooks::pcf::ReadDocument;
 
-const char kInstallLanguage[] = "fr_MA";
-
 // The lines of the session in progress (the host's side of the callback).
 std::vector<std::string>* g_lines = nullptr;
 void KXHOOK_CALL CollectLine(const char* line) { g_lines->emplace_back(line); }
-
-bool HasLine(const std::vector<std::string>& lines, const std::string& wanted) {
-  for (const std::string& line : lines) {
-    if (line == wanted) return true;
-  }
-  return false;
-}
 
 struct DatabaseCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -74,7 +62,7 @@ SessionOutcome RunModuleSession(const ScaledMachine& machine) {
   SessionOutcome outcome;
   const HookProperty properties[] = {
       {names::kMediaSignatureProperty, reinterpret_cast<std::uintptr_t>(machine.suite.driverCode.c_str())},
-      {names::kInstallLanguageProperty, reinterpret_cast<std::uintptr_t>(kInstallLanguage)},
+      {names::kInstallLanguageProperty, reinterpret_cast<std::uintptr_t>(names::kFrenchMoroccoLanguage)},
       {nullptr, 0},
   };
   g_lines = &outcome.lines;
@@ -84,33 +72,19 @@ SessionOutcome RunModuleSession(const ScaledMachine& machine) {
   return outcome;
 }
 
-bool SessionSucceeded(const SessionOutcome& outcome, std::string& error) {
-  // Each product located, its step's last line, its agreement records and
-  // its summary.
-  const std::string prefix = "KX6 Suites Custom hook: ";
-  std::vector<std::string> expected;
-  for (const SuiteProduct& product : kSuiteProducts) {
-    const std::string header = prefix + product.name + " :";
-    expected.push_back(header + product.name + " is successfully located for the family " + product.family +
-                       " and version " + product.version);
-    switch (product.extraStep) {
-      case ProductStep::kFrenchMoroccoLocale:
-        expected.push_back(prefix + "Successfully Updated fr_FR in TesselStudioC.ini");
-        break;
-      case ProductStep::kDriverRecords:
-        expected.push_back(prefix + "and updated the pcd as well with the language(s): !fr_MA,fr_FR");
-        break;
-    }
-    expected.push_back(header + "EULA_LANGUAGE success");
-    expected.push_back(prefix + "Successfully Updated PCFClientFile and cache.db for " + product.summaryName);
-  }
-  if (outcome.status != 0) {
+bool SessionSucceeded(const ScaledMachine& machine, const SessionOutcome& outcome, std::string& error) {
+  const EntryTranscript expected =
+      ReadTranscriptEntry("sample_suite_install", "SessionClose", machine.suite.programFiles, &error);
+  if (!error.empty()) return false;
+  if (outcome.status != expected.status) {
     error = "the session returned " + std::to_string(outcome.status);
     return false;
   }
-  for (const std::string& line : expected) {
-    if (!HasLine(outcome.lines, line)) {
-      error = "the session did not log \"" + line + "\"";
+  for (size_t i = 0; i < std::max(outcome.lines.size(), expected.lines.size()); ++i) {
+    const std::string logged = i < outcome.lines.size() ? outcome.lines[i] : "(nothing)";
+    const std::string wanted = i < expected.lines.size() ? expected.lines[i] : "(nothing)";
+    if (logged != wanted) {
+      error = "line " + std::to_string(i + 1) + " of the session is \"" + logged + "\", not \"" + wanted + "\"";
       return false;
     }
   }

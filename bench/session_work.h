@@ -19,10 +19,10 @@ struct SessionOutcome {
 // through the exported entry point, on the machine in use.
 SessionOutcome RunModuleSession(const ScaledMachine& machine);
 
-// True when the lines show both products located, their agreement records
-// written and both summaries successful; otherwise `error` says what is
-// missing.
-bool SessionSucceeded(const SessionOutcome& outcome, std::string& error);
+// True when the session logged and returned what the sample suite's install
+// transcript (tests/transcripts) shows at SessionClose, on `machine`;
+// otherwise `error` says where it differs.
+bool SessionSucceeded(const ScaledMachine& machine, const SessionOutcome& outcome, std::string& error);
 
 // The floor of that session (session_floor.cpp), the same reads and durable
 // writes with nothing besides them: one walk over the installed payloads

@@ -58,8 +58,8 @@ step "laying out a sample suite in $machine" "$log" lay_out
 heading "Session properties"
 cat "$machine/session.properties"
 cp "$document" "$machine/application.xml.before"
-cp "$studio/TesselStudio.ini" "$machine/TesselStudio.ini.before"
-cp "$studio/TesselStudioC.ini" "$machine/TesselStudioC.ini.before"
+settings=("${name[settings_file]}" "${name[settings_file_c]}")
+for f in "${settings[@]}"; do cp "$studio/$f" "$machine/$f.before"; done
 records "$pcd" > "$machine/pcd.before"
 
 heading "Install session driven by kxhost"
@@ -91,7 +91,7 @@ for f in "$common/${name[pcf_folder]}"/*; do
 done
 
 heading "Tessel Studio settings files (before -> after)"
-for f in TesselStudio.ini TesselStudioC.ini; do
+for f in "${settings[@]}"; do
   diff -u --label "$f before" --label "$f after" <(tr -d '\r' < "$machine/$f.before") \
     <(tr -d '\r' < "$studio/$f") || true
 done

@@ -159,7 +159,7 @@ bool SavesInsideMachine(const Machine& machine, const std::string& path) {
   pcf::Document document;
   if (!pcf::ReadDocument(path, &document).ok()) return true;
   for (const auto& section : document.sections) {
-    const auto entry = section.second.find("RMTConfigPath");
+    const auto entry = section.second.find(names::kConfigPathKey);
     if (entry == section.second.end() || entry->second.empty()) continue;
     const std::string& target = entry->second;
     if (target.find("..") != std::string::npos ||
@@ -269,10 +269,10 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     if (!pcd) pcd.emplace(SampleDatabase::Which::kConfiguration);
     return *pcd;
   };
-  for (const auto& [field, key] : {std::make_pair(kLicensingCode, "LicensingCode"),
-                                   std::make_pair(kInstallDate, "InstallDate"),
-                                   std::make_pair(kInstalledLanguages, "installedLanguages"),
-                                   std::make_pair(kDefaultDriverPayload, "DefaultDriverPayload")}) {
+  for (const auto& [field, key] : {std::make_pair(kLicensingCode, names::kLicensingCodeKey),
+                                   std::make_pair(kInstallDate, names::kInstallDateKey),
+                                   std::make_pair(kInstalledLanguages, names::kInstalledLanguagesKey),
+                                   std::make_pair(kDefaultDriverPayload, names::kDefaultDriverPayloadKey)}) {
     if (!f[field]) continue;
     if (*f[field] == kRemoved) {
       configuration().DeleteConfigRecord(signature, key);
@@ -282,10 +282,10 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
   }
   if (f[kProductConfigPath]) {
     if (*f[kProductConfigPath] == kRemoved) {
-      configuration().DeleteConfigRecord(suite.secondProductCode, "RMTConfigPath");
+      configuration().DeleteConfigRecord(suite.secondProductCode, names::kConfigPathKey);
     } else {
       layout.productDocument = InProgramFolder(machine, *f[kProductConfigPath]);
-      configuration().SetConfigRecord(suite.secondProductCode, "RMTConfigPath", layout.productDocument);
+      configuration().SetConfigRecord(suite.secondProductCode, names::kConfigPathKey, layout.productDocument);
     }
   }
   if (pcd) pcd->Commit();
@@ -300,14 +300,14 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     return field == kRemoved ? std::string() : InProgramFolder(machine, field);
   };
   if (f[kFirstProductPath]) {
-    payloads().SetPayloadData(suite.firstProductCode, 0, "RMTConfigPath", payloadPath(*f[kFirstProductPath]));
+    payloads().SetPayloadData(suite.firstProductCode, 0, names::kConfigPathKey, payloadPath(*f[kFirstProductPath]));
   }
-  if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, "RMTConfigPath", payloadPath(*f[kDriverPath]));
+  if (f[kDriverPath]) payloads().SetPayloadData(signature, 0, names::kConfigPathKey, payloadPath(*f[kDriverPath]));
   if (f[kFirstProductSignature]) {
     payloads().SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, Text(*f[kFirstProductSignature]));
   }
   if (f[kMostRecentSession]) {
-    payloads().SetPayloadData(suite.secondProductCode, 0, "mostRecentSessionID", Text(*f[kMostRecentSession]));
+    payloads().SetPayloadData(suite.secondProductCode, 0, names::kMostRecentSessionKey, Text(*f[kMostRecentSession]));
   }
   if (f[kExtraFamily] || f[kExtraName] || f[kExtraVersion] || f[kExtraId]) {
     SamplePayload extra;
@@ -361,9 +361,9 @@ bool LayOut(Machine& machine, const std::vector<Field>& f, Layout& layout) {
     WriteBytes(cache + "-journal", journal);
   }
 
-  if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\caps\\pdb.db"));
+  if (HasOption(f, 'B')) static_cast<void>(RemoveFile(machine.commonData + "\\" + PayloadDatabase()));
   if (HasOption(f, 'C')) static_cast<void>(RemoveFile(machine.commonData + "\\" + ConfigurationDatabase()));
-  layout.payloadDatabase = NativePath(machine.commonData + "\\caps\\pdb.db");
+  layout.payloadDatabase = NativePath(machine.commonData + "\\" + PayloadDatabase());
   return true;
 }
 
@@ -457,7 +457,7 @@ SessionProperties PropertiesOf(const std::vector<Field>& fields, const Layout& l
   properties.nullMap = HasOption(fields, 'M');
   properties.nullSignature = HasOption(fields, 'N');
   if (!HasOption(fields, 'S')) properties.values.emplace_back(names::kMediaSignatureProperty, layout.signature);
-  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : "fr_MA";
+  const std::string language = fields[kLanguage] ? Text(*fields[kLanguage]) : std::string(names::kFrenchMoroccoLanguage);
   if (!HasOption(fields, 'L')) properties.values.emplace_back(names::kInstallLanguageProperty, language);
   if (HasOption(fields, 'D')) properties.values.emplace_back(names::kInstallLanguageProperty, "de_DE");
   return properties;

@@ -1,6 +1,7 @@
 // The names the module shares with the suite installer and with whoever
 // looks at a machine: the folders and files below the common data folder,
-// the record domains and the session properties. Everything that spells one
+// the record domains and keys, the session properties, and the settings
+// files the French-Moroccan fix-up replaces. Everything that spells one
 // of them (the layers above, the tests, the tools, the benchmarks, the fuzz
 // checks, and the scripts through `samplesuite --names`) takes it from here.
 #ifndef CUSTOMHOOKS_FS_PRODUCT_NAMES_H_
@@ -58,6 +59,13 @@ inline constexpr char kEulaLanguageKey[] = "EULA_LANGUAGE";
 
 // The install language whose locale files the first product's run fixes.
 inline constexpr char kFrenchMoroccoLanguage[] = "fr_MA";
+// Those files: the first product's settings files, in its install folder,
+// which the run replaces with the driver payload's copies in
+// kFrenchMoroccoSettingsFolder of the driver payload's install folder.
+inline constexpr char kSettingsFile[] = "TesselStudio.ini";
+inline constexpr char kSettingsFileC[] = "TesselStudioC.ini";
+inline constexpr const char* kSettingsFiles[] = {kSettingsFile, kSettingsFileC};
+inline constexpr char kFrenchMoroccoSettingsFolder[] = "TesselStudio_fr_MA";
 
 }  // namespace customhooks::names
 

@@ -14,7 +14,6 @@ namespace {
 
 using names::kPayloadDataDomain;
 const char kDocumentTail[] = "RMT\\application.xml";
-const char kLocaleFolder[] = "TesselStudio_fr_MA\\";
 
 // The folder that holds a payload's "RMT" folder, with its trailing
 // backslash: the document path cut before the first "RMT\application.xml"
@@ -28,7 +27,8 @@ std::string InstallFolderOf(const std::string& documentPath) {
 void CopyLocaleSettingsFile(const IntegrationSession& session, const std::string& productDocumentPath,
                             const std::string& driverDocumentPath, const std::string& fileName) {
   const std::string target = InstallFolderOf(productDocumentPath) + fileName;
-  const std::string source = InstallFolderOf(driverDocumentPath) + kLocaleFolder + fileName;
+  const std::string source =
+      InstallFolderOf(driverDocumentPath) + names::kFrenchMoroccoSettingsFolder + "\\" + fileName;
 
   session.LogPrefixed({"Replacing en_US to fr_FR in ", fileName});
   if (CopyFileOver(source, target).ok()) {
@@ -60,7 +60,7 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases&
                               " from pdb.db: TesselStudio.ini and TesselStudioC.ini left as they are"});
     return;
   }
-  for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+  for (const char* name : names::kSettingsFiles) {
     CopyLocaleSettingsFile(session, productPath, driverPath, name);
   }
 }

@@ -11,6 +11,7 @@
 #include "fs/product_names.h"
 
 using namespace customhooks::fs;
+namespace names = customhooks::names;
 
 namespace {
 
@@ -42,7 +43,7 @@ class DriverRecords : public SessionTest {
   // The lines of a step that got as far as the save, in "fr_MA": those of
   // the sample suite's install session.
   Lines SavingStep() const {
-    return StepLines(TranscriptOfEntry("sample_suite_install", "SessionClose", suite_.programFiles).lines);
+    return StepLines(Transcript("sample_suite_install").lines);
   }
 
   // The lines of that step that come before the document's.
@@ -61,47 +62,47 @@ TEST_F(DriverRecords, SavesBothTargetsWithTheExactBytes) {
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), expected);
   EXPECT_EQ(ReadWholeFile(SharedCopyPath()), expected);
   const Records config = ConfigRecords();
-  EXPECT_EQ(config.at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
-  EXPECT_EQ(config.at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+  EXPECT_EQ(config.at(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), suite_.driverCode);
+  EXPECT_EQ(config.at(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), "fr_MA,fr_FR");
 }
 
 TEST_F(DriverRecords, CanadianFrenchWidensToTwoLanguages) {
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "installedLanguages", "fr_CA"));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstalledLanguagesKey, "fr_CA"));
   const Lines step = StepLines(CloseSession(SuiteProperties("fr_CA")));
   ASSERT_FALSE(step.empty());
   EXPECT_EQ(step.back(), P("and updated the pcd as well with the language(s): !fr_FR,fr_CA"));
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), SavedDocument(suite_, "fr_FR,fr_CA"));
-  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_FR,fr_CA");
+  EXPECT_EQ(ConfigRecords().at(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), "fr_FR,fr_CA");
 }
 
 TEST_F(DriverRecords, LanguageOutsideTheTableRollsEverythingBack) {
   const std::string before = ReadWholeFile(suite_.secondProductDocument);
   for (const char* language : {"de_CH", "EN_US", "en_US,en_GB", ""}) {
     SCOPED_TRACE(language);
-    ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "installedLanguages", language));
+    ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstalledLanguagesKey, language));
     const Lines step = StepLines(CloseSession(SuiteProperties()));
     ASSERT_FALSE(step.empty());
     EXPECT_EQ(step.back(), P("PCFClientSetValueForKeyInSubDomain failed"));
     EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
     EXPECT_FALSE(PathExists(SharedCopyPath()));
     const Records config = ConfigRecords();
-    EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);
-    EXPECT_EQ(config.count(suite_.secondProductCode + "|installedLanguages"), 0u);
+    EXPECT_EQ(config.count(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), 0u);
+    EXPECT_EQ(config.count(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), 0u);
   }
 }
 
 TEST_F(DriverRecords, NoDocumentPathCommitsTheDriverEntry) {
   WipeCommonData();
   ASSERT_TRUE(AddPayloads({{suite_.secondProductCode, "NonOrvikPayload", "Pelican X Pro", "10.0", 2, 1}}));
-  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, customhooks::names::kSecondProductDataDomain, customhooks::names::kMediaSignatureProperty, suite_.driverCode));
+  ASSERT_TRUE(SetPayloadData(suite_.secondProductCode, names::kSecondProductDataDomain, names::kMediaSignatureProperty, suite_.driverCode));
   const Lines step = StepLines(CloseSession(SuiteProperties()));
   EXPECT_EQ(step, StepBeforeTheDocument());
-  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+  EXPECT_EQ(ConfigRecords().at(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), suite_.driverCode);
 }
 
 TEST_F(DriverRecords, DriverWithoutInstallDateRollsBack) {
   const std::string before = ReadWholeFile(suite_.secondProductDocument);
-  ASSERT_TRUE(DeleteConfigRecord(suite_.driverCode, "InstallDate"));
+  ASSERT_TRUE(DeleteConfigRecord(suite_.driverCode, names::kInstallDateKey));
   const Properties props = SuiteProperties();
 
   const Lines step = StepLines(CloseSession(props));
@@ -115,8 +116,8 @@ TEST_F(DriverRecords, DriverWithoutInstallDateRollsBack) {
   EXPECT_EQ(step, expected);
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), before);
   const Records config = ConfigRecords();
-  EXPECT_EQ(config.count(suite_.secondProductCode + "|DefaultDriverPayload"), 0u);
-  EXPECT_EQ(config.count(suite_.secondProductCode + "|installedLanguages"), 0u);
+  EXPECT_EQ(config.count(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), 0u);
+  EXPECT_EQ(config.count(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), 0u);
 }
 
 TEST_F(DriverRecords, UnreadableDocumentSkipsThePhaseAndCommits) {
@@ -125,7 +126,7 @@ TEST_F(DriverRecords, UnreadableDocumentSkipsThePhaseAndCommits) {
   ASSERT_FALSE(step.empty());
   EXPECT_EQ(step.back(), P("Failed to load application.xml at the time of init."));
   EXPECT_EQ(ReadWholeFile(suite_.secondProductDocument), "<not a configuration document/>");
-  EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|DefaultDriverPayload"), suite_.driverCode);
+  EXPECT_EQ(ConfigRecords().at(RecordKey(suite_.secondProductCode, names::kDefaultDriverPayloadKey)), suite_.driverCode);
 }
 
 TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
@@ -163,7 +164,7 @@ TEST_F(DriverRecords, RefusedSaveIsReportedRightAfterTheLanguages) {
       EXPECT_EQ(ReadWholeFile(doc), before);
     }
     // The records were committed before the save, as always.
-    EXPECT_EQ(ConfigRecords().at(suite_.secondProductCode + "|installedLanguages"), "fr_MA,fr_FR");
+    EXPECT_EQ(ConfigRecords().at(RecordKey(suite_.secondProductCode, names::kInstalledLanguagesKey)), "fr_MA,fr_FR");
     EXPECT_OK(ClearFileAttributes(doc));
     if (PathExists(SharedCopyPath())) {
       EXPECT_OK(ClearFileAttributes(SharedCopyPath()));
@@ -192,7 +193,7 @@ TEST_F(DriverRecords, LegacyDocumentIsSavedAsUtf8) {
 }
 
 TEST_F(DriverRecords, EmptyDocumentPathIsReported) {
-  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", ""));
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, names::kConfigPathKey, ""));
   const Lines step = StepLines(CloseSession(SuiteProperties()));
   ASSERT_FALSE(step.empty());
   EXPECT_EQ(step.back(), P("Path to application.xml is Empty"));

@@ -34,7 +34,7 @@ Records ReadRecords(const std::string& path) {
           const unsigned char* t = sqlite3_column_text(stmt, i);
           return std::string(t ? reinterpret_cast<const char*>(t) : "");
         };
-        records[text(0) + "|" + text(1)] = text(2);
+        records[RecordKey(text(0), text(1))] = text(2);
       }
     }
     sqlite3_finalize(stmt);
@@ -44,6 +44,8 @@ Records ReadRecords(const std::string& path) {
 }
 
 }  // namespace
+
+std::string RecordKey(const std::string& subdomain, const std::string& key) { return subdomain + "|" + key; }
 
 std::string P(const std::string& text) { return "KX6 Suites Custom hook: " + text; }
 
@@ -70,6 +72,16 @@ Lines SessionTest::CloseSessionWithNullMap() {
   g_lines.clear();
   status_ = KXInstallerCustomHookProc(nullptr, KXHOOK_ENTRY_SESSION_CLOSE, 0, 0, &Collect);
   return g_lines;
+}
+
+EntryTranscript SessionTest::Transcript(const std::string& name) const {
+  return TranscriptOfEntry(name, "SessionClose", suite_.programFiles);
+}
+
+void SessionTest::ExpectTranscript(const std::string& name, const Lines& logged) const {
+  const EntryTranscript expected = Transcript(name);
+  EXPECT_EQ(logged, expected.lines) << "transcript " << name;
+  EXPECT_EQ(status_, expected.status) << "transcript " << name;
 }
 
 std::string SessionTest::CommonDataPath(const std::string& relative) const {

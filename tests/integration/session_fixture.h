@@ -10,13 +10,17 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/product_names.h"
 #include "samplesuite/sample_machine.h"
 #include "support/test_machine.h"
+#include "support/transcripts.h"
 
 using Lines = std::vector<std::string>;
 using Properties = std::vector<std::pair<std::string, std::string>>;
-// "subdomain|key" -> value of domain 1.
+// RecordKey(subdomain, key) -> value of domain 1.
 using Records = std::map<std::string, std::string>;
+// The key of a record in Records: "subdomain|key".
+std::string RecordKey(const std::string& subdomain, const std::string& key);
 
 // "KX6 Suites Custom hook: " + text.
 std::string P(const std::string& text);
@@ -26,10 +30,16 @@ class SessionTest : public ::testing::Test {
   void SetUp() override;
 
   // The session properties of the sample suite, in `language`.
-  Properties SuiteProperties(const std::string& language = "fr_MA") const;
+  Properties SuiteProperties(const std::string& language = customhooks::names::kFrenchMoroccoLanguage) const;
   // Calls the hook procedure at SessionClose; returns the lines, stores the status.
   Lines CloseSession(const Properties& properties, int installMode = 0);
   Lines CloseSessionWithNullMap();
+  // The lines and status of SessionClose in the transcript `name`, with this
+  // machine's program files folder.
+  EntryTranscript Transcript(const std::string& name) const;
+  // Expects the session just closed to have logged `logged` and returned
+  // what the transcript `name` shows.
+  void ExpectTranscript(const std::string& name, const Lines& logged) const;
 
   // Records of domain 1 in "pcd.db" or "cache.db", read with SQLite directly.
   Records ConfigRecords() const;

@@ -12,7 +12,7 @@ function(run_kxhost out_var rc_var)
 endfunction()
 
 run_kxhost(out rc --mode install --entry all --prop ${name_media_signature_property}=X
-           --prop ${name_install_language_property}=fr_MA ${LIBRARY})
+           --prop ${name_install_language_property}=${name_french_morocco_language} ${LIBRARY})
 file(READ "${TRANSCRIPT}" expected)
 if(NOT rc EQUAL 0 OR NOT out STREQUAL expected)
   message(FATAL_ERROR "kxhost exited ${rc} and printed:\n${out}\nexpected:\n${expected}")

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "fs/product_names.h"
 #include "pcf/pcf_client.h"
 #include "pcf/pcf_document.h"
 #include "pcf_test_support.h"
@@ -34,8 +35,11 @@ class ClientTest : public ::testing::Test {
   static std::string ProductDocument(const std::string& configPath, const std::string& licensing = "TS46",
                                      const std::string& rest = std::string()) {
     std::string body = std::string("\t<Payload orvikCode=\"") + kProductCode + "\">\r\n";
-    if (!licensing.empty()) body += "\t\t<Data key=\"LicensingCode\">" + licensing + "</Data>\r\n";
-    if (!configPath.empty()) body += "\t\t<Data key=\"RMTConfigPath\">" + configPath + "</Data>\r\n";
+    auto data = [&body](const char* key, const std::string& value) {
+      if (!value.empty()) body += std::string("\t\t<Data key=\"") + key + "\">" + value + "</Data>\r\n";
+    };
+    data(customhooks::names::kLicensingCodeKey, licensing);
+    data(customhooks::names::kConfigPathKey, configPath);
     body += "\t\t<Data key=\"Version\">4.6.1</Data>\r\n\t</Payload>\r\n";
     return DocumentText(body + rest);
   }

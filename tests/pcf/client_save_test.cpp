@@ -18,6 +18,7 @@
 namespace customhooks::pcf {
 
 using namespace customhooks::fs;
+namespace names = customhooks::names;
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST_F(ClientSaveTest, MissingConfigPathFailsTheWriteAfterWritingTheSharedCopy) 
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   EXPECT_EQ(session_->Save(), Code::kWriteFailed);
   EXPECT_EQ(ReadWholeFile(SharedCopy()),
-            FormatDocument(kProductCode, {{kProductCode, {{"LicensingCode", "TS46"}, {"Version", "4.6.1"}}}}));
+            FormatDocument(kProductCode, {{kProductCode, {{names::kLicensingCodeKey, "TS46"}, {"Version", "4.6.1"}}}}));
 }
 
 TEST_F(ClientSaveTest, DocumentWithoutSharedCopyNameWritesOnlyItsOwnPath) {
@@ -111,11 +112,11 @@ TEST_F(ClientSaveTest, LicensingCodeDecidesTheSharedCopy) {
   EXPECT_TRUE(FolderNames(PcfFolder()).empty()) << "no LicensingCode, no shared copy";
 
   const std::string longest(63, 'L');
-  ASSERT_OK(Set(kProductCode, "LicensingCode", longest));
+  ASSERT_OK(Set(kProductCode, names::kLicensingCodeKey, longest));
   EXPECT_OK(session_->Save());
   EXPECT_TRUE(IsFileOnDisk(SharedCopy(kProductCode, longest)));
 
-  ASSERT_OK(Set(kProductCode, "LicensingCode", longest + "L"));
+  ASSERT_OK(Set(kProductCode, names::kLicensingCodeKey, longest + "L"));
   ASSERT_OK(Set(kProductCode, "Version", "changed"));
   EXPECT_OK(session_->Save());
   EXPECT_EQ(FolderNames(PcfFolder()).size(), 1u) << "64 bytes count as empty";
@@ -143,7 +144,7 @@ TEST_F(ClientSaveTest, ConfigPathOfTwoHundredSixtyBytesIsSkipped) {
   EXPECT_FALSE(IsFileOnDisk(longPath));
 
   // Without a shared copy the failed attempt at it stays the outcome.
-  ASSERT_OK(Set(kProductCode, "LicensingCode", std::string(64, 'L')));
+  ASSERT_OK(Set(kProductCode, names::kLicensingCodeKey, std::string(64, 'L')));
   EXPECT_EQ(session_->Save(), Code::kWriteFailed);
 }
 
@@ -224,9 +225,9 @@ TEST_F(ClientSaveTest, EveryDocumentIsSavedUnderItsOwnPayloadCode) {
   ASSERT_OK(session_->Save());
 
   const SectionMap productModel = {
-      {kProductCode, {{"LicensingCode", "TS46"}, {"RMTConfigPath", product}, {"Version", "4.6.1"}}}};
+      {kProductCode, {{names::kLicensingCodeKey, "TS46"}, {names::kConfigPathKey, product}, {"Version", "4.6.1"}}}};
   const SectionMap driverModel = {
-      {kDriverCode, {{"DriverOnly", "d"}, {"LicensingCode", "KX6"}, {"RMTConfigPath", driver}}},
+      {kDriverCode, {{"DriverOnly", "d"}, {names::kLicensingCodeKey, "KX6"}, {names::kConfigPathKey, driver}}},
       {kProductCode, {{"Seen", "yes"}}}};
   EXPECT_EQ(ReadWholeFile(product), FormatDocument(kProductCode, productModel));
   EXPECT_EQ(ReadWholeFile(SharedCopy()), FormatDocument(kProductCode, productModel));
@@ -304,10 +305,10 @@ TEST_F(ClientSaveTest, SaveListsEveryDocumentItDidNotWriteEverywhere) {
       case kPathIsAFolder:
         ownPath = path + ".d";
         ASSERT_OK(EnsureFolder(ownPath));
-        ASSERT_OK(Set(kProductCode, "RMTConfigPath", ownPath));
+        ASSERT_OK(Set(kProductCode, names::kConfigPathKey, ownPath));
         break;
       case kLongPath:
-        ASSERT_OK(Set(kProductCode, "RMTConfigPath", path + std::string(300, 'x')));
+        ASSERT_OK(Set(kProductCode, names::kConfigPathKey, path + std::string(300, 'x')));
         break;
       default:
         break;

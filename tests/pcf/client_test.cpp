@@ -14,6 +14,8 @@
 
 namespace customhooks::pcf {
 
+namespace names = customhooks::names;
+
 namespace {
 
 // A document whose Payload section `code` holds `payload` (Data elements),
@@ -68,7 +70,7 @@ TEST_F(ClientTest, SetChangesTheLoadedSections) {
   EXPECT_OK(Set(kProductCode, "DefaultDriverPayload", kDriverCode));
   EXPECT_OK(Set("Weft", "InstallDate", "2012-01-01"));
   const SectionMap expected = {
-      {kProductCode, {{"DefaultDriverPayload", kDriverCode}, {"LicensingCode", "TS46"}, {"Version", "4.6.2"}}},
+      {kProductCode, {{"DefaultDriverPayload", kDriverCode}, {names::kLicensingCodeKey, "TS46"}, {"Version", "4.6.2"}}},
       {"Weft", {{"InstallDate", "2012-01-01"}}},
   };
   EXPECT_EQ(SaveAndRead(SharedCopy()), expected) << "keys belong to their section";
@@ -96,7 +98,7 @@ TEST_F(ClientTest, SetChangesOnlyTheFirstDocumentWithTheSection) {
   const std::string first = Scratch("first.xml");
   const std::string second = Scratch("second.xml");
   Load(Put(first, ProductDocument(first, "TS46", kWeftOther)));
-  const std::string secondText = PayloadDocument(kDriverCode, DataText("RMTConfigPath", second),
+  const std::string secondText = PayloadDocument(kDriverCode, DataText(names::kConfigPathKey, second),
                                                  "<Other orvikCode=\"Weft\">" + DataText("InstallDate", "second") +
                                                      DataText("OnlySecond", "2") + "</Other>");
   Load(Put(second, secondText));
@@ -120,12 +122,13 @@ TEST_F(ClientTest, UnknownSubdomainIsLoadedFromThePcfFolder) {
   Load(Put(Scratch("application.xml"), ProductDocument("")));
   const std::string inFolder =
       Put(In(MakePcfFolder(), std::string(kDriverCode) + ".KX6.xml"),
-          PayloadDocument(kDriverCode, DataText("InstallDate", "2010-10-10") + DataText("LicensingCode", "KX6"),
+          PayloadDocument(kDriverCode, DataText("InstallDate", "2010-10-10") + DataText(names::kLicensingCodeKey, "KX6"),
                           "<Other orvikCode=\"Languages\">" + DataText("list", "en_US") + "</Other>"));
   EXPECT_OK(Set(kDriverCode, "installedLanguages", "en_US,fr_FR"));
   EXPECT_OK(Set("Languages", "list", "fr_FR")) << "the whole document was loaded";
   const SectionMap expected = {
-      {kDriverCode, {{"InstallDate", "2010-10-10"}, {"LicensingCode", "KX6"}, {"installedLanguages", "en_US,fr_FR"}}},
+      {kDriverCode,
+       {{"InstallDate", "2010-10-10"}, {names::kLicensingCodeKey, "KX6"}, {"installedLanguages", "en_US,fr_FR"}}},
       {"Languages", {{"list", "fr_FR"}}},
   };
   EXPECT_EQ(SaveAndRead(inFolder), expected);
@@ -135,10 +138,10 @@ TEST_F(ClientTest, FolderSearchMatchesUtf8NamesExactly) {
   const std::string code = "Gr\xC3\xBC\xC3\x9F" "e";
   const std::string own = Scratch("own.xml");
   Put(In(MakePcfFolder(), "Lizenz-" + code + ".xml"),
-      PayloadDocument(code, DataText("k", "\xE2\x82\xAC") + DataText("RMTConfigPath", own)));
+      PayloadDocument(code, DataText("k", "\xE2\x82\xAC") + DataText(names::kConfigPathKey, own)));
   EXPECT_EQ(Set("GR\xC3\x9C\xC3\x9F" "E", "k", "v"), Code::kNotFound) << "case-sensitive";
   EXPECT_OK(Set(code, "added", "v"));
-  EXPECT_EQ(SaveAndRead(own).at(code), (EntryMap{{"RMTConfigPath", own}, {"added", "v"}, {"k", "\xE2\x82\xAC"}}));
+  EXPECT_EQ(SaveAndRead(own).at(code), (EntryMap{{names::kConfigPathKey, own}, {"added", "v"}, {"k", "\xE2\x82\xAC"}}));
 }
 
 TEST_F(ClientTest, FileWhoseNameBaseIsKnownIsNotLoadedAgain) {
@@ -149,7 +152,7 @@ TEST_F(ClientTest, FileWhoseNameBaseIsKnownIsNotLoadedAgain) {
                                     "<Other orvikCode=\"OnlyInFolderCopy\">" + DataText("k", "v") + "</Other>"));
   EXPECT_OK(Set("TS46", "k", "v")) << "known only by name: nothing is stored";
   EXPECT_EQ(Set("OnlyInFolderCopy", "k", "v"), Code::kNotFound);
-  const SectionMap expected = {{kProductCode, {{"LicensingCode", "TS46"}, {"Version", "4.6.1"}}}};
+  const SectionMap expected = {{kProductCode, {{names::kLicensingCodeKey, "TS46"}, {"Version", "4.6.1"}}}};
   EXPECT_EQ(SaveAndRead(SharedCopy()), expected);
 }
 
@@ -171,8 +174,8 @@ TEST_F(ClientTest, DocumentHeldOpenByAnotherProcessCanBeRead) {
 TEST(ClientWithoutPcfFolderTest, SavesOnlyTheDocumentsOwnPath) {
   TestMachine machine;
   const std::string path = In(machine.scratch(), "application.xml");
-  ASSERT_TRUE(WriteWholeFile(path, PayloadDocument(kProductCode, DataText("LicensingCode", "TS46") +
-                                                                     DataText("RMTConfigPath", path))));
+  ASSERT_TRUE(WriteWholeFile(path, PayloadDocument(kProductCode, DataText(names::kLicensingCodeKey, "TS46") +
+                                                                     DataText(names::kConfigPathKey, path))));
   DocumentSession session{PcfFolderLocator()};
   ASSERT_OK(session.Load(path));
   EXPECT_EQ(session.SetValue(kDriverCode, "k", "v"), Code::kNotFound);

@@ -24,10 +24,7 @@
 #include "support/disk.h"
 #include "support/fault_env.h"
 #include "support/test_machine.h"
-#include "fs/product_names.h"
 #include "support/data_files.h"
-
-namespace names = customhooks::names;
 
 using namespace customhooks::fs;
 using customhooks::integration::PassShortcuts;
@@ -280,7 +277,7 @@ AdversaryBench::AdversaryBench() : machine_(std::make_unique<Machine>()) {
   sqlitefaults::Install();
   sqlitefaults::SetSleepsWait(false);
   m.ready = LayOutSampleSuite(m.machine.scratch() + "\\Program Files", m.suite);
-  m.properties = {{names::kMediaSignatureProperty, m.suite.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+  m.properties = SessionProperties(m.suite.driverCode);
   m.linksWork = SymbolicLinksWork(m.machine.scratch());
   m.initial = m.roots.Capture();
   Machine::running = &m;

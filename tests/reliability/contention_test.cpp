@@ -57,7 +57,7 @@ class Contention : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+    properties_ = SessionProperties(suite_.driverCode);
     initial_ = roots_.Capture();
     // What one session alone leaves behind.
     ASSERT_EQ(CloseInstallSession(properties_).status, 0);
@@ -110,7 +110,7 @@ TEST_F(Contention, EightSessionsAndAnInstallerWritingAtOnceLoseNothing) {
       outputs.push_back(Scratch("lines-" + std::to_string(round) + "-" + std::to_string(p)));
       workers.push_back(std::make_unique<ChildProcess>(
           CH_RELIABILITY_WORKER_PATH,
-          std::vector<std::string>{"session", outputs.back(), suite_.driverCode, "fr_MA",
+          std::vector<std::string>{"session", outputs.back(), suite_.driverCode, names::kFrenchMoroccoLanguage,
                                    std::to_string(kSessionsPerProcess)}));
     }
     for (int p = 0; p < kSessionProcesses; ++p) {
@@ -147,7 +147,7 @@ TEST_F(Contention, EightSessionsAndAnInstallerWritingAtOnceLoseNothing) {
     // Every record of the sessions is there, and so is every record the
     // writer committed, and nothing else.
     std::map<std::string, DomainRecords> expected;
-    for (const std::string& tail : {std::string("pcd.db"), std::string("cache.db")}) {
+    for (const char* tail : {names::kConfigurationFile, names::kCacheFile}) {
       expected[tail] = DatabaseOf(complete_, tail).records;
     }
     std::istringstream acked(ReadWholeFile(acks));
@@ -155,8 +155,8 @@ TEST_F(Contention, EightSessionsAndAnInstallerWritingAtOnceLoseNothing) {
     int i = 0;
     std::size_t committed = 0;
     while (acked >> index >> i) {
-      expected[index == 0 ? "pcd.db" : "cache.db"][RecordKey("1", kWriterSubdomain, "k" + std::to_string(i))] =
-          "v" + std::to_string(i);
+      const char* database = index == 0 ? names::kConfigurationFile : names::kCacheFile;
+      expected[database][RecordKey("1", kWriterSubdomain, "k" + std::to_string(i))] = "v" + std::to_string(i);
       ++committed;
     }
     EXPECT_GT(committed, 2u);
@@ -197,11 +197,12 @@ class HeldLock : public Contention {
   // ExpectRecordAsReported for both agreement records, written by both
   // products.
   void ExpectAgreementRecordsAsReported(const SessionOutcome& outcome) const {
-    for (const std::string key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
-      ExpectRecordAsReported(outcome, "cache.db",
+    for (const std::string key : {names::kEulaAcceptedKey, names::kEulaLanguageKey}) {
+      ExpectRecordAsReported(outcome, names::kCacheFile,
                              {{kFirst + key + " success", kFirst + key + " failed"},
                               {kSecond + key + " success", kSecond + key + " failed"}},
-                             RecordKey("1", suite_.licensingCode, key), key == "EULA_ACCEPTED" ? "1" : "fr_MA");
+                             RecordKey("1", suite_.licensingCode, key),
+                             key == names::kEulaAcceptedKey ? "1" : names::kFrenchMoroccoLanguage);
     }
   }
 
@@ -240,7 +241,8 @@ TEST_F(HeldLock, CacheDatabaseLockedForFiveSecondsFailsTheAgreementWritesItMeets
   ExpectAgreementRecordsAsReported(outcome);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed("Successfully Updated PCFClientFile and cache.db for Pelican Professional 10.0")));
   // Everything else is done as without the lock.
-  EXPECT_EQ(DatabaseOf(now_, "pcd.db").records, DatabaseOf(complete_, "pcd.db").records);
+  EXPECT_EQ(DatabaseOf(now_, names::kConfigurationFile).records,
+            DatabaseOf(complete_, names::kConfigurationFile).records);
   const std::vector<std::string> files = CompareExactly(complete_, now_, {".db"});
   EXPECT_TRUE(files.empty()) << Joined(files);
 }
@@ -254,14 +256,14 @@ TEST_F(HeldLock, CacheLockedJustPastTheTimeoutCostsOnlyTheWriteThatWaitedItOut) 
   EXPECT_LT(seconds_, 5.0);
   int failed = 0;
   for (const std::string& header : {kFirst, kSecond}) {
-    for (const char* key : {"EULA_ACCEPTED", "EULA_LANGUAGE"}) {
+    for (const char* key : {names::kEulaAcceptedKey, names::kEulaLanguageKey}) {
       failed += HasLine(outcome.lines, Prefixed(header + key + " failed"));
     }
   }
   EXPECT_LE(failed, 1) << Joined(outcome.lines);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed(kSecond + "EULA_LANGUAGE success"))) << Joined(outcome.lines);
   ExpectAgreementRecordsAsReported(outcome);
-  EXPECT_EQ(DatabaseOf(now_, "cache.db").records, DatabaseOf(complete_, "cache.db").records);
+  EXPECT_EQ(DatabaseOf(now_, names::kCacheFile).records, DatabaseOf(complete_, names::kCacheFile).records);
 }
 
 TEST_F(HeldLock, CacheReadForFiveSecondsFailsTheAgreementCommitItMeetsAndSaysSo) {
@@ -277,17 +279,17 @@ TEST_F(HeldLock, ConfigurationDatabaseLockedForFiveSecondsFailsTheDriverRecordWr
   const SessionOutcome outcome = SessionBehindLock(Native(ConfigurationDatabase()));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_LT(seconds_, 30.0);
-  ExpectRecordAsReported(outcome, "pcd.db",
+  ExpectRecordAsReported(outcome, names::kConfigurationFile,
                          {{"Succesfully updated driver payload entry for Pelican X Installer OrvikCode",
                            "Error in updating driver payload entry for Pelican X Installer OrvikCode"}},
-                         RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload"), suite_.driverCode);
+                         RecordKey("1", suite_.secondProductCode, names::kDefaultDriverPayloadKey), suite_.driverCode);
   EXPECT_TRUE(HasLine(outcome.lines, Prefixed("Error in updating driver payload entry for Pelican X Installer OrvikCode")))
       << Joined(outcome.lines);
-  ExpectRecordAsReported(outcome, "pcd.db",
+  ExpectRecordAsReported(outcome, names::kConfigurationFile,
                          {{"and updated the pcd as well with the language(s): !fr_MA,fr_FR", "Failed to update the pcd"}},
-                         RecordKey("1", suite_.secondProductCode, "installedLanguages"), "fr_MA,fr_FR");
+                         RecordKey("1", suite_.secondProductCode, names::kInstalledLanguagesKey), "fr_MA,fr_FR");
   // The agreement records and the document do not depend on that lock.
-  EXPECT_EQ(DatabaseOf(now_, "cache.db").records, DatabaseOf(complete_, "cache.db").records);
+  EXPECT_EQ(DatabaseOf(now_, names::kCacheFile).records, DatabaseOf(complete_, names::kCacheFile).records);
   const std::vector<std::string> files = CompareExactly(complete_, now_, {".db"});
   EXPECT_TRUE(files.empty()) << Joined(files);
 }

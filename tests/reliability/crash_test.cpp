@@ -65,7 +65,7 @@ std::string DateOf(unsigned long k) {
 }
 
 // The language of session k: only "fr_MA" replaces the settings files.
-std::string LanguageOf(unsigned long k) { return k % 2 == 1 ? "fr_MA" : "fr_CA"; }
+std::string LanguageOf(unsigned long k) { return k % 2 == 1 ? names::kFrenchMoroccoLanguage : "fr_CA"; }
 
 std::string WithDate(std::string text, unsigned long k) {
   const std::size_t at = text.find(std::string("date-") + kDatePlaceholder);
@@ -117,9 +117,9 @@ struct CopyFiles {
       continue;
     }
     if (work == Work::kSessions) {
-      if (!SetConfigRecord(driver, "InstallDate", DateOf(k))) ::_exit(4);
+      if (!SetConfigRecord(driver, names::kInstallDateKey, DateOf(k))) ::_exit(4);
       Report(fd, 'D', k);
-      CloseInstallSession({{names::kMediaSignatureProperty, driver}, {names::kInstallLanguageProperty, LanguageOf(k)}});
+      CloseInstallSession(SessionProperties(driver, LanguageOf(k)));
       Report(fd, 'S', k);
       continue;
     }
@@ -140,10 +140,10 @@ struct CopyFiles {
     // parent checks.
     pcf::DocumentSession session(customhooks::integration::LocatePcfFolder);
     (void)session.Load(document);
-    (void)session.SetValue(product, "RMTConfigPath", document);
-    (void)session.SetValue(product, "DefaultDriverPayload", driver);
-    (void)session.SetValue(product, "InstallDate", DateOf(k));
-    (void)session.SetValue(product, "installedLanguages", "fr_MA,fr_FR");
+    (void)session.SetValue(product, names::kConfigPathKey, document);
+    (void)session.SetValue(product, names::kDefaultDriverPayloadKey, driver);
+    (void)session.SetValue(product, names::kInstallDateKey, DateOf(k));
+    (void)session.SetValue(product, names::kInstalledLanguagesKey, "fr_MA,fr_FR");
     if (!session.Save().ok()) ::_exit(8);
     Report(fd, 'W', k);
   }
@@ -181,23 +181,23 @@ class CrashTest : public ::testing::Test {
     copyTime_ = std::chrono::steady_clock::now() - copyStarted;
     initial_ = roots_.Capture();
     initialDocument_ = ReadWholeFile(suite_.secondProductDocument);
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       initialIni_[name] = ReadWholeFile(suite_.firstProductFolder + name);
     }
-    caps_ = ReadWholeFile(machine_.commonData() + "\\caps\\caps.db");
+    caps_ = ReadWholeFile(machine_.commonData() + "\\" + InstallerDatabase());
 
     // What a complete session writes, with a placeholder for the date.
-    ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", std::string("date-") + kDatePlaceholder));
+    ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstallDateKey, std::string("date-") + kDatePlaceholder));
     const auto started = std::chrono::steady_clock::now();
     const SessionOutcome outcome =
-        CloseInstallSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}});
+        CloseInstallSession(SessionProperties(suite_.driverCode));
     sessionTime_ = std::chrono::steady_clock::now() - started;
     ASSERT_EQ(outcome.status, 0);
     documentTemplate_ = ReadWholeFile(suite_.secondProductDocument);
     ASSERT_NE(documentTemplate_.find(kDatePlaceholder), std::string::npos);
     sharedCopy_ = PcfFolder() + "\\" + suite_.secondProductCode + ".PXP-10-4471-2093.xml";
     ASSERT_EQ(ReadWholeFile(sharedCopy_), documentTemplate_);
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       frenchIni_[name] = ReadWholeFile(suite_.firstProductFolder + name);
       ASSERT_NE(frenchIni_[name], initialIni_[name]);
     }
@@ -276,18 +276,19 @@ class CrashTest : public ::testing::Test {
     const unsigned long finished = reports.count('S') ? reports.at('S') : 0;
     ExpectDocumentVersion(suite_.secondProductDocument, false, finished, "application.xml");
     ExpectDocumentVersion(sharedCopy_, true, finished, "shared copy");
-    for (const char* name : {"TesselStudio.ini", "TesselStudioC.ini"}) {
+    for (const char* name : names::kSettingsFiles) {
       const std::string ini = ReadWholeFile(suite_.firstProductFolder + name);
       EXPECT_TRUE(ini == initialIni_.at(name) || ini == frenchIni_.at(name)) << name << " holds " << ini.size()
                                                                                << " bytes: " << ini;
     }
-    const std::string backup = ReadWholeFile(machine_.commonData() + "\\backup\\caps.db");
+    const std::string backup = ReadWholeFile(machine_.commonData() + "\\" + InstallerBackup());
     EXPECT_TRUE(backup.empty() || backup == caps_) << "backup of caps.db holds " << backup.size() << " bytes";
 
-    ExpectDateRecord(Records(now, Slashed(ConfigurationDatabase())), RecordKey("1", suite_.driverCode, "InstallDate"), dated,
-                     kInitialInstallDate, "driver's InstallDate");
+    ExpectDateRecord(Records(now, Slashed(ConfigurationDatabase())),
+                     RecordKey("1", suite_.driverCode, names::kInstallDateKey), dated, kInitialInstallDate,
+                     "driver's InstallDate");
     const DomainRecords cache = Records(now, Slashed(CacheDatabase()));
-    const auto language = cache.find(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE"));
+    const auto language = cache.find(RecordKey("1", suite_.licensingCode, names::kEulaLanguageKey));
     if (language == cache.end()) {
       EXPECT_EQ(finished, 0u) << "EULA_LANGUAGE lost";
     } else {

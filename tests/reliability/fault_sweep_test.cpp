@@ -21,10 +21,7 @@
 #include "support/fault_env.h"
 #include "support/status_test_support.h"
 #include "support/test_machine.h"
-#include "fs/product_names.h"
 #include "support/data_files.h"
-
-namespace names = customhooks::names;
 
 namespace {
 
@@ -42,7 +39,7 @@ class FaultSweep : public ::testing::Test {
     sqlitefaults::SetSyncReachesDisk(false);
     env_.FailNth(EnvCall::kAny, 0);
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+    properties_ = SessionProperties(suite_.driverCode);
     before_ = roots_.Capture();
     // Every session of the sweep starts from the machine as Restore lays it
     // out, on files whose stamps vouch for them, so that each makes the

@@ -47,8 +47,8 @@ const std::string kPdb = Slashed(PayloadDatabase());
 const std::string kBackup = Slashed(InstallerBackup());
 const std::string kSecondDocument = "Pelican X Pro/RMT/application.xml";
 const std::string kSharedCopy = ".PXP-10-4471-2093.xml";
-const std::string kFirstIni = "Tessel Studio 4.6/TesselStudio.ini";
-const std::string kFirstIniC = "Tessel Studio 4.6/TesselStudioC.ini";
+const std::string kFirstIni = std::string("Tessel Studio 4.6/") + names::kSettingsFile;
+const std::string kFirstIniC = std::string("Tessel Studio 4.6/") + names::kSettingsFileC;
 
 std::string Bytes(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -69,7 +69,7 @@ class HostileInput : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LayOutSampleSuite(programFiles_, suite_));
-    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+    properties_ = SessionProperties(suite_.driverCode);
   }
 
   // The lines of the sample suite's install session at SessionClose.
@@ -165,27 +165,28 @@ class SqlText : public HostileInput {
     const std::string driverDocument = driverFolder_ + "RMT\\application.xml";
     const std::string firstDocument = firstFolder_ + "RMT\\application.xml";
     suite_.secondProductDocument = programFiles_ + "\\Pelican'; DROP TABLE payloads;--\\RMT\\application.xml";
-    ASSERT_TRUE(SetPayloadData(driver_, 0, "RMTConfigPath", driverDocument));
+    ASSERT_TRUE(SetPayloadData(driver_, 0, names::kConfigPathKey, driverDocument));
     ASSERT_TRUE(SetPayloadData(first_, names::kPayloadDataDomain, names::kMediaSignatureProperty, driver_));
-    ASSERT_TRUE(SetPayloadData(first_, 0, "RMTConfigPath", firstDocument));
+    ASSERT_TRUE(SetPayloadData(first_, 0, names::kConfigPathKey, firstDocument));
     ASSERT_TRUE(SetPayloadData(second_, names::kSecondProductDataDomain, names::kMediaSignatureProperty, "{other'); DELETE FROM payload_data;--}"));
-    ASSERT_TRUE(SetPayloadData(second_, 0, "mostRecentSessionID", driver_));
-    ASSERT_TRUE(SetConfigRecord(driver_, "LicensingCode", licensing_));
-    ASSERT_TRUE(SetConfigRecord(driver_, "DefaultDriverPayload", driver_));
-    ASSERT_TRUE(SetConfigRecord(driver_, "InstallDate", installDate_));
-    ASSERT_TRUE(SetConfigRecord(driver_, "installedLanguages", "fr_MA"));
-    ASSERT_TRUE(SetConfigRecord(second_, "RMTConfigPath", suite_.secondProductDocument));
+    ASSERT_TRUE(SetPayloadData(second_, 0, names::kMostRecentSessionKey, driver_));
+    ASSERT_TRUE(SetConfigRecord(driver_, names::kLicensingCodeKey, licensing_));
+    ASSERT_TRUE(SetConfigRecord(driver_, names::kDefaultDriverPayloadKey, driver_));
+    ASSERT_TRUE(SetConfigRecord(driver_, names::kInstallDateKey, installDate_));
+    ASSERT_TRUE(SetConfigRecord(driver_, names::kInstalledLanguagesKey, "fr_MA"));
+    ASSERT_TRUE(SetConfigRecord(second_, names::kConfigPathKey, suite_.secondProductDocument));
     ASSERT_TRUE(SetConfigRecord("{kept'); DROP TABLE domain_data;--}", "k'ey", "v'); DELETE FROM pcd_meta;--"));
-    ASSERT_TRUE(SetConfigRecord("{kept' OR '1'='1}", "EULA_ACCEPTED", "0'--", true));
+    ASSERT_TRUE(SetConfigRecord("{kept' OR '1'='1}", names::kEulaAcceptedKey, "0'--", true));
     ASSERT_TRUE(WriteCapsDatabase(5));
     ASSERT_TRUE(WriteConfigurationDocument(suite_.secondProductDocument, second_,
-                                           {{"LicensingCode", documentLicensing_},
+                                           {{names::kLicensingCodeKey, documentLicensing_},
                                             {"ProductName", "Pelican' OR ''='"},
-                                            {"installedLanguages", "en_US"}}));
-    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudio.ini", "language=en_US'--\r\n"));
-    ASSERT_TRUE(WriteTextFile(firstFolder_ + "TesselStudioC.ini", "language=en_US\"\r\n"));
-    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudio.ini", "language=fr_FR'\r\n"));
-    ASSERT_TRUE(WriteTextFile(driverFolder_ + "TesselStudio_fr_MA\\TesselStudioC.ini", "language=fr_FR\"\r\n"));
+                                            {names::kInstalledLanguagesKey, "en_US"}}));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + names::kSettingsFile, "language=en_US'--\r\n"));
+    ASSERT_TRUE(WriteTextFile(firstFolder_ + names::kSettingsFileC, "language=en_US\"\r\n"));
+    const std::string locale = driverFolder_ + names::kFrenchMoroccoSettingsFolder + "\\";
+    ASSERT_TRUE(WriteTextFile(locale + names::kSettingsFile, "language=fr_FR'\r\n"));
+    ASSERT_TRUE(WriteTextFile(locale + names::kSettingsFileC, "language=fr_FR\"\r\n"));
   }
 
   const std::string driver_ = "{9A3E'); DROP TABLE domain_data; --}";
@@ -200,7 +201,9 @@ class SqlText : public HostileInput {
 };
 
 TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
-  RunSession({{"x'); DROP TABLE domain_data;--", "y'"}, {names::kMediaSignatureProperty, driver_}, {names::kInstallLanguageProperty, "fr_MA"}});
+  RunSession({{"x'); DROP TABLE domain_data;--", "y'"},
+              {names::kMediaSignatureProperty, driver_},
+              {names::kInstallLanguageProperty, names::kFrenchMoroccoLanguage}});
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + driver_));
   ExpectLine(Prefixed(kFirst + "Orvik Tessel Studio 4.6 has mediaSignature matching Suite driver payload." + driver_));
@@ -214,39 +217,40 @@ TEST_F(SqlText, EveryCodePathAndValueIsStoredAndMatchedVerbatim) {
 
   ExpectSchemasAndOtherTablesIntact();
   DomainRecords pcd = Records(before_, kPcd);
-  pcd[RecordKey("1", second_, "DefaultDriverPayload")] = driver_;
-  pcd[RecordKey("1", second_, "installedLanguages")] = "fr_MA,fr_FR";
+  pcd[RecordKey("1", second_, names::kDefaultDriverPayloadKey)] = driver_;
+  pcd[RecordKey("1", second_, names::kInstalledLanguagesKey)] = "fr_MA,fr_FR";
   EXPECT_EQ(Records(after_, kPcd), pcd);
   DomainRecords cache = Records(before_, kCache);
-  cache[RecordKey("1", licensing_, "EULA_ACCEPTED")] = "1";
-  cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = "fr_MA";
+  cache[RecordKey("1", licensing_, names::kEulaAcceptedKey)] = "1";
+  cache[RecordKey("1", licensing_, names::kEulaLanguageKey)] = names::kFrenchMoroccoLanguage;
   EXPECT_EQ(Records(after_, kCache), cache);
 
   const pcf::EntryMap values = SecondDocumentValues(second_);
-  EXPECT_EQ(values.at("InstallDate"), installDate_);
-  EXPECT_EQ(values.at("DefaultDriverPayload"), driver_);
-  EXPECT_EQ(values.at("RMTConfigPath"), suite_.secondProductDocument);
+  EXPECT_EQ(values.at(names::kInstallDateKey), installDate_);
+  EXPECT_EQ(values.at(names::kDefaultDriverPayloadKey), driver_);
+  EXPECT_EQ(values.at(names::kConfigPathKey), suite_.secondProductDocument);
   EXPECT_EQ(values.at("ProductName"), "Pelican' OR ''='");
   const std::optional<std::string> pcf = customhooks::integration::LocatePcfFolder();
   ASSERT_TRUE(pcf);
   EXPECT_EQ(ReadWholeFile(*pcf + "\\" + second_ + "." + documentLicensing_ + ".xml"),
             ReadWholeFile(suite_.secondProductDocument));
-  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudio.ini"), "language=fr_FR'\r\n");
-  EXPECT_EQ(ReadWholeFile(firstFolder_ + "TesselStudioC.ini"), "language=fr_FR\"\r\n");
-  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, "Tessel' OR '1'='1/TesselStudio.ini",
-                      "Tessel' OR '1'='1/TesselStudioC.ini", documentLicensing_ + ".xml"});
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + names::kSettingsFile), "language=fr_FR'\r\n");
+  EXPECT_EQ(ReadWholeFile(firstFolder_ + names::kSettingsFileC), "language=fr_FR\"\r\n");
+  const std::string firstFolder = "Tessel' OR '1'='1/";
+  ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, firstFolder + names::kSettingsFile,
+                      firstFolder + names::kSettingsFileC, documentLicensing_ + ".xml"});
 }
 
 TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
   const std::string language = "fr_MA'); DROP TABLE domain_data; SELECT ('";
-  RunSession({{names::kMediaSignatureProperty, driver_}, {names::kInstallLanguageProperty, language}});
+  RunSession(SessionProperties(driver_, language));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
   ExpectLine(Prefixed("Successfully retreived the installLanguage: " + language));
   ExpectSchemasAndOtherTablesIntact();
   DomainRecords cache = Records(before_, kCache);
-  cache[RecordKey("1", licensing_, "EULA_ACCEPTED")] = "1";
-  cache[RecordKey("1", licensing_, "EULA_LANGUAGE")] = language;
+  cache[RecordKey("1", licensing_, names::kEulaAcceptedKey)] = "1";
+  cache[RecordKey("1", licensing_, names::kEulaLanguageKey)] = language;
   EXPECT_EQ(Records(after_, kCache), cache);
   // Not "fr_MA": the settings files stay as they are.
   ExpectUnchangedBut({kPcd, kCache, kBackup, secondDocumentKey_, documentLicensing_ + ".xml"});
@@ -256,18 +260,18 @@ TEST_F(SqlText, SqlInTheInstallLanguageIsOnlyEverAValue) {
 
 TEST_F(HostileInput, MegabyteInstallLanguageIsStoredWhole) {
   const std::string language(1 << 20, 'L');
-  RunSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, language}});
+  RunSession(SessionProperties(suite_.driverCode, language));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: " + language));
   ExpectLine(Prefixed(kSecond + "EULA_LANGUAGE success"));
-  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE")), language);
+  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, names::kEulaLanguageKey)), language);
   ExpectSchemasAndOtherTablesIntact();
   ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kSharedCopy});
 }
 
 TEST_F(HostileInput, MegabyteSignatureMatchesNothingAndWritesNothing) {
   const std::string signature(1 << 20, 'S');
-  RunSession({{names::kMediaSignatureProperty, signature}, {names::kInstallLanguageProperty, "fr_MA"}});
+  RunSession(SessionProperties(signature));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: " + signature));
   ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
@@ -280,35 +284,35 @@ TEST_F(HostileInput, MegabyteSignatureMatchesNothingAndWritesNothing) {
 
 TEST_F(HostileInput, MegabyteStoredValueReachesTheDocumentWhole) {
   const std::string date(1 << 20, 'D');
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", date));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstallDateKey, date));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
   EXPECT_EQ(outcome_.lines, SampleSessionLines());
-  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), date);
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at(names::kInstallDateKey), date);
   ExpectSchemasAndOtherTablesIntact();
 }
 
 TEST_F(HostileInput, InvalidUtf8PropertiesAreStoredAsBytesOrMatchNothing) {
   const std::string language = "fr_MA\xC3\x28\xFF\xFE\xED\xA0\x80\xF8\x88\x80\x80\x80";
-  RunSession({{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, language}});
+  RunSession(SessionProperties(suite_.driverCode, language));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kSecond + "Successfully retreived the installLanguage: " + language));
-  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, "EULA_LANGUAGE")), language);
+  EXPECT_EQ(Records(after_, kCache).at(RecordKey("1", suite_.licensingCode, names::kEulaLanguageKey)), language);
   ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kSharedCopy});
 
   const std::string signature = "{\xC0\xAF\xC0\xAE\xFF}";
-  RunSession({{names::kMediaSignatureProperty, signature}, {names::kInstallLanguageProperty, "fr_MA"}});
+  RunSession(SessionProperties(signature));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Fail to retrieve the LEID of the Driver Payload"));
   ExpectUnchangedBut({kBackup});
 }
 
 TEST_F(HostileInput, InvalidUtf8DocumentPathIsNotLoaded) {
-  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", programFiles_ + "\\\xFF\xFE\\RMT\\application.xml"));
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, names::kConfigPathKey, programFiles_ + "\\\xFF\xFE\\RMT\\application.xml"));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed("Failed to load application.xml at the time of init."));
-  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload")),
+  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, names::kDefaultDriverPayloadKey)),
             suite_.driverCode);
   ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
 }
@@ -316,17 +320,17 @@ TEST_F(HostileInput, InvalidUtf8DocumentPathIsNotLoaded) {
 TEST_F(HostileInput, InvalidUtf8StoredValueRollsTheDriverRecordsBack) {
   // Written into the document, these bytes would leave it unreadable for
   // every later session.
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", "2026\xFF\xFE\xFD"));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstallDateKey, "2026\xFF\xFE\xFD"));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed("PCFClientSetValueForKeyInSubDomain failed"));
   EXPECT_EQ(Records(after_, kPcd), Records(before_, kPcd));
   ExpectUnchangedBut({kCache, kBackup, kFirstIni, kFirstIniC});
 
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", "2026-12-08"));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstallDateKey, "2026-12-08"));
   RunSession(properties_);
   EXPECT_EQ(outcome_.lines, SampleSessionLines());
-  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "2026-12-08");
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at(names::kInstallDateKey), "2026-12-08");
 }
 
 TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
@@ -334,18 +338,18 @@ TEST_F(HostileInput, DocumentClientRefusesTextThatIsNotUtf8) {
   ASSERT_OK(session.Load(suite_.secondProductDocument));
   const std::string& code = suite_.secondProductCode;
   for (const char* text : {"\xFF", "a\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "a\x80z"}) {
-    EXPECT_EQ(session.SetValue(code, "InstallDate", text), pcf::Code::kBadArgument) << "value";
+    EXPECT_EQ(session.SetValue(code, names::kInstallDateKey, text), pcf::Code::kBadArgument) << "value";
     EXPECT_EQ(session.SetValue(code, text, "v"), pcf::Code::kBadArgument) << "key";
-    EXPECT_EQ(session.SetValue(text, "InstallDate", "v"), pcf::Code::kBadArgument) << "subdomain";
+    EXPECT_EQ(session.SetValue(text, names::kInstallDateKey, "v"), pcf::Code::kBadArgument) << "subdomain";
   }
-  EXPECT_OK(session.SetValue(code, "InstallDate", "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"));
-  EXPECT_OK(session.SetValue(code, "RMTConfigPath", suite_.secondProductDocument));
+  EXPECT_OK(session.SetValue(code, names::kInstallDateKey, "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89"));
+  EXPECT_OK(session.SetValue(code, names::kConfigPathKey, suite_.secondProductDocument));
   EXPECT_OK(session.Save());
-  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("InstallDate"), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89");
+  EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at(names::kInstallDateKey), "\xC3\xA9t\xC3\xA9 \xF0\x9F\x8E\x89");
 }
 
 TEST_F(HostileInput, EmptyPropertiesMatchNothingAndWriteNothing) {
-  RunSession({{names::kMediaSignatureProperty, ""}, {names::kInstallLanguageProperty, ""}});
+  RunSession(SessionProperties("", ""));
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed(kFirst + "Successfully retreived the mediaSignature: "));
   ExpectLine(Prefixed(kFirst + "Successfully retreived the installLanguage: "));
@@ -355,7 +359,7 @@ TEST_F(HostileInput, EmptyPropertiesMatchNothingAndWriteNothing) {
 }
 
 TEST_F(HostileInput, EmptyStoredValueRollsTheDriverRecordsBack) {
-  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, "InstallDate", ""));
+  ASSERT_TRUE(SetConfigRecord(suite_.driverCode, names::kInstallDateKey, ""));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed("PCFClientSetValueForKeyInSubDomain failed"));
@@ -402,8 +406,7 @@ class DamagedDatabase : public HostileInput {
     ExpectLine(Prefixed(kSecond + "PCDOpen Session failed : Can't update EULA_ACCEPTED & EULA_LANGUAGE"));
     // The configuration database and the document are still worked on.
     ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
-    ExpectUnchangedBut({kPcd, kBackup, kSecondDocument, kSharedCopy, "TesselStudio.ini",
-                        "TesselStudioC.ini"});
+    ExpectUnchangedBut({kPcd, kBackup, kSecondDocument, kSharedCopy, names::kSettingsFile, names::kSettingsFileC});
   }
 };
 
@@ -488,12 +491,12 @@ TEST_F(DamagedDatabase, EveryCutOfEveryDatabaseIsRefusedOrMadeNoWorse) {
 
 TEST_F(HostileInput, DocumentPathNamingAFolderIsNotLoaded) {
   const std::string folder = programFiles_ + "\\Pelican\\Pelican X Pro\\RMT";
-  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", folder));
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, names::kConfigPathKey, folder));
   RunSession(properties_);
   EXPECT_EQ(outcome_.status, 0);
   ExpectLine(Prefixed("Failed to load application.xml at the time of init."));
   EXPECT_TRUE(IsDirectory(folder));
-  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, "DefaultDriverPayload")),
+  EXPECT_EQ(Records(after_, kPcd).at(RecordKey("1", suite_.secondProductCode, names::kDefaultDriverPayloadKey)),
             suite_.driverCode);
   ExpectUnchangedBut({kPcd, kCache, kBackup, kFirstIni, kFirstIniC});
 }
@@ -526,12 +529,12 @@ TEST_F(HostileInput, DocumentValuesCannotSteerTheSharedCopyOutOfItsFolder) {
   const std::vector<std::string> licences = {"..\\..\\..\\escaped", "../../escaped", "C:\\escaped", "a\\b"};
   for (const std::string& licence : licences) {
     ASSERT_TRUE(WriteConfigurationDocument(suite_.secondProductDocument, suite_.secondProductCode,
-                                           {{"LicensingCode", licence}, {"installedLanguages", "en_US"}}));
+                                           {{names::kLicensingCodeKey, licence}, {names::kInstalledLanguagesKey, "en_US"}}));
     RunSession(properties_);
     EXPECT_EQ(outcome_.status, 0) << licence;
     ExpectLine(Prefixed("and updated the pcd as well with the language(s): !fr_MA,fr_FR"));
     // The document itself is saved; no shared copy is written anywhere.
-    EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at("LicensingCode"), licence);
+    EXPECT_EQ(SecondDocumentValues(suite_.secondProductCode).at(names::kLicensingCodeKey), licence);
     ExpectUnchangedBut({kPcd, kCache, kBackup, kSecondDocument, kFirstIni, kFirstIniC});
   }
 }

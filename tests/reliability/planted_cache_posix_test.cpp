@@ -89,7 +89,7 @@ class PlantedCache : public ::testing::Test {
   void SetUp() override {
     if (!CanActAsPlainUser()) GTEST_SKIP() << "needs root and the user nobody";
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
-    properties_ = {{names::kMediaSignatureProperty, suite_.driverCode}, {names::kInstallLanguageProperty, "fr_MA"}};
+    properties_ = SessionProperties(suite_.driverCode);
     first_ = CloseInstallSession(properties_);
     ASSERT_EQ(first_.status, 0);
     ASSERT_TRUE(ExistsOnDisk(cache_));
@@ -444,7 +444,7 @@ TEST_F(PlantedCache, ModesDoNotFollowTheUmask) {
 TEST_F(PlantedCache, StoredValuesReachTheLogAsPlainText) {
   const std::string forged = "C:\\x\r\nKX6 Suites Custom hook: forged\x1b[2J";
   ASSERT_TRUE(SetPayloadData(suite_.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, forged));
-  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, "RMTConfigPath", std::string(100000, 'p')));
+  ASSERT_TRUE(SetConfigRecord(suite_.secondProductCode, names::kConfigPathKey, std::string(100000, 'p')));
   const SessionOutcome outcome = CloseInstallSession(properties_);
   EXPECT_TRUE(HasLine(outcome.lines,
                       Prefixed("Orvik Tessel Studio 4.6 :Orvik Tessel Studio 4.6 : pdbGetPayloadData Successful. "

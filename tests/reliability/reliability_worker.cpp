@@ -27,9 +27,6 @@
 #include <vector>
 
 #include "reliability/session_runner.h"
-#include "fs/product_names.h"
-
-namespace names = customhooks::names;
 
 namespace {
 
@@ -38,7 +35,7 @@ int RunSessions(const char* linesPath, const char* signature, const char* langua
   if (out == nullptr) return 3;
   bool allZero = true;
   for (int i = 0; i < count; ++i) {
-    const SessionOutcome outcome = CloseInstallSession({{names::kMediaSignatureProperty, signature}, {names::kInstallLanguageProperty, language}});
+    const SessionOutcome outcome = CloseInstallSession(SessionProperties(signature, language));
     for (const std::string& line : outcome.lines) std::fprintf(out, "%s\n", line.c_str());
     std::fprintf(out, "status %d\n", outcome.status);
     allZero = allZero && outcome.status == 0;

@@ -15,6 +15,11 @@ void KXHOOK_CALL Collect(const char* line) {
 
 }  // namespace
 
+Properties SessionProperties(const std::string& signature, const std::string& language) {
+  return {{customhooks::names::kMediaSignatureProperty, signature},
+          {customhooks::names::kInstallLanguageProperty, language}};
+}
+
 SessionOutcome CloseInstallSession(const Properties& properties) {
   std::vector<HookProperty> map;
   for (const auto& property : properties) {

@@ -7,12 +7,19 @@
 #include <utility>
 #include <vector>
 
+#include "fs/product_names.h"
+
 using Properties = std::vector<std::pair<std::string, std::string>>;
 
 struct SessionOutcome {
   int status = -1;
   std::vector<std::string> lines;
 };
+
+// The properties of an install session whose driver payload is `signature`,
+// in `language`.
+Properties SessionProperties(const std::string& signature,
+                             const std::string& language = customhooks::names::kFrenchMoroccoLanguage);
 
 // Calls KXInstallerCustomHookProc at SessionClose of an install with the
 // given properties and collects every line it logs.

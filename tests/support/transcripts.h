@@ -1,10 +1,13 @@
 // The transcripts of session scenarios: tests/transcripts/NAME.txt holds
 // what kxhost prints when it drives the library through the scenario's whole
-// session, with the machine's program files folder written as PROGRAM_FILES.
+// session (or, for a scenario only a suite sets up, through SessionClose
+// alone), with the machine's program files folder written as PROGRAM_FILES.
 // The kxhost checks compare kxhost's output with the file whole; the suites
 // here compare the lines the library logs at one entry with the file's
-// lines for that entry. A log line is written in src and in the transcripts
-// that show it, nowhere else.
+// lines for that entry. The lines of a whole entry are written in src and in
+// its transcript, nowhere else; a check of one step or of one line that a
+// fault changes (the driver records, the locale fix-up, the reliability and
+// fuzz checks) spells only the lines it checks.
 #ifndef CUSTOMHOOKS_TESTS_SUPPORT_TRANSCRIPTS_H_
 #define CUSTOMHOOKS_TESTS_SUPPORT_TRANSCRIPTS_H_
 
@@ -20,8 +23,15 @@ struct EntryTranscript {
 // The lines the library logged at `entry` (as kxhost names it:
 // "SessionClose", "PrePayload", ...) in the transcript `name`, with
 // PROGRAM_FILES replaced by `programFiles`: those after kxhost's line of the
-// entry before it, up to "kxhost: <entry> returned <status>". Adds a test
-// failure, and gives no lines, when the file or the entry is missing.
+// entry before it, up to "kxhost: <entry> returned <status>". Gives no
+// lines, and says why in `error`, when the file or the entry is missing.
+// Defined in transcript_file.cpp, which needs no test framework: the
+// benchmarks read the transcripts too.
+EntryTranscript ReadTranscriptEntry(const std::string& name, const std::string& entry,
+                                    const std::string& programFiles, std::string* error);
+
+// ReadTranscriptEntry, adding a test failure when the file or the entry is
+// missing.
 EntryTranscript TranscriptOfEntry(const std::string& name, const std::string& entry,
                                   const std::string& programFiles = std::string());
 

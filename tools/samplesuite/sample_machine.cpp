@@ -205,32 +205,32 @@ bool LayOutSampleSuite(const std::string& programFiles, SampleSuite& suite) {
   };
   const std::string driverDocument = suite.driverFolder + "RMT\\application.xml";
   const std::string firstDocument = suite.firstProductFolder + "RMT\\application.xml";
-  const std::string localeFolder = suite.driverFolder + "TesselStudio_fr_MA\\";
+  const std::string localeFolder = suite.driverFolder + names::kFrenchMoroccoSettingsFolder + "\\";
 
   return AddPayloads(payloads) &&
-         SetPayloadData(suite.driverCode, names::kPayloadDataDomain, "RMTConfigPath", driverDocument) &&
+         SetPayloadData(suite.driverCode, names::kPayloadDataDomain, names::kConfigPathKey, driverDocument) &&
          SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kMediaSignatureProperty, suite.driverCode) &&
-         SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, "RMTConfigPath", firstDocument) &&
+         SetPayloadData(suite.firstProductCode, names::kPayloadDataDomain, names::kConfigPathKey, firstDocument) &&
          SetPayloadData(suite.secondProductCode, names::kSecondProductDataDomain, names::kMediaSignatureProperty, otherSession) &&
-         SetPayloadData(suite.secondProductCode, names::kPayloadDataDomain, "mostRecentSessionID", suite.driverCode) &&
-         SetConfigRecord(suite.driverCode, "LicensingCode", suite.licensingCode) &&
-         SetConfigRecord(suite.driverCode, "DefaultDriverPayload", suite.driverCode) &&
-         SetConfigRecord(suite.driverCode, "InstallDate", "2026-12-07 09:30:00") &&
-         SetConfigRecord(suite.driverCode, "installedLanguages", "fr_MA") &&
-         SetConfigRecord(suite.secondProductCode, "RMTConfigPath", suite.secondProductDocument) &&
+         SetPayloadData(suite.secondProductCode, names::kPayloadDataDomain, names::kMostRecentSessionKey, suite.driverCode) &&
+         SetConfigRecord(suite.driverCode, names::kLicensingCodeKey, suite.licensingCode) &&
+         SetConfigRecord(suite.driverCode, names::kDefaultDriverPayloadKey, suite.driverCode) &&
+         SetConfigRecord(suite.driverCode, names::kInstallDateKey, "2026-12-07 09:30:00") &&
+         SetConfigRecord(suite.driverCode, names::kInstalledLanguagesKey, "fr_MA") &&
+         SetConfigRecord(suite.secondProductCode, names::kConfigPathKey, suite.secondProductDocument) &&
          WriteCapsDatabase(50) &&
          WriteConfigurationDocument(suite.secondProductDocument, suite.secondProductCode,
-                                    {{"LicensingCode", "PXP-10-4471-2093"},
+                                    {{names::kLicensingCodeKey, "PXP-10-4471-2093"},
                                      {"ProductName", "Pelican X Pro"},
-                                     {"installedLanguages", "en_US"}}) &&
+                                     {names::kInstalledLanguagesKey, "en_US"}}) &&
          WriteConfigurationDocument(firstDocument, suite.firstProductCode,
                                     {{"ProductName", "Orvik Tessel Studio 4.6"}}) &&
-         WriteTextFile(suite.firstProductFolder + "TesselStudio.ini",
+         WriteTextFile(suite.firstProductFolder + names::kSettingsFile,
                        "[Locale]\r\nlanguage=en_US\r\nunits=inches\r\n") &&
-         WriteTextFile(suite.firstProductFolder + "TesselStudioC.ini",
+         WriteTextFile(suite.firstProductFolder + names::kSettingsFileC,
                        "[Locale]\r\nlanguage=en_US\r\npaper=Letter\r\n") &&
-         WriteTextFile(localeFolder + "TesselStudio.ini",
+         WriteTextFile(localeFolder + names::kSettingsFile,
                        "[Locale]\r\nlanguage=fr_FR\r\nunits=centimetres\r\n") &&
-         WriteTextFile(localeFolder + "TesselStudioC.ini",
+         WriteTextFile(localeFolder + names::kSettingsFileC,
                        "[Locale]\r\nlanguage=fr_FR\r\npaper=A4\r\n");
 }

@@ -43,6 +43,9 @@ void PrintNames() {
       {"default_driver_payload_key", names::kDefaultDriverPayloadKey},
       {"eula_accepted_key", names::kEulaAcceptedKey},
       {"eula_language_key", names::kEulaLanguageKey},
+      {"french_morocco_language", names::kFrenchMoroccoLanguage},
+      {"settings_file", names::kSettingsFile},
+      {"settings_file_c", names::kSettingsFileC},
   };
   for (const auto& name : printed) std::printf("%s=%s\n", name.key, name.value.c_str());
 }
