@@ -202,7 +202,7 @@ Status DatabaseConnection::Open() {
   if (!begun.ok()) return begun;
   SchemaVersions versions;
   if (options_.applySteps) ReadSchemaVersions(&versions);
-  const bool stepsDue = options_.applySteps && versions.stored < options_.targetVersion;
+  const bool stepsDue = StepsWillRun(versions.stored);
   // The data version the stamp goes with, and the schema SQLite loaded,
   // read once after a new open (after the steps, when some are due).
   const bool stampDue = stampedDataVersion_ < 0;

@@ -279,6 +279,7 @@ class DatabaseConnection {
   };
   void ReadSchemaVersions(SchemaVersions* versions);
   Status BringSchemaToTarget(const SchemaVersions& versions);
+  bool StepsWillRun(long long stored) const;
   void ReadStampedState();
   static bool RemoveLinksBeside(const std::string& database);
   Status DistrustContent();
