@@ -6,11 +6,9 @@
 // posix_shared_folder.cpp, the text and path functions in posix_text.cpp,
 // and what they share in posix_calls.h. What the Windows services compute
 // without the system is windows_emulation.cpp's.
-#include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/types.h>
@@ -60,15 +58,13 @@ bool ReadOnlyFile(const struct stat& info) { return !S_ISDIR(info.st_mode) && (i
 constexpr mode_t kFolderMode = 0755;
 constexpr mode_t kFileMode = 0644;
 
-// Whether the folder holding `native` passes a default access list down.
+// Whether the folder holding `native` passes a default access list down:
+// whether its stored list holds any entry past the list's 4-byte header.
 bool PassesAccessDown(const std::string& native) {
   const std::size_t slash = native.find_last_of('/');
   const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
-  acl_t acl = ::acl_get_file(parent.c_str(), ACL_TYPE_DEFAULT);
-  if (acl == nullptr) return false;
-  const bool passes = ::acl_entries(acl) > 0;
-  ::acl_free(acl);
-  return passes;
+  constexpr ssize_t kListHeaderBytes = 4;
+  return ::getxattr(parent.c_str(), "system.posix_acl_default", nullptr, 0) > kListHeaderBytes;
 }
 
 // Gives a folder or file that this process has just created at `native`,
@@ -430,9 +426,9 @@ class PosixEnv final : public Env {
     const std::string native = Native(path);
     const Descriptor file(::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) return PosixError("open", native, errno);
-    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
     struct stat info;
     if (::fstat(file.get(), &info) != 0) return PosixError("fstat", native, errno);
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return Code::kAccessDenied;
     // A change of owner clears the set-id bits: the mode comes after it.
     if ((info.st_uid != original.st_uid || info.st_gid != original.st_gid) &&
         ::fchown(file.get(), original.st_uid, original.st_gid) != 0) {
