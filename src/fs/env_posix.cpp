@@ -61,15 +61,13 @@ bool ReadOnlyFile(const struct stat& info) { return !S_ISDIR(info.st_mode) && (i
 constexpr mode_t kFolderMode = 0755;
 constexpr mode_t kFileMode = 0644;
 
-// Whether the folder holding `native` passes a default access list down.
+// Whether the folder holding `native` passes a default access list down:
+// whether its stored list holds any entry past the list's 4-byte header.
 bool PassesAccessDown(const std::string& native) {
   const std::size_t slash = native.find_last_of('/');
   const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
-  acl_t acl = ::acl_get_file(parent.c_str(), ACL_TYPE_DEFAULT);
-  if (acl == nullptr) return false;
-  const bool passes = ::acl_entries(acl) > 0;
-  ::acl_free(acl);
-  return passes;
+  constexpr ssize_t kListHeaderBytes = 4;
+  return ::getxattr(parent.c_str(), "system.posix_acl_default", nullptr, 0) > kListHeaderBytes;
 }
 
 // Gives a folder or file that this process has just created at `native`,
@@ -202,6 +200,16 @@ bool IsLinkAt(const std::string& native) {
   struct stat info;
   return ::lstat(native.c_str(), &info) == 0 &&
          (S_ISLNK(info.st_mode) || (S_ISREG(info.st_mode) && info.st_nlink > 1));
+}
+
+// Why a copy may not write the file at `to`: a folder or a read-only file
+// stands there (kAccessDenied), or the source itself, which the copy would
+// empty (Windows refuses it as in use). Success when nothing stands there.
+Status RefusedCopyTarget(const std::string& to, const struct stat& source) {
+  struct stat info;
+  if (!StatPath(to, &info)) return Status();
+  if (S_ISDIR(info.st_mode) || ReadOnlyFile(info)) return Code::kAccessDenied;
+  return SameFile(info, source) ? Status(Code::kSharingViolation) : Status();
 }
 
 class PosixEnv final : public Env {
@@ -374,10 +382,13 @@ class PosixEnv final : public Env {
     const std::string from = Native(source);
     const std::string to = Native(target);
     struct stat info;
-    if (::lstat(from.c_str(), &info) != 0) return PosixError("lstat", from, errno);
-    if (StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info))) return Code::kAccessDenied;
-    if (::rename(from.c_str(), to.c_str()) == 0) return Status();
+    const bool inTheWay = StatPath(to, &info) && (S_ISDIR(info.st_mode) || ReadOnlyFile(info));
+    if (!inTheWay && ::rename(from.c_str(), to.c_str()) == 0) return Status();
     const int error = errno;
+    // Only a move that did not happen looks at its source: a missing one is
+    // the failure reported first.
+    if (::lstat(from.c_str(), &info) != 0) return PosixError("lstat", from, errno);
+    if (inTheWay) return Code::kAccessDenied;
     return PosixError("rename", from + " -> " + to, error);
   }
 
@@ -389,17 +400,23 @@ class PosixEnv final : public Env {
     struct stat sourceInfo;
     if (::fstat(in.get(), &sourceInfo) != 0) return PosixError("fstat", from, errno);
     if (S_ISDIR(sourceInfo.st_mode)) return Code::kAccessDenied;
-    struct stat targetInfo;
-    if (StatPath(to, &targetInfo)) {
-      if (S_ISDIR(targetInfo.st_mode) || ReadOnlyFile(targetInfo)) return Code::kAccessDenied;
-      // Copying a file onto itself would empty it; Windows refuses it as in use.
-      if (SameFile(targetInfo, sourceInfo)) return Code::kSharingViolation;
-    }
-    const int exclusive = mode == WriteMode::kCreateNew ? O_EXCL : 0;
+    // A new file needs no look first: its open tells whether the name is
+    // taken, and only then is what stands there looked at.
+    const bool fresh = mode == WriteMode::kCreateNew;
+    Status refused = fresh ? Status() : RefusedCopyTarget(to, sourceInfo);
+    if (!refused.ok()) return refused;
+    const int exclusive = fresh ? O_EXCL : 0;
     Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | exclusive, 0600));
-    if (out.get() < 0) return PosixError("open", to, errno);
-    if (!SingleLinkFile(out.get())) return Code::kAccessDenied;
-    if (::ftruncate(out.get(), 0) != 0) return PosixError("ftruncate", to, errno);
+    if (out.get() < 0) {
+      const int error = errno;
+      refused = fresh && error == EEXIST ? RefusedCopyTarget(to, sourceInfo) : Status();
+      return refused.ok() ? PosixError("open", to, error) : refused;
+    }
+    // A file this open created has this one link, and nothing in it yet.
+    if (!fresh) {
+      if (!SingleLinkFile(out.get())) return Code::kAccessDenied;
+      if (::ftruncate(out.get(), 0) != 0) return PosixError("ftruncate", to, errno);
+    }
     const Status copied = CopyContent({in.get(), from, out.get(), to});
     if (!copied.ok()) return copied;
     // The target takes the source's attributes and time of last change.
@@ -407,7 +424,7 @@ class PosixEnv final : public Env {
     ::futimens(out.get(), times);
     // A file written in place may belong to someone else, who keeps its
     // permissions; only its content is this copy's.
-    if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && mode == WriteMode::kCreateNew) {
+    if (::fchmod(out.get(), sourceInfo.st_mode & 07777) != 0 && fresh) {
       return PosixError("fchmod", to, errno);
     }
     return out.Close() ? Status() : PosixError("close", to, errno);
@@ -416,7 +433,8 @@ class PosixEnv final : public Env {
   Status WriteWholeFile(const std::u16string& path, std::string_view bytes, WriteMode mode) override {
     const std::string native = Native(path);
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-    if (mode == WriteMode::kCreateNew) {
+    const bool fresh = mode == WriteMode::kCreateNew;
+    if (fresh) {
       flags |= O_EXCL;
     } else {
       struct stat info;
@@ -424,10 +442,14 @@ class PosixEnv final : public Env {
     }
     Descriptor file(::open(native.c_str(), flags | O_NOFOLLOW, 0666));
     if (file.get() < 0) return PosixError("open", native, errno);
-    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
-    if (mode == WriteMode::kCreateNew) SetCreatedMode(file.get(), native, kFileMode);
+    // A file this open created has this one link.
+    if (fresh) {
+      SetCreatedMode(file.get(), native, kFileMode);
+    } else if (!SingleLinkFile(file.get())) {
+      return Code::kAccessDenied;
+    }
     if (!WriteAll(file.get(), bytes.data(), bytes.size())) return PosixError("write", native, errno);
-    if (mode == WriteMode::kReplaceContent && ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
+    if (!fresh && ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) != 0) {
       return PosixError("ftruncate", native, errno);
     }
     if (::fsync(file.get()) != 0) return PosixError("fsync", native, errno);
@@ -442,9 +464,9 @@ class PosixEnv final : public Env {
     const std::string native = Native(path);
     const Descriptor file(::open(native.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) return PosixError("open", native, errno);
-    if (!SingleLinkFile(file.get())) return Code::kAccessDenied;
     struct stat info;
     if (::fstat(file.get(), &info) != 0) return PosixError("fstat", native, errno);
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return Code::kAccessDenied;
     // A change of owner clears the set-id bits: the mode comes after it.
     if ((info.st_uid != original.st_uid || info.st_gid != original.st_gid) &&
         ::fchown(file.get(), original.st_uid, original.st_gid) != 0) {

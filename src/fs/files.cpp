@@ -80,12 +80,11 @@ std::optional<std::uint32_t> WriterOfTemporary(const std::u16string& name) {
 // A writer killed in the middle of a write leaves its temporary file behind;
 // the next write into the folder removes those of writers that no longer
 // run. A name that has become a link, or that can't be looked at, is left
-// alone.
-void RemoveStaleTemporaries(Env* env, const std::string& path) {
+// alone. `self` is this process's id.
+void RemoveStaleTemporaries(Env* env, const std::string& path, std::uint32_t self) {
   std::vector<std::u16string> names;
   if (!env->ListFolder(WideFolderOf(path), &names).ok()) return;
   const std::u16string folder = Wide(FolderPart(path));
-  const std::uint32_t self = env->ProcessId();
   for (const std::u16string& name : names) {
     const std::optional<std::uint32_t> pid = WriterOfTemporary(name);
     if (!pid || *pid == self) continue;
@@ -121,12 +120,12 @@ Status ReplaceDurably(const std::string& path, const ContentWriter& write,
   if (env->GetAttributes(target, &attributes).ok() && (attributes & kNotWritableAttributes) != 0) {
     return Status(Code::kAccessDenied, path);
   }
-  RemoveStaleTemporaries(env, path);
+  const std::uint32_t pid = env->ProcessId();
+  RemoveStaleTemporaries(env, path, pid);
 
   // A fresh temporary file in the target's folder; names left behind by a
   // crashed writer that still runs are skipped.
   constexpr unsigned kAttempts = 100;
-  const std::uint32_t pid = env->ProcessId();
   std::u16string temporary;
   Status written(Code::kExists);
   for (unsigned attempt = 0; attempt < kAttempts && written.Is(Code::kExists); ++attempt) {

@@ -12,6 +12,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,8 +61,13 @@ void SetAccessList(int fd, mode_t permissions, acl_type_t type) {
 }
 
 // True when the entry's access list of `type` already is the one
-// SetAccessList would set.
+// SetAccessList would set. REQUIRES: the entry's permission bits are
+// `permissions`, so that an entry without an access list of its own (whose
+// list those bits make) has it.
 bool HasAccessList(int fd, mode_t permissions, acl_type_t type) {
+  if (type == ACL_TYPE_ACCESS && ::fgetxattr(fd, "system.posix_acl_access", nullptr, 0) < 0 && errno == ENODATA) {
+    return true;
+  }
   acl_t acl = type == ACL_TYPE_ACCESS ? ::acl_get_fd(fd) : ::acl_get_file(ProcName(fd).c_str(), type);
   if (acl == nullptr) return false;
   mode_t equivalent = 0;
@@ -69,7 +76,16 @@ bool HasAccessList(int fd, mode_t permissions, acl_type_t type) {
   return same;
 }
 
-void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks) {
+// A file of a walked folder as the walk opened it: a change to it waits
+// until it proves to be still that entry's only file (OnlyLinkIsEntry).
+// The folder's system path is looked up at the first such proof.
+struct WalkedFile {
+  int folder;
+  std::string& folderPath;
+  const char* name;
+};
+
+void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks, const WalkedFile* walked) {
   const bool folder = S_ISDIR(info.st_mode);
   const mode_t owner = PermissionsOf(masks.owner, folder);
   const mode_t others = PermissionsOf(masks.others, folder);
@@ -86,6 +102,11 @@ void ApplyToEntry(int fd, const struct stat& info, const ClassPermissions& masks
       HasAccessList(fd, permissions, ACL_TYPE_ACCESS) &&
       (!folder || HasAccessList(fd, permissions, ACL_TYPE_DEFAULT))) {
     return;
+  }
+  // Only reading a file that may be named elsewhere too is harmless.
+  if (walked != nullptr) {
+    if (walked->folderPath.empty()) walked->folderPath = DescriptorPath(walked->folder);
+    if (!OnlyLinkIsEntry(walked->folder, walked->folderPath, walked->name, fd, info)) return;
   }
   SetAccessList(fd, permissions, ACL_TYPE_ACCESS);
   if (folder) SetAccessList(fd, permissions, ACL_TYPE_DEFAULT);
@@ -109,17 +130,16 @@ void MarkProtected(int fd) {
 // nothing more is changed.
 constexpr int kDeepestWalk = 64;
 
-// Opens the entry `name` of the folder `parent` (whose system path is
-// `parentPath`) as it was found by `found`: never through a link, never a
-// file with other links, never another file system, and only when it is
-// still the entry that was looked at.
-int OpenEntry(int parent, const std::string& parentPath, const char* name, const struct stat& found,
-              struct stat* opened) {
+// Opens the entry `name` of the folder `parent` as it was found by `found`:
+// never through a link, never another file system, and only when it is
+// still the entry that was looked at, a folder or a file without another
+// link. Whether that file is still named there is checked before it is
+// changed (ApplyToEntry).
+int OpenEntry(int parent, const char* name, const struct stat& found, struct stat* opened) {
   const int fd = ::openat(parent, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return -1;
   const bool kept = ::fstat(fd, opened) == 0 && SameFile(*opened, found) &&
-                    (S_ISDIR(opened->st_mode) ||
-                     (S_ISREG(opened->st_mode) && OnlyLinkIsEntry(parent, parentPath, name, fd, *opened)));
+                    (S_ISDIR(opened->st_mode) || (S_ISREG(opened->st_mode) && opened->st_nlink == 1));
   if (!kept) {
     ::close(fd);
     return -1;
@@ -128,32 +148,36 @@ int OpenEntry(int parent, const std::string& parentPath, const char* name, const
 }
 
 // Carries the entries down to what the folder `fd` holds, by descriptor.
-void ApplyBelow(int fd, dev_t device, const ClassPermissions& masks, int depth) {
+// The folder is read through `fd` itself: nothing else reads its offset.
+void ApplyBelow(int fd, dev_t device, uid_t self, const ClassPermissions& masks, int depth) {
   if (depth > kDeepestWalk) return;
-  const std::string path = DescriptorPath(fd);
-  const int listed = ::dup(fd);
-  if (listed < 0) return;
-  const UniqueFolder folder(::fdopendir(listed));
-  if (!folder) {
-    ::close(listed);
-    return;
-  }
-  while (const dirent* entry = ::readdir(folder.get())) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    struct stat found;
-    if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
-    // What another user owns is theirs: it is neither opened nor changed.
-    if (found.st_uid != ::geteuid()) continue;
-    if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
-    struct stat info;
-    const Descriptor child(OpenEntry(fd, path, entry->d_name, found, &info));
-    if (child.get() < 0) continue;
-    if (S_ISDIR(info.st_mode)) {
-      if (IsProtected(child.get())) continue;
-      ApplyToEntry(child.get(), info, masks);
-      ApplyBelow(child.get(), device, masks, depth + 1);
-    } else {
-      ApplyToEntry(child.get(), info, masks);
+  std::string path;
+  constexpr std::size_t kListingBytes = 32768;
+  const std::unique_ptr<char[]> listing(new (std::nothrow) char[kListingBytes]);
+  if (!listing) return;
+  for (;;) {
+    const ssize_t got = ::getdents64(fd, listing.get(), kListingBytes);
+    if (got <= 0) return;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(listing.get() + at);
+      at += entry->d_reclen;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      struct stat found;
+      if (::fstatat(fd, entry->d_name, &found, AT_SYMLINK_NOFOLLOW) != 0 || found.st_dev != device) continue;
+      // What another user owns is theirs: it is neither opened nor changed.
+      if (found.st_uid != self) continue;
+      if (!S_ISDIR(found.st_mode) && !(S_ISREG(found.st_mode) && found.st_nlink == 1)) continue;
+      struct stat info;
+      const Descriptor child(OpenEntry(fd, entry->d_name, found, &info));
+      if (child.get() < 0) continue;
+      if (S_ISDIR(info.st_mode)) {
+        if (IsProtected(child.get())) continue;
+        ApplyToEntry(child.get(), info, masks, nullptr);
+        ApplyBelow(child.get(), device, self, masks, depth + 1);
+      } else {
+        const WalkedFile walked{fd, path, entry->d_name};
+        ApplyToEntry(child.get(), info, masks, &walked);
+      }
     }
   }
 }
@@ -169,17 +193,18 @@ Status ApplyFolderAccess(const std::string& native, const std::vector<AccessEntr
   if (top.get() < 0) return PosixError("open", native, errno);
   struct stat info;
   if (::fstat(top.get(), &info) != 0) return PosixError("fstat", native, errno);
-  if (info.st_uid != ::geteuid()) return Code::kAccessDenied;
+  const uid_t self = ::geteuid();
+  if (info.st_uid != self) return Code::kAccessDenied;
   // Past this point the platform's own calls fail silently, as Windows
   // leaves an entry it cannot change.
   if (S_ISREG(info.st_mode)) {
-    if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks);
+    if (info.st_nlink == 1) ApplyToEntry(top.get(), info, masks, nullptr);
     return Status();
   }
   if (!S_ISDIR(info.st_mode)) return Code::kAccessDenied;
-  ApplyToEntry(top.get(), info, masks);
+  ApplyToEntry(top.get(), info, masks, nullptr);
   MarkProtected(top.get());
-  ApplyBelow(top.get(), info.st_dev, masks, 1);
+  ApplyBelow(top.get(), info.st_dev, self, masks, 1);
   return Status();
 
 }

@@ -66,14 +66,15 @@ int CheckedOpen(const char* path, int flags, int mode) {
   const char* name = std::strrchr(path, '/') + 1;
   // O_NOFOLLOW also keeps O_CREAT from creating a file at a link's target,
   // and O_NONBLOCK keeps a pipe planted at the name from stalling the open
-  // until a writer comes; a regular file opened so is then made blocking
-  // as asked.
+  // until a writer comes; a regular file opened so is then given the status
+  // flags asked for (F_SETFL takes only those from `flags`), blocking as
+  // asked.
   const int fd = ::openat(folder->fd, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
   if (fd < 0) return fd;
   struct stat info;
   if (::fstat(fd, &info) != 0 || !IsOwnFile(FactsOf(info), folder->facts, std::u16string()) ||
       !OnlyLinkIsEntry(folder->fd, folder->realPath, name, fd, info) ||
-      ((flags & O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
+      ((flags & O_NONBLOCK) == 0 && ::fcntl(fd, F_SETFL, flags) != 0)) {
     ::close(fd);
     errno = ELOOP;
     return -1;

@@ -282,10 +282,13 @@ void ProductRun::WriteEulaRecords(const std::optional<std::string>& eulaSubdomai
   // Both records or neither. They are committed before their lines are
   // logged, so that a line that cannot be logged loses no record, and a
   // record whose commit failed (another process kept reading the file) is
-  // reported as failed rather than as written.
+  // reported as failed rather than as written. Records that already hold
+  // these values are not written again: a cache that is current stays as
+  // it is, without a commit to force.
   storage::Transaction agreement = cache->Begin();
-  bool accepted = cache->Set(kConfigDomain, *eulaSubdomain, names::kEulaAcceptedKey, "1").ok();
-  bool language = cache->Set(kConfigDomain, *eulaSubdomain, names::kEulaLanguageKey, installLanguage_).ok();
+  bool accepted = cache->SetIfChanged(kConfigDomain, *eulaSubdomain, names::kEulaAcceptedKey, "1").ok();
+  bool language =
+      cache->SetIfChanged(kConfigDomain, *eulaSubdomain, names::kEulaLanguageKey, installLanguage_).ok();
   if (!agreement.Commit().ok()) accepted = language = false;
   Log({accepted ? "EULA_ACCEPTED success" : "EULA_ACCEPTED failed"});
   Log({language ? "EULA_LANGUAGE success" : "EULA_LANGUAGE failed"});

@@ -45,14 +45,17 @@ void FixFrenchMoroccoLocale(const IntegrationSession& session, SessionDatabases&
 
   std::string productPath;
   std::string driverPath;
-  // An empty path names no install folder: the copies would land in the
-  // installer's working folder.
+  // Both paths are read in one snapshot under one shared lock, which ends
+  // before the copies. An empty path names no install folder: the copies
+  // would land in the installer's working folder.
+  storage::Transaction snapshot = pdb->BeginRead();
   const bool haveProduct =
       pdb->PayloadData(productCode, kPayloadDataDomain, names::kConfigPathKey, &productPath).ok() &&
       !productPath.empty();
   const bool haveDriver =
       pdb->PayloadData(sessionSignature, kPayloadDataDomain, names::kConfigPathKey, &driverPath).ok() &&
       !driverPath.empty();
+  static_cast<void>(snapshot.Commit());
   if (!haveProduct || !haveDriver) {
     // Without both install folders there is nothing safe to copy.
     session.LogPrefixed({"Could not read RMTConfigPath of the ",

@@ -170,7 +170,7 @@ Status DatabaseConnection::Open() {
   if (!begun.ok()) return begun;
   SchemaVersions versions;
   if (options_.applySteps) ReadSchemaVersions(&versions);
-  const bool stepsDue = options_.applySteps && versions.stored < options_.targetVersion;
+  const bool stepsDue = StepsWillRun(versions.stored);
   // What a kept connection goes by is read once after a new open, after
   // the steps when some are due.
   const bool heldStateDue = held_ && !held_->dataVersion;

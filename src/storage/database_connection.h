@@ -296,10 +296,12 @@ class DatabaseConnection {
   };
   void ReadSchemaVersions(SchemaVersions* versions);
   Status BringSchemaToTarget(const SchemaVersions& versions);
+  bool StepsWillRun(long long stored) const;
   static bool RemoveLinksBeside(const std::string& database);
   Status DistrustContent();
   static int SpendProgress(void* connection);
   Status CheckSchema();
+  const char* RefusalOfEntry(std::string_view type, std::string_view table, std::string_view sql);
   Status Begin(Intent intent);
   Status OpenUnit(Intent intent);
   Status JoinUnit(sqlite3_stmt* statement);
@@ -350,6 +352,9 @@ class DatabaseConnection {
   // With `folderOthersCanWrite`: the tables of the steps, which the
   // module's statements use.
   std::vector<std::string> ownTables_;
+  // Schema entries admitted on this connection (type, tbl_name and sql,
+  // each followed by a NUL): the same text is admitted again unjudged.
+  std::vector<std::string> admittedEntries_;
 };
 
 // One transaction of a connection; ending without a successful Commit rolls

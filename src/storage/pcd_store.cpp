@@ -15,6 +15,9 @@ namespace {
 const char kGetSql[] = "SELECT value FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3";
 const char kSetSql[] =
     "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) VALUES (?1, ?2, ?3, ?4)";
+const char kSetIfChangedSql[] =
+    "INSERT OR REPLACE INTO domain_data (domain, subdomain, key, value) SELECT ?1, ?2, ?3, ?4 WHERE NOT EXISTS "
+    "(SELECT 1 FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3 AND value IS ?4)";
 const char kDeleteSql[] = "DELETE FROM domain_data WHERE domain = ?1 AND subdomain = ?2 AND key = ?3";
 
 const char* FileNameOf(DomainFile file) { return file == DomainFile::kCache ? names::kCacheFile : names::kConfigurationFile; }
@@ -45,6 +48,11 @@ Status DomainStore::Get(int domain, std::string_view subdomain, std::string_view
 
 Status DomainStore::Set(int domain, std::string_view subdomain, std::string_view key, std::string_view value) {
   return connection_.Execute(kSetSql, {domain, subdomain, key, value});
+}
+
+Status DomainStore::SetIfChanged(int domain, std::string_view subdomain, std::string_view key,
+                                 std::string_view value) {
+  return connection_.Execute(kSetIfChangedSql, {domain, subdomain, key, value});
 }
 
 Status DomainStore::Delete(int domain, std::string_view subdomain, std::string_view key) {

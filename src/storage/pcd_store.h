@@ -47,6 +47,11 @@ class DomainStore {
   // transaction stays open with its earlier changes pending.
   Status Set(int domain, std::string_view subdomain, std::string_view key, std::string_view value);
 
+  // Stores `value` as Set does, unless the record of (`domain`,
+  // `subdomain`, `key`) already holds exactly that text: then nothing is
+  // written, and the file stays as it was.
+  Status SetIfChanged(int domain, std::string_view subdomain, std::string_view key, std::string_view value);
+
   // Deletes the record of (`domain`, `subdomain`, `key`); success also when
   // there is none.
   Status Delete(int domain, std::string_view subdomain, std::string_view key);

@@ -59,14 +59,31 @@ Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
   return provisional;
 }
 
+// Whether bringing a file at version `stored` to the target runs a step
+// with statements, or one that can't run (missing from the table, or
+// numbered below 1); an empty step reads and writes nothing.
+bool DatabaseConnection::StepsWillRun(long long stored) const {
+  if (!options_.applySteps) return false;
+  for (long long n = stored + 1; n <= options_.targetVersion; ++n) {
+    if (n < 1) return true;
+    for (long long i = 0; i < n; ++i) {
+      if (options_.steps == nullptr || options_.steps[i] == nullptr) return true;
+    }
+    if (*options_.steps[n - 1] != nullptr) return true;
+  }
+  return false;
+}
+
 Status DatabaseConnection::ApplySchemaStep(int n) {
   if (db_ == nullptr) return Status(Code::kNotOpen);
   if (n < 1) return Status(Code::kInvalidArgument);
   for (int i = 0; i < n; ++i) {
     if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
   }
-  // An empty step writes nothing.
-  Status begun = Begin(*options_.steps[n - 1] == nullptr ? Intent::kRead : Intent::kWrite);
+  // An empty step reads and writes nothing: there is no transaction to
+  // begin, and no lock to take.
+  if (*options_.steps[n - 1] == nullptr) return Status();
+  Status begun = Begin(Intent::kWrite);
   if (!begun.ok()) return begun;
   for (SchemaStep statement = options_.steps[n - 1]; *statement != nullptr; ++statement) {
     if (!Execute(*statement).ok()) {

@@ -2,7 +2,9 @@
 // planted beside it, SQLite's settings and limits for untrusted content, the
 // bound on each statement's work, and the check of the schema (see
 // DatabaseOptions::folderOthersCanWrite).
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 #include <sqlite3.h>
 
@@ -92,7 +94,7 @@ Status DatabaseConnection::CheckSchema() {
   if (!options_.folderOthersCanWrite) return Status();
   std::string refused;
   Status read = Query("SELECT type, name, tbl_name, sql FROM sqlite_schema", {}, [this, &refused](const Row& row) {
-    const char* why = RefusalOf(row.Text(0), row.Text(2), row.Text(3), ownTables_);
+    const char* why = RefusalOfEntry(row.Text(0), row.Text(2), row.Text(3));
     if (why != nullptr) refused = std::string(row.Text(0)) + " " + std::string(row.Text(1)) + ": " + why;
     return why == nullptr;
   });
@@ -101,6 +103,22 @@ Status DatabaseConnection::CheckSchema() {
   // damaged file.
   if (read.Is(Code::kDatabaseError)) return Status(Code::kFileError, path_);
   return read;
+}
+
+// RefusalOf's verdict, which depends on nothing but the entry's text and
+// the own tables: an entry admitted once is admitted again without being
+// read. The schema's few entries are remembered, not a planted schema's
+// thousands.
+const char* DatabaseConnection::RefusalOfEntry(std::string_view type, std::string_view table,
+                                               std::string_view sql) {
+  constexpr std::size_t kMostRemembered = 16;
+  std::string entry;
+  entry.reserve(type.size() + table.size() + sql.size() + 3);
+  for (std::string_view part : {type, table, sql}) entry.append(part).push_back('\0');
+  if (std::find(admittedEntries_.begin(), admittedEntries_.end(), entry) != admittedEntries_.end()) return nullptr;
+  const char* why = RefusalOf(type, table, sql, ownTables_);
+  if (why == nullptr && admittedEntries_.size() < kMostRemembered) admittedEntries_.push_back(std::move(entry));
+  return why;
 }
 
 }  // namespace customhooks::storage

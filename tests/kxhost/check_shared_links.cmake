@@ -31,6 +31,12 @@ foreach(name ${name_cache_file} ${name_cache_file}-journal)
   foreach(kind symbolic dangling hard)
     set(planted "${cache_folder}/${name}")
     file(REMOVE "${planted}")
+    # A current cache is left as it is, and its journal is never opened:
+    # only a session with records to write reaches the journal's name, here
+    # one that makes the cache anew.
+    if(name STREQUAL "${name_cache_file}-journal")
+      file(REMOVE "${cache}")
+    endif()
     if(kind STREQUAL "symbolic")
       file(CREATE_LINK "${secret}" "${planted}" SYMBOLIC)
     elseif(kind STREQUAL "dangling")

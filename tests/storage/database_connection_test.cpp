@@ -243,6 +243,8 @@ TEST_F(DatabaseConnectionTest, ReopenGivesWhatANewConnectionGives) {
     for (const auto& c : kCases) {
       SCOPED_TRACE(std::string(c.what) + (keep ? ", kept" : ", plain"));
       std::error_code ignored;
+      // Windows removes no read-only file.
+      SetReadOnly(File(), false);
       std::filesystem::remove_all(std::filesystem::u8path(fs::NativePath(Folder())), ignored);
       auto connection = Connect(kCountingSteps, 2, keep);
       ASSERT_OK(connection->state());

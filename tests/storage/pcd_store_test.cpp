@@ -12,6 +12,7 @@
 #include "storage/schema_steps.h"
 #include "storage/storage_status.h"
 #include "storage_test_support.h"
+#include "support/disk.h"
 #include "support/test_machine.h"
 #include "fs/product_names.h"
 
@@ -228,6 +229,48 @@ TEST_F(PcdStoreTest, CommittedTransactionStoresEverything) {
   RawDatabase raw(CacheFile());
   EXPECT_EQ(raw.Column("SELECT key || '=' || value FROM domain_data ORDER BY key"),
             (std::vector<std::optional<std::string>>{"EULA_ACCEPTED=1", "EULA_LANGUAGE=fr_MA"}));
+}
+
+// A record that already holds the value is not written again: the cache's
+// bytes stay as they were. Any other value, or none, is stored.
+TEST_F(PcdStoreTest, SetIfChangedWritesOnlyWhatDiffers) {
+  const struct {
+    const char* what;
+    const char* stored;  // inserted by another program; null: no record
+    const char* value;
+    bool written;
+  } kCases[] = {
+      {"the same value", "fr_MA", "fr_MA", false},
+      {"another value", "en_US", "fr_MA", true},
+      {"no record", nullptr, "fr_MA", true},
+      {"a NULL value, asked to be empty", "<NULL>", "", true},
+      {"the same text but for case", "FR_MA", "fr_MA", true},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.what);
+    { auto created = OpenCache(); }
+    {
+      RawDatabase raw(CacheFile());
+      ASSERT_EQ(raw.Exec("DELETE FROM domain_data"), SQLITE_OK);
+      if (test.stored != nullptr) {
+        const std::string stored =
+            std::string(test.stored) == "<NULL>" ? "NULL" : std::string("'") + test.stored + "'";
+        ASSERT_EQ(raw.Exec("INSERT INTO domain_data VALUES (1, 'EULA', 'EULA_LANGUAGE', " + stored + ")"),
+                  SQLITE_OK);
+      }
+    }
+    const std::string before = ReadWholeFile(CacheFile());
+    {
+      auto store = OpenCache();
+      ASSERT_TRUE(store);
+      Transaction transaction = store->Begin();
+      ASSERT_OK(store->SetIfChanged(1, "EULA", "EULA_LANGUAGE", test.value));
+      ASSERT_OK(transaction.Commit());
+    }
+    EXPECT_EQ(ReadWholeFile(CacheFile()) != before, test.written);
+    RawDatabase raw(CacheFile());
+    EXPECT_EQ(raw.Column("SELECT value FROM domain_data"), (std::vector<std::optional<std::string>>{test.value}));
+  }
 }
 
 // ---- Refusals ----------------------------------------------------------------
