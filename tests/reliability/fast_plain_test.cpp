@@ -55,7 +55,8 @@ TEST_P(FastAndPlainUnderAction, GiveTheSameLinesAndFilesWhateverAnotherProcessDo
   }
   std::printf("[ figures  ] %s: %lu lines, fast and plain alike\n", AdversaryBench::ActionName(action), pairs);
 }
-// Checked against the undisturbed session, a stronger check, below.
+// The harmless actions are checked against the undisturbed session, a
+// stronger check, below.
 INSTANTIATE_TEST_SUITE_P(EveryAction, FastAndPlainUnderAction, ::testing::ValuesIn(Actions(false)), CaseName);
 
 // Another process's write lock on a database, released within the busy
