@@ -146,12 +146,11 @@ asan_tests() {
   fi
 }
 step_end
-step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
-summary "$logs/asan-tests.log"
 
 # Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
 # TinyXML of their own that is instrumented as well, run briefly from their
 # seed corpora and saved regressions. Long runs: fuzz/run-fuzzers.sh.
+fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
 # fuzz_build PRESET [VARIANT]: the preset's build, on fuzz/build-tinyxml.sh's
 # TinyXML of that variant.
 fuzz_build() {
@@ -160,19 +159,39 @@ fuzz_build() {
   cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
   nice -n 10 cmake --build --preset "$1" -j"$jobs"
 }
-step "fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz
-# The coverage-only build that long runs put beside these (fuzz/README.md):
-# built, and run once over each saved input, so that it stays usable. It is
-# built while the fuzz targets run, one at a time, at a lower priority.
-step_begin "coverage-only fuzz build (beside the fuzz targets)" "$logs/fuzz-explore-build.log" \
+# With the coverage-only build that long runs put beside the checked one
+# (fuzz/README.md): built, and run once over each saved input, so that it
+# stays usable. Both are built while the sanitizer tests, which wait more
+# than they compute, run.
+fuzz_builds() {
+  fuzz_build fuzz
   fuzz_build fuzz-explore explore
-# A fixed seed: every run explores the same inputs first, so a clean tree
-# stays green; the long runs explore further.
-step "fuzz targets, 30 seconds each" "$logs/fuzz-run.log" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+}
+step_begin "fuzz targets' builds, checked and coverage-only (beside the sanitizer tests)" \
+  "$logs/fuzz-build.log" fuzz_builds
+step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
+summary "$logs/asan-tests.log"
 step_end
+# A fixed seed: every run explores the same inputs first, so a clean tree
+# stays green; the long runs explore further. Each target has a core of its
+# own for its 30 seconds: as many run at a time as there are cores, up to
+# two.
+run_fuzz_targets() {
+  local status=0 other
+  if [ "$jobs" -lt 2 ]; then
+    FUZZ_TARGETS="${fuzz_targets[*]}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+    return
+  fi
+  FUZZ_TARGETS="${fuzz_targets[*]:0:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 &
+  other=$!
+  FUZZ_TARGETS="${fuzz_targets[*]:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 || status=$?
+  wait "$other" || status=$?
+  return "$status"
+}
+step "fuzz targets, 30 seconds each, two at a time" "$logs/fuzz-run.log" run_fuzz_targets
 replay_saved_inputs() {
   local target saved
-  for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
+  for target in "${fuzz_targets[@]}"; do
     saved=(fuzz/corpus/"$target"/*)
     if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
     "build/fuzz-explore/bin/$target" "${saved[@]}"
