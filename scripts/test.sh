@@ -39,8 +39,8 @@ stop_wine() {
 }
 jobs=$(nproc 2>/dev/null || echo 2)
 # The suites wait on sleeps, locks, second processes and the disk more than
-# they compute (the native suite's CPU time is a fifth of its run's time):
-# twice as many tests as cores at a time.
+# they compute (the native suite's CPU time is a fifth of its run's time, the
+# Windows suite's a tenth): twice as many tests as cores at a time.
 test_jobs=$((2 * jobs))
 started=$SECONDS
 passed=0
@@ -59,6 +59,12 @@ step "installing what is missing" "$logs/install-deps.log" scripts/install-deps.
 
 native_build() { cmake --preset native && cmake --build --preset native -j"$jobs"; }
 step "native build" "$logs/native-build.log" native_build
+# The sanitizer build, the largest, at a lower priority beside the stages up
+# to the release packages: it takes what the tests leave, which wait on
+# sleeps, locks, second processes, Wine and the disk more than they compute,
+# and the Windows build's serial stretches.
+asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
+step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
 step "native tests" "$logs/native-tests.log" ctest --preset native -j"$test_jobs"
 summary "$logs/native-tests.log"
 
@@ -91,11 +97,6 @@ start_wine() {
 step "Wine prefixes ($wine_arch)" "$logs/wine-prefix.log" start_wine
 windows_preset=windows
 if [ "$wine_arch" = win32 ]; then windows_preset=windows-win32; fi
-# The Windows tests, two at a time, wait on Wine more than they compute: the
-# sanitizer build (below) takes the cores meanwhile, and goes on beside the
-# release packages, at a lower priority so that the tests' timing is theirs.
-asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
-step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
 step "Windows tests under Wine" "$logs/windows-tests.log" ctest --preset "$windows_preset"
 summary "$logs/windows-tests.log"
 
