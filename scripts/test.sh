@@ -30,7 +30,9 @@ logs=$PWD/build/logs
 rm -rf "$logs"
 . scripts/steps.sh
 wine_prefix=
-trap 'step_report; stop_wine' EXIT
+# step_report returns the failure's status, which would end the trap under
+# set -e: the Wine servers are stopped whatever it returns.
+trap 'step_report || true; stop_wine' EXIT
 stop_wine() {
   if [ -n "$wine_prefix" ]; then
     WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
