@@ -33,10 +33,14 @@ wine_prefix=
 # step_report returns the failure's status, which would end the trap under
 # set -e: the Wine servers are stopped whatever it returns.
 trap 'step_report || true; stop_wine' EXIT
+# The Wine prefixes the Windows tests hold, one each (scripts/wine-run.sh):
+# "first" is build/wine/<arch>, the others build/wine/<arch>-<id>.
+wine_extras=$(grep -o '"id": "[a-z]*"' cmake/wine-prefixes.json | cut -d'"' -f4 | grep -vx first)
 stop_wine() {
+  local extra
   if [ -n "$wine_prefix" ]; then
     WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
-    WINEPREFIX="$wine_prefix-second" wineserver -k 2>/dev/null || true
+    for extra in $wine_extras; do WINEPREFIX="$wine_prefix-$extra" wineserver -k 2>/dev/null || true; done
   fi
 }
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -89,12 +93,15 @@ windows_build() {
   cmake --preset windows && cmake --build --preset windows -j"$jobs"
 }
 step "Windows DLL (i686) and its dependencies" "$logs/windows-build.log" windows_build
-# Two prefixes, made side by side: the tests run two at a time, one in each.
+# The prefixes, made side by side: the tests run one in each at a time.
 start_wine() {
-  scripts/wine-prefix.sh --start --second "$wine_arch" >/dev/null &
-  local second=$!
+  local extra others=()
+  for extra in $wine_extras; do
+    scripts/wine-prefix.sh --start --extra "$extra" "$wine_arch" >/dev/null &
+    others+=($!)
+  done
   wine_prefix=$(scripts/wine-prefix.sh --start "$wine_arch")
-  wait "$second"
+  for extra in "${others[@]}"; do wait "$extra"; done
 }
 step "Wine prefixes ($wine_arch)" "$logs/wine-prefix.log" start_wine
 windows_preset=windows

@@ -3,12 +3,16 @@
 # Windows program under Wine, in the prefix WINEPREFIX names.
 #
 # The Windows tests hold a prefix each while they run: a test empties and
-# fills the real Common Files folder of its prefix. CTest hands out the two
+# fills the real Common Files folder of its prefix. CTest hands out the
 # prefixes of cmake/wine-prefixes.json (resource "wine", the test presets'
-# resource spec): "first" is WINEPREFIX itself, "second" WINEPREFIX-second
-# (scripts/wine-prefix.sh --second).
+# resource spec): "first" is WINEPREFIX itself, another one WINEPREFIX-<id>
+# (scripts/wine-prefix.sh --extra <id>).
 case "${CTEST_RESOURCE_GROUP_0_WINE:-}" in
-  id:second,*) WINEPREFIX=$WINEPREFIX-second ;;
+  "" | id:first,*) ;;
+  id:*)
+    id=${CTEST_RESOURCE_GROUP_0_WINE#id:}
+    WINEPREFIX=$WINEPREFIX-${id%%,*}
+    ;;
 esac
 export WINEPREFIX
 exec wine "$@"
