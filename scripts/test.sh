@@ -30,8 +30,24 @@ logs=$PWD/build/logs
 rm -rf "$logs"
 . scripts/steps.sh
 wine_prefix=
-trap 'step_report; if [ -n "$wine_prefix" ]; then WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true; fi' EXIT
+# step_report returns the failure's status, which would end the trap under
+# set -e: the Wine servers are stopped whatever it returns.
+trap 'step_report || true; stop_wine' EXIT
+# The Wine prefixes the Windows tests hold, one each (scripts/wine-run.sh):
+# "first" is build/wine/<arch>, the others build/wine/<arch>-<id>.
+wine_extras=$(grep -o '"id": "[a-z]*"' cmake/wine-prefixes.json | cut -d'"' -f4 | grep -vx first)
+stop_wine() {
+  local extra
+  if [ -n "$wine_prefix" ]; then
+    WINEPREFIX="$wine_prefix" wineserver -k 2>/dev/null || true
+    for extra in $wine_extras; do WINEPREFIX="$wine_prefix-$extra" wineserver -k 2>/dev/null || true; done
+  fi
+}
 jobs=$(nproc 2>/dev/null || echo 2)
+# The suites wait on sleeps, locks, second processes and the disk more than
+# they compute (the native suite's CPU time is a fifth of its run's time, the
+# Windows suite's a tenth): twice as many tests as cores at a time.
+test_jobs=$((2 * jobs))
 started=$SECONDS
 passed=0
 
@@ -49,7 +65,13 @@ step "installing what is missing" "$logs/install-deps.log" scripts/install-deps.
 
 native_build() { cmake --preset native && cmake --build --preset native -j"$jobs"; }
 step "native build" "$logs/native-build.log" native_build
-step "native tests" "$logs/native-tests.log" ctest --preset native -j"$jobs"
+# The sanitizer build, the largest, at a lower priority beside the stages up
+# to the release packages: it takes what the tests leave, which wait on
+# sleeps, locks, second processes, Wine and the disk more than they compute,
+# and the Windows build's serial stretches.
+asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
+step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
+step "native tests" "$logs/native-tests.log" ctest --preset native -j"$test_jobs"
 summary "$logs/native-tests.log"
 
 # Benchmarks (bench/): each runs once at its smallest size so that they keep
@@ -71,15 +93,19 @@ windows_build() {
   cmake --preset windows && cmake --build --preset windows -j"$jobs"
 }
 step "Windows DLL (i686) and its dependencies" "$logs/windows-build.log" windows_build
-start_wine() { wine_prefix=$(scripts/wine-prefix.sh --start "$wine_arch"); }
-step "Wine prefix ($wine_arch)" "$logs/wine-prefix.log" start_wine
+# The prefixes, made side by side: the tests run one in each at a time.
+start_wine() {
+  local extra others=()
+  for extra in $wine_extras; do
+    scripts/wine-prefix.sh --start --extra "$extra" "$wine_arch" >/dev/null &
+    others+=($!)
+  done
+  wine_prefix=$(scripts/wine-prefix.sh --start "$wine_arch")
+  for extra in "${others[@]}"; do wait "$extra"; done
+}
+step "Wine prefixes ($wine_arch)" "$logs/wine-prefix.log" start_wine
 windows_preset=windows
 if [ "$wine_arch" = win32 ]; then windows_preset=windows-win32; fi
-# The Windows tests run one at a time under Wine and leave a core idle: the
-# sanitizer build (below) takes it meanwhile, and goes on beside the release
-# packages, at a lower priority so that the tests' timing is theirs.
-asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
-step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
 step "Windows tests under Wine" "$logs/windows-tests.log" ctest --preset "$windows_preset"
 summary "$logs/windows-tests.log"
 
@@ -123,19 +149,18 @@ unset CUSTOMHOOKS_SIGN_PASSWORD
 # UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
 # fails the run, also one from a helper process whose test still passed.
 asan_tests() {
-  ctest --preset asan -j"$jobs"
+  ctest --preset asan -j"$test_jobs"
   if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
     echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
     return 1
   fi
 }
 step_end
-step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
-summary "$logs/asan-tests.log"
 
 # Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
 # TinyXML of their own that is instrumented as well, run briefly from their
 # seed corpora and saved regressions. Long runs: fuzz/run-fuzzers.sh.
+fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
 # fuzz_build PRESET [VARIANT]: the preset's build, on fuzz/build-tinyxml.sh's
 # TinyXML of that variant.
 fuzz_build() {
@@ -144,19 +169,39 @@ fuzz_build() {
   cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
   nice -n 10 cmake --build --preset "$1" -j"$jobs"
 }
-step "fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz
-# The coverage-only build that long runs put beside these (fuzz/README.md):
-# built, and run once over each saved input, so that it stays usable. It is
-# built while the fuzz targets run, one at a time, at a lower priority.
-step_begin "coverage-only fuzz build (beside the fuzz targets)" "$logs/fuzz-explore-build.log" \
+# With the coverage-only build that long runs put beside the checked one
+# (fuzz/README.md): built, and run once over each saved input, so that it
+# stays usable. Both are built while the sanitizer tests, which wait more
+# than they compute, run.
+fuzz_builds() {
+  fuzz_build fuzz
   fuzz_build fuzz-explore explore
-# A fixed seed: every run explores the same inputs first, so a clean tree
-# stays green; the long runs explore further.
-step "fuzz targets, 30 seconds each" "$logs/fuzz-run.log" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+}
+step_begin "fuzz targets' builds, checked and coverage-only (beside the sanitizer tests)" \
+  "$logs/fuzz-build.log" fuzz_builds
+step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
+summary "$logs/asan-tests.log"
 step_end
+# A fixed seed: every run explores the same inputs first, so a clean tree
+# stays green; the long runs explore further. Each target has a core of its
+# own for its 30 seconds: as many run at a time as there are cores, up to
+# two.
+run_fuzz_targets() {
+  local status=0 other
+  if [ "$jobs" -lt 2 ]; then
+    FUZZ_TARGETS="${fuzz_targets[*]}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+    return
+  fi
+  FUZZ_TARGETS="${fuzz_targets[*]:0:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 &
+  other=$!
+  FUZZ_TARGETS="${fuzz_targets[*]:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 || status=$?
+  wait "$other" || status=$?
+  return "$status"
+}
+step "fuzz targets, 30 seconds each, two at a time" "$logs/fuzz-run.log" run_fuzz_targets
 replay_saved_inputs() {
   local target saved
-  for target in fuzz_document_reader fuzz_document_roundtrip fuzz_session_close fuzz_fast_plain; do
+  for target in "${fuzz_targets[@]}"; do
     saved=(fuzz/corpus/"$target"/*)
     if [ -d "fuzz/regressions/$target" ]; then saved+=(fuzz/regressions/"$target"/*); fi
     "build/fuzz-explore/bin/$target" "${saved[@]}"

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Makes the Wine prefix that the Windows tests run in, once, and prints its
+# Makes a Wine prefix that the Windows tests run in, once, and prints its
 # path on stdout (everything else goes to stderr).
 #
-#   scripts/wine-prefix.sh [--start] [win64|win32]
+#   scripts/wine-prefix.sh [--start] [--extra ID] [win64|win32]
 #
 # win64 (the default) is a 64-bit prefix: the 32-bit DLL runs under WoW64, as
 # on every current Windows. win32 is a 32-bit prefix, a 32-bit Windows.
-# The prefix is build/wine/<arch>. It counts as made only once wineboot has
+# The prefix is build/wine/<arch>; with --extra ID, build/wine/<arch>-ID:
+# CTest runs several Windows tests at a time, each in a prefix of its own
+# (scripts/wine-run.sh, cmake/wine-prefixes.json). It counts as made only once wineboot has
 # succeeded and the prefix's wineserver has exited (the registry is written
 # out then); a prefix left half made by an interrupted run is made again.
 #
@@ -19,19 +21,27 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 start=
+usage() {
+  echo "usage: scripts/wine-prefix.sh [--start] [--extra ID] [win64|win32]" >&2
+  exit 2
+}
+extra=
 arch=win64
-for arg in "$@"; do
-  case "$arg" in
+while [ $# -gt 0 ]; do
+  case "$1" in
     --start) start=1 ;;
-    win64 | win32) arch=$arg ;;
-    *)
-      echo "usage: scripts/wine-prefix.sh [--start] [win64|win32]" >&2
-      exit 2
+    --extra)
+      [ $# -ge 2 ] || usage
+      extra=-$2
+      shift
       ;;
+    win64 | win32) arch=$1 ;;
+    *) usage ;;
   esac
+  shift
 done
 
-prefix="$PWD/build/wine/$arch"
+prefix="$PWD/build/wine/$arch$extra"
 ready="$prefix/.customhooks-ready"
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"

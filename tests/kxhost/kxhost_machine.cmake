@@ -30,7 +30,8 @@ if(RUNNER)
   if(NOT rc EQUAL 0 OR common STREQUAL "")
     message(FATAL_ERROR "the prefix's Common Files folder cannot be found: ${rc} ${common}")
   endif()
-  execute_process(COMMAND winepath -u "${common}\\${name_common_data_folder}"
+  # winepath through RUNNER too: the prefix is the one the test holds.
+  execute_process(COMMAND ${RUNNER} winepath -u "${common}\\${name_common_data_folder}"
                   OUTPUT_VARIABLE prefix_common_data OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE rc)
   if(NOT rc EQUAL 0 OR NOT prefix_common_data MATCHES "/${name_common_data_folder}$")
     message(FATAL_ERROR "winepath failed on ${common}\\${name_common_data_folder}: ${prefix_common_data}")
@@ -53,7 +54,7 @@ endfunction()
 # The form of a path the programs take: Windows form under Wine.
 function(program_path out_var path)
   if(RUNNER)
-    execute_process(COMMAND winepath -w "${path}" OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${RUNNER} winepath -w "${path}" OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
   endif()
   set(${out_var} "${path}" PARENT_SCOPE)
 endfunction()

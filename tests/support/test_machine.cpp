@@ -40,6 +40,22 @@ bool RunningUnderWine() {
 #endif
 }
 
+namespace {
+
+// Removes the tree at `root`. Read-only leftovers, which Windows will not
+// delete and a test may leave (a database made read-only), must not stop
+// the clean-up, nor the next test's machine.
+void RemoveTree(const stdfs::path& root) {
+  std::error_code ec;
+  for (auto it = stdfs::recursive_directory_iterator(root, ec); !ec && it != stdfs::recursive_directory_iterator();
+       it.increment(ec)) {
+    stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
+  }
+  stdfs::remove_all(root, ec);
+}
+
+}  // namespace
+
 TestMachine::TestMachine() {
   std::random_device rd;
   stdfs::path dir = stdfs::temp_directory_path() / ("ch-test-" + std::to_string(rd()) + std::to_string(rd()));
@@ -59,19 +75,12 @@ TestMachine::TestMachine() {
     return;
   }
   commonData_ = commonFiles + "\\Orvik";
-  std::error_code ec;
-  stdfs::remove_all(OnDisk(commonData_), ec);
+  RemoveTree(OnDisk(commonData_));
 }
 
 TestMachine::~TestMachine() {
-  std::error_code ec;
-  if (!commonData_.empty()) stdfs::remove_all(OnDisk(commonData_), ec);
-  // Read-only leftovers must not stop the clean-up.
-  for (auto it = stdfs::recursive_directory_iterator(stdfs::u8path(scratch_), ec);
-       !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-    stdfs::permissions(it->path(), stdfs::perms::owner_all, stdfs::perm_options::add, ec);
-  }
-  stdfs::remove_all(stdfs::u8path(scratch_), ec);
+  if (!commonData_.empty()) RemoveTree(OnDisk(commonData_));
+  RemoveTree(stdfs::u8path(scratch_));
 }
 
 void WaitOutTimestampGranularity() { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }
