@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -119,9 +118,7 @@ Status LookBeforeReading(const std::string& native, bool folderOthersCanWrite, b
   if (folderOthersCanWrite) {
     std::uint64_t bySize = database.size;
     if (header.size() >= 32) {
-      const std::uint32_t field = std::uint32_t{bytes[16]} << 8 | bytes[17];
-      const std::uint32_t pageSize = field == 1 ? 65536 : field;
-      bySize = std::max<std::uint64_t>(bySize, std::uint64_t{BigEndian(bytes + 28)} * pageSize);
+      bySize = std::max(bySize, static_cast<std::uint64_t>(SizeInDatabaseHeader(bytes)));
     }
     if (bySize > static_cast<std::uint64_t>(kSharedFolderLargestFile)) {
       return Refused(native, std::to_string(bySize) + " bytes, past the bound of " +

@@ -212,8 +212,7 @@ int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
   if (rc != SQLITE_OK || offset != 0 || Shared(file)->database.empty() || amount < 512) return rc;
   const auto* page = static_cast<const unsigned char*>(buffer);
   if (PageSizeOf(page) != amount) return rc;
-  const sqlite3_int64 pages = BigEndian(page + 28, 4);
-  if (SizeOf(Real(file)) > kLargestFile || pages * amount > kLargestFile ||
+  if (SizeOf(Real(file)) > kLargestFile || SizeInDatabaseHeader(page) > kLargestFile ||
       !SchemaWithinBounds(Real(file), page, amount)) {
     return SQLITE_IOERR_READ;
   }
@@ -410,6 +409,10 @@ class Registration {
 };
 
 }  // namespace
+
+std::int64_t SizeInDatabaseHeader(const unsigned char* header) {
+  return std::int64_t{BigEndian(header + 28, 4)} * PageSizeOf(header);
+}
 
 const char* SharedFolderVfs() {
   static const Registration registration;

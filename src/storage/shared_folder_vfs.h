@@ -34,6 +34,11 @@ constexpr std::int64_t kSharedFolderLargestFile = std::int64_t{64} << 20;
 constexpr int kSharedFolderMostSchemaEntries = 256;
 constexpr std::int64_t kSharedFolderMostSchemaBytes = std::int64_t{256} << 10;
 
+// The file size a database header gives (its first 32 bytes at least):
+// its page count times its page size, as the VFS bounds it; 0 when the
+// header names no valid page size.
+std::int64_t SizeInDatabaseHeader(const unsigned char* header);
+
 // The VFS's name for sqlite3_open_v2. The first call registers the VFS (not
 // as the default) and installs the checked open call in the default VFS's
 // system-call table; both are taken back when the module is unloaded. Null
