@@ -211,6 +211,11 @@ std::string CheckDocumentRoundTrip(const std::uint8_t* data, std::size_t size) {
   ReadResult again;
   if (!ReadThroughFile(text, "written.xml", again)) return "the written text cannot be written to a file";
 
+  if (FormatReadsBack(read.payloadCode, read.sections) != again.status.ok()) {
+    return std::string("FormatReadsBack says ") +
+           (again.status.ok() ? "no" : "yes") + " where the written document reads with " +
+           again.status.ToString();
+  }
   const DocumentForms forms = ExamineDocument(read.sections);
   if (forms.utf8 && !again.status.ok()) {
     return "the written document reads with " + again.status.ToString();

@@ -187,41 +187,6 @@ void AppendUtf8(std::string* out, char32_t c) {
   }
 }
 
-// Well-formed UTF-8 as Unicode defines it (table 3-7): no overlong form, no
-// surrogate, nothing beyond U+10FFFF.
-bool IsWellFormedUtf8(const std::string& s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    const unsigned char b = *p;
-    if (b < 0x80) {
-      ++p;
-      continue;
-    }
-    Size length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      if (b == 0xE0) low = 0xA0;
-      if (b == 0xED) high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      if (b == 0xF0) low = 0x90;
-      if (b == 0xF4) high = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<Size>(end - p) < length || p[1] < low || p[1] > high) return false;
-    for (Size i = 2; i < length; ++i) {
-      if (p[i] < 0x80 || p[i] > 0xBF) return false;
-    }
-    p += length;
-  }
-  return true;
-}
 
 bool IsOneOf(const std::string& label, std::initializer_list<const char*> names) {
   for (const char* name : names) {
@@ -268,6 +233,40 @@ std::string EncodingPseudoAttribute(const std::string& s, Size pos) {
 }
 
 }  // namespace
+
+bool IsWellFormedUtf8(std::string_view s) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const auto* end = p + s.size();
+  while (p < end) {
+    const unsigned char b = *p;
+    if (b < 0x80) {
+      ++p;
+      continue;
+    }
+    Size length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      length = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      length = 3;
+      if (b == 0xE0) low = 0xA0;
+      if (b == 0xED) high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      length = 4;
+      if (b == 0xF0) low = 0x90;
+      if (b == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (static_cast<Size>(end - p) < length || p[1] < low || p[1] > high) return false;
+    for (Size i = 2; i < length; ++i) {
+      if (p[i] < 0x80 || p[i] > 0xBF) return false;
+    }
+    p += length;
+  }
+  return true;
+}
 
 DocumentEncoding DeclaredEncoding(const std::string& bytes) {
   if (StartsWith(bytes, 0, "\xEF\xBB\xBF")) return DocumentEncoding::kUtf8;

@@ -9,12 +9,17 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace customhooks::pcf {
 
 // `bytes` as TinyXML's file loader makes them before parsing: cut at the
 // first NUL byte, with CR LF and lone CR turned into LF.
 std::string NormalizeForParser(std::string bytes);
+
+// True when `s` is well-formed UTF-8 as Unicode defines it (table 3-7): no
+// overlong form, no surrogate, nothing beyond U+10FFFF.
+bool IsWellFormedUtf8(std::string_view s);
 
 // The encodings a document may be read in. The parser is only ever handed
 // UTF-8; a document in another one is converted first.

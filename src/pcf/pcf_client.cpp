@@ -147,9 +147,8 @@ std::optional<Status> DocumentSession::SaveDocument(const Loaded& loaded,
   std::optional<UnsavedDocument> failure;
   // A document the reader would refuse is not written over a readable one:
   // the writer copies text as the model holds it, and text that is not UTF-8
-  // (read from CDATA, say) can swallow the markup after it.
-  Document readBack;
-  if (!ReadDocumentText(text, &readBack).ok()) {
+  // (a reference to a surrogate, say) can swallow the markup after it.
+  if (!FormatReadsBack(payloadCode, document.sections)) {
     status = Status(Code::kWriteFailed, loaded.path);
     failure = UnsavedDocument{loaded.path, SaveProblem::kWouldNotReadBack, std::string()};
   } else {

@@ -190,4 +190,18 @@ std::string FormatDocument(const std::string& payloadCode, const SectionMap& sec
   return text;
 }
 
+bool FormatReadsBack(const std::string& payloadCode, const SectionMap& sections) {
+  const auto readable = [](const std::string& text) {
+    return text.find('\0') == std::string::npos && IsWellFormedUtf8(text);
+  };
+  if (payloadCode.size() >= kPayloadCodeSize) return false;
+  for (const auto& [code, entries] : sections) {
+    if (!readable(code)) return false;
+    for (const auto& [key, value] : entries) {
+      if (!readable(key) || !readable(value)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace customhooks::pcf

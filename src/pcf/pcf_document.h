@@ -79,6 +79,14 @@ Status ReadDocumentText(std::string bytes, Document* document) noexcept;
 // entries or is missing. May throw std::bad_alloc.
 std::string FormatDocument(const std::string& payloadCode, const SectionMap& sections);
 
+// True when ReadDocumentText reads the non-empty text FormatDocument makes of
+// the same arguments: `payloadCode` is shorter than kPayloadCodeSize, and
+// every code, key and value is well-formed UTF-8 without a NUL. The reader
+// refuses text that is not UTF-8, a NUL ends the text it parses, and the
+// writer escapes everything else that could change the markup. Checks the
+// texts once, without parsing.
+bool FormatReadsBack(const std::string& payloadCode, const SectionMap& sections);
+
 }  // namespace customhooks::pcf
 
 #endif  // CUSTOMHOOKS_PCF_PCF_DOCUMENT_H_

@@ -94,6 +94,32 @@ TEST(DocumentWriterTest, LongHeadsAreWrittenWhole) {
   EXPECT_NE(text.find("\t\t<Data key=\"" + key + "\">v</Data>\r\n"), std::string::npos);
 }
 
+TEST(FormatReadsBackTest, TellsWhetherTheReaderTakesTheText) {
+  const std::string longCode(kPayloadCodeSize, 'P');
+  struct Case {
+    const char* what;
+    std::string code;
+    std::string key;
+    std::string value;
+    bool readable;
+  };
+  const Case cases[] = {
+      {"markup and characters beyond ASCII", "{P}", "k<&\"", "<a> & \xE2\x82\xAC \xF0\x9F\x98\x80", true},
+      {"a surrogate in a value", "{P}", "k", "caf\xED\xA0\x80", false},
+      {"a Latin-1 byte in a key", "{P}", "caf\xE9", "v", false},
+      {"an overlong form in a code", "{P}\xC0\xBC", "k", "v", false},
+      {"a NUL in a value", "{P}", "k", std::string("a\0<b>", 5), false},
+      {"a payload code one byte too long", longCode, "k", "v", false},
+      {"the longest payload code", longCode.substr(1), "k", "v", true},
+  };
+  for (const Case& c : cases) {
+    const SectionMap sections = {{c.code, {{c.key, c.value}}}, {"Other", {{"k", "v"}}}};
+    Document read;
+    EXPECT_EQ(FormatReadsBack(c.code, sections), c.readable) << c.what;
+    EXPECT_EQ(ReadDocumentText(FormatDocument(c.code, sections), &read).ok(), c.readable) << c.what;
+  }
+}
+
 class RoundTripTest : public ::testing::Test {
  protected:
   // Writes `text` to a file and reads it back.
