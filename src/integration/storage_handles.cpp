@@ -24,9 +24,18 @@ bool PayloadConnection::Open() {
   if (!payloads) return false;
   folder_ = std::move(*payloads);
   backupFolder_ = DataFolderIn(*common, DataFolder::kBackup).value_or(std::string());
+  // A second handle of the pass shares the first one's connection where
+  // that connection is kept.
+  auto* shared = databases_.shortcuts_.keptConnections ? databases_.payloads_.InUse() : nullptr;
+  if (const std::optional<Status> reopened = shared ? shared->database->ReopenShared(folder_) : std::nullopt) {
+    if (!reopened->ok()) return false;
+    ++shared->users;
+    database_ = shared;
+    return true;
+  }
   auto& entry = databases_.payloads_.Take();
   if (!storage::OpenPayloadDatabase(folder_, &entry.database, databases_.shortcuts_).ok()) {
-    entry.inUse = false;
+    entry.users = 0;
     return false;
   }
   database_ = &entry;
@@ -39,7 +48,7 @@ void PayloadConnection::Close() {
   static_cast<void>(storage::BackUpInstallerDatabase(folder_, backupFolder_,
                                                       databases_.backup_ ? &*databases_.backup_ : nullptr));
   database_->database->Settle();
-  database_->inUse = false;
+  --database_->users;
   database_ = nullptr;
 }
 
@@ -55,7 +64,7 @@ StoreConnection& StoreConnection::operator=(StoreConnection&& other) noexcept {
 void StoreConnection::reset() {
   if (entry_ == nullptr) return;
   entry_->database->Settle();
-  entry_->inUse = false;
+  entry_->users = 0;
   entry_ = nullptr;
 }
 
@@ -63,7 +72,7 @@ void StoreConnection::Hold(Entry& entry) {
   if (entry.database) {
     entry_ = &entry;
   } else {
-    entry.inUse = false;
+    entry.users = 0;
   }
 }
 
@@ -80,7 +89,7 @@ bool OpenConfigurationDatabase(SessionDatabases& databases, StoreConnection* pcd
       storage::OpenConfigurationStore(*folder, *cacheFolder, &configuration.database, &cache.database,
                                      databases.shortcuts_)
           .ok();
-  cache.inUse = false;
+  cache.users = 0;
   pcd->Hold(configuration);
   return opened;
 }

@@ -29,29 +29,37 @@
 
 namespace customhooks::integration {
 
-// One database's connections in a pass: each is either in use by one
-// handle or free for the next open of that database.
+// One database's connections in a pass: each is either in use by its
+// handles or free for the next open of that database.
 template <typename Database>
 class ConnectionPool {
  public:
   struct Entry {
     std::unique_ptr<Database> database;
-    bool inUse = false;
+    int users = 0;
   };
 
-  // A free entry (its database kept open, or empty), marked in use; a new
-  // one when every entry is in use. Throws std::bad_alloc.
+  // A free entry (its database kept open, or empty), taken for one handle;
+  // a new one when every entry is in use. Throws std::bad_alloc.
   Entry& Take() {
     for (const std::unique_ptr<Entry>& entry : entries_) {
-      if (!entry->inUse) return Mark(*entry);
+      if (entry->users == 0) return Mark(*entry);
     }
     entries_.push_back(std::make_unique<Entry>());
     return Mark(*entries_.back());
   }
 
+  // The first entry in use with an open database, or null.
+  Entry* InUse() const {
+    for (const std::unique_ptr<Entry>& entry : entries_) {
+      if (entry->users != 0 && entry->database) return entry.get();
+    }
+    return nullptr;
+  }
+
  private:
   static Entry& Mark(Entry& entry) {
-    entry.inUse = true;
+    entry.users = 1;
     return entry;
   }
   std::vector<std::unique_ptr<Entry>> entries_;
@@ -59,8 +67,10 @@ class ConnectionPool {
 
 // The connections of one pass. A handle opened while another handle of the
 // same database is open gets a connection of its own. Its open, and how that
-// open fails, never touch the other's. Destroying it closes the
-// connections.
+// open fails, never touch the other's. With kept connections, a payload
+// database's second handle shares the first's connection where a reopen
+// would keep it (storage::PayloadDatabase::ReopenShared). Destroying it
+// closes the connections.
 // REQUIRES: it outlives every handle opened through it.
 class SessionDatabases {
  public:

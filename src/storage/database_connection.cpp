@@ -105,14 +105,18 @@ DatabaseConnection::DatabaseConnection(const std::string& folder, const std::str
 void DatabaseConnection::Establish() {
   Status opened = UnlessOutOfMemory(Code::kNoMemory, [this] { return Open(); });
   if (opened.ok()) {
-    GrantFolderAccess(folder_, options_.folderOthersCanWrite, options_.grantsOnce);
-    if (held_) RestampAfterGrant();
+    Grant();
   } else {
     // Every refusal closes the database; the refusal is what is reported,
     // not how closing went.
     static_cast<void>(Close());
   }
   state_ = std::move(opened);
+}
+
+void DatabaseConnection::Grant() {
+  GrantFolderAccess(folder_, options_.folderOthersCanWrite, options_.grantsOnce);
+  if (held_) RestampAfterGrant();
 }
 
 Status DatabaseConnection::Reopen() {
@@ -128,21 +132,33 @@ DatabaseConnection::~DatabaseConnection() {
 // Opens the file and brings its schema to the target version. The statuses
 // are those the header lists at the constructor.
 Status DatabaseConnection::Open() {
-  if (!JoinPath(folder_, fileName_, &path_).ok()) return Status(Code::kInvalidArgument, fileName_);
-  // One look at the path: a folder in its place is refused, and where
-  // nothing can be seen the file is missing and SQLite creates it
-  // (writable).
-  std::uint32_t attributes = 0;
-  const bool seen = fs::GetPathAttributes(path_, &attributes).ok();
-  const bool folderInPlace = seen && (attributes & fs::kAttributeDirectory) != 0;
-  const bool fresh = !seen || folderInPlace;
-  // SQLite opens a read-only file for reading only.
-  const bool readOnly = !fresh && (attributes & fs::kAttributeReadOnly) != 0;
+  PathLook look;
+  Status looked = LookAtPath(&look);
+  if (!looked.ok()) return looked;
   // A connection is reopened by closing it and opening anew, unless it is
   // kept (kept_connection.cpp).
-  if (db_ != nullptr && !(held_ && KeepsServing(fresh, readOnly))) static_cast<void>(Close());
-  if (folderInPlace) return Status(Code::kUnusable, path_);
-  if (fresh && !EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
+  if (db_ != nullptr && !(held_ && KeepsServing(look.fresh, look.readOnly))) static_cast<void>(Close());
+  return OpenLooked(look);
+}
+
+// One look at the path: a folder in its place is refused, and where
+// nothing can be seen the file is missing and SQLite creates it
+// (writable).
+Status DatabaseConnection::LookAtPath(PathLook* look) {
+  if (!JoinPath(folder_, fileName_, &path_).ok()) return Status(Code::kInvalidArgument, fileName_);
+  std::uint32_t attributes = 0;
+  const bool seen = fs::GetPathAttributes(path_, &attributes).ok();
+  look->folderInPlace = seen && (attributes & fs::kAttributeDirectory) != 0;
+  look->fresh = !seen || look->folderInPlace;
+  // SQLite opens a read-only file for reading only.
+  look->readOnly = !look->fresh && (attributes & fs::kAttributeReadOnly) != 0;
+  return Status();
+}
+
+// Open's work after the look, on the kept connection or a new one.
+Status DatabaseConnection::OpenLooked(const PathLook& look) {
+  if (look.folderInPlace) return Status(Code::kUnusable, path_);
+  if (look.fresh && !EnsureFolder(folder_).ok()) return Status(Code::kFileError, folder_);
   const std::string native = NativePath(path_);
   const char* vfs = nullptr;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
@@ -154,12 +170,12 @@ Status DatabaseConnection::Open() {
   }
   if (db_ == nullptr) {
     ScopedDryRun* dryRun = ScopedDryRun::Current();
-    Status opened = dryRun != nullptr            ? ConnectForDryRun(*dryRun, native, fresh, flags, vfs)
-                    : options_.keptConnection ? OpenHeld(native.c_str(), flags, vfs, readOnly)
+    Status opened = dryRun != nullptr            ? ConnectForDryRun(*dryRun, native, look.fresh, flags, vfs)
+                    : options_.keptConnection ? OpenHeld(native.c_str(), flags, vfs, look.readOnly)
                                               : Connect(native.c_str(), flags, vfs);
     if (!opened.ok()) return opened;
     // The new file's folder entry must survive a power cut as well.
-    if (fresh) FlushFolder(folder_);
+    if (look.fresh) FlushFolder(folder_);
     Status setUp = SetUp();
     if (!setUp.ok()) return setUp;
   }

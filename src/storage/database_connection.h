@@ -241,6 +241,15 @@ class DatabaseConnection {
   // After a failure the connection is closed, as after a failed open.
   Status Reopen();
 
+  // Reopen for a second handle while another handle goes on using the
+  // connection, only where Reopen would keep SQLite's connection. Nothing
+  // when it would not, or when the connection is not kept, not open, or in
+  // a transaction: the connection is left as it was, and the second handle
+  // needs a connection of its own. Otherwise Reopen's status; after a
+  // failure too the connection stays open for the other handle, as a
+  // connection of its own would have.
+  std::optional<Status> ReopenShared();
+
   // Makes the connection as a new one would be, to be used again: a
   // transaction still open is rolled back, as closing would discard it.
   void Settle();
@@ -253,8 +262,17 @@ class DatabaseConnection {
  private:
   friend class Transaction;
 
+  // What one look at the file's path found.
+  struct PathLook {
+    bool fresh = false;          // nothing there, or a folder: SQLite would create the file
+    bool readOnly = false;       // a file marked read-only
+    bool folderInPlace = false;  // a folder where the file should be
+  };
   Status Open();
+  Status LookAtPath(PathLook* look);
+  Status OpenLooked(const PathLook& look);
   void Establish();
+  void Grant();
   Status Connect(const char* name, int flags, const char* vfs);
   Status SetUp();
   // The connection of a dry run (storage/dry_run.h): to the run's copy of

@@ -2,6 +2,7 @@
 // (DatabaseConnection::Reopen), and the content marks that vouch for a
 // remembered answer: the file's stamps and SQLite's data version.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -27,6 +28,22 @@ Status DatabaseConnection::OpenHeld(const char* native, int flags, const char* v
     held_ = std::move(held);
   }
   return Status();
+}
+
+std::optional<Status> DatabaseConnection::ReopenShared() {
+  if (db_ == nullptr || !held_ || !state_.ok() || InTransaction()) return std::nullopt;
+  std::optional<Status> reopened;
+  Status run = UnlessOutOfMemory(Code::kNoMemory, [&] {
+    PathLook look;
+    if (!LookAtPath(&look).ok() || !KeepsServing(look.fresh, look.readOnly)) return Status();
+    reopened = OpenLooked(look);
+    if (reopened->ok()) Grant();
+    return Status();
+  });
+  // The other handle goes on with the connection as it was.
+  state_ = Status();
+  if (!run.ok()) return run;
+  return reopened;
 }
 
 // Reads the data version the stamp goes with.

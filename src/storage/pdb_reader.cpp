@@ -147,6 +147,11 @@ Status PayloadDatabase::PayloadData(std::string_view id, int domain, std::string
   return connection_.QueryText(kPayloadDataSql, {id, domain, key}, value);
 }
 
+std::optional<Status> PayloadDatabase::ReopenShared(const std::string& folder) {
+  if (!connection_.Serves(folder, names::kPayloadsFile)) return std::nullopt;
+  return connection_.ReopenShared();
+}
+
 Status OpenPayloadDatabase(const std::string& folder, std::unique_ptr<PayloadDatabase>* out,
                            const Shortcuts& shortcuts) {
   return OpenOrReopen(out, &PayloadDatabase::connection_, folder, names::kPayloadsFile, shortcuts,

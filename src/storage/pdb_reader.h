@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,6 +118,12 @@ class PayloadDatabase {
   // Its Commit changes nothing.
   // REQUIRES: it ends before the database closes.
   Transaction BeginRead() { return Transaction(connection_, Intent::kRead); }
+
+  // Opens the database in `folder` for a second handle while the handle
+  // that opened it goes on using it (DatabaseConnection::ReopenShared).
+  // Nothing when it is another folder's, or its connection would not be
+  // kept: the second handle then opens a database of its own.
+  std::optional<Status> ReopenShared(const std::string& folder);
 
   // Rolls back a transaction still open: the database is ready for the
   // pass's next open (DatabaseConnection::Settle).
