@@ -30,12 +30,15 @@ bool GrantsOnce::First(const std::string& folder, bool allowWrite) {
   return true;
 }
 
-void GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once) {
-  UnlessOutOfMemory(true, [&folder, allowWrite, once] {
+bool GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once) {
+  bool tried = false;
+  UnlessOutOfMemory(true, [&] {
     if (once != nullptr && !once->First(folder, allowWrite)) return true;
+    tried = true;
     // Best effort (see the header): the result is not the caller's concern.
     return CurrentEnv()->SetFolderAccess(Utf8ToWide(folder), FolderAccessEntries(allowWrite)).ok();
   });
+  return tried;
 }
 
 }  // namespace customhooks::fs

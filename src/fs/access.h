@@ -27,8 +27,11 @@ std::vector<AccessEntry> FolderAccessEntries(bool allowWrite);
 // `allowWrite` is left as it is. A session opens its databases many times,
 // and each open asks for its folder's grant; whoever runs the session holds
 // one GrantsOnce for it. Without one, every call grants.
+//
+// False when `once` left the folder as it is; true when the list was set or
+// tried.
 class GrantsOnce;
-void GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once = nullptr);
+bool GrantFolderAccess(const std::string& folder, bool allowWrite, GrantsOnce* once = nullptr);
 
 // The folders granted in one session, each with its `allowWrite`.
 class GrantsOnce {

@@ -115,8 +115,7 @@ void DatabaseConnection::Establish() {
 }
 
 void DatabaseConnection::Grant() {
-  GrantFolderAccess(folder_, options_.folderOthersCanWrite, options_.grantsOnce);
-  if (held_) RestampAfterGrant();
+  if (GrantFolderAccess(folder_, options_.folderOthersCanWrite, options_.grantsOnce) && held_) RestampAfterGrant();
 }
 
 Status DatabaseConnection::Reopen() {

@@ -47,4 +47,22 @@ TEST(GrantFolderAccess, FolderStaysUsableForItsOwner) {
   }
 }
 
+// Given a GrantsOnce, a folder is granted the first time it is asked for
+// with each `allowWrite`, and left as it is after.
+TEST(GrantFolderAccess, OnceGrantsEachFolderAndWriteAccessOnce) {
+  TestMachine machine;
+  const std::string first = In(machine.scratch(), "first");
+  const std::string second = In(machine.scratch(), "second");
+  ASSERT_OK(EnsureFolder(first));
+  ASSERT_OK(EnsureFolder(second));
+  GrantsOnce once;
+  const struct {
+    const std::string& folder;
+    bool allowWrite;
+    bool tried;
+  } kCalls[] = {{first, false, true}, {first, false, false}, {second, false, true}, {first, true, true}, {first, true, false}};
+  for (const auto& call : kCalls) EXPECT_EQ(GrantFolderAccess(call.folder, call.allowWrite, &once), call.tried);
+  EXPECT_TRUE(GrantFolderAccess(first, false));
+}
+
 }  // namespace
