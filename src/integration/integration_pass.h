@@ -9,7 +9,7 @@ namespace customhooks::integration {
 // The pass's shortcuts: storage::Shortcuts' three, the backup record
 // (storage/backup_record.h) and the folders granted once (fs::GrantsOnce).
 // Each gives the lines and files of its plain twin (the field off) for less
-// work, but for the known difference backup_record.h states; tests compare
+// work, but for the known differences those headers state; tests compare
 // the two while another process acts. A host's pass runs with all of them.
 struct PassShortcuts {
   bool keptConnections = true;

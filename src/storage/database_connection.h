@@ -236,7 +236,11 @@ class DatabaseConnection {
   // reads. Plain, it closes and opens anew. With
   // DatabaseOptions::keptConnection, SQLite's connection, with its compiled
   // statements, is kept while it still serves the file as a new one would;
-  // every later read comes from the file all the same.
+  // every later read comes from the file all the same. Known difference:
+  // suppose this connection wrote the file, and within the file system's
+  // timestamp granularity of that write the file is made unreadable. The
+  // kept connection still reads it, where a new open would fail. (A file
+  // made read-only is seen, and opened anew.)
   // REQUIRES: no transaction of this connection is open.
   // After a failure the connection is closed, as after a failed open.
   Status Reopen();
@@ -297,6 +301,8 @@ class DatabaseConnection {
   void RestampAfterGrant();
   void Restamp();
   bool KeepsServing(bool fresh, bool readOnly);
+  bool KeepsFilesSchema();
+  Status ReadSchema(std::string* entries);
   Status Prepare(const char* sql, Parameters parameters, sqlite3_stmt** out);
   Status CommitTransaction();
   // The version records as Open reads them: `read` is the status of reading
@@ -356,6 +362,8 @@ class DatabaseConnection {
     // at the stamp.
     int changes = 0;
     std::optional<std::int64_t> dataVersion;
+    // The schema's entries as read right after the open (ReadSchema).
+    std::string schema;
   };
   std::optional<HeldFile> held_;
   DatabaseOptions options_;

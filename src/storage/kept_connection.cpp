@@ -1,6 +1,7 @@
 // What lets a connection be kept from one open of a pass to the next
 // (DatabaseConnection::Reopen), and the content marks that vouch for a
-// remembered answer: the file's stamps and SQLite's data version.
+// remembered answer: the file's stamps, SQLite's data version and the
+// schema it loaded.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,10 +47,11 @@ std::optional<Status> DatabaseConnection::ReopenShared() {
   return reopened;
 }
 
-// Reads the data version the stamp goes with.
+// Reads the data version and the schema the stamp goes with.
 void DatabaseConnection::ReadHeldState() {
   std::int64_t version = 0;
   if (DataVersion(&version).ok()) held_->dataVersion = version;
+  if (!ReadSchema(&held_->schema).ok()) held_->schema.clear();
 }
 
 // The grant may have changed the file's attributes (its change time), not
@@ -64,8 +66,8 @@ void DatabaseConnection::RestampAfterGrant() {
 // Whether a reopen may keep SQLite's connection: it must still serve the
 // file at the path (followed as SQLite follows links) as a new connection
 // would. That is the same file, read-only or writable as before, and either
-// unchanged since a stamp that vouches for it, or changed by another SQLite
-// writer's commit.
+// unchanged since its stamp, changed by another SQLite writer's commit, or
+// (where the stamp can't tell) still holding the schema SQLite loaded.
 bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   fs::FileStamp now;
   if (fresh || readOnly != held_->readOnly || InTransaction() ||
@@ -79,7 +81,7 @@ bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
     std::int64_t version = 0;
     if (!DataVersion(&version).ok() || !held_->dataVersion || version == *held_->dataVersion) return false;
     held_->dataVersion = version;
-  } else if (held_->stamp.racy) {
+  } else if (held_->stamp.racy && !KeepsFilesSchema()) {
     // A stamp that vouches for nothing: a change in the same tick leaves it
     // as it was, and may have changed the schema too.
     return false;
@@ -91,6 +93,29 @@ bool DatabaseConnection::KeepsServing(bool fresh, bool readOnly) {
   held_->stamp = now;
   held_->changes = sqlite3_total_changes(db_);
   return true;
+}
+
+// True when the schema's entries, read from the file, are those read when
+// SQLite's connection loaded it.
+bool DatabaseConnection::KeepsFilesSchema() {
+  if (held_->schema.empty()) return false;
+  // The entries must be read from the file, not from pages SQLite keeps.
+  sqlite3_db_release_memory(db_);
+  std::string schema;
+  return ReadSchema(&schema).ok() && schema == held_->schema;
+}
+
+// The schema's entries, each column followed by a NUL.
+Status DatabaseConnection::ReadSchema(std::string* entries) {
+  entries->clear();
+  return Query("SELECT type, name, tbl_name, rootpage, sql FROM sqlite_schema ORDER BY rowid", {},
+               [entries](const Row& row) {
+                 for (int column = 0; column < 5; ++column) {
+                   entries->append(row.Text(column));
+                   entries->push_back('\0');
+                 }
+                 return true;
+               });
 }
 
 Status DatabaseConnection::MarkContent(ContentMark* mark) {

@@ -1,9 +1,10 @@
 // The storage layer's shortcuts. Whoever runs a pass chooses them and hands
 // them to each open; nothing else switches them. Each one gives the
 // statuses, reads and files that its plain twin (the field off) gives, for
-// less work, except for the known difference storage/backup_record.h
-// states. Tests compare the two while another process acts. With a field
-// off, none of its stamps, reads or marks are taken.
+// less work, except for the known differences its own header states
+// (DatabaseConnection::Reopen, storage/backup_record.h). Tests compare the
+// two while another process acts. With a field off, none of its stamps,
+// reads or marks are taken.
 #ifndef CUSTOMHOOKS_STORAGE_SHORTCUTS_H_
 #define CUSTOMHOOKS_STORAGE_SHORTCUTS_H_
 
