@@ -73,13 +73,33 @@ fuzz_build() {
   cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
   nice -n 10 cmake --build --preset "$1" -j"$jobs"
 }
-# The sanitizer build (clang), the largest, with the libFuzzer targets of
-# fuzz/ on a TinyXML instrumented as well, at a lower priority beside the
-# stages up to the release packages: it takes what the tests leave, which
-# wait on sleeps, locks, second processes, Wine and the disk more than they
-# compute, and the Windows build's serial stretches.
-step_begin "native build with the sanitizers, fuzz targets too (beside the next stages)" "$logs/asan-build.log" \
-  fuzz_build asan checked
+# Fuzzing: the libFuzzer targets of fuzz/ are built in the sanitizer build,
+# and run briefly from their seed corpora and saved regressions at the end.
+# Long runs: fuzz/run-fuzzers.sh. Their coverage-only build, which long runs
+# put beside the checked one (fuzz/README.md), is built, and run once over
+# each saved input, so that it stays usable.
+fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
+# Sanitizers: the whole native suite again, built by clang with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (preset
+# "asan"; its C programs link UndefinedBehaviorSanitizer's C++ part and the
+# C++ library, which the library they load needs for its checks of dynamic
+# types). Any report fails the run, also one from a helper process whose
+# test still passed.
+asan_tests() {
+  ctest --preset asan -j"$test_jobs"
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
+    echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
+    return 1
+  fi
+}
+# The sanitizer build, its tests and the coverage-only fuzz build, one after
+# the other beside the stages up to the release packages, the builds at a
+# lower priority: they take what those stages leave, whose tests wait on
+# sleeps, locks, second processes, Wine and the disk more than they compute,
+# and the Windows build's serial stretches.
+step_begin "native build with the sanitizers, fuzz targets too" "$logs/asan-build.log" fuzz_build asan checked \
+  --then "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests \
+  --then "coverage-only fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz-explore explore
 step "native tests" "$logs/native-tests.log" ctest --preset native -j"$test_jobs"
 summary "$logs/native-tests.log"
 
@@ -153,34 +173,9 @@ check_signing() {
 step "signatures of the signing copies" "$logs/signing-check.log" check_signing
 rm -rf "$signing"
 unset CUSTOMHOOKS_SIGN_PASSWORD
-
-# Sanitizers: the whole native suite again, built by clang with
-# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (preset
-# "asan"; its C programs link UndefinedBehaviorSanitizer's C++ part and the
-# C++ library, which the library they load needs for its checks of dynamic
-# types). Any report fails the run, also one from a helper process whose
-# test still passed.
-asan_tests() {
-  ctest --preset asan -j"$test_jobs"
-  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
-    echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
-    return 1
-  fi
-}
 step_end
-
-# Fuzzing: the libFuzzer targets of fuzz/, built in the sanitizer build, run
-# briefly from their seed corpora and saved regressions. Long runs:
-# fuzz/run-fuzzers.sh. Their coverage-only build, which long runs put beside
-# the checked one (fuzz/README.md), is built while the sanitizer tests, which
-# wait more than they compute, run, and later run once over each saved input,
-# so that it stays usable.
-fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
-step_begin "coverage-only fuzz targets' build (beside the sanitizer tests)" "$logs/fuzz-build.log" \
-  fuzz_build fuzz-explore explore
-step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
 summary "$logs/asan-tests.log"
-step_end
+
 # A fixed seed: every run explores the same inputs first, so a clean tree
 # stays green; the long runs explore further. Each target has a core of its
 # own for its 30 seconds: as many run at a time as there are cores, up to
