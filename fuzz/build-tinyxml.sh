@@ -5,7 +5,7 @@
 # check the parser's own code too. Prints the prefix (include/, lib/) on
 # stdout; everything else goes to stderr.
 #   fuzz/build-tinyxml.sh [explore]
-#   cmake --preset fuzz -DTINYXML_LIBRARY=<prefix>/lib/libtinyxml.a \
+#   cmake --preset asan -DTINYXML_LIBRARY=<prefix>/lib/libtinyxml.a \
 #                       -DTINYXML_INCLUDE_DIR=<prefix>/include
 # "explore" builds it with coverage only, for the "fuzz-explore" preset.
 set -euo pipefail

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs fuzz targets of a build made with the "fuzz" preset for a while,
+# Runs fuzz targets of a build made with the "asan" preset for a while,
 # starting from their seed corpora and saved regressions.
 #   fuzz/run-fuzzers.sh <build folder> <seconds per target> [libFuzzer option...]
 # FUZZ_TARGETS: the targets to run, in turn (all four when unset).

@@ -65,12 +65,41 @@ step "installing what is missing" "$logs/install-deps.log" scripts/install-deps.
 
 native_build() { cmake --preset native && cmake --build --preset native -j"$jobs"; }
 step "native build" "$logs/native-build.log" native_build
-# The sanitizer build, the largest, at a lower priority beside the stages up
-# to the release packages: it takes what the tests leave, which wait on
+# fuzz_build PRESET VARIANT: the preset's build (clang), on
+# fuzz/build-tinyxml.sh's TinyXML of that variant, at a lower priority.
+fuzz_build() {
+  local tinyxml
+  tinyxml=$(fuzz/build-tinyxml.sh "$2")
+  cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
+  nice -n 10 cmake --build --preset "$1" -j"$jobs"
+}
+# Fuzzing: the libFuzzer targets of fuzz/ are built in the sanitizer build,
+# and run briefly from their seed corpora and saved regressions at the end.
+# Long runs: fuzz/run-fuzzers.sh. Their coverage-only build, which long runs
+# put beside the checked one (fuzz/README.md), is built, and run once over
+# each saved input, so that it stays usable.
+fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
+# Sanitizers: the whole native suite again, built by clang with
+# AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer (preset
+# "asan"; its C programs link UndefinedBehaviorSanitizer's C++ part and the
+# C++ library, which the library they load needs for its checks of dynamic
+# types). Any report fails the run, also one from a helper process whose
+# test still passed.
+asan_tests() {
+  ctest --preset asan -j"$test_jobs"
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
+    echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
+    return 1
+  fi
+}
+# The sanitizer build, its tests and the coverage-only fuzz build, one after
+# the other beside the stages up to the release packages, the builds at a
+# lower priority: they take what those stages leave, whose tests wait on
 # sleeps, locks, second processes, Wine and the disk more than they compute,
 # and the Windows build's serial stretches.
-asan_build() { cmake --preset asan && nice -n 10 cmake --build --preset asan -j"$jobs"; }
-step_begin "native build with the sanitizers (beside the next stages)" "$logs/asan-build.log" asan_build
+step_begin "native build with the sanitizers, fuzz targets too" "$logs/asan-build.log" fuzz_build asan checked \
+  --then "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests \
+  --then "coverage-only fuzz targets' build" "$logs/fuzz-build.log" fuzz_build fuzz-explore explore
 step "native tests" "$logs/native-tests.log" ctest --preset native -j"$test_jobs"
 summary "$logs/native-tests.log"
 
@@ -144,44 +173,9 @@ check_signing() {
 step "signatures of the signing copies" "$logs/signing-check.log" check_signing
 rm -rf "$signing"
 unset CUSTOMHOOKS_SIGN_PASSWORD
-
-# Sanitizers: the whole native suite again, built with AddressSanitizer,
-# UndefinedBehaviorSanitizer and LeakSanitizer (preset "asan"). Any report
-# fails the run, also one from a helper process whose test still passed.
-asan_tests() {
-  ctest --preset asan -j"$test_jobs"
-  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' build/asan/Testing/Temporary/LastTest.log; then
-    echo "test.sh: sanitizer report in build/asan/Testing/Temporary/LastTest.log" >&2
-    return 1
-  fi
-}
 step_end
-
-# Fuzzing: the libFuzzer targets of fuzz/ (preset "fuzz", clang), with a
-# TinyXML of their own that is instrumented as well, run briefly from their
-# seed corpora and saved regressions. Long runs: fuzz/run-fuzzers.sh.
-fuzz_targets=(fuzz_document_reader fuzz_session_close fuzz_document_roundtrip fuzz_fast_plain)
-# fuzz_build PRESET [VARIANT]: the preset's build, on fuzz/build-tinyxml.sh's
-# TinyXML of that variant.
-fuzz_build() {
-  local tinyxml
-  tinyxml=$(fuzz/build-tinyxml.sh "${2:-checked}")
-  cmake --preset "$1" -DTINYXML_LIBRARY="$tinyxml/lib/libtinyxml.a" -DTINYXML_INCLUDE_DIR="$tinyxml/include"
-  nice -n 10 cmake --build --preset "$1" -j"$jobs"
-}
-# With the coverage-only build that long runs put beside the checked one
-# (fuzz/README.md): built, and run once over each saved input, so that it
-# stays usable. Both are built while the sanitizer tests, which wait more
-# than they compute, run.
-fuzz_builds() {
-  fuzz_build fuzz
-  fuzz_build fuzz-explore explore
-}
-step_begin "fuzz targets' builds, checked and coverage-only (beside the sanitizer tests)" \
-  "$logs/fuzz-build.log" fuzz_builds
-step "native tests under the sanitizers" "$logs/asan-tests.log" asan_tests
 summary "$logs/asan-tests.log"
-step_end
+
 # A fixed seed: every run explores the same inputs first, so a clean tree
 # stays green; the long runs explore further. Each target has a core of its
 # own for its 30 seconds: as many run at a time as there are cores, up to
@@ -189,12 +183,12 @@ step_end
 run_fuzz_targets() {
   local status=0 other
   if [ "$jobs" -lt 2 ]; then
-    FUZZ_TARGETS="${fuzz_targets[*]}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1
+    FUZZ_TARGETS="${fuzz_targets[*]}" fuzz/run-fuzzers.sh build/asan 30 -seed=1
     return
   fi
-  FUZZ_TARGETS="${fuzz_targets[*]:0:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 &
+  FUZZ_TARGETS="${fuzz_targets[*]:0:2}" fuzz/run-fuzzers.sh build/asan 30 -seed=1 &
   other=$!
-  FUZZ_TARGETS="${fuzz_targets[*]:2}" fuzz/run-fuzzers.sh build/fuzz 30 -seed=1 || status=$?
+  FUZZ_TARGETS="${fuzz_targets[*]:2}" fuzz/run-fuzzers.sh build/asan 30 -seed=1 || status=$?
   wait "$other" || status=$?
   return "$status"
 }

@@ -10,7 +10,7 @@
 // arbitrary instruction, which the Windows build under Wine cannot do in the
 // same way. The module's code under test is the same on both targets.
 //
-// CH_CRASH_ITERATIONS sets the number of kills (default 200).
+// CH_CRASH_ITERATIONS sets the number of kills of all parts (default 200).
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -163,7 +163,12 @@ std::map<char, unsigned long> ReadReports(int fd) {
   return last;
 }
 
-class CrashTest : public ::testing::Test {
+// The kills fall into parts, each a test of its own that takes every
+// kParts-th kill with random delays of its own, so that the parts run side
+// by side (the suite's CTest shards).
+constexpr unsigned long kParts = 4;
+
+class CrashTest : public ::testing::TestWithParam<unsigned long> {
  protected:
   void SetUp() override {
     ASSERT_TRUE(LayOutSampleSuite(machine_.scratch() + "\\Program Files", suite_));
@@ -347,8 +352,9 @@ class CrashTest : public ::testing::Test {
   unsigned long iterations_ = 0;
 };
 
-TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
-  std::mt19937 random(20261207);
+TEST_P(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
+  const unsigned long part = GetParam();
+  std::mt19937 random(20261207 + part);
   // Up to about three steps of the child's loop, so that kills fall into the
   // first and into later steps, and into every part of them.
   const auto delaysFor = [](std::chrono::steady_clock::duration step) {
@@ -364,7 +370,7 @@ TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
   // they would on a machine; the next writer into their folder removes them.
   std::map<std::string, std::string> stale;
   std::size_t mostStale = 0;
-  for (unsigned long i = 0; i < iterations_ && !HasFailure(); ++i) {
+  for (unsigned long i = part; i < iterations_ && !HasFailure(); i += kParts) {
     MachineState start = initial_;
     start.files.insert(stale.begin(), stale.end());
     roots_.Restore(start);
@@ -428,5 +434,7 @@ TEST_F(CrashTest, KilledWritersLeaveEveryFileWholeAndEveryCommitAllOrNothing) {
               kills, steps, journals, mostStale, remaining);
   RecordProperty("kills", static_cast<int>(kills));
 }
+
+INSTANTIATE_TEST_SUITE_P(Parts, CrashTest, ::testing::Range(0ul, kParts));
 
 }  // namespace
