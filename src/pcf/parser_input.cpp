@@ -187,7 +187,6 @@ void AppendUtf8(std::string* out, char32_t c) {
   }
 }
 
-
 bool IsOneOf(const std::string& label, std::initializer_list<const char*> names) {
   for (const char* name : names) {
     if (label.size() == std::strlen(name) && StartsWithNoCase(label, 0, name)) return true;

@@ -315,6 +315,7 @@ class DatabaseConnection {
   void ReadSchemaVersions(SchemaVersions* versions);
   Status BringSchemaToTarget(const SchemaVersions& versions);
   bool StepsWillRun(long long stored) const;
+  SchemaStep StepAt(long long n) const;
   static bool RemoveLinksBeside(const std::string& database);
   Status DistrustContent();
   static int SpendProgress(void* connection);

@@ -65,27 +65,33 @@ Status DatabaseConnection::BringSchemaToTarget(const SchemaVersions& versions) {
 bool DatabaseConnection::StepsWillRun(long long stored) const {
   if (!options_.applySteps) return false;
   for (long long n = stored + 1; n <= options_.targetVersion; ++n) {
-    if (n < 1) return true;
-    for (long long i = 0; i < n; ++i) {
-      if (options_.steps == nullptr || options_.steps[i] == nullptr) return true;
-    }
-    if (*options_.steps[n - 1] != nullptr) return true;
+    const SchemaStep step = StepAt(n);
+    if (step == nullptr || *step != nullptr) return true;
   }
   return false;
+}
+
+// Step `n` of the table; null when it is numbered below 1 or the table
+// ends before it.
+SchemaStep DatabaseConnection::StepAt(long long n) const {
+  if (n < 1 || options_.steps == nullptr) return nullptr;
+  for (long long i = 0; i < n; ++i) {
+    if (options_.steps[i] == nullptr) return nullptr;
+  }
+  return options_.steps[n - 1];
 }
 
 Status DatabaseConnection::ApplySchemaStep(int n) {
   if (db_ == nullptr) return Status(Code::kNotOpen);
   if (n < 1) return Status(Code::kInvalidArgument);
-  for (int i = 0; i < n; ++i) {
-    if (options_.steps == nullptr || options_.steps[i] == nullptr) return Status(Code::kMissingStep);
-  }
+  const SchemaStep step = StepAt(n);
+  if (step == nullptr) return Status(Code::kMissingStep);
   // An empty step reads and writes nothing: there is no transaction to
   // begin, and no lock to take.
-  if (*options_.steps[n - 1] == nullptr) return Status();
+  if (*step == nullptr) return Status();
   Status begun = Begin(Intent::kWrite);
   if (!begun.ok()) return begun;
-  for (SchemaStep statement = options_.steps[n - 1]; *statement != nullptr; ++statement) {
+  for (SchemaStep statement = step; *statement != nullptr; ++statement) {
     if (!Execute(*statement).ok()) {
       // After some failures (a full disk, an I/O error) SQLite has already
       // rolled the transaction back and this ROLLBACK finds none; either
